@@ -1,0 +1,132 @@
+#pragma once
+
+#include "device/d2xx.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace korvinet {
+
+class Clock;
+
+// What one simulated counter looks like to the driver.
+struct SimulatedDeviceSpec {
+    QString description = QStringLiteral("KVT-PULSE1");
+    QString serialNumber = QStringLiteral("KV000001");
+    std::int32_t comPort = 4;
+    std::vector<std::uint8_t> userArea; // EEPROM user area, any bytes
+    double countsPerMinute = 0.0;       // Poisson pulse rate while open
+};
+
+// A driver backend that needs no hardware: any number of virtual counters,
+// each with an EEPROM user area and a pulse source, and a fault switch for
+// every call. Pulses are produced from the clock as time passes (Poisson at
+// the device's rate), by script (one entry per queue-status call), on demand,
+// or at every driver call, so tests can make bytes arrive between two calls
+// exactly as a busy real counter does.
+class SimulatedDriver final : public D2xxDriver {
+public:
+    enum class Op {
+        CreateDeviceInfoList,
+        GetDeviceInfoList,
+        Open,
+        Close,
+        GetComPortNumber,
+        SetBaudRate,
+        GetDeviceInfo,
+        EE_UARead,
+        SetLatencyTimer,
+        Purge,
+        GetQueueStatus,
+        DiscardReceived,
+        SetRts,
+        ClrRts,
+        Count
+    };
+
+    explicit SimulatedDriver(const Clock& clock, std::uint64_t seed = 1);
+    ~SimulatedDriver() override;
+
+    // Devices are numbered in the order they were added; that number stays
+    // with the device, while the driver's own list index counts only the
+    // attached ones.
+    int AddDevice(const SimulatedDeviceSpec& spec);
+    void DetachDevice(int device);
+    void AttachDevice(int device);
+
+    void SetCountRate(int device, double countsPerMinute);
+    void ScriptCounts(int device, const std::vector<std::uint32_t>& counts);
+    void InjectPulses(int device, std::uint32_t count);
+    void SetArrivalsPerCall(int device, std::uint32_t count);
+    void SetUserArea(int device, const std::vector<std::uint8_t>& bytes);
+
+    bool IsOpen(int device) const;
+    bool Rts(int device) const;
+    std::uint32_t Queued(int device) const;
+    std::uint64_t PulsesProduced(int device) const;
+    std::uint32_t BaudRate(int device) const;
+    std::uint8_t LatencyTimer(int device) const;
+
+    // Makes op fail with status, starting with its nth call from now on and
+    // for every call after it.
+    void FailCall(Op op, FtStatus status = FT_IO_ERROR, int nth = 1);
+    void ClearFaults();
+    int CallCount(Op op) const;
+
+    // A valid 13-byte configuration block (checksum included).
+    static std::vector<std::uint8_t> MakeConfig(std::uint16_t range, std::uint16_t sensitivity,
+                                                std::uint8_t deadTimeUs, std::uint8_t flags,
+                                                std::int8_t accuracy, std::uint8_t revision = 1);
+    // The counter the demo starts with: 0-1000 mR/hr, 600 cpm per mR/hr,
+    // 90 us dead time, beta and gamma, speaker fitted, +-15 %.
+    static SimulatedDeviceSpec DemoDevice(int number, double countsPerMinute);
+
+    // D2xxDriver
+    FtStatus CreateDeviceInfoList(std::uint32_t* numDevices) override;
+    FtStatus GetDeviceInfoList(std::vector<FtDeviceListInfoNode>& list,
+                               std::uint32_t* numDevices) override;
+    FtStatus Open(int index, FtHandle* handle) override;
+    FtStatus Close(FtHandle handle) override;
+    FtStatus GetComPortNumber(FtHandle handle, std::int32_t* port) override;
+    FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
+    FtStatus GetDeviceInfo(FtHandle handle, std::uint32_t* type, std::uint32_t* id,
+                           QString* serialNumber, QString* description) override;
+    FtStatus EE_UARead(FtHandle handle, std::uint8_t* data, std::uint32_t size,
+                       std::uint32_t* bytesRead) override;
+    FtStatus SetLatencyTimer(FtHandle handle, std::uint8_t ms) override;
+    FtStatus Purge(FtHandle handle, std::uint32_t mask) override;
+    FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) override;
+    FtStatus DiscardReceived(FtHandle handle, std::uint32_t count) override;
+    FtStatus SetRts(FtHandle handle) override;
+    FtStatus ClrRts(FtHandle handle) override;
+
+private:
+    struct Device;
+    struct Fault {
+        bool armed = false;
+        FtStatus status = FT_OK;
+        int failFrom = 0; // call number (of calls_) from which it fails
+    };
+
+    // Counts the call and returns the injected failure, or FT_OK.
+    FtStatus Enter(Op op);
+    // The open device behind a handle, brought up to date with its pulses;
+    // null for a handle that is not open.
+    Device* Live(FtHandle handle);
+    void Produce(Device& device, std::uint32_t count);
+    Device& At(int device);
+    const Device& At(int device) const;
+
+    const Clock& clock_;
+    std::mt19937_64 random_;
+    std::vector<std::unique_ptr<Device>> devices_;
+    std::vector<int> list_; // the device list built by CreateDeviceInfoList
+    std::array<int, static_cast<int>(Op::Count)> calls_{};
+    std::array<Fault, static_cast<int>(Op::Count)> faults_{};
+};
+
+} // namespace korvinet

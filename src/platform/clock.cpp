@@ -1,0 +1,23 @@
+#include "platform/clock.h"
+
+#include "platform/datetime.h"
+
+#include <QDateTime>
+#include <chrono>
+
+namespace korvinet {
+
+std::uint32_t SystemClock::TickCount() const {
+    // Milliseconds of a monotonic clock, cut to 32 bits: the same wrapping
+    // behaviour as the tick count the sampling code was written against.
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
+    return static_cast<std::uint32_t>(ms);
+}
+
+double SystemClock::Now() const {
+    return DateTimeFromQt(QDateTime::currentDateTime());
+}
+
+} // namespace korvinet

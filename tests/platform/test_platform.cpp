@@ -1,0 +1,52 @@
+#include "platform/clock.h"
+#include "platform/datetime.h"
+#include "platform/text_format.h"
+
+#include <QDateTime>
+#include <clocale>
+#include <gtest/gtest.h>
+
+namespace korvinet {
+namespace {
+
+TEST(DateTime, KnownDatesRoundTrip) {
+    struct Case {
+        QDateTime dt;
+        double value;
+    } cases[] = {
+        {QDateTime(QDate(1899, 12, 30), QTime(0, 0)), 0.0},
+        {QDateTime(QDate(1900, 1, 1), QTime(12, 0)), 2.5},
+        {QDateTime(QDate(2012, 3, 14), QTime(9, 0, 3)), 40982.0 + (9 * 3600 + 3) / 86400.0},
+        {QDateTime(QDate(2026, 12, 8), QTime(23, 59, 59, 999)), 46364.0 + 86399999 / 86400000.0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(DateTimeFromQt(c.dt), c.value) << c.dt.toString().toStdString();
+        EXPECT_EQ(QtFromDateTime(c.value), c.dt) << c.value;
+    }
+}
+
+TEST(DateTime, FractionThatRoundsToMidnightMovesToNextDay) {
+    const double almost = 40982.0 + (86400000 - 0.2) / 86400000.0;
+    EXPECT_EQ(QtFromDateTime(almost), QDateTime(QDate(2012, 3, 15), QTime(0, 0)));
+}
+
+TEST(ManualClock, AdvanceWrapsTickCountAndMovesDateTime) {
+    ManualClock clock(0xFFFFFC18u /* 1000 ms before the wrap */, 40982.0);
+    clock.Advance(3000);
+    EXPECT_EQ(clock.TickCount(), 2000u);
+    EXPECT_DOUBLE_EQ(clock.Now(), 40982.0 + 3000 / 86400000.0);
+}
+
+TEST(FormatC, DecimalPointIgnoresProcessLocale) {
+    // A German LC_NUMERIC would make the C library write "1,50".
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = old ? old : "C";
+    const bool german = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    EXPECT_EQ(FormatC("%.2f|%.3f|%.0f", 1.5, 0.0125, 10091.4), "1.50|0.013|10091");
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    if (!german)
+        GTEST_SKIP() << "de_DE locale not installed; checked under the C locale only";
+}
+
+} // namespace
+} // namespace korvinet
