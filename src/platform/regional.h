@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+namespace korvinet {
+
+// The user's regional conventions for date-times and numbers, as the program
+// shows and reads them: short date, a blank, long time (the time left out at
+// exactly midnight), whole seconds, four-digit years, no time zone. Under the
+// C/POSIX locale (servers, CI) the United States patterns apply, so
+// 2012-03-14 09:00:03 reads "3/14/2012 9:00:03 AM".
+//
+// Built once from the system locale and passed to whoever needs it; tests
+// build it from the locale they pin.
+class Regional {
+public:
+    explicit Regional(const QLocale& locale = QLocale::system());
+
+    const QLocale& Locale() const { return locale_; }
+    const QString& ShortDatePattern() const { return datePattern_; }
+    const QString& LongTimePattern() const { return timePattern_; }
+    QChar DecimalSeparator() const { return decimal_; }
+
+    // Date-time double (days since 30 December 1899) to text and back.
+    QString DateTimeText(double dateTime) const;
+    QString DateText(double dateTime) const;
+    QString LongTimeText(double dateTime) const;
+    // Accepts "date time" and a bare date (midnight); false when the text is
+    // neither.
+    bool ParseDateTime(const QString& text, double* dateTime) const;
+
+    // A decimal number with the user's separator; "." is accepted as well, so
+    // what the program wrote itself always reads back.
+    bool ParseNumber(const QString& text, double* value) const;
+    // At most 15 significant digits, no trailing zeros, user's separator.
+    QString GeneralFloatText(double value) const;
+
+private:
+    QLocale locale_;
+    QString datePattern_;
+    QString timePattern_;
+    QChar decimal_;
+};
+
+} // namespace korvinet

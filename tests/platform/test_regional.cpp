@@ -1,0 +1,86 @@
+#include "platform/datetime.h"
+#include "platform/regional.h"
+
+#include <QDateTime>
+#include <gtest/gtest.h>
+
+namespace korvinet {
+namespace {
+
+double At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+    return DateTimeFromQt(QDateTime(QDate(y, mo, d), QTime(h, mi, s)));
+}
+
+TEST(Regional, CLocaleUsesUnitedStatesPatterns) {
+    Regional r(QLocale::c());
+    EXPECT_EQ(r.DateTimeText(At(2012, 3, 14, 9, 0, 3)), "3/14/2012 9:00:03 AM");
+    EXPECT_EQ(r.DateTimeText(At(2012, 3, 14, 21, 5, 0)), "3/14/2012 9:05:00 PM");
+    EXPECT_EQ(r.DateTimeText(At(2012, 3, 14)), "3/14/2012"); // midnight: date only
+    EXPECT_EQ(r.LongTimeText(At(2012, 3, 14, 0, 0, 1)), "12:00:01 AM");
+    EXPECT_EQ(r.DecimalSeparator(), '.');
+}
+
+TEST(Regional, DateTimeTextReadsBackInSeveralLocales) {
+    const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
+                               QLocale(QLocale::English, QLocale::UnitedKingdom),
+                               QLocale(QLocale::French, QLocale::France)};
+    const double times[] = {At(2012, 3, 14, 9, 0, 3), At(1999, 12, 31, 23, 59, 59), At(2030, 1, 2),
+                            At(2026, 7, 4, 12, 0, 0)};
+    for (const QLocale& locale : locales) {
+        Regional r(locale);
+        for (double t : times) {
+            const QString text = r.DateTimeText(t);
+            EXPECT_FALSE(text.contains(QLatin1String("CET"))) << text.toStdString();
+            double back = 0;
+            ASSERT_TRUE(r.ParseDateTime(text, &back)) << text.toStdString();
+            EXPECT_NEAR(back, t, 1e-9) << text.toStdString();
+        }
+    }
+}
+
+TEST(Regional, FractionsOfASecondAreNotShown) {
+    Regional r(QLocale::c());
+    EXPECT_EQ(r.LongTimeText(At(2012, 3, 14, 9, 0, 3) + 0.7 / 86400), "9:00:03 AM");
+}
+
+TEST(Regional, RejectsTextThatIsNoDate) {
+    Regional r(QLocale::c());
+    double v = 0;
+    for (const char* bad : {"", "hello", "13/45/2012", "3/14/2012 25:00:00 PM", "3/14/2012 junk"})
+        EXPECT_FALSE(r.ParseDateTime(bad, &v)) << bad;
+}
+
+TEST(Regional, NumbersAcceptUserSeparatorAndFullStop) {
+    Regional german(QLocale(QLocale::German, QLocale::Germany));
+    Regional c(QLocale::c());
+    const struct {
+        const Regional* r;
+        const char* text;
+        bool ok;
+        double value;
+    } cases[] = {
+        {&german, "1,5", true, 1.5}, {&german, "1.5", true, 1.5}, {&german, " 0,001 ", true, 0.001},
+        {&c, "2.5", true, 2.5},      {&c, "-3", true, -3},        {&c, "abc", false, 0},
+        {&c, "", false, 0},          {&c, "1.5x", false, 0},      {&c, "inf", false, 0},
+        {&c, "nan", false, 0},
+    };
+    for (const auto& k : cases) {
+        double v = 0;
+        EXPECT_EQ(k.r->ParseNumber(k.text, &v), k.ok) << k.text;
+        if (k.ok) {
+            EXPECT_DOUBLE_EQ(v, k.value) << k.text;
+        }
+    }
+}
+
+TEST(Regional, GeneralFloatText) {
+    Regional c(QLocale::c());
+    Regional german(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(c.GeneralFloatText(600.0), "600");
+    EXPECT_EQ(c.GeneralFloatText(90e-6 * 1e6), "90");
+    EXPECT_EQ(c.GeneralFloatText(0.1 + 0.2), "0.3");
+    EXPECT_EQ(german.GeneralFloatText(2.5), "2,5");
+}
+
+} // namespace
+} // namespace korvinet
