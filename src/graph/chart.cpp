@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFont>
 #include <QFontMetrics>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -28,6 +29,7 @@ constexpr double kAxisStartOffset = 0.05;
 constexpr double kLabelSpacing = 0.20;
 constexpr int kZoomAnimationMs = 200;
 constexpr int kMinimumZoomDrag = 3;
+constexpr int kMaxValueLabels = 1000;
 
 QFont ArialFont(int pixels, bool bold) {
     QFont font(QStringLiteral("Arial"));
@@ -55,6 +57,16 @@ double NiceStep(double minimum) {
             return f * power;
     }
     return 10.0 * power;
+}
+
+// Value labels in the user's number format; very large values in exponent
+// form so they cannot push the plot off the panel.
+QString ValueLabel(double value, int decimals) {
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    if (std::fabs(value) >= 1e7)
+        return locale.toString(value, 'g', 6);
+    return locale.toString(value, 'f', decimals);
 }
 
 int StepDecimals(double step) {
@@ -197,8 +209,10 @@ TChart::Ranges TChart::ShownRanges() const {
 ChartLayout TChart::Layout(const QRect& target) const {
     const double w = target.width();
     const double h = target.height();
-    const QRectF inner(target.left() + 0.02 * w, target.top() + 0.02 * h, w * (1 - 0.02 - 0.05),
-                       h * (1 - 0.02 - 0.02));
+    const QRectF inner(target.left() + kChartMarginLeft * w / 100,
+                       target.top() + kChartMarginTop * h / 100,
+                       w * (100 - kChartMarginLeft - kChartMarginRight) / 100,
+                       h * (100 - kChartMarginTop - kChartMarginBottom) / 100);
 
     const QFontMetrics titleMetrics(TitleFont());
     const QFontMetrics axisTitleMetrics(AxisTitleFont());
@@ -216,7 +230,7 @@ ChartLayout TChart::Layout(const QRect& target) const {
     const double bottom = inner.bottom() - legendHeight - kLegendGap - kTitleBandBottom -
                           kLabelBandBottom - kTickLength;
     // Left label band: wide enough for the longest value label.
-    const QString widest = QString::number(std::max(std::fabs(r.yMax), std::fabs(r.yMin)), 'f', 3);
+    const QString widest = ValueLabel(std::max(std::fabs(r.yMax), std::fabs(r.yMin)), 3);
     const double labelBand =
         std::max<double>(kLabelBandLeft, labelMetrics.horizontalAdvance(widest));
     const double left = inner.left() + axisTitleMetrics.height() + labelBand + kTickLength;
@@ -238,41 +252,45 @@ void TChart::Draw(QPainter& painter, const QRect& target) {
     // Title, centred over the panel.
     painter.setPen(Qt::black);
     painter.setFont(TitleFont());
-    const QRectF titleBox(target.left() + 0.02 * target.width(),
-                          target.top() + 0.02 * target.height(), target.width() * 0.93,
+    const QRectF titleBox(target.left() + kChartMarginLeft * target.width() / 100.0,
+                          target.top() + kChartMarginTop * target.height() / 100.0,
+                          target.width() * (100 - kChartMarginLeft - kChartMarginRight) / 100.0,
                           QFontMetrics(TitleFont()).height());
     painter.drawText(titleBox, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, title_);
 
     // Left axis: a nice step keeping labels at least 20 % of their height apart.
     const double pixelsPerUnit = (plot.bottom() - layout.yTop) / (layout.yMax - layout.yMin);
     const double minPixels = labelMetrics.height() * (1.0 + kLabelSpacing);
-    const double step = NiceStep(minPixels / pixelsPerUnit);
-    const int decimals = StepDecimals(step);
+    const double step = pixelsPerUnit > 0 ? NiceStep(minPixels / pixelsPerUnit) : 0.0;
     painter.setFont(LabelFont());
     QPen gridPen(QColor(0xC0, 0xC0, 0xC0));
     gridPen.setStyle(Qt::DotLine);
-    const double firstLabel = std::ceil(layout.yMin / step - 1e-9) * step;
-    for (int i = 0;; ++i) {
-        const double v = firstLabel + i * step;
-        if (v > layout.yMax + step * 1e-6 || i > 1000)
-            break;
-        const double py = std::round(layout.Map(layout.xMin, v).y());
-        painter.setPen(gridPen);
-        painter.drawLine(QPointF(plot.left(), py), QPointF(plot.right(), py));
-        painter.setPen(Qt::black);
-        painter.drawLine(QPointF(plot.left() - kTickLength, py), QPointF(plot.left(), py));
-        const QString text = QString::number(std::fabs(v) < step * 1e-6 ? 0.0 : v, 'f', decimals);
-        const double tw = labelMetrics.horizontalAdvance(text);
-        painter.drawText(QPointF(plot.left() - kTickLength - 2 - tw,
-                                 py + (labelMetrics.ascent() - labelMetrics.descent()) / 2.0),
-                         text);
+    if (std::isfinite(step) && step > 0) {
+        const int decimals = StepDecimals(step);
+        const double firstLabel = std::ceil(layout.yMin / step - 1e-9) * step;
+        for (int i = 0; i <= kMaxValueLabels; ++i) {
+            const double v = firstLabel + i * step;
+            if (v > layout.yMax + step * 1e-6)
+                break;
+            const double py = std::round(layout.Map(layout.xMin, v).y());
+            painter.setPen(gridPen);
+            painter.drawLine(QPointF(plot.left(), py), QPointF(plot.right(), py));
+            painter.setPen(Qt::black);
+            painter.drawLine(QPointF(plot.left() - kTickLength, py), QPointF(plot.left(), py));
+            const QString text = ValueLabel(std::fabs(v) < step * 1e-6 ? 0.0 : v, decimals);
+            const double tw = labelMetrics.horizontalAdvance(text);
+            painter.drawText(QPointF(plot.left() - kTickLength - 2 - tw,
+                                     py + (labelMetrics.ascent() - labelMetrics.descent()) / 2.0),
+                             text);
+        }
     }
 
     // Left axis title, turned to read upwards.
     painter.setFont(AxisTitleFont());
     const QFontMetrics axisTitleMetrics(AxisTitleFont(), painter.device());
     painter.save();
-    painter.translate(target.left() + 0.02 * target.width() + axisTitleMetrics.ascent(),
+    painter.translate(target.left() + kChartMarginLeft * target.width() / 100.0 +
+                          axisTitleMetrics.ascent(),
                       (layout.yTop + plot.bottom()) / 2.0);
     painter.rotate(-90);
     painter.drawText(QPointF(-axisTitleMetrics.horizontalAdvance(leftTitle_) / 2.0, 0), leftTitle_);
@@ -484,6 +502,40 @@ QImage TChart::RenderImage(QSize size) {
     Draw(painter, QRect(QPoint(0, 0), size));
     painter.end();
     return image;
+}
+
+void TChart::DrawScaled(QPainter& painter, const QRectF& target) {
+    const QSize size = this->size();
+    if (size.isEmpty() || target.isEmpty())
+        return;
+    painter.save();
+    painter.translate(target.topLeft());
+    painter.scale(target.width() / size.width(), target.height() / size.height());
+    Draw(painter, QRect(QPoint(0, 0), size));
+    painter.restore();
+}
+
+PrintMargins DefaultPrintMargins() {
+    return {static_cast<int>(100.0 / 11.0 - kChartMarginLeft),
+            static_cast<int>(100.0 / 8.5 - kChartMarginTop),
+            static_cast<int>(100.0 / 11.0 - kChartMarginRight),
+            static_cast<int>(100.0 / 8.5 - kChartMarginBottom)};
+}
+
+QRectF PageLessMargins(const QRectF& page, const PrintMargins& m) {
+    const double w = page.width() / 100.0;
+    const double h = page.height() / 100.0;
+    return page.adjusted(m.left * w, m.top * h, -m.right * w, -m.bottom * h);
+}
+
+void ClearGraphSeries(TChart& chart, TLineSeries& live, TLineSeries& average,
+                      const QString& unitName) {
+    chart.SetAutoRepaint(false);
+    live.Clear();
+    average.Clear();
+    RefreshAverage(live, average);
+    chart.SetLeftAxisTitle(unitName);
+    chart.SetAutoRepaint(true);
 }
 
 void TChart::paintEvent(QPaintEvent*) {

@@ -108,4 +108,11 @@ void RefreshAverage(const TLineSeries& readings, TLineSeries& average) {
     average.Add(readings.LastX(), mean);
 }
 
+void AppendLiveReading(TLineSeries& live, TLineSeries& average, GraphPoint point,
+                       double maxSpanHours) {
+    live.Add(point.x, point.y, std::move(point.label), point.color);
+    TrimToSpan(live, maxSpanHours);
+    RefreshAverage(live, average);
+}
+
 } // namespace korvinet

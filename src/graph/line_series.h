@@ -74,4 +74,9 @@ std::size_t TrimToSpan(TLineSeries& series, double maxSpanHours);
 // otherwise two points (first x, mean) and (last x, mean).
 void RefreshAverage(const TLineSeries& readings, TLineSeries& average);
 
+// One live tick's graph work, in this order: the reading joins the series,
+// the span is trimmed, the mean rebuilt.
+void AppendLiveReading(TLineSeries& live, TLineSeries& average, GraphPoint point,
+                       double maxSpanHours);
+
 } // namespace korvinet

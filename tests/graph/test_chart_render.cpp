@@ -235,3 +235,58 @@ TEST_F(ChartRenderTest, RubberBandZoomAndBack) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST_F(ChartRenderTest, PrintedPageKeepsTheProportionsOfTheScreen) {
+    AddFlat(10, 100, 60 * kSecond, {5}, false);
+    live.Add(kDay0 + 0.01, 0); // moves the mean off the flat line
+    UseOverlays();
+    RefreshAverage(live, average);
+    // Twice the screen size, offset like a page margin.
+    QImage page(1700, 1000, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    chart.DrawScaled(painter, QRectF(50, 30, 1600, 940));
+    painter.end();
+    const ChartLayout layout = chart.Layout(target);
+    const QPointF mid = (layout.Map(live.XValue(4), 100) + layout.Map(live.XValue(5), 100)) / 2;
+    const QPointF onPage(50 + 2 * mid.x(), 30 + 2 * mid.y());
+    EXPECT_GT(CountPixels(page, QRect(onPage.toPoint() - QPoint(2, 4), QSize(5, 9)), IsRed), 0);
+    // The date span overlay at (25, 15) of the chart, scaled.
+    EXPECT_GT(CountPixels(page, QRect(100, 60, 300, 24), IsDark), 40);
+}
+
+TEST(PrintMargins, ScreenMarginsTakenFromThePage) {
+    const PrintMargins m = DefaultPrintMargins();
+    EXPECT_EQ(m.left, 7);
+    EXPECT_EQ(m.top, 9);
+    EXPECT_EQ(m.right, 4);
+    EXPECT_EQ(m.bottom, 9);
+    EXPECT_EQ(PageLessMargins(QRectF(0, 0, 1000, 2000), m), QRectF(70, 180, 890, 1640));
+}
+
+TEST_F(ChartRenderTest, ClearGraphEmptiesAndTitlesTheAxis) {
+    AddFlat(10, 100, 60 * kSecond, {}, true);
+    ClearGraphSeries(chart, live, average, TCounter::UnitNameOf(4));
+    EXPECT_TRUE(live.IsEmpty());
+    EXPECT_TRUE(average.IsEmpty());
+    EXPECT_EQ(chart.LeftAxisTitle(), "\u00B5Sv/hr");
+    EXPECT_TRUE(chart.AutoRepaint());
+}
+
+TEST_F(ChartRenderTest, SurvivesDegenerateSizesAndValues) {
+    AddFlat(3, 1e12, 60 * kSecond, {1}, true);
+    live.Add(kDay0 + 10, -1);
+    chart.SetLeftAxisAutomaticMaximum(true);
+    for (QSize size : {QSize(1, 1), QSize(30, 20), QSize(800, 470)})
+        EXPECT_EQ(chart.RenderImage(size).size(), size);
+    chart.SetLeftAxisAutomaticMaximum(false);
+    EXPECT_TRUE(chart.SetLeftAxisMaximum(0)); // the axis minimum itself
+    EXPECT_FALSE(chart.SetLeftAxisMaximum(std::nan("")));
+    EXPECT_EQ(chart.RenderImage().size(), QSize(800, 470));
+}
+
+} // namespace
+} // namespace korvinet

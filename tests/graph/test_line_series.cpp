@@ -192,3 +192,21 @@ TEST(SpanTrimming, AverageFollowsTheTrimmedSeries) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST(LiveTick, AppendTrimAndMeanInOrder) {
+    TLineSeries live("Live Reading", kColorBlue);
+    TLineSeries average("Average", kColorGreen);
+    for (int i = 0; i < 5; ++i)
+        AppendLiveReading(live, average, {kDay0 + i * kHour, double(i), "t", kDefaultPointColor},
+                          2.0);
+    // Kept: the readings 2, 3, 4 of the last two hours.
+    EXPECT_EQ(live.Count(), 3u);
+    EXPECT_DOUBLE_EQ(average.LastY(), 3);
+    EXPECT_DOUBLE_EQ(average.XValue(0), kDay0 + 2 * kHour);
+}
+
+} // namespace
+} // namespace korvinet
