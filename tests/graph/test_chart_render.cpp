@@ -290,3 +290,24 @@ TEST_F(ChartRenderTest, SurvivesDegenerateSizesAndValues) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST_F(ChartRenderTest, CrossCursorOverTheReadingsLine) {
+    chart.resize(TChart::kDesignWidth, TChart::kDesignHeight);
+    AddFlat(10, 100, 60 * kSecond);
+    const ChartLayout layout = chart.Layout(target);
+    auto hover = [&](QPointF at) {
+        QMouseEvent move(QEvent::MouseMove, at, chart.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&chart, &move);
+        return chart.cursor().shape();
+    };
+    const QPointF on = (layout.Map(live.XValue(3), 100) + layout.Map(live.XValue(4), 100)) / 2;
+    EXPECT_EQ(hover(on), Qt::CrossCursor);
+    EXPECT_EQ(hover(on + QPointF(0, 30)), Qt::ArrowCursor);
+}
+
+} // namespace
+} // namespace korvinet
