@@ -1,6 +1,7 @@
 #include "platform/regional.h"
 
 #include "platform/datetime.h"
+#include "platform/text_format.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -87,6 +88,13 @@ bool Regional::ParseNumber(const QString& text, double* value) const {
         return false;
     *value = v;
     return true;
+}
+
+bool Regional::ParseRounded(const QString& text, int decimals, double* value) const {
+    double parsed = 0;
+    if (!ParseNumber(text, &parsed))
+        return false;
+    return ParseNumber(FormatC("%.*f", decimals, parsed), value);
 }
 
 QString Regional::GeneralFloatText(double value) const {

@@ -33,6 +33,10 @@ public:
     // A decimal number with the user's separator; "." is accepted as well, so
     // what the program wrote itself always reads back.
     bool ParseNumber(const QString& text, double* value) const;
+    // The entry check of numeric edit boxes: parse, print with the given
+    // number of decimals, parse again. The result is the entry rounded the
+    // way it will be shown; false when the text is no number.
+    bool ParseRounded(const QString& text, int decimals, double* value) const;
     // At most 15 significant digits, no trailing zeros, user's separator.
     QString GeneralFloatText(double value) const;
 

@@ -84,3 +84,33 @@ TEST(Regional, GeneralFloatText) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST(Regional, EntriesRoundTripToTheirShownDecimals) {
+    Regional c(QLocale::c());
+    Regional german(QLocale(QLocale::German, QLocale::Germany));
+    const struct {
+        const Regional* r;
+        const char* text;
+        int decimals;
+        bool ok;
+        double value;
+    } cases[] = {
+        {&c, "2.5", 3, true, 2.5},         {&c, "0.0004", 3, true, 0.0},
+        {&c, "0.0006", 3, true, 0.001},    {&c, "12.3456", 2, true, 12.35},
+        {&c, "-3", 3, true, -3.0},         {&c, "abc", 3, false, 0},
+        {&german, "0,006", 2, true, 0.01}, {&german, "1.5", 2, true, 1.5},
+    };
+    for (const auto& k : cases) {
+        double v = -99;
+        EXPECT_EQ(k.r->ParseRounded(k.text, k.decimals, &v), k.ok) << k.text;
+        if (k.ok) {
+            EXPECT_DOUBLE_EQ(v, k.value) << k.text;
+        }
+    }
+}
+
+} // namespace
+} // namespace korvinet

@@ -1,0 +1,22 @@
+#include "measure/alarm.h"
+
+namespace korvinet {
+
+AlarmRule::Outcome AlarmRule::Evaluate(bool enabled, double reading, double level, bool buzzer) {
+    Outcome out;
+    if (!(enabled && reading > level)) {
+        warningShown_ = false;
+        return out;
+    }
+    out.alarm = true;
+    out.beep = buzzer;
+    out.readingColor = kColorRed;
+    out.pointColor = kColorRed;
+    if (!warningShown_) {
+        warningShown_ = true;
+        out.showWarning = true;
+    }
+    return out;
+}
+
+} // namespace korvinet
