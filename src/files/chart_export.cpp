@@ -97,8 +97,8 @@ QByteArray EncodeJpeg(const QImage& image) {
         return {};
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    const bool ok =
-        CompressJpeg(rgb.constBits(), rgb.width(), rgb.height(), rgb.bytesPerLine(), &buffer, &size);
+    const bool ok = CompressJpeg(rgb.constBits(), rgb.width(), rgb.height(), rgb.bytesPerLine(),
+                                 &buffer, &size);
     QByteArray bytes;
     if (ok && buffer != nullptr)
         bytes = QByteArray(reinterpret_cast<const char*>(buffer), static_cast<qsizetype>(size));
@@ -148,7 +148,9 @@ bool ChartSaver::SaveJpeg(const QString& fileName) const {
     // happens.
     QTemporaryFile scratch(QDir(tempFolder_).filePath(QStringLiteral("quoXXXXXX")));
     scratch.setAutoRemove(true);
-    if (!scratch.open())
+    // Asking for the name links the file into the folder under its "quo"
+    // name (Qt may otherwise keep it unnamed).
+    if (!scratch.open() || scratch.fileName().isEmpty())
         return false;
     const QByteArray bmp = EncodeBmp(render_());
     if (bmp.isEmpty() || scratch.write(bmp) != bmp.size() || !scratch.flush())

@@ -49,7 +49,7 @@ int ImageFormatForFilter(const QString& selectedFilter);
 // The chart drawing and the data file writer come from the window.
 class ChartSaver {
 public:
-    using RenderChart = std::function<QImage()>;                 // the chart bitmap
+    using RenderChart = std::function<QImage()>; // the chart bitmap
     using SaveDataFile = std::function<bool(const QString& fileName)>;
     using ShowMessage = std::function<void(const QString& text)>; // plain message box
 

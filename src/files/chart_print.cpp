@@ -54,8 +54,8 @@ void PaintChartOnPage(QPainter& painter, const QRectF& page, const ChartPrintSet
     const QRectF target = ChartTargetRect(page, settings, chartSize);
     if (chartSize.isEmpty() || target.isEmpty())
         return;
-    const double needed = std::max(target.width() / chartSize.width(),
-                                   target.height() / chartSize.height());
+    const double needed =
+        std::max(target.width() / chartSize.width(), target.height() / chartSize.height());
     const int scale = std::clamp(static_cast<int>(std::ceil(needed)), 1, kMaxPrintScale);
     const QImage picture = ChartBitmap(chartSize * scale, [&](QPainter& p) {
         p.scale(scale, scale);

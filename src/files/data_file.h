@@ -41,16 +41,15 @@ QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter&
 // Writes FormatDataFile() to the named file; false when the file cannot be
 // created or any write or the close fails (an empty name fails).
 bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
-                   const TCounter& counter, const DataFileHeader& header,
-                   const Regional& regional);
+                   const TCounter& counter, const DataFileHeader& header, const Regional& regional);
 
 // What a data file holds, as far as it was read.
 struct DataFileContents {
-    QStringList headerLines;     // trimmed "#" lines in file order
+    QStringList headerLines;      // trimmed "#" lines in file order
     bool hasColumnTitles = false; // false: the file ended before a column-title line
     QString bottomAxisTitle;
     QString leftAxisTitle;
-    int unitIndex = -1;           // index of leftAxisTitle in the unit names, -1 if none
+    int unitIndex = -1;             // index of leftAxisTitle in the unit names, -1 if none
     std::vector<GraphPoint> points; // strictly ascending x, default colour, time-of-day labels
     int corruptLines = 0;
 };

@@ -66,7 +66,9 @@ TEST_F(DataFileTest, FullSpanGraphReadsBackIdenticallyInEveryUnit) {
         const int count = unit == 2 ? 57600 : 2000;
         for (int i = 0; i < count; ++i)
             points.push_back(GraphPoint{DateTimeFromQt(start.addSecs(3LL * i)),
-                                        (i * 7919 % 100000) / decimals[unit], {}, kColorRed});
+                                        (i * 7919 % 100000) / decimals[unit],
+                                        {},
+                                        kColorRed});
         DataFileHeader header = ExampleHeader();
         header.leftAxisTitle = counter.UnitName();
         const QString path = Path("full.csv");
@@ -159,7 +161,10 @@ TEST_F(DataFileTest, DataLinesAreAcceptedOrCountedCorrupt) {
          "3/14/2012 9:00:03 AM, 1\r\n3/14/2012 8:59:00 AM, 2\r\n3/14/2012 9:00:06 AM, 3\r\n",
          {t3, t6},
          1},
-        {"blank data line", "3/14/2012 9:00:03 AM, 1\r\n\r\n3/14/2012 9:00:06 AM, 3\r\n", {t3, t6}, 1},
+        {"blank data line",
+         "3/14/2012 9:00:03 AM, 1\r\n\r\n3/14/2012 9:00:06 AM, 3\r\n",
+         {t3, t6},
+         1},
         {"three fields", "x, 3/14/2012 9:00:03 AM, 1\r\n3/14/2012 9:00:06 AM, 3\r\n", {t6}, 1},
         {"no comma", "3/14/2012 9:00:03 AM 1\r\n", {}, 1},
         {"overrange", "3/14/2012 9:00:03 AM, OVERRANGE\r\n", {}, 1},
@@ -167,7 +172,8 @@ TEST_F(DataFileTest, DataLinesAreAcceptedOrCountedCorrupt) {
         {"empty value", "3/14/2012 9:00:03 AM,\r\n", {}, 1},
         {"LF line ends", "3/14/2012 9:00:03 AM, 1\n3/14/2012 9:00:06 AM, 3\n", {t3, t6}, 0},
         {"no final line end", "3/14/2012 9:00:03 AM, 1\r\n3/14/2012 9:00:06 AM, 3", {t3, t6}, 0},
-        {"blanks, tabs and no space", "  3/14/2012 9:00:03 AM\t,\t1 \r\n3/14/2012 9:00:06 AM,3\r\n",
+        {"blanks, tabs and no space",
+         "  3/14/2012 9:00:03 AM\t,\t1 \r\n3/14/2012 9:00:06 AM,3\r\n",
          {t3, t6},
          0},
         {"date alone", "3/14/2012, 1\r\n", {At(2012, 3, 14)}, 0},
@@ -204,8 +210,8 @@ TEST_F(DataFileTest, HeaderAndColumnTitleVariants) {
         {"small letters", "# a\r\nTime, cpm (UNCOMP)\r\n", true, 1, true, "Time", "cpm (UNCOMP)", 0,
          0, 0},
         {"no unit name", "# a\r\nTime, Counts\r\n", true, 1, true, "Time", "Counts", -1, 0, 0},
-        {"first line is data", "3/14/2012 9:00:03 AM, 0.012\r\n3/14/2012 9:00:06 AM, 0.015\r\n", true,
-         0, true, "3/14/2012 9:00:03 AM", "0.012", -1, 1, 0},
+        {"first line is data", "3/14/2012 9:00:03 AM, 0.012\r\n3/14/2012 9:00:06 AM, 0.015\r\n",
+         true, 0, true, "3/14/2012 9:00:03 AM", "0.012", -1, 1, 0},
         {"title without comma", "#\r\n  Readings \r\n", true, 1, true, "", "Readings", -1, 0, 0},
         {"title split at the last comma", "Time, local, mR/hr\r\n", true, 0, true, "Time, local",
          "mR/hr", 2, 0, 0},
@@ -277,11 +283,10 @@ TEST_F(DataFileTest, PandasReadsTheRowsWeWrote) {
                            path});
     ASSERT_TRUE(process.waitForFinished(60000));
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()),
-              "Time|mR/hr\n"
-              "3/14/2012 9:00:03 AM|0.012\n"
-              "3/14/2012 9:00:06 AM|0.015\n"
-              "3/14/2012 9:00:09 AM|0.5\n");
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()), "Time|mR/hr\n"
+                                                                  "3/14/2012 9:00:03 AM|0.012\n"
+                                                                  "3/14/2012 9:00:06 AM|0.015\n"
+                                                                  "3/14/2012 9:00:09 AM|0.5\n");
 }
 
 } // namespace
