@@ -106,12 +106,15 @@ QByteArray EncodeJpeg(const QImage& image) {
     return bytes;
 }
 
-int ImageFormatForFilter(const QString& selectedFilter) {
-    if (selectedFilter == kJpegImageFilter)
+int ImageFormatForFilterIndex(int filterIndex) {
+    switch (filterIndex) {
+    case 1:
         return kChartJpeg;
-    if (selectedFilter == kBitmapImageFilter)
+    case 2:
         return kChartBmp;
-    return 0;
+    default:
+        return 0;
+    }
 }
 
 ChartSaver::ChartSaver(RenderChart render, SaveDataFile saveDataFile, ShowMessage showMessage,

@@ -40,10 +40,10 @@ QByteArray EncodeBmp(const QImage& image);
 // Empty on failure.
 QByteArray EncodeJpeg(const QImage& image);
 
-// The format code for the filter chosen in the image save dialog: 1 for the
-// JPEG filter, 2 for the bitmap filter, 0 (unknown) otherwise. The extension
-// the user typed plays no part.
-int ImageFormatForFilter(const QString& selectedFilter);
+// The format code for the filter chosen in the image save dialog, given by its
+// 1-based position (JPEG first, bitmap second): 1 for JPEG, 2 for BMP, 0
+// (unknown) for anything else. The extension the user typed plays no part.
+int ImageFormatForFilterIndex(int filterIndex);
 
 // The one way the graph is saved: as a JPEG (1), a BMP (2) or a data file (3).
 // The chart drawing and the data file writer come from the window.

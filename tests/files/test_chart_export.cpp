@@ -201,10 +201,11 @@ TEST_F(ChartSaverTest, FormatCodesChooseTheWriter) {
     EXPECT_EQ(dataFilesSaved.size(), 1);
 }
 
-TEST(ImageFormatForFilter, TheFilterDecides) {
-    EXPECT_EQ(ImageFormatForFilter("JPEG Image (*.jpg)"), kChartJpeg);
-    EXPECT_EQ(ImageFormatForFilter("Bitmap Image (*.bmp)"), kChartBmp);
-    EXPECT_EQ(ImageFormatForFilter("All files (*)"), 0);
+TEST(ImageFormatForFilterIndex, TheFilterDecides) {
+    EXPECT_EQ(ImageFormatForFilterIndex(1), kChartJpeg);
+    EXPECT_EQ(ImageFormatForFilterIndex(2), kChartBmp);
+    EXPECT_EQ(ImageFormatForFilterIndex(0), 0);
+    EXPECT_EQ(ImageFormatForFilterIndex(3), 0);
 }
 
 TEST(ChartBitmap, HasTheChartsSizeAndDrawing) {
