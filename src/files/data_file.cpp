@@ -3,7 +3,14 @@
 #include "device/counter.h"
 #include "files/cp1252.h"
 #include "files/file_output.h"
+#include "files/time_of_day.h"
+#include "platform/datetime.h"
 #include "platform/regional.h"
+
+#include <QDate>
+#include <QTime>
+#include <cmath>
+#include <limits>
 
 namespace korvinet {
 
@@ -28,6 +35,91 @@ void SplitAtLastComma(QStringView line, QString* first, QString* second) {
     *first = TrimDataField(line.left(comma));
     *second = TrimDataField(line.mid(comma + 1));
 }
+
+// Date-time text for a whole file at a time. A graph holds up to 57,600
+// points on two or three days; converting each through a local QDateTime asks
+// the system's time-zone data every time, which makes a save or an open take
+// seconds. This gives the same texts as Regional (short date, blank, long time,
+// the date alone at midnight) from the date and the time of day directly, and
+// formats or parses each date only when it changes.
+class DateTimeTexts {
+public:
+    explicit DateTimeTexts(const Regional& regional) : regional_(regional) {}
+
+    QString Text(double dateTime) {
+        qint64 day = 0;
+        int ms = 0;
+        Split(dateTime, &day, &ms);
+        if (day != formattedDay_) {
+            formattedDay_ = day;
+            formattedDate_ = regional_.Locale().toString(QDate::fromJulianDay(day),
+                                                         regional_.ShortDatePattern());
+        }
+        if (ms < 1000) // midnight, to the second
+            return formattedDate_;
+        return formattedDate_ + QLatin1Char(' ') + TimeText(ms);
+    }
+
+    QString LongTimeText(double dateTime) {
+        qint64 day = 0;
+        int ms = 0;
+        Split(dateTime, &day, &ms);
+        return TimeText(ms);
+    }
+
+    // Accepts "date time" and a bare date, as Regional::ParseDateTime does.
+    bool Parse(const QString& text, double* dateTime) {
+        const QStringView t = QStringView(text).trimmed();
+        const qsizetype blank = t.indexOf(QLatin1Char(' '));
+        const QStringView datePart = blank < 0 ? t : t.left(blank);
+        if (datePart != parsedDateText_) {
+            parsedDateText_ = datePart.toString();
+            parsedDate_ = regional_.Locale().toDate(parsedDateText_, regional_.ShortDatePattern());
+        }
+        if (!parsedDate_.isValid())
+            return false;
+        int ms = 0;
+        if (blank >= 0) {
+            ms = ParseTimeOfDay(t.mid(blank + 1).trimmed(), regional_.Locale(),
+                                regional_.LongTimePattern());
+            if (ms < 0)
+                return false;
+        }
+        *dateTime =
+            static_cast<double>(parsedDate_.toJulianDay() - EpochJulianDay()) + ms / kMsPerDay;
+        return true;
+    }
+
+private:
+    static qint64 EpochJulianDay() {
+        static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
+        return epoch;
+    }
+
+    // The date's Julian day and the milliseconds of the day, rounded as
+    // QtFromDateTime rounds them.
+    static void Split(double dateTime, qint64* julianDay, int* ms) {
+        double whole = std::floor(dateTime);
+        auto rest = static_cast<qint64>(std::llround((dateTime - whole) * kMsPerDay));
+        if (rest >= static_cast<qint64>(kMsPerDay)) {
+            whole += 1.0;
+            rest = 0;
+        }
+        *julianDay = EpochJulianDay() + static_cast<qint64>(whole);
+        *ms = static_cast<int>(rest);
+    }
+
+    QString TimeText(int ms) const {
+        return regional_.Locale().toString(QTime::fromMSecsSinceStartOfDay(ms),
+                                           regional_.LongTimePattern());
+    }
+
+    const Regional& regional_;
+    qint64 formattedDay_ = std::numeric_limits<qint64>::min();
+    QString formattedDate_;
+    QString parsedDateText_;
+    QDate parsedDate_;
+};
 
 } // namespace
 
@@ -57,8 +149,9 @@ QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter&
     text += QLatin1String("# Notes: ") + header.notes + kLineEnd;
     text += QLatin1String("# Date Saved: ") + regional.DateTimeText(header.dateSaved) + kLineEnd;
     text += header.bottomAxisTitle + kFieldSeparator + header.leftAxisTitle + kLineEnd;
+    DateTimeTexts times(regional);
     for (const GraphPoint& p : points) {
-        text += regional.DateTimeText(p.x);
+        text += times.Text(p.x);
         text += kFieldSeparator;
         text += counter.FormatValue(p.y);
         text += kLineEnd;
@@ -129,6 +222,7 @@ bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* conten
         }
     }
 
+    DateTimeTexts times(regional_);
     double lastAccepted = 0.0;
     QString timeText;
     QString valueText;
@@ -136,13 +230,13 @@ bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* conten
         SplitAtLastComma(line, &timeText, &valueText);
         double x = 0.0;
         double y = 0.0;
-        if (!regional_.ParseDateTime(timeText, &x) || !regional_.ParseNumber(valueText, &y) ||
+        if (!times.Parse(timeText, &x) || !regional_.ParseNumber(valueText, &y) ||
             (lastAccepted > 0.0 && x <= lastAccepted)) {
             ++contents->corruptLines;
             continue;
         }
         lastAccepted = x;
-        contents->points.push_back(GraphPoint{x, y, regional_.LongTimeText(x), kDefaultPointColor});
+        contents->points.push_back(GraphPoint{x, y, times.LongTimeText(x), kDefaultPointColor});
     }
     return true;
 }
