@@ -35,20 +35,26 @@ QString DecodeWindows1252(const QByteArray& bytes) {
     return text;
 }
 
-QByteArray EncodeWindows1252(const QString& text) {
+QByteArray EncodeWindows1252(const QString& text, bool* exact) {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     char* out = bytes.data();
+    bool replaced = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             // One character outside the code page, one replacement.
             ++i;
             *out++ = '?';
+            replaced = true;
             continue;
         }
-        *out++ = EncodeChar(c.unicode());
+        *out = EncodeChar(c.unicode());
+        replaced = replaced || (*out == '?' && c != QLatin1Char('?'));
+        ++out;
     }
     bytes.truncate(out - bytes.data());
+    if (exact)
+        *exact = !replaced;
     return bytes;
 }
 

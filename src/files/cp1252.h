@@ -14,8 +14,9 @@ namespace korvinet {
 // 0x90, 0x9D) decode to the control characters of the same number, as Windows
 // does, so any byte sequence survives decoding and encoding unchanged.
 QString DecodeWindows1252(const QByteArray& bytes);
-// Characters the code page cannot hold become "?".
-QByteArray EncodeWindows1252(const QString& text);
+// Characters the code page cannot hold become "?"; `exact`, when given, tells
+// whether there were none.
+QByteArray EncodeWindows1252(const QString& text, bool* exact = nullptr);
 
 // Text of a file that may have been written by us (Windows-1252) or re-saved
 // by an editor in UTF-8: a byte order mark or valid UTF-8 with non-ASCII bytes

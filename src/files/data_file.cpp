@@ -156,7 +156,13 @@ QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter&
         text += counter.FormatValue(p.y);
         text += kLineEnd;
     }
-    return EncodeWindows1252(text);
+    // Windows-1252 whenever it can hold the text. Date-times under some
+    // regional settings (Japanese, Chinese, ...) or a title in another script
+    // cannot be held; such a file is written in UTF-8, which we read back,
+    // rather than with its characters lost to "?".
+    bool exact = false;
+    QByteArray bytes = EncodeWindows1252(text, &exact);
+    return exact ? bytes : text.toUtf8();
 }
 
 bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,

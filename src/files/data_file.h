@@ -34,7 +34,8 @@ struct DataFileHeader {
 
 // The data file as bytes: six "#" header lines, the column titles and one line
 // per point, each "date-time text, reading text" in the counter's current
-// display unit, CR LF line ends, Windows-1252.
+// display unit, CR LF line ends, Windows-1252 (UTF-8 when the text holds
+// characters Windows-1252 has not).
 QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
                           const DataFileHeader& header, const Regional& regional);
 

@@ -98,6 +98,22 @@ TEST_F(DataFileTest, MicroSignIsWrittenAsOneWindows1252Byte) {
     EXPECT_TRUE(bytes.endsWith("Time, \xB5Sv/hr\r\n"));
 }
 
+TEST_F(DataFileTest, TextBeyondWindows1252IsWrittenAsUtf8InsteadOfLost) {
+    counter.SetUnitCode(3);
+    DataFileHeader header = ExampleHeader();
+    header.title = QStringLiteral("\u6E2C\u5B9A \u03A9");
+    header.leftAxisTitle = counter.UnitName();
+    const QString path = Path("utf8.csv");
+    ASSERT_TRUE(WriteDataFile(path, ExamplePoints(), counter, header, regional));
+    const QByteArray bytes = ReadRaw(path);
+    EXPECT_TRUE(bytes.contains("# Title: \xE6\xB8\xAC\xE5\xAE\x9A \xCE\xA9\r\n"));
+    EXPECT_TRUE(bytes.contains("Time, \xC2\xB5R/hr\r\n"));
+    const DataFileContents c = ReadBack(path);
+    EXPECT_EQ(c.headerLines.value(3), "# Title: " + header.title);
+    EXPECT_EQ(c.unitIndex, 3);
+    EXPECT_EQ(c.points.size(), 2u);
+}
+
 TEST_F(DataFileTest, EmptyGraphSavesHeaderAndColumnTitlesOnly) {
     const QString path = Path("empty.csv");
     ASSERT_TRUE(WriteDataFile(path, {}, counter, ExampleHeader(), regional));
@@ -262,6 +278,36 @@ TEST_F(DataFileTest, RoundTripUnderGermanSettings) {
     ASSERT_EQ(c.points.size(), 2u);
     EXPECT_EQ(c.points[1].x, points[1].x);
     EXPECT_EQ(c.points[1].y, 0.015);
+}
+
+TEST_F(DataFileTest, DateTimesAreWrittenAsTheRegionalTextAndReadBackInManyLocales) {
+    const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
+                               QLocale(QLocale::English, QLocale::UnitedKingdom),
+                               QLocale(QLocale::Japanese, QLocale::Japan),
+                               QLocale(QLocale::Finnish, QLocale::Finland)};
+    std::vector<GraphPoint> points;
+    for (double t : {At(1999, 12, 31, 23, 59, 59), At(2000, 1, 1), At(2012, 3, 14, 0, 0, 1),
+                     At(2012, 3, 14, 12, 0, 0), At(2012, 3, 14, 13, 5, 9), At(2030, 7, 4, 9, 0, 3)})
+        points.push_back(GraphPoint{t, 0.5, {}, kDefaultPointColor});
+    for (const QLocale& locale : locales) {
+        const Regional r(locale);
+        const QString path = Path("locale.csv");
+        ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), r));
+        const QStringList lines = DecodeWindows1252OrUtf8(ReadRaw(path)).split("\r\n");
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_EQ(lines.value(7 + static_cast<int>(i)), r.DateTimeText(points[i].x) + ", 0.500")
+                << locale.name().toStdString();
+        }
+        bool ok = false;
+        const DataFileContents c = ReadBack(path, &ok, &r);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(c.corruptLines, 0) << locale.name().toStdString();
+        ASSERT_EQ(c.points.size(), points.size()) << locale.name().toStdString();
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_EQ(c.points[i].x, points[i].x) << locale.name().toStdString();
+            EXPECT_EQ(c.points[i].label, r.LongTimeText(points[i].x));
+        }
+    }
 }
 
 TEST_F(DataFileTest, PandasReadsTheRowsWeWrote) {
