@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libftp-dev libftdi1-dev
-    python3 python3-pyftpdlib
+    python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
     xvfb xauth
 )

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "graph/graph_point.h"
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace korvinet {
+
+class Regional;
+class TCounter;
+
+// Messages of the data file commands, exactly as the user sees them.
+inline const QString kDataFileNotSaved = QStringLiteral("Error: The file could not be saved");
+inline const QString kDataFileNotOpened = QStringLiteral("Error: The file could not be opened.");
+inline const QString kDataFileNotRead = QStringLiteral("Error: The file could not be read");
+inline const QString kOpenDataFileQuestion =
+    QStringLiteral("Opening a data file will clear all data in the current graph.  Continue?");
+// "Note: 3 lines in the data file were corrupt and ignored." (same words for 1).
+QString CorruptLinesNote(int count);
+
+// Everything the header block and the column-title line carry besides what the
+// counter device session knows (model text, unit name, reading text).
+struct DataFileHeader {
+    QString averagingTime;   // the averaging entry as the list shows it: "45 seconds"
+    QString title;           // GraphTitle of the settings
+    QString notes;           // GraphNotes of the settings
+    double dateSaved = 0.0;  // local date-time of saving, from the clock
+    QString bottomAxisTitle; // caption of the chart's bottom-axis title ("Time")
+    QString leftAxisTitle;   // caption of the chart's left-axis title
+};
+
+// The data file as bytes: six "#" header lines, the column titles and one line
+// per point, each "date-time text, reading text" in the counter's current
+// display unit, CR LF line ends, Windows-1252 (UTF-8 when the text holds
+// characters Windows-1252 has not).
+QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
+                          const DataFileHeader& header, const Regional& regional);
+
+// Writes FormatDataFile() to the named file; false when the file cannot be
+// created or any write or the close fails (an empty name fails).
+bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
+                   const TCounter& counter, const DataFileHeader& header, const Regional& regional);
+
+// What a data file holds, as far as it was read.
+struct DataFileContents {
+    QStringList headerLines;      // trimmed "#" lines in file order
+    bool hasColumnTitles = false; // false: the file ended before a column-title line
+    QString bottomAxisTitle;
+    QString leftAxisTitle;
+    int unitIndex = -1;             // index of leftAxisTitle in the unit names, -1 if none
+    std::vector<GraphPoint> points; // strictly ascending x, default colour, time-of-day labels
+    int corruptLines = 0;
+};
+
+// Reads a data file in two steps, so that the caller can leave a running
+// measurement alone until the chosen file has actually been opened.
+// Accepts Windows-1252 and UTF-8, CR LF and LF, the user's decimal separator
+// and ".".
+class DataFileReader {
+public:
+    explicit DataFileReader(const Regional& regional) : regional_(regional) {}
+
+    // False when the file cannot be opened for reading.
+    bool Open(const QString& fileName);
+    // Reads the opened file whole and closes it. False on a failure outside a
+    // single data line (a blank line among the header lines, a read error);
+    // then `contents` holds the header lines (and titles) read before it, and
+    // no points. `unitNames` are the display-unit names in list order.
+    bool Read(const QStringList& unitNames, DataFileContents* contents);
+
+private:
+    const Regional& regional_;
+    QFile file_;
+};
+
+// Blanks and control characters dropped at both ends.
+QString TrimDataField(QStringView text);
+
+} // namespace korvinet

@@ -1,0 +1,230 @@
+#include "files/chart_export.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMimeData>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <csetjmp>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+namespace korvinet {
+namespace {
+
+const QSize kChartSize(800, 470);
+
+// A stand-in for the chart's drawing: left half red, right half blue, a black
+// bar along the top.
+void PaintTestChart(QPainter& p) {
+    p.fillRect(0, 0, 400, 470, Qt::red);
+    p.fillRect(400, 0, 400, 470, Qt::blue);
+    p.fillRect(0, 0, 800, 40, Qt::black);
+}
+
+struct DecodedJpeg {
+    bool ok = false;
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    bool progressive = false;
+    std::vector<unsigned char> rgb;
+    QRgb Pixel(int x, int y) const {
+        const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+        return qRgb(p[0], p[1], p[2]);
+    }
+};
+
+struct DecodeError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void OnDecodeError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<DecodeError*>(info->err)->jump, 1);
+}
+
+// Decodes with libjpeg itself, not with the encoder's own helpers.
+bool DecodeInto(const QByteArray& bytes, DecodedJpeg* out) {
+    jpeg_decompress_struct info;
+    DecodeError error;
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = OnDecodeError;
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                 static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    out->progressive = jpeg_has_multiple_scans(&info);
+    out->components = info.num_components;
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    out->width = static_cast<int>(info.output_width);
+    out->height = static_cast<int>(info.output_height);
+    out->rgb.resize(static_cast<std::size_t>(out->width) * out->height * 3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = &out->rgb[static_cast<std::size_t>(info.output_scanline) * out->width * 3];
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+DecodedJpeg DecodeJpeg(const QByteArray& bytes) {
+    DecodedJpeg d;
+    d.ok = DecodeInto(bytes, &d);
+    return d;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool Near(QRgb a, QRgb b, int tolerance = 12) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+class ChartSaverTest : public ::testing::Test {
+protected:
+    QTemporaryDir temp;   // stands for the user's temporary folder
+    QTemporaryDir output; // where the user saves
+    QStringList messages;
+    QStringList dataFilesSaved;
+    QStringList scratchSeen; // temporary folder contents while the chart was drawn
+    QFile::Permissions scratchPermissions;
+    bool renderFails = false;
+
+    ChartSaver MakeSaver(const QString& tempFolder) {
+        return ChartSaver(
+            [this] {
+                scratchSeen = QDir(temp.path()).entryList(QDir::Files);
+                for (const QString& name : scratchSeen)
+                    scratchPermissions = QFile::permissions(temp.filePath(name));
+                return renderFails ? QImage() : ChartBitmap(kChartSize, PaintTestChart);
+            },
+            [this](const QString& name) {
+                dataFilesSaved << name;
+                return true;
+            },
+            [this](const QString& text) { messages << text; }, tempFolder);
+    }
+    ChartSaver MakeSaver() { return MakeSaver(temp.path()); }
+
+    QString Out(const char* name) const { return output.filePath(QString::fromLatin1(name)); }
+    QStringList TempFiles() const { return QDir(temp.path()).entryList(QDir::Files); }
+};
+
+TEST_F(ChartSaverTest, JpegIsProgressiveColourOfTheChartsSize) {
+    // The extension does not choose the format; the code does.
+    const QString path = Out("graph.bmp");
+    ASSERT_TRUE(MakeSaver().SaveChartAs(path, kChartJpeg));
+    const DecodedJpeg jpeg = DecodeJpeg(ReadAll(path));
+    ASSERT_TRUE(jpeg.ok);
+    EXPECT_EQ(jpeg.width, 800);
+    EXPECT_EQ(jpeg.height, 470);
+    EXPECT_EQ(jpeg.components, 3);
+    EXPECT_TRUE(jpeg.progressive);
+    EXPECT_TRUE(Near(jpeg.Pixel(200, 250), qRgb(255, 0, 0)));
+    EXPECT_TRUE(Near(jpeg.Pixel(600, 250), qRgb(0, 0, 255)));
+    EXPECT_TRUE(Near(jpeg.Pixel(400, 10), qRgb(0, 0, 0)));
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(ChartSaverTest, ScratchBitmapIsPrivateUniqueAndAlwaysRemoved) {
+    ASSERT_TRUE(MakeSaver().SaveChartAs(Out("a.jpg"), kChartJpeg));
+    ASSERT_EQ(scratchSeen.size(), 1);
+    EXPECT_TRUE(scratchSeen[0].startsWith("quo"));
+    EXPECT_EQ(scratchPermissions & (QFile::ReadGroup | QFile::ReadOther), 0); // owner only
+    EXPECT_TRUE(TempFiles().isEmpty());
+
+    // Failures after the scratch file was made: unwritable target, no picture.
+    EXPECT_FALSE(MakeSaver().SaveChartAs(Out("missing/folder/a.jpg"), kChartJpeg));
+    EXPECT_FALSE(MakeSaver().SaveChartAs("/dev/full", kChartJpeg));
+    EXPECT_TRUE(TempFiles().isEmpty());
+    renderFails = true;
+    scratchSeen.clear();
+    EXPECT_FALSE(MakeSaver().SaveChartAs(Out("b.jpg"), kChartJpeg));
+    EXPECT_EQ(scratchSeen.size(), 1);
+    EXPECT_TRUE(TempFiles().isEmpty());
+    EXPECT_FALSE(QFile::exists(Out("b.jpg")));
+
+    // No usable temporary folder.
+    renderFails = false;
+    EXPECT_FALSE(MakeSaver(temp.filePath("gone")).SaveChartAs(Out("c.jpg"), kChartJpeg));
+    EXPECT_FALSE(MakeSaver(QString()).SaveChartAs(Out("c.jpg"), kChartJpeg));
+}
+
+TEST_F(ChartSaverTest, BitmapFilterWritesA24BitBmpWhateverTheName) {
+    const QString path = Out("graph.jpg");
+    ASSERT_TRUE(MakeSaver().SaveChartAs(path, kChartBmp));
+    const QByteArray bytes = ReadAll(path);
+    ASSERT_GT(bytes.size(), 54);
+    EXPECT_TRUE(bytes.startsWith("BM"));
+    EXPECT_EQ(static_cast<unsigned char>(bytes[28]), 24); // bits per pixel
+    QImage back;
+    ASSERT_TRUE(back.loadFromData(bytes, "BMP"));
+    EXPECT_EQ(back.size(), kChartSize);
+    EXPECT_EQ(back.pixel(200, 250), qRgb(255, 0, 0));
+    EXPECT_EQ(back.pixel(600, 250), qRgb(0, 0, 255));
+    EXPECT_TRUE(TempFiles().isEmpty());
+}
+
+TEST_F(ChartSaverTest, ImageFailuresReturnFalseWithoutAMessage) {
+    EXPECT_FALSE(MakeSaver().SaveChartAs("/dev/full", kChartBmp));
+    EXPECT_FALSE(MakeSaver().SaveChartAs(QString(), kChartBmp));
+    EXPECT_FALSE(MakeSaver().SaveChartAs(QString(), kChartJpeg));
+    renderFails = true;
+    EXPECT_FALSE(MakeSaver().SaveChartAs(Out("x.bmp"), kChartBmp));
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(ChartSaverTest, FormatCodesChooseTheWriter) {
+    const ChartSaver saver = MakeSaver();
+    EXPECT_TRUE(saver.SaveChartAs(Out("d.csv"), kChartDataFile));
+    EXPECT_FALSE(saver.SaveChartAs(QString(), kChartDataFile)); // an empty name fails
+    EXPECT_EQ(dataFilesSaved, QStringList{Out("d.csv")});
+    for (int code : {0, 4, -1, 12}) {
+        messages.clear();
+        EXPECT_FALSE(saver.SaveChartAs(Out("u.x"), code));
+        EXPECT_EQ(messages, QStringList{"SaveChartAs: Unknown format " + QString::number(code)});
+    }
+    EXPECT_FALSE(QFile::exists(Out("u.x")));
+    EXPECT_EQ(dataFilesSaved.size(), 1);
+}
+
+TEST(ImageFormatForFilterIndex, TheFilterDecides) {
+    EXPECT_EQ(ImageFormatForFilterIndex(1), kChartJpeg);
+    EXPECT_EQ(ImageFormatForFilterIndex(2), kChartBmp);
+    EXPECT_EQ(ImageFormatForFilterIndex(0), 0);
+    EXPECT_EQ(ImageFormatForFilterIndex(3), 0);
+}
+
+TEST(ChartBitmap, HasTheChartsSizeAndDrawing) {
+    const QImage image = ChartBitmap(kChartSize, PaintTestChart);
+    EXPECT_EQ(image.size(), kChartSize);
+    EXPECT_EQ(image.pixel(10, 100), qRgb(255, 0, 0));
+    EXPECT_EQ(ChartBitmap(kChartSize, [](QPainter&) {}).pixel(5, 5), qRgb(255, 255, 255));
+}
+
+TEST(CopyChartToClipboard, ReplacesTheClipboardText) {
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->setText(QStringLiteral("old text"));
+    CopyChartToClipboard(*clipboard, ChartBitmap(kChartSize, PaintTestChart));
+    const QImage image = clipboard->image();
+    EXPECT_EQ(image.size(), kChartSize);
+    EXPECT_EQ(image.pixel(600, 300), qRgb(0, 0, 255));
+    EXPECT_TRUE(clipboard->text().isEmpty());
+    EXPECT_EQ(kGraphCopied, "Graph has been copied to clipboard");
+}
+
+} // namespace
+} // namespace korvinet

@@ -1,0 +1,339 @@
+#include "data_file_fixture.h"
+
+#include "files/cp1252.h"
+
+#include <QProcess>
+
+namespace korvinet {
+namespace {
+
+using testing::At;
+using testing::DataFileTest;
+
+const QByteArray kExampleFile = "# Device: KVT-PULSE1\r\n"
+                                "# Units: mR/hr\r\n"
+                                "# Averaging Time: 45 seconds sec\r\n"
+                                "# Title: Radiation vs. Time\r\n"
+                                "# Notes: North wall, shelf 2\r\n"
+                                "# Date Saved: 3/14/2012 10:15:02 AM\r\n"
+                                "Time, mR/hr\r\n"
+                                "3/14/2012 9:00:03 AM, 0.012\r\n"
+                                "3/14/2012 9:00:06 AM, 0.015\r\n"
+                                "3/14/2012 9:00:09 AM, OVERRANGE\r\n";
+
+std::vector<GraphPoint> ExamplePoints() {
+    return {GraphPoint{At(2012, 3, 14, 9, 0, 3), 0.012, {}, kDefaultPointColor},
+            GraphPoint{At(2012, 3, 14, 9, 0, 6), 0.015, {}, kColorRed},
+            GraphPoint{At(2012, 3, 14, 9, 0, 9), TCounter::kOverrange, {}, kDefaultPointColor}};
+}
+
+TEST_F(DataFileTest, WritesTheExampleFileByteForByte) {
+    const QString path = Path("example.csv");
+    ASSERT_TRUE(WriteDataFile(path, ExamplePoints(), counter, ExampleHeader(), regional));
+    EXPECT_EQ(ReadRaw(path), kExampleFile);
+}
+
+TEST_F(DataFileTest, ReadsTheExampleFile) {
+    bool ok = false;
+    const DataFileContents c = ReadBack(WriteRaw("example.csv", kExampleFile), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(c.headerLines,
+              QStringList({"# Device: KVT-PULSE1", "# Units: mR/hr",
+                           "# Averaging Time: 45 seconds sec", "# Title: Radiation vs. Time",
+                           "# Notes: North wall, shelf 2", "# Date Saved: 3/14/2012 10:15:02 AM"}));
+    EXPECT_TRUE(c.hasColumnTitles);
+    EXPECT_EQ(c.bottomAxisTitle, "Time");
+    EXPECT_EQ(c.leftAxisTitle, "mR/hr");
+    EXPECT_EQ(c.unitIndex, 2);
+    ASSERT_EQ(c.points.size(), 2u);
+    EXPECT_EQ(c.points[0].x, At(2012, 3, 14, 9, 0, 3));
+    EXPECT_EQ(c.points[0].y, 0.012);
+    EXPECT_EQ(c.points[0].label, "9:00:03 AM");
+    EXPECT_EQ(c.points[1].y, 0.015);
+    EXPECT_EQ(c.points[1].color, kDefaultPointColor); // alarm red is not carried
+    EXPECT_EQ(c.corruptLines, 1);
+    EXPECT_EQ(CorruptLinesNote(c.corruptLines),
+              "Note: 1 lines in the data file were corrupt and ignored.");
+}
+
+TEST_F(DataFileTest, FullSpanGraphReadsBackIdenticallyInEveryUnit) {
+    // 48 hours at one point per 3 seconds; values already at each unit's decimals.
+    const double decimals[] = {10.0, 10.0, 1000.0, 1.0, 100.0};
+    for (std::uint8_t unit = 0; unit < 5; ++unit) {
+        counter.SetUnitCode(unit);
+        std::vector<GraphPoint> points;
+        const QDateTime start(QDate(2012, 3, 14), QTime(9, 0, 3));
+        const int count = unit == 2 ? 57600 : 2000;
+        for (int i = 0; i < count; ++i)
+            points.push_back(GraphPoint{DateTimeFromQt(start.addSecs(3LL * i)),
+                                        (i * 7919 % 100000) / decimals[unit],
+                                        {},
+                                        kColorRed});
+        DataFileHeader header = ExampleHeader();
+        header.leftAxisTitle = counter.UnitName();
+        const QString path = Path("full.csv");
+        ASSERT_TRUE(WriteDataFile(path, points, counter, header, regional));
+
+        bool ok = false;
+        const DataFileContents c = ReadBack(path, &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(c.unitIndex, unit);
+        EXPECT_EQ(c.corruptLines, 0);
+        ASSERT_EQ(c.points.size(), points.size());
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            ASSERT_EQ(c.points[i].x, points[i].x) << "unit " << int(unit) << " point " << i;
+            ASSERT_EQ(c.points[i].y, points[i].y) << "unit " << int(unit) << " point " << i;
+        }
+    }
+}
+
+TEST_F(DataFileTest, MicroSignIsWrittenAsOneWindows1252Byte) {
+    counter.SetUnitCode(4);
+    DataFileHeader header = ExampleHeader();
+    header.leftAxisTitle = counter.UnitName();
+    const QString path = Path("micro.csv");
+    ASSERT_TRUE(WriteDataFile(path, {}, counter, header, regional));
+    const QByteArray bytes = ReadRaw(path);
+    EXPECT_TRUE(bytes.contains("# Units: \xB5Sv/hr\r\n"));
+    EXPECT_TRUE(bytes.endsWith("Time, \xB5Sv/hr\r\n"));
+}
+
+TEST_F(DataFileTest, TextBeyondWindows1252IsWrittenAsUtf8InsteadOfLost) {
+    counter.SetUnitCode(3);
+    DataFileHeader header = ExampleHeader();
+    header.title = QStringLiteral("\u6E2C\u5B9A \u03A9");
+    header.leftAxisTitle = counter.UnitName();
+    const QString path = Path("utf8.csv");
+    ASSERT_TRUE(WriteDataFile(path, ExamplePoints(), counter, header, regional));
+    const QByteArray bytes = ReadRaw(path);
+    EXPECT_TRUE(bytes.contains("# Title: \xE6\xB8\xAC\xE5\xAE\x9A \xCE\xA9\r\n"));
+    EXPECT_TRUE(bytes.contains("Time, \xC2\xB5R/hr\r\n"));
+    const DataFileContents c = ReadBack(path);
+    EXPECT_EQ(c.headerLines.value(3), "# Title: " + header.title);
+    EXPECT_EQ(c.unitIndex, 3);
+    EXPECT_EQ(c.points.size(), 2u);
+}
+
+TEST_F(DataFileTest, EmptyGraphSavesHeaderAndColumnTitlesOnly) {
+    const QString path = Path("empty.csv");
+    ASSERT_TRUE(WriteDataFile(path, {}, counter, ExampleHeader(), regional));
+    const QByteArray bytes = ReadRaw(path);
+    EXPECT_EQ(bytes.count("\r\n"), 7);
+    EXPECT_TRUE(bytes.endsWith("\r\nTime, mR/hr\r\n"));
+
+    bool ok = false;
+    const DataFileContents c = ReadBack(path, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(c.points.empty());
+    EXPECT_EQ(c.corruptLines, 0);
+    EXPECT_EQ(c.headerLines.size(), 6);
+}
+
+TEST_F(DataFileTest, PointAtMidnightIsWrittenAsTheDateAlone) {
+    const std::vector<GraphPoint> points = {{At(2012, 3, 14), 0.02, {}, kDefaultPointColor},
+                                            {At(2012, 3, 14, 0, 0, 3), 0.03, {}, 0}};
+    const QString path = Path("midnight.csv");
+    ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), regional));
+    EXPECT_TRUE(ReadRaw(path).endsWith("Time, mR/hr\r\n3/14/2012, 0.020\r\n"
+                                       "3/14/2012 12:00:03 AM, 0.030\r\n"));
+    const DataFileContents c = ReadBack(path);
+    ASSERT_EQ(c.points.size(), 2u);
+    EXPECT_EQ(c.points[0].x, At(2012, 3, 14));
+    EXPECT_EQ(c.points[0].label, "12:00:00 AM");
+}
+
+TEST_F(DataFileTest, WriteFailuresAreReported) {
+    // /dev/full opens fine and fails every write: a full disk.
+    std::vector<GraphPoint> points(5000, GraphPoint{At(2012, 3, 14, 9), 0.01, {}, 0});
+    for (std::size_t i = 0; i < points.size(); ++i)
+        points[i].x += i / 86400.0;
+    EXPECT_FALSE(WriteDataFile("/dev/full", points, counter, ExampleHeader(), regional));
+    EXPECT_FALSE(WriteDataFile("/dev/full", {}, counter, ExampleHeader(), regional));
+    EXPECT_FALSE(WriteDataFile(Path("no/such/folder.csv"), {}, counter, ExampleHeader(), regional));
+    EXPECT_FALSE(WriteDataFile(QString(), {}, counter, ExampleHeader(), regional));
+}
+
+TEST_F(DataFileTest, OpenFailsForMissingFilesAndEmptyNames) {
+    DataFileReader reader(regional);
+    EXPECT_FALSE(reader.Open(Path("missing.csv")));
+    EXPECT_FALSE(reader.Open(QString()));
+    DataFileContents c;
+    EXPECT_FALSE(reader.Read(testing::UnitNames(), &c));
+}
+
+// Data lines after "Time, mR/hr", as other programs or hand edits leave them.
+TEST_F(DataFileTest, DataLinesAreAcceptedOrCountedCorrupt) {
+    struct Case {
+        const char* name;
+        QByteArray lines;
+        std::vector<double> times; // accepted points
+        int corrupt;
+    };
+    const double t3 = At(2012, 3, 14, 9, 0, 3);
+    const double t6 = At(2012, 3, 14, 9, 0, 6);
+    const Case cases[] = {
+        {"equal times", "3/14/2012 9:00:03 AM, 1\r\n3/14/2012 9:00:03 AM, 2\r\n", {t3}, 1},
+        {"backward in time compares with the last accepted",
+         "3/14/2012 9:00:03 AM, 1\r\n3/14/2012 8:59:00 AM, 2\r\n3/14/2012 9:00:06 AM, 3\r\n",
+         {t3, t6},
+         1},
+        {"blank data line",
+         "3/14/2012 9:00:03 AM, 1\r\n\r\n3/14/2012 9:00:06 AM, 3\r\n",
+         {t3, t6},
+         1},
+        {"three fields", "x, 3/14/2012 9:00:03 AM, 1\r\n3/14/2012 9:00:06 AM, 3\r\n", {t6}, 1},
+        {"no comma", "3/14/2012 9:00:03 AM 1\r\n", {}, 1},
+        {"overrange", "3/14/2012 9:00:03 AM, OVERRANGE\r\n", {}, 1},
+        {"bad date", "13/45/2012 9:00:03 AM, 1\r\n", {}, 1},
+        {"empty value", "3/14/2012 9:00:03 AM,\r\n", {}, 1},
+        {"LF line ends", "3/14/2012 9:00:03 AM, 1\n3/14/2012 9:00:06 AM, 3\n", {t3, t6}, 0},
+        {"no final line end", "3/14/2012 9:00:03 AM, 1\r\n3/14/2012 9:00:06 AM, 3", {t3, t6}, 0},
+        {"blanks, tabs and no space",
+         "  3/14/2012 9:00:03 AM\t,\t1 \r\n3/14/2012 9:00:06 AM,3\r\n",
+         {t3, t6},
+         0},
+        {"date alone", "3/14/2012, 1\r\n", {At(2012, 3, 14)}, 0},
+    };
+    for (const Case& c : cases) {
+        bool ok = false;
+        const DataFileContents got =
+            ReadBack(WriteRaw("lines.csv", QByteArray("Time, mR/hr\r\n") + c.lines), &ok);
+        EXPECT_TRUE(ok) << c.name;
+        EXPECT_EQ(got.corruptLines, c.corrupt) << c.name;
+        ASSERT_EQ(got.points.size(), c.times.size()) << c.name;
+        for (std::size_t i = 0; i < c.times.size(); ++i)
+            EXPECT_EQ(got.points[i].x, c.times[i]) << c.name;
+    }
+}
+
+TEST_F(DataFileTest, HeaderAndColumnTitleVariants) {
+    struct Case {
+        const char* name;
+        QByteArray text;
+        bool ok;
+        int headers;
+        bool hasTitles;
+        QString bottom;
+        QString left;
+        int unit;
+        int points;
+        int corrupt;
+    };
+    const QByteArray longNote = "# Notes: " + QByteArray(300, 'n');
+    const Case cases[] = {
+        {"no header lines", "Time, CPM\r\n3/14/2012 9:00:03 AM, 12.5\r\n", true, 0, true, "Time",
+         "CPM", 1, 1, 0},
+        {"small letters", "# a\r\nTime, cpm (UNCOMP)\r\n", true, 1, true, "Time", "cpm (UNCOMP)", 0,
+         0, 0},
+        {"no unit name", "# a\r\nTime, Counts\r\n", true, 1, true, "Time", "Counts", -1, 0, 0},
+        {"first line is data", "3/14/2012 9:00:03 AM, 0.012\r\n3/14/2012 9:00:06 AM, 0.015\r\n",
+         true, 0, true, "3/14/2012 9:00:03 AM", "0.012", -1, 1, 0},
+        {"title without comma", "#\r\n  Readings \r\n", true, 1, true, "", "Readings", -1, 0, 0},
+        {"title split at the last comma", "Time, local, mR/hr\r\n", true, 0, true, "Time, local",
+         "mR/hr", 2, 0, 0},
+        {"blank line among headers", "# a\r\n# b\r\n   \r\n# c\r\nTime, mR/hr\r\n", false, 2, false,
+         "", "", -1, 0, 0},
+        {"headers only", "# a\r\n# b\r\n", true, 2, false, "", "", -1, 0, 0},
+        {"empty file", "", true, 0, false, "", "", -1, 0, 0},
+        {"long header lines", longNote + "\r\n  # indented\r\nTime, mR/hr\r\n", true, 2, true,
+         "Time", "mR/hr", 2, 0, 0},
+    };
+    for (const Case& c : cases) {
+        bool ok = false;
+        const DataFileContents got = ReadBack(WriteRaw("header.csv", c.text), &ok);
+        EXPECT_EQ(ok, c.ok) << c.name;
+        EXPECT_EQ(got.headerLines.size(), c.headers) << c.name;
+        EXPECT_EQ(got.hasColumnTitles, c.hasTitles) << c.name;
+        EXPECT_EQ(got.bottomAxisTitle, c.bottom) << c.name;
+        EXPECT_EQ(got.leftAxisTitle, c.left) << c.name;
+        EXPECT_EQ(got.unitIndex, c.unit) << c.name;
+        EXPECT_EQ(static_cast<int>(got.points.size()), c.points) << c.name;
+        EXPECT_EQ(got.corruptLines, c.corrupt) << c.name;
+    }
+    const DataFileContents longOne =
+        ReadBack(WriteRaw("long.csv", longNote + "\r\n  # indented\r\nTime, mR/hr\r\n"));
+    EXPECT_EQ(longOne.headerLines.value(0), QString::fromLatin1(longNote));
+    EXPECT_EQ(longOne.headerLines.value(1), "# indented");
+}
+
+TEST_F(DataFileTest, FileResavedAsUtf8KeepsItsMicroSign) {
+    const QByteArray utf8 = "# Units: \xC2\xB5R/hr\n"
+                            "Time, \xC2\xB5r/HR\n"
+                            "3/14/2012 9:00:03 AM, 12\n";
+    const DataFileContents c = ReadBack(WriteRaw("utf8.csv", utf8));
+    EXPECT_EQ(c.headerLines.value(0), QStringLiteral("# Units: \u00B5R/hr"));
+    EXPECT_EQ(c.unitIndex, 3);
+    EXPECT_EQ(c.points.size(), 1u);
+}
+
+TEST_F(DataFileTest, RoundTripUnderGermanSettings) {
+    // Dates in the German form; values keep "." and still read back.
+    const Regional german(QLocale(QLocale::German, QLocale::Germany));
+    const QString path = Path("de.csv");
+    std::vector<GraphPoint> points = ExamplePoints();
+    points.pop_back();
+    ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), german));
+    EXPECT_TRUE(ReadRaw(path).contains("14.03.2012 09:00:03, 0.012\r\n"));
+    const DataFileContents c = ReadBack(path, nullptr, &german);
+    ASSERT_EQ(c.points.size(), 2u);
+    EXPECT_EQ(c.points[1].x, points[1].x);
+    EXPECT_EQ(c.points[1].y, 0.015);
+}
+
+TEST_F(DataFileTest, DateTimesAreWrittenAsTheRegionalTextAndReadBackInManyLocales) {
+    const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
+                               QLocale(QLocale::English, QLocale::UnitedKingdom),
+                               QLocale(QLocale::Japanese, QLocale::Japan),
+                               QLocale(QLocale::Finnish, QLocale::Finland)};
+    std::vector<GraphPoint> points;
+    for (double t : {At(1999, 12, 31, 23, 59, 59), At(2000, 1, 1), At(2012, 3, 14, 0, 0, 1),
+                     At(2012, 3, 14, 12, 0, 0), At(2012, 3, 14, 13, 5, 9), At(2030, 7, 4, 9, 0, 3)})
+        points.push_back(GraphPoint{t, 0.5, {}, kDefaultPointColor});
+    for (const QLocale& locale : locales) {
+        const Regional r(locale);
+        const QString path = Path("locale.csv");
+        ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), r));
+        const QStringList lines = DecodeWindows1252OrUtf8(ReadRaw(path)).split("\r\n");
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_EQ(lines.value(7 + static_cast<int>(i)), r.DateTimeText(points[i].x) + ", 0.500")
+                << locale.name().toStdString();
+        }
+        bool ok = false;
+        const DataFileContents c = ReadBack(path, &ok, &r);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(c.corruptLines, 0) << locale.name().toStdString();
+        ASSERT_EQ(c.points.size(), points.size()) << locale.name().toStdString();
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_EQ(c.points[i].x, points[i].x) << locale.name().toStdString();
+            EXPECT_EQ(c.points[i].label, r.LongTimeText(points[i].x));
+        }
+    }
+}
+
+TEST_F(DataFileTest, PandasReadsTheRowsWeWrote) {
+    // The system's Python, where the Debian pandas package lives.
+    const QString python = QStringLiteral("/usr/bin/python3");
+    const QString path = Path("pandas.csv");
+    std::vector<GraphPoint> points = ExamplePoints();
+    points[2].y = 0.5;
+    ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), regional));
+
+    QProcess process;
+    process.start(python, {QStringLiteral("-c"),
+                           QStringLiteral("import sys, pandas\n"
+                                          "f = pandas.read_csv(sys.argv[1], comment='#', "
+                                          "skipinitialspace=True, encoding='cp1252')\n"
+                                          "print('|'.join(f.columns))\n"
+                                          "for t, v in f.itertuples(index=False):\n"
+                                          "    print(t + '|' + repr(v))\n"),
+                           path});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()), "Time|mR/hr\n"
+                                                                  "3/14/2012 9:00:03 AM|0.012\n"
+                                                                  "3/14/2012 9:00:06 AM|0.015\n"
+                                                                  "3/14/2012 9:00:09 AM|0.5\n");
+}
+
+} // namespace
+} // namespace korvinet
