@@ -22,9 +22,13 @@ QString Text(const char* bytes, std::size_t capacity) {
 // A ULONG or LONG passed back through a pointer: 32 bits on Windows, and on
 // Linux whatever the library's own headers made of it. Zeroed 64-bit storage
 // takes either; on little-endian machines the low half is the value.
-union WideOut {
-    std::int64_t wide = 0;
-    std::int32_t narrow;
+struct WideOut {
+    alignas(8) unsigned char bytes[8] = {};
+    std::int32_t Value() const {
+        std::int32_t v = 0;
+        std::memcpy(&v, bytes, sizeof v);
+        return v;
+    }
 };
 
 } // namespace
@@ -82,14 +86,14 @@ FtStatus D2xxLibraryDriver::Close(FtHandle handle) {
 
 FtStatus D2xxLibraryDriver::GetComPortNumber(FtHandle handle, std::int32_t* port) {
     WideOut number;
-    const FtStatus s = library_->GetComPortNumber(H(handle), &number);
+    const FtStatus s = library_->GetComPortNumber(H(handle), number.bytes);
     if (s == ftd2xx::kNotSupported) {
         // Linux: the device has no COM port, which is not a failure.
         *port = kNoComPort;
         return FT_OK;
     }
     if (s == FT_OK)
-        *port = number.narrow;
+        *port = number.Value();
     return s;
 }
 
@@ -104,11 +108,11 @@ FtStatus D2xxLibraryDriver::GetDeviceInfo(FtHandle handle, std::uint32_t* type, 
     // Room to spare beyond the 16 and 64 bytes the library is documented to use.
     std::array<char, 64> serial{};
     std::array<char, 128> text{};
-    const FtStatus s = library_->GetDeviceInfo(H(handle), &deviceType, &deviceId, serial.data(),
-                                               text.data(), nullptr);
+    const FtStatus s = library_->GetDeviceInfo(H(handle), deviceType.bytes, &deviceId,
+                                               serial.data(), text.data(), nullptr);
     if (s != FT_OK)
         return s;
-    *type = static_cast<std::uint32_t>(deviceType.narrow);
+    *type = static_cast<std::uint32_t>(deviceType.Value());
     *id = deviceId;
     *serialNumber = Text(serial.data(), 16);
     *description = Text(text.data(), 64);

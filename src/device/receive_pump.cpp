@@ -96,7 +96,8 @@ void ReceivePump::ReadOnce(std::uint8_t* buffer) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
-    if (++reads_ % options_.statusEvery == 0) {
+    if (++reads_ >= options_.statusEvery) {
+        reads_ = 0;
         const int status = port_->LineStatus();
         if (status >= 0 && (status & kOverrunBit)) {
             const std::uint64_t total = overruns_.fetch_add(1) + 1;
