@@ -121,7 +121,9 @@ bool TCounter::Open(std::uint32_t deviceIndex) {
     if (driver_.GetComPortNumber(handle_, &port) != FT_OK)
         return FailOpen("Failed to get port number");
     info_.ComPortNumber = port;
-    info_.PortName = QStringLiteral("COM%1").arg(port);
+    // Without a COM port (Linux) "COM-1" would name nothing: the device is
+    // named by its description, as in the device list.
+    info_.PortName = port > 0 ? QStringLiteral("COM%1").arg(port) : info_.Model;
 
     if (!ResetCounter())
         return FailOpen("Failed to reset counter");

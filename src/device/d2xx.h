@@ -23,8 +23,13 @@ enum : FtStatus {
     FT_INVALID_PARAMETER = 6,
     FT_INVALID_BAUD_RATE = 7,
     FT_EEPROM_READ_FAILED = 11,
+    FT_NOT_SUPPORTED = 17,
     FT_OTHER_ERROR = 18,
 };
+
+// The port number a backend reports for a device that has no COM port (as on
+// Linux): the counter then names the device by its description.
+constexpr std::int32_t kNoComPort = -1;
 
 enum : std::uint32_t {
     FT_PURGE_RX = 1,
@@ -71,6 +76,13 @@ public:
     virtual FtStatus DiscardReceived(FtHandle handle, std::uint32_t count) = 0;
     virtual FtStatus SetRts(FtHandle handle) = 0;
     virtual FtStatus ClrRts(FtHandle handle) = 0;
+    // How often the bridge chip's receive FIFO overflowed since the device
+    // was opened (pulses were lost). Backends that cannot tell report 0.
+    virtual FtStatus GetOverrunCount(FtHandle handle, std::uint32_t* overruns) {
+        (void)handle;
+        *overruns = 0;
+        return FT_OK;
+    }
 };
 
 } // namespace korvinet

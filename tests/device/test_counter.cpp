@@ -89,6 +89,20 @@ TEST_F(CounterTest, OpenReadsIdentityAndConfiguration) {
     EXPECT_EQ(counter.LastTick(), clock.TickCount());
 }
 
+TEST_F(CounterTest, DeviceWithoutComPortIsNamedByItsDescription) {
+    const struct {
+        std::int32_t port;
+        const char* portName;
+    } cases[] = {{7, "COM7"}, {0, "KVT-PULSE1"}, {kNoComPort, "KVT-PULSE1"}};
+    for (const auto& c : cases) {
+        const int device = AddCounter(GoodConfig(), c.port);
+        ASSERT_TRUE(counter.Open(static_cast<std::uint32_t>(device))) << S(counter.LastError());
+        EXPECT_EQ(counter.Info().ComPortNumber, c.port);
+        EXPECT_EQ(S(counter.Info().PortName), c.portName) << c.port;
+        ASSERT_TRUE(counter.Close());
+    }
+}
+
 TEST_F(CounterTest, EveryDriverFailureWhileOpeningHasItsMessageAndClosesTheDevice) {
     const struct {
         Op op;
