@@ -7,13 +7,13 @@ namespace korvinet::net {
 // What the About window's link labels show and what their clicks ask the
 // shell to open. Everything hangs off the update server's host name.
 struct AboutLinks {
-    QString websiteText;       // `Website` label and the logo: the host name
-    QString websiteUrl;        // "http://" + host + "/"
-    QString downloadPageUrl;   // `SWWebsite` label text and target
-    QString infoEmail;         // `InfoEmail` label text
-    QString infoEmailUrl;      // "mailto:" + infoEmail
-    QString softwareEmail;     // `EmailSoftware` label text
-    QString softwareEmailUrl;  // "mailto:" + softwareEmail
+    QString websiteText;      // `Website` label and the logo: the host name
+    QString websiteUrl;       // "http://" + host + "/"
+    QString downloadPageUrl;  // `SWWebsite` label text and target
+    QString infoEmail;        // `InfoEmail` label text
+    QString infoEmailUrl;     // "mailto:" + infoEmail
+    QString softwareEmail;    // `EmailSoftware` label text
+    QString softwareEmailUrl; // "mailto:" + softwareEmail
 };
 
 // The links for a host; the two addresses live at the host's domain (a leading

@@ -22,7 +22,7 @@ constexpr qsizetype kMaxTempFolderLength = 255;
 class SigpipeIgnored {
 public:
     SigpipeIgnored() {
-        struct sigaction ignore{};
+        struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
         sigaction(SIGPIPE, &ignore, &previous_);
@@ -32,7 +32,7 @@ public:
     SigpipeIgnored& operator=(const SigpipeIgnored&) = delete;
 
 private:
-    struct sigaction previous_{};
+    struct sigaction previous_ {};
 };
 
 // Deletes the temporary file when the attempt ends, however it ends.

@@ -22,7 +22,7 @@ inline constexpr int kFtpTimerIntervalMs = 600000;
 
 // What one upload needs from the settings record (same field names).
 struct FtpUploadSettings {
-    QString ftpHost;      // host name or dotted address, optionally ":" and a port
+    QString ftpHost; // host name or dotted address, optionally ":" and a port
     QString ftpUsername;
     QString ftpPassword;
     QString ftpDirectory; // changed to before storing, also when empty

@@ -26,7 +26,8 @@ struct SystemHostResolver::Request {
 
 class SystemHostLookup final : public HostLookup {
 public:
-    SystemHostLookup(SystemHostResolver& owner, std::unique_ptr<SystemHostResolver::Request> request)
+    SystemHostLookup(SystemHostResolver& owner,
+                     std::unique_ptr<SystemHostResolver::Request> request)
         : owner_(owner), request_(std::move(request)) {}
 
     ~SystemHostLookup() override {

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -295,6 +294,7 @@ void HttpClient::WaitRound(short events) {
 }
 
 void HttpClient::Connect() {
+    pending_.clear();
     if (socket_ < 0 && !MakeSocket()) {
         FailWithErrno(errno);
     }
@@ -370,40 +370,42 @@ void HttpClient::SendAll(const QByteArray& data) {
 }
 
 QByteArray HttpClient::ReadLine(qsizetype* headBytes) {
+    // Received data is collected in pending_ until it holds a line end; what
+    // follows the head stays there and starts the body. A line that has not
+    // ended within one receive piece never will (the wait times out), as
+    // does a last line cut short by the server closing.
     const std::uint32_t start = clock_.TickCount();
+    bool closed = false;
     for (;;) {
-        const ssize_t n = ::recv(socket_, buffer_.data(), buffer_.size(), MSG_PEEK);
-        if (n > 0) {
-            const void* lf = std::memchr(buffer_.data(), '\n', static_cast<std::size_t>(n));
-            if (lf != nullptr) {
-                const auto length =
-                    static_cast<qsizetype>(static_cast<const char*>(lf) - buffer_.data() + 1);
-                *headBytes += length;
-                if (*headBytes > kMaxResponseBytes) {
-                    Fail(kResponseTooLarge);
-                }
-                QByteArray line(length, Qt::Uninitialized);
-                qsizetype taken = 0;
-                while (taken < length) {
-                    const ssize_t got = ::recv(socket_, line.data() + taken,
-                                               static_cast<std::size_t>(length - taken), 0);
-                    if (got <= 0) {
-                        FailWithErrno(got == 0 ? ECONNRESET : errno);
-                    }
-                    taken += got;
-                }
-                return line;
+        const qsizetype lf = pending_.indexOf('\n');
+        if (lf >= 0) {
+            *headBytes += lf + 1;
+            if (*headBytes > kMaxResponseBytes) {
+                Fail(kResponseTooLarge);
             }
-            // Part of a line is there; give the rest a moment to arrive.
+            const QByteArray line = pending_.left(lf + 1);
+            pending_.remove(0, lf + 1);
+            return line;
+        }
+        const qsizetype room = kReceivePiece - pending_.size();
+        if (closed || room <= 0) {
             WaitRound(0);
-        } else if (n == 0) {
-            return {};
-        } else if (errno == ENOTCONN) {
-            return {};
-        } else if (WouldBlock(errno)) {
-            WaitRound(POLLIN);
         } else {
-            FailWithErrno(errno);
+            const ssize_t n = ::recv(socket_, buffer_.data(), static_cast<std::size_t>(room), 0);
+            if (n > 0) {
+                pending_.append(buffer_.data(), n);
+                continue;
+            }
+            if (n == 0 || errno == ENOTCONN) {
+                if (pending_.isEmpty()) {
+                    return {};
+                }
+                closed = true;
+            } else if (WouldBlock(errno)) {
+                WaitRound(POLLIN);
+            } else {
+                FailWithErrno(errno);
+            }
         }
         if (cancelled_ || TimedOut(start)) {
             Fail(kReadlnAborted);
@@ -438,7 +440,8 @@ void HttpClient::ReadHead(QString* cookie) {
 }
 
 void HttpClient::ReadBody() {
-    body_.clear();
+    body_ = pending_;
+    pending_.clear();
     std::uint32_t start = clock_.TickCount();
     for (;;) {
         const ssize_t n = ::recv(socket_, buffer_.data(), buffer_.size(), 0);

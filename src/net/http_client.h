@@ -109,6 +109,7 @@ private:
     QString location_;
     QString cookie_;
     std::vector<char> buffer_;
+    QByteArray pending_; // received, not yet taken as a line
 };
 
 } // namespace korvinet::net

@@ -138,7 +138,8 @@ UpdateCheckResult CheckForUpdates(HttpClient& client, const QString& ownVersion,
                           QStringLiteral("\nWould you like to visit the update website?");
         result.openUrl = DownloadPageUrl(updateHost);
     } else {
-        result.messages << QStringLiteral("No updates are available at this time.\nThis version: ") +
+        result.messages << QStringLiteral(
+                               "No updates are available at this time.\nThis version: ") +
                                ownVersion + QStringLiteral(", Latest version: ") + latest;
     }
     return result;
