@@ -169,7 +169,15 @@ TEST_F(FtpUploadTest, FailuresOnTheServerSide) {
         settings.ftpDirectory = c.directory;
         EXPECT_EQ(Send(), c.statuses);
         EXPECT_EQ(ServerFile(QStringLiteral("upload/radiation.jpg")), "<missing>");
+        EXPECT_EQ(ServerFile(QStringLiteral("radiation.jpg")), "<missing>");
     }
+}
+
+TEST_F(FtpUploadTest, EmptyDirectoryIsStillChangedTo) {
+    // This server takes a change to no directory as one to the home folder.
+    settings.ftpDirectory.clear();
+    EXPECT_EQ(Send(), kSuccess);
+    EXPECT_EQ(ServerFile(QStringLiteral("radiation.jpg")), FileFor(2));
 }
 
 TEST_F(FtpUploadTest, NothingListening) {

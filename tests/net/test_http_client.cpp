@@ -6,6 +6,9 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace korvinet::net {
 namespace {
@@ -337,6 +340,60 @@ TEST(HttpClientLookupTest, LookupCanBeCancelled) {
     QTimer::singleShot(20, [&] { client.Cancel(); });
     EXPECT_EQ(ErrorOf([&] { client.Get(QStringLiteral("http://slow.example/")); }),
               QStringLiteral("Host Lookup Canceled"));
+}
+
+// A listener whose accept queue is full: further connection attempts get no
+// answer at all, as with a host that drops them.
+class FullListener {
+public:
+    FullListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 0);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 8; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            fillers_.push_back(fd);
+        }
+    }
+    ~FullListener() {
+        for (int fd : fillers_) {
+            ::close(fd);
+        }
+        ::close(listener_);
+    }
+    int Port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+TEST(HttpClientConnectTest, UnansweredConnectionTimesOutOrIsCancelled) {
+    FullListener listener;
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(listener.Port());
+    {
+        ManualClock clock(500);
+        HttpClient client(clock);
+        QTimer fast;
+        QObject::connect(&fast, &QTimer::timeout, [&] { clock.Advance(100); });
+        fast.start(1);
+        EXPECT_EQ(ErrorOf([&] { client.Get(url); }), QStringLiteral("Connection Timed out"));
+        EXPECT_GE(clock.TickCount() - 500u, 5000u);
+    }
+    {
+        SystemClock clock;
+        HttpClient client(clock);
+        QTimer::singleShot(20, [&] { client.Cancel(); });
+        EXPECT_EQ(ErrorOf([&] { client.Get(url); }), QStringLiteral("Connection Canceled"));
+    }
 }
 
 TEST(HttpClientLookupTest, SystemResolverAnswersFromTheHostsFile) {

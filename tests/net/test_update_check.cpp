@@ -22,17 +22,23 @@ TEST(CompareVersionsTest, NumbersAreComparedPairwiseFromTheFirst) {
         int result;
     };
     const Case cases[] = {
-        {"1.0.4.0", "1.0.3.0", 1},   {"1.0.3.0", "1.0.3.0", 0},     {"1.0.2.9", "1.0.3.0", -1},
+        {"1.0.4.0", "1.0.3.0", 1},
+        {"1.0.3.0", "1.0.3.0", 0},
+        {"1.0.2.9", "1.0.3.0", -1},
         {"1.0.10.0", "1.0.9.0", 1}, // numbers, not text
         {"1.1", "1.0.3.0", 1},      // 1.1.1.1
         {"1.2", "1.2.2.2", 0},      // the last number repeats
-        {"2", "2.2.2.2", 0},         {"1.0.3", "1.0.3.3", 0},       {"2.0.0.0", "10.0.0.0", -1},
-        {" 1.0.4.0", "1.0.3.0", 1},                                 // leading blanks skipped
-        {"+1.0.4.0", "1.0.3.0", 1},                                 // sign taken
-        {"-1.0.4.0", "1.0.3.0", -1}, {"1.0.3.0beta", "1.0.3.0", 0}, // digits end at the first other
-                                                                    // character
-        {"", "1.0.3.0", -1},                                        // no digits give 0
-        {"<html>", "0.0.0.0", 0},    {"1.0.3.1", "1.0.3.0", 1},
+        {"2", "2.2.2.2", 0},
+        {"1.0.3", "1.0.3.3", 0},
+        {"2.0.0.0", "10.0.0.0", -1},
+        {" 1.0.4.0", "1.0.3.0", 1}, // leading blanks skipped
+        {"+1.0.4.0", "1.0.3.0", 1}, // sign taken
+        {"-1.0.4.0", "1.0.3.0", -1},
+        {"1.0.3.0beta", "1.0.3.0", 0}, // digits end at the first other
+                                       // character
+        {"", "1.0.3.0", -1},           // no digits give 0
+        {"<html>", "0.0.0.0", 0},
+        {"1.0.3.1", "1.0.3.0", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.latest) + " vs " + c.own);
