@@ -34,8 +34,9 @@ public:
         if (request_->Answered()) {
             return;
         }
-        gai_cancel(&request_->block);
-        if (!request_->Answered()) {
+        // A request taken off the queue keeps reporting "in progress" but is
+        // out of the resolver's hands; one already being worked on is not.
+        if (gai_cancel(&request_->block) == EAI_NOTCANCELED) {
             owner_.Adopt(std::move(request_));
         }
     }
