@@ -1,0 +1,38 @@
+#include "app/driver_choice.h"
+
+#include "device/simulated_driver.h"
+
+#include <QDateTime>
+#include <QtGlobal>
+
+namespace korvinet {
+
+DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
+    DriverChoice choice;
+    choice.backend = lookup("KORVINET_DRIVER").trimmed().toLower();
+    bool ok = false;
+    const int devices = lookup("KORVINET_SIM_DEVICES").trimmed().toInt(&ok);
+    if (ok && devices >= 0 && devices <= 16)
+        choice.simulatedDevices = devices;
+    const double cpm = lookup("KORVINET_SIM_CPM").trimmed().toDouble(&ok);
+    if (ok && cpm >= 0.0 && cpm <= 1e7)
+        choice.simulatedCpm = cpm;
+    return choice;
+}
+
+DriverChoice ReadDriverChoice() {
+    return ReadDriverChoice([](const char* name) { return qEnvironmentVariable(name); });
+}
+
+std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock) {
+    const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
+    auto simulator = std::make_unique<SimulatedDriver>(clock, seed);
+    if (choice.backend == QLatin1String("simulator")) {
+        for (int i = 0; i < choice.simulatedDevices; ++i)
+            simulator->AddDevice(SimulatedDriver::DemoDevice(i, choice.simulatedCpm));
+    }
+    // Real hardware backends are chosen here once they exist.
+    return simulator;
+}
+
+} // namespace korvinet
