@@ -24,11 +24,11 @@ namespace korvinet {
 
 namespace {
 
-// The form's "MS Sans Serif" 8 point: a sans face whose metrics keep every
-// caption inside its control.
+// The form's "MS Sans Serif" 8 point: a sans face at a size whose metrics keep
+// every caption inside its control (the check boxes are the tightest).
 QFont FormFont() {
     QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(11);
+    font.setPixelSize(10);
     return font;
 }
 
@@ -416,8 +416,12 @@ void TFormMain::BuildMenu() {
 }
 
 void TFormMain::Run(void (TFormMain::*handler)()) {
+    RunCommand([this, handler] { (this->*handler)(); });
+}
+
+void TFormMain::RunCommand(const std::function<void()>& command) {
     try {
-        (this->*handler)();
+        command();
     } catch (const std::exception& e) {
         deps_.ui.ErrorBox(QString::fromLocal8Bit(e.what()));
     } catch (...) {

@@ -227,6 +227,10 @@ public:
     QAction* Instructions = nullptr;
     QAction* CheckForUpdates1 = nullptr;
 
+    // Runs a command; a failure that escapes it is shown in an error box and
+    // the program goes on. Every control event runs its handler through this.
+    void RunCommand(const std::function<void()>& command);
+
     // Every check box whose state the user changes runs its handler; so does
     // a change made in code through this, as a user's click would.
     void SetChecked(QCheckBox* box, bool checked);
@@ -238,8 +242,6 @@ private:
     void BuildLayout();
     void BuildMenu();
     void ConnectCommands();
-    // Runs a handler; a failure that escapes it is shown and the program
-    // goes on.
     void Run(void (TFormMain::*handler)());
     void OnLeave(QLineEdit* edit, void (TFormMain::*handler)());
 
