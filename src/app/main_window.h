@@ -237,6 +237,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing the main window ends the run, also while the About window is
+    // open.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildLayout();

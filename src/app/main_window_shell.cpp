@@ -2,6 +2,7 @@
 
 #include "app/about_window.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +17,10 @@ void TFormMain::Exit1Click() {
     // Ends the run as closing the window does; the window's destruction
     // saves the settings. Nothing is asked.
     close();
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
     QCoreApplication::exit(0);
 }
 

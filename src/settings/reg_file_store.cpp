@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -233,6 +234,15 @@ bool RegFileSettingsStore::Save(const Values& values) const {
     if (std::rename(from.constData(), to.constData()) != 0)
         return false; // the temporary file removes itself
     temp.setAutoRemove(false);
+#ifdef Q_OS_UNIX
+    // Make the rename itself survive a power cut.
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#endif
     return true;
 }
 

@@ -27,8 +27,7 @@ struct MainWindowRig {
     std::unique_ptr<TFormMain> window;
 
     TFormMain& Open() {
-        window = std::make_unique<TFormMain>(
-            MainWindowDeps{driver, clock, ui, *store, regional});
+        window = std::make_unique<TFormMain>(MainWindowDeps{driver, clock, ui, *store, regional});
         return *window;
     }
     // Destroys the window as the program's end does (saving the settings).

@@ -83,7 +83,8 @@ public:
     }
     void SetClipboardImage(const QImage& image) override {
         clipboardImage_ = image;
-        calls_.append({"ClipboardImage", QStringLiteral("%1x%2").arg(image.width()).arg(image.height())});
+        calls_.append(
+            {"ClipboardImage", QStringLiteral("%1x%2").arg(image.width()).arg(image.height())});
     }
     void ShellOpen(const QString& target) override { calls_.append({"ShellOpen", target}); }
     void Beep(int frequencyHz, int durationMs) override {
@@ -103,10 +104,10 @@ private:
         calls_.append({QLatin1String(kind), text});
         if (script_.empty() || script_.front().kind != QLatin1String(kind) ||
             script_.front().text != text) {
-            const QString expected =
-                script_.empty() ? QStringLiteral("nothing")
-                                : script_.front().kind + QStringLiteral(" \"") +
-                                      script_.front().text + QLatin1Char('"');
+            const QString expected = script_.empty()
+                                         ? QStringLiteral("nothing")
+                                         : script_.front().kind + QStringLiteral(" \"") +
+                                               script_.front().text + QLatin1Char('"');
             Fail(QStringLiteral("unscripted %1 \"%2\" (script expected %3)")
                      .arg(QLatin1String(kind), text, expected));
             return nullptr;

@@ -86,14 +86,22 @@ private slots:
             QPoint at;
             int width; // -1: sized to its text
         } places[] = {
-            {w.Label1, {21, 6}, -1},          {w.SelectDevice, {10, 30}, 150},
-            {w.LabelUnits, {10, 75}, -1},     {w.ValUnits, {100, 70}, 80},
-            {w.LabelTimeBase, {10, 105}, -1}, {w.CountTime, {100, 100}, 80},
-            {w.EditAlarmLevel, {103, 212}, 81}, {w.Label3, {10, 25}, -1},
-            {w.EditChartTitle, {40, 20}, 151}, {w.Label4, {10, 55}, -1},
-            {w.EditChartNotes, {50, 50}, 141}, {w.EditChartYMax, {100, 80}, 81},
-            {w.Label2, {10, 115}, -1},        {w.EditMaxSpan, {80, 110}, 51},
-            {w.Label5, {140, 115}, -1},       {w.Label14, {20, 30}, -1},
+            {w.Label1, {21, 6}, -1},
+            {w.SelectDevice, {10, 30}, 150},
+            {w.LabelUnits, {10, 75}, -1},
+            {w.ValUnits, {100, 70}, 80},
+            {w.LabelTimeBase, {10, 105}, -1},
+            {w.CountTime, {100, 100}, 80},
+            {w.EditAlarmLevel, {103, 212}, 81},
+            {w.Label3, {10, 25}, -1},
+            {w.EditChartTitle, {40, 20}, 151},
+            {w.Label4, {10, 55}, -1},
+            {w.EditChartNotes, {50, 50}, 141},
+            {w.EditChartYMax, {100, 80}, 81},
+            {w.Label2, {10, 115}, -1},
+            {w.EditMaxSpan, {80, 110}, 51},
+            {w.Label5, {140, 115}, -1},
+            {w.Label14, {20, 30}, -1},
             {w.LabelStatus, {833, 480}, -1},
         };
         for (const auto& p : places) {
@@ -187,12 +195,13 @@ private slots:
             QStyleOptionComboBox option;
             option.initFrom(list);
             option.editable = list->isEditable();
-            const QRect field = list->style()->subControlRect(
-                QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+            const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                              QStyle::SC_ComboBoxEditField, list);
             for (int i = 0; i < list->count(); ++i)
                 QVERIFY2(metrics.horizontalAdvance(list->itemText(i)) <= field.width(),
-                         qPrintable(list->objectName() + ": " + list->itemText(i) + " " + QString::number(metrics.horizontalAdvance(list->itemText(i))) + " in " +
-                                    QString::number(field.width())));
+                         qPrintable(list->objectName() + ": " + list->itemText(i) + " " +
+                                    QString::number(metrics.horizontalAdvance(list->itemText(i))) +
+                                    " in " + QString::number(field.width())));
         }
         // Labels sized to their text must not run into the control beside them.
         QVERIFY(w.LabelUnits->geometry().right() < w.ValUnits->x());
@@ -213,18 +222,17 @@ private slots:
             return list;
         };
         QCOMPARE(w.File1->title(), QStringLiteral("File"));
-        QCOMPARE(captions(w.File1), QStringList({"OpenDataFile=Open Data File",
-                                                 "RestoreDefaultOptions=Restore Default Options",
-                                                 "Exit1=Exit"}));
+        QCOMPARE(captions(w.File1),
+                 QStringList({"OpenDataFile=Open Data File",
+                              "RestoreDefaultOptions=Restore Default Options", "Exit1=Exit"}));
         QCOMPARE(w.Graph1->title(), QStringLiteral("Graph"));
         QCOMPARE(captions(w.Graph1),
                  QStringList({"Print1=Print", "CopyToClipboard1=Copy to Clipboard",
                               "SaveAsCSV=Save as Data (CSV)", "SaveAsImage1=Save as Image",
                               "MenuResetGraph=Clear Graph"}));
         QCOMPARE(w.Help1->title(), QStringLiteral("Help"));
-        QCOMPARE(captions(w.Help1),
-                 QStringList({"About1=About", "Instructions=Instructions/Help",
-                              "CheckForUpdates1=Check for Updates"}));
+        QCOMPARE(captions(w.Help1), QStringList({"About1=About", "Instructions=Instructions/Help",
+                                                 "CheckForUpdates1=Check for Updates"}));
         for (QAction* a : w.findChildren<QAction*>())
             QVERIFY(a->shortcut().isEmpty());
     }

@@ -20,11 +20,12 @@ using korvinet::testing::MainWindowRig;
 
 namespace {
 
-const char* const kNames[] = {"UnitsIndex",  "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled",
-                              "AlarmLevel",  "AlarmBuzzer",        "GraphTitle",  "GraphNotes",
-                              "YMaxAutoEnabled", "YMaxValue",      "MaxSpan",     "ftpHost",
-                              "ftpUsername", "ftpPassword",        "ftpDirectory", "ftpFilename",
-                              "ftpInterval", "ftpFiletype",        "ftpEnabled"};
+const char* const kNames[] = {
+    "UnitsIndex",      "AveragingTimeIndex", "BeepEnabled",  "AlarmEnabled",
+    "AlarmLevel",      "AlarmBuzzer",        "GraphTitle",   "GraphNotes",
+    "YMaxAutoEnabled", "YMaxValue",          "MaxSpan",      "ftpHost",
+    "ftpUsername",     "ftpPassword",        "ftpDirectory", "ftpFilename",
+    "ftpInterval",     "ftpFiletype",        "ftpEnabled"};
 
 // Every field away from its default, the FTP upload switched on with the
 // data file as its type.

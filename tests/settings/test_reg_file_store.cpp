@@ -15,7 +15,9 @@ QByteArray Bytes(std::initializer_list<int> values) {
     return out;
 }
 
-QByteArray Text(const char* utf8) { return QByteArray(utf8) + QByteArray(1, '\0'); }
+QByteArray Text(const char* utf8) {
+    return QByteArray(utf8) + QByteArray(1, '\0');
+}
 
 class RegFileStoreTest : public ::testing::Test {
 protected:
@@ -58,7 +60,8 @@ TEST_F(RegFileStoreTest, EveryKindOfValueComesBackByteForByte) {
         {"Double", ValueType::Binary, Bytes({0, 0, 0, 0, 0, 0, 0xf0, 0x3f}),
          "\"Double\"=hex:00,00,00,00,00,00,f0,3f"},
         {"Empty", ValueType::Binary, QByteArray(), "\"Empty\"=hex:"},
-        {"Plain", ValueType::String, Text("Radiation vs. Time"), "\"Plain\"=\"Radiation vs. Time\""},
+        {"Plain", ValueType::String, Text("Radiation vs. Time"),
+         "\"Plain\"=\"Radiation vs. Time\""},
         {"Quotes", ValueType::String, Text("say \"hi\" C:\\x\\"),
          "\"Quotes\"=\"say \\\"hi\\\" C:\\\\x\\\\\""},
         {"Micro", ValueType::String, Text("\xc2\xb5Sv/hr"), "\"Micro\"=\"\xc2\xb5Sv/hr\""},
@@ -116,7 +119,8 @@ TEST_F(RegFileStoreTest, HandEditedFilesAreRead) {
     auto key = store.OpenRead();
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->Query(QStringLiteral("UnitsIndex"))->data, Bytes({3, 0, 0, 0}));
-    EXPECT_EQ(key->Query(QStringLiteral("AlarmLevel"))->data, Bytes({0, 0, 0, 0, 0, 0, 0xf0, 0x3f}));
+    EXPECT_EQ(key->Query(QStringLiteral("AlarmLevel"))->data,
+              Bytes({0, 0, 0, 0, 0, 0, 0xf0, 0x3f}));
     EXPECT_FALSE(key->Query(QStringLiteral("Gone")).has_value());
 }
 

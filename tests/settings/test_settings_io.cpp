@@ -98,15 +98,15 @@ TEST_F(SettingsIoTest, WrongNumbersFailTheRead) {
         bool remove;
     };
     const std::vector<Case> cases = {
-        {"AlarmLevel", 4, Dword(1), false},                  // double stored as a dword
-        {"YMaxValue", 3, QByteArray(4, '\0'), false},        // double of 4 bytes
-        {"YMaxValue", 3, QByteArray(9, '\0'), false},        // double of 9 bytes
-        {"UnitsIndex", 3, Dword(1), false},                  // integer as binary
-        {"UnitsIndex", 4, QByteArray(5, '\0'), false},       // dword longer than 4 bytes
-        {"BeepEnabled", 1, QByteArray("1", 2), false},       // boolean as text
-        {"MaxSpan", 3, QByteArray(8, '\0'), false},          // span as a raw double
-        {"ftpEnabled", 4, QByteArray(), true},               // last value missing
-        {"UnitsIndex", 4, QByteArray(), true},               // first value missing
+        {"AlarmLevel", 4, Dword(1), false},            // double stored as a dword
+        {"YMaxValue", 3, QByteArray(4, '\0'), false},  // double of 4 bytes
+        {"YMaxValue", 3, QByteArray(9, '\0'), false},  // double of 9 bytes
+        {"UnitsIndex", 3, Dword(1), false},            // integer as binary
+        {"UnitsIndex", 4, QByteArray(5, '\0'), false}, // dword longer than 4 bytes
+        {"BeepEnabled", 1, QByteArray("1", 2), false}, // boolean as text
+        {"MaxSpan", 3, QByteArray(8, '\0'), false},    // span as a raw double
+        {"ftpEnabled", 4, QByteArray(), true},         // last value missing
+        {"UnitsIndex", 4, QByteArray(), true},         // first value missing
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " type " + std::to_string(c.type));
@@ -118,8 +118,8 @@ TEST_F(SettingsIoTest, WrongNumbersFailTheRead) {
             for (const char* name :
                  {"UnitsIndex", "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled", "AlarmLevel",
                   "AlarmBuzzer", "GraphTitle", "GraphNotes", "YMaxAutoEnabled", "YMaxValue",
-                  "MaxSpan", "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory",
-                  "ftpFilename", "ftpInterval", "ftpFiletype", "ftpEnabled"})
+                  "MaxSpan", "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory", "ftpFilename",
+                  "ftpInterval", "ftpFiletype", "ftpEnabled"})
                 if (qstrcmp(name, c.name) != 0)
                     values.emplace_back(QLatin1String(name), *key->Query(QLatin1String(name)));
             QFile file(store.Path());
@@ -141,11 +141,11 @@ TEST_F(SettingsIoTest, StringsAreLenient) {
         QString title;
     };
     const std::vector<Case> cases = {
-        {1, QByteArray("abc\0def", 8), true, QStringLiteral("abc")}, // ends at the first NUL
-        {1, QByteArray("abc"), true, QStringLiteral("abc")},         // no NUL at all
+        {1, QByteArray("abc\0def", 8), true, QStringLiteral("abc")},  // ends at the first NUL
+        {1, QByteArray("abc"), true, QStringLiteral("abc")},          // no NUL at all
         {2, QByteArray("%HOME%", 7), true, QStringLiteral("%HOME%")}, // never expanded
-        {4, QByteArray(), true, QString()},                          // empty: type not looked at
-        {4, Dword(1), false, QString()},                             // a number is no text
+        {4, QByteArray(), true, QString()},                           // empty: type not looked at
+        {4, Dword(1), false, QString()},                              // a number is no text
         {3, QByteArray("abc", 3), false, QString()},
     };
     for (const Case& c : cases) {
