@@ -181,7 +181,8 @@ private slots:
                         button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
             else
                 need += 4;
-            QVERIFY2(need <= button->width(), qPrintable(button->objectName()));
+            QVERIFY2(need <= button->width(),
+                     qPrintable(button->objectName() + " " + QString::number(need)));
         }
         for (QGroupBox* group : w.findChildren<QGroupBox*>()) {
             const QFontMetrics metrics(group->font());
