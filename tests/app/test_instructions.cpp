@@ -43,3 +43,19 @@ TEST(Instructions, FoundInCurrentThenProgramThenDocumentationFolder) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+// The build turns the instructions source into a real PDF beside the program.
+TEST(Instructions, DocumentIsBuiltBesideTheProgram) {
+    QFile pdf(QStringLiteral(KORVINET_INSTRUCTIONS_PDF));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly)) << KORVINET_INSTRUCTIONS_PDF;
+    const QByteArray bytes = pdf.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF-"));
+    EXPECT_GT(bytes.size(), 4000);
+    EXPECT_TRUE(bytes.contains("/Title")); // carries its title
+}
+
+} // namespace
+} // namespace korvinet

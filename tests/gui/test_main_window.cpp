@@ -315,6 +315,24 @@ private slots:
         QCOMPARE(about.windowTitle(), QStringLiteral("FormAbout"));
     }
 
+    // Help > "Instructions/Help" opens the document of the current folder;
+    // with none anywhere it does nothing at all.
+    void instructionsOpenTheDocument() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(rig.dir.path()));
+        w.Instructions->trigger();
+        QVERIFY(rig.ui.Calls().isEmpty());
+        QFile document(rig.dir.filePath(TFormMain::kInstructionsFile));
+        QVERIFY(document.open(QIODevice::WriteOnly));
+        document.close();
+        w.Instructions->trigger();
+        QDir::setCurrent(before);
+        QCOMPARE(rig.ui.Texts(QStringLiteral("ShellOpen")),
+                 QStringList{QFileInfo(document).absoluteFilePath()});
+    }
+
     void escapedFailureIsShownAndTheProgramGoesOn() {
         MainWindowRig rig;
         TFormMain& w = rig.Open();
