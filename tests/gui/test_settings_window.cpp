@@ -204,6 +204,27 @@ private slots:
         QVERIFY(rig.ui.Calls().isEmpty());
     }
 
+    // Stored values are used as they are, also indexes no list has; the
+    // window must still come up (here with a counter connecting at once).
+    void outOfRangeIndexesAreKept() {
+        MainWindowRig rig;
+        rig.AddCounter();
+        SettingsRecord odd;
+        odd.UnitsIndex = 9;
+        odd.AveragingTimeIndex = -1;
+        odd.ftpFiletype = 5;
+        QVERIFY(korvinet::WriteSettings(rig.fileStore, odd));
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.Options, odd);
+        QCOMPARE(w.ValUnits->currentIndex(), -1);
+        QCOMPARE(w.CountTime->currentIndex(), -1);
+        QCOMPARE(w.FTPFiletype->currentIndex(), -1);
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(int(w.Counter.UnitCode()), 9);
+        rig.Close();
+        QCOMPARE(Stored(rig.fileStore), odd);
+    }
+
     void spanIsStoredInWholeHours() {
         MainWindowRig rig;
         rig.Open().Options.MaxSpan = 12.75;
