@@ -5,12 +5,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libftp-dev libftdi1-dev
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
-    xvfb xauth
+    xvfb xauth xdg-utils
 )
 
 missing=()

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Korvinet and starts it with simulated
+# counters as its device backend, so everything can be tried without hardware.
+#   scripts/run.sh
+# Environment (all optional):
+#   KORVINET_SIM_DEVICES  number of simulated counters attached (default 1)
+#   KORVINET_SIM_CPM      their counts per minute (default 30)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build --target korvinet
+
+# Without a desktop session (a bare server or container), fall back to a
+# virtual X display so the window can still open.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display found: starting Korvinet on a virtual X display (xvfb-run)."
+    exec env KORVINET_DRIVER=simulator xvfb-run -a build/src/app/korvinet
+fi
+exec env KORVINET_DRIVER=simulator build/src/app/korvinet

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "device/d2xx.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace korvinet {
+
+class Clock;
+
+// Which device backend the program talks to, read from the environment:
+//   KORVINET_DRIVER    "simulator" for simulated counters, "libftdi" or "d2xx"
+//                      for a USB backend; unset: the best USB backend there is
+//   KORVINET_SIM_DEVICES  how many simulated counters are attached (default 1)
+//   KORVINET_SIM_CPM      their pulse rate in counts per minute (default 30)
+struct DriverChoice {
+    QString backend;
+    int simulatedDevices = 1;
+    double simulatedCpm = 30.0;
+};
+
+using EnvironmentLookup = std::function<QString(const char* name)>;
+
+DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup);
+DriverChoice ReadDriverChoice(); // from the process environment
+
+// The backend the choice names. When no USB backend can start, the program
+// runs with no counter attached (a simulator without devices).
+std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock);
+
+} // namespace korvinet

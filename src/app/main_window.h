@@ -1,0 +1,257 @@
+#pragma once
+
+#include "app/ui_services.h"
+#include "device/counter.h"
+#include "settings/settings_record.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace korvinet {
+
+class Clock;
+class D2xxDriver;
+class Regional;
+class SettingsStore;
+class TFormAbout;
+
+// What the main window needs from outside; all of it outlives the window.
+struct MainWindowDeps {
+    D2xxDriver& driver;
+    const Clock& clock;
+    UiServices& ui;
+    SettingsStore& store;
+    const Regional& regional;
+};
+
+// The program's one main window: every control of the counter, graph, file,
+// network and settings features, the menu and the command map that ties each
+// control event to its handler. Controls and handlers are public so that the
+// features built around the window, and their tests, reach them by name.
+//
+// The definition is split by feature: main_window.cpp (construction, layout,
+// command map), main_window_device.cpp, main_window_measure.cpp,
+// main_window_graph.cpp, main_window_files.cpp, main_window_net.cpp,
+// main_window_settings.cpp and main_window_shell.cpp.
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    using _Options = SettingsRecord;
+
+    explicit TFormMain(const MainWindowDeps& deps, QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // The About window is created after the main window; Help > "About"
+    // shows it once it is known.
+    void SetAboutWindow(TFormAbout* about) { aboutWindow_ = about; }
+
+    // --- Shell (main_window_shell.cpp)
+    void Exit1Click();
+    void About1Click();
+    void InstructionsClick();
+    // Where the instructions document is found: the current folder first,
+    // then beside the executable, then the installed documentation folder.
+    // Empty when it is in none of them.
+    static QString FindInstructions(const QString& currentFolder, const QString& programFolder,
+                                    const QString& docFolder);
+    static inline const QString kInstructionsFile = QStringLiteral("Korvinet Instructions.pdf");
+
+    // --- Device link (main_window_device.cpp)
+    void ButtonRefreshClick();
+    void OpenCloseDeviceClick();
+    void UpdateConnectionState();
+    void ShowDeviceError();
+    void ButtonDeviceInfoClick();
+
+    // --- Measurement cycle, alarm, accumulated counts (main_window_measure.cpp)
+    void CountTimerTimer();
+    void TimerProgressBarTimer();
+    void EditTimeBaseChange();
+    void ValUnitsChange();
+    void ClearGraph();
+    void MenuResetGraphClick();
+    void CheckBoxBeepClick();
+    void AlarmEnabledClick();
+    void AlarmBuzzerClick();
+    void EditAlarmLevelExit();
+    void CopyAccumToClipboardClick();
+    void AccumulatorResetClick();
+
+    // --- Graph (main_window_graph.cpp)
+    void ApplyGraphSettings();
+    void Chart1AfterDraw();
+    void ButtonCopyStatisticsClick();
+    // Number of points in the reading series.
+    int GraphPointCount() const;
+
+    // --- Data files and export (main_window_files.cpp)
+    // format: 1 JPEG, 2 BMP, 3 data file.
+    bool SaveChartAs(const QString& fileName, int format);
+    void SaveAsCSVClick();
+    void SaveAsImage1Click();
+    void Print1Click();
+    void CopyToClipboard1Click();
+    void OpenDataFileClick();
+
+    // --- Network (main_window_net.cpp)
+    void CheckForUpdatesClick();
+    void FTPEditSettings();
+    void FTPSendNowClick();
+
+    // --- Settings (main_window_settings.cpp)
+    void LoadSettings();
+    // False (after showing "Error saving settings!") when the store could not
+    // be written.
+    bool SaveSettings();
+    void RestoreDefaults();
+    void RestoreDefaultOptionsClick();
+
+    // --- Owned state
+    TCounter Counter;
+    _Options Options;
+    bool SaveAtExit = false;
+    QStringList DataFileLines; // lines kept from the data file opened last
+    QString DataFileName;      // the data file opened last
+    QString FtpTempFileName;   // temporary file of the last upload
+
+    // --- Controls, named as in the form
+    QLabel* Label1 = nullptr;
+    QLabel* ValReading = nullptr;
+    QGroupBox* Hardware = nullptr;
+    QComboBox* SelectDevice = nullptr;
+    QToolButton* ButtonRefresh = nullptr;
+    QToolButton* ButtonDeviceInfo = nullptr;
+    QLabel* LabelUnits = nullptr;
+    QComboBox* ValUnits = nullptr;
+    QLabel* LabelTimeBase = nullptr;
+    QComboBox* CountTime = nullptr;
+    QCheckBox* CheckBoxBeep = nullptr;
+    QCheckBox* AlarmEnabled = nullptr;
+    QLineEdit* EditAlarmLevel = nullptr;
+    QCheckBox* AlarmBuzzer = nullptr;
+    QPushButton* OpenCloseDevice = nullptr;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QPlainTextEdit* Statistics = nullptr;
+    QPushButton* ButtonCopyStatistics = nullptr;
+
+    QGroupBox* GroupBox2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* EditChartTitle = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* EditChartNotes = nullptr;
+    QCheckBox* ChartYMaxAuto = nullptr;
+    QLineEdit* EditChartYMax = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* EditMaxSpan = nullptr;
+    QLabel* Label5 = nullptr;
+
+    QWidget* Chart1 = nullptr; // stand-in until the chart widget takes its place
+
+    QGroupBox* GroupBox4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+
+    QGroupBox* GroupBox6 = nullptr;
+    QLabel* Label14 = nullptr;
+    QPushButton* Button6 = nullptr;
+
+    QGroupBox* GroupBox3 = nullptr;
+    QLabel* Label6 = nullptr;  // "FTP Host:"
+    QLabel* Label7 = nullptr;  // "Username:"
+    QLabel* Label8 = nullptr;  // "Password:"
+    QLabel* Label9 = nullptr;  // "Directory:"
+    QLabel* Label10 = nullptr; // "Filename:"
+    QLabel* Label11 = nullptr; // "Type:"
+    QLabel* Label12 = nullptr; // "Send every"
+    QLabel* Label13 = nullptr; // "minutes"
+    QLineEdit* FTPHost = nullptr;
+    QLineEdit* FTPUsername = nullptr;
+    QLineEdit* FTPPassword = nullptr;
+    QLineEdit* FTPDirectory = nullptr;
+    QLineEdit* FTPFilename = nullptr;
+    QLineEdit* FTPInterval = nullptr;
+    QComboBox* FTPFiletype = nullptr;
+    QCheckBox* FTPEnabled = nullptr;
+    QPushButton* FTPSendNow = nullptr;
+    QLabel* FTPStatusLbl = nullptr;
+
+    QLabel* LabelStatus = nullptr;
+    QProgressBar* ProgressBarSample = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    QPlainTextEdit* Accumulator = nullptr;
+    QPushButton* CopyAccumToClipboard = nullptr;
+    QPushButton* AccumulatorReset = nullptr;
+
+    QTimer* CountTimer = nullptr;
+    QTimer* TimerProgressBar = nullptr;
+    QTimer* TimerFTP = nullptr;
+
+    FileDialogSpec SaveGraphDialog;
+    FileDialogSpec SaveCSVDialog;
+    FileDialogSpec OpenCSVDialog;
+
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* File1 = nullptr;
+    QMenu* Graph1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* OpenDataFile = nullptr;
+    QAction* RestoreDefaultOptions = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* Print1 = nullptr;
+    QAction* CopyToClipboard1 = nullptr;
+    QAction* SaveAsCSV = nullptr;
+    QAction* SaveAsImage1 = nullptr;
+    QAction* MenuResetGraph = nullptr;
+    QAction* About1 = nullptr;
+    QAction* Instructions = nullptr;
+    QAction* CheckForUpdates1 = nullptr;
+
+    // Runs a command; a failure that escapes it is shown in an error box and
+    // the program goes on. Every control event runs its handler through this.
+    void RunCommand(const std::function<void()>& command);
+
+    // Every check box whose state the user changes runs its handler; so does
+    // a change made in code through this, as a user's click would.
+    void SetChecked(QCheckBox* box, bool checked);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing the main window ends the run, also while the About window is
+    // open.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildMenu();
+    void ConnectCommands();
+    void Run(void (TFormMain::*handler)());
+    void OnLeave(QLineEdit* edit, void (TFormMain::*handler)());
+
+    MainWindowDeps deps_;
+    TFormAbout* aboutWindow_ = nullptr;
+    QHash<QObject*, void (TFormMain::*)()> leaveHandlers_;
+    QHash<QCheckBox*, void (TFormMain::*)()> clickHandlers_;
+};
+
+} // namespace korvinet

@@ -1,0 +1,120 @@
+#include "app/main_window.h"
+
+#include "platform/regional.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace korvinet {
+
+void TFormMain::ButtonRefreshClick() {
+    SelectDevice->clear();
+    const int found = Counter.ListDevices();
+    if (found > 0) {
+        SelectDevice->addItems(Counter.DeviceNames());
+        SelectDevice->setCurrentIndex(0);
+        if (SelectDevice->count() == 1)
+            OpenCloseDeviceClick();
+        return;
+    }
+    SelectDevice->addItem(QStringLiteral("(None Found)"));
+    SelectDevice->setCurrentIndex(0);
+    OpenCloseDevice->setText(QStringLiteral("Search for Device"));
+    // While the window is still being built nobody is waiting for the search.
+    if (isVisible())
+        deps_.ui.Message(
+            QStringLiteral("No devices found, please check connections and try again."));
+}
+
+void TFormMain::OpenCloseDeviceClick() {
+    if (Counter.IsOpen()) {
+        if (!Counter.Close())
+            ShowDeviceError();
+    } else if (Counter.DeviceIndices().isEmpty()) {
+        ButtonRefreshClick();
+    } else if (GraphPointCount() == 0 ||
+               deps_.ui.Confirm(QStringLiteral(
+                   "Starting a new connection will clear the graph data.  Continue?"))) {
+        // The list on screen may be older than the counter's own lists (the
+        // disconnected state lists again without refilling it); an entry
+        // without a counterpart searches afresh instead of opening some
+        // other device.
+        const int entry = SelectDevice->currentIndex();
+        bool isNumber = false;
+        const uint index = entry >= 0 && entry < Counter.DeviceIndices().size()
+                               ? Counter.DeviceIndices().at(entry).toUInt(&isNumber)
+                               : 0;
+        if (!isNumber) {
+            ButtonRefreshClick();
+        } else if (Counter.Open(index)) {
+            ClearGraph();
+        } else {
+            ShowDeviceError();
+        }
+    }
+    UpdateConnectionState();
+}
+
+void TFormMain::UpdateConnectionState() {
+    if (Counter.IsOpen()) {
+        SelectDevice->setEnabled(false);
+        ButtonRefresh->hide();
+        ButtonDeviceInfo->show();
+        Counter.SetBeep(Options.BeepEnabled); // a counter without a speaker just stays silent
+        Counter.SetUnitCode(static_cast<std::uint8_t>(Options.UnitsIndex));
+        OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
+        EditTimeBaseChange();
+        LabelStatus->setText(QStringLiteral("Next Sample Timer:"));
+        CountTimer->start();
+        TimerProgressBar->start();
+    } else {
+        SelectDevice->setEnabled(true);
+        ButtonDeviceInfo->hide();
+        ButtonRefresh->show();
+        CountTimer->stop();
+        if (Counter.ListDevices() > 0)
+            OpenCloseDevice->setText(QStringLiteral("Connect to Device"));
+        LabelStatus->setText(QStringLiteral("Not Connected"));
+        ProgressBarSample->setValue(0);
+        TimerProgressBar->stop();
+    }
+    LabelStatus->adjustSize();
+    EditAlarmLevel->setEnabled(Options.AlarmEnabled);
+    AlarmBuzzer->setEnabled(Options.AlarmEnabled);
+}
+
+void TFormMain::ShowDeviceError() {
+    UpdateConnectionState();
+    deps_.ui.Message(QStringLiteral("Error: ") + Counter.LastError());
+}
+
+void TFormMain::ButtonDeviceInfoClick() {
+    const TCounter::_Info& info = Counter.Info();
+    QString detects;
+    static const char* const kKinds[] = {" ALPHA,", " BETA,", " GAMMA,", " XRAY,", " NEUTRON,"};
+    for (int bit = 0; bit < 5; ++bit)
+        if (Counter.DetectionFlags() & (1u << bit))
+            detects += QLatin1String(kKinds[bit]);
+    if (!detects.isEmpty())
+        detects.chop(1);
+    const Regional& regional = deps_.regional;
+    const QString text =
+        QStringLiteral("Model:\t\t\t") + info.Model + QStringLiteral("\nSerial Number:\t\t") +
+        info.SerialNumber + QStringLiteral("\nCOM Port:\t\t") + info.PortName +
+        QStringLiteral("\nRange:\t\t\t0 - ") + QString::number(Counter.Range()) +
+        QStringLiteral(" mR/hr") + QStringLiteral("\nSensitivity:\t\t") +
+        regional.GeneralFloatText(Counter.Sensitivity()) + QStringLiteral(" cpm/mR/hr") +
+        QStringLiteral("\nDead Time:\t\t") + regional.GeneralFloatText(Counter.DeadTime() * 1e6) +
+        QStringLiteral(" \u00b5S") + QStringLiteral("\nDetects:\t\t") + detects +
+        QStringLiteral("\nAccuracy:\t\t\u00b1") + QString::number(Counter.Accuracy()) +
+        QStringLiteral("%");
+    deps_.ui.Message(text);
+}
+
+} // namespace korvinet

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+namespace korvinet {
+
+// How a standard open or save dialog is set up: one entry per filter, such
+// as "JPEG Image (*.jpg)".
+struct FileDialogSpec {
+    QString title;
+    QString defaultExt;  // added to a name typed without extension
+    QStringList filters; // "Description (*.ext)"
+    int filterIndex = 1; // 1-based, the filter selected when the dialog opens
+    QString fileName;    // proposed file
+    bool overwritePrompt = false;
+};
+
+struct FileChoice {
+    bool accepted = false;
+    QString fileName;
+    int filterIndex = 0; // 1-based index of the filter in use when accepted
+};
+
+// Everything the windows ask of the desktop: boxes, dialogs, clipboard, the
+// shell and the speaker. The windows reach it only through this interface, so
+// tests can script the user's answers and see every text shown.
+class UiServices {
+public:
+    virtual ~UiServices() = default;
+
+    // A plain box captioned with the application title and one OK button.
+    virtual void Message(const QString& text) = 0;
+    // A box captioned "Confirm" with a question mark and "&Yes"/"&No";
+    // true only for Yes.
+    virtual bool Confirm(const QString& question) = 0;
+    virtual FileChoice OpenFile(const FileDialogSpec& dialog) = 0;
+    virtual FileChoice SaveFile(const FileDialogSpec& dialog) = 0;
+    virtual void SetClipboardText(const QString& text) = 0;
+    virtual void SetClipboardImage(const QImage& image) = 0;
+    // Opens a URL, or a local file with its viewer; the outcome is not
+    // reported.
+    virtual void ShellOpen(const QString& target) = 0;
+    virtual void Beep(int frequencyHz, int durationMs) = 0;
+    // Shows a failure that escaped a command, captioned "Korvinet".
+    virtual void ErrorBox(const QString& text) = 0;
+};
+
+} // namespace korvinet

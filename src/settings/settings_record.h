@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace korvinet {
+
+// The live copy of every option the user can set. The field names are the
+// value names in the settings store; the initialisers are the defaults a new
+// user starts with.
+struct SettingsRecord {
+    std::int32_t UnitsIndex = 2;         // "mR/hr"
+    std::int32_t AveragingTimeIndex = 2; // "45 seconds"
+    bool BeepEnabled = true;
+    bool AlarmEnabled = false;
+    double AlarmLevel = 1.0;
+    bool AlarmBuzzer = true;
+    QString GraphTitle = QStringLiteral("Radiation vs. Time");
+    QString GraphNotes;
+    bool YMaxAutoEnabled = true;
+    double YMaxValue = 1.0;
+    double MaxSpan = 48.0; // hours; stored as whole hours
+    QString ftpHost;
+    QString ftpUsername;
+    QString ftpPassword;
+    QString ftpDirectory;
+    QString ftpFilename = QStringLiteral("radiation.jpg");
+    std::int32_t ftpFiletype = 1; // "Graph - BITMAP (*.bmp)"
+    std::int32_t ftpInterval = 10;
+    bool ftpEnabled = false;
+
+    bool operator==(const SettingsRecord&) const = default;
+};
+
+} // namespace korvinet

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "app/ui_services.h"
+
+#include <QDebug>
+#include <QList>
+#include <QTest>
+#include <deque>
+
+namespace korvinet::testing {
+
+// UI services for window tests. Every box, dialog, clipboard write, shell
+// request and beep is recorded with its exact texts. Boxes and dialogs are
+// answered only from the script the test queued beforehand, in order; a box
+// that was not scripted, or whose text differs, fails the running test and
+// is answered in the most cautious way (No, Cancel). Nothing is ever
+// answered OK by default.
+class ScriptedUiServices final : public UiServices {
+public:
+    struct Call {
+        QString kind; // "Message", "Confirm", "OpenFile", "SaveFile", "ErrorBox",
+                      // "ClipboardText", "ClipboardImage", "ShellOpen", "Beep"
+        QString text; // the box text, dialog title, clipboard text or target
+    };
+
+    // --- The script
+    void ExpectMessage(const QString& text) { script_.push_back({"Message", text, false, {}}); }
+    void ExpectErrorBox(const QString& text) { script_.push_back({"ErrorBox", text, false, {}}); }
+    void AnswerConfirm(const QString& question, bool yes) {
+        script_.push_back({"Confirm", question, yes, {}});
+    }
+    // A dialog with the given title; an empty file name cancels it.
+    void AnswerOpenFile(const QString& title, const QString& file, int filterIndex = 1) {
+        script_.push_back({"OpenFile", title, false, {!file.isEmpty(), file, filterIndex}});
+    }
+    void AnswerSaveFile(const QString& title, const QString& file, int filterIndex = 1) {
+        script_.push_back({"SaveFile", title, false, {!file.isEmpty(), file, filterIndex}});
+    }
+
+    // True when every scripted step was used; reports the rest otherwise.
+    bool ScriptDone() const {
+        for (const Step& step : script_)
+            qWarning().noquote() << "scripted" << step.kind << "never came:" << step.text;
+        return script_.empty();
+    }
+    const QStringList& Failures() const { return failures_; }
+
+    // --- What happened
+    const QList<Call>& Calls() const { return calls_; }
+    QStringList Texts(const QString& kind) const {
+        QStringList texts;
+        for (const Call& call : calls_)
+            if (call.kind == kind)
+                texts.append(call.text);
+        return texts;
+    }
+    const QList<FileDialogSpec>& Dialogs() const { return dialogs_; }
+    const QImage& ClipboardImage() const { return clipboardImage_; }
+    QString ClipboardText() const { return clipboardText_; }
+    const QList<QPair<int, int>>& Beeps() const { return beeps_; }
+    void ClearCalls() { calls_.clear(); }
+
+    // --- UiServices
+    void Message(const QString& text) override { Box("Message", text); }
+    void ErrorBox(const QString& text) override { Box("ErrorBox", text); }
+    bool Confirm(const QString& question) override {
+        const Step* step = Box("Confirm", question);
+        return step && step->yes;
+    }
+    FileChoice OpenFile(const FileDialogSpec& dialog) override {
+        dialogs_.append(dialog);
+        const Step* step = Box("OpenFile", dialog.title);
+        return step ? step->file : FileChoice{};
+    }
+    FileChoice SaveFile(const FileDialogSpec& dialog) override {
+        dialogs_.append(dialog);
+        const Step* step = Box("SaveFile", dialog.title);
+        return step ? step->file : FileChoice{};
+    }
+    void SetClipboardText(const QString& text) override {
+        clipboardText_ = text;
+        calls_.append({"ClipboardText", text});
+    }
+    void SetClipboardImage(const QImage& image) override {
+        clipboardImage_ = image;
+        calls_.append(
+            {"ClipboardImage", QStringLiteral("%1x%2").arg(image.width()).arg(image.height())});
+    }
+    void ShellOpen(const QString& target) override { calls_.append({"ShellOpen", target}); }
+    void Beep(int frequencyHz, int durationMs) override {
+        beeps_.append({frequencyHz, durationMs});
+        calls_.append({"Beep", QStringLiteral("%1 Hz %2 ms").arg(frequencyHz).arg(durationMs)});
+    }
+
+private:
+    struct Step {
+        QString kind;
+        QString text;
+        bool yes = false;
+        FileChoice file;
+    };
+
+    const Step* Box(const char* kind, const QString& text) {
+        calls_.append({QLatin1String(kind), text});
+        if (script_.empty() || script_.front().kind != QLatin1String(kind) ||
+            script_.front().text != text) {
+            const QString expected = script_.empty()
+                                         ? QStringLiteral("nothing")
+                                         : script_.front().kind + QStringLiteral(" \"") +
+                                               script_.front().text + QLatin1Char('"');
+            Fail(QStringLiteral("unscripted %1 \"%2\" (script expected %3)")
+                     .arg(QLatin1String(kind), text, expected));
+            return nullptr;
+        }
+        answered_ = script_.front();
+        script_.pop_front();
+        return &answered_;
+    }
+
+    void Fail(const QString& why) {
+        failures_.append(why);
+        if (QTest::currentTestFunction())
+            QTest::qFail(why.toUtf8().constData(), __FILE__, __LINE__);
+        else
+            qCritical().noquote() << why;
+    }
+
+    std::deque<Step> script_;
+    Step answered_;
+    QList<Call> calls_;
+    QStringList failures_;
+    QList<FileDialogSpec> dialogs_;
+    QString clipboardText_;
+    QImage clipboardImage_;
+    QList<QPair<int, int>> beeps_;
+};
+
+} // namespace korvinet::testing

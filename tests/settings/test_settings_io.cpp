@@ -1,0 +1,194 @@
+#include "settings/reg_file_store.h"
+#include "settings/settings_io.h"
+
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace korvinet {
+namespace {
+
+// A record in which every field differs from its default.
+SettingsRecord Unusual() {
+    SettingsRecord r;
+    r.UnitsIndex = 4;
+    r.AveragingTimeIndex = 6;
+    r.BeepEnabled = false;
+    r.AlarmEnabled = true;
+    r.AlarmLevel = 0.125;
+    r.AlarmBuzzer = false;
+    r.GraphTitle = QStringLiteral("Cellar \"A\", C:\\data");
+    r.GraphNotes = QStringLiteral("North wall, shelf 2 \u00b5");
+    r.YMaxAutoEnabled = false;
+    r.YMaxValue = 2.5;
+    r.MaxSpan = 24.0;
+    r.ftpHost = QStringLiteral("127.0.0.1:2121");
+    r.ftpUsername = QStringLiteral("user");
+    r.ftpPassword = QStringLiteral("pa\\ss");
+    r.ftpDirectory = QStringLiteral("/www");
+    r.ftpFilename = QStringLiteral("graph.bmp");
+    r.ftpFiletype = 2;
+    r.ftpInterval = 30;
+    r.ftpEnabled = true;
+    return r;
+}
+
+QByteArray Dword(std::uint32_t v) {
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+class SettingsIoTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    RegFileSettingsStore store{dir.filePath(QStringLiteral("Tickplot.reg"))};
+
+    void Set(const char* name, std::uint32_t type, const QByteArray& data) {
+        auto key = store.OpenWrite();
+        ASSERT_NE(key, nullptr);
+        ASSERT_TRUE(key->Set(QLatin1String(name), static_cast<ValueType>(type), data));
+        ASSERT_TRUE(key->Close());
+    }
+    std::optional<StoredValue> Get(const char* name) {
+        auto key = store.OpenRead();
+        return key ? key->Query(QLatin1String(name)) : std::nullopt;
+    }
+};
+
+TEST_F(SettingsIoTest, RecordRoundTripsThroughTheStore) {
+    ASSERT_TRUE(WriteSettings(store, Unusual()));
+    SettingsRecord read;
+    ASSERT_TRUE(ReadSettings(store, &read));
+    EXPECT_EQ(read, Unusual());
+}
+
+TEST_F(SettingsIoTest, ValuesAreStoredWithTheirTypes) {
+    SettingsRecord r = Unusual();
+    r.MaxSpan = 12.75;
+    ASSERT_TRUE(WriteSettings(store, r));
+    EXPECT_EQ(Get("UnitsIndex")->type, 4u);
+    EXPECT_EQ(Get("UnitsIndex")->data, Dword(4));
+    EXPECT_EQ(Get("BeepEnabled")->data, Dword(0));
+    EXPECT_EQ(Get("AlarmEnabled")->data, Dword(1));
+    EXPECT_EQ(Get("AlarmLevel")->type, 3u);
+    EXPECT_EQ(Get("AlarmLevel")->data, QByteArray("\0\0\0\0\0\0\xc0\x3f", 8));
+    EXPECT_EQ(Get("MaxSpan")->type, 4u);
+    EXPECT_EQ(Get("MaxSpan")->data, Dword(12)); // whole hours, cut toward zero
+    EXPECT_EQ(Get("GraphTitle")->type, 1u);
+    EXPECT_EQ(Get("GraphTitle")->data, r.GraphTitle.toUtf8() + QByteArray(1, '\0'));
+    EXPECT_EQ(Get("GraphNotes")->data.back(), '\0');
+
+    SettingsRecord read;
+    ASSERT_TRUE(ReadSettings(store, &read));
+    EXPECT_EQ(read.MaxSpan, 12.0);
+}
+
+TEST_F(SettingsIoTest, NoStoreFailsTheRead) {
+    SettingsRecord read = Unusual();
+    EXPECT_FALSE(ReadSettings(store, &read));
+}
+
+// A number that is missing, mistyped or too long makes the whole read fail.
+TEST_F(SettingsIoTest, WrongNumbersFailTheRead) {
+    struct Case {
+        const char* name;
+        std::uint32_t type;
+        QByteArray data;
+        bool remove;
+    };
+    const std::vector<Case> cases = {
+        {"AlarmLevel", 4, Dword(1), false},            // double stored as a dword
+        {"YMaxValue", 3, QByteArray(4, '\0'), false},  // double of 4 bytes
+        {"YMaxValue", 3, QByteArray(9, '\0'), false},  // double of 9 bytes
+        {"UnitsIndex", 3, Dword(1), false},            // integer as binary
+        {"UnitsIndex", 4, QByteArray(5, '\0'), false}, // dword longer than 4 bytes
+        {"BeepEnabled", 1, QByteArray("1", 2), false}, // boolean as text
+        {"MaxSpan", 3, QByteArray(8, '\0'), false},    // span as a raw double
+        {"ftpEnabled", 4, QByteArray(), true},         // last value missing
+        {"UnitsIndex", 4, QByteArray(), true},         // first value missing
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " type " + std::to_string(c.type));
+        ASSERT_TRUE(WriteSettings(store, Unusual()));
+        if (c.remove) {
+            // Rewrite the file without the value.
+            auto key = store.OpenRead();
+            RegFileSettingsStore::Values values;
+            for (const char* name :
+                 {"UnitsIndex", "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled", "AlarmLevel",
+                  "AlarmBuzzer", "GraphTitle", "GraphNotes", "YMaxAutoEnabled", "YMaxValue",
+                  "MaxSpan", "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory", "ftpFilename",
+                  "ftpInterval", "ftpFiletype", "ftpEnabled"})
+                if (qstrcmp(name, c.name) != 0)
+                    values.emplace_back(QLatin1String(name), *key->Query(QLatin1String(name)));
+            QFile file(store.Path());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(RegFileSettingsStore::Format(values, RegFileSettingsStore::kKeyPath));
+        } else {
+            Set(c.name, c.type, c.data);
+        }
+        SettingsRecord read;
+        EXPECT_FALSE(ReadSettings(store, &read));
+    }
+}
+
+TEST_F(SettingsIoTest, StringsAreLenient) {
+    struct Case {
+        std::uint32_t type;
+        QByteArray data;
+        bool ok;
+        QString title;
+    };
+    const std::vector<Case> cases = {
+        {1, QByteArray("abc\0def", 8), true, QStringLiteral("abc")},  // ends at the first NUL
+        {1, QByteArray("abc"), true, QStringLiteral("abc")},          // no NUL at all
+        {2, QByteArray("%HOME%", 7), true, QStringLiteral("%HOME%")}, // never expanded
+        {4, QByteArray(), true, QString()},                           // empty: type not looked at
+        {4, Dword(1), false, QString()},                              // a number is no text
+        {3, QByteArray("abc", 3), false, QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data.toStdString());
+        ASSERT_TRUE(WriteSettings(store, Unusual()));
+        Set("GraphTitle", c.type, c.data);
+        SettingsRecord read;
+        EXPECT_EQ(ReadSettings(store, &read), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(read.GraphTitle, c.title);
+        }
+    }
+}
+
+TEST_F(SettingsIoTest, BooleansTakeAnyNonZeroNumberAsTrue) {
+    ASSERT_TRUE(WriteSettings(store, SettingsRecord{}));
+    Set("AlarmEnabled", 4, Dword(0xffffffffu));
+    Set("UnitsIndex", 4, QByteArray("\x03", 1)); // a short dword still reads
+    SettingsRecord read;
+    ASSERT_TRUE(ReadSettings(store, &read));
+    EXPECT_TRUE(read.AlarmEnabled);
+    EXPECT_EQ(read.UnitsIndex, 3);
+}
+
+TEST_F(SettingsIoTest, SpansBeyondADwordAreClampedNotUndefined) {
+    for (const auto& [span, stored] : std::vector<std::pair<double, std::int32_t>>{
+             {-3.9, -3}, {1e12, 2147483647}, {-1e12, -2147483647 - 1}, {0.5, 0}}) {
+        SettingsRecord r;
+        r.MaxSpan = span;
+        ASSERT_TRUE(WriteSettings(store, r));
+        SettingsRecord read;
+        ASSERT_TRUE(ReadSettings(store, &read));
+        EXPECT_EQ(read.MaxSpan, stored) << span;
+    }
+}
+
+TEST(SettingsIo, UnwritableStoreFails) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    RegFileSettingsStore store(dir.filePath(QStringLiteral("file/Tickplot.reg")));
+    EXPECT_FALSE(WriteSettings(store, SettingsRecord{}));
+}
+
+} // namespace
+} // namespace korvinet
