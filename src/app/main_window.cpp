@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "graph/chart.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -242,13 +244,11 @@ void TFormMain::BuildLayout() {
     EditMaxSpan->setText(QStringLiteral("48"));
     Label5 = PlaceLabel(GroupBox2, "Label5", 140, 115, QStringLiteral("Hours"));
 
-    auto* chart = Place<QFrame>(client, "Chart1", 211, 0, 800, 470);
-    chart->setFrameShape(QFrame::Box);
-    chart->setAutoFillBackground(true);
-    QPalette chartPalette = chart->palette();
-    chartPalette.setColor(QPalette::Window, Qt::white);
-    chart->setPalette(chartPalette);
-    Chart1 = chart;
+    Chart1 = Place<TChart>(client, "Chart1", 211, 0, 800, 470);
+    Chart1->AddSeries(&Series1);
+    Chart1->AddSeries(&Series2);
+    Chart1->SetAfterDrawHandler(
+        [this](QPainter& painter, const QRect& target) { Chart1AfterDraw(painter, target); });
 
     // "Graph"
     GroupBox4 = PlaceGroup(client, "GroupBox4", 223, 480, 241, 140, QStringLiteral("   Graph   "));

@@ -2,6 +2,7 @@
 
 #include "app/ui_services.h"
 #include "device/counter.h"
+#include "graph/line_series.h"
 #include "settings/settings_record.h"
 
 #include <QHash>
@@ -17,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QPainter;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -29,6 +31,7 @@ class Clock;
 class D2xxDriver;
 class Regional;
 class SettingsStore;
+class TChart;
 class TFormAbout;
 
 // What the main window needs from outside; all of it outlives the window.
@@ -96,7 +99,9 @@ public:
 
     // --- Graph (main_window_graph.cpp)
     void ApplyGraphSettings();
-    void Chart1AfterDraw();
+    // Runs at the end of every drawing of the chart, on screen, into an image
+    // or onto a printer page.
+    void Chart1AfterDraw(QPainter& painter, const QRect& target);
     void ButtonCopyStatisticsClick();
     // Number of points in the reading series.
     int GraphPointCount() const;
@@ -163,7 +168,11 @@ public:
     QLineEdit* EditMaxSpan = nullptr;
     QLabel* Label5 = nullptr;
 
-    QWidget* Chart1 = nullptr; // stand-in until the chart widget takes its place
+    // The readings and their mean; the chart draws them. Declared before the
+    // chart's construction in BuildLayout() registers them with it.
+    TLineSeries Series1{QStringLiteral("Live Reading"), kColorBlue};
+    TLineSeries Series2{QStringLiteral("Average"), kColorGreen};
+    TChart* Chart1 = nullptr;
 
     QGroupBox* GroupBox4 = nullptr;
     QPushButton* Button5 = nullptr;

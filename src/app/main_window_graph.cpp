@@ -1,15 +1,68 @@
 #include "app/main_window.h"
 
+#include "graph/chart.h"
+#include "graph/graph_settings.h"
+#include "graph/graph_texts.h"
+#include "measure/accumulated_counts.h"
+#include "platform/regional.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QTimer>
+
 namespace korvinet {
 
-void TFormMain::ApplyGraphSettings() {}
+void TFormMain::ApplyGraphSettings() {
+    const GraphSettingsOutcome out = ComputeGraphSettings(
+        {EditChartTitle->text(), EditChartNotes->text(), ChartYMaxAuto->isChecked(),
+         EditChartYMax->text(), EditMaxSpan->text()},
+        {Options.GraphTitle, Options.GraphNotes, Options.YMaxAutoEnabled, Options.YMaxValue,
+         Options.MaxSpan},
+        deps_.regional);
+    Options.GraphTitle = out.values.GraphTitle;
+    Options.GraphNotes = out.values.GraphNotes;
+    Options.YMaxAutoEnabled = out.values.YMaxAutoEnabled;
+    Options.YMaxValue = out.values.YMaxValue;
+    Options.MaxSpan = out.values.MaxSpan;
+    ApplyGraphSettingsToChart(out, *Chart1);
+    EditChartYMax->setEnabled(out.yMaxEditEnabled);
+    if (out.yMaxEditText)
+        EditChartYMax->setText(*out.yMaxEditText);
+    EditMaxSpan->setText(out.maxSpanEditText);
+    for (const QString& message : out.messages)
+        deps_.ui.Message(message);
+}
 
-void TFormMain::Chart1AfterDraw() {}
+void TFormMain::Chart1AfterDraw(QPainter& painter, const QRect& /*target*/) {
+    if (!HasOverlays(Series1, Series2))
+        return;
+    try {
+        const QString averagingTime =
+            CountTime->currentIndex() >= 0 ? CountTime->currentText() : QString();
+        DrawChartOverlays(
+            painter, Chart1->height(),
+            {Series1, Series2, Counter, deps_.regional, Options.GraphNotes, averagingTime});
+        Statistics->setPlainText(
+            StatisticsLines(Series1, Series2, Counter, deps_.regional, DataFileName, DataFileLines)
+                .join(QLatin1Char('\n')));
+        if (Counter.IsOpen())
+            Accumulator->setPlainText(AccumulatedCountsLines(Counter).join(QLatin1Char('\n')));
+    } catch (...) {
+        // The drawing is under way: a modal box here would re-enter painting.
+        // Show it as soon as the drawing has finished.
+        QTimer::singleShot(0, this, [this] { deps_.ui.Message(QStringLiteral("Unknown Error!")); });
+    }
+}
 
-void TFormMain::ButtonCopyStatisticsClick() {}
+void TFormMain::ButtonCopyStatisticsClick() {
+    deps_.ui.SetClipboardText(StatisticsClipboardText(Statistics->toPlainText()));
+}
 
 int TFormMain::GraphPointCount() const {
-    return 0;
+    return static_cast<int>(Series1.Count());
 }
 
 } // namespace korvinet

@@ -1,7 +1,11 @@
 #include "app/main_window.h"
 
+#include "graph/chart.h"
+
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 namespace korvinet {
 
@@ -13,9 +17,17 @@ void TFormMain::EditTimeBaseChange() {}
 
 void TFormMain::ValUnitsChange() {}
 
-void TFormMain::ClearGraph() {}
+void TFormMain::ClearGraph() {
+    ClearGraphSeries(*Chart1, Series1, Series2,
+                     TCounter::UnitNameOf(static_cast<std::int8_t>(ValUnits->currentIndex())));
+    Statistics->clear();
+    DataFileName.clear();
+}
 
-void TFormMain::MenuResetGraphClick() {}
+void TFormMain::MenuResetGraphClick() {
+    if (deps_.ui.Confirm(QStringLiteral("Are you sure you want clear all data on the graph?")))
+        ClearGraph();
+}
 
 void TFormMain::CheckBoxBeepClick() {
     Options.BeepEnabled = CheckBoxBeep->isChecked();

@@ -275,13 +275,16 @@ private slots:
 
         const QString none =
             QStringLiteral("No devices found, please check connections and try again.");
+        const QString clear = QStringLiteral("Are you sure you want clear all data on the graph?");
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
+        rig.ui.AnswerConfirm(clear, false); // Graph > "Clear Graph"
         for (QAction* a : w.findChildren<QAction*>())
             if (a != w.Exit1 && !a->menu())
                 a->trigger();
         rig.ui.ExpectMessage(none); // the refresh button
         rig.ui.ExpectMessage(none); // "Search for Device" searches again
+        rig.ui.AnswerConfirm(clear, false); // the "Clear Graph" button
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
             if (b->isVisible())
                 b->click();

@@ -1,0 +1,152 @@
+// The graph features as the window wires them: graph settings entries with
+// their messages, the overlays and statistics after each drawing, clearing.
+#include "graph/chart.h"
+#include "main_window_rig.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QtTest>
+
+namespace korvinet {
+
+using testing::MainWindowRig;
+
+class GraphWindowTest : public QObject {
+    Q_OBJECT
+
+    static void Enter(QLineEdit* edit, const QString& text, TFormMain& w) {
+        edit->setText(text);
+        w.ApplyGraphSettings();
+    }
+
+    // Readings 1, 2, 3 and 6 three seconds apart from 2012-03-14 09:00:00.
+    static void FourReadings(TFormMain& w) {
+        const double start = 40982.375;
+        const double ys[] = {1, 2, 3, 6};
+        for (int i = 0; i < 4; ++i)
+            w.Series1.Add(start + i * 3 / 86400.0, ys[i], QString(), kDefaultPointColor);
+        RefreshAverage(w.Series1, w.Series2);
+    }
+
+private slots:
+    void defaultsReachChartAndControls() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.Chart1->Title(), QStringLiteral("Radiation vs. Time"));
+        QVERIFY(w.Chart1->LeftAxisAutomaticMaximum());
+        QVERIFY(!w.EditChartYMax->isEnabled());
+        QCOMPARE(w.EditMaxSpan->text(), QStringLiteral("48.00"));
+        QCOMPARE(w.Chart1->LeftAxisTitle(), QStringLiteral("mR/hr"));
+    }
+
+    void yMaxEntries() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        const QString message =
+            QStringLiteral("Please enter a valid number for YMax or select \"Auto\"");
+
+        w.EditChartYMax->clear();
+        rig.ui.ExpectMessage(message);
+        w.SetChecked(w.ChartYMaxAuto, false); // runs ApplyGraphSettings as a click does
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.EditChartYMax->text(), QStringLiteral("1"));
+        QVERIFY(w.EditChartYMax->isEnabled());
+        QVERIFY(!w.Chart1->LeftAxisAutomaticMaximum());
+
+        Enter(w.EditChartYMax, QStringLiteral("0.5"), w);
+        QCOMPARE(w.Chart1->LeftAxisMaximum(), 0.5);
+        QCOMPARE(w.Options.YMaxValue, 0.5);
+
+        for (const char* bad : {"-2", "0", "abc"}) {
+            rig.ui.ExpectMessage(message);
+            Enter(w.EditChartYMax, QString::fromLatin1(bad), w);
+            QVERIFY2(rig.ui.ScriptDone(), bad);
+            QCOMPARE(w.EditChartYMax->text(), QStringLiteral("0.5"));
+            QCOMPARE(w.Chart1->LeftAxisMaximum(), 0.5);
+        }
+    }
+
+    void spanEntriesRoundToTwoDecimals() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        Enter(w.EditMaxSpan, QStringLiteral("12.3456"), w);
+        QCOMPARE(w.EditMaxSpan->text(), QStringLiteral("12.35"));
+        QCOMPARE(w.Options.MaxSpan, 12.35);
+        Enter(w.EditMaxSpan, QStringLiteral("0.006"), w);
+        QCOMPARE(w.EditMaxSpan->text(), QStringLiteral("0.01"));
+        for (const char* bad : {"0.004", "abc"}) {
+            rig.ui.ExpectMessage(QStringLiteral("Total Span is not a valid value! ") + bad);
+            Enter(w.EditMaxSpan, QString::fromLatin1(bad), w);
+            QVERIFY2(rig.ui.ScriptDone(), bad);
+            QCOMPARE(w.EditMaxSpan->text(), QStringLiteral("0.01"));
+        }
+    }
+
+    void titleShowsOnLeavingTheEdit() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        Enter(w.EditChartTitle, QStringLiteral("Basement"), w);
+        QCOMPARE(w.Chart1->Title(), QStringLiteral("Basement"));
+        QCOMPARE(w.Options.GraphTitle, QStringLiteral("Basement"));
+    }
+
+    void everyDrawingRebuildsStatistics() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.Statistics->setPlainText(QStringLiteral("kept while the graph is empty"));
+        w.Chart1->RenderImage();
+        QCOMPARE(w.Statistics->toPlainText(), QStringLiteral("kept while the graph is empty"));
+
+        FourReadings(w);
+        w.DataFileName = QStringLiteral("C:\\data\\run1.csv");
+        w.DataFileLines = QStringList{QStringLiteral("#Title: Basement")};
+        const QImage image = w.Chart1->RenderImage();
+        const QStringList lines = w.Statistics->toPlainText().split(QLatin1Char('\n'));
+        const QStringList expected = {
+            QStringLiteral("Filename: run1.csv"),     QStringLiteral("#Title: Basement"),
+            QStringLiteral("Latest:    6.000 mR/hr"), QStringLiteral("Average:   3.000 mR/hr"),
+            QStringLiteral("Min:       1.000 mR/hr"), QStringLiteral("Max:       6.000 mR/hr"),
+            QStringLiteral("ET: 000d:00h:00m:09s")};
+        QCOMPARE(lines, expected);
+
+        // The summary line is drawn near the bottom left: black pixels there.
+        bool ink = false;
+        for (int x = 25; x < 200 && !ink; ++x)
+            for (int y = 450; y < 462 && !ink; ++y)
+                ink = qGray(image.pixel(x, y)) < 100;
+        QVERIFY(ink);
+
+        w.ButtonCopyStatisticsClick();
+        QCOMPARE(rig.ui.ClipboardText(), expected.join(QStringLiteral("\r\n")));
+    }
+
+    void clearGraphAsksAndEmptiesEverything() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        FourReadings(w);
+        w.Chart1->RenderImage();
+        w.DataFileName = QStringLiteral("run1.csv");
+        const QString question =
+            QStringLiteral("Are you sure you want clear all data on the graph?");
+
+        rig.ui.AnswerConfirm(question, false);
+        w.MenuResetGraphClick();
+        QCOMPARE(w.GraphPointCount(), 4);
+
+        rig.ui.AnswerConfirm(question, true);
+        w.MenuResetGraphClick();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.GraphPointCount(), 0);
+        QVERIFY(w.Series2.IsEmpty());
+        QVERIFY(w.Statistics->toPlainText().isEmpty());
+        QVERIFY(w.DataFileName.isEmpty());
+        QCOMPARE(w.Chart1->LeftAxisTitle(), QStringLiteral("mR/hr"));
+    }
+};
+
+} // namespace korvinet
+
+QTEST_MAIN(korvinet::GraphWindowTest)
+#include "test_graph_window.moc"
