@@ -30,8 +30,12 @@ std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock
     if (choice.backend == QLatin1String("simulator")) {
         const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
         auto simulator = std::make_unique<SimulatedDriver>(clock, seed);
-        for (int i = 0; i < choice.simulatedDevices; ++i)
-            simulator->AddDevice(SimulatedDriver::DemoDevice(i, choice.simulatedCpm));
+        for (int i = 0; i < choice.simulatedDevices; ++i) {
+            const int device =
+                simulator->AddDevice(SimulatedDriver::DemoDevice(i, choice.simulatedCpm));
+            // A steady background alone never shows the alarm or a red line.
+            simulator->SetRateEpisodes(device, SimulatedDriver::DemoEpisodes(choice.simulatedCpm));
+        }
         return simulator;
     }
 

@@ -14,7 +14,9 @@ class Clock;
 //   KORVINET_DRIVER    "simulator" for simulated counters, "libftdi" or "d2xx"
 //                      for a USB backend; unset: the best USB backend there is
 //   KORVINET_SIM_DEVICES  how many simulated counters are attached (default 1)
-//   KORVINET_SIM_CPM      their pulse rate in counts per minute (default 30)
+//   KORVINET_SIM_CPM      their background rate in counts per minute (default 30);
+//                         now and then a counter counts faster for a minute
+//                         (SimulatedDriver::DemoEpisodes), none at 0
 struct DriverChoice {
     QString backend;
     int simulatedDevices = 1;

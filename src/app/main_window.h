@@ -3,6 +3,7 @@
 #include "app/ui_services.h"
 #include "device/counter.h"
 #include "graph/line_series.h"
+#include "measure/alarm.h"
 #include "settings/settings_record.h"
 
 #include <QHash>
@@ -131,6 +132,7 @@ public:
     // --- Owned state
     TCounter Counter;
     _Options Options;
+    AlarmRule Alarm; // remembers whether this excursion's warning was shown
     bool SaveAtExit = false;
     QStringList DataFileLines; // lines kept from the data file opened last
     QString DataFileName;      // the data file opened last

@@ -66,10 +66,19 @@ void TFormMain::UpdateConnectionState() {
         SelectDevice->setEnabled(false);
         ButtonRefresh->hide();
         ButtonDeviceInfo->show();
-        Counter.SetBeep(Options.BeepEnabled); // a counter without a speaker just stays silent
+        // A counter without a speaker just stays silent; a driver failure,
+        // though, has closed the counter, and the error is shown.
+        if (!Counter.SetBeep(Options.BeepEnabled) && !Counter.IsOpen()) {
+            ShowDeviceError();
+            return;
+        }
         Counter.SetUnitCode(static_cast<std::uint8_t>(Options.UnitsIndex));
         OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
         EditTimeBaseChange();
+        // A failed counter reset closed the counter and has shown the
+        // disconnected state with its error: the timers stay off.
+        if (!Counter.IsOpen())
+            return;
         LabelStatus->setText(QStringLiteral("Next Sample Timer:"));
         CountTimer->start();
         TimerProgressBar->start();

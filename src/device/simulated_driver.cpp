@@ -3,6 +3,7 @@
 #include "device/counter.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace korvinet {
@@ -19,6 +20,9 @@ struct SimulatedDriver::Device {
     std::uint32_t lastTick = 0; // clock tick up to which pulses were produced
     std::deque<std::uint32_t> script;
     std::uint32_t arrivalsPerCall = 0;
+    RateEpisodes episodes;
+    std::uint64_t openMs = 0;                       // time open, up to lastTick
+    std::uint64_t episodeStart = 0, episodeEnd = 0; // in openMs time
 };
 
 SimulatedDriver::SimulatedDriver(const Clock& clock, std::uint64_t seed)
@@ -54,6 +58,20 @@ void SimulatedDriver::AttachDevice(int device) {
 }
 void SimulatedDriver::SetCountRate(int device, double cpm) {
     At(device).spec.countsPerMinute = cpm;
+}
+void SimulatedDriver::SetRateEpisodes(int device, const RateEpisodes& episodes) {
+    Device& d = At(device);
+    if (d.open)
+        Live(static_cast<FtHandle>(device + 1)); // the old schedule holds up to now
+    d.episodes = episodes;
+    d.episodeStart = d.openMs + NextGap(episodes);
+    d.episodeEnd = d.episodeStart + episodes.lengthMs;
+}
+bool SimulatedDriver::InEpisode(int device) {
+    Device& d = At(device);
+    if (!d.open || !Live(static_cast<FtHandle>(device + 1)) || d.episodes.lengthMs == 0)
+        return false;
+    return d.openMs >= d.episodeStart && d.openMs < d.episodeEnd;
 }
 void SimulatedDriver::ScriptCounts(int device, const std::vector<std::uint32_t>& counts) {
     At(device).script.assign(counts.begin(), counts.end());
@@ -134,6 +152,41 @@ SimulatedDeviceSpec SimulatedDriver::DemoDevice(int number, double countsPerMinu
     return spec;
 }
 
+RateEpisodes SimulatedDriver::DemoEpisodes(double countsPerMinute) {
+    if (!(countsPerMinute > 0))
+        return {};
+    return {60000, 240000, 60000, std::max(1500.0, countsPerMinute)};
+}
+
+std::uint64_t SimulatedDriver::NextGap(const RateEpisodes& episodes) {
+    if (episodes.maxGapMs <= episodes.minGapMs)
+        return episodes.minGapMs;
+    std::uniform_int_distribution<std::uint64_t> gap(episodes.minGapMs, episodes.maxGapMs);
+    return gap(random_);
+}
+
+double SimulatedDriver::ExpectedPulses(Device& d, std::uint32_t dt) {
+    const std::uint64_t from = d.openMs;
+    const std::uint64_t to = from + dt;
+    d.openMs = to;
+    double raisedMs = 0;
+    if (d.episodes.lengthMs > 0) {
+        for (;;) {
+            const std::uint64_t lo = std::max(from, d.episodeStart);
+            const std::uint64_t hi = std::min(to, d.episodeEnd);
+            if (hi > lo)
+                raisedMs += static_cast<double>(hi - lo);
+            if (d.episodeEnd > to)
+                break;
+            d.episodeStart = d.episodeEnd + NextGap(d.episodes);
+            d.episodeEnd = d.episodeStart + d.episodes.lengthMs;
+        }
+    }
+    return (std::max(d.spec.countsPerMinute, 0.0) * dt +
+            std::max(d.episodes.extraCountsPerMinute, 0.0) * raisedMs) /
+           60000.0;
+}
+
 FtStatus SimulatedDriver::Enter(Op op) {
     const int calls = ++calls_[static_cast<int>(op)];
     const Fault& f = faults_[static_cast<int>(op)];
@@ -155,10 +208,12 @@ SimulatedDriver::Device* SimulatedDriver::Live(FtHandle handle) {
     const std::uint32_t now = clock_.TickCount();
     const std::uint32_t dt = now - d.lastTick;
     d.lastTick = now;
-    if (d.spec.countsPerMinute > 0 && dt > 0) {
-        const double expected = d.spec.countsPerMinute * dt / 60000.0;
-        std::poisson_distribution<std::uint32_t> poisson(expected);
-        Produce(d, poisson(random_));
+    if (dt > 0) {
+        const double expected = ExpectedPulses(d, dt);
+        if (expected > 0) {
+            std::poisson_distribution<std::uint32_t> poisson(expected);
+            Produce(d, poisson(random_));
+        }
     }
     if (d.arrivalsPerCall > 0)
         Produce(d, d.arrivalsPerCall);
@@ -214,6 +269,9 @@ FtStatus SimulatedDriver::Open(int index, FtHandle* handle) {
         d.open = true;
         d.queue = 0;
         d.lastTick = clock_.TickCount();
+        d.openMs = 0;
+        d.episodeStart = NextGap(d.episodes);
+        d.episodeEnd = d.episodeStart + d.episodes.lengthMs;
         *handle = static_cast<FtHandle>(i + 1);
         return FT_OK;
     }

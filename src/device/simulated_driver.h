@@ -22,6 +22,17 @@ struct SimulatedDeviceSpec {
     double countsPerMinute = 0.0;       // Poisson pulse rate while open
 };
 
+// Now and then a simulated counter counts faster for a while, as a real one
+// does when a source comes near: after a quiet gap drawn evenly between
+// minGapMs and maxGapMs (counted from opening, then from the end of the
+// previous episode) the rate rises by extraCountsPerMinute for lengthMs.
+struct RateEpisodes {
+    std::uint32_t minGapMs = 0;
+    std::uint32_t maxGapMs = 0;
+    std::uint32_t lengthMs = 0;
+    double extraCountsPerMinute = 0.0;
+};
+
 // A driver backend that needs no hardware: any number of virtual counters,
 // each with an EEPROM user area and a pulse source, and a fault switch for
 // every call. Pulses are produced from the clock as time passes (Poisson at
@@ -59,6 +70,12 @@ public:
     void AttachDevice(int device);
 
     void SetCountRate(int device, double countsPerMinute);
+    // Raised-rate episodes while the device is open; a length of 0 switches
+    // them off. The first gap starts when the device is next opened (or now,
+    // if it is open).
+    void SetRateEpisodes(int device, const RateEpisodes& episodes);
+    // Whether an episode is running at the current clock time.
+    bool InEpisode(int device);
     void ScriptCounts(int device, const std::vector<std::uint32_t>& counts);
     void InjectPulses(int device, std::uint32_t count);
     void SetArrivalsPerCall(int device, std::uint32_t count);
@@ -84,6 +101,11 @@ public:
     // The counter the demo starts with: 0-1000 mR/hr, 600 cpm per mR/hr,
     // 90 us dead time, beta and gamma, speaker fitted, +-15 %.
     static SimulatedDeviceSpec DemoDevice(int number, double countsPerMinute);
+    // The demo's episodes on a background of countsPerMinute: a minute at
+    // 1500 cpm more (about 2.5 mR/hr, above the default alarm level), or at
+    // double the rate when that is more, every one to four minutes. None for
+    // a silent counter.
+    static RateEpisodes DemoEpisodes(double countsPerMinute);
 
     // D2xxDriver
     FtStatus CreateDeviceInfoList(std::uint32_t* numDevices) override;
@@ -118,6 +140,10 @@ private:
     // null for a handle that is not open.
     Device* Live(FtHandle handle);
     void Produce(Device& device, std::uint32_t count);
+    // Expected pulses over the next dt milliseconds of the device's open
+    // time, episodes included; moves the episode schedule along.
+    double ExpectedPulses(Device& device, std::uint32_t dt);
+    std::uint64_t NextGap(const RateEpisodes& episodes);
     Device& At(int device);
     const Device& At(int device) const;
 

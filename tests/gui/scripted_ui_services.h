@@ -6,6 +6,7 @@
 #include <QList>
 #include <QTest>
 #include <deque>
+#include <functional>
 
 namespace korvinet::testing {
 
@@ -24,10 +25,15 @@ public:
     };
 
     // --- The script
-    void ExpectMessage(const QString& text) { script_.push_back({"Message", text, false, {}}); }
+    // `whileShown` runs while the box is open, as the window's timers do
+    // while a real modal box waits for the user; boxes it brings up take the
+    // next steps of the script.
+    void ExpectMessage(const QString& text, std::function<void()> whileShown = {}) {
+        script_.push_back({"Message", text, false, {}, std::move(whileShown)});
+    }
     void ExpectErrorBox(const QString& text) { script_.push_back({"ErrorBox", text, false, {}}); }
-    void AnswerConfirm(const QString& question, bool yes) {
-        script_.push_back({"Confirm", question, yes, {}});
+    void AnswerConfirm(const QString& question, bool yes, std::function<void()> whileShown = {}) {
+        script_.push_back({"Confirm", question, yes, {}, std::move(whileShown)});
     }
     // A dialog with the given title; an empty file name cancels it.
     void AnswerOpenFile(const QString& title, const QString& file, int filterIndex = 1) {
@@ -98,6 +104,7 @@ private:
         QString text;
         bool yes = false;
         FileChoice file;
+        std::function<void()> whileShown;
     };
 
     const Step* Box(const char* kind, const QString& text) {
@@ -112,8 +119,11 @@ private:
                      .arg(QLatin1String(kind), text, expected));
             return nullptr;
         }
-        answered_ = script_.front();
+        Step step = std::move(script_.front());
         script_.pop_front();
+        if (step.whileShown)
+            step.whileShown();
+        answered_ = std::move(step);
         return &answered_;
     }
 
