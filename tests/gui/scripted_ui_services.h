@@ -31,16 +31,18 @@ public:
     void ExpectMessage(const QString& text, std::function<void()> whileShown = {}) {
         script_.push_back({"Message", text, false, {}, std::move(whileShown)});
     }
-    void ExpectErrorBox(const QString& text) { script_.push_back({"ErrorBox", text, false, {}}); }
+    void ExpectErrorBox(const QString& text) {
+        script_.push_back({"ErrorBox", text, false, {}, {}});
+    }
     void AnswerConfirm(const QString& question, bool yes, std::function<void()> whileShown = {}) {
         script_.push_back({"Confirm", question, yes, {}, std::move(whileShown)});
     }
     // A dialog with the given title; an empty file name cancels it.
     void AnswerOpenFile(const QString& title, const QString& file, int filterIndex = 1) {
-        script_.push_back({"OpenFile", title, false, {!file.isEmpty(), file, filterIndex}});
+        script_.push_back({"OpenFile", title, false, {!file.isEmpty(), file, filterIndex}, {}});
     }
     void AnswerSaveFile(const QString& title, const QString& file, int filterIndex = 1) {
-        script_.push_back({"SaveFile", title, false, {!file.isEmpty(), file, filterIndex}});
+        script_.push_back({"SaveFile", title, false, {!file.isEmpty(), file, filterIndex}, {}});
     }
 
     // True when every scripted step was used; reports the rest otherwise.

@@ -282,14 +282,20 @@ private slots:
         for (QAction* a : w.findChildren<QAction*>())
             if (a != w.Exit1 && !a->menu())
                 a->trigger();
-        rig.ui.ExpectMessage(none); // the refresh button
-        rig.ui.ExpectMessage(none); // "Search for Device" searches again
+        rig.ui.ExpectMessage(none);         // the refresh button
+        rig.ui.ExpectMessage(none);         // "Search for Device" searches again
         rig.ui.AnswerConfirm(clear, false); // the "Clear Graph" button
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
             if (b->isVisible())
                 b->click();
+        // The unit list asks before it changes anything.
+        rig.ui.AnswerConfirm(
+            QStringLiteral("Changing the units will clear all data on the graph.  Continue?"),
+            false);
         for (QComboBox* list : w.findChildren<QComboBox*>())
             emit list->activated(0);
+        // A sample without a counter fails like a lost one.
+        rig.ui.ExpectMessage(QStringLiteral("Error: Device not open!"));
         w.CountTimer->timeout({});
         w.TimerProgressBar->timeout({});
         w.TimerFTP->timeout({});

@@ -214,7 +214,12 @@ private slots:
         odd.AveragingTimeIndex = -1;
         odd.ftpFiletype = 5;
         QVERIFY(korvinet::WriteSettings(rig.fileStore, odd));
+        // With no averaging time selected, each showing of the connected
+        // state (the connection, then the start-up's own) says so.
+        rig.ui.ExpectMessage(QStringLiteral(" is not a valid count time!"));
+        rig.ui.ExpectMessage(QStringLiteral(" is not a valid count time!"));
         TFormMain& w = rig.Open();
+        QVERIFY(rig.ui.ScriptDone());
         QCOMPARE(w.Options, odd);
         QCOMPARE(w.ValUnits->currentIndex(), -1);
         QCOMPARE(w.CountTime->currentIndex(), -1);

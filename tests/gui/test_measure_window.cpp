@@ -1,0 +1,551 @@
+// Live measurement through the main window: connecting, the sampling tick,
+// averaging time and unit changes, the alarm, the per-count beep and the
+// accumulated counts.
+#include "graph/chart.h"
+#include "main_window_rig.h"
+#include "settings/settings_io.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+namespace korvinet {
+
+using testing::MainWindowRig;
+using Op = SimulatedDriver::Op;
+
+namespace {
+
+const QString kOverrange = QStringLiteral("Error: CAUTION: READING OVERRANGE!  DATA IS INVALID!");
+const QString kNewConnection =
+    QStringLiteral("Starting a new connection will clear the graph data.  Continue?");
+const QString kUncompensated =
+    QStringLiteral("CPM values will be uncompensated, accuracy may be effected.  Continue?");
+const QString kChangeUnits =
+    QStringLiteral("Changing the units will clear all data on the graph.  Continue?");
+
+QString Alarm(const QString& reading) {
+    return QStringLiteral("CAUTION! ALARM THRESHOLD EXCEEDED! ") + reading;
+}
+
+// A counter whose readings are easy to predict: no dead time, 600 cpm per
+// mR/hr, so n counts per minute read n / 600 mR/hr.
+int AddPlainCounter(MainWindowRig& rig, bool speaker = true) {
+    SimulatedDeviceSpec spec = SimulatedDriver::DemoDevice(0, 0.0);
+    spec.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, speaker ? 0x86 : 0x06, 15);
+    return rig.driver.AddDevice(spec);
+}
+
+// One sampling period: the counter delivers `counts`, `ms` pass, the timer
+// fires.
+void Tick(MainWindowRig& rig, TFormMain& w, std::uint32_t counts, std::uint32_t ms = 3000) {
+    rig.clock.Advance(ms);
+    rig.driver.InjectPulses(0, counts);
+    w.CountTimerTimer();
+}
+
+// A reading that covers exactly one sample of `cpm` counts per minute.
+void TickAtRate(MainWindowRig& rig, TFormMain& w, std::uint32_t cpm) {
+    QVERIFY(w.Counter.ResetCounter());
+    Tick(rig, w, cpm, 60000);
+}
+
+QColor ReadingColor(const TFormMain& w) {
+    return w.ValReading->palette().color(QPalette::WindowText);
+}
+
+} // namespace
+
+class MeasureWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // With one counter the stored unit, averaging time and beep setting are
+    // in force from the start, on an empty graph titled in that unit.
+    void startConnectedWithTheStoredOptions() {
+        MainWindowRig rig;
+        SettingsRecord stored;
+        stored.UnitsIndex = 4;
+        stored.AveragingTimeIndex = 3; // "1 minute"
+        stored.BeepEnabled = false;
+        QVERIFY(WriteSettings(*rig.store, stored));
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        QVERIFY(rig.ui.Calls().isEmpty());
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(int(w.Counter.UnitCode()), 4);
+        QCOMPARE(w.Counter.AveragingWindow(), 20);
+        QVERIFY(rig.driver.Rts(0)); // RTS high: the speaker is off
+        QCOMPARE(w.Chart1->LeftAxisTitle(), QStringLiteral("\u00b5Sv/hr"));
+        QCOMPARE(w.GraphPointCount(), 0);
+        QCOMPARE(w.ProgressBarSample->maximum(), 3000);
+        QCOMPARE(w.ProgressBarSample->value(), 0);
+    }
+
+    void ticksShowPlotAndTrim() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        w.Options.MaxSpan = 0.01; // 36 seconds
+        for (int i = 0; i < 20; ++i)
+            Tick(rig, w, 30);
+        QVERIFY(rig.ui.Calls().isEmpty());
+        // 30 counts in 3 s with 90 us dead time: 600.54 cpm, 1.001 mR/hr.
+        QCOMPARE(w.ValReading->text(), QStringLiteral("1.001 mR/hr"));
+        QCOMPARE(ReadingColor(w), QColor(Qt::black));
+        QCOMPARE(w.GraphPointCount(), 13); // 12 periods of 3 s span 36 s
+        const auto& points = w.Series1.Points();
+        QCOMPARE(points.back().x, rig.clock.Now());
+        QCOMPARE(points.back().label, QStringLiteral("9:01:00 AM"));
+        QCOMPARE(points.back().color, kDefaultPointColor);
+        QCOMPARE(w.Series2.Count(), std::size_t(2));
+        QCOMPARE(w.Series2.LastY(), w.Series1.TotalY() / 13);
+        QVERIFY(qAbs(w.Series1.LastX() - w.Series1.FirstX() - 36 / 86400.0) < 1e-9);
+    }
+
+    // The bar fills in twelve steps, stays full and empties with the sample.
+    void progressBarFollowsTheCycle() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        for (int i = 0; i < 11; ++i)
+            w.TimerProgressBarTimer();
+        QCOMPARE(w.ProgressBarSample->value(), 2750);
+        w.TimerProgressBarTimer();
+        w.TimerProgressBarTimer();
+        QCOMPARE(w.ProgressBarSample->value(), 3000);
+        Tick(rig, w, 1);
+        QCOMPARE(w.ProgressBarSample->value(), 0);
+    }
+
+    void reconnectWithPointsOnTheGraphAsks() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        Tick(rig, w, 5);
+        Tick(rig, w, 5);
+        w.OpenCloseDevice->click(); // disconnecting asks nothing
+        QVERIFY(!w.Counter.IsOpen());
+        QCOMPARE(w.ValReading->text(), QStringLiteral("0.167 mR/hr")); // kept
+
+        rig.ui.AnswerConfirm(kNewConnection, false);
+        w.OpenCloseDevice->click();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Counter.IsOpen());
+        QCOMPARE(w.GraphPointCount(), 2);
+        QCOMPARE(w.LabelStatus->text(), QStringLiteral("Not Connected"));
+        QCOMPARE(w.OpenCloseDevice->text(), QStringLiteral("Connect to Device"));
+
+        rig.ui.AnswerConfirm(kNewConnection, true);
+        w.OpenCloseDevice->click();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(w.GraphPointCount(), 0);
+        QVERIFY(w.CountTimer->isActive() && w.TimerProgressBar->isActive());
+    }
+
+    void driverFailureDuringTickDisconnects() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        Tick(rig, w, 5);
+        rig.driver.FailCall(Op::GetQueueStatus);
+        rig.ui.ExpectMessage(QStringLiteral("Error: Failed to get counts"));
+        w.ProgressBarSample->setValue(1500);
+        Tick(rig, w, 5);
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Counter.IsOpen() && !rig.driver.IsOpen(0));
+        QVERIFY(!w.CountTimer->isActive() && !w.TimerProgressBar->isActive());
+        QCOMPARE(w.LabelStatus->text(), QStringLiteral("Not Connected"));
+        QCOMPARE(w.ProgressBarSample->value(), 0);
+        QCOMPARE(w.GraphPointCount(), 1);
+        QCOMPARE(w.ValReading->text(), QStringLiteral("0.167 mR/hr"));
+    }
+
+    void overrangeDisconnectsWithoutAPoint() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        Tick(rig, w, 5);
+        rig.ui.ExpectMessage(kOverrange);
+        Tick(rig, w, 40000); // 800,000 cpm: beyond 1000 mR/hr
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Counter.IsOpen() && !rig.driver.IsOpen(0));
+        QVERIFY(!w.CountTimer->isActive());
+        QCOMPARE(w.GraphPointCount(), 1);
+        QCOMPARE(w.ValReading->text(), QStringLiteral("0.167 mR/hr"));
+        QCOMPARE(w.OpenCloseDevice->text(), QStringLiteral("Connect to Device"));
+    }
+
+    // A new averaging time restarts the count rate: the next reading covers
+    // the one sample taken since.
+    void averagingTimeChangeRestartsTheRate() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        for (int i = 0; i < 5; ++i)
+            Tick(rig, w, 100);
+        w.CountTime->setCurrentIndex(6);
+        emit w.CountTime->activated(6);
+        QCOMPARE(w.Counter.AveragingWindow(), 200);
+        QCOMPARE(w.Options.AveragingTimeIndex, 6);
+        QCOMPARE(w.Counter.CountHistory()[0], 0u);
+        Tick(rig, w, 3, 60000);
+        QCOMPARE(w.Counter.CountRate(), 3.0);
+
+        w.CountTime->setCurrentIndex(0);
+        emit w.CountTime->activated(0);
+        QCOMPARE(w.Counter.AveragingWindow(), 5);
+        QVERIFY(rig.ui.Calls().isEmpty());
+    }
+
+    // Typing into the list is no averaging time: the previous entry comes
+    // back and the averaging stays as it was.
+    void typedAveragingTimeIsRejected() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.CountTime->currentText(), QStringLiteral("45 seconds"));
+        Tick(rig, w, 100);
+        rig.ui.ExpectMessage(QStringLiteral("x is not a valid count time!"));
+        w.CountTime->lineEdit()->selectAll();
+        QTest::keyClicks(w.CountTime->lineEdit(), QStringLiteral("x"));
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.CountTime->currentText(), QStringLiteral("45 seconds"));
+        QCOMPARE(w.CountTime->currentIndex(), 2);
+        QCOMPARE(w.Options.AveragingTimeIndex, 2);
+        QCOMPARE(w.Counter.AveragingWindow(), 15);
+        QCOMPARE(w.Counter.CountHistory()[0], 0u); // the counter was reset all the same
+    }
+
+    void unitChangeQuestions_data() {
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<QList<bool>>("answers");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("uncompensated, No") << 0 << QList<bool>{false} << false;
+        QTest::newRow("uncompensated, Yes then No") << 0 << QList<bool>{true, false} << false;
+        QTest::newRow("uncompensated, Yes twice") << 0 << QList<bool>{true, true} << true;
+        QTest::newRow("CPM, No") << 1 << QList<bool>{false} << false;
+        QTest::newRow("uR/hr, Yes") << 3 << QList<bool>{true} << true;
+    }
+    void unitChangeQuestions() {
+        QFETCH(int, unit);
+        QFETCH(QList<bool>, answers);
+        QFETCH(bool, changed);
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        Tick(rig, w, 10);
+        Tick(rig, w, 12);
+        w.Chart1->RenderImage();
+        const QString accumulated = w.Accumulator->toPlainText();
+        QVERIFY(!w.Statistics->toPlainText().isEmpty());
+
+        QStringList questions = {kChangeUnits};
+        if (unit == 0)
+            questions.prepend(kUncompensated);
+        for (int i = 0; i < answers.size(); ++i)
+            rig.ui.AnswerConfirm(questions[i], answers[i]);
+        w.ValUnits->setCurrentIndex(unit);
+        emit w.ValUnits->activated(unit);
+        QVERIFY(rig.ui.ScriptDone());
+
+        const int expected = changed ? unit : 2;
+        QCOMPARE(w.ValUnits->currentIndex(), expected);
+        QCOMPARE(w.ValUnits->currentText(), w.ValUnits->itemText(expected));
+        QCOMPARE(int(w.Counter.UnitCode()), expected);
+        QCOMPARE(w.Options.UnitsIndex, expected);
+        QCOMPARE(w.GraphPointCount(), changed ? 0 : 2);
+        QCOMPARE(w.Statistics->toPlainText().isEmpty(), changed);
+        QCOMPARE(w.Chart1->LeftAxisTitle(), TCounter::UnitNameOf(std::int8_t(expected)));
+        QCOMPARE(w.Accumulator->toPlainText(), accumulated);
+        QCOMPARE(w.Counter.AccumulatedTotal(), 22u);
+    }
+
+    // Text typed into the unit list names no unit; it is not taken.
+    void typedUnitIsNotTaken() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.ValUnits->lineEdit()->selectAll();
+        QTest::keyClicks(w.ValUnits->lineEdit(), QStringLiteral("x"));
+        QVERIFY(rig.ui.Calls().isEmpty());
+        QCOMPARE(w.ValUnits->currentText(), QStringLiteral("mR/hr"));
+        QCOMPARE(w.Options.UnitsIndex, 2);
+        QCOMPARE(int(w.Counter.UnitCode()), 2);
+    }
+
+    // Level 1.000: warnings at 1.1 and 1.3 only, red for every reading above.
+    void alarmSequence() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        w.SetChecked(w.AlarmEnabled, true);
+        QVERIFY(w.AlarmBuzzer->isChecked());
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("1.100 mR/hr")));
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("1.300 mR/hr")));
+        const struct {
+            std::uint32_t cpm;
+            bool red;
+        } ticks[] = {{540, false}, {600, false}, {660, true},
+                     {720, true},  {480, false}, {780, true}};
+        for (const auto& t : ticks) {
+            TickAtRate(rig, w, t.cpm);
+            QCOMPARE(ReadingColor(w), t.red ? QColor(Qt::red) : QColor(Qt::black));
+        }
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.ValReading->text(), QStringLiteral("1.300 mR/hr"));
+        QStringList colours;
+        for (const GraphPoint& p : w.Series1.Points())
+            colours << (p.color == kColorRed ? "red" : p.color == kDefaultPointColor ? "-" : "?");
+        QCOMPARE(colours, QStringList({"-", "-", "red", "red", "-", "red"}));
+        QCOMPARE(rig.ui.Beeps(),
+                 (QList<QPair<int, int>>{{1000, 1000}, {1000, 1000}, {1000, 1000}}));
+        // The beep comes before the warning.
+        QCOMPARE(rig.ui.Calls().at(0).kind, QStringLiteral("Beep"));
+        QCOMPARE(rig.ui.Calls().at(1).kind, QStringLiteral("Message"));
+    }
+
+    void alarmOffOrBuzzerOff() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        TickAtRate(rig, w, 6000); // 10 mR/hr, alarm disabled
+        QVERIFY(rig.ui.Calls().isEmpty());
+        QCOMPARE(ReadingColor(w), QColor(Qt::black));
+
+        w.SetChecked(w.AlarmEnabled, true);
+        w.SetChecked(w.AlarmBuzzer, false);
+        QVERIFY(!w.Options.AlarmBuzzer);
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("10.000 mR/hr")));
+        TickAtRate(rig, w, 6000);
+        TickAtRate(rig, w, 6000);
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(rig.ui.Beeps().isEmpty());
+
+        // Disabling shows at the next tick: black again, and the warning is
+        // re-armed; connecting again does not re-arm it.
+        w.SetChecked(w.AlarmEnabled, false);
+        QCOMPARE(ReadingColor(w), QColor(Qt::red));
+        QVERIFY(!w.EditAlarmLevel->isEnabled() && !w.AlarmBuzzer->isEnabled());
+        TickAtRate(rig, w, 6000);
+        QCOMPARE(ReadingColor(w), QColor(Qt::black));
+        w.SetChecked(w.AlarmEnabled, true);
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("10.000 mR/hr")));
+        TickAtRate(rig, w, 6000);
+        QVERIFY(rig.ui.ScriptDone());
+        w.OpenCloseDevice->click();
+        QCOMPARE(ReadingColor(w), QColor(Qt::red)); // kept while disconnected
+        rig.ui.AnswerConfirm(kNewConnection, true);
+        w.OpenCloseDevice->click();
+        TickAtRate(rig, w, 6000); // the same excursion: no second warning
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Message")).size(), 2);
+    }
+
+    // The warning box keeps the timers running. Ticks during it sample, beep
+    // and plot without a second warning; the tick that opened it adds its
+    // own reading, in time order, once the box is closed.
+    void ticksRunWhileTheAlarmBoxIsOpen() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        w.SetChecked(w.AlarmEnabled, true);
+        TickAtRate(rig, w, 300);
+        int pointsWhileOpen = -1;
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("1.500 mR/hr")), [&] {
+            TickAtRate(rig, w, 1200);
+            TickAtRate(rig, w, 420);
+            pointsWhileOpen = w.GraphPointCount();
+        });
+        TickAtRate(rig, w, 900);
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(pointsWhileOpen, 3);
+        QCOMPARE(rig.ui.Beeps().size(), 2); // 1.5 and 2.0; 0.7 is quiet
+        QCOMPARE(w.ValReading->text(), QStringLiteral("0.700 mR/hr"));
+        QCOMPARE(ReadingColor(w), QColor(Qt::black));
+
+        QList<double> ys;
+        QList<bool> red;
+        const auto& points = w.Series1.Points();
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            ys << points[i].y;
+            red << (points[i].color == kColorRed);
+            if (i > 0)
+                QVERIFY(points[i].x > points[i - 1].x);
+        }
+        QCOMPARE(ys, (QList<double>{0.5, 1.5, 2.0, 0.7}));
+        QCOMPARE(red, (QList<bool>{false, true, true, false}));
+        QCOMPARE(points[1].label, QStringLiteral("9:02:00 AM"));
+    }
+
+    // A counter lost while the warning is open: the error is shown on top of
+    // it, and the alarm reading still joins the graph at its own time.
+    void counterLostWhileTheAlarmBoxIsOpen() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        w.SetChecked(w.AlarmEnabled, true);
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("2.000 mR/hr")), [&] {
+            rig.driver.FailCall(Op::GetQueueStatus);
+            Tick(rig, w, 10);
+        });
+        rig.ui.ExpectMessage(QStringLiteral("Error: Failed to get counts"));
+        TickAtRate(rig, w, 1200);
+        const double taken = rig.clock.Now() - 3000 / 86400000.0;
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Counter.IsOpen());
+        QCOMPARE(w.GraphPointCount(), 1);
+        QCOMPARE(w.Series1.FirstX(), taken);
+        QCOMPARE(w.Series1.LastY(), 2.0);
+    }
+
+    void alarmLevelEntries_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("2.5") << "2.5" << true << "2.500";
+        QTest::newRow("0") << "0" << false << "1.000";
+        QTest::newRow("-3") << "-3" << false << "1.000";
+        QTest::newRow("0.0004") << "0.0004" << false << "1.000";
+        QTest::newRow("0.0006") << "0.0006" << true << "0.001";
+        QTest::newRow("abc") << "abc" << false << "1.000";
+        QTest::newRow("empty") << "" << false << "1.000";
+        QTest::newRow("inf") << "inf" << false << "1.000";
+    }
+    void alarmLevelEntries() {
+        QFETCH(QString, entry);
+        QFETCH(bool, accepted);
+        QFETCH(QString, shown);
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.EditAlarmLevel->text(), QStringLiteral("1.000"));
+        if (!accepted)
+            rig.ui.ExpectMessage(QStringLiteral("Alarm Level is not a valid value! ") + entry);
+        w.EditAlarmLevel->setText(entry);
+        w.EditAlarmLevelExit();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.EditAlarmLevel->text(), shown);
+        QCOMPARE(w.Options.AlarmLevel, shown.toDouble());
+    }
+
+    void beepSwitchOnACounterWithoutSpeaker() {
+        MainWindowRig rig;
+        AddPlainCounter(rig, false);
+        TFormMain& w = rig.Open();
+        QVERIFY(rig.ui.Calls().isEmpty()); // connecting ignores the missing speaker
+        Tick(rig, w, 50);
+        QVERIFY(w.Counter.CountHistory()[0] == 50);
+        rig.ui.ExpectMessage(QStringLiteral("Error: Device does not have a speaker."));
+        w.SetChecked(w.CheckBoxBeep, false);
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.CheckBoxBeep->isChecked() && !w.Options.BeepEnabled);
+        QVERIFY(w.Counter.IsOpen());
+        QVERIFY(w.CountTimer->isActive());
+        QCOMPARE(w.Counter.CountHistory()[0], 0u); // the connected state restarted the rate
+    }
+
+    void beepSwitchReachesTheSpeaker() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        QVERIFY(!rig.driver.Rts(0));
+        w.SetChecked(w.CheckBoxBeep, false);
+        QVERIFY(rig.driver.Rts(0));
+        w.OpenCloseDevice->click();
+        w.SetChecked(w.CheckBoxBeep, true); // nothing sent while disconnected
+        QVERIFY(rig.driver.Rts(0));
+        w.OpenCloseDevice->click();
+        QVERIFY(!rig.driver.Rts(0)); // the connected state sends it
+        QVERIFY(rig.ui.Calls().isEmpty());
+    }
+
+    // A counter that fails while the connected state is being shown ends
+    // up disconnected, with its one error, and no timer runs.
+    void failureWhileShowingTheConnectedState_data() {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("nth");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("counter reset") << int(Op::Purge) << 2 << "Error: Failed to reset counter";
+        QTest::newRow("speaker switch") << int(Op::ClrRts) << 1 << "Error: Failed to set beep";
+    }
+    void failureWhileShowingTheConnectedState() {
+        QFETCH(int, op);
+        QFETCH(int, nth);
+        QFETCH(QString, message);
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        rig.driver.FailCall(Op(op), FT_IO_ERROR, nth);
+        rig.ui.ExpectMessage(message);
+        TFormMain& w = rig.Open();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Counter.IsOpen());
+        QVERIFY(!w.CountTimer->isActive() && !w.TimerProgressBar->isActive());
+        QCOMPARE(w.LabelStatus->text(), QStringLiteral("Not Connected"));
+        QVERIFY(!w.ButtonRefresh->isHidden() && w.ButtonDeviceInfo->isHidden());
+    }
+
+    void accumulatedCounts() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        Tick(rig, w, 10);
+        Tick(rig, w, 12);
+        Tick(rig, w, 9);
+        w.Chart1->RenderImage();
+        QCOMPARE(w.Accumulator->toPlainText(),
+                 QStringLiteral("Total Counts: 31\nET: 000d:00h:00m:09s"));
+        w.CopyAccumToClipboard->click();
+        QCOMPARE(rig.ui.ClipboardText(),
+                 QStringLiteral("Total Counts: 31\r\nET: 000d:00h:00m:09s"));
+
+        w.AccumulatorReset->click();
+        QVERIFY(w.Accumulator->toPlainText().isEmpty());
+        Tick(rig, w, 7);
+        w.Chart1->RenderImage();
+        QCOMPARE(w.Accumulator->toPlainText(),
+                 QStringLiteral("Total Counts: 7\nET: 000d:00h:00m:03s"));
+
+        // Disconnected: the last totals stay; a reset empties the box for good.
+        w.OpenCloseDevice->click();
+        w.Chart1->RenderImage();
+        QCOMPARE(w.Accumulator->toPlainText(),
+                 QStringLiteral("Total Counts: 7\nET: 000d:00h:00m:03s"));
+        w.AccumulatorReset->click();
+        w.Chart1->RenderImage();
+        QVERIFY(w.Accumulator->toPlainText().isEmpty());
+        w.CopyAccumToClipboard->click();
+        QCOMPARE(rig.ui.ClipboardText(), QString());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Message")), QStringList());
+    }
+
+    // The graph's own clearing leaves the accumulation running.
+    void clearGraphKeepsTheAccumulation() {
+        MainWindowRig rig;
+        rig.AddCounter(0, 0.0);
+        TFormMain& w = rig.Open();
+        Tick(rig, w, 10);
+        rig.ui.AnswerConfirm(QStringLiteral("Are you sure you want clear all data on the graph?"),
+                             false);
+        w.MenuResetGraph->trigger();
+        QCOMPARE(w.GraphPointCount(), 1);
+        rig.ui.AnswerConfirm(QStringLiteral("Are you sure you want clear all data on the graph?"),
+                             true);
+        w.Button3->click();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.GraphPointCount(), 0);
+        Tick(rig, w, 5);
+        QCOMPARE(w.Counter.AccumulatedTotal(), 15u);
+    }
+};
+
+} // namespace korvinet
+
+QTEST_MAIN(korvinet::MeasureWindowTest)
+#include "test_measure_window.moc"
