@@ -144,5 +144,69 @@ TEST_F(SimulatedDriverTest, UserAreaReadIsCutToTheBuffer) {
     EXPECT_EQ(buffer[63], 63);
 }
 
+// Raised-rate episodes: pulses come on a silent background only while one
+// runs, each lasts its length, and the gaps keep their bounds.
+TEST_F(SimulatedDriverTest, EpisodesRaiseTheRateForTheirLengthBetweenGaps) {
+    const int device = driver.AddDevice(Rate(0));
+    driver.SetRateEpisodes(device, {10000, 20000, 5000, 60000}); // 1000 pulses/s inside
+    const FtHandle h = OpenFirst();
+    std::vector<int> runs, gaps;   // in 100 ms steps
+    std::vector<double> runPulses; // pulses per run
+    int length = 0;
+    double pulses = 0;
+    bool before = driver.InEpisode(device);
+    std::uint32_t rx = 0;
+    for (int step = 0; step < 3000; ++step) { // 300 s
+        clock.Advance(100);
+        ASSERT_EQ(driver.GetQueueStatus(h, &rx), FT_OK);
+        driver.DiscardReceived(h, rx);
+        const bool after = driver.InEpisode(device);
+        if (!before && !after) {
+            EXPECT_EQ(rx, 0u) << step;
+        }
+        pulses += rx;
+        ++length;
+        if (after != before) {
+            (before ? runs : gaps).push_back(length);
+            if (before)
+                runPulses.push_back(pulses);
+            length = 0;
+            pulses = 0;
+        }
+        before = after;
+    }
+    ASSERT_GE(runs.size(), 8u); // 300 s hold at least 300 / (20 + 5) - 1
+    for (int run : runs)
+        EXPECT_EQ(run, 50);
+    for (std::size_t i = 1; i < gaps.size(); ++i) { // the first counts from opening
+        EXPECT_GE(gaps[i], 100);
+        EXPECT_LE(gaps[i], 201);
+    }
+    for (double p : runPulses)
+        EXPECT_NEAR(p, 5000.0, 400.0); // about six standard deviations
+}
+
+// One look after a long time counts every episode it passed over.
+TEST_F(SimulatedDriverTest, EpisodesAddUpOverALongStep) {
+    const int device = driver.AddDevice(Rate(600));
+    driver.SetRateEpisodes(device, {1000, 1000, 1000, 60000}); // 1 s raised in every 2 s
+    const FtHandle h = OpenFirst();
+    clock.Advance(600000);
+    std::uint32_t rx = 0;
+    ASSERT_EQ(driver.GetQueueStatus(h, &rx), FT_OK);
+    // 6000 background + 300 s x 1000 raised.
+    EXPECT_NEAR(rx, 306000.0, 3000.0);
+}
+
+TEST(SimulatedDemo, EpisodesRiseAboveTheDefaultAlarmLevelOnlyWithABackground) {
+    EXPECT_EQ(SimulatedDriver::DemoEpisodes(0).lengthMs, 0u);
+    const RateEpisodes quiet = SimulatedDriver::DemoEpisodes(30);
+    // 1530 cpm at 600 cpm per mR/hr: above the 1.000 mR/hr default level.
+    EXPECT_GE((30 + quiet.extraCountsPerMinute) / 600, 2.0);
+    EXPECT_GT(quiet.lengthMs, 45000u); // longer than the default averaging time
+    EXPECT_LE(quiet.minGapMs, quiet.maxGapMs);
+    EXPECT_DOUBLE_EQ(SimulatedDriver::DemoEpisodes(5000).extraCountsPerMinute, 5000);
+}
+
 } // namespace
 } // namespace korvinet
