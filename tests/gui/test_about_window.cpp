@@ -5,6 +5,7 @@
 #include "main_window_rig.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSet>
@@ -174,6 +175,21 @@ private slots:
         for (QWidget* top : QApplication::topLevelWidgets())
             abouts += qobject_cast<TFormAbout*>(top) ? 1 : 0;
         QCOMPARE(abouts, 1);
+    }
+
+    // A picture of the window as shown, for a look by eye.
+    void screenshot() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        TFormAbout about;
+        w.SetAboutWindow(&about);
+        w.About1Click();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        const QPixmap picture = about.grab();
+        QCOMPARE(picture.size(), QSize(450, 250));
+        const QString file = QDir::current().filePath(QStringLiteral("about_window.png"));
+        QVERIFY(picture.save(file));
+        qInfo().noquote() << "About window picture:" << file;
     }
 };
 
