@@ -2,6 +2,7 @@
 
 #include "app/about_window.h"
 #include "main_window_rig.h"
+#include "script_server.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,6 +26,7 @@
 using korvinet::TFormAbout;
 using korvinet::TFormMain;
 using korvinet::testing::MainWindowRig;
+using korvinet::testing::UnusedPort;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -272,19 +274,26 @@ private slots:
         TFormAbout about;
         w.SetAboutWindow(&about);
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The network commands reach nothing but a closed port here.
+        const QString closed = QStringLiteral("127.0.0.1:%1").arg(UnusedPort());
+        w.UpdateHostName = closed;
+        w.Options.ftpHost = closed;
 
         const QString none =
             QStringLiteral("No devices found, please check connections and try again.");
         const QString clear = QStringLiteral("Are you sure you want clear all data on the graph?");
+        const QString noServer = QStringLiteral("Failed to connect to version server!");
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
         rig.ui.AnswerConfirm(clear, false); // Graph > "Clear Graph"
+        rig.ui.ExpectMessage(noServer);     // Help > "Check for Updates"
         for (QAction* a : w.findChildren<QAction*>())
             if (a != w.Exit1 && !a->menu())
                 a->trigger();
-        rig.ui.ExpectMessage(none); // the refresh button
-        rig.ui.ExpectMessage(none); // "Search for Device" searches again
+        rig.ui.ExpectMessage(none);         // the refresh button
+        rig.ui.ExpectMessage(none);         // "Search for Device" searches again
         rig.ui.AnswerConfirm(clear, false); // the "Clear Graph" button
+        rig.ui.ExpectMessage(noServer);     // "Check for updates now"
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
             if (b->isVisible())
                 b->click();
