@@ -17,9 +17,14 @@ namespace korvinet {
 
 namespace {
 
-std::optional<ChosenFile> Chosen(const FileChoice& choice) {
+// Like a form's own dialog, it keeps the name and the filter last accepted, so
+// the next showing starts from them (the save commands clear the name first).
+std::optional<ChosenFile> Chosen(FileDialogSpec& dialog, const FileChoice& choice) {
     if (!choice.accepted)
         return std::nullopt;
+    dialog.fileName = choice.fileName;
+    if (choice.filterIndex >= 1 && choice.filterIndex <= dialog.filters.size())
+        dialog.filterIndex = choice.filterIndex;
     return ChosenFile{choice.fileName, choice.filterIndex};
 }
 
@@ -52,7 +57,7 @@ void TFormMain::SaveAsCSVClick() {
     SaveAsCsvCommand(
         [this] {
             SaveCSVDialog.fileName.clear();
-            return Chosen(deps_.ui.SaveFile(SaveCSVDialog));
+            return Chosen(SaveCSVDialog, deps_.ui.SaveFile(SaveCSVDialog));
         },
         MakeChartSaver(), [this](const QString& text) { deps_.ui.Message(text); });
 }
@@ -61,7 +66,7 @@ void TFormMain::SaveAsImage1Click() {
     SaveAsImageCommand(
         [this] {
             SaveGraphDialog.fileName.clear();
-            return Chosen(deps_.ui.SaveFile(SaveGraphDialog));
+            return Chosen(SaveGraphDialog, deps_.ui.SaveFile(SaveGraphDialog));
         },
         MakeChartSaver(), [this](const QString& text) { deps_.ui.Message(text); });
 }
@@ -101,7 +106,7 @@ void TFormMain::OpenDataFileClick() {
     OpenDataFileHooks hooks;
     hooks.graphHasPoints = [this] { return GraphPointCount() > 0; };
     hooks.confirm = [this](const QString& question) { return deps_.ui.Confirm(question); };
-    hooks.chooseFile = [this] { return Chosen(deps_.ui.OpenFile(OpenCSVDialog)); };
+    hooks.chooseFile = [this] { return Chosen(OpenCSVDialog, deps_.ui.OpenFile(OpenCSVDialog)); };
     hooks.message = [this](const QString& text) { deps_.ui.Message(text); };
     hooks.closeDevice = [this] {
         // Whether the close worked or not, the window shows no device.

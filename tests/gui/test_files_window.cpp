@@ -483,6 +483,11 @@ private slots:
         w.SaveAsImage1Click();
         QVERIFY(rig.ui.ScriptDone());
         QVERIFY(ScratchFiles(temp.path()).isEmpty());
+        // Each showing starts with an empty name and the filter used last.
+        QCOMPARE(rig.ui.Dialogs().size(), 3);
+        QCOMPARE(rig.ui.Dialogs()[1].filterIndex, 1);
+        QCOMPARE(rig.ui.Dialogs()[2].filterIndex, 2);
+        QVERIFY(rig.ui.Dialogs()[2].fileName.isEmpty());
     }
 
     // A full disk is a failed save, never a truncated file reported saved.
