@@ -23,6 +23,7 @@ class QMenu;
 class QMenuBar;
 class QPainter;
 class QPlainTextEdit;
+class QPrinter;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -30,6 +31,7 @@ class QToolButton;
 
 namespace korvinet {
 
+class ChartSaver;
 class Clock;
 class D2xxDriver;
 class Regional;
@@ -122,6 +124,12 @@ public:
     void Print1Click();
     void CopyToClipboard1Click();
     void OpenDataFileClick();
+    // Shows the print preview for `printer`, which runs `paintPage` whenever
+    // the preview or the print needs the page drawn. Left empty, Print runs
+    // the desktop's modal print preview; tests put a stand-in here that
+    // prints without waiting for a user.
+    std::function<void(QPrinter& printer, const std::function<void(QPrinter&)>& paintPage)>
+        PrintPreview;
 
     // --- Network (main_window_net.cpp)
     void CheckForUpdatesClick();
@@ -277,6 +285,9 @@ private:
     void ConnectCommands();
     void Run(void (TFormMain::*handler)());
     void OnLeave(QLineEdit* edit, void (TFormMain::*handler)());
+    // The save path behind SaveChartAs, drawing on this window's chart,
+    // series and settings.
+    ChartSaver MakeChartSaver();
 
     MainWindowDeps deps_;
     TFormAbout* aboutWindow_ = nullptr;

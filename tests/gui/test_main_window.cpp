@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <stdexcept>
 
 using korvinet::TFormAbout;
@@ -283,17 +284,32 @@ private slots:
             QStringLiteral("No devices found, please check connections and try again.");
         const QString clear = QStringLiteral("Are you sure you want clear all data on the graph?");
         const QString noServer = QStringLiteral("Failed to connect to version server!");
+        const QString copied = QStringLiteral("Graph has been copied to clipboard");
+        const QString saveCsv = QStringLiteral("Save Data as CSV");
+        const QString saveImage = QStringLiteral("Save Graph Image");
+        // The print preview is closed at once, printing nothing.
+        int previews = 0;
+        w.PrintPreview = [&previews](QPrinter&, const std::function<void(QPrinter&)>&) {
+            ++previews;
+        };
+        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), {}); // File > "Open Data File"
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
-        rig.ui.AnswerConfirm(clear, false); // Graph > "Clear Graph"
-        rig.ui.ExpectMessage(noServer);     // Help > "Check for Updates"
+        rig.ui.ExpectMessage(copied);         // Graph > "Copy to Clipboard"
+        rig.ui.AnswerSaveFile(saveCsv, {});   // Graph > "Save as Data (CSV)"
+        rig.ui.AnswerSaveFile(saveImage, {}); // Graph > "Save as Image"
+        rig.ui.AnswerConfirm(clear, false);   // Graph > "Clear Graph"
+        rig.ui.ExpectMessage(noServer);       // Help > "Check for Updates"
         for (QAction* a : w.findChildren<QAction*>())
             if (a != w.Exit1 && !a->menu())
                 a->trigger();
-        rig.ui.ExpectMessage(none);         // the refresh button
-        rig.ui.ExpectMessage(none);         // "Search for Device" searches again
-        rig.ui.AnswerConfirm(clear, false); // the "Clear Graph" button
-        rig.ui.ExpectMessage(noServer);     // "Check for updates now"
+        rig.ui.ExpectMessage(none);           // the refresh button
+        rig.ui.ExpectMessage(none);           // "Search for Device" searches again
+        rig.ui.AnswerSaveFile(saveCsv, {});   // "Save as Data (CSV)"
+        rig.ui.AnswerSaveFile(saveImage, {}); // "Save as Image"
+        rig.ui.ExpectMessage(copied);         // "Copy to Clipboard"
+        rig.ui.AnswerConfirm(clear, false);   // the "Clear Graph" button
+        rig.ui.ExpectMessage(noServer);       // "Check for updates now"
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
             if (b->isVisible())
                 b->click();
@@ -307,6 +323,7 @@ private slots:
             w.OpenCloseDevice->setFocus(Qt::TabFocusReason);
         }
         QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(previews, 2);      // Graph > "Print" and the "Print" button
         QVERIFY(about.isVisible()); // Help > About showed it
         w.Exit1->trigger();
         QVERIFY(!w.isVisible());
