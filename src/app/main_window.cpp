@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "graph/chart.h"
+#include "net/http_client.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,7 +120,8 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 } // namespace
 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
-    : QMainWindow(parent), Counter(deps.driver, deps.clock), deps_(deps) {
+    : QMainWindow(parent), Counter(deps.driver, deps.clock),
+      HttpClient(std::make_unique<net::HttpClient>(deps.clock)), deps_(deps) {
     // 1. The window, its controls, menu, timers and dialogs.
     BuildLayout();
     BuildMenu();

@@ -4,12 +4,15 @@
 #include "device/counter.h"
 #include "graph/line_series.h"
 #include "measure/alarm.h"
+#include "net/ftp_upload.h"
+#include "net/update_check.h"
 #include "settings/settings_record.h"
 
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -21,6 +24,7 @@ class QMenu;
 class QMenuBar;
 class QPainter;
 class QPlainTextEdit;
+class QPrinter;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -28,12 +32,17 @@ class QToolButton;
 
 namespace korvinet {
 
+class ChartSaver;
 class Clock;
 class D2xxDriver;
 class Regional;
 class SettingsStore;
 class TChart;
 class TFormAbout;
+
+namespace net {
+class HttpClient;
+}
 
 // What the main window needs from outside; all of it outlives the window.
 struct MainWindowDeps {
@@ -63,8 +72,9 @@ public:
     ~TFormMain() override;
 
     // The About window is created after the main window; Help > "About"
-    // shows it once it is known.
-    void SetAboutWindow(TFormAbout* about) { aboutWindow_ = about; }
+    // shows it once it is known, and its links and update button are tied to
+    // this window here (main_window_net.cpp).
+    void SetAboutWindow(TFormAbout* about);
 
     // --- Shell (main_window_shell.cpp)
     void Exit1Click();
@@ -115,6 +125,12 @@ public:
     void Print1Click();
     void CopyToClipboard1Click();
     void OpenDataFileClick();
+    // Shows the print preview for `printer`, which runs `paintPage` whenever
+    // the preview or the print needs the page drawn. Left empty, Print runs
+    // the desktop's modal print preview; tests put a stand-in here that
+    // prints without waiting for a user.
+    std::function<void(QPrinter& printer, const std::function<void(QPrinter&)>& paintPage)>
+        PrintPreview;
 
     // --- Network (main_window_net.cpp)
     void CheckForUpdatesClick();
@@ -136,7 +152,20 @@ public:
     bool SaveAtExit = false;
     QStringList DataFileLines; // lines kept from the data file opened last
     QString DataFileName;      // the data file opened last
-    QString FtpTempFileName;   // temporary file of the last upload
+    QString FtpTempFileName;   // temporary file of the upload under way
+
+    // --- Network state (main_window_net.cpp)
+    // Fetches the version file; time-out 5000 ms per wait.
+    std::unique_ptr<net::HttpClient> HttpClient;
+    // The update server: version file, download page and the About links.
+    // The build's choice; tests point it at a server of their own.
+    QString UpdateHostName = net::UpdateHost();
+    // The program's own version text, compared by the update check and shown
+    // by the About window; empty when the build carries none.
+    QString ProgramVersion = net::OwnVersionText();
+    // Writes the file an upload sends; SaveChartAs when empty. Tests put a
+    // stand-in here to choose the bytes uploaded.
+    net::FtpUploader::SaveChartAsFunction FtpFileWriter;
 
     // --- Controls, named as in the form
     QLabel* Label1 = nullptr;
@@ -258,6 +287,9 @@ private:
     void ConnectCommands();
     void Run(void (TFormMain::*handler)());
     void OnLeave(QLineEdit* edit, void (TFormMain::*handler)());
+    // The save path behind SaveChartAs, drawing on this window's chart,
+    // series and settings.
+    ChartSaver MakeChartSaver();
 
     MainWindowDeps deps_;
     TFormAbout* aboutWindow_ = nullptr;

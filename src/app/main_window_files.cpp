@@ -1,19 +1,145 @@
 #include "app/main_window.h"
 
+#include "files/chart_export.h"
+#include "files/chart_print.h"
+#include "files/data_file.h"
+#include "files/file_commands.h"
+#include "graph/chart.h"
+#include "platform/clock.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+
 namespace korvinet {
 
-bool TFormMain::SaveChartAs(const QString&, int) {
-    return false;
+namespace {
+
+// Like a form's own dialog, it keeps the name and the filter last accepted, so
+// the next showing starts from them (the save commands clear the name first).
+std::optional<ChosenFile> Chosen(FileDialogSpec& dialog, const FileChoice& choice) {
+    if (!choice.accepted)
+        return std::nullopt;
+    dialog.fileName = choice.fileName;
+    if (choice.filterIndex >= 1 && choice.filterIndex <= dialog.filters.size())
+        dialog.filterIndex = choice.filterIndex;
+    return ChosenFile{choice.fileName, choice.filterIndex};
 }
 
-void TFormMain::SaveAsCSVClick() {}
+} // namespace
 
-void TFormMain::SaveAsImage1Click() {}
+ChartSaver TFormMain::MakeChartSaver() {
+    const auto render = [this] { return Chart1->RenderImage(Chart1->size()); };
+    const auto saveDataFile = [this](const QString& fileName) {
+        DataFileHeader header;
+        // The entry as the list shows it, not what may have been typed over it.
+        const int averaging = CountTime->currentIndex();
+        header.averagingTime = averaging >= 0 ? CountTime->itemText(averaging) : QString();
+        header.title = Options.GraphTitle;
+        header.notes = Options.GraphNotes;
+        header.dateSaved = deps_.clock.Now();
+        header.bottomAxisTitle = Chart1->BottomAxisTitle();
+        header.leftAxisTitle = Chart1->LeftAxisTitle();
+        return WriteDataFile(fileName, Series1.Points(), Counter, header, deps_.regional);
+    };
+    // The temporary folder is asked for afresh on every save.
+    return ChartSaver(render, saveDataFile,
+                      [this](const QString& text) { deps_.ui.Message(text); });
+}
 
-void TFormMain::Print1Click() {}
+bool TFormMain::SaveChartAs(const QString& fileName, int format) {
+    return MakeChartSaver().SaveChartAs(fileName, format);
+}
 
-void TFormMain::CopyToClipboard1Click() {}
+void TFormMain::SaveAsCSVClick() {
+    SaveAsCsvCommand(
+        [this] {
+            SaveCSVDialog.fileName.clear();
+            return Chosen(SaveCSVDialog, deps_.ui.SaveFile(SaveCSVDialog));
+        },
+        MakeChartSaver(), [this](const QString& text) { deps_.ui.Message(text); });
+}
 
-void TFormMain::OpenDataFileClick() {}
+void TFormMain::SaveAsImage1Click() {
+    SaveAsImageCommand(
+        [this] {
+            SaveGraphDialog.fileName.clear();
+            return Chosen(SaveGraphDialog, deps_.ui.SaveFile(SaveGraphDialog));
+        },
+        MakeChartSaver(), [this](const QString& text) { deps_.ui.Message(text); });
+}
+
+void TFormMain::Print1Click() {
+    // Set again on every print: the page margins follow from the chart's own,
+    // and the chart fills the area inside them.
+    const ChartPrintSettings settings = DefaultChartPrintSettings(
+        ChartMargins{kChartMarginLeft, kChartMarginTop, kChartMarginRight, kChartMarginBottom});
+    const QSize chartSize = Chart1->size();
+    const auto paintPage = [this, settings, chartSize](QPrinter& printer) {
+        PrintChart(printer, settings, chartSize, [this, chartSize](QPainter& painter) {
+            Chart1->Draw(painter, QRect(QPoint(0, 0), chartSize));
+        });
+    };
+
+    QPrinter printer(QPrinter::HighResolution);
+    if (PrintPreview) {
+        PrintPreview(printer, paintPage);
+    } else {
+        QPrintPreviewDialog preview(&printer, this);
+        connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+                [&paintPage](QPrinter* target) { paintPage(*target); });
+        preview.exec();
+    }
+    Chart1->update();
+}
+
+void TFormMain::CopyToClipboard1Click() {
+    CopyToClipboardCommand(
+        Chart1->RenderImage(Chart1->size()),
+        [this](const QImage& image) { deps_.ui.SetClipboardImage(image); },
+        [this](const QString& text) { deps_.ui.Message(text); });
+}
+
+void TFormMain::OpenDataFileClick() {
+    OpenDataFileHooks hooks;
+    hooks.graphHasPoints = [this] { return GraphPointCount() > 0; };
+    hooks.confirm = [this](const QString& question) { return deps_.ui.Confirm(question); };
+    hooks.chooseFile = [this] { return Chosen(OpenCSVDialog, deps_.ui.OpenFile(OpenCSVDialog)); };
+    hooks.message = [this](const QString& text) { deps_.ui.Message(text); };
+    hooks.closeDevice = [this] {
+        // Whether the close worked or not, the window shows no device.
+        if (Counter.IsOpen())
+            Counter.Close();
+        UpdateConnectionState();
+    };
+    hooks.clearGraph = [this] { ClearGraph(); };
+    hooks.setDataFilePath = [this](const QString& path) {
+        DataFileName = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    };
+    hooks.setHeaderLines = [this](const QStringList& lines) { DataFileLines = lines; };
+    hooks.setAxisTitles = [this](const QString& bottom, const QString& left) {
+        Chart1->SetBottomAxisTitle(bottom);
+        Chart1->SetLeftAxisTitle(left);
+    };
+    hooks.selectUnit = [this](int unitIndex) {
+        // Only what is shown changes: no unit-change handler runs and the
+        // stored choice stays.
+        Counter.SetUnitCode(static_cast<std::uint8_t>(unitIndex));
+        ValUnits->setCurrentIndex(unitIndex);
+    };
+    hooks.showPoints = [this](const std::vector<GraphPoint>& points) {
+        // One repaint for the whole file instead of one per point.
+        Chart1->SetAutoRepaint(false);
+        for (const GraphPoint& p : points)
+            Series1.Add(p.x, p.y, p.label, p.color);
+        RefreshAverage(Series1, Series2);
+        Chart1->SetAutoRepaint(true);
+    };
+    for (int i = 0; i < ValUnits->count(); ++i)
+        hooks.unitNames << ValUnits->itemText(i);
+    OpenDataFileCommand(hooks, deps_.regional);
+}
 
 } // namespace korvinet

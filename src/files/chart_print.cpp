@@ -19,18 +19,18 @@ int CutPercent(double value) {
 
 } // namespace
 
-PrintMargins PrintMarginsFor(const ChartMargins& chart) {
+PageMargins PrintMarginsFor(const ChartMargins& chart) {
     const double horizontal = 100.0 / 11.0;
     const double vertical = 100.0 / 8.5;
-    return PrintMargins{CutPercent(horizontal - chart.left), CutPercent(vertical - chart.top),
-                        CutPercent(horizontal - chart.right), CutPercent(vertical - chart.bottom)};
+    return PageMargins{CutPercent(horizontal - chart.left), CutPercent(vertical - chart.top),
+                       CutPercent(horizontal - chart.right), CutPercent(vertical - chart.bottom)};
 }
 
 ChartPrintSettings DefaultChartPrintSettings(const ChartMargins& chart) {
     return ChartPrintSettings{PrintMarginsFor(chart), false};
 }
 
-QRectF PrintArea(const QRectF& page, const PrintMargins& margins) {
+QRectF PrintArea(const QRectF& page, const PageMargins& margins) {
     const double left = page.width() * margins.left / 100.0;
     const double right = page.width() * margins.right / 100.0;
     const double top = page.height() * margins.top / 100.0;

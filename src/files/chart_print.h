@@ -20,18 +20,18 @@ struct ChartMargins {
 
 // Page margins in whole percent of the page width (left, right) and height
 // (top, bottom).
-struct PrintMargins {
+struct PageMargins {
     int left = 0;
     int top = 0;
     int right = 0;
     int bottom = 0;
-    friend bool operator==(const PrintMargins&, const PrintMargins&) = default;
+    friend bool operator==(const PageMargins&, const PageMargins&) = default;
 };
 
 // How the chart goes on paper; kept by the window and set again before every
 // print.
 struct ChartPrintSettings {
-    PrintMargins margins;
+    PageMargins margins;
     bool proportional = false; // true keeps the chart's on-screen aspect ratio
 };
 
@@ -39,12 +39,12 @@ struct ChartPrintSettings {
 // would have it: 100/11 minus the chart's left and right margins, 100/8.5
 // minus its top and bottom margins, each cut toward zero. The chart's usual
 // margins (2, 2, 5, 2) give 7 left, 9 top, 4 right, 9 bottom.
-PrintMargins PrintMarginsFor(const ChartMargins& chart = ChartMargins{});
+PageMargins PrintMarginsFor(const ChartMargins& chart = ChartMargins{});
 // The settings Print starts with: those margins, proportional printing off.
 ChartPrintSettings DefaultChartPrintSettings(const ChartMargins& chart = ChartMargins{});
 
 // The part of `page` left inside the margins.
-QRectF PrintArea(const QRectF& page, const PrintMargins& margins);
+QRectF PrintArea(const QRectF& page, const PageMargins& margins);
 // Where the chart goes inside `page`: the whole print area, or with
 // proportional printing the largest rectangle of the chart's aspect ratio
 // centred in it.

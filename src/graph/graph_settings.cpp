@@ -6,15 +6,10 @@
 
 namespace korvinet {
 
-bool ParseRoundedPositive(const QString& text, const char* format, const Regional& regional,
+bool ParseRoundedPositive(const QString& text, int decimals, const Regional& regional,
                           double* value) {
-    double parsed = 0.0;
-    if (!regional.ParseNumber(text, &parsed))
-        return false;
     double rounded = 0.0;
-    if (!regional.ParseNumber(FormatC(format, parsed), &rounded))
-        return false;
-    if (!(rounded > 0.0))
+    if (!regional.ParseRounded(text, decimals, &rounded) || !(rounded > 0.0))
         return false;
     *value = rounded;
     return true;
@@ -44,7 +39,7 @@ GraphSettingsOutcome ComputeGraphSettings(const GraphSettingsEntries& entries,
     }
 
     double span = 0.0;
-    if (ParseRoundedPositive(entries.maxSpanText, "%.2f", regional, &span))
+    if (ParseRoundedPositive(entries.maxSpanText, 2, regional, &span))
         out.values.MaxSpan = span;
     else
         out.messages << kSpanMessagePrefix + entries.maxSpanText;

@@ -45,10 +45,9 @@ inline const QString kYMaxMessage =
     QStringLiteral("Please enter a valid number for YMax or select \"Auto\"");
 inline const QString kSpanMessagePrefix = QStringLiteral("Total Span is not a valid value! ");
 
-// Round-trip check of a numeric entry: parse, format with the given printf
-// format ("%.2f", "%.3f"), parse again; valid when both parses succeed and
-// the result is greater than 0. The rounded value goes to *value.
-bool ParseRoundedPositive(const QString& text, const char* format, const Regional& regional,
+// The entry check of numeric edit boxes: the entry rounded to the shown
+// decimals (Regional::ParseRounded), valid when greater than 0.
+bool ParseRoundedPositive(const QString& text, int decimals, const Regional& regional,
                           double* value);
 
 GraphSettingsOutcome ComputeGraphSettings(const GraphSettingsEntries& entries,

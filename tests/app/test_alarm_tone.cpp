@@ -2,7 +2,6 @@
 // file, handed to a sound player without waiting for it.
 #include "app/qt_ui_services.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,27 +10,9 @@
 #include <QThread>
 #include <QtEndian>
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace korvinet {
 namespace {
-
-class QtAppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
 
 template <class T> T Le(const QByteArray& bytes, int at) {
     return qFromLittleEndian<T>(bytes.constData() + at);

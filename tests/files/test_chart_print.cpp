@@ -16,21 +16,21 @@ void PaintRed(QPainter& p) {
     p.fillRect(QRect(QPoint(0, 0), kChartSize), Qt::red);
 }
 
-TEST(PrintMargins, FollowFromTheChartsOwnMargins) {
-    EXPECT_EQ(PrintMarginsFor(), (PrintMargins{7, 9, 4, 9}));
-    EXPECT_EQ(PrintMarginsFor(ChartMargins{0, 0, 0, 0}), (PrintMargins{9, 11, 9, 11}));
-    EXPECT_EQ(PrintMarginsFor(ChartMargins{10, 12, 10, 12}), (PrintMargins{0, 0, 0, 0}));
+TEST(PageMargins, FollowFromTheChartsOwnMargins) {
+    EXPECT_EQ(PrintMarginsFor(), (PageMargins{7, 9, 4, 9}));
+    EXPECT_EQ(PrintMarginsFor(ChartMargins{0, 0, 0, 0}), (PageMargins{9, 11, 9, 11}));
+    EXPECT_EQ(PrintMarginsFor(ChartMargins{10, 12, 10, 12}), (PageMargins{0, 0, 0, 0}));
     const ChartPrintSettings start = DefaultChartPrintSettings();
-    EXPECT_EQ(start.margins, (PrintMargins{7, 9, 4, 9}));
+    EXPECT_EQ(start.margins, (PageMargins{7, 9, 4, 9}));
     EXPECT_FALSE(start.proportional);
 }
 
 TEST(PrintArea, IsThePageLessItsPercentMargins) {
     const QRectF page(0, 0, 1000, 2000);
-    EXPECT_EQ(PrintArea(page, PrintMargins{7, 9, 4, 9}), QRectF(70, 180, 890, 1640));
+    EXPECT_EQ(PrintArea(page, PageMargins{7, 9, 4, 9}), QRectF(70, 180, 890, 1640));
     // Without proportional printing the chart fills the area; with it the
     // chart keeps 800:470 and is centred.
-    ChartPrintSettings settings{PrintMargins{0, 0, 0, 0}, false};
+    ChartPrintSettings settings{PageMargins{0, 0, 0, 0}, false};
     EXPECT_EQ(ChartTargetRect(page, settings, kChartSize), page);
     settings.proportional = true;
     const QRectF fitted = ChartTargetRect(page, settings, kChartSize);

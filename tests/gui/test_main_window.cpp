@@ -2,6 +2,7 @@
 
 #include "app/about_window.h"
 #include "main_window_rig.h"
+#include "script_server.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -20,11 +21,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <stdexcept>
 
 using korvinet::TFormAbout;
 using korvinet::TFormMain;
 using korvinet::testing::MainWindowRig;
+using korvinet::testing::UnusedPort;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -272,19 +275,41 @@ private slots:
         TFormAbout about;
         w.SetAboutWindow(&about);
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The network commands reach nothing but a closed port here.
+        const QString closed = QStringLiteral("127.0.0.1:%1").arg(UnusedPort());
+        w.UpdateHostName = closed;
+        w.Options.ftpHost = closed;
 
         const QString none =
             QStringLiteral("No devices found, please check connections and try again.");
         const QString clear = QStringLiteral("Are you sure you want clear all data on the graph?");
+        const QString noServer = QStringLiteral("Failed to connect to version server!");
+        const QString copied = QStringLiteral("Graph has been copied to clipboard");
+        const QString saveCsv = QStringLiteral("Save Data as CSV");
+        const QString saveImage = QStringLiteral("Save Graph Image");
+        // The print preview is closed at once, printing nothing.
+        int previews = 0;
+        w.PrintPreview = [&previews](QPrinter&, const std::function<void(QPrinter&)>&) {
+            ++previews;
+        };
+        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), {}); // File > "Open Data File"
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
-        rig.ui.AnswerConfirm(clear, false); // Graph > "Clear Graph"
+        rig.ui.ExpectMessage(copied);         // Graph > "Copy to Clipboard"
+        rig.ui.AnswerSaveFile(saveCsv, {});   // Graph > "Save as Data (CSV)"
+        rig.ui.AnswerSaveFile(saveImage, {}); // Graph > "Save as Image"
+        rig.ui.AnswerConfirm(clear, false);   // Graph > "Clear Graph"
+        rig.ui.ExpectMessage(noServer);       // Help > "Check for Updates"
         for (QAction* a : w.findChildren<QAction*>())
             if (a != w.Exit1 && !a->menu())
                 a->trigger();
-        rig.ui.ExpectMessage(none);         // the refresh button
-        rig.ui.ExpectMessage(none);         // "Search for Device" searches again
-        rig.ui.AnswerConfirm(clear, false); // the "Clear Graph" button
+        rig.ui.ExpectMessage(none);           // the refresh button
+        rig.ui.ExpectMessage(none);           // "Search for Device" searches again
+        rig.ui.AnswerSaveFile(saveCsv, {});   // "Save as Data (CSV)"
+        rig.ui.AnswerSaveFile(saveImage, {}); // "Save as Image"
+        rig.ui.ExpectMessage(copied);         // "Copy to Clipboard"
+        rig.ui.AnswerConfirm(clear, false);   // the "Clear Graph" button
+        rig.ui.ExpectMessage(noServer);       // "Check for updates now"
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
             if (b->isVisible())
                 b->click();
@@ -304,6 +329,7 @@ private slots:
             w.OpenCloseDevice->setFocus(Qt::TabFocusReason);
         }
         QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(previews, 2);      // Graph > "Print" and the "Print" button
         QVERIFY(about.isVisible()); // Help > About showed it
         w.Exit1->trigger();
         QVERIFY(!w.isVisible());

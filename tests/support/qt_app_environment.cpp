@@ -1,6 +1,7 @@
-// The chart is a widget and draws text: every test in this program runs with
-// one QApplication (offscreen platform), made before the first test and
-// destroyed after the last.
+// For GoogleTest programs whose code needs Qt's application object: widgets
+// and text drawing (the chart, image export) and event dispatch during waits
+// (the HTTP client). One QApplication on the offscreen platform, made before
+// the first test and destroyed after the last.
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ public:
 
 private:
     int argc_ = 1;
-    char name_[16] = "graph_tests";
+    char name_[16] = "korvinet_tests";
     char* argv_[2] = {name_, nullptr};
     QApplication* app_ = nullptr;
 };
