@@ -144,6 +144,10 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     // 6. The stored options; from here on they are saved at exit.
     LoadSettings();
     SaveAtExit = true;
+    // Readings, statistics and files follow the counter's unit even while no
+    // counter is connected: start it in the stored unit the list shows.
+    if (Options.UnitsIndex >= 0 && Options.UnitsIndex < ValUnits->count())
+        Counter.SetUnitCode(static_cast<std::uint8_t>(Options.UnitsIndex));
 
     // 7-9. Look for counters (a single one connects at once), bring the
     // controls up to date and apply the loaded graph settings.

@@ -93,6 +93,8 @@ public:
     void UpdateConnectionState();
     void ShowDeviceError();
     void ButtonDeviceInfoClick();
+    // Selects the stored unit in the units list without running its handler.
+    void ShowStoredUnit();
 
     // --- Measurement cycle, alarm, accumulated counts (main_window_measure.cpp)
     void CountTimerTimer();

@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "graph/chart.h"
+
 #include "platform/regional.h"
 
 #include <QCheckBox>
@@ -61,6 +63,18 @@ void TFormMain::OpenCloseDeviceClick() {
     UpdateConnectionState();
 }
 
+void TFormMain::ShowStoredUnit() {
+    // A data file opened earlier may have switched the list (and the axis of
+    // the graph that connecting has just cleared) to the file's unit, while
+    // readings now come in the stored unit: make both name the unit in force.
+    const int stored = Options.UnitsIndex;
+    if (stored < 0 || stored >= ValUnits->count() || ValUnits->currentIndex() == stored)
+        return;
+    ValUnits->setCurrentIndex(stored);
+    if (Series1.IsEmpty())
+        Chart1->SetLeftAxisTitle(Counter.UnitName());
+}
+
 void TFormMain::UpdateConnectionState() {
     if (Counter.IsOpen()) {
         SelectDevice->setEnabled(false);
@@ -73,6 +87,7 @@ void TFormMain::UpdateConnectionState() {
             return;
         }
         Counter.SetUnitCode(static_cast<std::uint8_t>(Options.UnitsIndex));
+        ShowStoredUnit();
         OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
         EditTimeBaseChange();
         // A failed counter reset closed the counter and has shown the

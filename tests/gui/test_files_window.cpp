@@ -5,6 +5,7 @@
 #include "files/data_file.h"
 #include "graph/chart.h"
 #include "main_window_rig.h"
+#include "settings/settings_io.h"
 
 #include <QAction>
 #include <QApplication>
@@ -594,6 +595,45 @@ private slots:
         poll.stop();
         QVERIFY(sawPreview);
         QCOMPARE(pages, 1);
+    }
+
+    // A file in its own unit switches the list; the next connection measures
+    // in the stored unit again, and the list and the fresh axis say so.
+    void reconnectingAfterAFileShowsTheStoredUnit() {
+        MainWindowRig rig;
+        rig.AddCounter();
+        TFormMain& w = rig.Open();
+        QVERIFY(w.Counter.IsOpen());
+        const QString path = rig.dir.filePath(QStringLiteral("cpm.csv"));
+        WriteFile(path, "Time, CPM\r\n3/14/2012 9:00:03 AM, 31.5\r\n");
+        rig.ui.AnswerOpenFile(kOpenTitle, path);
+        w.OpenDataFile->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(w.ValUnits->currentText(), QStringLiteral("CPM"));
+        QCOMPARE(w.Counter.UnitName(), QStringLiteral("CPM"));
+        QCOMPARE(w.Options.UnitsIndex, 2);
+
+        rig.ui.AnswerConfirm(
+            QStringLiteral("Starting a new connection will clear the graph data.  Continue?"),
+            true);
+        w.OpenCloseDeviceClick();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(w.Counter.UnitName(), QStringLiteral("mR/hr"));
+        QCOMPARE(w.ValUnits->currentText(), QStringLiteral("mR/hr"));
+        QCOMPARE(w.Chart1->LeftAxisTitle(), QStringLiteral("mR/hr"));
+    }
+
+    // Disconnected, values are formatted in the unit the list shows.
+    void theStoredUnitIsInForceWithoutACounter() {
+        MainWindowRig rig;
+        SettingsRecord stored;
+        stored.UnitsIndex = 3;
+        QVERIFY(WriteSettings(rig.fileStore, stored));
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.ValUnits->currentIndex(), 3);
+        QCOMPARE(w.Counter.UnitName(), QString::fromUtf8("\u00B5R/hr"));
+        QCOMPARE(w.Counter.FormatValue(12.34), QStringLiteral("12"));
     }
 };
 
