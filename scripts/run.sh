@@ -4,7 +4,8 @@
 #   scripts/run.sh
 # Environment (all optional):
 #   KORVINET_SIM_DEVICES  number of simulated counters attached (default 1)
-#   KORVINET_SIM_CPM      their counts per minute (default 30)
+#   KORVINET_SIM_CPM      their background counts per minute (default 30);
+#                         a minute of raised rate comes every 1-4 minutes
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
