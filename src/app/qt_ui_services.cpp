@@ -77,24 +77,24 @@ bool QtUiServices::Confirm(const QString& question) {
     return box.clickedButton() == yes;
 }
 
-FileChoice QtUiServices::RunDialog(const FileDialogSpec& spec, bool save) {
-    QFileDialog dialog(owner_, spec.title);
+FileChoice QtUiServices::RunDialog(const FileDialogSpec& profile, bool save) {
+    QFileDialog dialog(owner_, profile.title);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters(spec.filters);
-    if (spec.filterIndex >= 1 && spec.filterIndex <= spec.filters.size())
-        dialog.selectNameFilter(spec.filters.at(spec.filterIndex - 1));
-    dialog.setDefaultSuffix(spec.defaultExt);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.overwritePrompt);
+    dialog.setNameFilters(profile.filters);
+    if (profile.filterIndex >= 1 && profile.filterIndex <= profile.filters.size())
+        dialog.selectNameFilter(profile.filters.at(profile.filterIndex - 1));
+    dialog.setDefaultSuffix(profile.defaultExt);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !profile.overwritePrompt);
     dialog.setOption(QFileDialog::ReadOnly, false);
-    if (!spec.fileName.isEmpty())
-        dialog.selectFile(spec.fileName);
+    if (!profile.fileName.isEmpty())
+        dialog.selectFile(profile.fileName);
     FileChoice choice;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return choice;
     choice.accepted = true;
     choice.fileName = dialog.selectedFiles().front();
-    choice.filterIndex = static_cast<int>(spec.filters.indexOf(dialog.selectedNameFilter())) + 1;
+    choice.filterIndex = static_cast<int>(profile.filters.indexOf(dialog.selectedNameFilter())) + 1;
     return choice;
 }
 

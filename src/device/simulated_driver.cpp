@@ -9,7 +9,7 @@
 namespace korvinet {
 
 struct SimulatedDriver::Device {
-    SimulatedDeviceSpec spec;
+    SimulatedDeviceSpec profile;
     bool attached = true;
     bool open = false;
     bool rts = false;
@@ -30,9 +30,9 @@ SimulatedDriver::SimulatedDriver(const Clock& clock, std::uint64_t seed)
 
 SimulatedDriver::~SimulatedDriver() = default;
 
-int SimulatedDriver::AddDevice(const SimulatedDeviceSpec& spec) {
+int SimulatedDriver::AddDevice(const SimulatedDeviceSpec& profile) {
     auto device = std::make_unique<Device>();
-    device->spec = spec;
+    device->profile = profile;
     devices_.push_back(std::move(device));
     return static_cast<int>(devices_.size()) - 1;
 }
@@ -57,7 +57,7 @@ void SimulatedDriver::AttachDevice(int device) {
     At(device).attached = true;
 }
 void SimulatedDriver::SetCountRate(int device, double cpm) {
-    At(device).spec.countsPerMinute = cpm;
+    At(device).profile.countsPerMinute = cpm;
 }
 void SimulatedDriver::SetRateEpisodes(int device, const RateEpisodes& episodes) {
     Device& d = At(device);
@@ -85,7 +85,7 @@ void SimulatedDriver::SetArrivalsPerCall(int device, std::uint32_t count) {
     At(device).arrivalsPerCall = count;
 }
 void SimulatedDriver::SetUserArea(int device, const std::vector<std::uint8_t>& bytes) {
-    At(device).spec.userArea = bytes;
+    At(device).profile.userArea = bytes;
 }
 bool SimulatedDriver::IsOpen(int device) const {
     return At(device).open;
@@ -143,13 +143,13 @@ std::vector<std::uint8_t> SimulatedDriver::MakeConfig(std::uint16_t range,
 }
 
 SimulatedDeviceSpec SimulatedDriver::DemoDevice(int number, double countsPerMinute) {
-    SimulatedDeviceSpec spec;
-    spec.description = QStringLiteral("KVT-PULSE1");
-    spec.serialNumber = QStringLiteral("KV%1").arg(100001 + number, 6, 10, QLatin1Char('0'));
-    spec.comPort = 4 + number;
-    spec.userArea = MakeConfig(1000, 1000, 90, 0x86, 15, 2);
-    spec.countsPerMinute = countsPerMinute;
-    return spec;
+    SimulatedDeviceSpec profile;
+    profile.description = QStringLiteral("KVT-PULSE1");
+    profile.serialNumber = QStringLiteral("KV%1").arg(100001 + number, 6, 10, QLatin1Char('0'));
+    profile.comPort = 4 + number;
+    profile.userArea = MakeConfig(1000, 1000, 90, 0x86, 15, 2);
+    profile.countsPerMinute = countsPerMinute;
+    return profile;
 }
 
 RateEpisodes SimulatedDriver::DemoEpisodes(double countsPerMinute) {
@@ -182,7 +182,7 @@ double SimulatedDriver::ExpectedPulses(Device& d, std::uint32_t dt) {
             d.episodeEnd = d.episodeStart + d.episodes.lengthMs;
         }
     }
-    return (std::max(d.spec.countsPerMinute, 0.0) * dt +
+    return (std::max(d.profile.countsPerMinute, 0.0) * dt +
             std::max(d.episodes.extraCountsPerMinute, 0.0) * raisedMs) /
            60000.0;
 }
@@ -245,8 +245,8 @@ FtStatus SimulatedDriver::GetDeviceInfoList(std::vector<FtDeviceListInfoNode>& l
         node.Type = 5; // FT232R
         node.ID = 0x04036001;
         node.LocId = static_cast<std::uint32_t>(0x1000 + i);
-        node.SerialNumber = d.spec.serialNumber;
-        node.Description = d.spec.description;
+        node.SerialNumber = d.profile.serialNumber;
+        node.Description = d.profile.description;
         list.push_back(node);
     }
     *numDevices = static_cast<std::uint32_t>(list.size());
@@ -295,7 +295,7 @@ FtStatus SimulatedDriver::GetComPortNumber(FtHandle handle, std::int32_t* port) 
     Device* d = Live(handle);
     if (!d)
         return FT_INVALID_HANDLE;
-    *port = d->spec.comPort;
+    *port = d->profile.comPort;
     return FT_OK;
 }
 
@@ -318,8 +318,8 @@ FtStatus SimulatedDriver::GetDeviceInfo(FtHandle handle, std::uint32_t* type, st
         return FT_INVALID_HANDLE;
     *type = 5;
     *id = 0x04036001;
-    *serialNumber = d->spec.serialNumber;
-    *description = d->spec.description;
+    *serialNumber = d->profile.serialNumber;
+    *description = d->profile.description;
     return FT_OK;
 }
 
@@ -330,8 +330,8 @@ FtStatus SimulatedDriver::EE_UARead(FtHandle handle, std::uint8_t* data, std::ui
     Device* d = Live(handle);
     if (!d)
         return FT_INVALID_HANDLE;
-    const auto n = std::min<std::size_t>(size, d->spec.userArea.size());
-    std::copy_n(d->spec.userArea.begin(), n, data);
+    const auto n = std::min<std::size_t>(size, d->profile.userArea.size());
+    std::copy_n(d->profile.userArea.begin(), n, data);
     *bytesRead = static_cast<std::uint32_t>(n);
     return FT_OK;
 }

@@ -65,7 +65,7 @@ public:
     // Devices are numbered in the order they were added; that number stays
     // with the device, while the driver's own list index counts only the
     // attached ones.
-    int AddDevice(const SimulatedDeviceSpec& spec);
+    int AddDevice(const SimulatedDeviceSpec& profile);
     void DetachDevice(int device);
     void AttachDevice(int device);
 

@@ -25,10 +25,10 @@ protected:
     }
 
     int AddCounter(std::vector<std::uint8_t> config = GoodConfig(), std::int32_t port = 4) {
-        SimulatedDeviceSpec spec;
-        spec.userArea = std::move(config);
-        spec.comPort = port;
-        return driver.AddDevice(spec);
+        SimulatedDeviceSpec profile;
+        profile.userArea = std::move(config);
+        profile.comPort = port;
+        return driver.AddDevice(profile);
     }
 
     // Lists, opens the first device and asserts that it worked.

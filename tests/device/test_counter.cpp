@@ -29,10 +29,10 @@ TEST_F(CounterTest, ListsOnlyDescriptionsContainingModelCaseSensitively) {
     };
     QStringList names, indices;
     for (int i = 0; i < static_cast<int>(std::size(devices)); ++i) {
-        SimulatedDeviceSpec spec;
-        spec.description = devices[i].description;
-        spec.comPort = devices[i].port;
-        driver.AddDevice(spec);
+        SimulatedDeviceSpec profile;
+        profile.description = devices[i].description;
+        profile.comPort = devices[i].port;
+        driver.AddDevice(profile);
         if (devices[i].listedAs) {
             names << devices[i].listedAs;
             indices << QString::number(i);

@@ -25,17 +25,17 @@ struct ImageSpec {
     std::vector<std::uint8_t> block;
 };
 
-std::vector<std::uint8_t> MakeImage(const ImageSpec& spec) {
-    std::vector<std::uint8_t> eeprom(static_cast<std::size_t>(spec.eepromSize), 0x00);
-    eeprom[0x12] = spec.storedOffset;
-    const auto length = static_cast<std::uint8_t>(2 + 2 * spec.serial.size());
+std::vector<std::uint8_t> MakeImage(const ImageSpec& profile) {
+    std::vector<std::uint8_t> eeprom(static_cast<std::size_t>(profile.eepromSize), 0x00);
+    eeprom[0x12] = profile.storedOffset;
+    const auto length = static_cast<std::uint8_t>(2 + 2 * profile.serial.size());
     eeprom[0x13] = length;
-    eeprom[spec.serialAt] = length;
-    eeprom[spec.serialAt + 1] = 0x03; // string descriptor
-    for (std::size_t i = 0; i < spec.serial.size(); ++i)
-        eeprom[spec.serialAt + 2 + 2 * i] = static_cast<std::uint8_t>(spec.serial[i]);
-    if (spec.blockAt >= 0)
-        std::copy(spec.block.begin(), spec.block.end(), eeprom.begin() + spec.blockAt);
+    eeprom[profile.serialAt] = length;
+    eeprom[profile.serialAt + 1] = 0x03; // string descriptor
+    for (std::size_t i = 0; i < profile.serial.size(); ++i)
+        eeprom[profile.serialAt + 2 + 2 * i] = static_cast<std::uint8_t>(profile.serial[i]);
+    if (profile.blockAt >= 0)
+        std::copy(profile.block.begin(), profile.block.end(), eeprom.begin() + profile.blockAt);
     std::vector<std::uint8_t> image;
     while (image.size() < 256)
         image.insert(image.end(), eeprom.begin(), eeprom.end());
@@ -46,7 +46,7 @@ std::vector<std::uint8_t> MakeImage(const ImageSpec& spec) {
 struct LocateCase {
     const char* name;
     FtdiChip chip;
-    ImageSpec spec;
+    ImageSpec profile;
     int expectedStart; // offset in the image the area must start at; -1: empty
     int expectedEnd;
 };
@@ -55,7 +55,7 @@ class LocateUserAreaTest : public ::testing::TestWithParam<LocateCase> {};
 
 TEST_P(LocateUserAreaTest, FindsTheAreaWhereTheChipKeepsIt) {
     const LocateCase& c = GetParam();
-    const auto image = MakeImage(c.spec);
+    const auto image = MakeImage(c.profile);
     const auto area = LocateUserArea(c.chip, image);
     if (c.expectedStart < 0) {
         EXPECT_TRUE(area.empty()) << area.size() << " bytes";

@@ -78,9 +78,9 @@ TEST(ElapsedText, RoundsOnlyToMilliseconds) {
 TEST(DeadTime, ZeroDeadTimeLeavesRateUncompensated) {
     ManualClock clock;
     SimulatedDriver driver(clock);
-    SimulatedDeviceSpec spec;
-    spec.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, 0, 0);
-    driver.AddDevice(spec);
+    SimulatedDeviceSpec profile;
+    profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, 0, 0);
+    driver.AddDevice(profile);
     TCounter counter(driver, clock);
     ASSERT_TRUE(counter.Open(0));
     EXPECT_EQ(counter.ConvertRate(4321.5, 0), counter.ConvertRate(4321.5, 1));

@@ -7,14 +7,14 @@ namespace korvinet {
 namespace {
 
 SimulatedDeviceSpec Rate(double cpm) {
-    SimulatedDeviceSpec spec;
-    spec.countsPerMinute = cpm;
-    return spec;
+    SimulatedDeviceSpec profile;
+    profile.countsPerMinute = cpm;
+    return profile;
 }
 SimulatedDeviceSpec Serial(const char* serial) {
-    SimulatedDeviceSpec spec;
-    spec.serialNumber = serial;
-    return spec;
+    SimulatedDeviceSpec profile;
+    profile.serialNumber = serial;
+    return profile;
 }
 
 using Op = SimulatedDriver::Op;
@@ -133,9 +133,9 @@ TEST_F(SimulatedDriverTest, UserAreaReadIsCutToTheBuffer) {
     std::vector<std::uint8_t> area(80);
     for (int i = 0; i < 80; ++i)
         area[i] = static_cast<std::uint8_t>(i);
-    SimulatedDeviceSpec spec;
-    spec.userArea = area;
-    driver.AddDevice(spec);
+    SimulatedDeviceSpec profile;
+    profile.userArea = area;
+    driver.AddDevice(profile);
     const FtHandle h = OpenFirst();
     std::uint8_t buffer[64] = {};
     std::uint32_t read = 0;

@@ -37,9 +37,9 @@ protected:
     QTemporaryDir dir;
 
     void SetUp() override {
-        SimulatedDeviceSpec spec;
-        spec.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
-        driver.AddDevice(spec);
+        SimulatedDeviceSpec profile;
+        profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
+        driver.AddDevice(profile);
         ASSERT_EQ(counter.ListDevices(), 1);
         ASSERT_TRUE(counter.Open(counter.DeviceIndices().front().toUInt()))
             << counter.LastError().toStdString();
