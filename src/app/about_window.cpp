@@ -1,4 +1,5 @@
 #include "app/about_window.h"
+#include "app/form_fonts.h"
 
 #include "app/main_window.h"
 #include "app/ui_services.h"
@@ -16,22 +17,6 @@
 namespace korvinet {
 
 namespace {
-
-// The same face and size as the main window's form font.
-QFont FormFont() {
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(10);
-    return font;
-}
-
-QFont SizedFont(const QFont& base, int pixels, bool bold, const QString& family = {}) {
-    QFont font = base;
-    if (!family.isEmpty())
-        font.setFamily(family);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
 
 void SetTextColor(QLabel* label, const QColor& color) {
     QPalette palette = label->palette();

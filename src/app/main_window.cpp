@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/form_fonts.h"
 
 #include "graph/chart.h"
 #include "net/http_client.h"
@@ -26,23 +27,6 @@
 namespace korvinet {
 
 namespace {
-
-// The form's "MS Sans Serif" 8 point: a sans face at a size whose metrics keep
-// every caption inside its control (the check boxes are the tightest).
-QFont FormFont() {
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(10);
-    return font;
-}
-
-QFont SizedFont(const QFont& base, int pixels, bool bold, const QString& family = {}) {
-    QFont font = base;
-    if (!family.isEmpty())
-        font.setFamily(family);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
 
 template <class W>
 W* Place(QWidget* parent, const char* name, int left, int top, int width = -1, int height = -1) {
