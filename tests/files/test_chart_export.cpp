@@ -1,4 +1,5 @@
 #include "files/chart_export.h"
+#include "jpeg_decode.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -6,13 +7,14 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QTemporaryDir>
-#include <csetjmp>
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
 namespace korvinet {
 namespace {
+
+using testing::DecodedJpeg;
+using testing::DecodeJpeg;
 
 const QSize kChartSize(800, 470);
 
@@ -22,64 +24,6 @@ void PaintTestChart(QPainter& p) {
     p.fillRect(0, 0, 400, 470, Qt::red);
     p.fillRect(400, 0, 400, 470, Qt::blue);
     p.fillRect(0, 0, 800, 40, Qt::black);
-}
-
-struct DecodedJpeg {
-    bool ok = false;
-    int width = 0;
-    int height = 0;
-    int components = 0;
-    bool progressive = false;
-    std::vector<unsigned char> rgb;
-    QRgb Pixel(int x, int y) const {
-        const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-        return qRgb(p[0], p[1], p[2]);
-    }
-};
-
-struct DecodeError {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-void OnDecodeError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<DecodeError*>(info->err)->jump, 1);
-}
-
-// Decodes with libjpeg itself, not with the encoder's own helpers.
-bool DecodeInto(const QByteArray& bytes, DecodedJpeg* out) {
-    jpeg_decompress_struct info;
-    DecodeError error;
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = OnDecodeError;
-    if (setjmp(error.jump)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                 static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&info, TRUE);
-    out->progressive = jpeg_has_multiple_scans(&info);
-    out->components = info.num_components;
-    info.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&info);
-    out->width = static_cast<int>(info.output_width);
-    out->height = static_cast<int>(info.output_height);
-    out->rgb.resize(static_cast<std::size_t>(out->width) * out->height * 3);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &out->rgb[static_cast<std::size_t>(info.output_scanline) * out->width * 3];
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-DecodedJpeg DecodeJpeg(const QByteArray& bytes) {
-    DecodedJpeg d;
-    d.ok = DecodeInto(bytes, &d);
-    return d;
 }
 
 QByteArray ReadAll(const QString& path) {

@@ -1,5 +1,6 @@
 #include "data_file_fixture.h"
 
+#include "example_data_file.h"
 #include "files/cp1252.h"
 
 #include <QProcess>
@@ -9,17 +10,7 @@ namespace {
 
 using testing::At;
 using testing::DataFileTest;
-
-const QByteArray kExampleFile = "# Device: KVT-PULSE1\r\n"
-                                "# Units: mR/hr\r\n"
-                                "# Averaging Time: 45 seconds sec\r\n"
-                                "# Title: Radiation vs. Time\r\n"
-                                "# Notes: North wall, shelf 2\r\n"
-                                "# Date Saved: 3/14/2012 10:15:02 AM\r\n"
-                                "Time, mR/hr\r\n"
-                                "3/14/2012 9:00:03 AM, 0.012\r\n"
-                                "3/14/2012 9:00:06 AM, 0.015\r\n"
-                                "3/14/2012 9:00:09 AM, OVERRANGE\r\n";
+using testing::kExampleFile;
 
 std::vector<GraphPoint> ExamplePoints() {
     return {GraphPoint{At(2012, 3, 14, 9, 0, 3), 0.012, {}, kDefaultPointColor},

@@ -1,9 +1,11 @@
 // Data files, image export, printing and the clipboard as the main window
 // runs them: the real window, real files in a temporary folder, the user's
 // answers scripted.
+#include "example_data_file.h"
 #include "files/chart_export.h"
 #include "files/data_file.h"
 #include "graph/chart.h"
+#include "jpeg_decode.h"
 #include "main_window_rig.h"
 #include "settings/settings_io.h"
 
@@ -22,13 +24,14 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
-#include <csetjmp>
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared first.
-#include <jpeglib.h>
 
 namespace korvinet {
 
+using testing::DecodedJpeg;
+using testing::DecodeJpeg;
+using testing::kExampleFile;
 using testing::MainWindowRig;
 
 namespace {
@@ -62,70 +65,6 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
-}
-
-// The part's own example, as a Windows program writes it.
-const QByteArray kExampleFile = "# Device: KVT-PULSE1\r\n"
-                                "# Units: mR/hr\r\n"
-                                "# Averaging Time: 45 seconds sec\r\n"
-                                "# Title: Radiation vs. Time\r\n"
-                                "# Notes: North wall, shelf 2\r\n"
-                                "# Date Saved: 3/14/2012 10:15:02 AM\r\n"
-                                "Time, mR/hr\r\n"
-                                "3/14/2012 9:00:03 AM, 0.012\r\n"
-                                "3/14/2012 9:00:06 AM, 0.015\r\n"
-                                "3/14/2012 9:00:09 AM, OVERRANGE\r\n";
-
-struct DecodedJpeg {
-    bool ok = false;
-    int width = 0;
-    int height = 0;
-    int components = 0;
-    bool progressive = false;
-};
-
-struct DecodeError {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-void OnDecodeError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<DecodeError*>(info->err)->jump, 1);
-}
-
-// The header of a JPEG file as libjpeg reads it, the whole image decoded.
-DecodedJpeg DecodeJpeg(const QByteArray& bytes) {
-    DecodedJpeg out;
-    if (bytes.isEmpty())
-        return out;
-    jpeg_decompress_struct info;
-    DecodeError error;
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = OnDecodeError;
-    if (setjmp(error.jump)) {
-        jpeg_destroy_decompress(&info);
-        out.ok = false;
-        return out;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                 static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&info, TRUE);
-    out.progressive = jpeg_has_multiple_scans(&info);
-    out.components = info.num_components;
-    jpeg_start_decompress(&info);
-    out.width = static_cast<int>(info.output_width);
-    out.height = static_cast<int>(info.output_height);
-    std::vector<unsigned char> row(static_cast<std::size_t>(info.output_width) *
-                                   static_cast<std::size_t>(info.output_components));
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW r = row.data();
-        jpeg_read_scanlines(&info, &r, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    out.ok = true;
-    return out;
 }
 
 // Files whose name starts with "quo" in a folder: scratch bitmaps.
