@@ -1,19 +1,15 @@
 #include "files/file_output.h"
 
-#include <QFile>
+#include "platform/file_replace.h"
 
 namespace korvinet {
 
 bool WriteWholeFile(const QString& fileName, const QByteArray& bytes) {
-    if (fileName.isEmpty())
-        return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const bool written = file.write(bytes) == bytes.size();
-    const bool flushed = written && file.flush();
-    file.close(); // flushes again; an error there shows in error()
-    return written && flushed && file.error() == QFileDevice::NoError;
+    ReplaceOptions options;
+    // A user may keep data files in a folder only they may not add to, such
+    // as a shared one; there the file is written as it always was.
+    options.writeInPlaceIfFolderIsReadOnly = true;
+    return ReplaceFileContents(fileName, bytes, options);
 }
 
 } // namespace korvinet

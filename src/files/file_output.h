@@ -5,10 +5,12 @@
 
 namespace korvinet {
 
-// Creates or truncates the named file and writes the bytes. Returns true only
-// when the open, the write, the flush to the system and the close all
-// succeeded, so a full disk or a vanished network drive is never reported as
-// a saved file. What was written before a failure stays in the file.
+// Creates or replaces the named file with the bytes. Returns true only when
+// every write, the flush to disk and the close succeeded, so a full disk or a
+// vanished network drive is never reported as a saved file. A failed save
+// leaves an existing file exactly as it was and no fragment beside it (see
+// ReplaceFileContents); only in a folder that takes no new files is an
+// existing file written in place, and then a failure can leave part of it.
 bool WriteWholeFile(const QString& fileName, const QByteArray& bytes);
 
 } // namespace korvinet

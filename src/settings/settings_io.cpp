@@ -117,6 +117,8 @@ bool ReadSettings(SettingsStore& store, SettingsRecord* r) {
         in.Bool("ftpEnabled", &r->ftpEnabled);
     if (key)
         key->Close();
+    if (!ok)
+        store.KeepDamagedCopy(); // the caller writes the defaults over it next
     return ok;
 }
 

@@ -40,6 +40,11 @@ public:
     virtual std::unique_ptr<SettingsKey> OpenRead() = 0;
     // The key for reading and writing, created when missing; null on failure.
     virtual std::unique_ptr<SettingsKey> OpenWrite() = 0;
+    // Called when the stored values could not be loaded, before defaults are
+    // written over them: keeps what the store holds where the user can still
+    // find it. False when that copy could not be made; the store then refuses
+    // to be overwritten rather than lose it.
+    virtual bool KeepDamagedCopy() { return true; }
 };
 
 } // namespace korvinet

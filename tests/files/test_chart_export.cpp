@@ -1,3 +1,4 @@
+#include "file_size_limit.h"
 #include "files/chart_export.h"
 #include "jpeg_decode.h"
 
@@ -129,6 +130,18 @@ TEST_F(ChartSaverTest, ImageFailuresReturnFalseWithoutAMessage) {
     renderFails = true;
     EXPECT_FALSE(MakeSaver().SaveChartAs(Out("x.bmp"), kChartBmp));
     EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(ChartSaverTest, FullDiskLeavesTheImageSavedBeforeWhole) {
+    const QString saved = Out("graph.bmp");
+    ASSERT_TRUE(MakeSaver().SaveChartAs(saved, kChartBmp));
+    const QByteArray before = ReadAll(saved);
+    {
+        testing::FileSizeLimit diskFull(before.size() / 2);
+        EXPECT_FALSE(MakeSaver().SaveChartAs(saved, kChartBmp));
+    }
+    EXPECT_EQ(ReadAll(saved), before);
+    EXPECT_EQ(QDir(output.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"graph.bmp"});
 }
 
 TEST_F(ChartSaverTest, FormatCodesChooseTheWriter) {

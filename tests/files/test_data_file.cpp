@@ -1,8 +1,10 @@
 #include "data_file_fixture.h"
 
 #include "example_data_file.h"
+#include "file_size_limit.h"
 #include "files/cp1252.h"
 
+#include <QDir>
 #include <QProcess>
 
 namespace korvinet {
@@ -10,6 +12,7 @@ namespace {
 
 using testing::At;
 using testing::DataFileTest;
+using testing::FileSizeLimit;
 using testing::kExampleFile;
 
 std::vector<GraphPoint> ExamplePoints() {
@@ -142,6 +145,17 @@ TEST_F(DataFileTest, WriteFailuresAreReported) {
     EXPECT_FALSE(WriteDataFile("/dev/full", {}, counter, ExampleHeader(), regional));
     EXPECT_FALSE(WriteDataFile(Path("no/such/folder.csv"), {}, counter, ExampleHeader(), regional));
     EXPECT_FALSE(WriteDataFile(QString(), {}, counter, ExampleHeader(), regional));
+
+    // The disk fills while an earlier save is being replaced: it stays whole.
+    const QString saved = Path("saved.csv");
+    ASSERT_TRUE(WriteDataFile(saved, {points[0]}, counter, ExampleHeader(), regional));
+    const QByteArray before = ReadRaw(saved);
+    {
+        FileSizeLimit diskFull(4096);
+        EXPECT_FALSE(WriteDataFile(saved, points, counter, ExampleHeader(), regional));
+    }
+    EXPECT_EQ(ReadRaw(saved), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"saved.csv"});
 }
 
 TEST_F(DataFileTest, OpenFailsForMissingFilesAndEmptyNames) {

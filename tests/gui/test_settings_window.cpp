@@ -164,12 +164,19 @@ private slots:
         } else {
             Put(rig.fileStore, name.toLatin1().constData(), static_cast<ValueType>(type), data);
         }
+        QFile file(rig.fileStore.Path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray damaged = file.readAll();
+        file.close();
         TFormMain& w = rig.Open();
         // Also the values read before the bad one are back at their defaults.
         QCOMPARE(w.Options, SettingsRecord{});
         CheckControls(w, SettingsRecord{}, kUnits, "defaults");
         QCOMPARE(Stored(rig.fileStore), SettingsRecord{});
         QVERIFY(rig.ui.Calls().isEmpty());
+        QFile kept(rig.fileStore.DamagedCopyPath());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), damaged);
     }
 
     void missingTitleKeepsTheRest() {
@@ -283,11 +290,20 @@ private slots:
         CheckControls(rig.Open(), SettingsRecord{}, kUnits, "after restart");
     }
 
+    void unwritableStoreComplainsOnceAtExit_data() {
+        QTest::addColumn<bool>("readOnlyFile");
+        QTest::newRow("store refuses writes") << false;
+        QTest::newRow("file without write permission") << true;
+    }
     void unwritableStoreComplainsOnceAtExit() {
+        QFETCH(bool, readOnlyFile);
         MainWindowRig rig;
         QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
         ReadOnlyStore readOnly(rig.fileStore);
-        rig.store = &readOnly;
+        if (readOnlyFile)
+            QVERIFY(QFile::setPermissions(rig.fileStore.Path(), QFileDevice::ReadOwner));
+        else
+            rig.store = &readOnly;
         rig.Open().Options.GraphNotes = QStringLiteral("lost");
         QVERIFY(rig.ui.Calls().isEmpty());
         rig.ui.ExpectMessage(QStringLiteral("Error saving settings!"));

@@ -65,10 +65,15 @@ TEST_F(RegFileStoreTest, EveryKindOfValueComesBackByteForByte) {
         {"Quotes", ValueType::String, Text("say \"hi\" C:\\x\\"),
          "\"Quotes\"=\"say \\\"hi\\\" C:\\\\x\\\\\""},
         {"Micro", ValueType::String, Text("\xc2\xb5Sv/hr"), "\"Micro\"=\"\xc2\xb5Sv/hr\""},
-        {"NoNul", ValueType::String, QByteArray("abc"), "\"NoNul\"=hex(1):61,62,63"},
-        {"Newline", ValueType::String, Text("a\nb"), "\"Newline\"=hex(1):61,0a,62,00"},
+        {"Tab", ValueType::String, Text("a\tb"), "\"Tab\"=\"a\tb\""},
+        {"Latin1", ValueType::String, Text("caf\xe9"), "\"Latin1\"=\"caf\xe9\""},
+        // Strings that cannot be quoted are hex lists of UTF-16 text, as the
+        // registry editor writes them; bytes that are no text stay bytes.
+        {"Newline", ValueType::String, Text("a\n\xc2\xb5"),
+         "\"Newline\"=hex(1):61,00,0a,00,b5,00,00,00"},
         {"Expand", ValueType::ExpandString, Text("%HOME%"),
-         "\"Expand\"=hex(2):25,48,4f,4d,45,25,00"},
+         "\"Expand\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00"},
+        {"NoNul", ValueType::String, QByteArray("abc"), "\"NoNul\"=hex(1):61,62,63"},
         {"Short", ValueType::Dword, Bytes({1, 2}), "\"Short\"=hex(4):01,02"},
         {"Name \"q\"", ValueType::Dword, Bytes({0, 0, 0, 0}), "\"Name \\\"q\\\"\"=dword:00000000"},
     };
@@ -124,20 +129,12 @@ TEST_F(RegFileStoreTest, HandEditedFilesAreRead) {
     EXPECT_FALSE(key->Query(QStringLiteral("Gone")).has_value());
 }
 
-TEST_F(RegFileStoreTest, MalformedFilesCountAsNoStoreAndAreReplacedOnWrite) {
+TEST_F(RegFileStoreTest, FilesThatAreNoStoreOrLackTheKeyAreReplacedOnWrite) {
     const std::vector<QByteArray> broken = {
         "",
         "garbage",
         "[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\n\"A\"=dword:1\n", // no header
         "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot\n",
-        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\n"
-        "\"A\"=dword:123456789\n",
-        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\n"
-        "\"A\"=hex:1g\n",
-        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\n"
-        "\"A=\"x\"\n",
-        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\n"
-        "\"A\"=hex:00,\\\n",
         "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Other]\n"
         "\"A\"=dword:1\n", // our key is missing
     };
@@ -152,6 +149,124 @@ TEST_F(RegFileStoreTest, MalformedFilesCountAsNoStoreAndAreReplacedOnWrite) {
         ASSERT_TRUE(key->Close());
         ASSERT_NE(store.OpenRead(), nullptr);
     }
+}
+
+// Lines that do not parse, values of an unknown kind and other keys are not
+// loaded, cost nothing else, and are written back exactly as they were.
+TEST_F(RegFileStoreTest, WhatCannotBeReadIsKeptAsItIs) {
+    const char kBefore[] = "Windows Registry Editor Version 5.00\n"
+                           "\n"
+                           "; kept as written\n"
+                           "[HKEY_CURRENT_USER\\Software\\Other]\n"
+                           "\"Foreign\"=dword:00000001\n"
+                           "what is this\n"
+                           "[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\n"
+                           "\"UnitsIndex\"=dword:3\n"
+                           "\"Bad\"=dword:123456789\n"
+                           "\"Odd\"=qword:0000000000000001\n"
+                           "\"Hexy\"=hex:1g\n"
+                           "\"Nul\"=\"a\0b\"\n"
+                           "not a value\n"
+                           "\"Multi\"=hex(7):41,00,00,00,\\\n"
+                           "  00,00\n"
+                           "\"GraphTitle\"=\"Cellar\"\n"
+                           "\n"
+                           "[HKEY_CURRENT_USER\\Software\\Next]\n"
+                           "\"Tail\"=hex:00,\\";
+    const QByteArray before(kBefore, sizeof(kBefore) - 1); // with its NUL
+    WriteFile(before);
+    auto key = store.OpenRead();
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->Query(QStringLiteral("UnitsIndex"))->data, Bytes({3, 0, 0, 0}));
+    EXPECT_EQ(key->Query(QStringLiteral("GraphTitle"))->data, Text("Cellar"));
+    EXPECT_EQ(key->Query(QStringLiteral("Multi"))->type, 7u);
+    EXPECT_EQ(key->Query(QStringLiteral("Multi"))->data, Bytes({0x41, 0, 0, 0, 0, 0}));
+    for (const char* ignored : {"Foreign", "Bad", "Odd", "Hexy", "Nul", "Tail"})
+        EXPECT_FALSE(key->Query(QLatin1String(ignored)).has_value()) << ignored;
+
+    key = store.OpenWrite();
+    key->Set(QStringLiteral("unitsindex"), ValueType::Dword, Bytes({4, 0, 0, 0}));
+    key->Set(QStringLiteral("New"), ValueType::Dword, Bytes({1, 0, 0, 0}));
+    ASSERT_TRUE(key->Close());
+    QByteArray after = before;
+    after.replace("\"UnitsIndex\"=dword:3\n", "\"UnitsIndex\"=dword:00000004\n");
+    after.replace("\"GraphTitle\"=\"Cellar\"\n",
+                  "\"GraphTitle\"=\"Cellar\"\n\"New\"=dword:00000001\n");
+    after += "\n\n"; // the unfinished last line is ended, so nothing added later joins it
+    EXPECT_EQ(ReadFile(), after);
+}
+
+// Registry editor exports: UTF-16LE with a byte-order mark and CR LF, strings
+// of other types as hex lists of UTF-16 text, long lists continued.
+TEST_F(RegFileStoreTest, RegistryEditorExportsAreRead) {
+    const auto utf16Hex = [](const QString& text) {
+        QString hex;
+        for (const QChar c : text + QChar(0))
+            hex += QString::asprintf("%02x,%02x,", c.unicode() & 0xff, c.unicode() >> 8);
+        hex.chop(1);
+        return hex;
+    };
+    const QString export_ =
+        QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\Quorsa\\Tickplot]\r\n"
+                       "\"UnitsIndex\"=dword:00000003\r\n"
+                       "\"GraphTitle\"=hex(1):") +
+        utf16Hex(QStringLiteral("Cellar \u00b5\u6e2c")) +
+        QStringLiteral("\r\n\"GraphNotes\"=\"Nord \u00e9\"\r\n"
+                       "\"ftpDirectory\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,2f,00,\\\r\n"
+                       "  77,00,00,00\r\n");
+    QByteArray bytes("\xFF\xFE");
+    for (const QChar c : export_) {
+        bytes += static_cast<char>(c.unicode() & 0xff);
+        bytes += static_cast<char>(c.unicode() >> 8);
+    }
+    WriteFile(bytes);
+    for (int pass = 0; pass < 2; ++pass) { // as exported, then as written back
+        SCOPED_TRACE(pass);
+        auto key = store.OpenRead();
+        ASSERT_NE(key, nullptr);
+        EXPECT_EQ(key->Query(QStringLiteral("UnitsIndex"))->data, Bytes({3, 0, 0, 0}));
+        EXPECT_EQ(key->Query(QStringLiteral("GraphTitle"))->type, 1u);
+        EXPECT_EQ(key->Query(QStringLiteral("GraphTitle"))->data,
+                  Text("Cellar \xc2\xb5\xe6\xb8\xac"));
+        EXPECT_EQ(key->Query(QStringLiteral("GraphNotes"))->data, Text("Nord \xc3\xa9"));
+        EXPECT_EQ(key->Query(QStringLiteral("ftpDirectory"))->type, 2u);
+        EXPECT_EQ(key->Query(QStringLiteral("ftpDirectory"))->data, Text("%HOME%/w"));
+        key = store.OpenWrite();
+        key->Set(QStringLiteral("UnitsIndex"), ValueType::Dword, Bytes({3, 0, 0, 0}));
+        ASSERT_TRUE(key->Close());
+    }
+}
+
+// Loading takes time in proportion to the file, however its lines are made.
+TEST_F(RegFileStoreTest, LargeStoresLoadAndOversizedOnesCountAsDamaged) {
+    QByteArray many = "Windows Registry Editor Version 5.00\n\n[" +
+                      RegFileSettingsStore::kKeyPath.toUtf8() + "]\n";
+    for (int i = 0; i < 100000; ++i)
+        many += QString::asprintf("\"V%d\"=dword:%08x\n", i, i).toLatin1();
+    WriteFile(many);
+    auto key = store.OpenRead();
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->Query(QStringLiteral("v99999"))->data, Bytes({0x9f, 0x86, 0x01, 0}));
+
+    QByteArray continued = "Windows Registry Editor Version 5.00\n\n[" +
+                           RegFileSettingsStore::kKeyPath.toUtf8() + "]\n\"Big\"=hex:";
+    qsizetype count = 0;
+    while (continued.size() < 4 * 1024 * 1024) {
+        continued += "  ";
+        for (int i = 0; i < 25; ++i, ++count)
+            continued += "5a,";
+        continued += "\\\n";
+    }
+    continued += "  5a\n";
+    WriteFile(continued);
+    key = store.OpenRead();
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->Query(QStringLiteral("Big"))->data, QByteArray(count + 1, 'Z'));
+
+    continued.resize(RegFileSettingsStore::kMaxFileSize + 1, '\n');
+    WriteFile(continued);
+    EXPECT_EQ(store.OpenRead(), nullptr);
 }
 
 TEST_F(RegFileStoreTest, StoreIsPrivateAndReplacedWhole) {
@@ -185,6 +300,24 @@ TEST_F(RegFileStoreTest, FailedWriteLeavesTheOldStoreIntact) {
     ASSERT_TRUE(QDir(path).removeRecursively());
     ASSERT_TRUE(QFile::rename(path + QStringLiteral(".keep"), path));
     EXPECT_EQ(ReadFile(), before);
+}
+
+// Also for a user whom permission bits do not stop.
+TEST_F(RegFileStoreTest, ReadOnlyStoreIsNeverReplaced) {
+    WriteFile("Windows Registry Editor Version 5.00\n\n[" +
+              RegFileSettingsStore::kKeyPath.toUtf8() + "]\n\"A\"=dword:00000001\n");
+    const QByteArray before = ReadFile();
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
+    auto key = store.OpenWrite();
+    ASSERT_NE(key, nullptr);
+    key->Set(QStringLiteral("A"), ValueType::Dword, Bytes({2, 0, 0, 0}));
+    EXPECT_FALSE(key->Close());
+    EXPECT_EQ(ReadFile(), before);
+    const QFileDevice::Permissions forUs =
+        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    EXPECT_EQ(QFile::permissions(path) & ~forUs, QFileDevice::ReadOwner);
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("Tickplot.reg")});
 }
 
 TEST(RegFileStore, UncreatableFolderFailsToOpenForWriting) {

@@ -1,6 +1,8 @@
 #include "settings/reg_file_store.h"
 #include "settings/settings_io.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -180,6 +182,62 @@ TEST_F(SettingsIoTest, SpansBeyondADwordAreClampedNotUndefined) {
         ASSERT_TRUE(ReadSettings(store, &read));
         EXPECT_EQ(read.MaxSpan, stored) << span;
     }
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Only our values decide whether the defaults come back; when they do, the
+// damaged file is kept beside the store first, and what it held besides our
+// values stays in the store.
+TEST_F(SettingsIoTest, DamagedStoreIsKeptBeforeTheDefaultsReplaceIt) {
+    const QString bad = store.DamagedCopyPath();
+    ASSERT_TRUE(WriteSettings(store, Unusual()));
+    QByteArray text = ReadAll(store.Path());
+    text.replace("Tickplot]\n", "Tickplot]\n\"Odd\"=qword:1\nnot a value\n");
+    text += "\n[HKEY_CURRENT_USER\\Software\\Other]\n\"X\"=what\n";
+    WriteAll(store.Path(), text);
+    SettingsRecord read;
+    ASSERT_TRUE(ReadSettings(store, &read));
+    EXPECT_EQ(read, Unusual());
+    EXPECT_FALSE(QFile::exists(bad));
+
+    Set("AlarmLevel", 4, Dword(1));
+    const QByteArray damaged = ReadAll(store.Path());
+    EXPECT_FALSE(ReadSettings(store, &read));
+    EXPECT_EQ(ReadAll(bad), damaged);
+    EXPECT_EQ(QFile::permissions(bad) & (QFile::ReadGroup | QFile::ReadOther), 0);
+    ASSERT_TRUE(WriteSettings(store, SettingsRecord{}));
+    ASSERT_TRUE(ReadSettings(store, &read));
+    EXPECT_EQ(read, SettingsRecord{});
+    EXPECT_TRUE(ReadAll(store.Path()).contains("\"Odd\"=qword:1\nnot a value\n"));
+    EXPECT_TRUE(
+        ReadAll(store.Path()).endsWith("[HKEY_CURRENT_USER\\Software\\Other]\n\"X\"=what\n"));
+
+    // Too large to be a store: moved aside whole.
+    QByteArray huge(RegFileSettingsStore::kMaxFileSize + 1, ';');
+    WriteAll(store.Path(), huge);
+    EXPECT_FALSE(ReadSettings(store, &read));
+    EXPECT_EQ(QFile(bad).size(), huge.size());
+    ASSERT_TRUE(WriteSettings(store, SettingsRecord{}));
+    ASSERT_TRUE(ReadSettings(store, &read));
+
+    // Where no copy can be made, the damaged store is not overwritten.
+    ASSERT_TRUE(QFile::remove(bad));
+    ASSERT_TRUE(QDir().mkpath(bad));
+    Set("AlarmLevel", 4, Dword(1));
+    const QByteArray unkept = ReadAll(store.Path());
+    EXPECT_FALSE(ReadSettings(store, &read));
+    EXPECT_FALSE(WriteSettings(store, SettingsRecord{}));
+    EXPECT_EQ(ReadAll(store.Path()), unkept);
 }
 
 TEST(SettingsIo, UnwritableStoreFails) {

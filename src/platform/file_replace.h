@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace korvinet {
+
+struct ReplaceOptions {
+    // The file is readable and writable by its owner only, whatever the file
+    // it replaces allowed (a file holding a password).
+    bool ownerOnly = false;
+    // A file without write permission for its owner is left alone and the
+    // call fails, also for a user whom permission bits do not stop (root).
+    bool refuseReadOnlyFile = false;
+    // When the folder takes no new file but the file itself may be written,
+    // the bytes are written straight into the file, which then is not
+    // protected against a failure half way.
+    bool writeInPlaceIfFolderIsReadOnly = false;
+};
+
+// Puts `bytes` into the named file so that a failure at any step (a full
+// disk, a vanished drive, a missing permission) leaves the file as it was and
+// nothing beside it: the bytes go to a new file in the same folder, which is
+// written, flushed to disk and closed, given the old file's permissions and
+// owner, and only then renamed over the old one. A file that cannot be
+// written fails as opening it for writing would. A symbolic link is followed
+// and stays a link; a device or a pipe is written directly. A new file gets
+// the permissions any newly created file gets (the umask applies). False on
+// any failure and for an empty name.
+[[nodiscard]] bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
+                                       const ReplaceOptions& options = {});
+
+} // namespace korvinet

@@ -1,0 +1,136 @@
+#include "platform/file_replace.h"
+
+#include "file_size_limit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace korvinet {
+namespace {
+
+class FileReplaceTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("f"));
+
+    void Put(const QString& name, const QByteArray& bytes, mode_t mode = 0644) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+        file.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(name).constData(), mode), 0);
+    }
+    static QByteArray Read(const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    static mode_t Mode(const QString& name) {
+        struct stat st;
+        return ::lstat(QFile::encodeName(name).constData(), &st) == 0 ? st.st_mode : 0;
+    }
+    QStringList Entries() const {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+};
+
+TEST_F(FileReplaceTest, ReplacesWholeKeepingPermissionsAndLinks) {
+    Put(path, "old", 0640);
+    ASSERT_TRUE(ReplaceFileContents(path, "new contents"));
+    EXPECT_EQ(Read(path), "new contents");
+    EXPECT_EQ(Mode(path) & 07777, 0640u);
+
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    const QString fresh = dir.filePath(QStringLiteral("fresh"));
+    ASSERT_TRUE(ReplaceFileContents(fresh, "x"));
+    EXPECT_EQ(Mode(fresh) & 07777, 0666u & ~mask);
+
+    ReplaceOptions privateFile;
+    privateFile.ownerOnly = true;
+    ASSERT_TRUE(ReplaceFileContents(fresh, "secret", privateFile));
+    EXPECT_EQ(Mode(fresh) & 07777, 0600u);
+
+    // Through a link the file it points to is replaced; the link stays.
+    const QString link = dir.filePath(QStringLiteral("link"));
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_TRUE(ReplaceFileContents(link, "via link"));
+    EXPECT_TRUE(S_ISLNK(Mode(link)));
+    EXPECT_EQ(Read(path), "via link");
+
+    EXPECT_EQ(Entries(), (QStringList{"f", "fresh", "link"}));
+}
+
+TEST_F(FileReplaceTest, FailureLeavesTheOldFileAndNothingBesideIt) {
+    Put(path, "old contents");
+    const QByteArray big(64 * 1024, 'n');
+    {
+        testing::FileSizeLimit diskFull(4096);
+        EXPECT_FALSE(ReplaceFileContents(path, big));
+        EXPECT_FALSE(ReplaceFileContents(dir.filePath(QStringLiteral("new")), big));
+    }
+    EXPECT_EQ(Read(path), "old contents");
+    EXPECT_EQ(Entries(), QStringList{"f"});
+    EXPECT_FALSE(ReplaceFileContents(QString(), "x"));
+    EXPECT_FALSE(ReplaceFileContents(dir.filePath(QStringLiteral("no/such/folder")), "x"));
+}
+
+TEST_F(FileReplaceTest, DevicesAreWrittenDirectly) {
+    EXPECT_TRUE(ReplaceFileContents(QStringLiteral("/dev/null"), "x"));
+    EXPECT_FALSE(ReplaceFileContents(QStringLiteral("/dev/full"), "x")); // no space, ever
+    EXPECT_TRUE(S_ISCHR(Mode(QStringLiteral("/dev/full"))));
+    EXPECT_TRUE(S_ISCHR(Mode(QStringLiteral("/dev/null"))));
+}
+
+TEST_F(FileReplaceTest, ReadOnlyFileIsRefusedEvenWherePermissionsDoNotStopWrites) {
+    Put(path, "old", 0400);
+    ReplaceOptions strict;
+    strict.refuseReadOnlyFile = true;
+    EXPECT_FALSE(ReplaceFileContents(path, "new", strict));
+    EXPECT_EQ(Read(path), "old");
+    EXPECT_EQ(Mode(path) & 07777, 0400u);
+    EXPECT_EQ(Entries(), QStringList{"f"});
+}
+
+// A folder that takes no new files, holding a file that may be written: the
+// file is written in place when that is allowed, else left alone. Runs as an
+// unprivileged user (dropping root's rights in a child) since root may add
+// files to any folder.
+TEST_F(FileReplaceTest, ReadOnlyFolderFallsBackToWritingInPlace) {
+    Put(path, "old");
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray file = QFile::encodeName(path);
+    constexpr uid_t kNobody = 65534;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(folder.constData(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(file.constData(), kNobody, kNobody), 0);
+    }
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(10);
+        ReplaceOptions fallback;
+        fallback.writeInPlaceIfFolderIsReadOnly = true;
+        if (ReplaceFileContents(path, "refused"))
+            ::_exit(11);
+        if (!ReplaceFileContents(path, "in place", fallback))
+            ::_exit(12);
+        ::_exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(folder.constData(), 0755);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Read(path), "in place");
+    EXPECT_EQ(Entries(), QStringList{"f"});
+}
+
+} // namespace
+} // namespace korvinet
