@@ -104,8 +104,10 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 } // namespace
 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
-    : QMainWindow(parent), Counter(deps.driver, deps.clock),
-      HttpClient(std::make_unique<net::HttpClient>(deps.clock)), deps_(deps) {
+    : QMainWindow(parent), Counter(deps.driver, deps.clock), Session(Counter, deps.clock),
+      HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
+      timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock, timerSafeUi_, deps.store,
+                                         deps.regional} {
     // 1. The window, its controls, menu, timers and dialogs.
     BuildLayout();
     BuildMenu();
@@ -458,7 +460,10 @@ void TFormMain::ConnectCommands() {
         connect(action, &QAction::triggered, this, [this, handler] { Run(handler); });
     };
     const auto tick = [this](QTimer* timer, void (TFormMain::*handler)()) {
-        connect(timer, &QTimer::timeout, this, [this, handler] { Run(handler); });
+        connect(timer, &QTimer::timeout, this, [this, handler] {
+            const TimerSafeUi::TimerSlot slot(timerSafeUi_);
+            Run(handler);
+        });
     };
     // A list changes when the user picks an entry or types into its box.
     const auto change = [this](QComboBox* list, void (TFormMain::*handler)()) {

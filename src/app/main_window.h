@@ -1,9 +1,10 @@
 #pragma once
 
+#include "app/timer_safe_ui.h"
 #include "app/ui_services.h"
 #include "device/counter.h"
 #include "graph/line_series.h"
-#include "measure/alarm.h"
+#include "measure/measurement_session.h"
 #include "net/ftp_upload.h"
 #include "net/update_check.h"
 #include "settings/settings_record.h"
@@ -149,8 +150,10 @@ public:
 
     // --- Owned state
     TCounter Counter;
+    // The sampling cycle over Counter; it remembers whether this excursion's
+    // alarm warning was shown.
+    MeasurementSession Session;
     _Options Options;
-    AlarmRule Alarm; // remembers whether this excursion's warning was shown
     bool SaveAtExit = false;
     QStringList DataFileLines; // lines kept from the data file opened last
     QString DataFileName;      // the data file opened last
@@ -293,6 +296,9 @@ private:
     // series and settings.
     ChartSaver MakeChartSaver();
 
+    // Every box of the window goes through it, so none opens inside a timer's
+    // slot.
+    TimerSafeUi timerSafeUi_;
     MainWindowDeps deps_;
     TFormAbout* aboutWindow_ = nullptr;
     QHash<QObject*, void (TFormMain::*)()> leaveHandlers_;

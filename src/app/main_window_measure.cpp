@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QTimer>
 #include <algorithm>
 
 namespace korvinet {
@@ -44,42 +43,37 @@ void SetFontColor(QLabel* label, TColor color) {
 
 void TFormMain::CountTimerTimer() {
     ProgressBarSample->setValue(0);
-    if (!Counter.ReadCounts()) {
-        // Other failures have closed the device already; an overrange sample
-        // leaves it open, and its data cannot be trusted.
-        if (Counter.CountRate() == TCounter::kOverrange)
-            Counter.Close();
+    const MeasurementSession::TickOutcome tick =
+        Session.Tick({Options.AlarmEnabled, Options.AlarmLevel, Options.AlarmBuzzer});
+    const SessionReading& reading = tick.reading;
+    if (!reading.Ok()) {
+        // The counter is closed now. Like every box asked for by a timer's
+        // slot, the error opens once this slot has returned.
         ShowDeviceError();
         return;
     }
 
-    const QString reading = Counter.ReadingText() + QLatin1Char(' ') + Counter.UnitName();
-    ValReading->setText(reading);
-
-    const AlarmRule::Outcome alarm = Alarm.Evaluate(Options.AlarmEnabled, Counter.Reading(),
-                                                    Options.AlarmLevel, Options.AlarmBuzzer);
-    SetFontColor(ValReading, alarm.readingColor);
-    // The point is this tick's reading, taken before the warning can open:
-    // the box keeps the timers running, and the ticks that run meanwhile
-    // replace the counter's latest reading (or close the counter). The point
-    // still joins the graph only once the box has been closed, and lands in
-    // its place in time among the points added meanwhile.
-    const double taken = Counter.LatestReadingTime();
-    GraphPoint point{taken, Counter.Reading(), deps_.regional.LongTimeText(taken),
-                     alarm.pointColor};
-    if (alarm.beep)
+    ValReading->setText(reading.text + QLatin1Char(' ') + reading.unitName);
+    SetFontColor(ValReading, tick.alarm.readingColor);
+    if (tick.alarm.beep)
         deps_.ui.Beep(AlarmRule::kBeepHz, AlarmRule::kBeepMs);
-    if (alarm.showWarning)
-        deps_.ui.Message(QStringLiteral("CAUTION! ALARM THRESHOLD EXCEEDED! ") + reading);
-
-    AppendLiveReading(Series1, Series2, std::move(point), Options.MaxSpan);
+    // The point joins the graph now, in its place in time: the warning opens
+    // only after this slot has returned, and the ticks that run while it is
+    // open add their own points behind this one.
+    AppendLiveReading(Series1, Series2,
+                      GraphPoint{reading.time, reading.value,
+                                 deps_.regional.LongTimeText(reading.time), tick.alarm.pointColor},
+                      Options.MaxSpan);
+    if (tick.alarm.showWarning)
+        deps_.ui.Message(tick.warningText);
 }
 
 void TFormMain::TimerProgressBarTimer() {
-    // The bar stays full until the next sample empties it (a value beyond
-    // the maximum would be ignored rather than clamped).
-    ProgressBarSample->setValue(std::min(ProgressBarSample->value() + TimerProgressBar->interval(),
-                                         ProgressBarSample->maximum()));
+    // One step of the nominal 250 ms, whatever pace the timer runs at. The bar
+    // stays full until the next sample empties it (a value beyond the maximum
+    // would be ignored rather than clamped).
+    ProgressBarSample->setValue(
+        std::min(ProgressBarSample->value() + kProgressStepMs, ProgressBarSample->maximum()));
 }
 
 void TFormMain::EditTimeBaseChange() {
@@ -88,8 +82,8 @@ void TFormMain::EditTimeBaseChange() {
 
     const int entry = SelectedEntry(CountTime);
     if (entry >= 0) {
-        Counter.SetAveragingWindow(
-            AveragingWindowFor(CountTime->itemText(entry), CountTimer->interval()));
+        // The samples are 3000 ms apart whatever pace the timer runs at.
+        Counter.SetAveragingWindow(AveragingWindowFor(CountTime->itemText(entry)));
         Options.AveragingTimeIndex = entry;
         SelectEntry(CountTime, entry);
     } else {
@@ -99,7 +93,7 @@ void TFormMain::EditTimeBaseChange() {
     }
 
     ProgressBarSample->setValue(0);
-    ProgressBarSample->setMaximum(CountTimer->interval());
+    ProgressBarSample->setMaximum(kSampleIntervalMs);
 }
 
 void TFormMain::ValUnitsChange() {

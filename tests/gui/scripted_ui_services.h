@@ -3,12 +3,25 @@
 #include "app/ui_services.h"
 
 #include <QDebug>
+#include <QEventLoop>
 #include <QList>
 #include <QTest>
+#include <QTimer>
 #include <deque>
 #include <functional>
 
 namespace korvinet::testing {
+
+// How long a box stays open before the user answers it. Meanwhile the
+// real event loop runs nested, as under a modal box: timers fire, queued
+// calls arrive, and the boxes they open take the next steps of the
+// script. The box closes once `until` holds; when `until` has not come
+// after `ms` the box closes all the same and the test fails. Without
+// `until` the box stays open for `ms`.
+struct BoxHold {
+    int ms = 0;
+    std::function<bool()> until = {};
+};
 
 // UI services for window tests. Every box, dialog, clipboard write, shell
 // request and beep is recorded with its exact texts. Boxes and dialogs are
@@ -24,18 +37,17 @@ public:
         QString text; // the box text, dialog title, clipboard text or target
     };
 
+    using Hold = BoxHold;
+
     // --- The script
-    // `whileShown` runs while the box is open, as the window's timers do
-    // while a real modal box waits for the user; boxes it brings up take the
-    // next steps of the script.
-    void ExpectMessage(const QString& text, std::function<void()> whileShown = {}) {
-        script_.push_back({"Message", text, false, {}, std::move(whileShown)});
+    void ExpectMessage(const QString& text, Hold hold = {}) {
+        script_.push_back({"Message", text, false, {}, std::move(hold)});
     }
     void ExpectErrorBox(const QString& text) {
         script_.push_back({"ErrorBox", text, false, {}, {}});
     }
-    void AnswerConfirm(const QString& question, bool yes, std::function<void()> whileShown = {}) {
-        script_.push_back({"Confirm", question, yes, {}, std::move(whileShown)});
+    void AnswerConfirm(const QString& question, bool yes, Hold hold = {}) {
+        script_.push_back({"Confirm", question, yes, {}, std::move(hold)});
     }
     // A dialog with the given title; an empty file name cancels it.
     void AnswerOpenFile(const QString& title, const QString& file, int filterIndex = 1) {
@@ -67,6 +79,8 @@ public:
     QString ClipboardText() const { return clipboardText_; }
     const QList<QPair<int, int>>& Beeps() const { return beeps_; }
     void ClearCalls() { calls_.clear(); }
+    // Boxes and dialogs open right now (nested ones count each).
+    int OpenBoxes() const { return openBoxes_; }
 
     // --- UiServices
     void Message(const QString& text) override { Box("Message", text); }
@@ -106,7 +120,7 @@ private:
         QString text;
         bool yes = false;
         FileChoice file;
-        std::function<void()> whileShown;
+        Hold hold;
     };
 
     const Step* Box(const char* kind, const QString& text) {
@@ -123,10 +137,35 @@ private:
         }
         Step step = std::move(script_.front());
         script_.pop_front();
-        if (step.whileShown)
-            step.whileShown();
+        if (step.hold.ms > 0 || step.hold.until)
+            HoldOpen(step);
         answered_ = std::move(step);
         return &answered_;
+    }
+
+    void HoldOpen(const Step& step) {
+        ++openBoxes_;
+        QEventLoop loop;
+        bool came = false;
+        QTimer deadline, poll;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        if (step.hold.until) {
+            QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (!came && step.hold.until()) {
+                    came = true;
+                    loop.quit();
+                }
+            });
+            poll.start(1);
+        }
+        deadline.start(step.hold.ms);
+        loop.exec();
+        --openBoxes_;
+        if (step.hold.until && !came)
+            Fail(QStringLiteral("%1 \"%2\" was held open %3 ms for what never came")
+                     .arg(step.kind, step.text)
+                     .arg(step.hold.ms));
     }
 
     void Fail(const QString& why) {
@@ -145,6 +184,7 @@ private:
     QString clipboardText_;
     QImage clipboardImage_;
     QList<QPair<int, int>> beeps_;
+    int openBoxes_ = 0;
 };
 
 } // namespace korvinet::testing

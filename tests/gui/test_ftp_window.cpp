@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -237,13 +238,16 @@ private slots:
         // The defaults: a bitmap stored under the name radiation.jpg.
         QCOMPARE(w.Options.ftpFiletype, 1);
         QCOMPARE(w.Options.ftpFilename, QStringLiteral("radiation.jpg"));
-        emit w.TimerFTP->timeout({});
+        // The program never starts the timer; here it fires once, for real.
+        QSignalSpy fired(w.TimerFTP, &QTimer::timeout);
+        w.TimerFTP->start(1);
+        QVERIFY(fired.wait());
+        w.TimerFTP->stop();
         QCOMPARE(w.FTPStatusLbl->text(),
                  rig.regional.DateTimeText(rig.clock.Now()) + QStringLiteral(": Upload success!"));
         QFile stored(server.Stored(QStringLiteral("radiation.jpg")));
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QCOMPARE(stored.readAll(), FileFor(2));
-        QVERIFY(!w.TimerFTP->isActive());
     }
 
     // Without a stand-in the upload's file is written by SaveChartAs: the

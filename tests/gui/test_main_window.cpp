@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTest>
@@ -243,7 +244,7 @@ private slots:
 
     void timersAndDialogs() {
         MainWindowRig rig;
-        TFormMain& w = rig.Open();
+        TFormMain& w = rig.Open(false);
         QCOMPARE(w.CountTimer->interval(), 3000);
         QCOMPARE(w.TimerProgressBar->interval(), 250);
         QCOMPARE(w.TimerFTP->interval(), 600000);
@@ -319,11 +320,17 @@ private slots:
             false);
         for (QComboBox* list : w.findChildren<QComboBox*>())
             emit list->activated(0);
-        // A sample without a counter fails like a lost one.
+        // Each timer fires once; a sample without a counter fails like a lost
+        // one, and its error opens once the tick is over.
         rig.ui.ExpectMessage(QStringLiteral("Error: Device not open!"));
-        w.CountTimer->timeout({});
-        w.TimerProgressBar->timeout({});
-        w.TimerFTP->timeout({});
+        rig.Plan(0);
+        for (QTimer* timer : {w.CountTimer, w.TimerProgressBar, w.TimerFTP}) {
+            QSignalSpy fired(timer, &QTimer::timeout);
+            timer->start(1);
+            QVERIFY(fired.wait());
+            timer->stop();
+        }
+        QTRY_VERIFY(rig.ui.Texts(QStringLiteral("Message")).contains("Error: Device not open!"));
         for (QLineEdit* edit : w.findChildren<QLineEdit*>()) {
             edit->setFocus(Qt::TabFocusReason);
             w.OpenCloseDevice->setFocus(Qt::TabFocusReason);

@@ -19,6 +19,7 @@
 namespace korvinet {
 
 using testing::MainWindowRig;
+using testing::ScriptedUiServices;
 using Op = SimulatedDriver::Op;
 
 namespace {
@@ -30,6 +31,12 @@ const QString kUncompensated =
     QStringLiteral("CPM values will be uncompensated, accuracy may be effected.  Continue?");
 const QString kChangeUnits =
     QStringLiteral("Changing the units will clear all data on the graph.  Continue?");
+
+// The device information of AddPlainCounter's counter.
+const QString kPlainCounterInfo =
+    QStringLiteral("Model:\t\t\tKVT-PULSE1\nSerial Number:\t\tKV100001\nCOM Port:\t\tCOM4\n"
+                   "Range:\t\t\t0 - 1000 mR/hr\nSensitivity:\t\t600 cpm/mR/hr\n"
+                   "Dead Time:\t\t0 \u00b5S\nDetects:\t\t BETA, GAMMA\nAccuracy:\t\t\u00b115%");
 
 QString Alarm(const QString& reading) {
     return QStringLiteral("CAUTION! ALARM THRESHOLD EXCEEDED! ") + reading;
@@ -43,18 +50,18 @@ int AddPlainCounter(MainWindowRig& rig, bool speaker = true) {
     return rig.driver.AddDevice(profile);
 }
 
-// One sampling period: the counter delivers `counts`, `ms` pass, the timer
-// fires.
-void Tick(MainWindowRig& rig, TFormMain& w, std::uint32_t counts, std::uint32_t ms = 3000) {
-    rig.clock.Advance(ms);
-    rig.driver.InjectPulses(0, counts);
-    w.CountTimerTimer();
+// One sampling period: the timer fires, the counter has delivered `counts`
+// and `ms` have passed. Whatever the tick queued (its boxes) has run when this
+// returns.
+void Tick(MainWindowRig& rig, std::uint32_t counts, std::uint32_t ms = 3000) {
+    rig.Plan(counts, ms);
+    QVERIFY(rig.RunPlanned());
 }
 
 // A reading that covers exactly one sample of `cpm` counts per minute.
 void TickAtRate(MainWindowRig& rig, TFormMain& w, std::uint32_t cpm) {
     QVERIFY(w.Counter.ResetCounter());
-    Tick(rig, w, cpm, 60000);
+    Tick(rig, cpm, 60000);
 }
 
 QColor ReadingColor(const TFormMain& w) {
@@ -95,7 +102,7 @@ private slots:
         TFormMain& w = rig.Open();
         w.Options.MaxSpan = 0.01; // 36 seconds
         for (int i = 0; i < 20; ++i)
-            Tick(rig, w, 30);
+            Tick(rig, 30);
         QVERIFY(rig.ui.Calls().isEmpty());
         // 30 counts in 3 s with 90 us dead time: 600.54 cpm, 1.001 mR/hr.
         QCOMPARE(w.ValReading->text(), QStringLiteral("1.001 mR/hr"));
@@ -115,22 +122,24 @@ private slots:
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        for (int i = 0; i < 11; ++i)
-            w.TimerProgressBarTimer();
-        QCOMPARE(w.ProgressBarSample->value(), 2750);
-        w.TimerProgressBarTimer();
-        w.TimerProgressBarTimer();
-        QCOMPARE(w.ProgressBarSample->value(), 3000);
-        Tick(rig, w, 1);
-        QCOMPARE(w.ProgressBarSample->value(), 0);
+        QSignalSpy shown(w.ProgressBarSample, &QProgressBar::valueChanged);
+        QVERIFY(QTest::qWaitFor([&] { return w.ProgressBarSample->value() == 3000; }));
+        QTest::qWait(20 * MainWindowRig::kProgressMs);
+        QList<int> steps;
+        for (const QList<QVariant>& args : shown)
+            steps << args.at(0).toInt();
+        QCOMPARE(steps,
+                 QList<int>({250, 500, 750, 1000, 1250, 1500, 1750, 2000, 2250, 2500, 2750, 3000}));
+        Tick(rig, 1);
+        QCOMPARE(shown.at(12).at(0).toInt(), 0);
     }
 
     void reconnectWithPointsOnTheGraphAsks() {
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        Tick(rig, w, 5);
-        Tick(rig, w, 5);
+        Tick(rig, 5);
+        Tick(rig, 5);
         w.OpenCloseDevice->click(); // disconnecting asks nothing
         QVERIFY(!w.Counter.IsOpen());
         QCOMPARE(w.ValReading->text(), QStringLiteral("0.167 mR/hr")); // kept
@@ -155,11 +164,11 @@ private slots:
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        Tick(rig, w, 5);
+        Tick(rig, 5);
         rig.driver.FailCall(Op::GetQueueStatus);
         rig.ui.ExpectMessage(QStringLiteral("Error: Failed to get counts"));
         w.ProgressBarSample->setValue(1500);
-        Tick(rig, w, 5);
+        Tick(rig, 5);
         QVERIFY(rig.ui.ScriptDone());
         QVERIFY(!w.Counter.IsOpen() && !rig.driver.IsOpen(0));
         QVERIFY(!w.CountTimer->isActive() && !w.TimerProgressBar->isActive());
@@ -173,9 +182,9 @@ private slots:
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        Tick(rig, w, 5);
+        Tick(rig, 5);
         rig.ui.ExpectMessage(kOverrange);
-        Tick(rig, w, 40000); // 800,000 cpm: beyond 1000 mR/hr
+        Tick(rig, 40000); // 800,000 cpm: beyond 1000 mR/hr
         QVERIFY(rig.ui.ScriptDone());
         QVERIFY(!w.Counter.IsOpen() && !rig.driver.IsOpen(0));
         QVERIFY(!w.CountTimer->isActive());
@@ -191,13 +200,13 @@ private slots:
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
         for (int i = 0; i < 5; ++i)
-            Tick(rig, w, 100);
+            Tick(rig, 100);
         w.CountTime->setCurrentIndex(6);
         emit w.CountTime->activated(6);
         QCOMPARE(w.Counter.AveragingWindow(), 200);
         QCOMPARE(w.Options.AveragingTimeIndex, 6);
         QCOMPARE(w.Counter.CountHistory()[0], 0u);
-        Tick(rig, w, 3, 60000);
+        Tick(rig, 3, 60000);
         QCOMPARE(w.Counter.CountRate(), 3.0);
 
         w.CountTime->setCurrentIndex(0);
@@ -213,7 +222,7 @@ private slots:
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
         QCOMPARE(w.CountTime->currentText(), QStringLiteral("45 seconds"));
-        Tick(rig, w, 100);
+        Tick(rig, 100);
         rig.ui.ExpectMessage(QStringLiteral("x is not a valid count time!"));
         w.CountTime->lineEdit()->selectAll();
         QTest::keyClicks(w.CountTime->lineEdit(), QStringLiteral("x"));
@@ -242,8 +251,8 @@ private slots:
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        Tick(rig, w, 10);
-        Tick(rig, w, 12);
+        Tick(rig, 10);
+        Tick(rig, 12);
         w.Chart1->RenderImage();
         const QString accumulated = w.Accumulator->toPlainText();
         QVERIFY(!w.Statistics->toPlainText().isEmpty());
@@ -349,60 +358,78 @@ private slots:
         QCOMPARE(rig.ui.Texts(QStringLiteral("Message")).size(), 2);
     }
 
-    // The warning box keeps the timers running. Ticks during it sample, beep
-    // and plot without a second warning; the tick that opened it adds its
-    // own reading, in time order, once the box is closed.
-    void ticksRunWhileTheAlarmBoxIsOpen() {
+    // Whatever box is open, each tick samples, plots, beeps and counts; the
+    // warning opens once the tick that raised it has plotted its point.
+    void ticksKeepRunningUnderABox_data() {
+        QTest::addColumn<bool>("underInfo");
+        QTest::newRow("alarm warning") << false;
+        QTest::newRow("device information, then the warning") << true;
+    }
+    void ticksKeepRunningUnderABox() {
+        QFETCH(bool, underInfo);
         MainWindowRig rig;
         AddPlainCounter(rig);
         TFormMain& w = rig.Open();
+        w.show();
         w.SetChecked(w.AlarmEnabled, true);
-        TickAtRate(rig, w, 300);
-        int pointsWhileOpen = -1;
-        rig.ui.ExpectMessage(Alarm(QStringLiteral("1.500 mR/hr")), [&] {
-            TickAtRate(rig, w, 1200);
-            TickAtRate(rig, w, 420);
-            pointsWhileOpen = w.GraphPointCount();
-        });
-        TickAtRate(rig, w, 900);
+        const int total = 11; // the warning comes after the first
+        const ScriptedUiServices::Hold allTicks{MainWindowRig::kWaitMs,
+                                                [&] { return rig.ticks == total; }};
+        if (underInfo)
+            rig.ui.ExpectMessage(kPlainCounterInfo, allTicks);
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("2.000 mR/hr")), allTicks);
+        rig.Plan(60, 3000, total); // 1200 cpm: 2 mR/hr
+        if (underInfo)
+            w.ButtonDeviceInfo->click();
+        QVERIFY(QTest::qWaitFor([&] { return rig.ticks == total && rig.ui.OpenBoxes() == 0; },
+                                MainWindowRig::kWaitMs));
         QVERIFY(rig.ui.ScriptDone());
-        QCOMPARE(pointsWhileOpen, 3);
-        QCOMPARE(rig.ui.Beeps().size(), 2); // 1.5 and 2.0; 0.7 is quiet
-        QCOMPARE(w.ValReading->text(), QStringLiteral("0.700 mR/hr"));
-        QCOMPARE(ReadingColor(w), QColor(Qt::black));
 
-        QList<double> ys;
-        QList<bool> red;
+        QCOMPARE(int(rig.seen.size()), total);
+        for (int i = 0; i < total; ++i) {
+            QCOMPARE(rig.seen[i].points, i + 1);
+            QCOMPARE(rig.seen[i].total, 60u * (i + 1));
+            QCOMPARE(rig.seen[i].openBoxes, (i > 0 ? 1 : 0) + (underInfo ? 1 : 0));
+        }
+        QCOMPARE(rig.ui.Beeps().size(), total);
         const auto& points = w.Series1.Points();
         for (std::size_t i = 0; i < points.size(); ++i) {
-            ys << points[i].y;
-            red << (points[i].color == kColorRed);
-            if (i > 0)
-                QVERIFY(points[i].x > points[i - 1].x);
+            QCOMPARE(points[i].y, 2.0);
+            QCOMPARE(points[i].color, kColorRed);
+            QCOMPARE(points[i].x, 40982.375 + (i + 1) * 3000 / 86400000.0);
         }
-        QCOMPARE(ys, (QList<double>{0.5, 1.5, 2.0, 0.7}));
-        QCOMPARE(red, (QList<bool>{false, true, true, false}));
-        QCOMPARE(points[1].label, QStringLiteral("9:02:00 AM"));
+        QCOMPARE(w.ValReading->text(), QStringLiteral("2.000 mR/hr"));
+        QVERIFY(QTest::qWaitFor([&] {
+            return w.Accumulator->toPlainText() ==
+                   QStringLiteral("Total Counts: 660\nET: 000d:00h:00m:33s");
+        }));
     }
 
-    // A counter lost while the warning is open: the error is shown on top of
-    // it, and the alarm reading still joins the graph at its own time.
+    // A counter lost while the warning is open disconnects at once, with its
+    // one error on top of the warning.
     void counterLostWhileTheAlarmBoxIsOpen() {
         MainWindowRig rig;
         AddPlainCounter(rig);
         TFormMain& w = rig.Open();
         w.SetChecked(w.AlarmEnabled, true);
-        rig.ui.ExpectMessage(Alarm(QStringLiteral("2.000 mR/hr")), [&] {
-            rig.driver.FailCall(Op::GetQueueStatus);
-            Tick(rig, w, 10);
-        });
-        rig.ui.ExpectMessage(QStringLiteral("Error: Failed to get counts"));
-        TickAtRate(rig, w, 1200);
-        const double taken = rig.clock.Now() - 3000 / 86400000.0;
+        const QString lost = QStringLiteral("Error: Failed to get counts");
+        rig.ui.ExpectMessage(Alarm(QStringLiteral("2.000 mR/hr")),
+                             {MainWindowRig::kWaitMs,
+                              [&] { return rig.ui.Texts(QStringLiteral("Message")).size() == 2; }});
+        rig.ui.ExpectMessage(lost);
+        rig.driver.FailCall(Op::GetQueueStatus, FT_IO_ERROR, 2); // the second sample fails
+        rig.Plan(60, 3000, 3);
+        QVERIFY(QTest::qWaitFor([&] { return rig.ticks == 2 && rig.ui.OpenBoxes() == 0; },
+                                MainWindowRig::kWaitMs));
+        QTest::qWait(10 * MainWindowRig::kCountMs);
         QVERIFY(rig.ui.ScriptDone());
-        QVERIFY(!w.Counter.IsOpen());
+        QCOMPARE(rig.ticks, 2);
+        QCOMPARE(rig.seen[1].openBoxes, 1);
+        QVERIFY(!w.Counter.IsOpen() && !w.CountTimer->isActive());
+        QCOMPARE(w.LabelStatus->text(), QStringLiteral("Not Connected"));
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Message")),
+                 QStringList({Alarm(QStringLiteral("2.000 mR/hr")), lost}));
         QCOMPARE(w.GraphPointCount(), 1);
-        QCOMPARE(w.Series1.FirstX(), taken);
         QCOMPARE(w.Series1.LastY(), 2.0);
     }
 
@@ -440,7 +467,7 @@ private slots:
         AddPlainCounter(rig, false);
         TFormMain& w = rig.Open();
         QVERIFY(rig.ui.Calls().isEmpty()); // connecting ignores the missing speaker
-        Tick(rig, w, 50);
+        Tick(rig, 50);
         QVERIFY(w.Counter.CountHistory()[0] == 50);
         rig.ui.ExpectMessage(QStringLiteral("Error: Device does not have a speaker."));
         w.SetChecked(w.CheckBoxBeep, false);
@@ -495,9 +522,9 @@ private slots:
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        Tick(rig, w, 10);
-        Tick(rig, w, 12);
-        Tick(rig, w, 9);
+        Tick(rig, 10);
+        Tick(rig, 12);
+        Tick(rig, 9);
         w.Chart1->RenderImage();
         QCOMPARE(w.Accumulator->toPlainText(),
                  QStringLiteral("Total Counts: 31\nET: 000d:00h:00m:09s"));
@@ -507,7 +534,7 @@ private slots:
 
         w.AccumulatorReset->click();
         QVERIFY(w.Accumulator->toPlainText().isEmpty());
-        Tick(rig, w, 7);
+        Tick(rig, 7);
         w.Chart1->RenderImage();
         QCOMPARE(w.Accumulator->toPlainText(),
                  QStringLiteral("Total Counts: 7\nET: 000d:00h:00m:03s"));
@@ -530,7 +557,7 @@ private slots:
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
-        Tick(rig, w, 10);
+        Tick(rig, 10);
         rig.ui.AnswerConfirm(QStringLiteral("Are you sure you want clear all data on the graph?"),
                              false);
         w.MenuResetGraph->trigger();
@@ -540,7 +567,7 @@ private slots:
         w.Button3->click();
         QVERIFY(rig.ui.ScriptDone());
         QCOMPARE(w.GraphPointCount(), 0);
-        Tick(rig, w, 5);
+        Tick(rig, 5);
         QCOMPARE(w.Counter.AccumulatedTotal(), 15u);
     }
 };

@@ -1,0 +1,26 @@
+#include "app/timer_safe_ui.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+namespace korvinet {
+
+void TimerSafeUi::Message(const QString& text) {
+    if (slotDepth_ == 0 || !context_) {
+        inner_.Message(text);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context_, [&inner = inner_, text] { inner.Message(text); }, Qt::QueuedConnection);
+}
+
+void TimerSafeUi::ErrorBox(const QString& text) {
+    if (slotDepth_ == 0 || !context_) {
+        inner_.ErrorBox(text);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context_, [&inner = inner_, text] { inner.ErrorBox(text); }, Qt::QueuedConnection);
+}
+
+} // namespace korvinet

@@ -1,0 +1,141 @@
+#include "counter_fixture.h"
+#include "measure/measurement_session.h"
+
+#include <functional>
+#include <vector>
+
+namespace korvinet {
+namespace {
+
+using Status = SessionReading::Status;
+
+struct RecordingSink final : ReadingSink {
+    std::vector<SessionReading> readings;
+    void OnReading(const SessionReading& reading) override { readings.push_back(reading); }
+};
+
+class SessionTest : public testing::CounterTest {
+protected:
+    MeasurementSession session{counter, clock};
+    RecordingSink sink;
+    MeasurementSession::AlarmSettings alarm{true, 1.0, true};
+
+    void SetUp() override {
+        AddCounter();
+        Connect();
+        counter.SetAveragingWindow(1); // each reading covers its own sample
+        session.AddSink(sink);
+    }
+
+    MeasurementSession::TickOutcome Tick(std::uint32_t counts, std::uint32_t ms = 3000) {
+        clock.Advance(ms);
+        driver.InjectPulses(0, counts);
+        return session.Tick(alarm);
+    }
+};
+
+// The demo counter reads 600 cpm per mR/hr with 90 us dead time: 33 counts in
+// 3 s are 660 cpm raw, 1.101 mR/hr once corrected.
+TEST_F(SessionTest, ReadingsCarryTheirSampleAndTheAlarmDecision) {
+    const struct {
+        std::uint32_t counts;
+        const char* text;
+        bool alarm, warning;
+    } ticks[] = {
+        {27, "0.901", false, false}, {33, "1.101", true, true},   {36, "1.201", true, false},
+        {30, "1.001", true, false},  {29, "0.968", false, false}, {39, "1.302", true, true},
+    };
+    for (const auto& t : ticks) {
+        const auto out = Tick(t.counts);
+        const SessionReading& r = out.reading;
+        SCOPED_TRACE(t.text);
+        ASSERT_EQ(r.status, Status::Ok);
+        EXPECT_EQ(r.time, clock.Now());
+        EXPECT_EQ(r.text, t.text);
+        EXPECT_EQ(r.value, counter.Reading());
+        EXPECT_EQ(r.unitCode, 2);
+        EXPECT_EQ(r.unitName, "mR/hr");
+        EXPECT_EQ(r.countRate, 20.0 * t.counts); // uncorrected
+        EXPECT_EQ(r.counts, t.counts);
+        EXPECT_EQ(r.elapsedMs, 3000u);
+        EXPECT_TRUE(r.error.isEmpty());
+        EXPECT_EQ(r.alarm, t.alarm);
+        EXPECT_EQ(out.alarm.beep, t.alarm);
+        EXPECT_EQ(out.alarm.pointColor, t.alarm ? kColorRed : kDefaultPointColor);
+        EXPECT_EQ(out.alarm.showWarning, t.warning);
+        EXPECT_EQ(out.warningText,
+                  t.warning
+                      ? QStringLiteral("CAUTION! ALARM THRESHOLD EXCEEDED! ") + t.text + " mR/hr"
+                      : QString());
+        ASSERT_FALSE(sink.readings.empty());
+        EXPECT_EQ(sink.readings.back().time, r.time);
+        EXPECT_EQ(sink.readings.back().text, r.text);
+        EXPECT_EQ(sink.readings.back().alarm, r.alarm);
+    }
+    EXPECT_EQ(sink.readings.size(), std::size(ticks));
+    EXPECT_EQ(counter.AccumulatedTotal(), 27u + 33 + 36 + 30 + 29 + 39);
+}
+
+// A failed tick reaches the sinks too, says why, leaves the counter closed
+// and never raises the alarm, however low the level.
+TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
+    const struct {
+        const char* name;
+        std::function<void()> fault;
+        std::uint32_t counts;
+        Status status;
+        const char* error;
+        const char* text;
+    } cases[] = {
+        {"overrange", [] {}, 40000, Status::Overrange,
+         "CAUTION: READING OVERRANGE!  DATA IS INVALID!", "OVERRANGE"},
+        {"driver", [this] { driver.FailCall(SimulatedDriver::Op::GetQueueStatus); }, 5,
+         Status::Failed, "Failed to get counts", ""},
+        {"closed", [this] { ASSERT_TRUE(counter.Close()); }, 5, Status::Failed, "Device not open!",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!counter.IsOpen()) {
+            driver.ClearFaults();
+            Connect();
+        }
+        alarm.level = 0.001;
+        c.fault();
+        sink.readings.clear();
+        const auto out = Tick(c.counts);
+        EXPECT_EQ(out.reading.status, c.status);
+        EXPECT_EQ(out.reading.error, c.error);
+        EXPECT_EQ(out.reading.text, c.text);
+        EXPECT_EQ(out.reading.time, clock.Now());
+        const bool sampled = c.status == Status::Overrange;
+        EXPECT_EQ(out.reading.value, sampled ? TCounter::kOverrange : 0.0);
+        EXPECT_EQ(out.reading.counts, sampled ? c.counts : 0u);
+        EXPECT_EQ(out.reading.elapsedMs, sampled ? 3000u : 0u);
+        EXPECT_FALSE(out.reading.alarm || out.alarm.beep || out.alarm.showWarning);
+        EXPECT_FALSE(counter.IsOpen() || driver.IsOpen(0));
+        ASSERT_EQ(sink.readings.size(), 1u);
+        EXPECT_EQ(sink.readings[0].status, c.status);
+    }
+}
+
+TEST_F(SessionTest, SinksRunInOrderUntilRemoved) {
+    std::vector<int> calls;
+    struct Tagged final : ReadingSink {
+        std::vector<int>& calls;
+        int tag;
+        Tagged(std::vector<int>& c, int t) : calls(c), tag(t) {}
+        void OnReading(const SessionReading&) override { calls.push_back(tag); }
+    } first(calls, 1), second(calls, 2);
+    session.RemoveSink(sink);
+    session.AddSink(first);
+    session.AddSink(second);
+    Tick(10);
+    session.RemoveSink(first);
+    Tick(10);
+    EXPECT_EQ(calls, (std::vector<int>{1, 2, 2}));
+    EXPECT_TRUE(sink.readings.empty());
+}
+
+} // namespace
+} // namespace korvinet
