@@ -245,6 +245,38 @@ private slots:
         QVERIFY(ReadAll(path).contains("\r\n3/15/2012, "));
     }
 
+    // Short dates with blanks of their own: what the window saves under
+    // these regional settings, it opens again, across midnight.
+    void savedUnderRegionalSettingsOpensAgain_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("ko_KR") << QLocale(QLocale::Korean, QLocale::SouthKorea);
+        QTest::newRow("hu_HU") << QLocale(QLocale::Hungarian, QLocale::Hungary);
+        QTest::newRow("sk_SK") << QLocale(QLocale::Slovak, QLocale::Slovakia);
+    }
+    void savedUnderRegionalSettingsOpensAgain() {
+        QFETCH(QLocale, locale);
+        MainWindowRig rig;
+        rig.regional = Regional(locale);
+        TFormMain& w = rig.Open();
+        const double beforeMidnight = kStart + 0.625 - 30 * kSecond; // 23:59:30
+        for (int i = 0; i < 20; ++i)
+            w.Series1.Add(beforeMidnight + 3 * i * kSecond, 0.01 * i);
+        RefreshAverage(w.Series1, w.Series2);
+        const std::vector<GraphPoint> saved = w.Series1.Points();
+        const QString path = rig.dir.filePath(QStringLiteral("regional.csv"));
+        rig.ui.AnswerSaveFile(kSaveCsvTitle, path, 1);
+        w.SaveAsCSV->trigger();
+
+        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerOpenFile(kOpenTitle, path);
+        w.OpenDataFile->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Message")), QStringList());
+        QCOMPARE(w.Series1.Count(), saved.size());
+        for (std::size_t i = 0; i < saved.size(); ++i)
+            QCOMPARE(qRound64(w.Series1.Points()[i].x / kSecond), qRound64(saved[i].x / kSecond));
+    }
+
     // The column titles decide the unit, without regard to letter case;
     // nothing else of a unit change happens.
     void secondColumnTitleSwitchesTheUnit_data() {
