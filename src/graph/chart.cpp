@@ -133,9 +133,25 @@ void TChart::AddSeries(TLineSeries* series) {
 }
 
 void TChart::SeriesChanged() {
+    if (zoom_ || animTo_) {
+        if (std::all_of(series_.begin(), series_.end(),
+                        [](const TLineSeries* s) { return s->IsEmpty(); }))
+            EndZoom();
+    }
     if (autoRepaint_)
         update();
 }
+
+void TChart::EndZoom() {
+    if (animation_) {
+        animation_->disconnect(this);
+        animation_->stop();
+    }
+    animFrom_.reset();
+    animTo_.reset();
+    zoom_.reset();
+}
+
 
 void TChart::SetTitle(const QString& title) {
     title_ = title;

@@ -93,6 +93,8 @@ public:
 
     // Zoom: drag right and down to zoom into the rectangle, left or up to
     // return to the full view. The data and the overlays are unaffected.
+    // Emptying the series (clearing the graph, opening a file) ends a zoom
+    // at once: the next data is shown whole.
     void ZoomToRect(const QRect& pixels);
     void UndoZoom();
     bool IsZoomed() const { return zoom_.has_value(); }
@@ -112,6 +114,7 @@ private:
     };
 
     void SeriesChanged();
+    void EndZoom();
     Ranges DataRanges() const;
     Ranges ShownRanges() const;
     void AnimateTo(const Ranges& to, bool unzoomAtEnd);

@@ -1,9 +1,11 @@
 // The graph features as the window wires them: graph settings entries with
 // their messages, the overlays and statistics after each drawing, clearing.
+#include "files/data_file.h"
 #include "graph/chart.h"
 #include "main_window_rig.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QtTest>
@@ -120,6 +122,39 @@ private slots:
 
         w.ButtonCopyStatisticsClick();
         QCOMPARE(rig.ui.ClipboardText(), expected.join(QStringLiteral("\r\n")));
+    }
+
+    // Clearing the graph or opening a file shows the next data whole, not
+    // through the old zoom.
+    void clearingOrOpeningEndsTheZoom() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.Chart1->SetZoomAnimated(false);
+        const auto zoomIn = [&w] {
+            FourReadings(w);
+            w.Chart1->ZoomToRect(QRect(300, 100, 200, 100));
+            QVERIFY(w.Chart1->IsZoomed());
+        };
+        zoomIn();
+        rig.ui.AnswerConfirm(QStringLiteral("Are you sure you want clear all data on the graph?"),
+                             true);
+        w.MenuResetGraphClick();
+        QVERIFY(!w.Chart1->IsZoomed());
+
+        const QString path = rig.dir.filePath(QStringLiteral("later.csv"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Time, mR/hr\r\n3/15/2012 8:00:00 AM, 5\r\n3/15/2012 9:00:00 AM, 7\r\n");
+        file.close();
+        zoomIn();
+        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), path);
+        w.OpenDataFileClick();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Chart1->IsZoomed());
+        const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
+        QCOMPARE(layout.xMin, w.Series1.FirstX());
+        QCOMPARE(layout.xMax, w.Series1.LastX());
     }
 
     void clearGraphAsksAndEmptiesEverything() {
