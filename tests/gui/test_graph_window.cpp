@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QtTest>
 
 namespace korvinet {
@@ -155,6 +156,30 @@ private slots:
         const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
         QCOMPARE(layout.xMin, w.Series1.FirstX());
         QCOMPARE(layout.xMax, w.Series1.LastX());
+    }
+
+    // The memo is rebuilt at every drawing: it follows the end, where the
+    // latest values are, until the user scrolls, and then stays put.
+    void statisticsKeepTheScrollPosition() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.DataFileName = QStringLiteral("/data/run1.csv");
+        for (int i = 1; i <= 6; ++i)
+            w.DataFileLines << QStringLiteral("# Header line %1").arg(i);
+        FourReadings(w);
+        w.Chart1->RenderImage();
+        QScrollBar* bar = w.Statistics->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        bar->setValue(2);
+        w.Series1.Add(w.Series1.LastX() + 3 / 86400.0, 7, QString(), kDefaultPointColor);
+        RefreshAverage(w.Series1, w.Series2);
+        w.Chart1->RenderImage();
+        QVERIFY(w.Statistics->toPlainText().contains(QStringLiteral("Latest:    7.000")));
+        QCOMPARE(bar->value(), 2);
     }
 
     void clearGraphAsksAndEmptiesEverything() {
