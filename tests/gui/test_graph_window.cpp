@@ -2,11 +2,16 @@
 // their messages, the overlays and statistics after each drawing, clearing.
 #include "files/data_file.h"
 #include "graph/chart.h"
+#include "graph/graph_texts.h"
 #include "main_window_rig.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QtTest>
@@ -180,6 +185,60 @@ private slots:
         w.Chart1->RenderImage();
         QVERIFY(w.Statistics->toPlainText().contains(QStringLiteral("Latest:    7.000")));
         QCOMPARE(bar->value(), 2);
+    }
+
+    // The legend stays clear of the notes and the summary line, on screen,
+    // in images and on paper (all the same drawing): where those two lines
+    // lie, the chart shows exactly what the overlays alone would show on
+    // white.
+    void legendLeavesTheNotesAndSummaryLinesFree() {
+        MainWindowRig rig;
+        rig.AddCounter();
+        TFormMain& w = rig.Open();
+        QVERIFY(w.Counter.IsOpen()); // the summary line ends with the averaging time
+        Enter(w.EditChartNotes, QString(100, QLatin1Char('W')), w);
+        FourReadings(w);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int height = w.Chart1->height();
+
+        QImage overlays(w.Chart1->size(), QImage::Format_RGB32);
+        overlays.fill(Qt::white);
+        const QString averaging = w.CountTime->currentText();
+        const OverlayContext context{
+            w.Series1, w.Series2, w.Counter, rig.regional, w.Options.GraphNotes, averaging};
+        {
+            QPainter painter(&overlays);
+            DrawChartOverlays(painter, height, context);
+        }
+        QFont bold(QStringLiteral("Arial"));
+        bold.setPixelSize(12);
+        bold.setBold(true);
+        const QFontMetrics metrics(bold);
+        const QRect lines[] = {
+            QRect(kOverlayLeft, height - kNotesFromBottom,
+                  metrics.horizontalAdvance(w.Options.GraphNotes), metrics.height()),
+            QRect(kOverlayLeft, height - kSummaryFromBottom,
+                  metrics.horizontalAdvance(SummaryLine(context)), metrics.height())};
+
+        const QImage pictures[] = {
+            w.Chart1->RenderImage(w.Chart1->size()),
+            w.Chart1->grab().toImage().convertToFormat(QImage::Format_RGB32)};
+        for (const QImage& picture : pictures) {
+            QCOMPARE(picture.size(), overlays.size());
+            for (const QRect& line : lines) {
+                const QRect area = line.intersected(picture.rect());
+                QVERIFY(area.width() > 300);
+                QCOMPARE(picture.copy(area), overlays.copy(area));
+            }
+        }
+        const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
+        for (const QRect& line : lines)
+            QVERIFY(!layout.legend.intersects(line));
+        QVERIFY(layout.legend.bottom() <= height - kNotesFromBottom);
+        const QString file = QDir::current().filePath(QStringLiteral("chart_overlays.png"));
+        QVERIFY(pictures[1].save(file));
+        qInfo().noquote() << "chart picture:" << file;
     }
 
     void clearGraphAsksAndEmptiesEverything() {
