@@ -526,6 +526,8 @@ private slots:
         int previews = 0;
         w.PrintPreview = [&](QPrinter& printer, const std::function<void(QPrinter&)>& paintPage) {
             ++previews;
+            // The wide chart is offered across the page.
+            QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(pdf);
             paintPage(printer);
@@ -535,6 +537,11 @@ private slots:
         const QByteArray bytes = ReadAll(pdf);
         QVERIFY(bytes.startsWith("%PDF"));
         QCOMPARE(PdfPageCount(bytes), 1);
+        static const QRegularExpression mediaBox(
+            QStringLiteral("/MediaBox\\s*\\[\\s*0\\s+0\\s+([\\d.]+)\\s+([\\d.]+)"));
+        const QRegularExpressionMatch box = mediaBox.match(QString::fromLatin1(bytes));
+        QVERIFY(box.hasMatch());
+        QVERIFY(box.captured(1).toDouble() > box.captured(2).toDouble());
         QVERIFY(rig.ui.Calls().isEmpty());
     }
 
@@ -546,6 +553,7 @@ private slots:
         AddReadings(w, {0.012, 0.015});
         int pages = -1;
         bool sawPreview = false;
+        bool landscape = false;
         QTimer poll;
         poll.setInterval(20);
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -553,8 +561,10 @@ private slots:
             if (!dialog)
                 return;
             sawPreview = true;
-            if (auto* preview = dialog->findChild<QPrintPreviewWidget*>())
+            if (auto* preview = dialog->findChild<QPrintPreviewWidget*>()) {
                 pages = preview->pageCount();
+                landscape = preview->orientation() == QPageLayout::Landscape;
+            }
             dialog->reject();
         });
         poll.start();
@@ -566,6 +576,7 @@ private slots:
         poll.stop();
         QVERIFY(sawPreview);
         QCOMPARE(pages, 1);
+        QVERIFY(landscape);
     }
 
     // A file in its own unit switches the list; the next connection measures
