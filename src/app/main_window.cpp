@@ -162,7 +162,8 @@ void TFormMain::BuildLayout() {
     QPalette clientPalette = client->palette();
     clientPalette.setColor(QPalette::Window, face);
     client->setPalette(clientPalette);
-    client->setMinimumSize(1012, 628);
+    // No minimum size: the window shrinks below the layout, and the controls
+    // keep their places and are cut off at its edges.
     setCentralWidget(client);
     const QFont base = font();
 
