@@ -10,7 +10,7 @@ packages=(
     libjpeg62-turbo-dev libftp-dev libftdi1-dev
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
-    xvfb xauth xdg-utils
+    xvfb xauth xdg-utils libxcb1-dev
     locales
 )
 

@@ -41,10 +41,16 @@ void SetCaption(QLabel* label, const QString& text) {
 
 } // namespace
 
+namespace {
+
+const QRect kOuterGeometry(332, 205, 450, 250);
+
+} // namespace
+
 TFormAbout::TFormAbout(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("FormAbout"));
     setWindowTitle(QStringLiteral("FormAbout"));
-    setGeometry(332, 205, 450, 250);
+    setGeometry(kOuterGeometry); // until a frame is known
     setAutoFillBackground(true);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -129,8 +135,26 @@ bool TFormAbout::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void TFormAbout::FitFrame() {
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    if (frameFitted_ || frame == client)
+        return; // fitted already, or no frame (yet)
+    frameFitted_ = true;
+    resize(kOuterGeometry.size() - frame.size() + client.size());
+    move(kOuterGeometry.topLeft()); // a window's position is its frame's
+}
+
+void TFormAbout::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // Some window managers add the frame only after the window is shown.
+    if (isVisible())
+        FitFrame();
+}
+
 void TFormAbout::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    FitFrame();
     // Restoring a minimised window is no new showing.
     if (!event->spontaneous())
         FormShow();

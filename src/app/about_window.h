@@ -53,9 +53,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The window's place and outer size (450 x 250 at 332, 205) are its
+    // frame's once the window system reports a frame; the client area is
+    // what is left inside. Done once, when the frame is first known.
+    void FitFrame();
+
     void ShowLinks();
     void Open(const QString& target);
     void OnClick(QLabel* label, void (TFormAbout::*handler)());
@@ -64,6 +70,7 @@ private:
     UiServices* ui_ = nullptr;
     net::AboutLinks links_;
     QHash<QObject*, void (TFormAbout::*)()> clickHandlers_;
+    bool frameFitted_ = false;
 };
 
 } // namespace korvinet

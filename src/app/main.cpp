@@ -1,4 +1,5 @@
 #include "app/about_window.h"
+#include "app/app_identity.h"
 #include "app/driver_choice.h"
 #include "app/main_window.h"
 #include "app/qt_ui_services.h"
@@ -42,9 +43,7 @@ private:
 
 int main(int argc, char* argv[]) {
     GuardedApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Korvinet"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Korvinet"));
-    QApplication::setApplicationVersion(QStringLiteral(KORVINET_VERSION));
+    korvinet::NameApplication();
 
     try {
         korvinet::SystemClock clock;

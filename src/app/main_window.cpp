@@ -2,6 +2,7 @@
 #include "app/form_fonts.h"
 
 #include "graph/chart.h"
+#include "graph/graph_texts.h"
 #include "net/http_client.h"
 
 #include <QAction>
@@ -163,7 +164,8 @@ void TFormMain::BuildLayout() {
     QPalette clientPalette = client->palette();
     clientPalette.setColor(QPalette::Window, face);
     client->setPalette(clientPalette);
-    client->setMinimumSize(1012, 628);
+    // No minimum size: the window shrinks below the layout, and the controls
+    // keep their places and are cut off at its edges.
     setCentralWidget(client);
     const QFont base = font();
 
@@ -241,6 +243,8 @@ void TFormMain::BuildLayout() {
     Chart1->AddSeries(&Series2);
     Chart1->SetAfterDrawHandler(
         [this](QPainter& painter, const QRect& target) { Chart1AfterDraw(painter, target); });
+    // The notes and summary lines need the bottom of the chart to themselves.
+    Chart1->SetFooterBand(kNotesFromBottom);
 
     // "Graph"
     GroupBox4 = PlaceGroup(client, "GroupBox4", 223, 480, 241, 140, QStringLiteral("   Graph   "));

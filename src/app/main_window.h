@@ -117,6 +117,9 @@ public:
     // or onto a printer page.
     void Chart1AfterDraw(QPainter& painter, const QRect& target);
     void ButtonCopyStatisticsClick();
+    // Puts the statistics text into its memo, keeping the user's scroll
+    // position (or the end, when the view was at the end).
+    void ShowStatistics(const QString& text);
     // Number of points in the reading series.
     int GraphPointCount() const;
 

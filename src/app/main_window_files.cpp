@@ -84,6 +84,9 @@ void TFormMain::Print1Click() {
     };
 
     QPrinter printer(QPrinter::HighResolution);
+    // The chart is wider than tall: offered across the page, which the user
+    // can still turn in the preview.
+    printer.setPageOrientation(QPageLayout::Landscape);
     if (PrintPreview) {
         PrintPreview(printer, paintPage);
     } else {

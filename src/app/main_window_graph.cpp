@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTimer>
 
 namespace korvinet {
@@ -45,7 +46,7 @@ void TFormMain::Chart1AfterDraw(QPainter& painter, const QRect& /*target*/) {
         DrawChartOverlays(
             painter, Chart1->height(),
             {Series1, Series2, Counter, deps_.regional, Options.GraphNotes, averagingTime});
-        Statistics->setPlainText(
+        ShowStatistics(
             StatisticsLines(Series1, Series2, Counter, deps_.regional, DataFileName, DataFileLines)
                 .join(QLatin1Char('\n')));
         if (Counter.IsOpen())
@@ -55,6 +56,21 @@ void TFormMain::Chart1AfterDraw(QPainter& painter, const QRect& /*target*/) {
         // Show it as soon as the drawing has finished.
         QTimer::singleShot(0, this, [this] { deps_.ui.Message(QStringLiteral("Unknown Error!")); });
     }
+}
+
+void TFormMain::ShowStatistics(const QString& text) {
+    if (Statistics->toPlainText() == text)
+        return;
+    // Rebuilt at every drawing: the view stays where the user put it. Until
+    // the user scrolls up, it follows the end, where the latest values are.
+    QScrollBar* vertical = Statistics->verticalScrollBar();
+    QScrollBar* horizontal = Statistics->horizontalScrollBar();
+    const bool atEnd = vertical->value() >= vertical->maximum();
+    const int top = vertical->value();
+    const int left = horizontal->value();
+    Statistics->setPlainText(text);
+    vertical->setValue(atEnd ? vertical->maximum() : top);
+    horizontal->setValue(left);
 }
 
 void TFormMain::ButtonCopyStatisticsClick() {

@@ -61,8 +61,7 @@ QtUiServices::QtUiServices() : tone_(std::make_shared<ToneState>()) {}
 QtUiServices::~QtUiServices() = default;
 
 void QtUiServices::Message(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, owner_);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvinet"), text, QMessageBox::Ok, owner_);
     box.exec();
 }
 

@@ -3,11 +3,12 @@
 #include "device/counter.h"
 #include "files/cp1252.h"
 #include "files/file_output.h"
-#include "files/time_of_day.h"
 #include "platform/datetime.h"
 #include "platform/regional.h"
+#include "platform/time_of_day.h"
 
 #include <QDate>
+#include <QHash>
 #include <QTime>
 #include <cmath>
 #include <limits>
@@ -67,27 +68,30 @@ public:
         return TimeText(ms);
     }
 
-    // Accepts "date time" and a bare date, as Regional::ParseDateTime does.
+    // Accepts "date time" and a bare date, divided where the regional
+    // patterns say, as Regional::ParseDateTime does.
     bool Parse(const QString& text, double* dateTime) {
         const QStringView t = QStringView(text).trimmed();
-        const qsizetype blank = t.indexOf(QLatin1Char(' '));
-        const QStringView datePart = blank < 0 ? t : t.left(blank);
-        if (datePart != parsedDateText_) {
-            parsedDateText_ = datePart.toString();
-            parsedDate_ = regional_.Locale().toDate(parsedDateText_, regional_.ShortDatePattern());
+        for (const qsizetype split : regional_.DateTimeSplits(t)) {
+            const QDate date = ParseDate(split < 0 ? t : t.left(split));
+            if (!date.isValid())
+                continue;
+            int ms = 0;
+            if (split >= 0) {
+                const QStringView timeText = t.mid(split + 1).trimmed();
+                ms = -1;
+                for (const QString& pattern : regional_.TimeReadPatterns()) {
+                    ms = ParseTimeOfDay(timeText, regional_.Locale(), pattern);
+                    if (ms >= 0)
+                        break;
+                }
+                if (ms < 0)
+                    continue;
+            }
+            *dateTime = static_cast<double>(date.toJulianDay() - EpochJulianDay()) + ms / kMsPerDay;
+            return true;
         }
-        if (!parsedDate_.isValid())
-            return false;
-        int ms = 0;
-        if (blank >= 0) {
-            ms = ParseTimeOfDay(t.mid(blank + 1).trimmed(), regional_.Locale(),
-                                regional_.LongTimePattern());
-            if (ms < 0)
-                return false;
-        }
-        *dateTime =
-            static_cast<double>(parsedDate_.toJulianDay() - EpochJulianDay()) + ms / kMsPerDay;
-        return true;
+        return false;
     }
 
 private:
@@ -109,6 +113,24 @@ private:
         *ms = static_cast<int>(rest);
     }
 
+    // A file's lines mostly share their date; the few texts tried lately,
+    // readable or not, are remembered so that each is read only once.
+    QDate ParseDate(QStringView text) {
+        if (text == lastDateText_)
+            return lastDate_;
+        lastDateText_ = text.toString();
+        const auto known = parsedDates_.constFind(lastDateText_);
+        if (known != parsedDates_.constEnd()) {
+            lastDate_ = known.value();
+        } else {
+            if (parsedDates_.size() >= 64)
+                parsedDates_.clear();
+            lastDate_ = regional_.Locale().toDate(lastDateText_, regional_.ShortDatePattern());
+            parsedDates_.insert(lastDateText_, lastDate_);
+        }
+        return lastDate_;
+    }
+
     QString TimeText(int ms) const {
         return regional_.Locale().toString(QTime::fromMSecsSinceStartOfDay(ms),
                                            regional_.LongTimePattern());
@@ -117,8 +139,9 @@ private:
     const Regional& regional_;
     qint64 formattedDay_ = std::numeric_limits<qint64>::min();
     QString formattedDate_;
-    QString parsedDateText_;
-    QDate parsedDate_;
+    QHash<QString, QDate> parsedDates_;
+    QString lastDateText_;
+    QDate lastDate_;
 };
 
 } // namespace

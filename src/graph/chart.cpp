@@ -133,8 +133,28 @@ void TChart::AddSeries(TLineSeries* series) {
 }
 
 void TChart::SeriesChanged() {
+    if (zoom_ || animTo_) {
+        if (std::all_of(series_.begin(), series_.end(),
+                        [](const TLineSeries* s) { return s->IsEmpty(); }))
+            EndZoom();
+    }
     if (autoRepaint_)
         update();
+}
+
+void TChart::EndZoom() {
+    if (animation_) {
+        animation_->disconnect(this);
+        animation_->stop();
+    }
+    animFrom_.reset();
+    animTo_.reset();
+    zoom_.reset();
+}
+
+void TChart::SetFooterBand(int pixels) {
+    footerBand_ = std::max(0, pixels);
+    update();
 }
 
 void TChart::SetTitle(const QString& title) {
@@ -227,13 +247,23 @@ ChartLayout TChart::Layout(const QRect& target) const {
     layout.yMax = r.yMax;
 
     const double top = inner.top() + titleMetrics.height() + 4;
-    const double bottom = inner.bottom() - legendHeight - kLegendGap - kTitleBandBottom -
-                          kLabelBandBottom - kTickLength;
     // Left label band: wide enough for the longest value label.
     const QString widest = ValueLabel(std::max(std::fabs(r.yMax), std::fabs(r.yMin)), 3);
     const double labelBand =
         std::max<double>(kLabelBandLeft, labelMetrics.horizontalAdvance(widest));
     const double left = inner.left() + axisTitleMetrics.height() + labelBand + kTickLength;
+
+    // The legend at the bottom, centred under the plot, above the footer
+    // band (its one-pixel shadow and a pixel of air included).
+    double legendWidth = 8;
+    for (const TLineSeries* s : series_)
+        legendWidth += kLegendSampleWidth + 4 + labelMetrics.horizontalAdvance(s->Title()) + 12;
+    const double boxBottom = std::min(inner.bottom() - 1.0, target.top() + h - footerBand_ - 2.0);
+    layout.legend = QRectF((left + inner.right()) / 2.0 - legendWidth / 2.0,
+                           boxBottom - legendHeight, legendWidth + 1, legendHeight + 1);
+
+    const double bottom = layout.legend.bottom() - legendHeight - kLegendGap - kTitleBandBottom -
+                          kLabelBandBottom - kTickLength;
     layout.plot = QRectF(QPointF(left, top), QPointF(inner.right(), std::max(bottom, top + 1)));
     layout.yTop = layout.plot.top() + kAxisStartOffset * layout.plot.height();
     return layout;
@@ -319,13 +349,7 @@ void TChart::Draw(QPainter& painter, const QRect& target) {
     // Legend below the chart area: a colour sample and the title per series,
     // in a box with a one-pixel shadow.
     painter.setFont(LabelFont());
-    double legendWidth = 8;
-    for (const TLineSeries* s : series_)
-        legendWidth += kLegendSampleWidth + 4 + labelMetrics.horizontalAdvance(s->Title()) + 12;
-    const double legendHeight = labelMetrics.height() + 6;
-    const double legendTop = target.top() + target.height() * 0.98 - legendHeight - 1;
-    const QRectF legendBox(plot.center().x() - legendWidth / 2.0, legendTop, legendWidth,
-                           legendHeight);
+    const QRectF legendBox = layout.legend.adjusted(0, 0, -1, -1);
     painter.fillRect(legendBox.translated(1, 1), Qt::black);
     painter.fillRect(legendBox, Qt::white);
     painter.setPen(Qt::black);

@@ -20,8 +20,9 @@ class TLineSeries;
 
 // Where the plot area lies on a surface and which data ranges it shows.
 struct ChartLayout {
-    QRectF plot; // the plot area, in the surface's coordinates
-    double yTop; // pixel row of yMax (the axis starts 5 % below the plot top)
+    QRectF plot;   // the plot area, in the surface's coordinates
+    QRectF legend; // the legend's box, its shadow included
+    double yTop;   // pixel row of yMax (the axis starts 5 % below the plot top)
     double xMin = 0.0, xMax = 1.0, yMin = 0.0, yMax = 1.0;
 
     QPointF Map(double x, double y) const;
@@ -77,6 +78,11 @@ public:
     bool AutoRepaint() const { return autoRepaint_; }
 
     void SetAfterDrawHandler(AfterDrawHandler handler) { afterDraw_ = std::move(handler); }
+    // A band of this height along the bottom edge is left to the after-draw
+    // handler's texts: the legend and the axes stay above it, so nothing the
+    // chart draws lies under those texts.
+    void SetFooterBand(int pixels);
+    int FooterBand() const { return footerBand_; }
 
     // Paints the whole chart into target, then runs the after-draw handler
     // with pen, brush and font reset to plain defaults. Everything is clipped
@@ -93,6 +99,8 @@ public:
 
     // Zoom: drag right and down to zoom into the rectangle, left or up to
     // return to the full view. The data and the overlays are unaffected.
+    // Emptying the series (clearing the graph, opening a file) ends a zoom
+    // at once: the next data is shown whole.
     void ZoomToRect(const QRect& pixels);
     void UndoZoom();
     bool IsZoomed() const { return zoom_.has_value(); }
@@ -112,6 +120,7 @@ private:
     };
 
     void SeriesChanged();
+    void EndZoom();
     Ranges DataRanges() const;
     Ranges ShownRanges() const;
     void AnimateTo(const Ranges& to, bool unzoomAtEnd);
@@ -128,6 +137,7 @@ private:
     double yMaxFixed_ = kInitialLeftAxisMaximum;
     bool autoRepaint_ = true;
     AfterDrawHandler afterDraw_;
+    int footerBand_ = 0;
 
     std::optional<Ranges> zoom_;
     std::optional<Ranges> animFrom_, animTo_;

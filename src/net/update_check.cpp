@@ -61,10 +61,13 @@ bool SplitVersion(QString text, std::array<int, 4>* numbers) {
     return true;
 }
 
-// The body without its leading and trailing blanks and control characters
-// (every byte of code 32 or less).
+// The body without a leading UTF-8 byte-order mark and without its leading
+// and trailing blanks and control characters (every byte of code 32 or less).
+// Editors on Windows put the mark in front of a file saved as UTF-8; left in,
+// it reads as three Latin-1 letters before the first number, which then
+// counts as 0 and hides any update.
 QString VersionFromBody(const QByteArray& body) {
-    qsizetype begin = 0;
+    qsizetype begin = body.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     qsizetype end = body.size();
     while (begin < end && static_cast<unsigned char>(body[begin]) <= 32) {
         ++begin;

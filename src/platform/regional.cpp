@@ -2,6 +2,7 @@
 
 #include "platform/datetime.h"
 #include "platform/text_format.h"
+#include "platform/time_of_day.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -22,11 +23,63 @@ QString FourDigitYear(QString pattern) {
     return pattern;
 }
 
-// Whole seconds, no zone: drop "t" (zone) and ".zzz" parts.
-QString PlainTime(QString pattern) {
+// Whole seconds, no zone, as earlier versions derived the time pattern; it
+// can leave "()" or ", " where the zone was. Kept to read their files.
+QString FormerPlainTime(QString pattern) {
     pattern.remove(QRegularExpression(QStringLiteral("[.,]z+")));
     pattern.remove(QRegularExpression(QStringLiteral("\\s*t+")));
     return pattern.trimmed();
+}
+
+QChar LiteralMark(qsizetype index) {
+    return QChar(static_cast<char16_t>(0xE000 + index));
+}
+
+// Quoted literals ('Klock', 'h') replaced by private-use characters, so that
+// the letters in them are not taken for fields.
+QString MaskQuoted(const QString& pattern, QStringList* literals) {
+    QString masked;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != QLatin1Char('\'')) {
+            masked += pattern[i];
+            continue;
+        }
+        qsizetype close = i + 1;
+        // '' inside a quote is one quote; the literal ends at a lone one.
+        while (close < pattern.size()) {
+            if (pattern[close] == QLatin1Char('\'')) {
+                if (close + 1 < pattern.size() && pattern[close + 1] == QLatin1Char('\'')) {
+                    close += 2;
+                    continue;
+                }
+                break;
+            }
+            ++close;
+        }
+        masked += LiteralMark(literals->size());
+        literals->append(pattern.mid(i, close + 1 - i));
+        i = close;
+    }
+    return masked;
+}
+
+QString UnmaskQuoted(QString masked, const QStringList& literals) {
+    for (qsizetype i = literals.size() - 1; i >= 0; --i)
+        masked.replace(LiteralMark(i), literals[i]);
+    return masked;
+}
+
+// Whole seconds, no zone: drop the milliseconds with their separator, and
+// the zone with its brackets ("(t)", "[t]") or the comma and blanks that
+// joined it to the time ("h:mm:ss AP, t", "t HH:mm:ss").
+QString PlainTime(const QString& pattern) {
+    QStringList literals;
+    QString p = MaskQuoted(pattern, &literals);
+    p.remove(QRegularExpression(QStringLiteral("[.,]?z+")));
+    p.remove(QRegularExpression(QStringLiteral("\\s*[(\\[]\\s*t+\\s*[)\\]]")));
+    p.remove(QRegularExpression(QStringLiteral("[\\s,]*t+")));
+    p.remove(QRegularExpression(QStringLiteral("^[\\s,]+|[\\s,]+$")));
+    return UnmaskQuoted(p, literals);
 }
 
 } // namespace
@@ -34,7 +87,13 @@ QString PlainTime(QString pattern) {
 Regional::Regional(const QLocale& locale)
     : locale_(IsCLocale(locale) ? QLocale(QLocale::English, QLocale::UnitedStates) : locale) {
     datePattern_ = FourDigitYear(locale_.dateFormat(QLocale::ShortFormat));
-    timePattern_ = PlainTime(locale_.timeFormat(QLocale::LongFormat));
+    const QString longTime = locale_.timeFormat(QLocale::LongFormat);
+    timePattern_ = PlainTime(longTime);
+    timeReadPatterns_ << timePattern_;
+    const QString former = FormerPlainTime(longTime);
+    if (former != timePattern_)
+        timeReadPatterns_ << former;
+    dateBlanks_ = datePattern_.count(QLatin1Char(' '));
     const QString dec = locale_.decimalPoint();
     decimal_ = dec.isEmpty() ? QChar('.') : dec.front();
 }
@@ -55,21 +114,41 @@ QString Regional::DateTimeText(double dateTime) const {
     return date + QLatin1Char(' ') + locale_.toString(dt.time(), timePattern_);
 }
 
+Regional::Splits Regional::DateTimeSplits(QStringView text) const {
+    Splits blanks;
+    for (qsizetype i = text.indexOf(QLatin1Char(' ')); i >= 0 && blanks.size() < blanks.capacity();
+         i = text.indexOf(QLatin1Char(' '), i + 1))
+        blanks.append(i);
+    Splits splits;
+    splits.append(dateBlanks_ < blanks.size() ? blanks[dateBlanks_] : -1);
+    for (const qsizetype blank : blanks) {
+        if (blank != splits.front())
+            splits.append(blank);
+    }
+    if (splits.front() != -1)
+        splits.append(-1);
+    return splits;
+}
+
 bool Regional::ParseDateTime(const QString& text, double* dateTime) const {
     const QString t = text.trimmed();
-    const int blank = t.indexOf(QLatin1Char(' '));
-    const QString datePart = blank < 0 ? t : t.left(blank);
-    const QDate date = locale_.toDate(datePart, datePattern_);
-    if (!date.isValid())
-        return false;
-    QTime time(0, 0);
-    if (blank >= 0) {
-        time = locale_.toTime(t.mid(blank + 1).trimmed(), timePattern_);
-        if (!time.isValid())
-            return false;
+    for (const qsizetype split : DateTimeSplits(t)) {
+        const QDate date = locale_.toDate(split < 0 ? t : t.left(split), datePattern_);
+        if (!date.isValid())
+            continue;
+        int ms = 0;
+        if (split >= 0) {
+            const QStringView timeText = QStringView(t).mid(split + 1).trimmed();
+            ms = -1;
+            for (qsizetype i = 0; i < timeReadPatterns_.size() && ms < 0; ++i)
+                ms = ParseTimeOfDay(timeText, locale_, timeReadPatterns_[i]);
+            if (ms < 0)
+                continue;
+        }
+        *dateTime = DateTimeFromQt(QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms)));
+        return true;
     }
-    *dateTime = DateTimeFromQt(QDateTime(date, time));
-    return true;
+    return false;
 }
 
 bool Regional::ParseNumber(const QString& text, double* value) const {

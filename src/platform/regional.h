@@ -2,6 +2,9 @@
 
 #include <QLocale>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <QVarLengthArray>
 
 namespace korvinet {
 
@@ -21,6 +24,20 @@ public:
     const QString& ShortDatePattern() const { return datePattern_; }
     const QString& LongTimePattern() const { return timePattern_; }
     QChar DecimalSeparator() const { return decimal_; }
+
+    // The patterns a time text is read with: LongTimePattern() first, then
+    // the one earlier versions derived where it differs. Those left the
+    // brackets or the separator of the removed time-zone field behind
+    // ("H:mm:ss ()"), and the files they wrote still open.
+    const QStringList& TimeReadPatterns() const { return timeReadPatterns_; }
+
+    // Where a trimmed date-time text may divide into its date and its time,
+    // most likely first: at the blank that follows the short date's own
+    // blanks ("d. M. yyyy" has two), then at every other blank, then not at
+    // all (-1: a bare date). A reader takes the first division whose date
+    // and time both read.
+    using Splits = QVarLengthArray<qsizetype, 8>;
+    Splits DateTimeSplits(QStringView text) const;
 
     // Date-time double (days since 30 December 1899) to text and back.
     QString DateTimeText(double dateTime) const;
@@ -44,6 +61,8 @@ private:
     QLocale locale_;
     QString datePattern_;
     QString timePattern_;
+    QStringList timeReadPatterns_;
+    qsizetype dateBlanks_ = 0;
     QChar decimal_;
 };
 

@@ -185,8 +185,10 @@ private slots:
         w.SetAboutWindow(&about);
         w.About1Click();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
+        // Place and outer size are the frame's; the picture is what is inside.
+        QTRY_COMPARE(about.frameGeometry(), QRect(332, 205, 450, 250));
         const QPixmap picture = about.grab();
-        QCOMPARE(picture.size(), QSize(450, 250));
+        QCOMPARE(picture.size(), about.size());
         const QString file = QDir::current().filePath(QStringLiteral("about_window.png"));
         QVERIFY(picture.save(file));
         qInfo().noquote() << "About window picture:" << file;

@@ -245,6 +245,38 @@ private slots:
         QVERIFY(ReadAll(path).contains("\r\n3/15/2012, "));
     }
 
+    // Short dates with blanks of their own: what the window saves under
+    // these regional settings, it opens again, across midnight.
+    void savedUnderRegionalSettingsOpensAgain_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("ko_KR") << QLocale(QLocale::Korean, QLocale::SouthKorea);
+        QTest::newRow("hu_HU") << QLocale(QLocale::Hungarian, QLocale::Hungary);
+        QTest::newRow("sk_SK") << QLocale(QLocale::Slovak, QLocale::Slovakia);
+    }
+    void savedUnderRegionalSettingsOpensAgain() {
+        QFETCH(QLocale, locale);
+        MainWindowRig rig;
+        rig.regional = Regional(locale);
+        TFormMain& w = rig.Open();
+        const double beforeMidnight = kStart + 0.625 - 30 * kSecond; // 23:59:30
+        for (int i = 0; i < 20; ++i)
+            w.Series1.Add(beforeMidnight + 3 * i * kSecond, 0.01 * i);
+        RefreshAverage(w.Series1, w.Series2);
+        const std::vector<GraphPoint> saved = w.Series1.Points();
+        const QString path = rig.dir.filePath(QStringLiteral("regional.csv"));
+        rig.ui.AnswerSaveFile(kSaveCsvTitle, path, 1);
+        w.SaveAsCSV->trigger();
+
+        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerOpenFile(kOpenTitle, path);
+        w.OpenDataFile->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Message")), QStringList());
+        QCOMPARE(w.Series1.Count(), saved.size());
+        for (std::size_t i = 0; i < saved.size(); ++i)
+            QCOMPARE(qRound64(w.Series1.Points()[i].x / kSecond), qRound64(saved[i].x / kSecond));
+    }
+
     // The column titles decide the unit, without regard to letter case;
     // nothing else of a unit change happens.
     void secondColumnTitleSwitchesTheUnit_data() {
@@ -494,6 +526,8 @@ private slots:
         int previews = 0;
         w.PrintPreview = [&](QPrinter& printer, const std::function<void(QPrinter&)>& paintPage) {
             ++previews;
+            // The wide chart is offered across the page.
+            QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(pdf);
             paintPage(printer);
@@ -503,6 +537,11 @@ private slots:
         const QByteArray bytes = ReadAll(pdf);
         QVERIFY(bytes.startsWith("%PDF"));
         QCOMPARE(PdfPageCount(bytes), 1);
+        static const QRegularExpression mediaBox(
+            QStringLiteral("/MediaBox\\s*\\[\\s*0\\s+0\\s+([\\d.]+)\\s+([\\d.]+)"));
+        const QRegularExpressionMatch box = mediaBox.match(QString::fromLatin1(bytes));
+        QVERIFY(box.hasMatch());
+        QVERIFY(box.captured(1).toDouble() > box.captured(2).toDouble());
         QVERIFY(rig.ui.Calls().isEmpty());
     }
 
@@ -514,6 +553,7 @@ private slots:
         AddReadings(w, {0.012, 0.015});
         int pages = -1;
         bool sawPreview = false;
+        bool landscape = false;
         QTimer poll;
         poll.setInterval(20);
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -521,8 +561,10 @@ private slots:
             if (!dialog)
                 return;
             sawPreview = true;
-            if (auto* preview = dialog->findChild<QPrintPreviewWidget*>())
+            if (auto* preview = dialog->findChild<QPrintPreviewWidget*>()) {
                 pages = preview->pageCount();
+                landscape = preview->orientation() == QPageLayout::Landscape;
+            }
             dialog->reject();
         });
         poll.start();
@@ -534,6 +576,7 @@ private slots:
         poll.stop();
         QVERIFY(sawPreview);
         QCOMPARE(pages, 1);
+        QVERIFY(landscape);
     }
 
     // A file in its own unit switches the list; the next connection measures

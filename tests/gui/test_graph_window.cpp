@@ -1,11 +1,19 @@
 // The graph features as the window wires them: graph settings entries with
 // their messages, the overlays and statistics after each drawing, clearing.
+#include "files/data_file.h"
 #include "graph/chart.h"
+#include "graph/graph_texts.h"
 #include "main_window_rig.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QtTest>
 
 namespace korvinet {
@@ -120,6 +128,117 @@ private slots:
 
         w.ButtonCopyStatisticsClick();
         QCOMPARE(rig.ui.ClipboardText(), expected.join(QStringLiteral("\r\n")));
+    }
+
+    // Clearing the graph or opening a file shows the next data whole, not
+    // through the old zoom.
+    void clearingOrOpeningEndsTheZoom() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.Chart1->SetZoomAnimated(false);
+        const auto zoomIn = [&w] {
+            FourReadings(w);
+            w.Chart1->ZoomToRect(QRect(300, 100, 200, 100));
+            QVERIFY(w.Chart1->IsZoomed());
+        };
+        zoomIn();
+        rig.ui.AnswerConfirm(QStringLiteral("Are you sure you want clear all data on the graph?"),
+                             true);
+        w.MenuResetGraphClick();
+        QVERIFY(!w.Chart1->IsZoomed());
+
+        const QString path = rig.dir.filePath(QStringLiteral("later.csv"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Time, mR/hr\r\n3/15/2012 8:00:00 AM, 5\r\n3/15/2012 9:00:00 AM, 7\r\n");
+        file.close();
+        zoomIn();
+        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), path);
+        w.OpenDataFileClick();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Chart1->IsZoomed());
+        const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
+        QCOMPARE(layout.xMin, w.Series1.FirstX());
+        QCOMPARE(layout.xMax, w.Series1.LastX());
+    }
+
+    // The memo is rebuilt at every drawing: it follows the end, where the
+    // latest values are, until the user scrolls, and then stays put.
+    void statisticsKeepTheScrollPosition() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.DataFileName = QStringLiteral("/data/run1.csv");
+        for (int i = 1; i <= 6; ++i)
+            w.DataFileLines << QStringLiteral("# Header line %1").arg(i);
+        FourReadings(w);
+        w.Chart1->RenderImage();
+        QScrollBar* bar = w.Statistics->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        bar->setValue(2);
+        w.Series1.Add(w.Series1.LastX() + 3 / 86400.0, 7, QString(), kDefaultPointColor);
+        RefreshAverage(w.Series1, w.Series2);
+        w.Chart1->RenderImage();
+        QVERIFY(w.Statistics->toPlainText().contains(QStringLiteral("Latest:    7.000")));
+        QCOMPARE(bar->value(), 2);
+    }
+
+    // The legend stays clear of the notes and the summary line, on screen,
+    // in images and on paper (all the same drawing): where those two lines
+    // lie, the chart shows exactly what the overlays alone would show on
+    // white.
+    void legendLeavesTheNotesAndSummaryLinesFree() {
+        MainWindowRig rig;
+        rig.AddCounter();
+        TFormMain& w = rig.Open();
+        QVERIFY(w.Counter.IsOpen()); // the summary line ends with the averaging time
+        Enter(w.EditChartNotes, QString(100, QLatin1Char('W')), w);
+        FourReadings(w);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int height = w.Chart1->height();
+
+        QImage overlays(w.Chart1->size(), QImage::Format_RGB32);
+        overlays.fill(Qt::white);
+        const QString averaging = w.CountTime->currentText();
+        const OverlayContext context{
+            w.Series1, w.Series2, w.Counter, rig.regional, w.Options.GraphNotes, averaging};
+        {
+            QPainter painter(&overlays);
+            DrawChartOverlays(painter, height, context);
+        }
+        QFont bold(QStringLiteral("Arial"));
+        bold.setPixelSize(12);
+        bold.setBold(true);
+        const QFontMetrics metrics(bold);
+        const QRect lines[] = {
+            QRect(kOverlayLeft, height - kNotesFromBottom,
+                  metrics.horizontalAdvance(w.Options.GraphNotes), metrics.height()),
+            QRect(kOverlayLeft, height - kSummaryFromBottom,
+                  metrics.horizontalAdvance(SummaryLine(context)), metrics.height())};
+
+        const QImage pictures[] = {
+            w.Chart1->RenderImage(w.Chart1->size()),
+            w.Chart1->grab().toImage().convertToFormat(QImage::Format_RGB32)};
+        for (const QImage& picture : pictures) {
+            QCOMPARE(picture.size(), overlays.size());
+            for (const QRect& line : lines) {
+                const QRect area = line.intersected(picture.rect());
+                QVERIFY(area.width() > 300);
+                QCOMPARE(picture.copy(area), overlays.copy(area));
+            }
+        }
+        const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
+        for (const QRect& line : lines)
+            QVERIFY(!layout.legend.intersects(line));
+        QVERIFY(layout.legend.bottom() <= height - kNotesFromBottom);
+        const QString file = QDir::current().filePath(QStringLiteral("chart_overlays.png"));
+        QVERIFY(pictures[1].save(file));
+        qInfo().noquote() << "chart picture:" << file;
     }
 
     void clearGraphAsksAndEmptiesEverything() {

@@ -1,6 +1,7 @@
 // The main window: its layout, menu, timers, command map and device controls.
 
 #include "app/about_window.h"
+#include "graph/chart.h"
 #include "main_window_rig.h"
 #include "script_server.h"
 
@@ -484,6 +485,22 @@ private slots:
         QVERIFY(w.Counter.IsOpen()); // the one counter left connects
         QCOMPARE(w.OpenCloseDevice->text(), QStringLiteral("Disconnect COM4"));
         QVERIFY(rig.ui.Calls().isEmpty());
+    }
+
+    // The window shrinks below its layout; the controls keep their places
+    // and are cut off at its edges, and it grows back to the full layout.
+    void windowCanBeMadeSmaller() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QSize full = w.size();
+        w.resize(400, 300);
+        QTRY_COMPARE(w.size(), QSize(400, 300));
+        QCOMPARE(w.Chart1->geometry(), QRect(211, 0, 800, 470));
+        QCOMPARE(w.GroupBox5->geometry(), QRect(833, 530, 171, 90));
+        w.resize(full);
+        QTRY_COMPARE(w.size(), full);
     }
 
     // Renders the window so a reviewer can look at it.

@@ -147,6 +147,9 @@ TEST_F(UpdateCheckTest, VersionTextsAsReceived) {
         {"\t 1.1 \r\n\r\n", "1.0.3.0", true, "1.1"},
         {"1.0.10.0", "1.0.9.0", true, "1.0.10.0"},
         {"", "1.0.3.0", false, ""},
+        {"\xEF\xBB\xBF"
+         "1.0.4.0\r\n",
+         "1.0.3.0", true, "1.0.4.0"}, // saved with a BOM
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file.toStdString());

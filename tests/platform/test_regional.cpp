@@ -1,7 +1,10 @@
 #include "platform/datetime.h"
 #include "platform/regional.h"
 
+#include "ascii_digit_locales.h"
+
 #include <QDateTime>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace korvinet {
@@ -20,22 +23,56 @@ TEST(Regional, CLocaleUsesUnitedStatesPatterns) {
     EXPECT_EQ(r.DecimalSeparator(), '.');
 }
 
-TEST(Regional, DateTimeTextReadsBackInSeveralLocales) {
-    const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
-                               QLocale(QLocale::English, QLocale::UnitedKingdom),
-                               QLocale(QLocale::French, QLocale::France)};
-    const double times[] = {At(2012, 3, 14, 9, 0, 3), At(1999, 12, 31, 23, 59, 59), At(2030, 1, 2),
-                            At(2026, 7, 4, 12, 0, 0)};
-    for (const QLocale& locale : locales) {
-        Regional r(locale);
+// Short dates with blanks of their own ("yy. M. d.", "d. M. yyyy",
+// "d.MM.yy 'g'.") and times of every shape, across midnight and noon.
+TEST(Regional, DateTimeTextReadsBackInEveryAsciiDigitLocale) {
+    const double times[] = {At(2011, 12, 31, 23, 59, 57), At(2012, 1, 1), At(2012, 1, 1, 0, 0, 3),
+                            At(2012, 1, 1, 12, 0, 0), At(2026, 7, 4, 13, 5, 9)};
+    QStringList failures;
+    for (const QLocale& locale : testing::AsciiDigitLocales()) {
+        const Regional r(locale);
         for (double t : times) {
             const QString text = r.DateTimeText(t);
-            EXPECT_FALSE(text.contains(QLatin1String("CET"))) << text.toStdString();
             double back = 0;
-            ASSERT_TRUE(r.ParseDateTime(text, &back)) << text.toStdString();
-            EXPECT_NEAR(back, t, 1e-9) << text.toStdString();
+            if (!r.ParseDateTime(text, &back) || std::fabs(back - t) > 1e-9) {
+                failures << locale.name() + QLatin1Char(' ') + locale.bcp47Name() + ": \"" + text +
+                                "\" with " + r.ShortDatePattern() + " / " + r.LongTimePattern();
+                break;
+            }
         }
     }
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();
+}
+
+// The time-zone field goes with its brackets or the separator that joined
+// it; what earlier versions wrote with "()" left in still reads.
+TEST(Regional, TimeZoneFieldLeavesNothingBehind) {
+    const struct {
+        QLocale locale;
+        const char* written;
+    } cases[] = {
+        {QLocale(QLocale::Spanish, QLocale::Spain), "14/3/2012 9:01:00"},
+        {QLocale(QLocale::Albanian, QLocale::Albania), "14.3.2012 9:01:00 E PARADITES"},
+        {QLocale(QLocale::Cantonese, QLocale::HongKong), "2012/3/14 \u4e0a\u53489:01:00"},
+        {QLocale(QLocale::Chinese, QLocale::China), "2012/3/14 09:01:00"},
+        {QLocale(QLocale::LowGerman, QLocale::Germany), "14.03.2012 Klock 9.01:00"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Regional(c.locale).DateTimeText(At(2012, 3, 14, 9, 1, 0)).toStdString(),
+                  c.written);
+
+    for (const QLocale& locale : testing::AsciiDigitLocales()) {
+        const QString pattern = Regional(locale).LongTimePattern();
+        EXPECT_FALSE(pattern.contains(QLatin1String("()")) ||
+                     pattern.contains(QLatin1String("[]")) || pattern.endsWith(QLatin1Char(',')) ||
+                     pattern.startsWith(QLatin1Char(' ')))
+            << locale.name().toStdString() << " " << pattern.toStdString();
+    }
+
+    const Regional spanish(QLocale(QLocale::Spanish, QLocale::Spain));
+    double back = 0;
+    ASSERT_TRUE(spanish.ParseDateTime(QStringLiteral("14/3/2012 9:00:03 ()"), &back));
+    EXPECT_NEAR(back, At(2012, 3, 14, 9, 0, 3), 1e-9);
 }
 
 TEST(Regional, FractionsOfASecondAreNotShown) {
@@ -46,7 +83,8 @@ TEST(Regional, FractionsOfASecondAreNotShown) {
 TEST(Regional, RejectsTextThatIsNoDate) {
     Regional r(QLocale::c());
     double v = 0;
-    for (const char* bad : {"", "hello", "13/45/2012", "3/14/2012 25:00:00 PM", "3/14/2012 junk"})
+    for (const char* bad : {"", "hello", "13/45/2012", "3/14/2012 25:00:00 PM", "3/14/2012 junk",
+                            "3/14/2012 9:00:03 AM junk", "junk 3/14/2012 9:00:03 AM"})
         EXPECT_FALSE(r.ParseDateTime(bad, &v)) << bad;
 }
 

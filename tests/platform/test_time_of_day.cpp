@@ -1,4 +1,4 @@
-#include "files/time_of_day.h"
+#include "platform/time_of_day.h"
 
 #include "platform/regional.h"
 

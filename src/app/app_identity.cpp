@@ -1,0 +1,14 @@
+#include "app/app_identity.h"
+
+#include "net/update_check.h"
+
+#include <QCoreApplication>
+
+namespace korvinet {
+
+void NameApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("Korvinet"));
+    QCoreApplication::setApplicationVersion(net::OwnVersionText());
+}
+
+} // namespace korvinet

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace korvinet {
+
+// Names the running application "Korvinet" with the build's version, before
+// any window is made. No display name is set: the desktop would add it to
+// every window's title ("Confirm — Korvinet"), and each window already
+// carries its whole caption. Plain message boxes take "Korvinet" from the
+// application name.
+void NameApplication();
+
+} // namespace korvinet
