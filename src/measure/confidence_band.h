@@ -47,6 +47,8 @@ struct RateConversion {
         bool capped = false; // the dead-time factor reached its cap: the true value is higher
     };
 
+    // The connected counter's; a closed counter has no sensitivity, and the
+    // dose-rate units then have no conversion.
     static RateConversion Of(const TCounter& counter);
 
     // Dead-time factor for a raw rate in CPM, capped.

@@ -31,7 +31,8 @@ AlarmRule::Outcome SignificanceAlarm::Evaluate(bool enabled, const CountWindow& 
 
     cusum_ = std::max(0.0, cusum_ + window.newestCounts - levelPerMs * window.newestMs / kLn2);
     if (!alarm_) {
-        const bool windowFires = window.counts > 0 && RegularizedGammaP(n, expected) < kWindowTestP;
+        const bool windowFires =
+            window.counts > 0 && window.liveMs > 0 && RegularizedGammaP(n, expected) < kWindowTestP;
         if (windowFires || cusum_ >= kCusumThreshold) {
             alarm_ = true;
             cusum_ = 0.0;
