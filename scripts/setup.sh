@@ -7,7 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
-    libjpeg62-turbo-dev libftp-dev libftdi1-dev
+    libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev
+    mosquitto openssl
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
     xvfb xauth xdg-utils libxcb1-dev
