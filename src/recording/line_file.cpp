@@ -119,23 +119,33 @@ bool LineFile::Open(const QString& path, QByteArray* contents) {
         Close();
         return false;
     }
+    // Without a wish for the contents only the end is read: far more than
+    // one line, far less than a day's file.
+    constexpr qint64 kTail = 64 * 1024;
+    qint64 from = contents || size_ <= kTail ? 0 : size_ - kTail;
     QByteArray bytes;
-    if (size_ > 0) {
+    const auto read = [&] {
         QFile reader(path);
-        if (!reader.open(QIODevice::ReadOnly)) {
-            error_ = reader.errorString();
-            Close();
-            return false;
+        if (reader.open(QIODevice::ReadOnly) && reader.seek(from)) {
+            bytes = reader.read(size_ - from);
+            if (bytes.size() == size_ - from)
+                return true;
         }
-        bytes = reader.read(size_);
-        if (bytes.size() != size_) {
-            error_ = reader.errorString();
-            Close();
-            return false;
-        }
+        error_ = reader.errorString();
+        return false;
+    };
+    bool ok = read();
+    if (ok && from > 0 && !bytes.contains('\n')) {
+        from = 0; // a line longer than the end read: look at the whole file
+        ok = read();
+    }
+    if (!ok) {
+        Close();
+        return false;
     }
     // Whatever follows the last line end never was a whole line.
-    const qint64 whole = bytes.lastIndexOf('\n') + 1;
+    const qsizetype lineEnd = bytes.lastIndexOf('\n');
+    const qint64 whole = lineEnd >= 0 ? from + lineEnd + 1 : 0;
     if (whole < size_ && !CutTo(whole)) {
         Close();
         return false;

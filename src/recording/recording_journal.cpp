@@ -55,6 +55,7 @@ JournalStatus RecordingJournal::MarkGraphCleared(double now) {
 
 JournalStatus RecordingJournal::Close() {
     file_.Close();
+    alarms_.Close();
     stateWritten_ = false; // a reading after this would start the session again
     return Report(WriteState(false));
 }
@@ -156,16 +157,19 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
 }
 
 bool RecordingJournal::AppendAlarm(const JournalFile& file, const JournalEntry& entry) {
-    LineFile alarms;
-    if (!alarms.Open(QDir(folder_).filePath(file.AlarmsName())))
-        return Failed(alarms.Path(), alarms.Error());
+    const QString path = QDir(folder_).filePath(file.AlarmsName());
+    if ((!alarms_.IsOpen() || alarms_.Path() != path) && !alarms_.Open(path))
+        return Failed(alarms_.Path(), alarms_.Error());
     QString text;
-    if (alarms.Size() == 0)
+    if (alarms_.Size() == 0)
         text = header_.bottomAxisTitle + QStringLiteral(", ") + entry.unitName +
                QStringLiteral("\r\n");
     text += DataFileLineText(entry.time, entry.readingText, regional_);
-    if (!alarms.Append(text.toUtf8()))
-        return Failed(alarms.Path(), alarms.Error());
+    if (!alarms_.Append(text.toUtf8())) {
+        Failed(alarms_.Path(), alarms_.Error());
+        alarms_.Close();
+        return false;
+    }
     return true;
 }
 

@@ -89,6 +89,7 @@ private:
     double sessionStart_ = 0.0;
     QDate lastDay_; // day of the latest reading or start, for expiring files
     LineFile file_;
+    LineFile alarms_; // the alarm list of the file last given an alarm
     JournalFile current_;
     QString currentUnit_;
     bool needsHeader_ = false;

@@ -98,6 +98,32 @@ TEST_F(RecordingJournalTest, UnfinishedLinesAreCutBeforeWritingOn) {
     EXPECT_EQ(Read("2012-03-13.csv").points.size(), 1u);
 }
 
+// The unfinished end is found also where only the file's end is read.
+TEST(LineFile, OpeningCutsOnlyTheUnfinishedLastLine) {
+    const QByteArray line(99, 'x');
+    const QByteArray lines = (line + '\n').repeated(1000); // 100 kB
+    const struct {
+        QByteArray bytes;
+        qint64 kept;
+    } cases[] = {{"ab\ncd", 3},
+                 {lines + "torn", lines.size()},
+                 {lines, lines.size()},
+                 {QByteArray(70000, 'x'), 0},
+                 {"x\n" + QByteArray(70000, 'x'), 2}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lines"));
+    for (const auto& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        LineFile lineFile;
+        ASSERT_TRUE(lineFile.Open(path));
+        EXPECT_EQ(lineFile.Size(), c.kept);
+        EXPECT_EQ(QFileInfo(path).size(), c.kept);
+    }
+}
+
 // A full disk fails the reading once, leaves no fragment behind and the next
 // reading tries again; a folder that cannot be made fails the same way.
 TEST_F(RecordingJournalTest, FailuresAreReportedOnceAndRetried) {
