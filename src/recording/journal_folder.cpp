@@ -1,13 +1,14 @@
 #include "recording/journal_folder.h"
 
 #include "platform/datetime.h"
-#include "recording/line_file.h"
+#include "platform/file_replace.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 namespace korvinet {
@@ -110,7 +111,10 @@ bool WriteJournalSessionState(const QString& folder, const JournalSessionState& 
                               QString* error) {
     const QString text = (state.running ? QStringLiteral("running ") : QStringLiteral("clean ")) +
                          QString::number(state.start, 'g', 17) + QLatin1Char('\n');
-    return ReplaceFileDurably(QDir(folder).filePath(kStateFile), text.toLatin1(), error);
+    if (ReplaceFileContents(QDir(folder).filePath(kStateFile), text.toLatin1()))
+        return true;
+    *error = qt_error_string(errno);
+    return false;
 }
 
 } // namespace korvinet

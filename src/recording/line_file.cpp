@@ -6,7 +6,6 @@
 
 #ifdef _WIN32
 #include <fcntl.h>
-#include <filesystem>
 #include <io.h>
 #include <sys/stat.h>
 #else
@@ -42,7 +41,6 @@ int CloseFd(int fd) {
     return _close(fd);
 }
 constexpr int kAppendFlags = _O_RDWR | _O_APPEND | _O_CREAT;
-constexpr int kReplaceFlags = _O_WRONLY | _O_CREAT | _O_TRUNC;
 #else
 int OpenFd(const QString& path, int flags) {
     return ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC, 0644);
@@ -64,7 +62,6 @@ int CloseFd(int fd) {
     return ::close(fd);
 }
 constexpr int kAppendFlags = O_RDWR | O_APPEND | O_CREAT;
-constexpr int kReplaceFlags = O_WRONLY | O_CREAT | O_TRUNC;
 #endif
 
 QString ErrorText(int error) {
@@ -91,6 +88,24 @@ bool WriteAll(int fd, const QByteArray& bytes) {
         left -= written;
     }
     return true;
+}
+
+// Makes a name created in the folder survive a power cut.
+bool SyncFolder(const QString& folder) {
+#ifdef _WIN32
+    Q_UNUSED(folder);
+    return true;
+#else
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int why = errno;
+    ::close(fd);
+    errno = why;
+    return synced;
+#endif
 }
 
 } // namespace
@@ -189,60 +204,6 @@ void LineFile::Close() {
     if (fd_ >= 0)
         CloseFd(fd_);
     fd_ = -1;
-}
-
-bool SyncFolder(const QString& folder) {
-#ifdef _WIN32
-    Q_UNUSED(folder);
-    return true;
-#else
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    const int why = errno;
-    ::close(fd);
-    errno = why;
-    return synced;
-#endif
-}
-
-bool ReplaceFileDurably(const QString& path, const QByteArray& bytes, QString* error) {
-    const QString temporary = path + QStringLiteral(".new");
-    const int fd = OpenFd(temporary, kReplaceFlags);
-    if (fd < 0) {
-        *error = ErrorText(errno);
-        return false;
-    }
-    const bool written = WriteAll(fd, bytes) && SyncFd(fd) == 0;
-    const int why = errno;
-    const bool closed = CloseFd(fd) == 0;
-    if (!written || !closed) {
-        *error = ErrorText(written ? errno : why);
-        QFile::remove(temporary);
-        return false;
-    }
-#ifdef _WIN32
-    std::error_code failure;
-    std::filesystem::rename(temporary.toStdWString(), path.toStdWString(), failure);
-    const bool renamed = !failure;
-    if (!renamed)
-        errno = failure.value();
-#else
-    const bool renamed = ::rename(QFile::encodeName(temporary).constData(),
-                                  QFile::encodeName(path).constData()) == 0;
-#endif
-    if (!renamed) {
-        *error = ErrorText(errno);
-        QFile::remove(temporary);
-        return false;
-    }
-    if (!SyncFolder(QFileInfo(path).absolutePath())) {
-        *error = ErrorText(errno);
-        return false;
-    }
-    return true;
 }
 
 } // namespace korvinet

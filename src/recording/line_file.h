@@ -44,12 +44,4 @@ private:
     QString error_;
 };
 
-// Makes the names created or replaced in a folder durable. Always true where
-// the system has no such step.
-bool SyncFolder(const QString& folder);
-
-// Replaces a small file as a whole: written beside it, synced, renamed over
-// it, the folder synced. A crash leaves either the old or the new contents.
-bool ReplaceFileDurably(const QString& path, const QByteArray& bytes, QString* error);
-
 } // namespace korvinet

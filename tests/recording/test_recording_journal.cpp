@@ -1,9 +1,8 @@
+#include "file_size_limit.h"
 #include "journal_fixture.h"
 #include "recording/journal_folder.h"
 
 #include <QProcess>
-#include <csignal>
-#include <sys/resource.h>
 
 namespace korvinet {
 namespace {
@@ -131,15 +130,13 @@ TEST_F(RecordingJournalTest, FailuresAreReportedOnceAndRetried) {
     ASSERT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
     const qint64 size = QFileInfo(Path("2012-03-14.csv")).size();
 
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = static_cast<rlim_t>(size + 10); // room for part of a line
-    setrlimit(RLIMIT_FSIZE, &small);
-    const JournalStatus first = Add(*journal, At(14, 9, 0, 6), "0.015");
-    const JournalStatus second = Add(*journal, At(14, 9, 0, 9), "0.016");
-    setrlimit(RLIMIT_FSIZE, &saved);
+    JournalStatus first;
+    JournalStatus second;
+    {
+        const testing::FileSizeLimit full(static_cast<rlim_t>(size + 10)); // part of a line
+        first = Add(*journal, At(14, 9, 0, 6), "0.015");
+        second = Add(*journal, At(14, 9, 0, 9), "0.016");
+    }
     const JournalStatus third = Add(*journal, At(14, 9, 0, 12), "0.017");
 
     EXPECT_FALSE(first.ok);
