@@ -65,10 +65,10 @@ public:
     // past their keeping time. Readings from `sessionStart` on belong to this
     // session; after a restore that is the restored session's start, so that
     // another crash restores those readings again.
-    JournalStatus Start(double now, double sessionStart);
+    [[nodiscard]] JournalStatus Start(double now, double sessionStart);
     // Appends the reading to the file of its day and unit: one write, synced
     // before returning. A new day or unit starts a new file.
-    JournalStatus Append(const JournalEntry& entry);
+    [[nodiscard]] JournalStatus Append(const JournalEntry& entry);
     // The graph was cleared: a restore gives back only the readings from
     // `now` on.
     JournalStatus MarkGraphCleared(double now);

@@ -182,12 +182,12 @@ TEST_F(RecordingJournalTest, ExpiredFilesAreRemovedAtStartAndAtDayChange) {
     create();
     RecordingJournal keepAll(folder, regional);
     keepAll.SetKeepDays(0);
-    keepAll.Start(At(15, 9, 0, 0), At(15, 9, 0, 0));
+    EXPECT_TRUE(keepAll.Start(At(15, 9, 0, 0), At(15, 9, 0, 0)).ok);
     EXPECT_EQ(remaining().size(), 5);
 
     RecordingJournal journal(folder, regional);
     journal.SetKeepDays(30); // 14 March keeps 13 February on
-    journal.Start(At(14, 9, 0, 0), At(14, 9, 0, 0));
+    EXPECT_TRUE(journal.Start(At(14, 9, 0, 0), At(14, 9, 0, 0)).ok);
     EXPECT_EQ(remaining(),
               QStringList({"2012-02-13_02.alarms", "2012-02-13_02.csv", "2012-02-14.csv"}));
     Add(journal, At(14, 23, 59, 57), "0.012");
