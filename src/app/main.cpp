@@ -5,6 +5,7 @@
 #include "app/qt_ui_services.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "recording/journal_folder.h"
 #include "settings/reg_file_store.h"
 
 #include <QApplication>
@@ -54,8 +55,8 @@ int main(int argc, char* argv[]) {
         const std::unique_ptr<korvinet::D2xxDriver> driver =
             korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
 
-        auto main = std::make_unique<korvinet::TFormMain>(
-            korvinet::MainWindowDeps{*driver, clock, ui, store, regional});
+        auto main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
+            *driver, clock, ui, store, regional, korvinet::DefaultRecordingsFolder()});
         ui.SetOwner(main.get());
         auto about = std::make_unique<korvinet::TFormAbout>();
         main->SetAboutWindow(about.get());

@@ -375,6 +375,8 @@ void TFormMain::BuildLayout() {
     OpenCSVDialog.title = QStringLiteral("Open CSV File");
     OpenCSVDialog.defaultExt = QStringLiteral("csv");
     OpenCSVDialog.filters = SaveCSVDialog.filters;
+    OpenRecordingDialog = OpenCSVDialog;
+    OpenRecordingDialog.title = QStringLiteral("Open Recording");
 }
 
 void TFormMain::BuildMenu() {
@@ -392,6 +394,7 @@ void TFormMain::BuildMenu() {
     };
     File1 = menu("File1", QStringLiteral("File"));
     OpenDataFile = item(File1, "OpenDataFile", QStringLiteral("Open Data File"));
+    OpenRecording = item(File1, "OpenRecording", QStringLiteral("Open Recording..."));
     RestoreDefaultOptions =
         item(File1, "RestoreDefaultOptions", QStringLiteral("Restore Default Options"));
     Exit1 = item(File1, "Exit1", QStringLiteral("Exit"));
@@ -477,6 +480,7 @@ void TFormMain::ConnectCommands() {
     };
 
     menu(OpenDataFile, &TFormMain::OpenDataFileClick);
+    menu(OpenRecording, &TFormMain::OpenRecordingClick);
     menu(RestoreDefaultOptions, &TFormMain::RestoreDefaultOptionsClick);
     menu(Exit1, &TFormMain::Exit1Click);
     menu(Print1, &TFormMain::Print1Click);
