@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Korvinet needs to build, test and run on Debian 12.
 # Safe to run again: it only calls apt when a package is missing.
+#   scripts/setup.sh            build, test and run
+#   scripts/setup.sh --package  also what building and checking the .deb needs
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,9 @@ packages=(
     xvfb xauth xdg-utils libxcb1-dev
     locales
 )
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev file desktop-file-utils appstream x11-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -40,9 +42,40 @@ private:
     }
 };
 
+constexpr char kUsage[] =
+    "Usage: korvinet [--help | --version]\n"
+    "Shows, graphs and records the readings of a USB Geiger counter.\n"
+    "\n"
+    "Without options the window opens; when exactly one counter is attached,\n"
+    "Korvinet connects to it at once.\n"
+    "\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n";
+
+// --help and --version answer on the terminal before anything of the window
+// system is touched, so they work without a display (in scripts, over ssh,
+// in package checks). Returns true when one of them was answered.
+bool AnswerInfoOption(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("korvinet %s\n", KORVINET_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (AnswerInfoOption(argc, argv))
+        return 0;
     GuardedApplication app(argc, argv);
     korvinet::NameApplication();
 
