@@ -107,8 +107,8 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     : QMainWindow(parent), Counter(deps.driver, deps.clock), Session(Counter, deps.clock),
       HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
-      timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock, timerSafeUi_, deps.store,
-                                         deps.regional} {
+      timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock,    timerSafeUi_,
+                                         deps.store,  deps.regional, deps.recordingsFolder} {
     // 1. The window, its controls, menu, timers and dialogs.
     BuildLayout();
     BuildMenu();
