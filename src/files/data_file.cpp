@@ -229,19 +229,19 @@ bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* conten
     }
 
     DateTimeTexts times(regional_);
-    double lastAccepted = 0.0;
     QString timeText;
     QString valueText;
     while (nextLine(&line)) {
         SplitAtLastComma(line, &timeText, &valueText);
         double x = 0.0;
         double y = 0.0;
+        // Compared with the last accepted point itself, not with a zero
+        // meaning "none yet": dates before 1900 are zero or less.
         if (!times.Parse(timeText, &x) || !regional_.ParseNumber(valueText, &y) ||
-            (lastAccepted > 0.0 && x <= lastAccepted)) {
+            (!contents->points.empty() && x <= contents->points.back().x)) {
             ++contents->corruptLines;
             continue;
         }
-        lastAccepted = x;
         contents->points.push_back(GraphPoint{x, y, times.LongTimeText(x), kDefaultPointColor});
     }
     return true;
