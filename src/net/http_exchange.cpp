@@ -55,6 +55,20 @@ QByteArrayView WithoutLineEnd(QByteArrayView line) {
     return line;
 }
 
+// Whether the word is `upper` in any case (ASCII).
+bool IsWord(QByteArrayView word, QByteArrayView upper) {
+    if (word.size() != upper.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        if ((c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c) != upper[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A header value: the line from `from` on, as Latin-1, cut to the path length.
 QString HeaderValue(QByteArrayView text, qsizetype from) {
     if (from >= text.size()) {
@@ -137,13 +151,17 @@ void ParseHttpUrl(HttpTarget* target) {
 }
 
 QByteArray HttpRequestHead(const HttpTarget& target, const QString& cookie) {
+    const QByteArray path = target.path.toLatin1();
+    const QByteArray host = target.host.toLatin1();
+    const QByteArray kept = cookie.toLatin1();
     QByteArray head;
-    head += "GET " + target.path.toLatin1() + " HTTP/1.0\r\n";
-    head += "Host: " + target.host.toLatin1() + "\r\n";
+    head.reserve(256 + path.size() + host.size() + kept.size());
+    head.append("GET ").append(path).append(" HTTP/1.0\r\n");
+    head.append("Host: ").append(host).append("\r\n");
     head += "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n";
     head += "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
-    if (!cookie.isEmpty()) {
-        head += "Cookie: " + cookie.toLatin1() + "\r\n";
+    if (!kept.isEmpty()) {
+        head.append("Cookie: ").append(kept).append("\r\n");
     }
     head += "Content-type: application/x-www-form-urlencoded\r\n";
     return head;
@@ -216,10 +234,10 @@ void HttpResponseReader::TakeLine(QByteArrayView line) {
     }
     const QByteArrayView text = WithoutLineEnd(line);
     const qsizetype blank = text.indexOf(' ');
-    const QByteArray word = (blank >= 0 ? text.first(blank) : text).toByteArray().toUpper();
-    if (word == "SET-COOKIE:") {
+    const QByteArrayView word = blank >= 0 ? text.first(blank) : text;
+    if (IsWord(word, "SET-COOKIE:")) {
         cookie_ = HeaderValue(text, 12);
-    } else if (word == "LOCATION:") {
+    } else if (IsWord(word, "LOCATION:")) {
         location_ = HeaderValue(text, 10);
     }
     // Content-Length is of no use here: the body always runs to the end of
