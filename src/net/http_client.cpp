@@ -236,6 +236,10 @@ void HttpClient::ReadResponse(HttpResponseReader* response) {
             }
         }
     } keep{*this, *response};
+    // Until the response has said otherwise, as seen from events handled
+    // during the wait.
+    status_ = 0;
+    location_.clear();
 
     // Each head line and each silence while the body arrives has the whole
     // time-out to itself.
