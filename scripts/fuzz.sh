@@ -45,6 +45,7 @@ for t in "${targets[@]}"; do
         echo "== $t: $name"
         if ! "$fuzzer" "${args[@]}" "$input" >"$logs/$t-$name.log" 2>&1; then
             report "$logs/$t-$name.log"
+            cp "$input" "$crashes/$t-regression-$name"
             failed+=("$t/$name")
         fi
     done
