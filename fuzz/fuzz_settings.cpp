@@ -78,16 +78,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray text(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString& keyPath = RegFileSettingsStore::kKeyPath;
 
-    // Values the parser accepts come back from their own formatting.
-    Values values;
-    bool found = false;
-    if (RegFileSettingsStore::Parse(text, keyPath, &values, &found) && found) {
-        Values again;
-        bool foundAgain = false;
-        FUZZ_CHECK(RegFileSettingsStore::Parse(RegFileSettingsStore::Format(values, keyPath),
-                                               keyPath, &again, &foundAgain));
-        FUZZ_CHECK(foundAgain);
-        FUZZ_CHECK(SameValues(values, again));
+    // What the parser reads comes back from its own formatting: the whole
+    // file as kept, and our key's values written alone.
+    const RegFileSettingsStore::Document document = RegFileSettingsStore::Parse(text, keyPath);
+    if (document.isStore) {
+        const Values values = document.KeyValues();
+        const RegFileSettingsStore::Document kept =
+            RegFileSettingsStore::Parse(RegFileSettingsStore::Format(document), keyPath);
+        FUZZ_CHECK(kept.isStore);
+        FUZZ_CHECK(SameValues(values, kept.KeyValues()));
+        const RegFileSettingsStore::Document alone =
+            RegFileSettingsStore::Parse(RegFileSettingsStore::Format(values, keyPath), keyPath);
+        FUZZ_CHECK(alone.isStore);
+        FUZZ_CHECK(SameValues(values, alone.KeyValues()));
     }
 
     // Start: the options from the file, or the defaults when it is no store.
