@@ -210,7 +210,7 @@ bool TCounter::ReadCounts() {
     countRate_ =
         msSum > 0 ? static_cast<double>(static_cast<long double>(countSum) * 60000 / msSum) : 0.0;
 
-    const double mrPerHour = ConvertRate(countRate_, 2);
+    const double mrPerHour = ConvertRate(countRate_, kMilliRoentgenPerHour);
     if (mrPerHour > range_ || !(mrPerHour >= 0)) {
         countRate_ = kOverrange;
         lastError_ = QStringLiteral("CAUTION: READING OVERRANGE!  DATA IS INVALID!");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/d2xx.h"
+#include "device/display_units.h"
 
 #include <QString>
 #include <QStringList>
@@ -94,7 +95,7 @@ private:
 
     bool open_ = false;
     QString lastError_;
-    std::uint8_t unitCode_ = 2;
+    std::uint8_t unitCode_ = kMilliRoentgenPerHour;
     QStringList deviceNames_;
     QStringList deviceIndices_;
     std::array<std::uint32_t, kHistorySize> counts_{};
