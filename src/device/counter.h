@@ -26,6 +26,9 @@ public:
     static constexpr int kConfigSize = 13;
     static constexpr std::uint32_t kBaudRate = 921600;
     static constexpr double kOverrange = -1.0;
+    // Samples in a row whose counted bytes could not be discarded, after
+    // which the count is given up as failed.
+    static constexpr int kMaxFailedDiscards = 3;
     // Part of the driver description that marks one of our counters.
     static inline const QString kModelString = QStringLiteral("KVT-PULSE1");
 
@@ -103,6 +106,9 @@ private:
     std::uint32_t accumulatedTotal_ = 0;
     double accumulationStart_ = 0.0;
     std::uint32_t lastTick_ = 0;
+    // Counted bytes still in the driver's queue because discarding them failed.
+    std::uint32_t undiscarded_ = 0;
+    int failedDiscards_ = 0;
     double latestReadingTime_ = 0.0;
     double countRate_ = 0.0;
     std::int32_t averagingWindow_ = 10;
