@@ -43,6 +43,7 @@ std::uint16_t TCounter::ConfigChecksum(const std::uint8_t* bytes, std::size_t co
 int TCounter::ListDevices() {
     deviceNames_.clear();
     deviceIndices_.clear();
+    deviceIdentities_.clear();
 
     std::uint32_t n = 0;
     driver_.CreateDeviceInfoList(&n); // a failure leaves n at 0
@@ -63,10 +64,17 @@ int TCounter::ListDevices() {
                                         ? QStringLiteral("COM%1: %2").arg(port).arg(kModelString)
                                         : description);
                 deviceIndices_.append(QString::number(i));
+                deviceIdentities_.append({nodes[i].SerialNumber, description});
             }
         }
     }
     return static_cast<int>(deviceNames_.size());
+}
+
+int TCounter::FindDevice(const DeviceIdentity& device, int hint) const {
+    if (hint >= 0 && hint < deviceIdentities_.size() && deviceIdentities_.at(hint) == device)
+        return hint;
+    return static_cast<int>(deviceIdentities_.indexOf(device));
 }
 
 bool TCounter::FailOpen(const char* message) {

@@ -3,6 +3,7 @@
 #include "device/d2xx.h"
 #include "device/display_units.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -39,12 +40,23 @@ public:
         QString PortName = QStringLiteral("COM?");
     };
 
+    // What tells one listed device from another while the driver's list
+    // positions come and go with plugging.
+    struct DeviceIdentity {
+        QString SerialNumber;
+        QString Description;
+        bool operator==(const DeviceIdentity&) const = default;
+    };
+
     TCounter(D2xxDriver& driver, const Clock& clock);
     TCounter(const TCounter&) = delete;
     TCounter& operator=(const TCounter&) = delete;
 
     // Session operations.
     int ListDevices();
+    // The position of a device in the lists, or -1 when it is not listed;
+    // among devices that look alike, the one at hint.
+    int FindDevice(const DeviceIdentity& device, int hint = -1) const;
     bool Open(std::uint32_t deviceIndex);
     bool Close();
     bool ResetCounter();
@@ -68,6 +80,7 @@ public:
     std::uint8_t UnitCode() const { return unitCode_; }
     const QStringList& DeviceNames() const { return deviceNames_; }
     const QStringList& DeviceIndices() const { return deviceIndices_; }
+    const QList<DeviceIdentity>& DeviceIdentities() const { return deviceIdentities_; }
     const _Info& Info() const { return info_; }
     std::int32_t Range() const { return range_; }
     double Sensitivity() const { return sensitivity_; }
@@ -101,6 +114,7 @@ private:
     std::uint8_t unitCode_ = kMilliRoentgenPerHour;
     QStringList deviceNames_;
     QStringList deviceIndices_;
+    QList<DeviceIdentity> deviceIdentities_;
     std::array<std::uint32_t, kHistorySize> counts_{};
     std::array<std::uint32_t, kHistorySize> elapsed_{};
     std::uint32_t accumulatedTotal_ = 0;
