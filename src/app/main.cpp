@@ -3,6 +3,7 @@
 #include "app/driver_choice.h"
 #include "app/main_window.h"
 #include "app/qt_ui_services.h"
+#include "net/update_check.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "recording/journal_folder.h"
@@ -64,7 +65,7 @@ bool AnswerInfoOption(int argc, char* argv[]) {
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("korvinet %s\n", KORVINET_VERSION);
+            std::printf("korvinet %s\n", qPrintable(korvinet::net::OwnVersionText()));
             return true;
         }
     }
