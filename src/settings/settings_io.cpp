@@ -115,6 +115,9 @@ bool ReadSettings(SettingsStore& store, SettingsRecord* r) {
         in.Text("ftpDirectory", &r->ftpDirectory) && in.Text("ftpFilename", &r->ftpFilename) &&
         in.Int("ftpInterval", &r->ftpInterval) && in.Int("ftpFiletype", &r->ftpFiletype) &&
         in.Bool("ftpEnabled", &r->ftpEnabled);
+    const SettingsRecord defaults;
+    if (!in.Int("RecordingKeepDays", &r->RecordingKeepDays) || r->RecordingKeepDays < 0)
+        r->RecordingKeepDays = defaults.RecordingKeepDays;
     if (key)
         key->Close();
     if (!ok)
@@ -162,10 +165,11 @@ bool WriteSettings(SettingsStore& store, const SettingsRecord& r) {
                     text("ftpDirectory", r.ftpDirectory) && text("ftpFilename", r.ftpFilename) &&
                     number("ftpInterval", r.ftpInterval) && number("ftpFiletype", r.ftpFiletype) &&
                     flag("ftpEnabled", r.ftpEnabled);
+    const bool added = ok && number("RecordingKeepDays", r.RecordingKeepDays);
     // The values written before a failure are kept, so the key is closed
     // (committed) in either case.
     const bool closed = key->Close();
-    return ok && closed;
+    return added && closed;
 }
 
 } // namespace korvinet

@@ -9,8 +9,10 @@ namespace korvinet {
 // each field as soon as it is read. False when the key cannot be opened or a
 // number is missing, mistyped or of the wrong size; the fields read before
 // the failure are then already overwritten, so callers restore the defaults.
-// A missing string reads as empty and is not a failure. On a failure the store
-// is first asked to keep a copy of what it holds, since the defaults replace it.
+// A missing string reads as empty and is not a failure. The values added
+// after the first nineteen never fail the read: one that is missing or
+// damaged takes its default. On a failure the store is first asked to keep a
+// copy of what it holds, since the defaults replace it.
 bool ReadSettings(SettingsStore& store, SettingsRecord* record);
 
 // Writes every field, in the same order. Stops at the first value that cannot

@@ -29,6 +29,10 @@ struct SettingsRecord {
     std::int32_t ftpInterval = 10;
     bool ftpEnabled = false;
 
+    // Values added since; each is read on its own, and one that is missing or
+    // damaged takes its default without deciding whether the others load.
+    std::int32_t RecordingKeepDays = 30; // days a recording file is kept; 0: all
+
     bool operator==(const SettingsRecord&) const = default;
 };
 

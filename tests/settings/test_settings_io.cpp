@@ -32,6 +32,7 @@ SettingsRecord Unusual() {
     r.ftpFiletype = 2;
     r.ftpInterval = 30;
     r.ftpEnabled = true;
+    r.RecordingKeepDays = 7;
     return r;
 }
 
@@ -132,6 +133,47 @@ TEST_F(SettingsIoTest, WrongNumbersFailTheRead) {
         }
         SettingsRecord read;
         EXPECT_FALSE(ReadSettings(store, &read));
+    }
+}
+
+// A value added after the nineteen takes its default when it is missing or
+// damaged, and never makes the others fall back to theirs.
+TEST_F(SettingsIoTest, AddedValuesNeverDecideTheLoad) {
+    struct Case {
+        std::uint32_t type;
+        QByteArray data;
+        std::int32_t days;
+    };
+    const std::vector<Case> cases = {
+        {4, Dword(0), 0},             // 0 keeps everything
+        {1, QByteArray("7", 2), 30},  // a number as text
+        {4, QByteArray(5, '\0'), 30}, // too long
+        {4, Dword(0xffffffffu), 30},  // negative
+        {0, QByteArray(), 30},        // missing: an older program's store
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ASSERT_TRUE(WriteSettings(store, Unusual()));
+        if (c.type == 0) {
+            auto key = store.OpenRead();
+            RegFileSettingsStore::Values values;
+            for (const char* name :
+                 {"UnitsIndex", "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled", "AlarmLevel",
+                  "AlarmBuzzer", "GraphTitle", "GraphNotes", "YMaxAutoEnabled", "YMaxValue",
+                  "MaxSpan", "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory", "ftpFilename",
+                  "ftpInterval", "ftpFiletype", "ftpEnabled"})
+                values.emplace_back(QLatin1String(name), *key->Query(QLatin1String(name)));
+            QFile file(store.Path());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(RegFileSettingsStore::Format(values, RegFileSettingsStore::kKeyPath));
+        } else {
+            Set("RecordingKeepDays", c.type, c.data);
+        }
+        SettingsRecord read;
+        ASSERT_TRUE(ReadSettings(store, &read));
+        SettingsRecord expected = Unusual();
+        expected.RecordingKeepDays = c.days;
+        EXPECT_EQ(read, expected);
     }
 }
 
