@@ -301,6 +301,11 @@ void TFormMain::BuildLayout() {
     ProgressBarSample->setRange(0, 100);
     ProgressBarSample->setValue(0);
     ProgressBarSample->setTextVisible(false);
+    // In the gap below the bar: a quiet note, the box says the rest.
+    LabelCountsStopped = Place<QLabel>(client, "LabelCountsStopped", 833, 517, 171, 13);
+    QPalette quiet = LabelCountsStopped->palette();
+    quiet.setColor(QPalette::WindowText, QColor(0x80, 0, 0));
+    LabelCountsStopped->setPalette(quiet);
 
     GroupBox5 = PlaceGroup(client, "GroupBox5", 833, 530, 171, 90,
                            QStringLiteral("   Accumulated Counts   "));
@@ -392,6 +397,7 @@ void TFormMain::BuildMenu() {
     };
     File1 = menu("File1", QStringLiteral("File"));
     OpenDataFile = item(File1, "OpenDataFile", QStringLiteral("Open Data File"));
+    FileOptions = item(File1, "FileOptions", QStringLiteral("Options..."));
     RestoreDefaultOptions =
         item(File1, "RestoreDefaultOptions", QStringLiteral("Restore Default Options"));
     Exit1 = item(File1, "Exit1", QStringLiteral("Exit"));
@@ -477,6 +483,7 @@ void TFormMain::ConnectCommands() {
     };
 
     menu(OpenDataFile, &TFormMain::OpenDataFileClick);
+    menu(FileOptions, &TFormMain::FileOptionsClick);
     menu(RestoreDefaultOptions, &TFormMain::RestoreDefaultOptionsClick);
     menu(Exit1, &TFormMain::Exit1Click);
     menu(Print1, &TFormMain::Print1Click);

@@ -55,6 +55,7 @@ void TFormMain::OpenCloseDeviceClick() {
         if (!isNumber) {
             ButtonRefreshClick();
         } else if (Counter.Open(index)) {
+            Session.CounterConnected();
             ClearGraph();
         } else {
             ShowDeviceError();
@@ -105,6 +106,7 @@ void TFormMain::UpdateConnectionState() {
         if (Counter.ListDevices() > 0)
             OpenCloseDevice->setText(QStringLiteral("Connect to Device"));
         LabelStatus->setText(QStringLiteral("Not Connected"));
+        LabelCountsStopped->clear();
         ProgressBarSample->setValue(0);
         TimerProgressBar->stop();
     }
