@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Installs everything Korvinet needs to build, test and run on Debian 12.
 # Safe to run again: it only calls apt when a package is missing.
+#   scripts/setup.sh            build, test and run
+#   scripts/setup.sh --package  also what building and checking the .deb needs
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
-    libjpeg62-turbo-dev libftp-dev libftdi1-dev
+    libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev
+    mosquitto openssl
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
     xvfb xauth xdg-utils libxcb1-dev
     locales
 )
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev file desktop-file-utils appstream x11-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

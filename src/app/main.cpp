@@ -3,12 +3,16 @@
 #include "app/driver_choice.h"
 #include "app/main_window.h"
 #include "app/qt_ui_services.h"
+#include "net/update_check.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "recording/journal_folder.h"
 #include "settings/reg_file_store.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -39,9 +43,40 @@ private:
     }
 };
 
+constexpr char kUsage[] =
+    "Usage: korvinet [--help | --version]\n"
+    "Shows, graphs and records the readings of a USB Geiger counter.\n"
+    "\n"
+    "Without options the window opens; when exactly one counter is attached,\n"
+    "Korvinet connects to it at once.\n"
+    "\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n";
+
+// --help and --version answer on the terminal before anything of the window
+// system is touched, so they work without a display (in scripts, over ssh,
+// in package checks). Returns true when one of them was answered.
+bool AnswerInfoOption(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("korvinet %s\n", qPrintable(korvinet::net::OwnVersionText()));
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (AnswerInfoOption(argc, argv))
+        return 0;
     GuardedApplication app(argc, argv);
     korvinet::NameApplication();
 
@@ -54,8 +89,8 @@ int main(int argc, char* argv[]) {
         const std::unique_ptr<korvinet::D2xxDriver> driver =
             korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
 
-        auto main = std::make_unique<korvinet::TFormMain>(
-            korvinet::MainWindowDeps{*driver, clock, ui, store, regional});
+        auto main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
+            *driver, clock, ui, store, regional, korvinet::DefaultRecordingsFolder()});
         ui.SetOwner(main.get());
         auto about = std::make_unique<korvinet::TFormAbout>();
         main->SetAboutWindow(about.get());

@@ -107,8 +107,8 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     : QMainWindow(parent), Counter(deps.driver, deps.clock), Session(Counter, deps.clock),
       HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
-      timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock, timerSafeUi_, deps.store,
-                                         deps.regional} {
+      timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock,    timerSafeUi_,
+                                         deps.store,  deps.regional, deps.recordingsFolder} {
     // 1. The window, its controls, menu, timers and dialogs.
     BuildLayout();
     BuildMenu();
@@ -380,6 +380,8 @@ void TFormMain::BuildLayout() {
     OpenCSVDialog.title = QStringLiteral("Open CSV File");
     OpenCSVDialog.defaultExt = QStringLiteral("csv");
     OpenCSVDialog.filters = SaveCSVDialog.filters;
+    OpenRecordingDialog = OpenCSVDialog;
+    OpenRecordingDialog.title = QStringLiteral("Open Recording");
 }
 
 void TFormMain::BuildMenu() {
@@ -397,6 +399,7 @@ void TFormMain::BuildMenu() {
     };
     File1 = menu("File1", QStringLiteral("File"));
     OpenDataFile = item(File1, "OpenDataFile", QStringLiteral("Open Data File"));
+    OpenRecording = item(File1, "OpenRecording", QStringLiteral("Open Recording..."));
     FileOptions = item(File1, "FileOptions", QStringLiteral("Options..."));
     RestoreDefaultOptions =
         item(File1, "RestoreDefaultOptions", QStringLiteral("Restore Default Options"));
@@ -483,6 +486,7 @@ void TFormMain::ConnectCommands() {
     };
 
     menu(OpenDataFile, &TFormMain::OpenDataFileClick);
+    menu(OpenRecording, &TFormMain::OpenRecordingClick);
     menu(FileOptions, &TFormMain::FileOptionsClick);
     menu(RestoreDefaultOptions, &TFormMain::RestoreDefaultOptionsClick);
     menu(Exit1, &TFormMain::Exit1Click);

@@ -54,6 +54,8 @@ struct MainWindowDeps {
     UiServices& ui;
     SettingsStore& store;
     const Regional& regional;
+    // Where the recording journal keeps its files; empty: no journal.
+    QString recordingsFolder;
 };
 
 // The program's one main window: every control of the counter, graph, file,
@@ -147,6 +149,9 @@ public:
     void Print1Click();
     void CopyToClipboard1Click();
     void OpenDataFileClick();
+    // "Open Recording...": "Open Data File" with the dialog in the journal
+    // folder, whose files are data files.
+    void OpenRecordingClick();
     // Shows the print preview for `printer`, which runs `paintPage` whenever
     // the preview or the print needs the page drawn. Left empty, Print runs
     // the desktop's modal print preview; tests put a stand-in here that
@@ -278,12 +283,14 @@ public:
     FileDialogSpec SaveGraphDialog;
     FileDialogSpec SaveCSVDialog;
     FileDialogSpec OpenCSVDialog;
+    FileDialogSpec OpenRecordingDialog;
 
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
     QMenu* Graph1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* OpenDataFile = nullptr;
+    QAction* OpenRecording = nullptr;
     QAction* FileOptions = nullptr;
     QAction* RestoreDefaultOptions = nullptr;
     QAction* Exit1 = nullptr;
@@ -319,6 +326,8 @@ private:
     // The save path behind SaveChartAs, drawing on this window's chart,
     // series and settings.
     ChartSaver MakeChartSaver();
+    // "Open Data File" with the file chosen in `dialog`.
+    void OpenDataFileFrom(FileDialogSpec& dialog);
 
     // Every box of the window goes through it, so none opens inside a timer's
     // slot.

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPrintPreviewDialog>
@@ -106,10 +107,23 @@ void TFormMain::CopyToClipboard1Click() {
 }
 
 void TFormMain::OpenDataFileClick() {
+    OpenDataFileFrom(OpenCSVDialog);
+}
+
+void TFormMain::OpenRecordingClick() {
+    // Always in the journal folder, made if no reading has been recorded yet.
+    if (!deps_.recordingsFolder.isEmpty())
+        QDir().mkpath(deps_.recordingsFolder);
+    OpenRecordingDialog.directory = deps_.recordingsFolder;
+    OpenRecordingDialog.fileName.clear();
+    OpenDataFileFrom(OpenRecordingDialog);
+}
+
+void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
     OpenDataFileHooks hooks;
     hooks.graphHasPoints = [this] { return GraphPointCount() > 0; };
     hooks.confirm = [this](const QString& question) { return deps_.ui.Confirm(question); };
-    hooks.chooseFile = [this] { return Chosen(OpenCSVDialog, deps_.ui.OpenFile(OpenCSVDialog)); };
+    hooks.chooseFile = [this, &dialog] { return Chosen(dialog, deps_.ui.OpenFile(dialog)); };
     hooks.message = [this](const QString& text) { deps_.ui.Message(text); };
     hooks.closeDevice = [this] {
         // Whether the close worked or not, the window shows no device.

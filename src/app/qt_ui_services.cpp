@@ -86,6 +86,8 @@ FileChoice QtUiServices::RunDialog(const FileDialogSpec& profile, bool save) {
     dialog.setDefaultSuffix(profile.defaultExt);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !profile.overwritePrompt);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!profile.directory.isEmpty())
+        dialog.setDirectory(profile.directory);
     if (!profile.fileName.isEmpty())
         dialog.selectFile(profile.fileName);
     FileChoice choice;

@@ -14,6 +14,7 @@ struct FileDialogSpec {
     QStringList filters; // "Description (*.ext)"
     int filterIndex = 1; // 1-based, the filter selected when the dialog opens
     QString fileName;    // proposed file
+    QString directory;   // folder the dialog starts in; empty: the dialog's own choice
     bool overwritePrompt = false;
 };
 

@@ -53,6 +53,8 @@ public:
     double ConvertRate(double countRate, std::int8_t unitCode) const;
     double Reading() const;
     QString FormatValue(double value) const;
+    // The same text for a value in the given units, without a counter.
+    static QString FormatValueOf(double value, std::int8_t unitCode);
     QString ReadingText() const;
     QString UnitName() const;
     static QString UnitNameOf(std::int8_t unitCode);

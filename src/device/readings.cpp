@@ -35,9 +35,13 @@ double TCounter::Reading() const {
 }
 
 QString TCounter::FormatValue(double value) const {
+    return FormatValueOf(value, static_cast<std::int8_t>(unitCode_));
+}
+
+QString TCounter::FormatValueOf(double value, std::int8_t unitCode) {
     if (value == kOverrange)
         return QStringLiteral("OVERRANGE");
-    switch (unitCode_) {
+    switch (unitCode) {
     case 0:
     case 1:
         return FormatC("%.1f", value);

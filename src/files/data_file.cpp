@@ -160,18 +160,29 @@ QString TrimDataField(QStringView text) {
     return text.sliced(begin, end - begin).toString();
 }
 
-QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
-                          const DataFileHeader& header, const Regional& regional) {
+QString DataFileHeaderText(const QString& model, const QString& unitName,
+                           const DataFileHeader& header, const Regional& regional) {
     QString text;
-    text.reserve(400 + static_cast<qsizetype>(points.size()) * 40);
-    text += QLatin1String("# Device: ") + counter.Info().Model + kLineEnd;
-    text += QLatin1String("# Units: ") + counter.UnitName() + kLineEnd;
+    text += QLatin1String("# Device: ") + model + kLineEnd;
+    text += QLatin1String("# Units: ") + unitName + kLineEnd;
     text += QLatin1String("# Averaging Time: ") + header.averagingTime + QLatin1String(" sec") +
             kLineEnd;
     text += QLatin1String("# Title: ") + header.title + kLineEnd;
     text += QLatin1String("# Notes: ") + header.notes + kLineEnd;
     text += QLatin1String("# Date Saved: ") + regional.DateTimeText(header.dateSaved) + kLineEnd;
     text += header.bottomAxisTitle + kFieldSeparator + header.leftAxisTitle + kLineEnd;
+    return text;
+}
+
+QString DataFileLineText(double dateTime, const QString& readingText, const Regional& regional) {
+    return DateTimeTexts(regional).Text(dateTime) + kFieldSeparator + readingText + kLineEnd;
+}
+
+QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
+                          const DataFileHeader& header, const Regional& regional) {
+    QString text;
+    text.reserve(400 + static_cast<qsizetype>(points.size()) * 40);
+    text += DataFileHeaderText(counter.Info().Model, counter.UnitName(), header, regional);
     DateTimeTexts times(regional);
     for (const GraphPoint& p : points) {
         text += times.Text(p.x);
@@ -211,7 +222,12 @@ bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* conten
     file_.close();
     if (!readOk)
         return false;
+    return ParseDataFile(bytes, unitNames, regional_, contents);
+}
 
+bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const Regional& regional,
+                   DataFileContents* contents) {
+    *contents = DataFileContents{};
     const QString text = DecodeWindows1252OrUtf8(bytes);
     const QStringView all(text);
     qsizetype pos = 0;
@@ -251,7 +267,7 @@ bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* conten
         }
     }
 
-    DateTimeTexts times(regional_);
+    DateTimeTexts times(regional);
     double lastAccepted = 0.0;
     QString timeText;
     QString valueText;
@@ -259,7 +275,7 @@ bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* conten
         SplitAtLastComma(line, &timeText, &valueText);
         double x = 0.0;
         double y = 0.0;
-        if (!times.Parse(timeText, &x) || !regional_.ParseNumber(valueText, &y) ||
+        if (!times.Parse(timeText, &x) || !regional.ParseNumber(valueText, &y) ||
             (lastAccepted > 0.0 && x <= lastAccepted)) {
             ++contents->corruptLines;
             continue;

@@ -39,6 +39,14 @@ struct DataFileHeader {
 QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
                           const DataFileHeader& header, const Regional& regional);
 
+// The pieces of that text, for writers that add the points one at a time:
+// the six "#" header lines and the column titles (`model` is the counter's
+// model text, `unitName` the display unit's name), and one data line,
+// "date-time text, reading text". Each line ends in CR LF.
+QString DataFileHeaderText(const QString& model, const QString& unitName,
+                           const DataFileHeader& header, const Regional& regional);
+QString DataFileLineText(double dateTime, const QString& readingText, const Regional& regional);
+
 // Writes FormatDataFile() to the named file; false when the file cannot be
 // created or any write or the close fails (an empty name fails).
 bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
@@ -75,6 +83,10 @@ private:
     const Regional& regional_;
     QFile file_;
 };
+
+// What DataFileReader::Read does with the bytes of a file it has read.
+bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const Regional& regional,
+                   DataFileContents* contents);
 
 // Blanks and control characters dropped at both ends.
 QString TrimDataField(QStringView text);

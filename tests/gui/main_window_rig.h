@@ -34,10 +34,10 @@ private:
     std::function<bool()> admit_;
 };
 
-// Everything a main window needs, with the real settings file in a temporary
-// folder, a simulated driver without counters, a hand-moved clock at
-// 2012-03-14 09:00:00 and the C locale. Add counters to `driver` and script
-// `ui` before calling Open().
+// Everything a main window needs, with the real settings file and the
+// recordings folder in a temporary folder, a simulated driver without counters, a hand-moved clock
+// at 2012-03-14 09:00:00 and the C locale. Add counters to `driver` and script `ui` before calling
+// Open().
 //
 // The window's timers run for real, at a test pace: CountTimer every
 // kCountMs, TimerProgressBar every kProgressMs. Each CountTimer tick takes one
@@ -69,6 +69,7 @@ struct MainWindowRig {
     RegFileSettingsStore fileStore{dir.filePath(QStringLiteral("Tickplot.reg"))};
     SettingsStore* store = &fileStore; // point elsewhere to wrap or replace the store
     Regional regional{QLocale::c()};
+    QString recordingsFolder = dir.filePath(QStringLiteral("recordings"));
     std::unique_ptr<TFormMain> window;
 
     // Answers File > "Options...": sets the dialog's controls and says
@@ -83,7 +84,8 @@ struct MainWindowRig {
 
     // `testPace` false keeps the program's own timer intervals.
     TFormMain& Open(bool testPace = true) {
-        window = std::make_unique<TFormMain>(MainWindowDeps{driver, clock, ui, *store, regional});
+        window = std::make_unique<TFormMain>(
+            MainWindowDeps{driver, clock, ui, *store, regional, recordingsFolder});
         window->RunOptionsDialog = [this](TFormOptions& dialog) {
             ++optionsShown;
             return options && options(dialog);

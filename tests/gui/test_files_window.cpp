@@ -7,6 +7,7 @@
 #include "graph/chart.h"
 #include "jpeg_decode.h"
 #include "main_window_rig.h"
+#include "recording/recording_journal.h"
 #include "settings/settings_io.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -581,6 +583,34 @@ private slots:
 
     // A file in its own unit switches the list; the next connection measures
     // in the stored unit again, and the list and the fresh axis say so.
+    // "Open Recording..." follows "Open Data File" with its dialog in the
+    // journal folder; a journal file opens as any data file, unit and all.
+    void openRecordingStartsInTheJournalFolder() {
+        MainWindowRig rig;
+        TFormMain& w = rig.Open();
+        const QList<QAction*> items = w.File1->actions();
+        QCOMPARE(items.indexOf(w.OpenRecording), items.indexOf(w.OpenDataFile) + 1);
+        QCOMPARE(w.OpenRecording->text(), QStringLiteral("Open Recording..."));
+        const QString unit = QStringLiteral("\u00B5Sv/hr");
+        RecordingJournal journal(rig.recordingsFolder, rig.regional);
+        QVERIFY(journal.Start(kStart, kStart).ok);
+        QVERIFY(journal.Append({kStart + 3 * kSecond, unit, QStringLiteral("0.140"), false}).ok);
+        QVERIFY(journal.Append({kStart + 6 * kSecond, unit, QStringLiteral("0.150"), true}).ok);
+        const QString path = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
+
+        rig.ui.AnswerOpenFile(QStringLiteral("Open Recording"), path);
+        w.OpenRecording->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(rig.ui.Texts(QStringLiteral("Message")).isEmpty());
+        QCOMPARE(rig.ui.Dialogs().last().directory, rig.recordingsFolder);
+        QVERIFY(rig.ui.Dialogs().last().fileName.isEmpty());
+        QCOMPARE(rig.ui.Dialogs().last().filters, w.OpenCSVDialog.filters);
+        QCOMPARE(w.GraphPointCount(), 2);
+        QCOMPARE(w.Series1.LastY(), 0.15);
+        QCOMPARE(w.ValUnits->currentText(), unit);
+        QCOMPARE(w.DataFileName, path);
+    }
+
     void reconnectingAfterAFileShowsTheStoredUnit() {
         MainWindowRig rig;
         rig.AddCounter();

@@ -229,7 +229,8 @@ private slots:
         };
         QCOMPARE(w.File1->title(), QStringLiteral("File"));
         QCOMPARE(captions(w.File1),
-                 QStringList({"OpenDataFile=Open Data File", "FileOptions=Options...",
+                 QStringList({"OpenDataFile=Open Data File", "OpenRecording=Open Recording...",
+                              "FileOptions=Options...",
                               "RestoreDefaultOptions=Restore Default Options", "Exit1=Exit"}));
         QCOMPARE(w.Graph1->title(), QStringLiteral("Graph"));
         QCOMPARE(captions(w.Graph1),
@@ -294,7 +295,8 @@ private slots:
         w.PrintPreview = [&previews](QPrinter&, const std::function<void(QPrinter&)>&) {
             ++previews;
         };
-        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), {}); // File > "Open Data File"
+        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), {});  // File > "Open Data File"
+        rig.ui.AnswerOpenFile(QStringLiteral("Open Recording"), {}); // File > "Open Recording..."
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
         rig.ui.ExpectMessage(copied);         // Graph > "Copy to Clipboard"

@@ -1,0 +1,171 @@
+#pragma once
+
+#include "net/host_resolver.h"
+#include "net/mqtt_payload.h"
+#include "net/mqtt_url.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+struct mosquitto;
+
+namespace korvinet::net {
+
+class PendingSource;
+
+struct MqttPublisherOptions {
+    MqttUrl url;
+    QString password; // with url.user; never logged
+    QString clientId; // empty: the library makes one up
+    MqttTopics topics;
+    // Published (retained) after "online" on every connection, so a broker
+    // that lost its retained messages gets them again: the discovery configs.
+    std::vector<MqttMessage> announcements;
+    // mqtts: trust the certificates in this file instead of the system's.
+    QString caFile;
+
+    int keepAliveSeconds = 30;
+    // Readings handed to the broker and not yet acknowledged, at most.
+    int maxInFlight = 100;
+    // Waits between connection attempts: the first, doubled after each
+    // failure up to the longest.
+    int firstRetryMs = 1000;
+    int maxRetryMs = 30000;
+    // An attempt (name lookup, connection, login) that takes longer is given up.
+    int attemptTimeoutMs = 10000;
+    // How long a clean stop waits for the broker to take the "offline".
+    int stopTimeoutMs = 3000;
+};
+
+// Publishes readings to an MQTT broker with QoS 1, on the caller's thread:
+// the connection is driven by socket notifiers and timers of the Qt event
+// loop, and every callback runs from it. A host name is looked up in the
+// background first, so an unreachable name server does not stall the
+// caller's timers (with TLS the library looks the name up once more, right
+// after, because it checks the certificate against the name).
+//
+// While connected it holds a retained "online" on the status topic (with a
+// retained "offline" as its last will) and sends the readings the pending
+// source has after the last acknowledged one, oldest first and at most
+// maxInFlight at a time. Acknowledgements are reported in seq order, so the
+// owner can remember the last one and start there next time. A lost
+// connection is tried again after a growing wait; unacknowledged readings are
+// sent again after reconnecting (a consumer may see a seq twice, never a gap).
+//
+// A broker that refuses the login before any connection has succeeded ends
+// the publisher (Failed); a refusal later is logged and tried again.
+class MqttPublisher {
+public:
+    enum class State { Idle, Connecting, Connected, Waiting, Stopping, Stopped, Failed };
+
+    struct Callbacks {
+        // The broker has the reading with this seq; called in increasing order.
+        std::function<void(std::uint64_t seq)> acknowledged;
+        // A line for the operator: connected, connection lost, next attempt.
+        std::function<void(const QString& line)> log;
+        // The publisher gave up (refused login); one line for the operator.
+        std::function<void(const QString& message)> failed;
+        // A Stop() has finished.
+        std::function<void()> stopped;
+    };
+
+    // Lookups go through the resolver given, or through the system's. The
+    // source must outlive the publisher. Do not destroy the publisher from
+    // inside one of its callbacks.
+    MqttPublisher(MqttPublisherOptions options, PendingSource& source, Callbacks callbacks,
+                  std::unique_ptr<HostResolver> resolver = nullptr);
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+    // Drops the connection without a word: the broker publishes the last will.
+    ~MqttPublisher();
+
+    // Starts connecting; readings with a seq above lastAcknowledgedSeq are
+    // sent once connected. False (with the reason in LastError()) when the
+    // options cannot work.
+    [[nodiscard]] bool Start(std::uint64_t lastAcknowledgedSeq);
+    // The source has new readings.
+    void ReadingsAdded();
+    // Publishes "offline", waits for the broker to take it (at most
+    // stopTimeoutMs) and disconnects; stopped() follows, also when there was
+    // no connection.
+    void Stop();
+
+    State CurrentState() const { return state_; }
+    std::uint64_t LastAcknowledgedSeq() const { return ackedSeq_; }
+    int InFlight() const { return static_cast<int>(inFlight_.size()); }
+    const QString& LastError() const { return lastError_; }
+
+private:
+    struct Sent {
+        std::uint64_t seq;
+        int mid;
+        bool acknowledged;
+    };
+    struct Event {
+        enum Kind { Connack, Disconnect, Published } kind;
+        int value;
+    };
+
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnDisconnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
+
+    void BeginAttempt();
+    void PollLookup();
+    void ConnectTo(const QByteArray& host);
+    bool ConfigureClient();
+    void DestroyClient();
+    // After every call into the library: handles what its callbacks noted
+    // and notices a closed connection.
+    void AfterCall(int rc, int savedErrno);
+    void HandleConnected();
+    void HandlePublished(int mid);
+    void ConnectionEnded(const QString& reason);
+    void AttemptFailed(const QString& reason);
+    void RetryLater(const QString& what);
+    void Pump();
+    void UpdateWriteNotifier();
+    void FinishStop();
+    QString Describe(int rc, int savedErrno) const;
+    void Log(const QString& line) const;
+
+    MqttPublisherOptions options_;
+    PendingSource& source_;
+    Callbacks callbacks_;
+    std::unique_ptr<HostResolver> resolver_;
+    std::unique_ptr<HostLookup> lookup_;
+
+    State state_ = State::Idle;
+    mosquitto* mosq_ = nullptr;
+    std::unique_ptr<QSocketNotifier> readNotifier_;
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    QTimer miscTimer_;    // keep-alive and retries inside the library
+    QTimer lookupTimer_;  // polls a name lookup
+    QTimer attemptTimer_; // bounds one attempt
+    QTimer retryTimer_;   // next attempt
+    QTimer stopTimer_;    // bounds a clean stop
+    QElapsedTimer connectedSince_;
+
+    std::vector<Event> events_;
+    std::deque<Sent> inFlight_;
+    std::uint64_t ackedSeq_ = 0;
+    std::uint64_t sentSeq_ = 0;
+    bool sourceDrained_ = false;
+    bool everConnected_ = false;
+    bool connectionOpen_ = false; // CONNACK accepted on the current client
+    int refusal_ = 0;             // CONNACK code of a refusal on the current client
+    int offlineMid_ = -1;
+    int retryDelayMs_ = 0;
+    QString lastLibraryError_;
+    QString lastError_;
+};
+
+} // namespace korvinet::net

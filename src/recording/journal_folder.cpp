@@ -1,0 +1,120 @@
+#include "recording/journal_folder.h"
+
+#include "platform/datetime.h"
+#include "platform/file_replace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace korvinet {
+
+namespace {
+
+const QString kStateFile = QStringLiteral("journal.state");
+const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
+
+QDate Epoch() {
+    return QDate(1899, 12, 30);
+}
+
+} // namespace
+
+QString DefaultRecordingsFolder() {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return data.isEmpty() ? QString() : data + QStringLiteral("/Korvinet/recordings");
+}
+
+QString JournalFile::Name() const {
+    return part <= 1 ? day.toString(kDayFormat) + QStringLiteral(".csv")
+                     : day.toString(kDayFormat) +
+                           QStringLiteral("_%1.csv").arg(part, 2, 10, QLatin1Char('0'));
+}
+
+QString JournalFile::AlarmsName() const {
+    QString name = Name();
+    name.chop(4);
+    return name + QStringLiteral(".alarms");
+}
+
+std::optional<JournalFile> ParseJournalFileName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.csv$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    JournalFile file;
+    file.day = QDate::fromString(match.captured(1), kDayFormat);
+    file.part = match.hasCaptured(2) ? match.captured(2).toInt() : 1;
+    if (!file.day.isValid() || (match.hasCaptured(2) && file.part < 2))
+        return std::nullopt;
+    return file;
+}
+
+std::vector<JournalFile> ListJournalFiles(const QString& folder) {
+    std::vector<JournalFile> files;
+    const QStringList names =
+        QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString& name : names)
+        if (const auto file = ParseJournalFileName(name))
+            files.push_back(*file);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+QDate JournalDay(double dateTime) {
+    const double whole = std::floor(dateTime);
+    const double ms = std::round((dateTime - whole) * kMsPerDay);
+    return Epoch().addDays(static_cast<qint64>(whole) + (ms >= kMsPerDay ? 1 : 0));
+}
+
+int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) {
+    if (keepDays <= 0 || !today.isValid())
+        return 0;
+    const QDate oldestKept = today.addDays(-keepDays);
+    QDir dir(folder);
+    int removed = 0;
+    // Alarm lists go by the same names, so that none outlives its file.
+    const QStringList names =
+        dir.entryList({QStringLiteral("*.csv"), QStringLiteral("*.alarms")}, QDir::Files);
+    for (const QString& name : names) {
+        const bool alarms = name.endsWith(QLatin1String(".alarms"));
+        const auto file =
+            ParseJournalFileName(alarms ? name.chopped(7) + QStringLiteral(".csv") : name);
+        if (file && file->day < oldestKept && dir.remove(name) && !alarms)
+            ++removed;
+    }
+    return removed;
+}
+
+JournalSessionState ReadJournalSessionState(const QString& folder) {
+    JournalSessionState state;
+    QFile file(QDir(folder).filePath(kStateFile));
+    if (!file.open(QIODevice::ReadOnly))
+        return state;
+    const QStringList words =
+        QString::fromLatin1(file.read(200)).simplified().split(QLatin1Char(' '));
+    bool number = false;
+    const double start = words.size() == 2 ? words[1].toDouble(&number) : 0.0;
+    if (number && std::isfinite(start)) {
+        state.running = words[0] == QLatin1String("running");
+        state.start = start;
+    }
+    return state;
+}
+
+bool WriteJournalSessionState(const QString& folder, const JournalSessionState& state,
+                              QString* error) {
+    const QString text = (state.running ? QStringLiteral("running ") : QStringLiteral("clean ")) +
+                         QString::number(state.start, 'g', 17) + QLatin1Char('\n');
+    if (ReplaceFileContents(QDir(folder).filePath(kStateFile), text.toLatin1()))
+        return true;
+    *error = qt_error_string(errno);
+    return false;
+}
+
+} // namespace korvinet

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace korvinet {
+
+// The folder the recording journal lives in: "Korvinet/recordings" in the
+// user's data folder ($XDG_DATA_HOME, by default ~/.local/share; the
+// application data folder on Windows). Empty when the system names none.
+QString DefaultRecordingsFolder();
+
+// One journal file: the readings of one local calendar day in one unit. The
+// first file of a day is "2026-12-09.csv"; a unit change starts the next part,
+// "2026-12-09_02.csv", and so on.
+struct JournalFile {
+    QDate day;
+    int part = 1;
+
+    QString Name() const;
+    // The file beside it that lists its alarm points: "2026-12-09_02.alarms".
+    QString AlarmsName() const;
+    bool operator<(const JournalFile& other) const {
+        return day != other.day ? day < other.day : part < other.part;
+    }
+};
+
+// A journal file's name read back; nothing for any other name.
+std::optional<JournalFile> ParseJournalFileName(const QString& name);
+// The journal files in the folder, oldest first.
+std::vector<JournalFile> ListJournalFiles(const QString& folder);
+
+// The local calendar day a date-time is written under: the date part after
+// rounding to the millisecond, as the data file's date-time text rounds.
+QDate JournalDay(double dateTime);
+
+// Removes the journal files (and their alarm lists) of the days more than
+// `keepDays` before `today`; 0 or less keeps everything. Returns how many
+// journal files were removed.
+int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays);
+
+// Whether the last session ended cleanly, kept in the folder's "journal.state":
+// "running <start>" from the start of a session, "clean <start>" once it has
+// closed; <start> is the date-time from which its readings count.
+struct JournalSessionState {
+    bool running = false; // false also when there is no readable state
+    double start = 0.0;
+};
+JournalSessionState ReadJournalSessionState(const QString& folder);
+bool WriteJournalSessionState(const QString& folder, const JournalSessionState& state,
+                              QString* error);
+
+} // namespace korvinet

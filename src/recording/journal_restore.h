@@ -1,0 +1,32 @@
+#pragma once
+
+#include "graph/graph_point.h"
+
+#include <QString>
+#include <vector>
+
+namespace korvinet {
+
+class Regional;
+
+// What the journal gives back of a session that did not end cleanly.
+struct RestoredSession {
+    bool endedCleanly = true;       // the last session closed (or there was none): nothing to do
+    double sessionStart = 0.0;      // where the last session's readings begin
+    std::vector<GraphPoint> points; // ascending time, alarm points red, labels as on the graph
+    // The session's last readings were taken in another unit than the display
+    // unit; they stay in the journal and nothing is restored.
+    bool otherUnit = false;
+};
+
+// The readings of the last session, if it did not end cleanly: those within
+// `spanHours` before `now`, from the last unit change on (a unit change
+// clears the graph), provided that unit is `displayUnitName`. Unfinished or
+// damaged lines are skipped; nothing in the folder is changed.
+RestoredSession RestoreLastSession(const QString& folder, const QString& displayUnitName,
+                                   double spanHours, double now, const Regional& regional);
+
+// "Restored 120 readings from the last session"
+QString RestoredReadingsText(int count);
+
+} // namespace korvinet

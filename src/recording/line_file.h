@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace korvinet {
+
+// A text file that grows by whole lines and keeps what it reports as written:
+// each Append() is one write followed by a data sync, and a line that was only
+// partly written (a full disk, a crash in the middle of the write) is cut off
+// again, so that the next line always starts at the beginning of a line.
+class LineFile {
+public:
+    LineFile() = default;
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+    ~LineFile() { Close(); }
+
+    // Opens the file for appending, creating it (and making its name durable)
+    // when missing. An unfinished last line is cut off first. `contents`, when
+    // given, receives the whole lines the file then holds.
+    [[nodiscard]] bool Open(const QString& path, QByteArray* contents = nullptr);
+    // Cuts the open file to length 0.
+    [[nodiscard]] bool Clear();
+    // Writes the bytes at the end and syncs them to the disk. On failure the
+    // file is cut back to its length before the call (as far as the system
+    // lets it) and stays open.
+    [[nodiscard]] bool Append(const QByteArray& bytes);
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    qint64 Size() const { return size_; }
+    const QString& Path() const { return path_; }
+    // Why the last failed operation failed, in the system's words.
+    const QString& Error() const { return error_; }
+
+private:
+    bool Fail();
+    bool CutTo(qint64 size);
+
+    int fd_ = -1;
+    qint64 size_ = 0;
+    QString path_;
+    QString error_;
+};
+
+} // namespace korvinet

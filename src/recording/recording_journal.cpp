@@ -1,0 +1,191 @@
+#include "recording/recording_journal.h"
+
+#include "files/data_file.h"
+#include "platform/regional.h"
+
+#include <QDir>
+#include <QStringDecoder>
+#include <utility>
+
+namespace korvinet {
+
+namespace {
+
+// The unit of a journal file from its whole lines: the second column title.
+// Empty when the file holds no column-title line yet.
+QString FileUnit(const QByteArray& lines) {
+    for (const QByteArray& line : lines.split('\n')) {
+        const QString trimmed = TrimDataField(QString::fromUtf8(line));
+        if (trimmed.isEmpty() || trimmed.front() == QLatin1Char('#'))
+            continue;
+        const qsizetype comma = trimmed.lastIndexOf(QLatin1Char(','));
+        return TrimDataField(QStringView(trimmed).mid(comma + 1));
+    }
+    return QString();
+}
+
+bool IsUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(bytes);
+    return !decoder.hasError();
+}
+
+} // namespace
+
+RecordingJournal::RecordingJournal(QString folder, const Regional& regional)
+    : folder_(std::move(folder)), regional_(regional) {}
+
+JournalStatus RecordingJournal::Start(double now, double sessionStart) {
+    sessionStart_ = sessionStart;
+    lastDay_ = JournalDay(now);
+    if (!QDir().mkpath(folder_)) {
+        Failed(folder_, QStringLiteral("the folder cannot be created"));
+        return Report(false);
+    }
+    stateWritten_ = WriteState(true);
+    RemoveExpiredJournalFiles(folder_, lastDay_, keepDays_);
+    return Report(stateWritten_);
+}
+
+JournalStatus RecordingJournal::MarkGraphCleared(double now) {
+    sessionStart_ = now;
+    stateWritten_ = WriteState(true);
+    return Report(stateWritten_);
+}
+
+JournalStatus RecordingJournal::Close() {
+    file_.Close();
+    alarms_.Close();
+    stateWritten_ = false; // a reading after this would start the session again
+    return Report(WriteState(false));
+}
+
+bool RecordingJournal::WriteState(bool running) {
+    QString why;
+    if (WriteJournalSessionState(folder_, JournalSessionState{running, sessionStart_}, &why))
+        return true;
+    return Failed(QDir(folder_).filePath(QStringLiteral("journal.state")), why);
+}
+
+JournalStatus RecordingJournal::Append(const JournalEntry& entry) {
+    const QDate day = JournalDay(entry.time);
+    if (lastDay_.isValid() && day > lastDay_)
+        RemoveExpiredJournalFiles(folder_, day, keepDays_);
+    if (!lastDay_.isValid() || day > lastDay_)
+        lastDay_ = day;
+
+    if ((!file_.IsOpen() || !stateWritten_) && !QDir().mkpath(folder_)) {
+        Failed(folder_, QStringLiteral("the folder cannot be created"));
+        return Report(false);
+    }
+    // A session whose start could not be marked is marked as soon as it can;
+    // the reading is kept all the same.
+    if (!stateWritten_)
+        stateWritten_ = WriteState(true);
+
+    if (file_.IsOpen() && (day != current_.day || entry.unitName != currentUnit_))
+        file_.Close();
+    if (!file_.IsOpen() && !OpenFileFor(day, entry.unitName))
+        return Report(false);
+
+    // The alarm goes on its list first: a crash in between leaves a listed
+    // time without a reading, which marks nothing.
+    const bool alarmListed = !entry.alarm || AppendAlarm(current_, entry);
+
+    QString text;
+    if (needsHeader_) {
+        DataFileHeader header;
+        header.averagingTime = header_.averagingTime;
+        header.title = header_.title;
+        header.notes = header_.notes;
+        header.dateSaved = entry.time;
+        header.bottomAxisTitle = header_.bottomAxisTitle;
+        header.leftAxisTitle = entry.unitName;
+        text = DataFileHeaderText(header_.device, entry.unitName, header, regional_);
+    }
+    text += DataFileLineText(entry.time, entry.readingText, regional_);
+    if (!file_.Append(text.toUtf8())) {
+        Failed(file_.Path(), file_.Error());
+        file_.Close(); // the next reading starts from a freshly opened file
+        return Report(false);
+    }
+    needsHeader_ = false;
+    return Report(alarmListed && stateWritten_);
+}
+
+// Picks the file for a reading of `day` in `unitName`: the day's last file if
+// it is in that unit (or holds no column titles yet), otherwise a new part.
+bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
+    const QDir dir(folder_);
+    JournalFile last{day, 0};
+    for (const JournalFile& file : ListJournalFiles(folder_))
+        if (file.day == day)
+            last = file;
+
+    if (last.part > 0) {
+        QByteArray lines;
+        if (!file_.Open(dir.filePath(last.Name()), &lines))
+            return Failed(file_.Path(), file_.Error());
+        const QString unit = FileUnit(lines);
+        if (unit.isEmpty()) {
+            // Only (part of) a header block: begin it again.
+            if (!file_.Clear())
+                return Failed(file_.Path(), file_.Error());
+            current_ = last;
+            currentUnit_ = unitName;
+            needsHeader_ = true;
+            return true;
+        }
+        // Appending UTF-8 lines to a file in another encoding would spoil
+        // both for a reader that takes the file as a whole.
+        if (unit.compare(unitName, Qt::CaseInsensitive) == 0 && IsUtf8(lines)) {
+            current_ = last;
+            currentUnit_ = unitName;
+            needsHeader_ = false;
+            return true;
+        }
+        file_.Close();
+    }
+
+    const JournalFile next{day, last.part + 1};
+    if (!file_.Open(dir.filePath(next.Name())) || (file_.Size() > 0 && !file_.Clear()))
+        return Failed(file_.Path(), file_.Error());
+    current_ = next;
+    currentUnit_ = unitName;
+    needsHeader_ = true;
+    return true;
+}
+
+bool RecordingJournal::AppendAlarm(const JournalFile& file, const JournalEntry& entry) {
+    const QString path = QDir(folder_).filePath(file.AlarmsName());
+    if ((!alarms_.IsOpen() || alarms_.Path() != path) && !alarms_.Open(path))
+        return Failed(alarms_.Path(), alarms_.Error());
+    QString text;
+    if (alarms_.Size() == 0)
+        text = header_.bottomAxisTitle + QStringLiteral(", ") + entry.unitName +
+               QStringLiteral("\r\n");
+    text += DataFileLineText(entry.time, entry.readingText, regional_);
+    if (!alarms_.Append(text.toUtf8())) {
+        Failed(alarms_.Path(), alarms_.Error());
+        alarms_.Close();
+        return false;
+    }
+    return true;
+}
+
+bool RecordingJournal::Failed(const QString& path, const QString& why) {
+    error_ = QStringLiteral("Recording to %1 failed: %2").arg(QDir::toNativeSeparators(path), why);
+    return false;
+}
+
+JournalStatus RecordingJournal::Report(bool ok) {
+    JournalStatus status;
+    status.ok = ok;
+    status.text = ok ? QString() : error_;
+    status.changed = ok != lastOk_ || status.text != lastText_;
+    lastOk_ = ok;
+    lastText_ = status.text;
+    return status;
+}
+
+} // namespace korvinet

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "recording/journal_folder.h"
+#include "recording/line_file.h"
+
+#include <QDate>
+#include <QString>
+
+namespace korvinet {
+
+class Regional;
+
+// One reading as the journal keeps it.
+struct JournalEntry {
+    double time = 0.0;   // local date-time the reading was taken
+    QString unitName;    // the unit it was taken in ("mR/hr")
+    QString readingText; // the value as the data file writes it ("0.012")
+    bool alarm = false;  // above the alarm level: drawn red
+};
+
+// What the header block of a new journal file tells besides the unit.
+struct JournalFileHeader {
+    QString device;        // the counter's model text
+    QString averagingTime; // the averaging entry as the list shows it ("45 seconds")
+    QString title;
+    QString notes;
+    QString bottomAxisTitle = QStringLiteral("Time");
+};
+
+// The outcome of a journal operation, for one quiet status line: `changed`
+// says that the text differs from the previous operation's, so the caller
+// shows (or clears) it once rather than at every reading.
+struct JournalStatus {
+    bool ok = true;
+    bool changed = false;
+    QString text; // why recording failed; empty when it works
+};
+
+// The recording journal: every reading appended, as it is taken, to a data
+// file of its day in the journal folder, so a crash or a power cut loses at
+// most the reading being written. The files are ordinary data files (header
+// block, column titles, one "date-time, reading" line each) in UTF-8, which
+// "Open Data File" and other tools read as they are. Alarm points are listed
+// beside each file ("<day>.alarms"), the session state in "journal.state".
+//
+// Nothing here throws or stops the caller: a failure is reported in the
+// status, and the next operation tries again from a freshly opened file.
+class RecordingJournal {
+public:
+    static constexpr int kDefaultKeepDays = 30;
+
+    RecordingJournal(QString folder, const Regional& regional);
+    RecordingJournal(const RecordingJournal&) = delete;
+    RecordingJournal& operator=(const RecordingJournal&) = delete;
+    // Closes the file without marking a clean end.
+    ~RecordingJournal() = default;
+
+    const QString& Folder() const { return folder_; }
+    // Days a journal file is kept after its day; 0 keeps every file.
+    void SetKeepDays(int days) { keepDays_ = days; }
+    // Applies to the files started from now on.
+    void SetFileHeader(const JournalFileHeader& header) { header_ = header; }
+
+    // Marks this session as running until Close(), and removes the files
+    // past their keeping time. Readings from `sessionStart` on belong to this
+    // session; after a restore that is the restored session's start, so that
+    // another crash restores those readings again.
+    [[nodiscard]] JournalStatus Start(double now, double sessionStart);
+    // Appends the reading to the file of its day and unit: one write, synced
+    // before returning. A new day or unit starts a new file.
+    [[nodiscard]] JournalStatus Append(const JournalEntry& entry);
+    // The graph was cleared: a restore gives back only the readings from
+    // `now` on.
+    JournalStatus MarkGraphCleared(double now);
+    // Marks a clean end: the next start restores nothing.
+    JournalStatus Close();
+
+private:
+    bool OpenFileFor(QDate day, const QString& unitName);
+    bool AppendAlarm(const JournalFile& file, const JournalEntry& entry);
+    bool WriteState(bool running);
+    JournalStatus Report(bool ok);
+    bool Failed(const QString& path, const QString& why);
+
+    QString folder_;
+    const Regional& regional_;
+    int keepDays_ = kDefaultKeepDays;
+    JournalFileHeader header_;
+    double sessionStart_ = 0.0;
+    QDate lastDay_; // day of the latest reading or start, for expiring files
+    LineFile file_;
+    LineFile alarms_; // the alarm list of the file last given an alarm
+    JournalFile current_;
+    QString currentUnit_;
+    bool needsHeader_ = false;
+    bool stateWritten_ = false;
+    QString error_;
+    bool lastOk_ = true;
+    QString lastText_;
+};
+
+} // namespace korvinet

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace korvinet::testing {
+
+// A mosquitto broker on 127.0.0.1 for one test: a random free port, its
+// configuration written here (no persistence, so a restart forgets retained
+// messages and sessions), anonymous or with one user, plain or TLS with a
+// certificate for "localhost" made by openssl.
+class MosquittoBroker {
+public:
+    struct Config {
+        QString user; // empty: anonymous clients are allowed
+        QString password;
+        bool tls = false;
+    };
+
+    MosquittoBroker();
+    explicit MosquittoBroker(Config config);
+    ~MosquittoBroker();
+    MosquittoBroker(const MosquittoBroker&) = delete;
+    MosquittoBroker& operator=(const MosquittoBroker&) = delete;
+
+    // Starts (again) on the same port; true once it accepts connections.
+    bool Start();
+    // Stops answering without closing anything (a stalled network), until killed.
+    void Freeze();
+    void Kill();
+    // New users or TLS for the next start.
+    bool Reconfigure(Config config);
+    void Stop();
+
+    int Port() const { return port_; }
+    // The certificate authority that signed the TLS broker's certificate.
+    QString CaFile() const { return dir_.filePath(QStringLiteral("ca.crt")); }
+    QString Output() const { return output_; }
+
+private:
+    bool WriteConfig();
+    bool MakeCertificates();
+
+    Config config_;
+    QTemporaryDir dir_;
+    QProcess process_;
+    int port_ = 0;
+    bool configured_ = false;
+    QString output_;
+};
+
+// A subscriber to "#" on the broker, on its own thread (the library's), so
+// it is independent of the code under test; it reconnects and subscribes
+// again when the broker returns.
+class MqttSubscriber {
+public:
+    struct Message {
+        QString topic;
+        QByteArray payload;
+        bool retained;
+    };
+
+    explicit MqttSubscriber(int port, const QString& topicFilter = QStringLiteral("#"));
+    ~MqttSubscriber();
+    MqttSubscriber(const MqttSubscriber&) = delete;
+    MqttSubscriber& operator=(const MqttSubscriber&) = delete;
+
+    // Waits (dispatching Qt events) until subscribed.
+    bool WaitSubscribed(int timeoutMs = 5000);
+    std::vector<Message> Messages() const;
+    std::vector<Message> MessagesOn(const QString& topic) const;
+    void Clear();
+
+private:
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnSubscribe(mosquitto*, void* self, int, int, const int*);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+
+    QByteArray filter_;
+    mosquitto* mosq_ = nullptr;
+    mutable std::mutex mutex_;
+    std::vector<Message> messages_;
+    int subscriptions_ = 0;
+};
+
+// Dispatches Qt events until the condition holds or the time is up.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+inline void RunEventsFor(int ms) {
+    WaitUntil([] { return false; }, ms);
+}
+
+} // namespace korvinet::testing

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "files/data_file.h"
+#include "platform/datetime.h"
+#include "platform/regional.h"
+#include "recording/recording_journal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace korvinet::testing {
+
+inline double At(int d, int h, int mi, int s) { // March 2012
+    return DateTimeFromQt(QDateTime(QDate(2012, 3, d), QTime(h, mi, s)));
+}
+
+inline const QString kMr = QStringLiteral("mR/hr");
+inline const QString kMicroSv = QStringLiteral("\u00B5Sv/hr");
+
+// A journal in a temporary folder under the C locale (United States texts).
+class JournalTest : public ::testing::Test {
+protected:
+    Regional regional{QLocale::c()};
+    QTemporaryDir dir;
+    QString folder = dir.filePath(QStringLiteral("recordings"));
+
+    std::unique_ptr<RecordingJournal> Begin(double now, double sessionStart = 0.0) {
+        auto journal = std::make_unique<RecordingJournal>(folder, regional);
+        journal->SetFileHeader({QStringLiteral("KVT-PULSE1"), QStringLiteral("45 seconds"),
+                                QStringLiteral("Basement"), QString()});
+        EXPECT_TRUE(journal->Start(now, sessionStart > 0.0 ? sessionStart : now).ok);
+        return journal;
+    }
+    static JournalStatus Add(RecordingJournal& journal, double time, const char* reading,
+                             bool alarm = false, const QString& unit = kMr) {
+        return journal.Append({time, unit, QString::fromLatin1(reading), alarm});
+    }
+    QString Path(const char* name) const { return QDir(folder).filePath(QLatin1String(name)); }
+    static QByteArray Bytes(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    DataFileContents Read(const char* name) const {
+        DataFileReader reader(regional);
+        DataFileContents contents;
+        EXPECT_TRUE(reader.Open(Path(name))) << name;
+        EXPECT_TRUE(reader.Read({QStringLiteral("CPM"), kMr, kMicroSv}, &contents));
+        return contents;
+    }
+};
+
+} // namespace korvinet::testing

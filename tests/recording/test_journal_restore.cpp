@@ -1,0 +1,104 @@
+#include "journal_fixture.h"
+#include "recording/journal_restore.h"
+
+namespace korvinet {
+namespace {
+
+using testing::At;
+using testing::kMicroSv;
+using testing::kMr;
+
+class JournalRestoreTest : public testing::JournalTest {
+protected:
+    RestoredSession Restore(double now, double spanHours = 48.0, const QString& unit = kMr) const {
+        return RestoreLastSession(folder, unit, spanHours, now, regional);
+    }
+    static std::vector<double> Ys(const RestoredSession& restored) {
+        std::vector<double> ys;
+        for (const GraphPoint& p : restored.points)
+            ys.push_back(p.y);
+        return ys;
+    }
+};
+
+TEST_F(JournalRestoreTest, CleanEndRestoresNothing) {
+    EXPECT_TRUE(Restore(At(14, 9, 0, 0)).endedCleanly); // no journal at all
+    auto journal = Begin(At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 0, 3), "0.012");
+    journal->Close();
+    const RestoredSession restored = Restore(At(14, 10, 0, 0));
+    EXPECT_TRUE(restored.endedCleanly);
+    EXPECT_TRUE(restored.points.empty());
+}
+
+// After a crash: the readings of the last session within the span, across
+// midnight, in order, with their alarm colour and graph labels; not those of
+// the clean session before it on the same day, nor a half-written last line.
+TEST_F(JournalRestoreTest, UncleanEndRestoresTheLastSessionWithinTheSpan) {
+    auto journal = Begin(At(14, 8, 0, 0));
+    Add(*journal, At(14, 8, 0, 3), "0.100");
+    journal->Close();
+    journal = Begin(At(14, 8, 30, 0));
+    Add(*journal, At(14, 8, 30, 3), "0.001"); // beyond a 15.5-hour span
+    Add(*journal, At(14, 23, 59, 57), "0.012");
+    Add(*journal, At(15, 0, 0, 0), "0.500", true);
+    Add(*journal, At(15, 0, 0, 3), "0.014");
+    journal.reset(); // killed: no clean end
+    QFile last(Path("2012-03-15.csv"));
+    ASSERT_TRUE(last.open(QIODevice::Append));
+    last.write("3/15/2012 12:00:06 AM, 0.01");
+    last.close();
+
+    const RestoredSession restored = Restore(At(15, 0, 1, 0), 15.5);
+    EXPECT_FALSE(restored.endedCleanly);
+    EXPECT_EQ(restored.sessionStart, At(14, 8, 30, 0));
+    EXPECT_EQ(Ys(restored), (std::vector<double>{0.012, 0.5, 0.014}));
+    ASSERT_EQ(restored.points.size(), 3u);
+    EXPECT_EQ(restored.points[1].x, At(15, 0, 0, 0));
+    EXPECT_EQ(restored.points[1].label, QStringLiteral("12:00:00 AM"));
+    EXPECT_EQ(restored.points[0].color, kDefaultPointColor);
+    EXPECT_EQ(restored.points[1].color, kColorRed);
+    EXPECT_EQ(restored.points[2].color, kDefaultPointColor);
+    EXPECT_EQ(RestoredReadingsText(3), QStringLiteral("Restored 3 readings from the last session"));
+}
+
+// A session that restored another goes on with it, so a second crash gives
+// both back once each; a cleared graph starts the restore afresh.
+TEST_F(JournalRestoreTest, RestoredSessionsChainAndClearingStartsAfresh) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 0, 3), "0.012");
+    journal.reset();
+    const RestoredSession first = Restore(At(14, 9, 1, 0));
+    journal = Begin(At(14, 9, 1, 0), first.sessionStart);
+    Add(*journal, At(14, 9, 1, 3), "0.013");
+    journal.reset();
+    EXPECT_EQ(Ys(Restore(At(14, 9, 2, 0))), (std::vector<double>{0.012, 0.013}));
+
+    journal = Begin(At(14, 9, 2, 0), At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 2, 3), "0.014");
+    journal->MarkGraphCleared(At(14, 9, 2, 4));
+    Add(*journal, At(14, 9, 2, 6), "0.015");
+    journal.reset();
+    EXPECT_EQ(Ys(Restore(At(14, 9, 3, 0))), (std::vector<double>{0.015}));
+}
+
+// A unit change clears the graph: only the readings after the last change
+// come back, and only if the display unit is still theirs.
+TEST_F(JournalRestoreTest, OnlyTheLastUnitsReadingsAndOnlyInTheDisplayUnit) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 0, 3), "0.012");
+    Add(*journal, At(14, 9, 0, 6), "0.140", false, kMicroSv);
+    Add(*journal, At(14, 9, 0, 9), "0.150", false, kMicroSv);
+    journal.reset();
+
+    const RestoredSession same = Restore(At(14, 9, 1, 0), 48.0, kMicroSv);
+    EXPECT_EQ(Ys(same), (std::vector<double>{0.14, 0.15}));
+    EXPECT_FALSE(same.otherUnit);
+    const RestoredSession other = Restore(At(14, 9, 1, 0), 48.0, kMr);
+    EXPECT_TRUE(other.points.empty());
+    EXPECT_TRUE(other.otherUnit);
+    EXPECT_TRUE(QFile::exists(Path("2012-03-14_02.csv")));
+}
+
+} // namespace
+} // namespace korvinet

@@ -1,0 +1,220 @@
+#include "file_size_limit.h"
+#include "journal_fixture.h"
+#include "recording/journal_folder.h"
+
+#include <QProcess>
+
+namespace korvinet {
+namespace {
+
+using testing::At;
+using testing::kMicroSv;
+using testing::kMr;
+
+class RecordingJournalTest : public testing::JournalTest {};
+
+// The file is a data file the reader takes as it is, and a later session
+// appends to it without a second header block.
+TEST_F(RecordingJournalTest, ReadingsAppendToTheDaysDataFileAcrossSessions) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    EXPECT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
+    EXPECT_TRUE(Add(*journal, At(14, 9, 0, 6), "0.015").ok);
+    EXPECT_TRUE(journal->Close().ok);
+    journal = Begin(At(14, 10, 0, 0));
+    EXPECT_TRUE(Add(*journal, At(14, 10, 0, 3), "0.020").ok);
+
+    EXPECT_EQ(Bytes(Path("2012-03-14.csv")), QByteArray("# Device: KVT-PULSE1\r\n"
+                                                        "# Units: mR/hr\r\n"
+                                                        "# Averaging Time: 45 seconds sec\r\n"
+                                                        "# Title: Basement\r\n"
+                                                        "# Notes: \r\n"
+                                                        "# Date Saved: 3/14/2012 9:00:03 AM\r\n"
+                                                        "Time, mR/hr\r\n"
+                                                        "3/14/2012 9:00:03 AM, 0.012\r\n"
+                                                        "3/14/2012 9:00:06 AM, 0.015\r\n"
+                                                        "3/14/2012 10:00:03 AM, 0.020\r\n"));
+}
+
+// A new day, and every unit change, starts a file with its own column titles.
+TEST_F(RecordingJournalTest, NewDayAndUnitChangeStartNewFiles) {
+    auto journal = Begin(At(14, 23, 59, 0));
+    Add(*journal, At(14, 23, 59, 57), "0.012");
+    Add(*journal, At(15, 0, 0, 0), "0.013");
+    Add(*journal, At(15, 0, 0, 3), "0.140", false, kMicroSv);
+    Add(*journal, At(15, 0, 0, 6), "0.014");
+    journal.reset();
+
+    QStringList names;
+    for (const JournalFile& file : ListJournalFiles(folder))
+        names << file.Name();
+    EXPECT_EQ(names, QStringList({"2012-03-14.csv", "2012-03-15.csv", "2012-03-15_02.csv",
+                                  "2012-03-15_03.csv"}));
+    const struct {
+        const char* name;
+        int unitIndex;
+        std::size_t points;
+    } expected[] = {{"2012-03-14.csv", 1, 1},
+                    {"2012-03-15.csv", 1, 1},
+                    {"2012-03-15_02.csv", 2, 1},
+                    {"2012-03-15_03.csv", 1, 1}};
+    for (const auto& e : expected) {
+        const DataFileContents contents = Read(e.name);
+        EXPECT_EQ(contents.unitIndex, e.unitIndex) << e.name;
+        EXPECT_EQ(contents.points.size(), e.points) << e.name;
+        EXPECT_EQ(contents.corruptLines, 0) << e.name;
+    }
+    // Parts sort by number, not by name; other names are no journal files.
+    EXPECT_EQ(ParseJournalFileName("2012-03-15_10.csv")->part, 10);
+    EXPECT_LT(*ParseJournalFileName("2012-03-15_09.csv"),
+              *ParseJournalFileName("2012-03-15_10.csv"));
+    for (const char* other : {"2012-03-15_01.csv", "2012-02-30.csv", "notes.csv", "2012-03-15.txt"})
+        EXPECT_FALSE(ParseJournalFileName(QLatin1String(other))) << other;
+}
+
+// What a crash left half written is cut off, so the next line stands on its
+// own; a header block cut short is written again.
+TEST_F(RecordingJournalTest, UnfinishedLinesAreCutBeforeWritingOn) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 0, 3), "0.012");
+    journal.reset();
+    QFile day(Path("2012-03-14.csv"));
+    ASSERT_TRUE(day.open(QIODevice::Append));
+    day.write("3/14/2012 9:00:06 AM, 0.01"); // "0.015" cut short would read as 0.01
+    day.close();
+    QFile other(Path("2012-03-13.csv"));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("# Device: KVT-PULSE1\r\n# Un");
+    other.close();
+
+    journal = Begin(At(14, 9, 1, 0));
+    Add(*journal, At(13, 12, 0, 0), "0.100");
+    Add(*journal, At(14, 9, 1, 3), "0.016");
+    const DataFileContents contents = Read("2012-03-14.csv");
+    ASSERT_EQ(contents.points.size(), 2u);
+    EXPECT_EQ(contents.points[1].y, 0.016);
+    EXPECT_EQ(contents.corruptLines, 0);
+    EXPECT_EQ(Read("2012-03-13.csv").headerLines.size(), 6);
+    EXPECT_EQ(Read("2012-03-13.csv").points.size(), 1u);
+}
+
+// The unfinished end is found also where only the file's end is read.
+TEST(LineFile, OpeningCutsOnlyTheUnfinishedLastLine) {
+    const QByteArray line(99, 'x');
+    const QByteArray lines = (line + '\n').repeated(1000); // 100 kB
+    const struct {
+        QByteArray bytes;
+        qint64 kept;
+    } cases[] = {{"ab\ncd", 3},
+                 {lines + "torn", lines.size()},
+                 {lines, lines.size()},
+                 {QByteArray(70000, 'x'), 0},
+                 {"x\n" + QByteArray(70000, 'x'), 2}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lines"));
+    for (const auto& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        LineFile lineFile;
+        ASSERT_TRUE(lineFile.Open(path));
+        EXPECT_EQ(lineFile.Size(), c.kept);
+        EXPECT_EQ(QFileInfo(path).size(), c.kept);
+    }
+}
+
+// A full disk fails the reading once, leaves no fragment behind and the next
+// reading tries again; a folder that cannot be made fails the same way.
+TEST_F(RecordingJournalTest, FailuresAreReportedOnceAndRetried) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    ASSERT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
+    const qint64 size = QFileInfo(Path("2012-03-14.csv")).size();
+
+    JournalStatus first;
+    JournalStatus second;
+    {
+        const testing::FileSizeLimit full(static_cast<rlim_t>(size + 10)); // part of a line
+        first = Add(*journal, At(14, 9, 0, 6), "0.015");
+        second = Add(*journal, At(14, 9, 0, 9), "0.016");
+    }
+    const JournalStatus third = Add(*journal, At(14, 9, 0, 12), "0.017");
+
+    EXPECT_FALSE(first.ok);
+    EXPECT_TRUE(first.changed);
+    EXPECT_TRUE(first.text.startsWith("Recording to ")) << first.text.toStdString();
+    EXPECT_FALSE(second.ok);
+    EXPECT_FALSE(second.changed);
+    EXPECT_TRUE(third.ok);
+    EXPECT_TRUE(third.changed);
+    EXPECT_TRUE(third.text.isEmpty());
+    const DataFileContents contents = Read("2012-03-14.csv");
+    EXPECT_EQ(contents.points.size(), 2u);
+    EXPECT_EQ(contents.corruptLines, 0);
+
+    // The folder's place is taken by a file until the user clears it.
+    folder = dir.filePath(QStringLiteral("blocked"));
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    RecordingJournal blocked(folder, regional);
+    EXPECT_FALSE(blocked.Start(At(14, 9, 0, 0), At(14, 9, 0, 0)).ok);
+    EXPECT_FALSE(Add(blocked, At(14, 9, 0, 3), "0.012").ok);
+    ASSERT_TRUE(QFile::remove(folder));
+    EXPECT_TRUE(Add(blocked, At(14, 9, 0, 6), "0.015").ok);
+    EXPECT_EQ(Read("2012-03-14.csv").points.size(), 1u);
+}
+
+// Files are kept for the given number of days after theirs, checked at the
+// start and when the day changes; 0 keeps all, and other files stay.
+TEST_F(RecordingJournalTest, ExpiredFilesAreRemovedAtStartAndAtDayChange) {
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QStringList names = {"2012-02-12.csv",       "2012-02-12.alarms", "2012-02-13_02.csv",
+                               "2012-02-13_02.alarms", "2012-02-14.csv",    "notes.csv"};
+    const auto create = [&] {
+        for (const QString& name : names) {
+            QFile file(QDir(folder).filePath(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+    };
+    const auto remaining = [&] {
+        return QDir(folder).entryList(QDir::Files, QDir::Name).filter(QStringLiteral("2012-02"));
+    };
+    create();
+    RecordingJournal keepAll(folder, regional);
+    keepAll.SetKeepDays(0);
+    EXPECT_TRUE(keepAll.Start(At(15, 9, 0, 0), At(15, 9, 0, 0)).ok);
+    EXPECT_EQ(remaining().size(), 5);
+
+    RecordingJournal journal(folder, regional);
+    journal.SetKeepDays(30); // 14 March keeps 13 February on
+    EXPECT_TRUE(journal.Start(At(14, 9, 0, 0), At(14, 9, 0, 0)).ok);
+    EXPECT_EQ(remaining(),
+              QStringList({"2012-02-13_02.alarms", "2012-02-13_02.csv", "2012-02-14.csv"}));
+    Add(journal, At(14, 23, 59, 57), "0.012");
+    EXPECT_EQ(remaining().size(), 3);
+    Add(journal, At(15, 0, 0, 0), "0.012");
+    EXPECT_EQ(remaining(), QStringList({"2012-02-14.csv"}));
+    EXPECT_TRUE(QFile::exists(Path("notes.csv")));
+}
+
+// A journal in a unit with the micro sign reads in pandas as it is (UTF-8).
+TEST_F(RecordingJournalTest, PandasReadsAJournalFile) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 0, 3), "0.140", false, kMicroSv);
+    Add(*journal, At(14, 9, 0, 6), "0.150", true, kMicroSv);
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, pandas\n"
+                                 "f = pandas.read_csv(sys.argv[1], comment='#', "
+                                 "skipinitialspace=True)\n"
+                                 "print('|'.join(f.columns), len(f), f.iloc[1, 1])\n"),
+                  Path("2012-03-14.csv")});
+    ASSERT_TRUE(python.waitForFinished(60000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(python.readAllStandardOutput()),
+              QStringLiteral("Time|\u00B5Sv/hr 2 0.15\n"));
+}
+
+} // namespace
+} // namespace korvinet
