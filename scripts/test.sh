@@ -2,8 +2,26 @@
 # Sets everything up, builds Korvinet and runs every test.
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh --sanitize AddressSanitizer + UBSan build in build-asan/
+#   scripts/test.sh --tsan     the device tests (receive pump, hardware backends)
+#                              under ThreadSanitizer in build-tsan/, 200 times over
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+if [ "${1:-}" = "--tsan" ]; then
+    build=build-tsan
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVINET_TSAN=ON \
+        -DKORVINET_BUILD_BENCHMARKS=OFF
+    cmake --build "$build" --target device_tests hardware_driver_tests
+    # Threads race rarely; many rounds give a race many chances to show.
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+    for t in device_tests hardware_driver_tests; do
+        echo "== $t under ThreadSanitizer, 200 rounds"
+        "$build/tests/device/$t" --gtest_repeat=200 --gtest_brief=1
+    done
+    exit 0
+fi
 
 build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
@@ -12,7 +30,6 @@ if [ "${1:-}" = "--sanitize" ]; then
     flags=(-DCMAKE_BUILD_TYPE=Debug -DKORVINET_SANITIZE=ON -DKORVINET_BUILD_BENCHMARKS=OFF)
 fi
 
-bash scripts/setup.sh
 cmake -S . -B "$build" -G Ninja "${flags[@]}"
 cmake --build "$build"
 

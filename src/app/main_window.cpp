@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "app/form_fonts.h"
+#include "device/display_units.h"
 
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
@@ -125,8 +126,8 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
 
     // 5. The display units, in code order.
     ValUnits->clear();
-    for (int code = 0; code < 5; ++code)
-        ValUnits->addItem(TCounter::UnitNameOf(static_cast<std::int8_t>(code)));
+    for (const DisplayUnit& unit : kDisplayUnits)
+        ValUnits->addItem(unit.name.toString());
 
     // 6. The stored options; from here on they are saved at exit.
     LoadSettings();

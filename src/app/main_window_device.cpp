@@ -19,7 +19,12 @@ void TFormMain::ButtonRefreshClick() {
     SelectDevice->clear();
     const int found = Counter.ListDevices();
     if (found > 0) {
-        SelectDevice->addItems(Counter.DeviceNames());
+        // Each entry remembers its device, which Connect looks for again.
+        for (int i = 0; i < found; ++i) {
+            const TCounter::DeviceIdentity& device = Counter.DeviceIdentities().at(i);
+            SelectDevice->addItem(Counter.DeviceNames().at(i),
+                                  QStringList{device.SerialNumber, device.Description});
+        }
         SelectDevice->setCurrentIndex(0);
         if (SelectDevice->count() == 1)
             OpenCloseDeviceClick();
@@ -43,15 +48,16 @@ void TFormMain::OpenCloseDeviceClick() {
     } else if (GraphPointCount() == 0 ||
                deps_.ui.Confirm(QStringLiteral(
                    "Starting a new connection will clear the graph data.  Continue?"))) {
-        // The list on screen may be older than the counter's own lists (the
-        // disconnected state lists again without refilling it); an entry
-        // without a counterpart searches afresh instead of opening some
-        // other device.
+        // The entries name the devices the last search found, and the driver
+        // numbers devices by their place among those attached now: list
+        // again and open the chosen device wherever it is. One that is gone
+        // searches afresh rather than opening whatever took its place.
         const int entry = SelectDevice->currentIndex();
+        const QStringList chosen = SelectDevice->itemData(entry).toStringList();
+        Counter.ListDevices();
+        const int at = chosen.size() == 2 ? Counter.FindDevice({chosen[0], chosen[1]}, entry) : -1;
         bool isNumber = false;
-        const uint index = entry >= 0 && entry < Counter.DeviceIndices().size()
-                               ? Counter.DeviceIndices().at(entry).toUInt(&isNumber)
-                               : 0;
+        const uint index = at >= 0 ? Counter.DeviceIndices().at(at).toUInt(&isNumber) : 0;
         if (!isNumber) {
             ButtonRefreshClick();
         } else if (Counter.Open(index)) {

@@ -7,12 +7,17 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QLabel>
 #include <QLibrary>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QTimer>
 #include <QUrl>
 #include <QtEndian>
@@ -41,6 +46,30 @@ struct AlsaCalls {
     static constexpr int kAccessRwInterleaved = 3;
 };
 
+// A text that lines its values up with tabs (the device information) counts
+// on tab stops every eight characters of a fixed-pitch font: with captions
+// of different lengths, no tab width keeps such columns in a proportional
+// font. The box's label lays its text out in a document of its own once it
+// is selectable; its tab stops are set there.
+void ShowTabsInColumns(QMessageBox& box) {
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    label->setTextInteractionFlags(label->textInteractionFlags() | Qt::TextSelectableByMouse);
+    auto* document = label->findChild<QTextDocument*>();
+    if (!document)
+        return;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (label->font().pointSizeF() > 0)
+        fixed.setPointSizeF(label->font().pointSizeF());
+    else
+        fixed.setPixelSize(label->font().pixelSize());
+    QTextOption option = document->defaultTextOption();
+    option.setTabStopDistance(8 * QFontMetricsF(fixed).horizontalAdvance(QLatin1Char(' ')));
+    document->setDefaultTextOption(option);
+    label->setFont(fixed);
+}
+
 } // namespace
 
 struct QtUiServices::ToneState {
@@ -62,6 +91,8 @@ QtUiServices::~QtUiServices() = default;
 
 void QtUiServices::Message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvinet"), text, QMessageBox::Ok, owner_);
+    if (text.contains(QLatin1Char('\t')))
+        ShowTabsInColumns(box);
     box.exec();
 }
 

@@ -43,6 +43,7 @@ std::uint16_t TCounter::ConfigChecksum(const std::uint8_t* bytes, std::size_t co
 int TCounter::ListDevices() {
     deviceNames_.clear();
     deviceIndices_.clear();
+    deviceIdentities_.clear();
 
     std::uint32_t n = 0;
     driver_.CreateDeviceInfoList(&n); // a failure leaves n at 0
@@ -63,10 +64,17 @@ int TCounter::ListDevices() {
                                         ? QStringLiteral("COM%1: %2").arg(port).arg(kModelString)
                                         : description);
                 deviceIndices_.append(QString::number(i));
+                deviceIdentities_.append({nodes[i].SerialNumber, description});
             }
         }
     }
     return static_cast<int>(deviceNames_.size());
+}
+
+int TCounter::FindDevice(const DeviceIdentity& device, int hint) const {
+    if (hint >= 0 && hint < deviceIdentities_.size() && deviceIdentities_.at(hint) == device)
+        return hint;
+    return static_cast<int>(deviceIdentities_.indexOf(device));
 }
 
 bool TCounter::FailOpen(const char* message) {
@@ -152,6 +160,8 @@ bool TCounter::Close() {
     latestReadingTime_ = 0.0;
     countRate_ = 0.0;
     averagingWindow_ = 0;
+    undiscarded_ = 0;
+    failedDiscards_ = 0;
     if (driver_.Close(handle_) != FT_OK) {
         lastError_ = QStringLiteral("Failed to close device");
         return false;
@@ -170,6 +180,8 @@ bool TCounter::ResetCounter() {
         Close();
         return false;
     }
+    undiscarded_ = 0; // the purge emptied the queue
+    failedDiscards_ = 0;
     lastTick_ = clock_.TickCount();
     return true;
 }
@@ -179,16 +191,29 @@ bool TCounter::ReadCounts() {
         lastError_ = QStringLiteral("Device not open!");
         return false;
     }
-    std::uint32_t n = 0;
-    if (driver_.GetQueueStatus(handle_, &n) != FT_OK) {
+    std::uint32_t queued = 0;
+    if (driver_.GetQueueStatus(handle_, &queued) != FT_OK) {
         lastError_ = QStringLiteral("Failed to get counts");
         Close();
         return false;
     }
-    // Consume exactly the n bytes counted. A full purge here would also throw
+    // Bytes an earlier sample counted but could not discard are still at
+    // the front of the queue: they are not counted again.
+    const std::uint32_t n = queued - std::min(undiscarded_, queued);
+    // Consume exactly the bytes looked at. A full purge here would also throw
     // away the bytes that arrived since the queue status was read, and those
     // pulses would never be counted: readings would run low at high rates.
-    driver_.DiscardReceived(handle_, n);
+    if (driver_.DiscardReceived(handle_, queued) == FT_OK) {
+        undiscarded_ = 0;
+        failedDiscards_ = 0;
+    } else {
+        undiscarded_ = queued;
+        if (++failedDiscards_ >= kMaxFailedDiscards) {
+            lastError_ = QStringLiteral("Failed to get counts");
+            Close();
+            return false;
+        }
+    }
 
     const std::uint32_t now = clock_.TickCount();
     const std::uint32_t elapsed = now - lastTick_; // modulo 2^32: survives a wrap
@@ -210,7 +235,7 @@ bool TCounter::ReadCounts() {
     countRate_ =
         msSum > 0 ? static_cast<double>(static_cast<long double>(countSum) * 60000 / msSum) : 0.0;
 
-    const double mrPerHour = ConvertRate(countRate_, 2);
+    const double mrPerHour = ConvertRate(countRate_, kMilliRoentgenPerHour);
     if (mrPerHour > range_ || !(mrPerHour >= 0)) {
         countRate_ = kOverrange;
         lastError_ = QStringLiteral("CAUTION: READING OVERRANGE!  DATA IS INVALID!");

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "device/d2xx.h"
+#include "device/display_units.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -25,6 +27,9 @@ public:
     static constexpr int kConfigSize = 13;
     static constexpr std::uint32_t kBaudRate = 921600;
     static constexpr double kOverrange = -1.0;
+    // Samples in a row whose counted bytes could not be discarded, after
+    // which the count is given up as failed.
+    static constexpr int kMaxFailedDiscards = 3;
     // Part of the driver description that marks one of our counters.
     static inline const QString kModelString = QStringLiteral("KVT-PULSE1");
 
@@ -35,12 +40,23 @@ public:
         QString PortName = QStringLiteral("COM?");
     };
 
+    // What tells one listed device from another while the driver's list
+    // positions come and go with plugging.
+    struct DeviceIdentity {
+        QString SerialNumber;
+        QString Description;
+        bool operator==(const DeviceIdentity&) const = default;
+    };
+
     TCounter(D2xxDriver& driver, const Clock& clock);
     TCounter(const TCounter&) = delete;
     TCounter& operator=(const TCounter&) = delete;
 
     // Session operations.
     int ListDevices();
+    // The position of a device in the lists, or -1 when it is not listed;
+    // among devices that look alike, the one at hint.
+    int FindDevice(const DeviceIdentity& device, int hint = -1) const;
     bool Open(std::uint32_t deviceIndex);
     bool Close();
     bool ResetCounter();
@@ -66,6 +82,7 @@ public:
     std::uint8_t UnitCode() const { return unitCode_; }
     const QStringList& DeviceNames() const { return deviceNames_; }
     const QStringList& DeviceIndices() const { return deviceIndices_; }
+    const QList<DeviceIdentity>& DeviceIdentities() const { return deviceIdentities_; }
     const _Info& Info() const { return info_; }
     std::int32_t Range() const { return range_; }
     double Sensitivity() const { return sensitivity_; }
@@ -96,14 +113,18 @@ private:
 
     bool open_ = false;
     QString lastError_;
-    std::uint8_t unitCode_ = 2;
+    std::uint8_t unitCode_ = kMilliRoentgenPerHour;
     QStringList deviceNames_;
     QStringList deviceIndices_;
+    QList<DeviceIdentity> deviceIdentities_;
     std::array<std::uint32_t, kHistorySize> counts_{};
     std::array<std::uint32_t, kHistorySize> elapsed_{};
     std::uint32_t accumulatedTotal_ = 0;
     double accumulationStart_ = 0.0;
     std::uint32_t lastTick_ = 0;
+    // Counted bytes still in the driver's queue because discarding them failed.
+    std::uint32_t undiscarded_ = 0;
+    int failedDiscards_ = 0;
     double latestReadingTime_ = 0.0;
     double countRate_ = 0.0;
     std::int32_t averagingWindow_ = 10;

@@ -1,6 +1,7 @@
 #include "device/libftdi_driver.h"
 
 #include "device/eeprom_user_area.h"
+#include "device/libftdi_port.h"
 #include "device/receive_pump.h"
 
 #include <QtGlobal>
@@ -13,10 +14,9 @@ namespace korvinet {
 
 namespace {
 
-// Longer than any latency timer (at most 255 ms): the chip always answers a
-// read within it, with data or with a bare status packet. A read that timed
-// out would drop what libusb had already received.
-constexpr int kReadTimeoutMs = 1000;
+// For libftdi's own requests (EEPROM, line settings); the port's reads have
+// their own time limit.
+constexpr int kReadTimeoutMs = LibFtdiPort::kTransferTimeoutMs;
 // ftdi_read_data copies at most this much of the EEPROM image.
 constexpr int kEepromImageSize = 256;
 
@@ -42,40 +42,6 @@ std::uint32_t D2xxDeviceType(FtdiChip chip) {
     }
     return 3; // unknown
 }
-
-// The port as the pump sees it, over one libftdi context that it owns.
-class LibFtdiPort final : public ReceivePump::Port {
-public:
-    explicit LibFtdiPort(ftdi_context* ftdi) : ftdi_(ftdi) {}
-    ~LibFtdiPort() override {
-        ftdi_usb_close(ftdi_); // gives the device back to ftdi_sio
-        ftdi_free(ftdi_);
-    }
-
-    int Read(std::uint8_t* buffer, int size) override {
-        return ftdi_read_data(ftdi_, buffer, size);
-    }
-    int LineStatus() override {
-        unsigned short status = 0;
-        const int result = ftdi_poll_modem_status(ftdi_, &status);
-        return result < 0 ? result : (status >> 8) & 0xFF;
-    }
-    int FlushReceived() override { return ftdi_tciflush(ftdi_); }
-    Error Classify(int error) const override {
-        switch (error) {
-        case LIBUSB_ERROR_TIMEOUT:
-        case LIBUSB_ERROR_INTERRUPTED:
-        case LIBUSB_ERROR_BUSY:
-        case LIBUSB_ERROR_OVERFLOW:
-            return Error::Transient;
-        default:
-            return Error::Fatal; // no device, pipe stall, libftdi's -666 (no handle)
-        }
-    }
-
-private:
-    ftdi_context* ftdi_;
-};
 
 QString Text(const char* bytes, std::size_t capacity) {
     return QString::fromLatin1(bytes, static_cast<qsizetype>(strnlen(bytes, capacity)));

@@ -13,21 +13,12 @@ double TCounter::ConvertRate(double countRate, std::int8_t unitCode) const {
     // Non-paralysable dead-time correction; r/60 is the rate in counts per second.
     const long double r = countRate;
     const double c = static_cast<double>(r / (1.0L - (1.0L / 60.0L) * r * deadTime_));
-    switch (unitCode) {
-    case 0:
-        return countRate;
-    case 1:
+    const DisplayUnit* unit = FindDisplayUnit(unitCode);
+    // Only an unselected units list has no unit; its texts are "?" anyway.
+    if (!unit)
         return c;
-    case 2:
-        return c / sensitivity_;
-    case 3:
-        return 1000 * c / sensitivity_;
-    case 4:
-        return 10 * c / sensitivity_;
-    default:
-        // Only an unselected units list gets here; its texts are "?" anyway.
-        return c;
-    }
+    const double value = (unit->compensated ? c : countRate) * unit->scale;
+    return unit->perSensitivity ? value / sensitivity_ : value;
 }
 
 double TCounter::Reading() const {
@@ -41,19 +32,8 @@ QString TCounter::FormatValue(double value) const {
 QString TCounter::FormatValueOf(double value, std::int8_t unitCode) {
     if (value == kOverrange)
         return QStringLiteral("OVERRANGE");
-    switch (unitCode) {
-    case 0:
-    case 1:
-        return FormatC("%.1f", value);
-    case 2:
-        return FormatC("%.3f", value);
-    case 3:
-        return FormatC("%.0f", value);
-    case 4:
-        return FormatC("%.2f", value);
-    default:
-        return QStringLiteral("?");
-    }
+    const DisplayUnit* unit = FindDisplayUnit(unitCode);
+    return unit ? FormatC("%.*f", unit->decimals, value) : QStringLiteral("?");
 }
 
 QString TCounter::ReadingText() const {
@@ -65,20 +45,8 @@ QString TCounter::UnitName() const {
 }
 
 QString TCounter::UnitNameOf(std::int8_t unitCode) {
-    switch (unitCode) {
-    case 0:
-        return QStringLiteral("CPM (uncomp)");
-    case 1:
-        return QStringLiteral("CPM");
-    case 2:
-        return QStringLiteral("mR/hr");
-    case 3:
-        return QStringLiteral("\u00B5R/hr");
-    case 4:
-        return QStringLiteral("\u00B5Sv/hr");
-    default:
-        return QStringLiteral("?");
-    }
+    const DisplayUnit* unit = FindDisplayUnit(unitCode);
+    return unit ? unit->name.toString() : QStringLiteral("?");
 }
 
 QString TCounter::ElapsedText(double days) {

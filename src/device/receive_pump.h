@@ -33,7 +33,9 @@ public:
         // Reads what has arrived, waiting at most about one latency period:
         // the number of bytes (0 when nothing arrived), or a negative error.
         virtual int Read(std::uint8_t* buffer, int size) = 0;
-        // The chip's line status byte (bit 1: receive overrun), or negative.
+        // The chip's line status byte (bit 1: receive overrun), or negative;
+        // a port that sees the status in every packet gives the bits of all
+        // packets since it was last asked.
         virtual int LineStatus() = 0;
         // Empties the chip's receive FIFO and anything read ahead from USB.
         virtual int FlushReceived() = 0;

@@ -268,19 +268,19 @@ bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const 
     }
 
     DateTimeTexts times(regional);
-    double lastAccepted = 0.0;
     QString timeText;
     QString valueText;
     while (nextLine(&line)) {
         SplitAtLastComma(line, &timeText, &valueText);
         double x = 0.0;
         double y = 0.0;
+        // Compared with the last accepted point itself, not with a zero
+        // meaning "none yet": dates before 1900 are zero or less.
         if (!times.Parse(timeText, &x) || !regional.ParseNumber(valueText, &y) ||
-            (lastAccepted > 0.0 && x <= lastAccepted)) {
+            (!contents->points.empty() && x <= contents->points.back().x)) {
             ++contents->corruptLines;
             continue;
         }
-        lastAccepted = x;
         contents->points.push_back(GraphPoint{x, y, times.LongTimeText(x), kDefaultPointColor});
     }
     return true;

@@ -16,8 +16,6 @@ namespace korvinet::net {
 namespace {
 
 // Messages of the failures a get can raise.
-const char* const kEmptyUrl = "Empty URL";
-const char* const kHttpsUnsupported = "HTTP Secure Socket is not supported";
 const char* const kLookupTimedOut = "Host Lookup Timed Out";
 const char* const kLookupCanceled = "Host Lookup Canceled";
 const char* const kNullAddress = "Null Remote Address";
@@ -44,53 +42,7 @@ bool WouldBlock(int errnoValue) {
     return errnoValue == EAGAIN || errnoValue == EWOULDBLOCK || errnoValue == EINTR;
 }
 
-// Index of the n-th (1-based) occurrence of ch, or -1.
-qsizetype NthIndexOf(const QString& text, QChar ch, int n) {
-    qsizetype at = -1;
-    for (int i = 0; i < n; ++i) {
-        at = text.indexOf(ch, at + 1);
-        if (at < 0) {
-            return -1;
-        }
-    }
-    return at;
-}
-
-// The status is the second blank-separated word of the status line when that
-// word is a plain decimal number; anything else (also a code followed directly
-// by the line end) reads as 0.
-int StatusFromLine(const QByteArray& line) {
-    const QList<QByteArray> words = line.split(' ');
-    if (words.size() < 2) {
-        return 0;
-    }
-    const QByteArray& word = words[1];
-    if (word.isEmpty() || word.size() > 5) {
-        return 0;
-    }
-    for (char c : word) {
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-    }
-    const int value = word.toInt();
-    return value <= 0xFFFF ? value : 0;
-}
-
-QByteArray WithoutLineEnd(QByteArray line) {
-    if (line.endsWith('\n')) {
-        line.chop(1);
-    }
-    if (line.endsWith('\r')) {
-        line.chop(1);
-    }
-    return line;
-}
-
 } // namespace
-
-HttpError::HttpError(const QString& message)
-    : std::runtime_error(message.toStdString()), message_(message) {}
 
 HttpClient::HttpClient(const Clock& clock, std::unique_ptr<HostResolver> resolver)
     : clock_(clock), resolver_(std::move(resolver)), buffer_(kReceivePiece) {
@@ -126,132 +78,33 @@ void HttpClient::Get(const QString& url) {
     } mark(busy_);
     cancelled_ = false;
 
-    url_ = url;
+    target_.url = url;
     for (int exchange = 1;; ++exchange) {
-        ParseUrl();
-        const QByteArray head = RequestHead();
-        QString responseCookie;
+        ParseHttpUrl(&target_);
+        const QByteArray head = HttpRequestHead(target_, cookie_);
+        HttpResponseReader response;
         try {
             Connect();
             SendAll(head);
             SendAll(QByteArrayLiteral("\r\n"));
-            status_ = 0;
-            ReadHead(&responseCookie);
-            ReadBody();
+            ReadResponse(&response);
         } catch (...) {
             CloseSocket();
             MakeSocket();
             throw;
         }
-        if (status_ >= 300 && status_ <= 302) {
-            url_ = location_;
-        }
         CloseSocket();
         MakeSocket();
 
-        if (status_ >= 300 && status_ <= 398) {
-            if (!responseCookie.isEmpty()) {
-                cookie_ = responseCookie;
-            }
-            if (!url_.contains(QLatin1Char('/'))) {
-                // A bare name is relative to the server just asked; keep its
-                // port too, or a server off port 80 would be left.
-                QString server = host_;
-                if (port_ != 80) {
-                    server += QLatin1Char(':') + QString::number(port_);
-                }
-                url_ = QStringLiteral("http://") + server + QLatin1Char('/') + url_;
-            }
-        }
-        if (status_ < 299 || status_ > 399) {
+        if (!FollowRedirection(response, &target_, &cookie_)) {
             return;
         }
-        // A server that keeps redirecting (or answers 303 to 399, which
-        // repeats the same URL) would otherwise hold the caller forever.
+        // Status 303 to 399 repeat the same URL, so a bound is needed even
+        // without a Location that points back.
         if (exchange >= kMaxExchanges) {
             Fail(kTooManyExchanges);
         }
     }
-}
-
-void HttpClient::ParseUrl() {
-    if (url_.isEmpty()) {
-        Fail(kEmptyUrl);
-    }
-    if (port_ == 0) {
-        port_ = 80;
-    }
-
-    const QChar slash(QLatin1Char('/'));
-    const bool hasDoubleSlash = url_.contains(QLatin1String("//"));
-    QString path;
-    if (hasDoubleSlash) {
-        const qsizetype third = NthIndexOf(url_, slash, 3);
-        if (third >= 0) {
-            path = url_.mid(third);
-        }
-    } else if (url_.contains(slash)) {
-        path = url_.mid(url_.indexOf(slash));
-    }
-    path = path.left(kMaxPathLength);
-
-    const qsizetype colon = url_.indexOf(QLatin1Char(':'));
-    if (colon >= 0) {
-        const QString scheme = url_.left(colon).toLower();
-        if (scheme == QLatin1String("gopher")) {
-            port_ = 70;
-        } else if (scheme == QLatin1String("ftp")) {
-            port_ = 21;
-        } else if (scheme == QLatin1String("https")) {
-            Fail(kHttpsUnsupported);
-        } else {
-            port_ = 80;
-        }
-    }
-
-    QString host;
-    if (hasDoubleSlash) {
-        const qsizetype second = NthIndexOf(url_, slash, 2);
-        const qsizetype third = NthIndexOf(url_, slash, 3);
-        host = third >= 0 ? url_.mid(second + 1, third - second - 1) : url_.mid(second + 1);
-    } else if (!url_.startsWith(slash)) {
-        const qsizetype first = url_.indexOf(slash);
-        host = first >= 0 ? url_.left(first) : url_;
-    }
-    const qsizetype portColon = host.indexOf(QLatin1Char(':'));
-    if (portColon >= 0) {
-        const QString portText = host.mid(portColon + 1);
-        bool ok = false;
-        const int port = portText.toInt(&ok);
-        // A number that is no TCP port would silently reach another one.
-        if (!ok || port < 0 || port > 0xFFFF) {
-            throw HttpError(QStringLiteral("'%1' is not a valid integer value").arg(portText));
-        }
-        port_ = port;
-        host = host.left(portColon);
-    }
-    if (!host.isEmpty()) {
-        host_ = host;
-    }
-
-    if (path.isEmpty()) {
-        path = QStringLiteral("/");
-        url_ += slash;
-    }
-    path_ = path;
-}
-
-QByteArray HttpClient::RequestHead() const {
-    QByteArray head;
-    head += "GET " + path_.toLatin1() + " HTTP/1.0\r\n";
-    head += "Host: " + host_.toLatin1() + "\r\n";
-    head += "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n";
-    head += "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
-    if (!cookie_.isEmpty()) {
-        head += "Cookie: " + cookie_.toLatin1() + "\r\n";
-    }
-    head += "Content-type: application/x-www-form-urlencoded\r\n";
-    return head;
 }
 
 bool HttpClient::MakeSocket() {
@@ -294,12 +147,11 @@ void HttpClient::WaitRound(short events) {
 }
 
 void HttpClient::Connect() {
-    pending_.clear();
     if (socket_ < 0 && !MakeSocket()) {
         FailWithErrno(errno);
     }
 
-    const QByteArray hostName = host_.toLatin1();
+    const QByteArray hostName = target_.host.toLatin1();
     in_addr address{};
     if (::inet_aton(hostName.constData(), &address) == 0) {
         const std::unique_ptr<HostLookup> lookup = resolver_->Start(hostName);
@@ -322,7 +174,7 @@ void HttpClient::Connect() {
 
     sockaddr_in target{};
     target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<std::uint16_t>(port_));
+    target.sin_port = htons(static_cast<std::uint16_t>(target_.port));
     target.sin_addr = address;
     if (::connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
         return;
@@ -369,99 +221,69 @@ void HttpClient::SendAll(const QByteArray& data) {
     }
 }
 
-QByteArray HttpClient::ReadLine(qsizetype* headBytes) {
-    // Received data is collected in pending_ until it holds a line end; what
-    // follows the head stays there and starts the body. A line that has not
-    // ended within one receive piece never will (the wait times out), as
-    // does a last line cut short by the server closing.
-    const std::uint32_t start = clock_.TickCount();
-    bool closed = false;
-    for (;;) {
-        const qsizetype lf = pending_.indexOf('\n');
-        if (lf >= 0) {
-            *headBytes += lf + 1;
-            if (*headBytes > kMaxResponseBytes) {
-                Fail(kResponseTooLarge);
+void HttpClient::ReadResponse(HttpResponseReader* response) {
+    using State = HttpResponseReader::State;
+    // What was read stays readable when the exchange fails; the body only
+    // once the head has ended, else the last one stays.
+    struct Keep {
+        HttpClient& client;
+        const HttpResponseReader& response;
+        ~Keep() {
+            client.status_ = response.Status();
+            client.location_ = response.Location();
+            if (response.HeadEnded()) {
+                client.body_ = response.Body();
             }
-            const QByteArray line = pending_.left(lf + 1);
-            pending_.remove(0, lf + 1);
-            return line;
         }
-        const qsizetype room = kReceivePiece - pending_.size();
-        if (closed || room <= 0) {
+    } keep{*this, *response};
+    // Until the response has said otherwise, as seen from events handled
+    // during the wait.
+    status_ = 0;
+    location_.clear();
+
+    // Each head line and each silence while the body arrives has the whole
+    // time-out to itself.
+    std::uint32_t start = clock_.TickCount();
+    int lines = 0;
+    for (;;) {
+        switch (response->Current()) {
+        case State::Complete:
+            return;
+        case State::TooLarge:
+            Fail(kResponseTooLarge);
+        case State::Stalled:
+            // A line that cannot end any more: only the time-out ends this.
             WaitRound(0);
-        } else {
-            const ssize_t n = ::recv(socket_, buffer_.data(), static_cast<std::size_t>(room), 0);
+            break;
+        case State::Head:
+        case State::Body: {
+            const ssize_t n = ::recv(socket_, buffer_.data(), buffer_.size(), 0);
             if (n > 0) {
-                pending_.append(buffer_.data(), n);
-                continue;
-            }
-            if (n == 0 || errno == ENOTCONN) {
-                if (pending_.isEmpty()) {
-                    return {};
+                const bool inBody = response->Current() == State::Body;
+                response->Receive(QByteArrayView(buffer_.data(), n));
+                if (inBody || response->HeadLines() != lines) {
+                    lines = response->HeadLines();
+                    start = clock_.TickCount();
                 }
-                closed = true;
+                if (inBody) {
+                    QCoreApplication::processEvents();
+                }
+                if (!inBody || response->Current() != State::Body) {
+                    continue;
+                }
+            } else if (n == 0 || errno == ENOTCONN) {
+                response->Close();
+                continue;
             } else if (WouldBlock(errno)) {
                 WaitRound(POLLIN);
             } else {
                 FailWithErrno(errno);
             }
+            break;
+        }
         }
         if (cancelled_ || TimedOut(start)) {
-            Fail(kReadlnAborted);
-        }
-    }
-}
-
-void HttpClient::ReadHead(QString* cookie) {
-    location_.clear();
-    cookie->clear();
-    qsizetype headBytes = 0;
-    QByteArray line = ReadLine(&headBytes);
-    if (!line.isEmpty()) {
-        status_ = StatusFromLine(line);
-    }
-    for (;;) {
-        line = ReadLine(&headBytes);
-        if (line.isEmpty() || line == "\r\n" || line == "\n") {
-            return;
-        }
-        const QByteArray text = WithoutLineEnd(line);
-        const qsizetype blank = text.indexOf(' ');
-        const QByteArray word = (blank >= 0 ? text.left(blank) : text).toUpper();
-        if (word == "SET-COOKIE:") {
-            *cookie = QString::fromLatin1(text.mid(12)).left(kMaxPathLength);
-        } else if (word == "LOCATION:") {
-            location_ = QString::fromLatin1(text.mid(10)).left(kMaxPathLength);
-        }
-        // Content-Length is of no use here: the body always runs to the end
-        // of the connection.
-    }
-}
-
-void HttpClient::ReadBody() {
-    body_ = pending_;
-    pending_.clear();
-    std::uint32_t start = clock_.TickCount();
-    for (;;) {
-        const ssize_t n = ::recv(socket_, buffer_.data(), buffer_.size(), 0);
-        if (n > 0) {
-            // A server that never stops sending must not exhaust memory.
-            if (body_.size() + n > kMaxResponseBytes) {
-                Fail(kResponseTooLarge);
-            }
-            body_.append(buffer_.data(), n);
-            start = clock_.TickCount();
-            QCoreApplication::processEvents();
-        } else if (n == 0 || errno == ENOTCONN) {
-            return;
-        } else if (WouldBlock(errno)) {
-            WaitRound(POLLIN);
-        } else {
-            FailWithErrno(errno);
-        }
-        if (cancelled_ || TimedOut(start)) {
-            Fail(kCaptureAborted);
+            Fail(response->Current() == State::Body ? kCaptureAborted : kReadlnAborted);
         }
     }
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "net/host_resolver.h"
+#include "net/http_exchange.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 namespace korvinet {
@@ -14,17 +14,6 @@ class Clock;
 }
 
 namespace korvinet::net {
-
-// Every failure of a get: the message is meant to be shown (or summarised) by
-// the caller; the client never shows anything itself.
-class HttpError : public std::runtime_error {
-public:
-    explicit HttpError(const QString& message);
-    QString Message() const { return message_; }
-
-private:
-    QString message_;
-};
 
 // A small HTTP/1.0 GET client over plain TCP sockets, one fresh connection per
 // exchange. Every wait (name lookup, connection set-up, each response line,
@@ -38,12 +27,9 @@ private:
 class HttpClient {
 public:
     static constexpr std::uint32_t kDefaultTimeoutMs = 5000;
-    static constexpr int kReceivePiece = 64 * 1024;
-    static constexpr int kMaxPathLength = 256;
-    // Bounds against a misbehaving server: exchanges per get (redirections)
-    // and bytes of one response head and of one body.
+    static constexpr qsizetype kReceivePiece = HttpResponseReader::kLinePiece;
+    // A server that keeps redirecting must not hold the caller forever.
     static constexpr int kMaxExchanges = 10;
-    static constexpr qsizetype kMaxResponseBytes = 1024 * 1024;
 
     // Lookups go through the resolver given, or through the system's.
     // Throws HttpError("Initializaton of windows sockets failed") when no
@@ -67,10 +53,10 @@ public:
 
     int Status() const { return status_; }
     const QByteArray& Body() const { return body_; }
-    const QString& Url() const { return url_; }
-    const QString& Host() const { return host_; }
-    int Port() const { return port_; }
-    const QString& Path() const { return path_; }
+    const QString& Url() const { return target_.url; }
+    const QString& Host() const { return target_.host; }
+    int Port() const { return target_.port; }
+    const QString& Path() const { return target_.path; }
     const QString& Location() const { return location_; }
     const QString& Cookie() const { return cookie_; }
 
@@ -78,13 +64,11 @@ public:
     void SetTimeout(std::uint32_t ms) { timeoutMs_ = ms; }
 
 private:
-    void ParseUrl();
-    QByteArray RequestHead() const;
     void Connect();
     void SendAll(const QByteArray& data);
-    QByteArray ReadLine(qsizetype* headBytes);
-    void ReadHead(QString* cookie);
-    void ReadBody();
+    // Receives the response into the reader until the server closes; status,
+    // location and body keep what was read, also when it fails.
+    void ReadResponse(HttpResponseReader* response);
     void CloseSocket();
     bool MakeSocket();
 
@@ -100,16 +84,12 @@ private:
     bool busy_ = false;
     bool cancelled_ = false;
 
-    QString url_;
-    QString host_;
-    int port_ = 0;
-    QString path_;
+    HttpTarget target_;
     int status_ = 0;
     QByteArray body_;
     QString location_;
     QString cookie_;
     std::vector<char> buffer_;
-    QByteArray pending_; // received, not yet taken as a line
 };
 
 } // namespace korvinet::net

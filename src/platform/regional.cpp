@@ -177,7 +177,7 @@ bool Regional::ParseRounded(const QString& text, int decimals, double* value) co
 }
 
 QString Regional::GeneralFloatText(double value) const {
-    QString text = QString::number(value, 'g', 15);
+    QString text = FormatC("%.15g", value);
     if (decimal_ != QLatin1Char('.'))
         text.replace(QLatin1Char('.'), decimal_);
     return text;

@@ -333,6 +333,39 @@ TEST_F(CounterTest, NoPulseIsLostWhilePulsesArriveBetweenDriverCalls) {
     EXPECT_GT(driver.Queued(0), 0u); // the late arrivals wait for the next sample
 }
 
+// A discard that failed leaves the counted bytes at the front of the queue:
+// later samples must not count them again, and a driver that keeps failing
+// ends the session as a failed count does.
+TEST_F(CounterTest, BytesWhoseDiscardFailedAreNotCountedAgain) {
+    AddCounter();
+    driver.SetCountRate(0, 1200);
+    Connect();
+    const bool discardFails[] = {false, true, false, true, true, false, true, true, false};
+    std::uint64_t sampled = 0;
+    for (const bool fails : discardFails) {
+        driver.ClearFaults();
+        if (fails)
+            driver.FailCall(Op::DiscardReceived);
+        clock.Advance(3000);
+        ASSERT_TRUE(counter.ReadCounts()) << S(counter.LastError());
+        sampled += counter.CountHistory()[0];
+    }
+    EXPECT_EQ(sampled, driver.PulsesProduced(0));
+    EXPECT_EQ(counter.AccumulatedTotal(), sampled);
+
+    driver.FailCall(Op::DiscardReceived);
+    for (int i = 0; i < 2; ++i) {
+        clock.Advance(3000);
+        ASSERT_TRUE(counter.ReadCounts()) << S(counter.LastError());
+        sampled += counter.CountHistory()[0];
+    }
+    EXPECT_EQ(sampled, driver.PulsesProduced(0));
+    clock.Advance(3000);
+    EXPECT_FALSE(counter.ReadCounts()); // the third failure in a row
+    EXPECT_EQ(S(counter.LastError()), "Failed to get counts");
+    EXPECT_FALSE(counter.IsOpen());
+}
+
 // ---------------------------------------------------------------- beep
 
 TEST_F(CounterTest, BeepSwitchesRtsLowForOn) {

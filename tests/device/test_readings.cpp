@@ -42,6 +42,22 @@ TEST_F(ReadingsTest, SameValueFormatsByCurrentUnit) {
     }
 }
 
+TEST_F(ReadingsTest, ExactHalvesRoundToEvenInEveryFormat) {
+    const struct {
+        int unit;
+        double value;
+        const char* text;
+    } cases[] = {{0, 0.25, "0.2"},
+                 {1, 12.25, "12.2"},
+                 {2, 0.0625, "0.062"},
+                 {3, 2.5, "2"},
+                 {4, 0.125, "0.12"}};
+    for (const auto& c : cases) {
+        counter.SetUnitCode(static_cast<std::uint8_t>(c.unit));
+        EXPECT_EQ(counter.FormatValue(c.value), c.text) << "unit " << c.unit;
+    }
+}
+
 TEST_F(ReadingsTest, UnknownUnitCodeReadsQuestionMark) {
     counter.SetUnitCode(255);
     EXPECT_EQ(counter.UnitName(), "?");

@@ -190,6 +190,7 @@ TEST(ReceivePump, PollsTheLineStatusOnlyEveryFewReads) {
         return p.wire->readCalls >= 3;
     }));
     ASSERT_TRUE(Eventually([&] { return p.pump->Overruns() == 1; }));
+    std::lock_guard lock(p.wire->mutex); // the pump's thread is still reading
     EXPECT_GE(p.wire->readCalls, 4);
 }
 
@@ -236,6 +237,7 @@ TEST(ReceivePump, CommandsRunOnThePortsThreadAndReturnTheirResult) {
         return p.wire->portThread != std::thread::id();
     }));
     EXPECT_NE(ranOn, std::this_thread::get_id());
+    std::lock_guard lock(p.wire->mutex);
     EXPECT_EQ(ranOn, p.wire->portThread);
 }
 

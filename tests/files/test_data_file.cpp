@@ -199,6 +199,10 @@ TEST_F(DataFileTest, DataLinesAreAcceptedOrCountedCorrupt) {
          {t3, t6},
          0},
         {"date alone", "3/14/2012, 1\r\n", {At(2012, 3, 14)}, 0},
+        {"backward before 1900 as well",
+         "12/29/1899 9:00:00 AM, 1\r\n1/1/1800 9:00:00 AM, 2\r\n",
+         {At(1899, 12, 29, 9)},
+         1},
     };
     for (const Case& c : cases) {
         bool ok = false;

@@ -505,6 +505,34 @@ private slots:
         QTRY_COMPARE(w.size(), full);
     }
 
+    // The entry names a counter, not a place in the driver's list: after
+    // counters were unplugged and plugged in, Connect opens the chosen one
+    // wherever it now is, and searches afresh when it is gone.
+    void chosenCounterIsTheOneOpened() {
+        MainWindowRig rig;
+        const int com4 = rig.AddCounter(0);
+        const int com5 = rig.AddCounter(1);
+        const int com6 = rig.AddCounter(2);
+        rig.driver.DetachDevice(com5);
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.SelectDevice->currentText(), QStringLiteral("COM4: KVT-PULSE1"));
+
+        rig.driver.DetachDevice(com4);
+        rig.driver.AttachDevice(com5);
+        w.OpenCloseDevice->click();
+        QVERIFY(!w.Counter.IsOpen());
+        QVERIFY(!rig.driver.IsOpen(com5));
+        QCOMPARE(w.SelectDevice->count(), 2);
+        QCOMPARE(w.SelectDevice->itemText(0), QStringLiteral("COM5: KVT-PULSE1"));
+
+        w.SelectDevice->setCurrentIndex(1);
+        rig.driver.DetachDevice(com5); // COM6 moves up to the driver's first place
+        w.OpenCloseDevice->click();
+        QVERIFY(rig.driver.IsOpen(com6));
+        QCOMPARE(w.OpenCloseDevice->text(), QStringLiteral("Disconnect COM6"));
+        QVERIFY(rig.ui.Calls().isEmpty());
+    }
+
     // Renders the window so a reviewer can look at it.
     void screenshot() {
         MainWindowRig rig;

@@ -48,5 +48,25 @@ TEST(FormatC, DecimalPointIgnoresProcessLocale) {
         GTEST_SKIP() << "de_DE locale not installed; checked under the C locale only";
 }
 
+TEST(FormatC, ExactBinaryHalvesRoundToEvenAsPrintfDoes) {
+    const struct {
+        const char* format;
+        double value;
+        const char* text;
+    } cases[] = {
+        {"%.0f", 2.5, "2"},
+        {"%.0f", 3.5, "4"},
+        {"%.0f", -2.5, "-2"},
+        {"%.1f", 0.25, "0.2"},
+        {"%.1f", 0.75, "0.8"},
+        {"%.2f", 0.125, "0.12"},
+        {"%.3f", 0.0625, "0.062"},
+        {"%.1f", 0.35, "0.3"}, // 0.35 lies just below the half
+        {"%.15g", 1000000000000005.0, "1e+15"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatC(c.format, c.value), c.text) << c.format << " " << c.value;
+}
+
 } // namespace
 } // namespace korvinet

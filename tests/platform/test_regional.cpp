@@ -118,6 +118,7 @@ TEST(Regional, GeneralFloatText) {
     EXPECT_EQ(c.GeneralFloatText(90e-6 * 1e6), "90");
     EXPECT_EQ(c.GeneralFloatText(0.1 + 0.2), "0.3");
     EXPECT_EQ(german.GeneralFloatText(2.5), "2,5");
+    EXPECT_EQ(c.GeneralFloatText(1000000000000005.0), "1e+15"); // half at the 15th digit
 }
 
 } // namespace
@@ -140,6 +141,7 @@ TEST(Regional, EntriesRoundTripToTheirShownDecimals) {
         {&c, "0.0006", 3, true, 0.001},    {&c, "12.3456", 2, true, 12.35},
         {&c, "-3", 3, true, -3.0},         {&c, "abc", 3, false, 0},
         {&german, "0,006", 2, true, 0.01}, {&german, "1.5", 2, true, 1.5},
+        {&c, "0.125", 2, true, 0.12}, // an exact half rounds to even, as printf does
     };
     for (const auto& k : cases) {
         double v = -99;
