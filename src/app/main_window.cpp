@@ -242,6 +242,7 @@ void TFormMain::BuildLayout() {
     Chart1 = Place<TChart>(client, "Chart1", 211, 0, 800, 470);
     Chart1->AddSeries(&Series1);
     Chart1->AddSeries(&Series2);
+    Chart1->SetBand(&Band);
     Chart1->SetAfterDrawHandler(
         [this](QPainter& painter, const QRect& target) { Chart1AfterDraw(painter, target); });
     // The notes and summary lines need the bottom of the chart to themselves.

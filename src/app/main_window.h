@@ -3,6 +3,7 @@
 #include "app/timer_safe_ui.h"
 #include "app/ui_services.h"
 #include "device/counter.h"
+#include "graph/band_series.h"
 #include "graph/line_series.h"
 #include "measure/measurement_session.h"
 #include "net/ftp_upload.h"
@@ -235,6 +236,8 @@ public:
     // chart's construction in BuildLayout() registers them with it.
     TLineSeries Series1{QStringLiteral("Live Reading"), kColorBlue};
     TLineSeries Series2{QStringLiteral("Average"), kColorGreen};
+    // The 95 % band around the readings while that option is on.
+    TBandSeries Band{kColorBlue};
     TChart* Chart1 = nullptr;
 
     QGroupBox* GroupBox4 = nullptr;

@@ -77,6 +77,10 @@ void TFormMain::CountTimerTimer() {
                       GraphPoint{reading.time, reading.value,
                                  deps_.regional.LongTimeText(reading.time), tick.alarm.pointColor},
                       Options.MaxSpan);
+    if (Options.ShowConfidenceBand && reading.band) {
+        Band.Add(reading.time, reading.band->low.value, reading.band->high.value);
+        Band.RemoveBefore(Series1.FirstX());
+    }
     LatestBand = reading.band;
     ShowCountsStopped(reading);
     if (tick.alarm.showWarning)
@@ -145,6 +149,7 @@ void TFormMain::ClearGraph() {
     Statistics->clear();
     DataFileName.clear();
     LatestBand.reset();
+    Band.Clear();
 }
 
 void TFormMain::MenuResetGraphClick() {

@@ -73,6 +73,8 @@ void TFormMain::FileOptionsClick() {
     dialog.ApplyTo(&Options);
     if (!Options.WarnCountsStopped)
         LabelCountsStopped->clear();
+    if (!Options.ShowConfidenceBand)
+        Band.Clear();
     Chart1->update(); // the band and its statistics line come or go
 }
 

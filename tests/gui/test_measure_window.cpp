@@ -645,7 +645,8 @@ private slots:
 
     // The statistics show the latest reading's band while the option is on:
     // 5 counts in 3 s are 1.6235 to 11.6683 counts, 0.054 to 0.389 mR/hr.
-    void bandLineInTheStatistics() {
+    // The chart shows it too.
+    void bandInTheStatisticsAndOnTheChart() {
         MainWindowRig rig;
         AddPlainCounter(rig);
         TFormMain& w = rig.Open();
@@ -667,8 +668,25 @@ private slots:
         const qsizetype latest = shown.indexOf(QStringLiteral("Latest:    0.167 mR/hr"));
         QVERIFY(latest >= 0);
         QCOMPARE(shown.value(latest + 1), QStringLiteral("95 %: 0.054 \u2013 0.389 mR/hr"));
+        // The chart fills the band from the readings taken while it is on.
+        const auto tinted = [&] {
+            const QImage image = w.Chart1->RenderImage();
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb c = image.pixel(x, y);
+                    n += qBlue(c) > 240 && qRed(c) > 150 && qRed(c) < 235;
+                }
+            return n;
+        };
+        QCOMPARE(tinted(), 0);
+        Tick(rig, 5);
+        Tick(rig, 5);
+        QCOMPARE(w.Band.Points().size(), std::size_t(2));
+        QVERIFY(tinted() > 1000);
         setBand(false);
         QVERIFY(!lines().join(QLatin1Char('\n')).contains(QStringLiteral("95 %")));
+        QCOMPARE(tinted(), 0);
         QVERIFY(rig.ui.Calls().isEmpty());
     }
 
