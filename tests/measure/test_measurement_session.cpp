@@ -142,33 +142,6 @@ TEST_F(SessionTest, BandFollowsTheWindowAndTheUnit) {
     EXPECT_FALSE(out.reading.band->high.capped);
 }
 
-// Background readings just above the level alarm under the level rule; the
-// significance rule waits until the counts prove an excess.
-TEST_F(SessionTest, ChosenRuleDecidesTheAlarm) {
-    const std::uint32_t counts[] = {29, 33, 29, 34, 29, 90, 90, 28};
-    const struct {
-        MeasurementSession::Rule rule;
-        const char* alarms;
-        const char* warnings;
-    } rules[] = {
-        {MeasurementSession::Rule::Level, "-A-A-AA-", "-W-W-W--"},
-        {MeasurementSession::Rule::Significance, "-----AAA", "-----W--"},
-    };
-    for (const auto& c : rules) {
-        SCOPED_TRACE(c.alarms);
-        alarm.rule = c.rule;
-        std::string alarms, warnings;
-        for (std::uint32_t n : counts) {
-            const auto out = Tick(n);
-            alarms += out.reading.alarm ? 'A' : '-';
-            warnings += out.alarm.showWarning ? 'W' : '-';
-        }
-        EXPECT_EQ(alarms, c.alarms);
-        EXPECT_EQ(warnings, c.warnings);
-        ASSERT_TRUE(counter.ResetCounter());
-    }
-}
-
 // A silence is reported on every tick of it while the warning is on, with
 // one warning per silence; a warning turned on during a silence gives it
 // then. A new connection forgets the old counter's rate.
