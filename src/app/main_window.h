@@ -3,6 +3,7 @@
 #include "app/timer_safe_ui.h"
 #include "app/ui_services.h"
 #include "device/counter.h"
+#include "graph/band_series.h"
 #include "graph/line_series.h"
 #include "measure/measurement_session.h"
 #include "net/ftp_upload.h"
@@ -14,6 +15,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -40,6 +42,7 @@ class Regional;
 class SettingsStore;
 class TChart;
 class TFormAbout;
+class TFormOptions;
 
 namespace net {
 class HttpClient;
@@ -113,6 +116,20 @@ public:
     void CopyAccumToClipboardClick();
     void AccumulatorResetClick();
 
+    // The settings a tick works with.
+    MeasurementSession::AlarmSettings TickSettings() const;
+    // Shows whether the counts have stopped, quietly, beside the sample timer.
+    void ShowCountsStopped(const SessionReading& reading);
+
+    // --- Options (main_window_settings.cpp)
+    // File > "Options...": the dialog over the current settings; OK puts its
+    // values in force at once.
+    void FileOptionsClick();
+    // Shows the Options dialog modally and tells whether the user pressed OK.
+    // Left empty, the dialog runs its own event loop; tests put a stand-in
+    // here that sets its controls and answers.
+    std::function<bool(TFormOptions& dialog)> RunOptionsDialog;
+
     // --- Graph (main_window_graph.cpp)
     void ApplyGraphSettings();
     // Runs at the end of every drawing of the chart, on screen, into an image
@@ -161,6 +178,9 @@ public:
     // The sampling cycle over Counter; it remembers whether this excursion's
     // alarm warning was shown.
     MeasurementSession Session;
+    // The band of the latest reading, for the statistics; none before the
+    // first reading and after the graph was cleared.
+    std::optional<RateBand> LatestBand;
     _Options Options;
     bool SaveAtExit = false;
     QStringList DataFileLines; // lines kept from the data file opened last
@@ -216,6 +236,8 @@ public:
     // chart's construction in BuildLayout() registers them with it.
     TLineSeries Series1{QStringLiteral("Live Reading"), kColorBlue};
     TLineSeries Series2{QStringLiteral("Average"), kColorGreen};
+    // The 95 % band around the readings while that option is on.
+    TBandSeries Band{kColorBlue};
     TChart* Chart1 = nullptr;
 
     QGroupBox* GroupBox4 = nullptr;
@@ -251,6 +273,7 @@ public:
 
     QLabel* LabelStatus = nullptr;
     QProgressBar* ProgressBarSample = nullptr;
+    QLabel* LabelCountsStopped = nullptr; // "No counts for 45 seconds" while so
     QGroupBox* GroupBox5 = nullptr;
     QPlainTextEdit* Accumulator = nullptr;
     QPushButton* CopyAccumToClipboard = nullptr;
@@ -271,6 +294,7 @@ public:
     QMenu* Help1 = nullptr;
     QAction* OpenDataFile = nullptr;
     QAction* OpenRecording = nullptr;
+    QAction* FileOptions = nullptr;
     QAction* RestoreDefaultOptions = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Print1 = nullptr;

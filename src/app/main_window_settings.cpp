@@ -1,4 +1,7 @@
 #include "app/main_window.h"
+#include "app/options_dialog.h"
+
+#include "graph/chart.h"
 
 #include "platform/regional.h"
 #include "platform/text_format.h"
@@ -6,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace korvinet {
@@ -54,6 +58,24 @@ bool TFormMain::SaveSettings() {
 void TFormMain::RestoreDefaults() {
     Options = _Options{};
     SaveSettings();
+}
+
+void TFormMain::FileOptionsClick() {
+    const int entry = CountTime->currentIndex();
+    TFormOptions dialog(Options,
+                        DetectionLimitWarning(Counter, Options.AlarmLevel,
+                                              entry >= 0 ? CountTime->itemText(entry) : QString()),
+                        this);
+    const bool accepted =
+        RunOptionsDialog ? RunOptionsDialog(dialog) : dialog.exec() == QDialog::Accepted;
+    if (!accepted)
+        return;
+    dialog.ApplyTo(&Options);
+    if (!Options.WarnCountsStopped)
+        LabelCountsStopped->clear();
+    if (!Options.ShowConfidenceBand)
+        Band.Clear();
+    Chart1->update(); // the band and its statistics line come or go
 }
 
 void TFormMain::RestoreDefaultOptionsClick() {
