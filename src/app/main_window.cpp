@@ -253,6 +253,7 @@ void TFormMain::BuildLayout() {
     Chart1 = Place<TChart>(client, "Chart1", 211, 0, 800, 470);
     Chart1->AddSeries(&Series1);
     Chart1->AddSeries(&Series2);
+    Chart1->SetBand(&Band);
     Chart1->SetAfterDrawHandler(
         [this](QPainter& painter, const QRect& target) { Chart1AfterDraw(painter, target); });
     // The notes and summary lines need the bottom of the chart to themselves.
@@ -319,6 +320,11 @@ void TFormMain::BuildLayout() {
     ProgressBarSample->setRange(0, 100);
     ProgressBarSample->setValue(0);
     ProgressBarSample->setTextVisible(false);
+    // In the gap below the bar: a quiet note, the box says the rest.
+    LabelCountsStopped = Place<QLabel>(client, "LabelCountsStopped", 833, 517, 171, 13);
+    QPalette quiet = LabelCountsStopped->palette();
+    quiet.setColor(QPalette::WindowText, QColor(0x80, 0, 0));
+    LabelCountsStopped->setPalette(quiet);
 
     GroupBox5 = PlaceGroup(client, "GroupBox5", 833, 530, 171, 90,
                            QStringLiteral("   Accumulated Counts   "));
@@ -413,6 +419,7 @@ void TFormMain::BuildMenu() {
     File1 = menu("File1", QStringLiteral("File"));
     OpenDataFile = item(File1, "OpenDataFile", QStringLiteral("Open Data File"));
     OpenRecording = item(File1, "OpenRecording", QStringLiteral("Open Recording..."));
+    FileOptions = item(File1, "FileOptions", QStringLiteral("Options..."));
     RestoreDefaultOptions =
         item(File1, "RestoreDefaultOptions", QStringLiteral("Restore Default Options"));
     Exit1 = item(File1, "Exit1", QStringLiteral("Exit"));
@@ -499,6 +506,7 @@ void TFormMain::ConnectCommands() {
 
     menu(OpenDataFile, &TFormMain::OpenDataFileClick);
     menu(OpenRecording, &TFormMain::OpenRecordingClick);
+    menu(FileOptions, &TFormMain::FileOptionsClick);
     menu(RestoreDefaultOptions, &TFormMain::RestoreDefaultOptionsClick);
     menu(Exit1, &TFormMain::Exit1Click);
     menu(Print1, &TFormMain::Print1Click);

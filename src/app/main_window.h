@@ -3,6 +3,7 @@
 #include "app/timer_safe_ui.h"
 #include "app/ui_services.h"
 #include "device/counter.h"
+#include "graph/band_series.h"
 #include "graph/line_series.h"
 #include "measure/measurement_session.h"
 #include "net/ftp_upload.h"
@@ -14,6 +15,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -43,6 +45,7 @@ class Regional;
 class SettingsStore;
 class TChart;
 class TFormAbout;
+class TFormOptions;
 
 namespace net {
 class HttpClient;
@@ -117,6 +120,20 @@ public:
     void CopyAccumToClipboardClick();
     void AccumulatorResetClick();
 
+    // The settings a tick works with.
+    MeasurementSession::AlarmSettings TickSettings() const;
+    // Shows whether the counts have stopped, quietly, beside the sample timer.
+    void ShowCountsStopped(const SessionReading& reading);
+
+    // --- Options (main_window_settings.cpp)
+    // File > "Options...": the dialog over the current settings; OK puts its
+    // values in force at once.
+    void FileOptionsClick();
+    // Shows the Options dialog modally and tells whether the user pressed OK.
+    // Left empty, the dialog runs its own event loop; tests put a stand-in
+    // here that sets its controls and answers.
+    std::function<bool(TFormOptions& dialog)> RunOptionsDialog;
+
     // --- Graph (main_window_graph.cpp)
     void ApplyGraphSettings();
     // Runs at the end of every drawing of the chart, on screen, into an image
@@ -180,6 +197,9 @@ public:
     // that appends Session's readings to it, both from StartRecording() on.
     std::unique_ptr<RecordingJournal> Journal;
     std::unique_ptr<JournalSink> JournalRecorder;
+    // The band of the latest reading, for the statistics; none before the
+    // first reading and after the graph was cleared.
+    std::optional<RateBand> LatestBand;
     _Options Options;
     bool SaveAtExit = false;
     QStringList DataFileLines; // lines kept from the data file opened last
@@ -235,6 +255,8 @@ public:
     // chart's construction in BuildLayout() registers them with it.
     TLineSeries Series1{QStringLiteral("Live Reading"), kColorBlue};
     TLineSeries Series2{QStringLiteral("Average"), kColorGreen};
+    // The 95 % band around the readings while that option is on.
+    TBandSeries Band{kColorBlue};
     TChart* Chart1 = nullptr;
 
     QGroupBox* GroupBox4 = nullptr;
@@ -273,6 +295,7 @@ public:
 
     QLabel* LabelStatus = nullptr;
     QProgressBar* ProgressBarSample = nullptr;
+    QLabel* LabelCountsStopped = nullptr; // "No counts for 45 seconds" while so
     QGroupBox* GroupBox5 = nullptr;
     QPlainTextEdit* Accumulator = nullptr;
     QPushButton* CopyAccumToClipboard = nullptr;
@@ -293,6 +316,7 @@ public:
     QMenu* Help1 = nullptr;
     QAction* OpenDataFile = nullptr;
     QAction* OpenRecording = nullptr;
+    QAction* FileOptions = nullptr;
     QAction* RestoreDefaultOptions = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Print1 = nullptr;

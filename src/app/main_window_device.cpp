@@ -61,6 +61,7 @@ void TFormMain::OpenCloseDeviceClick() {
         if (!isNumber) {
             ButtonRefreshClick();
         } else if (Counter.Open(index)) {
+            Session.CounterConnected();
             ClearGraph();
         } else {
             ShowDeviceError();
@@ -111,6 +112,7 @@ void TFormMain::UpdateConnectionState() {
         if (Counter.ListDevices() > 0)
             OpenCloseDevice->setText(QStringLiteral("Connect to Device"));
         LabelStatus->setText(QStringLiteral("Not Connected"));
+        LabelCountsStopped->clear();
         ProgressBarSample->setValue(0);
         TimerProgressBar->stop();
     }

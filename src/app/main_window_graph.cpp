@@ -4,6 +4,7 @@
 #include "graph/graph_settings.h"
 #include "graph/graph_texts.h"
 #include "measure/accumulated_counts.h"
+#include "measure/confidence_band.h"
 #include "platform/regional.h"
 
 #include <QCheckBox>
@@ -46,9 +47,16 @@ void TFormMain::Chart1AfterDraw(QPainter& painter, const QRect& /*target*/) {
         DrawChartOverlays(
             painter, Chart1->height(),
             {Series1, Series2, Counter, deps_.regional, Options.GraphNotes, averagingTime});
-        ShowStatistics(
-            StatisticsLines(Series1, Series2, Counter, deps_.regional, DataFileName, DataFileLines)
-                .join(QLatin1Char('\n')));
+        QStringList lines =
+            StatisticsLines(Series1, Series2, Counter, deps_.regional, DataFileName, DataFileLines);
+        // The band of the latest reading follows the latest reading.
+        if (Options.ShowConfidenceBand && LatestBand) {
+            qsizetype at = 0;
+            while (at < lines.size() && !lines[at].startsWith(QStringLiteral("Latest:")))
+                ++at;
+            lines.insert(at < lines.size() ? at + 1 : at, ConfidenceBandLine(*LatestBand, Counter));
+        }
+        ShowStatistics(lines.join(QLatin1Char('\n')));
         if (Counter.IsOpen())
             Accumulator->setPlainText(AccumulatedCountsLines(Counter).join(QLatin1Char('\n')));
     } catch (...) {

@@ -43,10 +43,23 @@ void SetFontColor(QLabel* label, TColor color) {
 
 } // namespace
 
+MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
+    return {Options.AlarmEnabled, Options.AlarmLevel, Options.AlarmBuzzer,
+            Options.AlarmRuleIndex == 1 ? MeasurementSession::Rule::Significance
+                                        : MeasurementSession::Rule::Level,
+            Options.WarnCountsStopped};
+}
+
+void TFormMain::ShowCountsStopped(const SessionReading& reading) {
+    LabelCountsStopped->setText(
+        reading.countsStopped
+            ? QStringLiteral("No counts for %1 seconds").arg(qint64(reading.silentSeconds))
+            : QString());
+}
+
 void TFormMain::CountTimerTimer() {
     ProgressBarSample->setValue(0);
-    const MeasurementSession::TickOutcome tick =
-        Session.Tick({Options.AlarmEnabled, Options.AlarmLevel, Options.AlarmBuzzer});
+    const MeasurementSession::TickOutcome tick = Session.Tick(TickSettings());
     const SessionReading& reading = tick.reading;
     if (!reading.Ok()) {
         // The counter is closed now. Like every box asked for by a timer's
@@ -66,8 +79,16 @@ void TFormMain::CountTimerTimer() {
                       GraphPoint{reading.time, reading.value,
                                  deps_.regional.LongTimeText(reading.time), tick.alarm.pointColor},
                       Options.MaxSpan);
+    if (Options.ShowConfidenceBand && reading.band) {
+        Band.Add(reading.time, reading.band->low.value, reading.band->high.value);
+        Band.RemoveBefore(Series1.FirstX());
+    }
+    LatestBand = reading.band;
+    ShowCountsStopped(reading);
     if (tick.alarm.showWarning)
         deps_.ui.Message(tick.warningText);
+    if (tick.showCountsStopped)
+        deps_.ui.Message(tick.countsStoppedText);
 }
 
 void TFormMain::TimerProgressBarTimer() {
@@ -129,6 +150,8 @@ void TFormMain::ClearGraph() {
                      TCounter::UnitNameOf(static_cast<std::int8_t>(ValUnits->currentIndex())));
     Statistics->clear();
     DataFileName.clear();
+    LatestBand.reset();
+    Band.Clear();
     if (Journal) {
         // A restart after a crash shows only what follows. Whether a restore
         // notice or a failure now cured, the status line no longer applies.

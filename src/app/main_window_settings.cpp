@@ -1,11 +1,16 @@
 #include "app/main_window.h"
+#include "app/options_dialog.h"
+
+#include "graph/chart.h"
 
 #include "platform/regional.h"
 #include "platform/text_format.h"
+#include "recording/recording_journal.h"
 #include "settings/settings_io.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace korvinet {
@@ -54,6 +59,26 @@ bool TFormMain::SaveSettings() {
 void TFormMain::RestoreDefaults() {
     Options = _Options{};
     SaveSettings();
+}
+
+void TFormMain::FileOptionsClick() {
+    const int entry = CountTime->currentIndex();
+    TFormOptions dialog(Options,
+                        DetectionLimitWarning(Counter, Options.AlarmLevel,
+                                              entry >= 0 ? CountTime->itemText(entry) : QString()),
+                        this);
+    const bool accepted =
+        RunOptionsDialog ? RunOptionsDialog(dialog) : dialog.exec() == QDialog::Accepted;
+    if (!accepted)
+        return;
+    dialog.ApplyTo(&Options);
+    if (Journal)
+        Journal->SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
+    if (!Options.WarnCountsStopped)
+        LabelCountsStopped->clear();
+    if (!Options.ShowConfidenceBand)
+        Band.Clear();
+    Chart1->update(); // the band and its statistics line come or go
 }
 
 void TFormMain::RestoreDefaultOptionsClick() {

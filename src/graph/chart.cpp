@@ -1,5 +1,6 @@
 #include "graph/chart.h"
 
+#include "graph/band_series.h"
 #include "graph/line_series.h"
 #include "platform/datetime.h"
 
@@ -342,6 +343,8 @@ void TChart::Draw(QPainter& painter, const QRect& target) {
 
     painter.save();
     painter.setClipRect(plot.adjusted(0, -1, 1, 1), Qt::IntersectClip);
+    if (band_)
+        DrawBand(painter, layout, *band_);
     for (const TLineSeries* s : series_)
         DrawSeries(painter, layout, *s);
     painter.restore();

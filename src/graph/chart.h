@@ -16,6 +16,7 @@ class QVariantAnimation;
 
 namespace korvinet {
 
+class TBandSeries;
 class TLineSeries;
 
 // Where the plot area lies on a surface and which data ranges it shows.
@@ -58,6 +59,8 @@ public:
     // chart repaints when one changes (while automatic repainting is on).
     void AddSeries(TLineSeries* series);
     const std::vector<TLineSeries*>& Series() const { return series_; }
+    // A band drawn under the lines (none: null); it repaints with them.
+    void SetBand(const TBandSeries* band) { band_ = band; }
 
     void SetTitle(const QString& title);
     const QString& Title() const { return title_; }
@@ -130,6 +133,7 @@ private:
     void DrawBottomLabels(QPainter& painter, const ChartLayout& layout) const;
 
     std::vector<TLineSeries*> series_;
+    const TBandSeries* band_ = nullptr;
     QString title_ = QStringLiteral("Radiation vs. Time");
     QString bottomTitle_ = QStringLiteral("Time");
     QString leftTitle_ = QStringLiteral("mR/hr");

@@ -44,16 +44,51 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
         r.error = counter_.LastError();
 
     if (taken) {
-        out.alarm = alarm_.Evaluate(settings.enabled, r.value, settings.level, settings.buzzer);
+        const CountWindow window = CountWindow::Of(counter_);
+        const RateConversion conversion = RateConversion::Of(counter_);
+        r.band = ConfidenceBand(window, conversion);
+
+        // The rule not in force is kept disabled, so choosing it again
+        // starts it afresh instead of from a state long out of date.
+        const bool significance = settings.rule == Rule::Significance;
+        out.alarm = significance ? significance_.Evaluate(settings.enabled, window, settings.level,
+                                                          conversion, settings.buzzer)
+                                 : alarm_.Evaluate(settings.enabled, r.value, settings.level,
+                                                   settings.buzzer);
+        if (significance)
+            alarm_.Evaluate(false, r.value, settings.level, settings.buzzer);
+        else
+            significance_.Evaluate(false, window, settings.level, conversion, settings.buzzer);
         r.alarm = out.alarm.alarm;
         if (out.alarm.showWarning)
             out.warningText = QStringLiteral("CAUTION! ALARM THRESHOLD EXCEEDED! ") + r.text +
                               QLatin1Char(' ') + r.unitName;
+
+        // The detector learns the counter's rate even while its warning is
+        // off, so turning the warning on needs no new history.
+        const CountsStoppedDetector::Outcome silence =
+            stopped_.AddSample(r.counts, r.elapsedMs, counter_.Sensitivity() / 10);
+        r.silentSeconds = silence.silentSeconds;
+        if (!silence.stopped) {
+            stoppedWarned_ = false;
+        } else if (settings.countsStoppedWarning) {
+            r.countsStopped = true;
+            if (!stoppedWarned_) {
+                stoppedWarned_ = true;
+                out.showCountsStopped = true;
+                out.countsStoppedText = CountsStoppedText(silence.silentSeconds);
+            }
+        }
     }
 
     for (ReadingSink* sink : sinks_)
         sink->OnReading(r);
     return out;
+}
+
+void MeasurementSession::CounterConnected() {
+    stopped_.Restart();
+    stoppedWarned_ = false;
 }
 
 } // namespace korvinet

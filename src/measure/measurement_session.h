@@ -1,9 +1,13 @@
 #pragma once
 
 #include "measure/alarm.h"
+#include "measure/confidence_band.h"
+#include "measure/counts_stopped.h"
+#include "measure/significance_alarm.h"
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace korvinet {
@@ -34,8 +38,16 @@ struct SessionReading {
     double countRate = 0.0;
     std::uint32_t counts = 0;    // counts in this sample
     std::uint32_t elapsedMs = 0; // milliseconds this sample covers
-    bool alarm = false;          // the reading is above an enabled alarm level
-    QString error;               // the counter's last error text unless Ok
+    bool alarm = false;          // the alarm is on, by the rule in force
+    // The 95 % band of the rate over the averaging window, in the display
+    // unit, for a reading that was taken (Ok); none otherwise. Derived from
+    // the counts, so publishers may show it but files do not keep it.
+    std::optional<RateBand> band;
+    // The counter has been silent for longer than a live tube would be, and
+    // the warning for that is on: readings of this stretch are suspect.
+    bool countsStopped = false;
+    double silentSeconds = 0.0; // since the last sample with counts
+    QString error;              // the counter's last error text unless Ok
 
     bool Ok() const { return status == Status::Ok; }
 };
@@ -55,10 +67,18 @@ public:
 // timers and show, plot, beep or log what it reports, so both measure alike.
 class MeasurementSession {
 public:
+    enum class Rule {
+        Level,        // every reading above the level (AlarmRule)
+        Significance, // only an excess the counts prove (SignificanceAlarm)
+    };
+
+    // The alarms a tick may raise, as the user has set them.
     struct AlarmSettings {
         bool enabled = false;
         double level = 1.0; // in the display unit
         bool buzzer = true;
+        Rule rule = Rule::Level;
+        bool countsStoppedWarning = true;
     };
 
     struct TickOutcome {
@@ -68,6 +88,11 @@ public:
         // (black, default point colour) otherwise.
         AlarmRule::Outcome alarm;
         QString warningText; // "CAUTION! ALARM THRESHOLD EXCEEDED! 1.100 mR/hr"
+        // The one warning of a silence: the first tick it is known (and the
+        // warning is on), or the first tick after the warning was turned on
+        // during it.
+        bool showCountsStopped = false;
+        QString countsStoppedText; // "No counts for 45 seconds: check the ..."
     };
 
     // Both outlive the session.
@@ -85,14 +110,23 @@ public:
     // data cannot be trusted.
     TickOutcome Tick(const AlarmSettings& alarm);
 
-    // Remembers whether the current excursion's warning was given; it lasts
-    // across connections.
+    // A newly connected counter: what was learned about the silence of the
+    // previous one does not apply. The alarm state is kept (one warning per
+    // excursion, across connections).
+    void CounterConnected();
+
+    // Remember whether the current excursion's warning was given; they last
+    // across connections. The rule not in force rests in its normal state.
     const AlarmRule& Alarm() const { return alarm_; }
+    const SignificanceAlarm& Significance() const { return significance_; }
 
 private:
     TCounter& counter_;
     const Clock& clock_;
     AlarmRule alarm_;
+    SignificanceAlarm significance_;
+    CountsStoppedDetector stopped_;
+    bool stoppedWarned_ = false; // this silence has had its warning
     std::vector<ReadingSink*> sinks_;
 };
 

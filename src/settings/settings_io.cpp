@@ -118,6 +118,13 @@ bool ReadSettings(SettingsStore& store, SettingsRecord* r) {
     const SettingsRecord defaults;
     if (!in.Int("RecordingKeepDays", &r->RecordingKeepDays) || r->RecordingKeepDays < 0)
         r->RecordingKeepDays = defaults.RecordingKeepDays;
+    if (!in.Bool("ShowConfidenceBand", &r->ShowConfidenceBand))
+        r->ShowConfidenceBand = defaults.ShowConfidenceBand;
+    if (!in.Int("AlarmRuleIndex", &r->AlarmRuleIndex) || r->AlarmRuleIndex < 0 ||
+        r->AlarmRuleIndex > 1)
+        r->AlarmRuleIndex = defaults.AlarmRuleIndex;
+    if (!in.Bool("WarnCountsStopped", &r->WarnCountsStopped))
+        r->WarnCountsStopped = defaults.WarnCountsStopped;
     if (key)
         key->Close();
     if (!ok)
@@ -165,7 +172,10 @@ bool WriteSettings(SettingsStore& store, const SettingsRecord& r) {
                     text("ftpDirectory", r.ftpDirectory) && text("ftpFilename", r.ftpFilename) &&
                     number("ftpInterval", r.ftpInterval) && number("ftpFiletype", r.ftpFiletype) &&
                     flag("ftpEnabled", r.ftpEnabled);
-    const bool added = ok && number("RecordingKeepDays", r.RecordingKeepDays);
+    const bool added = ok && number("RecordingKeepDays", r.RecordingKeepDays) &&
+                       flag("ShowConfidenceBand", r.ShowConfidenceBand) &&
+                       number("AlarmRuleIndex", r.AlarmRuleIndex) &&
+                       flag("WarnCountsStopped", r.WarnCountsStopped);
     // The values written before a failure are kept, so the key is closed
     // (committed) in either case.
     const bool closed = key->Close();

@@ -32,6 +32,9 @@ struct SettingsRecord {
     // Values added since; each is read on its own, and one that is missing or
     // damaged takes its default without deciding whether the others load.
     std::int32_t RecordingKeepDays = 30; // days a recording file is kept; 0: all
+    bool ShowConfidenceBand = false;     // the 95 % band on the chart and in the statistics
+    std::int32_t AlarmRuleIndex = 0;     // 0: every reading above the level; 1: significant excess
+    bool WarnCountsStopped = true;       // warn when the counter stops counting
 
     bool operator==(const SettingsRecord&) const = default;
 };

@@ -1,4 +1,5 @@
 #include "device/counter_fixture.h"
+#include "graph/band_series.h"
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
 #include "graph/line_series.h"
@@ -7,6 +8,8 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
+#include <limits>
 
 namespace korvinet {
 namespace {
@@ -307,6 +310,50 @@ TEST_F(ChartRenderTest, CrossCursorOverTheReadingsLine) {
     const QPointF on = (layout.Map(live.XValue(3), 100) + layout.Map(live.XValue(4), 100)) / 2;
     EXPECT_EQ(hover(on), Qt::CrossCursor);
     EXPECT_EQ(hover(on + QPointF(0, 30)), Qt::ArrowCursor);
+}
+
+} // namespace
+} // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+bool IsTint(QRgb c) {
+    return qBlue(c) > 240 && qRed(c) > 150 && qRed(c) < 235 && qGreen(c) < 235;
+}
+
+// The band fills between its bounds, under the line, wherever its points
+// fall: out of order, far beyond the axis, many to a pixel column.
+TEST_F(ChartRenderTest, BandFillsBetweenItsBounds) {
+    TBandSeries band(kColorBlue);
+    chart.SetBand(&band);
+    const int n = 20000;
+    AddFlat(n, 100, 3 * kSecond);
+    for (int i = n - 1; i >= 0; --i)
+        band.Add(live.XValue(i), 60, i == 5000 ? 1e12 : 140);
+    band.Add(live.XValue(7), 60, std::numeric_limits<double>::infinity());
+    ASSERT_TRUE(std::is_sorted(band.Points().begin(), band.Points().end(),
+                               [](const auto& a, const auto& b) { return a.x < b.x; }));
+    const ChartLayout layout = chart.Layout(target);
+    const double middle = live.XValue(n / 2 + 100);
+    const auto tinted = [&](const QImage& image, double y) {
+        return CountPixels(image, Around(layout.Map(middle, y)), IsTint);
+    };
+    QImage image = chart.RenderImage();
+    EXPECT_GE(tinted(image, 80), 12); // a dotted grid line may cross
+    EXPECT_GE(tinted(image, 120), 12);
+    EXPECT_EQ(tinted(image, 40), 0);
+    EXPECT_EQ(tinted(image, 160), 0);
+    EXPECT_GT(CountPixels(image, Around(layout.Map(middle, 100)), IsBlue), 0); // the line on top
+    // The spike runs up to the top of the plot, and no further.
+    const QPointF spike = layout.Map(live.XValue(5000), 190);
+    EXPECT_GT(CountPixels(image, Around(spike), IsTint), 0);
+    EXPECT_EQ(CountPixels(image, QRect(0, 0, 800, int(layout.plot.top()) - 2), IsTint), 0);
+
+    band.RemoveBefore(live.XValue(n / 2));
+    image = chart.RenderImage();
+    EXPECT_GE(tinted(image, 80), 12);
+    EXPECT_EQ(CountPixels(image, Around(layout.Map(live.XValue(n / 4), 80)), IsTint), 0);
 }
 
 } // namespace

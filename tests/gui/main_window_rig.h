@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/main_window.h"
+#include "app/options_dialog.h"
 #include "device/simulated_driver.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
@@ -71,6 +72,11 @@ struct MainWindowRig {
     QString recordingsFolder = dir.filePath(QStringLiteral("recordings"));
     std::unique_ptr<TFormMain> window;
 
+    // Answers File > "Options...": sets the dialog's controls and says
+    // whether OK was pressed. Without it the dialog is cancelled.
+    std::function<bool(TFormOptions&)> options;
+    int optionsShown = 0;
+
     std::deque<Sample> planned;
     int plannedTotal = 0;
     int ticks = 0; // CountTimer ticks the window has run
@@ -80,6 +86,10 @@ struct MainWindowRig {
     TFormMain& Open(bool testPace = true) {
         window = std::make_unique<TFormMain>(
             MainWindowDeps{driver, clock, ui, *store, regional, recordingsFolder});
+        window->RunOptionsDialog = [this](TFormOptions& dialog) {
+            ++optionsShown;
+            return options && options(dialog);
+        };
         if (!testPace)
             return *window;
         window->CountTimer->setInterval(kCountMs);

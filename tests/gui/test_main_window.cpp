@@ -230,6 +230,7 @@ private slots:
         QCOMPARE(w.File1->title(), QStringLiteral("File"));
         QCOMPARE(captions(w.File1),
                  QStringList({"OpenDataFile=Open Data File", "OpenRecording=Open Recording...",
+                              "FileOptions=Options...",
                               "RestoreDefaultOptions=Restore Default Options", "Exit1=Exit"}));
         QCOMPARE(w.Graph1->title(), QStringLiteral("Graph"));
         QCOMPARE(captions(w.Graph1),

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -569,6 +570,181 @@ private slots:
         QCOMPARE(w.GraphPointCount(), 0);
         Tick(rig, 5);
         QCOMPARE(w.Counter.AccumulatedTotal(), 15u);
+    }
+
+    // File > "Options..." sets the four values; they are in force at once
+    // and come back from the settings store at the next start.
+    void optionsRoundTripThroughTheStore() {
+        MainWindowRig rig;
+        TFormMain* w = &rig.Open();
+        SettingsRecord shown;
+        bool warningHidden = false;
+        rig.options = [&](TFormOptions& d) {
+            d.ApplyTo(&shown);
+            warningHidden = d.DetectionWarning->isHidden();
+            d.ShowBand->setChecked(true);
+            d.AlarmRuleList->setCurrentIndex(1);
+            d.WarnCountsStopped->setChecked(false);
+            d.KeepDays->setValue(0);
+            return true;
+        };
+        w->FileOptions->trigger();
+        QCOMPARE(rig.optionsShown, 1);
+        QCOMPARE(shown, SettingsRecord{}); // the defaults
+        QVERIFY(warningHidden);            // no counter
+        QVERIFY(w->Options.ShowConfidenceBand && !w->Options.WarnCountsStopped);
+        QCOMPARE(w->Options.AlarmRuleIndex, 1);
+        QCOMPARE(w->Options.RecordingKeepDays, 0);
+        QCOMPARE(w->TickSettings().rule, MeasurementSession::Rule::Significance);
+
+        rig.Close();
+        w = &rig.Open();
+        rig.options = [&](TFormOptions& d) {
+            d.ApplyTo(&shown);
+            d.ShowBand->setChecked(false); // cancelled: changes nothing
+            return false;
+        };
+        w->FileOptions->trigger();
+        QVERIFY(shown.ShowConfidenceBand && !shown.WarnCountsStopped);
+        QCOMPARE(shown.AlarmRuleIndex, 1);
+        QCOMPARE(shown.RecordingKeepDays, 0);
+        QVERIFY(w->Options.ShowConfidenceBand);
+        QVERIFY(rig.ui.Calls().isEmpty());
+    }
+
+    // With a counter, Options warns of a level below what the averaging
+    // window can tell apart from the background counted so far.
+    void optionsWarnOfALevelBelowTheDetectionLimit() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        for (int i = 0; i < 4; ++i)
+            Tick(rig, 1); // 20 CPM: detectable from 47.6 CPM in 45 s
+        QString warning;
+        rig.options = [&](TFormOptions& d) {
+            warning = d.DetectionWarning->isHidden() ? QString() : d.DetectionWarning->text();
+            return false;
+        };
+        const QString expected = QStringLiteral(
+            "The alarm level of 0.050 mR/hr is below 0.079 mR/hr, the lowest level an averaging "
+            "time of 45 seconds tells apart from the background here: alarms near it cannot be "
+            "relied on.");
+        const struct {
+            double level;
+            bool connected;
+            QString warning;
+        } cases[] = {{0.05, true, expected}, {0.08, true, {}}, {0.05, false, {}}};
+        for (const auto& c : cases) {
+            if (w.Counter.IsOpen() != c.connected)
+                w.OpenCloseDevice->click();
+            w.Options.AlarmLevel = c.level;
+            w.FileOptions->trigger();
+            QCOMPARE(warning, c.warning);
+        }
+    }
+
+    // The statistics show the latest reading's band while the option is on:
+    // 5 counts in 3 s are 1.6235 to 11.6683 counts, 0.054 to 0.389 mR/hr.
+    // The chart shows it too.
+    void bandInTheStatisticsAndOnTheChart() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        const auto lines = [&] {
+            w.Chart1->RenderImage();
+            return w.Statistics->toPlainText().split(QLatin1Char('\n'));
+        };
+        Tick(rig, 5);
+        QVERIFY(!lines().join(QLatin1Char('\n')).contains(QStringLiteral("95 %")));
+        const auto setBand = [&](bool on) {
+            rig.options = [on](TFormOptions& d) {
+                d.ShowBand->setChecked(on);
+                return true;
+            };
+            w.FileOptions->trigger();
+        };
+        setBand(true);
+        QStringList shown = lines();
+        const qsizetype latest = shown.indexOf(QStringLiteral("Latest:    0.167 mR/hr"));
+        QVERIFY(latest >= 0);
+        QCOMPARE(shown.value(latest + 1), QStringLiteral("95 %: 0.054 \u2013 0.389 mR/hr"));
+        // The chart fills the band from the readings taken while it is on.
+        const auto tinted = [&] {
+            const QImage image = w.Chart1->RenderImage();
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb c = image.pixel(x, y);
+                    n += qBlue(c) > 240 && qRed(c) > 150 && qRed(c) < 235;
+                }
+            return n;
+        };
+        QCOMPARE(tinted(), 0);
+        Tick(rig, 5);
+        Tick(rig, 5);
+        QCOMPARE(w.Band.Points().size(), std::size_t(2));
+        QVERIFY(tinted() > 1000);
+        setBand(false);
+        QVERIFY(!lines().join(QLatin1Char('\n')).contains(QStringLiteral("95 %")));
+        QCOMPARE(tinted(), 0);
+        QVERIFY(rig.ui.Calls().isEmpty());
+    }
+
+    // Readings just above the level at background: the level rule warns,
+    // the significance rule waits for a real excess.
+    void alarmRuleChoice_data() {
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<QStringList>("warnings");
+        QTest::newRow("level") << 0 << QStringList{Alarm(QStringLiteral("1.100 mR/hr"))};
+        QTest::newRow("significance") << 1 << QStringList{Alarm(QStringLiteral("2.000 mR/hr"))};
+    }
+    void alarmRuleChoice() {
+        QFETCH(int, rule);
+        QFETCH(QStringList, warnings);
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        w.SetChecked(w.AlarmEnabled, true);
+        w.Options.AlarmRuleIndex = rule;
+        for (const QString& text : warnings)
+            rig.ui.ExpectMessage(text);
+        TickAtRate(rig, w, 660); // 1.1 mR/hr, 1.1 times the level
+        QCOMPARE(ReadingColor(w), rule == 0 ? QColor(Qt::red) : QColor(Qt::black));
+        TickAtRate(rig, w, 1200); // twice the level
+        QCOMPARE(ReadingColor(w), QColor(Qt::red));
+        QVERIFY(rig.ui.ScriptDone());
+    }
+
+    // A silence longer than the counter's rate makes plausible shows beside
+    // the sample timer on every tick and opens one box per silence; with
+    // the warning off nothing shows.
+    void countsStoppedQuietlyAndOnceABox() {
+        MainWindowRig rig;
+        AddPlainCounter(rig);
+        TFormMain& w = rig.Open();
+        rig.Plan(600, 30000, 20); // 1200 CPM for 600 s: a stop after 30 s
+        QVERIFY(rig.RunPlanned());
+        const QString box =
+            QStringLiteral("No counts for 30 seconds: check the counter's tube and cable.");
+        for (int silence = 0; silence < 2; ++silence) {
+            rig.ui.ExpectMessage(box);
+            rig.Plan(0, 3000, 12);
+            QVERIFY(rig.RunPlanned());
+            QVERIFY(rig.ui.ScriptDone());
+            QCOMPARE(w.LabelCountsStopped->text(), QStringLiteral("No counts for 36 seconds"));
+            QVERIFY(!w.LabelCountsStopped->isHidden());
+            Tick(rig, 60);
+            QCOMPARE(w.LabelCountsStopped->text(), QString());
+        }
+        rig.options = [](TFormOptions& d) {
+            d.WarnCountsStopped->setChecked(false);
+            return true;
+        };
+        w.FileOptions->trigger();
+        rig.Plan(0, 3000, 12);
+        QVERIFY(rig.RunPlanned());
+        QCOMPARE(w.LabelCountsStopped->text(), QString());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Message")), QStringList({box, box}));
     }
 };
 

@@ -60,6 +60,10 @@ TEST_F(SessionTest, ReadingsCarryTheirSampleAndTheAlarmDecision) {
         EXPECT_EQ(r.elapsedMs, 3000u);
         EXPECT_TRUE(r.error.isEmpty());
         EXPECT_EQ(r.alarm, t.alarm);
+        // The band of the one-sample window, in mR/hr, around the reading.
+        ASSERT_TRUE(r.band);
+        EXPECT_LT(r.band->low.value, r.value);
+        EXPECT_GT(r.band->high.value, r.value);
         EXPECT_EQ(out.alarm.beep, t.alarm);
         EXPECT_EQ(out.alarm.pointColor, t.alarm ? kColorRed : kDefaultPointColor);
         EXPECT_EQ(out.alarm.showWarning, t.warning);
@@ -113,10 +117,66 @@ TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
         EXPECT_EQ(out.reading.counts, sampled ? c.counts : 0u);
         EXPECT_EQ(out.reading.elapsedMs, sampled ? 3000u : 0u);
         EXPECT_FALSE(out.reading.alarm || out.alarm.beep || out.alarm.showWarning);
+        EXPECT_FALSE(out.reading.band);
         EXPECT_FALSE(counter.IsOpen() || driver.IsOpen(0));
         ASSERT_EQ(sink.readings.size(), 1u);
         EXPECT_EQ(sink.readings[0].status, c.status);
     }
+}
+
+// The band covers the counter's averaging window, its live milliseconds and
+// its dead-time correction: 5 counts in 3 s are 1.6235-11.6683 counts.
+TEST_F(SessionTest, BandFollowsTheWindowAndTheUnit) {
+    const auto compensated = [](double counts, double ms) {
+        const double cpm = counts * 60000 / ms;
+        return cpm / (1 - cpm * 90e-6 / 60);
+    };
+    Tick(5);
+    auto out = Tick(5, 3000);
+    EXPECT_NEAR(out.reading.band->low.value, compensated(1.6235, 3000) / 600, 1e-4 * 0.0541);
+    counter.SetAveragingWindow(2);
+    counter.SetUnitCode(1); // CPM
+    out = Tick(5, 2000);
+    EXPECT_NEAR(out.reading.band->low.value, compensated(4.7954, 5000), 1e-4 * 57.5);
+    EXPECT_NEAR(out.reading.band->high.value, compensated(18.3904, 5000), 1e-4 * 220.7);
+    EXPECT_FALSE(out.reading.band->high.capped);
+}
+
+// A silence is reported on every tick of it while the warning is on, with
+// one warning per silence; a warning turned on during a silence gives it
+// then. A new connection forgets the old counter's rate.
+TEST_F(SessionTest, CountsStoppedOncePerSilence) {
+    for (int i = 0; i < 200; ++i)
+        Tick(60); // 1200 CPM: a stop after the 30-s floor
+    std::string seen;
+    QStringList texts;
+    const auto run = [&](std::uint32_t counts, int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            const auto out = Tick(counts);
+            EXPECT_EQ(sink.readings.back().countsStopped, out.reading.countsStopped);
+            seen += out.showCountsStopped ? 'W' : out.reading.countsStopped ? 's' : '-';
+            if (out.showCountsStopped)
+                texts << out.countsStoppedText.section(QLatin1Char(':'), 0, 0);
+        }
+    };
+    run(0, 12);
+    run(5, 1);
+    alarm.countsStoppedWarning = false;
+    run(0, 11);
+    alarm.countsStoppedWarning = true;
+    run(0, 2);
+    EXPECT_EQ(seen, "---------Wss-"
+                    "----------"
+                    "-"
+                    "Ws");
+
+    // 12000 / 60 s without a rate to go by.
+    session.CounterConnected();
+    seen.clear();
+    run(0, 67);
+    EXPECT_EQ(seen.find('W'), 66u);
+    EXPECT_EQ(texts, QStringList({"No counts for 30 seconds", "No counts for 36 seconds",
+                                  "No counts for 201 seconds"}));
 }
 
 TEST_F(SessionTest, SinksRunInOrderUntilRemoved) {

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace korvinet {
@@ -33,6 +34,9 @@ SettingsRecord Unusual() {
     r.ftpInterval = 30;
     r.ftpEnabled = true;
     r.RecordingKeepDays = 7;
+    r.ShowConfidenceBand = true;
+    r.AlarmRuleIndex = 1;
+    r.WarnCountsStopped = false;
     return r;
 }
 
@@ -173,6 +177,42 @@ TEST_F(SettingsIoTest, AddedValuesNeverDecideTheLoad) {
         ASSERT_TRUE(ReadSettings(store, &read));
         SettingsRecord expected = Unusual();
         expected.RecordingKeepDays = c.days;
+        if (c.type == 0) {
+            const SettingsRecord defaults;
+            expected.ShowConfidenceBand = defaults.ShowConfidenceBand;
+            expected.AlarmRuleIndex = defaults.AlarmRuleIndex;
+            expected.WarnCountsStopped = defaults.WarnCountsStopped;
+        }
+        EXPECT_EQ(read, expected);
+    }
+}
+
+// The same for the options added since: each damaged one takes its own default.
+TEST_F(SettingsIoTest, DamagedAddedOptionsTakeTheirDefaults) {
+    const SettingsRecord defaults;
+    const struct {
+        const char* name;
+        std::uint32_t type;
+        QByteArray data;
+        std::function<void(SettingsRecord&)> expect;
+    } cases[] = {
+        {"ShowConfidenceBand", 1, QByteArray("1", 2),
+         [&](SettingsRecord& r) { r.ShowConfidenceBand = defaults.ShowConfidenceBand; }},
+        {"AlarmRuleIndex", 4, Dword(2),
+         [&](SettingsRecord& r) { r.AlarmRuleIndex = defaults.AlarmRuleIndex; }},
+        {"AlarmRuleIndex", 4, Dword(0xffffffffu),
+         [&](SettingsRecord& r) { r.AlarmRuleIndex = defaults.AlarmRuleIndex; }},
+        {"WarnCountsStopped", 4, QByteArray(5, '\0'),
+         [&](SettingsRecord& r) { r.WarnCountsStopped = defaults.WarnCountsStopped; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteSettings(store, Unusual()));
+        Set(c.name, c.type, c.data);
+        SettingsRecord read;
+        ASSERT_TRUE(ReadSettings(store, &read));
+        SettingsRecord expected = Unusual();
+        c.expect(expected);
         EXPECT_EQ(read, expected);
     }
 }
