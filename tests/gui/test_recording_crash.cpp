@@ -58,54 +58,47 @@ public:
     }
     ~Child() {
         Kill();
-        if (out_ >= 0)
-            ::close(out_);
+        ::close(out_);
     }
 
     bool Started() const { return pid_ > 0; }
     qint64 Elapsed() const { return clock_.elapsed(); }
 
-    // Takes what arrives within `ms`; false once the output has ended.
-    bool Read(int ms) {
+    // Takes the lines that arrive within `ms`; false once the output has ended.
+    bool Read(qint64 ms) {
         pollfd p{out_, POLLIN, 0};
-        if (::poll(&p, 1, std::max(ms, 0)) <= 0)
-            return true;
+        if (!open_ || ::poll(&p, 1, static_cast<int>(std::max<qint64>(ms, 0))) <= 0)
+            return open_;
         char buffer[4096];
         const ssize_t n = ::read(out_, buffer, sizeof buffer);
-        if (n <= 0)
-            return false;
-        pending_.append(buffer, n);
-        qsizetype end;
-        while ((end = pending_.indexOf('\n')) >= 0) {
+        open_ = n > 0;
+        pending_.append(buffer, std::max<ssize_t>(n, 0));
+        for (qsizetype end; (end = pending_.indexOf('\n')) >= 0; pending_.remove(0, end + 1))
             Take(QString::fromUtf8(pending_.left(end)));
-            pending_.remove(0, end + 1);
+        return open_;
+    }
+    // Reads to the end of the output, killing the child if that takes more
+    // than `ms`; its exit status, -1 when it was killed.
+    int Wait(qint64 ms) {
+        const qint64 until = Elapsed() + ms;
+        while (Read(until - Elapsed()) && Elapsed() < until) {
         }
-        return true;
+        if (pid_ > 0 && !reaped_) {
+            if (open_)
+                ::kill(pid_, SIGKILL);
+            while (Read(1000)) {
+            }
+            int how = 0;
+            ::waitpid(pid_, &how, 0);
+            reaped_ = true;
+            status_ = WIFEXITED(how) ? WEXITSTATUS(how) : -1;
+        }
+        return status_;
     }
     void Kill() {
         if (pid_ > 0 && !reaped_)
             ::kill(pid_, SIGKILL);
-        Wait(30000);
-    }
-    // The exit status, -1 when killed or still running after `ms`.
-    int Wait(int ms) {
-        while (!reaped_ && Read(std::min(ms, 100)))
-            ms -= 100;
-        QElapsedTimer waited;
-        waited.start();
-        while (!reaped_ && pid_ > 0) {
-            int how = 0;
-            const pid_t got = ::waitpid(pid_, &how, WNOHANG);
-            if (got == pid_) {
-                reaped_ = true;
-                status_ = WIFEXITED(how) ? WEXITSTATUS(how) : -1;
-            } else if (waited.elapsed() > 30000) {
-                ::kill(pid_, SIGKILL);
-            } else {
-                ::usleep(1000);
-            }
-        }
-        return status_;
+        Wait(0);
     }
 
     bool ready = false;
@@ -127,6 +120,7 @@ private:
 
     pid_t pid_ = -1;
     int out_ = -1;
+    bool open_ = true;
     QByteArray pending_;
     QElapsedTimer clock_;
     bool reaped_ = false;
@@ -205,7 +199,7 @@ TEST_F(RecordingCrashTest, EveryCompletedTickSurvivesSigkill) {
             if (child.ready && readyAt < 0)
                 readyAt = child.Elapsed();
             const qint64 due = whileStarting ? startMs : readyAt >= 0 ? readyAt + runMs : 30000;
-            if (child.Elapsed() >= due || !child.Read(static_cast<int>(due - child.Elapsed())))
+            if (child.Elapsed() >= due || !child.Read(due - child.Elapsed()))
                 break;
         }
         child.Kill();

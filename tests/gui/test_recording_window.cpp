@@ -36,30 +36,6 @@ class RecordingWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Each tick's point is in the journal when the tick ends, as the graph
-    // shows it; the journal holds nothing the graph does not.
-    void everyPointIsRecordedWithinItsTick() {
-        MainWindowRig rig;
-        rig.AddCounter();
-        TFormMain& w = rig.Open();
-        const QString day = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
-        QList<int> recordedAtTick;
-        QObject::connect(w.CountTimer, &QTimer::timeout, &w,
-                         [&] { recordedAtTick << JournalReadings(day); });
-        rig.Plan(5, 3000, 3);
-        QVERIFY(rig.RunPlanned());
-
-        QCOMPARE(recordedAtTick, QList<int>({1, 2, 3}));
-        const RestoredSession session = RestoreLastSession(
-            rig.recordingsFolder, w.Counter.UnitName(), 48, rig.clock.Now(), rig.regional);
-        QCOMPARE(session.points.size(), w.Series1.Count());
-        for (std::size_t i = 0; i < session.points.size(); ++i) {
-            QCOMPARE(session.points[i].label, w.Series1.Points()[i].label);
-            QCOMPARE(w.Counter.FormatValue(session.points[i].y),
-                     w.Counter.FormatValue(w.Series1.Points()[i].y));
-        }
-    }
-
     // A full disk costs the journal its readings, not the graph: the reason
     // stands in the status line without a box, and the next tick that can
     // write clears it again.
