@@ -5,6 +5,8 @@
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
 #include "net/http_client.h"
+#include "recording/journal_sink.h"
+#include "recording/recording_journal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -142,6 +144,10 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     ButtonRefreshClick();
     UpdateConnectionState();
     ApplyGraphSettings();
+
+    // The last session's readings, if it ended uncleanly, and this session's
+    // journal; the first sample comes only once the event loop runs.
+    StartRecording();
 }
 
 TFormMain::~TFormMain() {
@@ -149,6 +155,11 @@ TFormMain::~TFormMain() {
     CountTimer->stop();
     TimerProgressBar->stop();
     TimerFTP->stop();
+    // A clean end: the next start shows an empty graph.
+    if (Journal) {
+        Session.RemoveSink(*JournalRecorder);
+        Journal->Close();
+    }
     DataFileLines.clear();
     if (SaveAtExit)
         SaveSettings();
@@ -266,6 +277,12 @@ void TFormMain::BuildLayout() {
     Label14->adjustSize();
     Button6 = PlaceButton(GroupBox6, "Button6", 130, 20, 131, 31,
                           QStringLiteral("Check for updates now"));
+    // The free part of the panel, where a recording failure is seen without
+    // getting in the way of the measurement.
+    RecordingStatusLbl = Place<QLabel>(GroupBox6, "RecordingStatusLbl", 10, 60, 331, 72);
+    RecordingStatusLbl->setWordWrap(true);
+    RecordingStatusLbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    RecordingStatusLbl->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     // The upload panel itself, kept hidden and switched off.
     GroupBox3 = PlaceGroup(client, "GroupBox3", 473, 480, 351, 140,

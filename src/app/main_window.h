@@ -38,6 +38,9 @@ namespace korvinet {
 class ChartSaver;
 class Clock;
 class D2xxDriver;
+class JournalSink;
+struct JournalStatus;
+class RecordingJournal;
 class Regional;
 class SettingsStore;
 class TChart;
@@ -67,7 +70,8 @@ struct MainWindowDeps {
 // The definition is split by feature: main_window.cpp (construction, layout,
 // command map), main_window_device.cpp, main_window_measure.cpp,
 // main_window_graph.cpp, main_window_files.cpp, main_window_net.cpp,
-// main_window_settings.cpp and main_window_shell.cpp.
+// main_window_recording.cpp, main_window_settings.cpp and
+// main_window_shell.cpp.
 class TFormMain : public QMainWindow {
     Q_OBJECT
 
@@ -160,6 +164,17 @@ public:
     std::function<void(QPrinter& printer, const std::function<void(QPrinter&)>& paintPage)>
         PrintPreview;
 
+    // --- Recording journal (main_window_recording.cpp)
+    // Fills the graph again from the journal when the last session did not
+    // end cleanly, starts this session's journal and records Session's
+    // readings in it from the next tick on. Runs once, at the end of the
+    // construction: before the first sample, after the connection at start
+    // (which clears the graph).
+    void StartRecording();
+    // Shows a journal status in RecordingStatusLbl when it has changed: the
+    // failure once, and nothing again once recording works.
+    void ShowRecordingStatus(const JournalStatus& status);
+
     // --- Network (main_window_net.cpp)
     void CheckForUpdatesClick();
     void FTPEditSettings();
@@ -178,6 +193,10 @@ public:
     // The sampling cycle over Counter; it remembers whether this excursion's
     // alarm warning was shown.
     MeasurementSession Session;
+    // The recording journal (none without a recordings folder) and the sink
+    // that appends Session's readings to it, both from StartRecording() on.
+    std::unique_ptr<RecordingJournal> Journal;
+    std::unique_ptr<JournalSink> JournalRecorder;
     // The band of the latest reading, for the statistics; none before the
     // first reading and after the graph was cleared.
     std::optional<RateBand> LatestBand;
@@ -250,6 +269,9 @@ public:
     QGroupBox* GroupBox6 = nullptr;
     QLabel* Label14 = nullptr;
     QPushButton* Button6 = nullptr;
+    // The recording journal's status: why recording fails, or how many
+    // readings were restored at start; empty while all is well.
+    QLabel* RecordingStatusLbl = nullptr;
 
     QGroupBox* GroupBox3 = nullptr;
     QLabel* Label6 = nullptr;  // "FTP Host:"

@@ -2,8 +2,10 @@
 
 #include "graph/chart.h"
 #include "measure/averaging_time.h"
+#include "platform/clock.h"
 #include "platform/regional.h"
 #include "platform/text_format.h"
+#include "recording/recording_journal.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -150,6 +152,13 @@ void TFormMain::ClearGraph() {
     DataFileName.clear();
     LatestBand.reset();
     Band.Clear();
+    if (Journal) {
+        // A restart after a crash shows only what follows. Whether a restore
+        // notice or a failure now cured, the status line no longer applies.
+        const JournalStatus status = Journal->MarkGraphCleared(deps_.clock.Now());
+        if (status.ok || status.changed)
+            RecordingStatusLbl->setText(status.text);
+    }
 }
 
 void TFormMain::MenuResetGraphClick() {

@@ -5,6 +5,7 @@
 
 #include "platform/regional.h"
 #include "platform/text_format.h"
+#include "recording/recording_journal.h"
 #include "settings/settings_io.h"
 
 #include <QCheckBox>
@@ -71,6 +72,8 @@ void TFormMain::FileOptionsClick() {
     if (!accepted)
         return;
     dialog.ApplyTo(&Options);
+    if (Journal)
+        Journal->SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
     if (!Options.WarnCountsStopped)
         LabelCountsStopped->clear();
     if (!Options.ShowConfidenceBand)

@@ -1,0 +1,20 @@
+#include "recording/journal_sink.h"
+
+#include <utility>
+
+namespace korvinet {
+
+JournalSink::JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange)
+    : journal_(journal), header_(std::move(header)), onChange_(std::move(onChange)) {}
+
+void JournalSink::OnReading(const SessionReading& reading) {
+    if (!reading.Ok())
+        return;
+    if (header_)
+        journal_.SetFileHeader(header_());
+    last_ = journal_.Append({reading.time, reading.unitName, reading.text, reading.alarm});
+    if (last_.changed && onChange_)
+        onChange_(last_);
+}
+
+} // namespace korvinet

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "measure/measurement_session.h"
+#include "recording/recording_journal.h"
+
+#include <functional>
+
+namespace korvinet {
+
+// Records a measurement session in a recording journal: added to the session
+// as a sink, it appends every reading taken (every tick that adds a point to
+// the graph) within that tick, in the unit it was taken in. Failed and
+// overrange ticks add no point and write nothing.
+//
+// A journal failure never reaches the session: it is handed to `onChange`
+// once, when the journal's status changes (failing, failing differently,
+// working again), and the next reading tries again.
+class JournalSink final : public ReadingSink {
+public:
+    // What the header block of a file started now says (device, averaging
+    // time, title, notes); asked before every reading, since the journal alone
+    // knows when a file starts.
+    using HeaderSource = std::function<JournalFileHeader()>;
+    using StatusHandler = std::function<void(const JournalStatus&)>;
+
+    // `journal` outlives the sink; either function may be empty.
+    JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange);
+
+    void OnReading(const SessionReading& reading) override;
+
+    // The outcome of the latest append (ok before the first).
+    const JournalStatus& LastStatus() const { return last_; }
+
+private:
+    RecordingJournal& journal_;
+    HeaderSource header_;
+    StatusHandler onChange_;
+    JournalStatus last_;
+};
+
+} // namespace korvinet
