@@ -18,24 +18,6 @@ using korvinet::testing::MqttSubscriber;
 using korvinet::testing::RunEventsFor;
 using korvinet::testing::WaitUntil;
 
-class CoreApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { app_ = new QCoreApplication(argc_, argv_); }
-    void TearDown() override {
-        delete app_;
-        app_ = nullptr;
-    }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "mqtt_tests";
-    char* argv_[2] = {name_, nullptr};
-    QCoreApplication* app_ = nullptr;
-};
-
-[[maybe_unused]] const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new CoreApplicationEnvironment);
-
 const QString kSerial = QStringLiteral("KV0042");
 
 // A publisher with an in-memory outbox and everything it reports collected.

@@ -61,6 +61,22 @@ protected:
         auto key = store.OpenRead();
         return key ? key->Query(QLatin1String(name)) : std::nullopt;
     }
+    // Rewrites the store with the nineteen values alone, leaving out `skip`.
+    void KeepOnlyTheNineteen(const char* skip = "") {
+        auto key = store.OpenRead();
+        ASSERT_NE(key, nullptr);
+        RegFileSettingsStore::Values values;
+        for (const char* name :
+             {"UnitsIndex", "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled", "AlarmLevel",
+              "AlarmBuzzer", "GraphTitle", "GraphNotes", "YMaxAutoEnabled", "YMaxValue", "MaxSpan",
+              "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory", "ftpFilename", "ftpInterval",
+              "ftpFiletype", "ftpEnabled"})
+            if (qstrcmp(name, skip) != 0)
+                values.emplace_back(QLatin1String(name), *key->Query(QLatin1String(name)));
+        QFile file(store.Path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(RegFileSettingsStore::Format(values, RegFileSettingsStore::kKeyPath));
+    }
 };
 
 TEST_F(SettingsIoTest, RecordRoundTripsThroughTheStore) {
@@ -119,19 +135,7 @@ TEST_F(SettingsIoTest, WrongNumbersFailTheRead) {
         SCOPED_TRACE(std::string(c.name) + " type " + std::to_string(c.type));
         ASSERT_TRUE(WriteSettings(store, Unusual()));
         if (c.remove) {
-            // Rewrite the file without the value.
-            auto key = store.OpenRead();
-            RegFileSettingsStore::Values values;
-            for (const char* name :
-                 {"UnitsIndex", "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled", "AlarmLevel",
-                  "AlarmBuzzer", "GraphTitle", "GraphNotes", "YMaxAutoEnabled", "YMaxValue",
-                  "MaxSpan", "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory", "ftpFilename",
-                  "ftpInterval", "ftpFiletype", "ftpEnabled"})
-                if (qstrcmp(name, c.name) != 0)
-                    values.emplace_back(QLatin1String(name), *key->Query(QLatin1String(name)));
-            QFile file(store.Path());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(RegFileSettingsStore::Format(values, RegFileSettingsStore::kKeyPath));
+            KeepOnlyTheNineteen(c.name);
         } else {
             Set(c.name, c.type, c.data);
         }
@@ -159,17 +163,7 @@ TEST_F(SettingsIoTest, AddedValuesNeverDecideTheLoad) {
         SCOPED_TRACE(c.type);
         ASSERT_TRUE(WriteSettings(store, Unusual()));
         if (c.type == 0) {
-            auto key = store.OpenRead();
-            RegFileSettingsStore::Values values;
-            for (const char* name :
-                 {"UnitsIndex", "AveragingTimeIndex", "BeepEnabled", "AlarmEnabled", "AlarmLevel",
-                  "AlarmBuzzer", "GraphTitle", "GraphNotes", "YMaxAutoEnabled", "YMaxValue",
-                  "MaxSpan", "ftpHost", "ftpUsername", "ftpPassword", "ftpDirectory", "ftpFilename",
-                  "ftpInterval", "ftpFiletype", "ftpEnabled"})
-                values.emplace_back(QLatin1String(name), *key->Query(QLatin1String(name)));
-            QFile file(store.Path());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(RegFileSettingsStore::Format(values, RegFileSettingsStore::kKeyPath));
+            KeepOnlyTheNineteen();
         } else {
             Set("RecordingKeepDays", c.type, c.data);
         }
