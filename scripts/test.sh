@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+# The build folders of one checkout share the compiler cache: the package
+# build (scripts/package.sh) compiles what the normal build compiled already.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 if [ "${1:-}" = "--tsan" ]; then
     build=build-tsan
