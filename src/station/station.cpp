@@ -147,6 +147,8 @@ void Station::Search() {
         sampleTimer_.start();
         return;
     }
+    if (stopping_)
+        return;
     if (!waitingLogged_) {
         const QString what = wanted.isEmpty() ? QStringLiteral("no counter is attached")
                                               : QStringLiteral("counter %1 is not attached").arg(wanted);
