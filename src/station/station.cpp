@@ -250,21 +250,21 @@ bool Station::StartPublishing() {
 
     net::MqttPublisher::Callbacks callbacks;
     callbacks.acknowledged = [this](std::uint64_t seq) { outbox_->Acknowledge(seq); };
-    callbacks.log = [this](const QString& line) { Log(QStringLiteral("mqtt: ") + line); };
+    callbacks.log = [this](const QString& line) { Log(line); };
     callbacks.failed = [this](const QString& message) {
-        Log(QStringLiteral("mqtt: ") + message);
+        Log(message);
         // Not from inside the publisher's callback: it is destroyed later.
         QTimer::singleShot(0, [this] { Stop(1); });
     };
     callbacks.stopped = [this] { QTimer::singleShot(0, [this] { Finish(); }); };
-    publisher_ = std::make_unique<net::MqttPublisher>(options, *outbox_, callbacks);
-    if (!publisher_->Start(outbox_->AcknowledgedSeq())) {
-        Log(QStringLiteral("mqtt: ") + publisher_->LastError());
-        return false;
-    }
     Log(QStringLiteral("publishing to %1 under %2 (%3 readings waiting)")
             .arg(options.url.Display(), options.topics.reading)
             .arg(outbox_->LastSeq() - outbox_->AcknowledgedSeq()));
+    publisher_ = std::make_unique<net::MqttPublisher>(options, *outbox_, callbacks);
+    if (!publisher_->Start(outbox_->AcknowledgedSeq())) {
+        Log(QStringLiteral("MQTT: ") + publisher_->LastError());
+        return false;
+    }
     return true;
 }
 

@@ -218,7 +218,7 @@ TEST(StationProcess, ReadingsTakenWhileTheBrokerIsAwayArriveAfterwards) {
     EXPECT_GE(taken, 40u);
     ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).back() == taken; }, 3000));
     EXPECT_EQ(Deduplicated(ReceivedSeqs(subscriber)), Range(1, taken));
-    EXPECT_TRUE(run.Errors().contains("mqtt:")) << run.Errors().toStdString();
+    EXPECT_TRUE(run.Errors().contains("MQTT:")) << run.Errors().toStdString();
 }
 
 // Stopped and started again while the broker is down: the readings of both
@@ -290,7 +290,9 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")}, 1,
          "--mqtt-password-file"},
         // Refused at the first attempt: no point retrying a wrong password.
-        {{"--mqtt", url, "--mqtt-password-file", wrongPassword}, 1, "mqtt:"},
+        {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},
+         1,
+         "refused the login"},
         {{"--journal", busy}, 1, "another station"},
         {{}, 1, "2 counters are attached (KV100001, KV100002): choose one with --device"},
     };
