@@ -20,9 +20,9 @@ class UnpluggingDriver final : public D2xxDriver {
 public:
     UnpluggingDriver(std::unique_ptr<SimulatedDriver> simulator, int devices, const Clock& clock,
                      int afterMs, int forMs)
-        : sim_(std::move(simulator)), devices_(devices), clock_(clock),
-          start_(clock.TickCount()), afterMs_(static_cast<std::uint32_t>(afterMs)),
-          forMs_(static_cast<std::uint32_t>(forMs)) {}
+        : sim_(std::move(simulator)), devices_(devices), clock_(clock), start_(clock.TickCount()),
+          afterMs_(static_cast<std::uint32_t>(afterMs)), forMs_(static_cast<std::uint32_t>(forMs)) {
+    }
 
     FtStatus CreateDeviceInfoList(std::uint32_t* numDevices) override {
         Update();

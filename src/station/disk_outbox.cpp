@@ -48,8 +48,8 @@ QString DiskOutbox::SegmentPath(std::uint64_t first) const {
 QByteArray DiskOutbox::Encode(const net::MqttReading& r) {
     QJsonObject o;
     o.insert(QStringLiteral("seq"), QString::number(r.seq));
-    o.insert(QStringLiteral("time"), r.time.toOffsetFromUtc(r.time.offsetFromUtc())
-                                         .toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("time"),
+             r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
     o.insert(QStringLiteral("value"), r.value);
     o.insert(QStringLiteral("unit"), r.unitCode);
     o.insert(QStringLiteral("cpm"), r.cpm);
@@ -130,8 +130,8 @@ bool DiskOutbox::Open(QString* error) {
     lastSeq_ = ackedSeq_;
 
     static const QRegularExpression kName(QStringLiteral("^segment-(\\d{20})\\.jsonl$"));
-    const QStringList names = QDir(folder_).entryList({QStringLiteral("segment-*.jsonl")},
-                                                      QDir::Files, QDir::Name);
+    const QStringList names =
+        QDir(folder_).entryList({QStringLiteral("segment-*.jsonl")}, QDir::Files, QDir::Name);
     for (const QString& name : names) {
         const QRegularExpressionMatch m = kName.match(name);
         const auto first = m.hasMatch() ? ParseSeq(m.captured(1)) : std::nullopt;
@@ -147,8 +147,8 @@ bool DiskOutbox::Open(QString* error) {
         if (!active_.empty() && active_.front().seq == segments_.back().first) {
             QFile torn(segments_.back().path);
             if (torn.size() != valid && !torn.resize(valid)) {
-                *error = QStringLiteral("cannot repair %1: %2").arg(torn.fileName(),
-                                                                    torn.errorString());
+                *error =
+                    QStringLiteral("cannot repair %1: %2").arg(torn.fileName(), torn.errorString());
                 return false;
             }
             break;
@@ -164,8 +164,8 @@ bool DiskOutbox::Open(QString* error) {
     if (!segments_.empty()) {
         activeFile_.setFileName(segments_.back().path);
         if (!activeFile_.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            *error = QStringLiteral("cannot open %1: %2").arg(activeFile_.fileName(),
-                                                             activeFile_.errorString());
+            *error = QStringLiteral("cannot open %1: %2")
+                         .arg(activeFile_.fileName(), activeFile_.errorString());
             return false;
         }
     }
@@ -201,8 +201,8 @@ bool DiskOutbox::Add(const net::MqttReading& reading, QString* error) {
     const qint64 before = activeFile_.size();
     if (activeFile_.write(line) != line.size() || !activeFile_.flush() ||
         ::fsync(activeFile_.handle()) != 0) {
-        *error = QStringLiteral("cannot write %1: %2").arg(activeFile_.fileName(),
-                                                           activeFile_.errorString());
+        *error = QStringLiteral("cannot write %1: %2")
+                     .arg(activeFile_.fileName(), activeFile_.errorString());
         // A partial line would hide every later one: take it back.
         activeFile_.resize(before);
         return false;

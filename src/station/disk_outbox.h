@@ -74,7 +74,7 @@ private:
 
     QString folder_;
     int segmentReadings_;
-    std::vector<Segment> segments_; // oldest first; the last one is appended to
+    std::vector<Segment> segments_;        // oldest first; the last one is appended to
     std::vector<net::MqttReading> active_; // the readings of the last segment
     QFile activeFile_;
     // The older segment read last, for a publisher working through a backlog.

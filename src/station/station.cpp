@@ -85,8 +85,7 @@ bool Station::Start(QString* error) {
     if (!lock_.tryLock(0)) {
         qint64 pid = 0;
         QString host, app;
-        if (lock_.error() == QLockFile::LockFailedError &&
-            lock_.getLockInfo(&pid, &host, &app))
+        if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app))
             *error = QStringLiteral("another station (process %1) uses the journal folder %2")
                          .arg(pid)
                          .arg(folder);
@@ -110,7 +109,8 @@ bool Station::Start(QString* error) {
         return h;
     };
     journalSink_ = std::make_unique<JournalSink>(*journal_, header, [this](const JournalStatus& s) {
-        Log(s.ok ? QStringLiteral("journal: recording again") : QStringLiteral("journal: ") + s.text);
+        Log(s.ok ? QStringLiteral("journal: recording again")
+                 : QStringLiteral("journal: ") + s.text);
     });
     session_.AddSink(*journalSink_);
 
@@ -150,8 +150,9 @@ void Station::Search() {
     if (stopping_)
         return;
     if (!waitingLogged_) {
-        const QString what = wanted.isEmpty() ? QStringLiteral("no counter is attached")
-                                              : QStringLiteral("counter %1 is not attached").arg(wanted);
+        const QString what = wanted.isEmpty()
+                                 ? QStringLiteral("no counter is attached")
+                                 : QStringLiteral("counter %1 is not attached").arg(wanted);
         Log(QStringLiteral("%1; looking again every %2 s")
                 .arg(what)
                 .arg(config_.searchMs / 1000.0));
@@ -190,8 +191,7 @@ bool Station::Connect(int listIndex) {
     serial_ = info.SerialNumber;
     Log(QStringLiteral("%1 counter %2 (%3), %4, averaging %5")
             .arg(first ? QStringLiteral("logging") : QStringLiteral("back:"), serial_, info.Model,
-                 counter_.UnitName(),
-                 CountTimeEntries().value(config_.stored.AveragingTimeIndex)));
+                 counter_.UnitName(), CountTimeEntries().value(config_.stored.AveragingTimeIndex)));
     if (first && config_.options.mqtt && !StartPublishing()) {
         Stop(1);
         return false;
@@ -234,7 +234,8 @@ void Station::CounterLost(const QString& why) {
 
 bool Station::StartPublishing() {
     const QString level = net::TopicLevel(serial_);
-    outbox_ = std::make_unique<DiskOutbox>(config_.journalFolder + QStringLiteral("/mqtt/") + level);
+    outbox_ =
+        std::make_unique<DiskOutbox>(config_.journalFolder + QStringLiteral("/mqtt/") + level);
     QString why;
     if (!outbox_->Open(&why)) {
         Log(QStringLiteral("outbox: ") + why);
@@ -245,8 +246,9 @@ bool Station::StartPublishing() {
     options.password = config_.password;
     options.clientId = QStringLiteral("korvinet-station-") + level;
     options.topics = net::TopicsFor(config_.options.topicPrefix, serial_);
-    options.announcements = net::DiscoveryMessages(
-        options.topics, {serial_, counter_.Info().Model, net::OwnVersionText(), counter_.UnitCode()});
+    options.announcements =
+        net::DiscoveryMessages(options.topics, {serial_, counter_.Info().Model,
+                                                net::OwnVersionText(), counter_.UnitCode()});
 
     net::MqttPublisher::Callbacks callbacks;
     callbacks.acknowledged = [this](std::uint64_t seq) { outbox_->Acknowledge(seq); };
@@ -289,7 +291,8 @@ void Station::Publish(const SessionReading& reading) {
     QString why;
     if (!outbox_->Add(r, &why)) {
         if (!outboxFailing_)
-            Log(QStringLiteral("outbox: ") + why + QStringLiteral("; this reading is not published"));
+            Log(QStringLiteral("outbox: ") + why +
+                QStringLiteral("; this reading is not published"));
         outboxFailing_ = true;
         return;
     }

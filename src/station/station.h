@@ -31,11 +31,11 @@ class DiskOutbox;
 // Everything the station runs with, settled before it starts.
 struct StationConfig {
     StationOptions options;
-    QString journalFolder;  // options.journal, or the default folder
-    QString password;       // for options.mqtt, read from the password file
-    SettingsRecord stored;  // the window program's settings: units, averaging, header
-    int sampleMs = 3000;    // the sampling period
-    int searchMs = 5000;    // between looks for a counter that is not there
+    QString journalFolder; // options.journal, or the default folder
+    QString password;      // for options.mqtt, read from the password file
+    SettingsRecord stored; // the window program's settings: units, averaging, header
+    int sampleMs = 3000;   // the sampling period
+    int searchMs = 5000;   // between looks for a counter that is not there
 };
 
 // One line of standard output for a reading: local time with its UTC offset,
@@ -53,8 +53,8 @@ public:
     // Called once when the station has ended, with the exit status.
     using Finished = std::function<void(int exitCode)>;
 
-    Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
-            const Regional& regional, Finished finished);
+    Station(StationConfig config, D2xxDriver& driver, const Clock& clock, const Regional& regional,
+            Finished finished);
     ~Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -90,7 +90,7 @@ private:
     std::unique_ptr<net::MqttPublisher> publisher_;
     QTimer sampleTimer_;
     QTimer searchTimer_;
-    QString serial_;          // the counter this station logs, once found
+    QString serial_; // the counter this station logs, once found
     bool waitingLogged_ = false;
     bool outboxFailing_ = false;
     long long readings_ = 0;

@@ -53,10 +53,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     ParsedCommandLine result;
     StationOptions& o = result.options;
     static const QStringList kWithValue = {
-        QStringLiteral("--device"),  QStringLiteral("--units"),
+        QStringLiteral("--device"),    QStringLiteral("--units"),
         QStringLiteral("--averaging"), QStringLiteral("--alarm"),
-        QStringLiteral("--journal"), QStringLiteral("--mqtt"),
-        QStringLiteral("--topic"),   QStringLiteral("--mqtt-password-file"),
+        QStringLiteral("--journal"),   QStringLiteral("--mqtt"),
+        QStringLiteral("--topic"),     QStringLiteral("--mqtt-password-file"),
         QStringLiteral("--count")};
 
     for (int i = 0; i < arguments.size(); ++i) {
@@ -94,7 +94,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         } else if (name == QLatin1String("--units")) {
             o.unitCode = UnitCodeFor(v);
             if (!o.unitCode)
-                return Fail(QStringLiteral("unknown unit \"%1\"; use one of %2").arg(v, UnitList()));
+                return Fail(
+                    QStringLiteral("unknown unit \"%1\"; use one of %2").arg(v, UnitList()));
         } else if (name == QLatin1String("--averaging")) {
             bool ok = false;
             const int seconds = v.toInt(&ok);
@@ -134,8 +135,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             bool ok = false;
             const long long n = v.toLongLong(&ok);
             if (!ok || n < 1)
-                return Fail(QStringLiteral("--count needs a whole number above 0, not \"%1\"")
-                                .arg(v));
+                return Fail(
+                    QStringLiteral("--count needs a whole number above 0, not \"%1\"").arg(v));
             o.count = n;
         }
     }

@@ -11,15 +11,15 @@ namespace korvinet::station {
 // What the command line asks of the station. Settings left out take their
 // defaults later, from the window program's stored settings and the system.
 struct StationOptions {
-    QString device;                     // serial number; empty: the only attached counter
-    std::optional<int> unitCode;        // display unit code (kDisplayUnits)
-    std::optional<int> averagingIndex;  // entry of CountTimeEntries()
-    std::optional<double> alarmLevel;   // in the display unit; none: no alarm
-    QString journal;                    // empty: the default journal folder
-    std::optional<net::MqttUrl> mqtt;   // none: no publishing
+    QString device;                    // serial number; empty: the only attached counter
+    std::optional<int> unitCode;       // display unit code (kDisplayUnits)
+    std::optional<int> averagingIndex; // entry of CountTimeEntries()
+    std::optional<double> alarmLevel;  // in the display unit; none: no alarm
+    QString journal;                   // empty: the default journal folder
+    std::optional<net::MqttUrl> mqtt;  // none: no publishing
     QString topicPrefix = QStringLiteral("korvinet");
     QString passwordFile;
-    std::optional<long long> count;     // stop after this many readings
+    std::optional<long long> count; // stop after this many readings
 };
 
 struct ParsedCommandLine {

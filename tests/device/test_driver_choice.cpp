@@ -99,7 +99,7 @@ TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
     const auto choiceWith = [](const QString& unplug) {
         return ReadDriverChoice([&](const char* name) {
             const QString key = QString::fromLatin1(name);
-            return key == "KORVINET_DRIVER"      ? QStringLiteral("simulator")
+            return key == "KORVINET_DRIVER"       ? QStringLiteral("simulator")
                    : key == "KORVINET_SIM_UNPLUG" ? unplug
                                                   : QString();
         });

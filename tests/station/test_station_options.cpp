@@ -47,10 +47,10 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
 }
 
 TEST(StationOptions, ValuesLandInTheirFields) {
-    const ParsedCommandLine parsed = ParseCommandLine(
-        {"--device", "KV7", "--units", "CPM", "--averaging", "600", "--alarm", "2.5", "--journal",
-         "/var/j", "--mqtt", "mqtts://station@broker.lan", "--topic", "site/kv",
-         "--mqtt-password-file=/etc/pass", "--count", "4"});
+    const ParsedCommandLine parsed =
+        ParseCommandLine({"--device", "KV7", "--units", "CPM", "--averaging", "600", "--alarm",
+                          "2.5", "--journal", "/var/j", "--mqtt", "mqtts://station@broker.lan",
+                          "--topic", "site/kv", "--mqtt-password-file=/etc/pass", "--count", "4"});
     ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
     const StationOptions& o = parsed.options;
     EXPECT_EQ(o.device, "KV7");

@@ -146,8 +146,7 @@ TEST(StationProcess, PublishesEachReadingWithRetainedStatusAndDiscovery) {
     ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).size() >= 5; }, 3000));
     EXPECT_EQ(ReceivedSeqs(subscriber), Range(1, 5));
     EXPECT_EQ(RetainedOn(broker.Port(), kStatusTopic), QByteArrayList{"offline"});
-    const QByteArrayList discovery =
-        RetainedOn(broker.Port(), QStringLiteral("homeassistant/#"));
+    const QByteArrayList discovery = RetainedOn(broker.Port(), QStringLiteral("homeassistant/#"));
     EXPECT_GE(discovery.size(), 2);
     for (const QByteArray& config : discovery)
         EXPECT_TRUE(config.contains(kStatusTopic.toUtf8())) << config.toStdString();
@@ -177,7 +176,10 @@ TEST(StationProcess, LastWillSaysOfflineWhenKilled) {
     StationRun run(home);
     run.Start(JournalArgs(home) + BrokerArgs(broker));
     ASSERT_TRUE(WaitUntil(
-        [&] { return !subscriber.Messages().empty() && subscriber.Messages().back().payload == "online"; },
+        [&] {
+            return !subscriber.Messages().empty() &&
+                   subscriber.Messages().back().payload == "online";
+        },
         10000))
         << run.Errors().toStdString();
     run.Signal(SIGKILL);
@@ -287,7 +289,8 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         {{"--averaging", "7"}, 2, "--averaging"},
         {{"--count", "-1"}, 2, "--count"},
         {{"--topic", "korvinet/+"}, 2, "--topic"},
-        {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")}, 1,
+        {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")},
+         1,
          "--mqtt-password-file"},
         // Refused at the first attempt: no point retrying a wrong password.
         {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},
