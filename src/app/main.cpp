@@ -1,6 +1,6 @@
 #include "app/about_window.h"
 #include "app/app_identity.h"
-#include "app/driver_choice.h"
+#include "device/driver_choice.h"
 #include "app/main_window.h"
 #include "app/qt_ui_services.h"
 #include "net/update_check.h"

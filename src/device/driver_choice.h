@@ -17,10 +17,15 @@ class Clock;
 //   KORVINET_SIM_CPM      their background rate in counts per minute (default 30);
 //                         now and then a counter counts faster for a minute
 //                         (SimulatedDriver::DemoEpisodes), none at 0
+//   KORVINET_SIM_UNPLUG   "<after_ms>:<for_ms>": the simulated counters are
+//                         unplugged once, after_ms after the driver starts, and
+//                         plugged in again for_ms later (unplugging drills)
 struct DriverChoice {
     QString backend;
     int simulatedDevices = 1;
     double simulatedCpm = 30.0;
+    int unplugAfterMs = -1; // none
+    int unplugForMs = 0;
 };
 
 using EnvironmentLookup = std::function<QString(const char* name)>;

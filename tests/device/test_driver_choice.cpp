@@ -1,4 +1,4 @@
-#include "app/driver_choice.h"
+#include "device/driver_choice.h"
 
 #include "platform/clock.h"
 
@@ -91,6 +91,40 @@ TEST(DriverChoice, DemoCounterHasRaisedRateEpisodes) {
     }
     // Background: 1.5 counts per sample; an episode: about 78.
     EXPECT_GT(highest, 50u);
+}
+
+// The unplugging drill: listed, gone (an open handle fails), listed again;
+// a malformed schedule is ignored.
+TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
+    const auto choiceWith = [](const QString& unplug) {
+        return ReadDriverChoice([&](const char* name) {
+            const QString key = QString::fromLatin1(name);
+            return key == "KORVINET_DRIVER"       ? QStringLiteral("simulator")
+                   : key == "KORVINET_SIM_UNPLUG" ? unplug
+                                                  : QString();
+        });
+    };
+    EXPECT_EQ(choiceWith("500").unplugAfterMs, -1);
+    EXPECT_EQ(choiceWith("x:5").unplugAfterMs, -1);
+
+    ManualClock clock(1000, 40000.0);
+    const auto driver = CreateDriver(choiceWith(" 500:1000 "), clock);
+    std::uint32_t n = 0;
+    ASSERT_EQ(driver->CreateDeviceInfoList(&n), FT_OK);
+    ASSERT_EQ(n, 1u);
+    FtHandle h = 0;
+    ASSERT_EQ(driver->Open(0, &h), FT_OK);
+    std::uint32_t rx = 0;
+    clock.Advance(400);
+    EXPECT_EQ(driver->GetQueueStatus(h, &rx), FT_OK);
+    clock.Advance(200);
+    EXPECT_NE(driver->GetQueueStatus(h, &rx), FT_OK);
+    ASSERT_EQ(driver->CreateDeviceInfoList(&n), FT_OK);
+    EXPECT_EQ(n, 0u);
+    clock.Advance(1000);
+    ASSERT_EQ(driver->CreateDeviceInfoList(&n), FT_OK);
+    EXPECT_EQ(n, 1u);
+    ASSERT_EQ(driver->Open(0, &h), FT_OK);
 }
 
 } // namespace

@@ -1,0 +1,176 @@
+#include "device/driver_choice.h"
+
+#include "device/hardware_drivers.h"
+#include "device/simulated_driver.h"
+
+#include "platform/clock.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QtGlobal>
+#include <cstdio>
+
+namespace korvinet {
+
+namespace {
+
+// The simulator, with its counters pulled out and plugged in again on a
+// schedule of the clock's tick count, as seen by the next driver call.
+class UnpluggingDriver final : public D2xxDriver {
+public:
+    UnpluggingDriver(std::unique_ptr<SimulatedDriver> simulator, int devices, const Clock& clock,
+                     int afterMs, int forMs)
+        : sim_(std::move(simulator)), devices_(devices), clock_(clock), start_(clock.TickCount()),
+          afterMs_(static_cast<std::uint32_t>(afterMs)), forMs_(static_cast<std::uint32_t>(forMs)) {
+    }
+
+    FtStatus CreateDeviceInfoList(std::uint32_t* numDevices) override {
+        Update();
+        return sim_->CreateDeviceInfoList(numDevices);
+    }
+    FtStatus GetDeviceInfoList(std::vector<FtDeviceListInfoNode>& list,
+                               std::uint32_t* numDevices) override {
+        Update();
+        return sim_->GetDeviceInfoList(list, numDevices);
+    }
+    FtStatus Open(int index, FtHandle* handle) override {
+        Update();
+        return sim_->Open(index, handle);
+    }
+    FtStatus Close(FtHandle handle) override {
+        Update();
+        return sim_->Close(handle);
+    }
+    FtStatus GetComPortNumber(FtHandle handle, std::int32_t* port) override {
+        Update();
+        return sim_->GetComPortNumber(handle, port);
+    }
+    FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override {
+        Update();
+        return sim_->SetBaudRate(handle, baud);
+    }
+    FtStatus GetDeviceInfo(FtHandle handle, std::uint32_t* type, std::uint32_t* id,
+                           QString* serialNumber, QString* description) override {
+        Update();
+        return sim_->GetDeviceInfo(handle, type, id, serialNumber, description);
+    }
+    FtStatus EE_UARead(FtHandle handle, std::uint8_t* data, std::uint32_t size,
+                       std::uint32_t* bytesRead) override {
+        Update();
+        return sim_->EE_UARead(handle, data, size, bytesRead);
+    }
+    FtStatus SetLatencyTimer(FtHandle handle, std::uint8_t ms) override {
+        Update();
+        return sim_->SetLatencyTimer(handle, ms);
+    }
+    FtStatus Purge(FtHandle handle, std::uint32_t mask) override {
+        Update();
+        return sim_->Purge(handle, mask);
+    }
+    FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) override {
+        Update();
+        return sim_->GetQueueStatus(handle, rxBytes);
+    }
+    FtStatus DiscardReceived(FtHandle handle, std::uint32_t count) override {
+        Update();
+        return sim_->DiscardReceived(handle, count);
+    }
+    FtStatus SetRts(FtHandle handle) override {
+        Update();
+        return sim_->SetRts(handle);
+    }
+    FtStatus ClrRts(FtHandle handle) override {
+        Update();
+        return sim_->ClrRts(handle);
+    }
+
+private:
+    enum class Phase { Before, Unplugged, After };
+
+    void Update() {
+        const std::uint32_t elapsed = clock_.TickCount() - start_;
+        if (phase_ == Phase::Before && elapsed >= afterMs_) {
+            for (int i = 0; i < devices_; ++i)
+                sim_->DetachDevice(i);
+            phase_ = Phase::Unplugged;
+        }
+        if (phase_ == Phase::Unplugged && elapsed >= afterMs_ + forMs_) {
+            for (int i = 0; i < devices_; ++i)
+                sim_->AttachDevice(i);
+            phase_ = Phase::After;
+        }
+    }
+
+    std::unique_ptr<SimulatedDriver> sim_;
+    int devices_;
+    const Clock& clock_;
+    std::uint32_t start_;
+    std::uint32_t afterMs_;
+    std::uint32_t forMs_;
+    Phase phase_ = Phase::Before;
+};
+
+} // namespace
+
+DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
+    DriverChoice choice;
+    choice.backend = lookup("KORVINET_DRIVER").trimmed().toLower();
+    bool ok = false;
+    const int devices = lookup("KORVINET_SIM_DEVICES").trimmed().toInt(&ok);
+    if (ok && devices >= 0 && devices <= 16)
+        choice.simulatedDevices = devices;
+    const double cpm = lookup("KORVINET_SIM_CPM").trimmed().toDouble(&ok);
+    if (ok && cpm >= 0.0 && cpm <= 1e7)
+        choice.simulatedCpm = cpm;
+    const QStringList unplug = lookup("KORVINET_SIM_UNPLUG").trimmed().split(QLatin1Char(':'));
+    if (unplug.size() == 2) {
+        bool afterOk = false, forOk = false;
+        const int after = unplug[0].toInt(&afterOk);
+        const int length = unplug[1].toInt(&forOk);
+        if (afterOk && forOk && after >= 0 && length >= 0) {
+            choice.unplugAfterMs = after;
+            choice.unplugForMs = length;
+        }
+    }
+    return choice;
+}
+
+DriverChoice ReadDriverChoice() {
+    return ReadDriverChoice([](const char* name) { return qEnvironmentVariable(name); });
+}
+
+std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock) {
+    if (choice.backend == QLatin1String("simulator")) {
+        const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
+        auto simulator = std::make_unique<SimulatedDriver>(clock, seed);
+        for (int i = 0; i < choice.simulatedDevices; ++i) {
+            const int device =
+                simulator->AddDevice(SimulatedDriver::DemoDevice(i, choice.simulatedCpm));
+            // A steady background alone never shows the alarm or a red line.
+            simulator->SetRateEpisodes(device, SimulatedDriver::DemoEpisodes(choice.simulatedCpm));
+        }
+        if (choice.unplugAfterMs >= 0)
+            return std::make_unique<UnpluggingDriver>(std::move(simulator), choice.simulatedDevices,
+                                                      clock, choice.unplugAfterMs,
+                                                      choice.unplugForMs);
+        return simulator;
+    }
+
+    QString why;
+    std::unique_ptr<D2xxDriver> driver;
+    if (choice.backend == QLatin1String("libftdi"))
+        driver = CreateLibFtdiDriver(&why);
+    else if (choice.backend == QLatin1String("d2xx"))
+        driver = CreateD2xxLibraryDriver(&why);
+    else
+        driver = CreateDefaultHardwareDriver(&why);
+    if (driver)
+        return driver;
+
+    // No usable USB backend: start all the same, with nothing attached, so
+    // saved data files can still be opened; say why on the console.
+    std::fprintf(stderr, "korvinet: no counter driver available: %s\n", qPrintable(why));
+    return std::make_unique<SimulatedDriver>(clock, 1);
+}
+
+} // namespace korvinet

@@ -1,0 +1,141 @@
+// korvinet-station: the command line is parsed, the settings gathered and
+// the signals routed here; the Station does the rest.
+#include "device/driver_choice.h"
+#include "net/update_check.h"
+#include "platform/clock.h"
+#include "platform/regional.h"
+#include "recording/journal_folder.h"
+#include "settings/reg_file_store.h"
+#include "settings/settings_io.h"
+#include "station/station.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using korvinet::station::ParsedCommandLine;
+
+int signalPipe[2] = {-1, -1};
+
+// Only writes a byte: everything else happens in the event loop.
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+bool RouteStopSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+// The window program's settings, read without ever writing to its store (a
+// damaged store is the window's to set aside, not the station's).
+class ReadOnlyStore final : public korvinet::SettingsStore {
+public:
+    explicit ReadOnlyStore(korvinet::SettingsStore& store) : store_(store) {}
+    std::unique_ptr<korvinet::SettingsKey> OpenRead() override { return store_.OpenRead(); }
+    std::unique_ptr<korvinet::SettingsKey> OpenWrite() override { return nullptr; }
+    bool KeepDamagedCopy() override { return true; }
+
+private:
+    korvinet::SettingsStore& store_;
+};
+
+korvinet::SettingsRecord StoredSettings() {
+    korvinet::RegFileSettingsStore file(korvinet::RegFileSettingsStore::DefaultPath());
+    ReadOnlyStore store(file);
+    korvinet::SettingsRecord record;
+    if (!korvinet::ReadSettings(store, &record))
+        record = {};
+    const korvinet::SettingsRecord defaults;
+    if (record.UnitsIndex < 0 || record.UnitsIndex > 4)
+        record.UnitsIndex = defaults.UnitsIndex;
+    if (record.AveragingTimeIndex < 0 || record.AveragingTimeIndex > 6)
+        record.AveragingTimeIndex = defaults.AveragingTimeIndex;
+    return record;
+}
+
+int Fail(const QString& message, int code) {
+    std::fprintf(stderr, "korvinet-station: %s\n", qPrintable(message));
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ParsedCommandLine parsed = korvinet::station::ParseCommandLine(arguments);
+    switch (parsed.action) {
+    case ParsedCommandLine::Action::Help:
+        std::fputs(qPrintable(korvinet::station::UsageText()), stdout);
+        return 0;
+    case ParsedCommandLine::Action::Version:
+        std::printf("korvinet-station %s\n", qPrintable(korvinet::net::OwnVersionText()));
+        return 0;
+    case ParsedCommandLine::Action::Error:
+        std::fprintf(stderr, "korvinet-station: %s (see --help)\n", qPrintable(parsed.error));
+        return korvinet::station::kUsageExitCode;
+    case ParsedCommandLine::Action::Run:
+        break;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Korvinet"));
+    QCoreApplication::setApplicationVersion(korvinet::net::OwnVersionText());
+
+    korvinet::station::StationConfig config;
+    config.options = parsed.options;
+    config.stored = StoredSettings();
+    if (config.options.averagingIndex)
+        config.stored.AveragingTimeIndex = *config.options.averagingIndex;
+    config.journalFolder = config.options.journal.isEmpty() ? korvinet::DefaultRecordingsFolder()
+                                                            : config.options.journal;
+    if (!config.options.passwordFile.isEmpty()) {
+        QString why;
+        const auto password = korvinet::net::ReadPasswordFile(config.options.passwordFile, &why);
+        if (!password)
+            return Fail(QStringLiteral("--mqtt-password-file: ") + why, 1);
+        config.password = *password;
+    }
+    bool ok = false;
+    const int sampleMs = qEnvironmentVariableIntValue("KORVINET_STATION_SAMPLE_MS", &ok);
+    if (ok && sampleMs >= 10)
+        config.sampleMs = sampleMs;
+
+    if (!RouteStopSignals())
+        return Fail(QStringLiteral("cannot set up the signal handlers"), 1);
+
+    korvinet::SystemClock clock;
+    korvinet::Regional regional;
+    const std::unique_ptr<korvinet::D2xxDriver> driver =
+        korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
+    korvinet::station::Station station(config, *driver, clock, regional,
+                                       [](int code) { QCoreApplication::exit(code); });
+
+    QSocketNotifier stopSignals(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopSignals, &QSocketNotifier::activated, [&station] {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        station.Stop(0);
+    });
+
+    QString why;
+    if (!station.Start(&why))
+        return Fail(why, 1);
+    return QCoreApplication::exec();
+}

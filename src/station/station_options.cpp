@@ -1,0 +1,180 @@
+#include "station/station_options.h"
+
+#include "device/display_units.h"
+#include "measure/averaging_time.h"
+#include "net/mqtt_payload.h"
+
+#include <QRegularExpression>
+#include <cmath>
+
+namespace korvinet::station {
+
+namespace {
+
+constexpr int kAveragingSeconds[] = {15, 30, 45, 60, 180, 300, 600};
+
+// The unit names as the window lists them, plus spellings a terminal types
+// easily ("uR/hr" for the micro sign).
+std::optional<int> UnitCodeFor(const QString& name) {
+    for (int code = 0; code < static_cast<int>(kDisplayUnits.size()); ++code) {
+        const QString listed = kDisplayUnits[code].name.toString();
+        QString typed = listed;
+        typed.replace(QChar(0x00B5), QLatin1Char('u'));
+        if (name.compare(listed, Qt::CaseInsensitive) == 0 ||
+            name.compare(typed, Qt::CaseInsensitive) == 0)
+            return code;
+    }
+    return std::nullopt;
+}
+
+QString UnitList() {
+    QStringList names;
+    for (const DisplayUnit& unit : kDisplayUnits)
+        names << QLatin1Char('"') + unit.name.toString() + QLatin1Char('"');
+    return names.join(QStringLiteral(", "));
+}
+
+ParsedCommandLine Fail(const QString& error) {
+    ParsedCommandLine result;
+    result.action = ParsedCommandLine::Action::Error;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
+int AveragingSeconds(int entryIndex) {
+    return entryIndex >= 0 && entryIndex < static_cast<int>(std::size(kAveragingSeconds))
+               ? kAveragingSeconds[entryIndex]
+               : 0;
+}
+
+ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
+    ParsedCommandLine result;
+    StationOptions& o = result.options;
+    static const QStringList kWithValue = {
+        QStringLiteral("--device"),    QStringLiteral("--units"),
+        QStringLiteral("--averaging"), QStringLiteral("--alarm"),
+        QStringLiteral("--journal"),   QStringLiteral("--mqtt"),
+        QStringLiteral("--topic"),     QStringLiteral("--mqtt-password-file"),
+        QStringLiteral("--count")};
+
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        std::optional<QString> value;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        if (name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        }
+        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            result.action = ParsedCommandLine::Action::Help;
+            return result;
+        }
+        if (name == QLatin1String("--version")) {
+            result.action = ParsedCommandLine::Action::Version;
+            return result;
+        }
+        if (!kWithValue.contains(name)) {
+            return Fail(name.startsWith(QLatin1Char('-'))
+                            ? QStringLiteral("unknown option %1").arg(name)
+                            : QStringLiteral("unexpected argument \"%1\"").arg(name));
+        }
+        if (!value) {
+            if (i + 1 >= arguments.size())
+                return Fail(QStringLiteral("%1 needs a value").arg(name));
+            value = arguments[++i];
+        }
+        const QString v = value->trimmed();
+
+        if (name == QLatin1String("--device")) {
+            if (v.isEmpty())
+                return Fail(QStringLiteral("--device needs a serial number"));
+            o.device = v;
+        } else if (name == QLatin1String("--units")) {
+            o.unitCode = UnitCodeFor(v);
+            if (!o.unitCode)
+                return Fail(
+                    QStringLiteral("unknown unit \"%1\"; use one of %2").arg(v, UnitList()));
+        } else if (name == QLatin1String("--averaging")) {
+            bool ok = false;
+            const int seconds = v.toInt(&ok);
+            o.averagingIndex.reset();
+            for (int e = 0; ok && e < static_cast<int>(std::size(kAveragingSeconds)); ++e)
+                if (kAveragingSeconds[e] == seconds)
+                    o.averagingIndex = e;
+            if (!o.averagingIndex)
+                return Fail(QStringLiteral("--averaging must be 15, 30, 45, 60, 180, 300 or 600 "
+                                           "seconds, not \"%1\"")
+                                .arg(v));
+        } else if (name == QLatin1String("--alarm")) {
+            bool ok = false;
+            const double level = v.toDouble(&ok);
+            if (!ok || !std::isfinite(level) || level <= 0.0)
+                return Fail(QStringLiteral("--alarm needs a level above 0, not \"%1\"").arg(v));
+            o.alarmLevel = level;
+        } else if (name == QLatin1String("--journal")) {
+            if (v.isEmpty())
+                return Fail(QStringLiteral("--journal needs a folder"));
+            o.journal = *value;
+        } else if (name == QLatin1String("--mqtt")) {
+            QString why;
+            o.mqtt = net::ParseMqttUrl(v, &why);
+            if (!o.mqtt)
+                return Fail(QStringLiteral("--mqtt: %1").arg(why));
+        } else if (name == QLatin1String("--topic")) {
+            const QString problem = net::TopicPrefixProblem(v);
+            if (!problem.isEmpty())
+                return Fail(QStringLiteral("--topic: %1").arg(problem));
+            o.topicPrefix = v;
+        } else if (name == QLatin1String("--mqtt-password-file")) {
+            if (v.isEmpty())
+                return Fail(QStringLiteral("--mqtt-password-file needs a file"));
+            o.passwordFile = *value;
+        } else if (name == QLatin1String("--count")) {
+            bool ok = false;
+            const long long n = v.toLongLong(&ok);
+            if (!ok || n < 1)
+                return Fail(
+                    QStringLiteral("--count needs a whole number above 0, not \"%1\"").arg(v));
+            o.count = n;
+        }
+    }
+    if (!o.passwordFile.isEmpty() && !o.mqtt)
+        return Fail(QStringLiteral("--mqtt-password-file needs --mqtt"));
+    if (!o.passwordFile.isEmpty() && o.mqtt && o.mqtt->user.isEmpty())
+        return Fail(QStringLiteral("--mqtt-password-file needs a user in the --mqtt URL "
+                                   "(mqtt://user@host)"));
+    return result;
+}
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage: korvinet-station [--device SERIAL] [--units NAME] [--averaging SECONDS]\n"
+        "                        [--alarm LEVEL] [--journal DIR] [--mqtt URL] [--topic PREFIX]\n"
+        "                        [--mqtt-password-file FILE] [--count N]\n"
+        "       korvinet-station --help | --version\n"
+        "Logs a USB Geiger counter without a screen: a sample every three seconds, one\n"
+        "line per reading on standard output, every reading in the recording journal\n"
+        "and, with --mqtt, published to an MQTT broker.\n"
+        "\n"
+        "  --device SERIAL      the counter with this serial number (default: the only\n"
+        "                       attached counter)\n"
+        "  --units NAME         \"CPM (uncomp)\", CPM, mR/hr, uR/hr or uSv/hr (default: the\n"
+        "                       unit stored by the window program)\n"
+        "  --averaging SECONDS  15, 30, 45, 60, 180, 300 or 600 (default: the window\n"
+        "                       program's stored averaging time)\n"
+        "  --alarm LEVEL        mark readings above LEVEL (in the display unit) ALARM\n"
+        "  --journal DIR        folder of the recording journal (default:\n"
+        "                       ~/.local/share/Korvinet/recordings)\n"
+        "  --mqtt URL           mqtt://[user@]host[:port] or mqtts://[user@]host[:port]\n"
+        "  --topic PREFIX       topic prefix (default: korvinet)\n"
+        "  --mqtt-password-file FILE  the broker password, in the file's first line\n"
+        "  --count N            stop after N readings\n"
+        "  --help               print this text and exit\n"
+        "  --version            print the version and exit\n"
+        "\n"
+        "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n");
+}
+
+} // namespace korvinet::station

@@ -1,0 +1,77 @@
+#include "station/station_options.h"
+
+#include <gtest/gtest.h>
+
+namespace korvinet::station {
+namespace {
+
+using Action = ParsedCommandLine::Action;
+
+TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
+    struct Case {
+        QStringList args;
+        Action action;
+        QString errorPart; // for Action::Error
+    };
+    const std::vector<Case> cases = {
+        {{}, Action::Run, {}},
+        {{"--units", "uSv/hr", "--averaging=180", "--count", "2"}, Action::Run, {}},
+        {{"--device", "KV1", "--help"}, Action::Help, {}},
+        {{"--version"}, Action::Version, {}},
+        {{"--bogus"}, Action::Error, "unknown option --bogus"},
+        {{"stray"}, Action::Error, "unexpected argument"},
+        {{"--device"}, Action::Error, "--device needs a value"},
+        {{"--units", "furlongs"}, Action::Error, "unknown unit \"furlongs\""},
+        {{"--averaging", "20"}, Action::Error, "--averaging must be"},
+        {{"--averaging", "45s"}, Action::Error, "--averaging must be"},
+        {{"--alarm", "0"}, Action::Error, "--alarm needs a level"},
+        {{"--alarm", "nan"}, Action::Error, "--alarm needs a level"},
+        {{"--count", "0"}, Action::Error, "--count needs"},
+        {{"--count", "3.5"}, Action::Error, "--count needs"},
+        {{"--mqtt", "http://broker"}, Action::Error, "--mqtt:"},
+        {{"--mqtt", "mqtt://"}, Action::Error, "--mqtt:"},
+        {{"--topic", "a/#"}, Action::Error, "--topic:"},
+        {{"--topic", "a//b"}, Action::Error, "--topic:"},
+        {{"--mqtt-password-file", "/p"}, Action::Error, "needs --mqtt"},
+        {{"--mqtt", "mqtt://broker", "--mqtt-password-file", "/p"}, Action::Error, "needs a user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const ParsedCommandLine parsed = ParseCommandLine(c.args);
+        EXPECT_EQ(parsed.action, c.action) << parsed.error.toStdString();
+        if (c.action == Action::Error) {
+            EXPECT_TRUE(parsed.error.contains(c.errorPart)) << parsed.error.toStdString();
+            EXPECT_FALSE(parsed.error.contains('\n'));
+        }
+    }
+}
+
+TEST(StationOptions, ValuesLandInTheirFields) {
+    const ParsedCommandLine parsed =
+        ParseCommandLine({"--device", "KV7", "--units", "CPM", "--averaging", "600", "--alarm",
+                          "2.5", "--journal", "/var/j", "--mqtt", "mqtts://station@broker.lan",
+                          "--topic", "site/kv", "--mqtt-password-file=/etc/pass", "--count", "4"});
+    ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
+    const StationOptions& o = parsed.options;
+    EXPECT_EQ(o.device, "KV7");
+    EXPECT_EQ(o.unitCode, 1); // not "CPM (uncomp)"
+    EXPECT_EQ(AveragingSeconds(*o.averagingIndex), 600);
+    EXPECT_EQ(o.alarmLevel, 2.5);
+    EXPECT_EQ(o.journal, "/var/j");
+    ASSERT_TRUE(o.mqtt);
+    EXPECT_TRUE(o.mqtt->tls);
+    EXPECT_EQ(o.mqtt->user, "station");
+    EXPECT_EQ(o.mqtt->port, net::MqttUrl::kDefaultTlsPort);
+    EXPECT_EQ(o.topicPrefix, "site/kv");
+    EXPECT_EQ(o.passwordFile, "/etc/pass");
+    EXPECT_EQ(o.count, 4);
+
+    // The micro sign as the window lists the unit, or typed as "u".
+    EXPECT_EQ(ParseCommandLine({"--units", QStringLiteral("\u00B5R/hr")}).options.unitCode, 3);
+    EXPECT_EQ(ParseCommandLine({"--units", "usv/HR"}).options.unitCode, 4);
+    EXPECT_EQ(ParseCommandLine({"--units", "CPM (uncomp)"}).options.unitCode, 0);
+    EXPECT_EQ(ParseCommandLine({}).options.topicPrefix, "korvinet");
+}
+
+} // namespace
+} // namespace korvinet::station

@@ -1,0 +1,358 @@
+// The built korvinet-station against a real broker: a simulated counter
+// sampled every 250 ms, the journal in a temporary folder.
+#include "mqtt_broker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace korvinet::station {
+namespace {
+
+using korvinet::testing::MosquittoBroker;
+using korvinet::testing::MqttSubscriber;
+using korvinet::testing::RunEventsFor;
+using korvinet::testing::WaitUntil;
+
+const QString kReadingTopic = QStringLiteral("korvinet/KV100001/reading");
+const QString kStatusTopic = QStringLiteral("korvinet/KV100001/status");
+
+// One run of the program, its settings and journal in the test's folder.
+struct StationRun {
+    explicit StationRun(const QTemporaryDir& home, const QStringList& extraEnv = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("KORVINET_DRIVER"), QStringLiteral("simulator"));
+        env.insert(QStringLiteral("KORVINET_SIM_CPM"), QStringLiteral("600"));
+        env.insert(QStringLiteral("KORVINET_STATION_SAMPLE_MS"), QStringLiteral("250"));
+        for (const QString& pair : extraEnv)
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        process.setProcessEnvironment(env);
+    }
+    ~StationRun() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    void Start(const QStringList& args) {
+        process.start(QStringLiteral(KORVINET_STATION_PROGRAM), args);
+        ASSERT_TRUE(process.waitForStarted(5000));
+    }
+    // Waits for the exit, dispatching events for the subscriber meanwhile.
+    bool Finished(int timeoutMs) {
+        return WaitUntil([this] { return process.state() == QProcess::NotRunning; }, timeoutMs);
+    }
+    void Signal(int signal) { ::kill(static_cast<pid_t>(process.processId()), signal); }
+    QStringList Lines() {
+        out += QString::fromUtf8(process.readAllStandardOutput());
+        return out.split('\n', Qt::SkipEmptyParts);
+    }
+    QString Errors() {
+        err += QString::fromUtf8(process.readAllStandardError());
+        return err;
+    }
+
+    QProcess process;
+    QString out;
+    QString err;
+};
+
+QStringList JournalArgs(const QTemporaryDir& home) {
+    return {QStringLiteral("--journal"), home.filePath(QStringLiteral("journal"))};
+}
+
+QStringList BrokerArgs(const MosquittoBroker& broker) {
+    return {QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port())};
+}
+
+// The seq of every reading received, in arrival order; each payload a
+// well-formed reading.
+std::vector<std::uint64_t> ReceivedSeqs(const MqttSubscriber& subscriber) {
+    std::vector<std::uint64_t> seqs;
+    for (const auto& m : subscriber.MessagesOn(kReadingTopic)) {
+        QJsonParseError error{};
+        const QJsonObject json = QJsonDocument::fromJson(m.payload, &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << m.payload.toStdString();
+        EXPECT_TRUE(json.value("time").isString() && json.value("value").isDouble() &&
+                    json.value("unit").toString() == "mR/hr" && json.value("cpm").isDouble() &&
+                    json.value("interval_ms").isDouble() && json.value("alarm").isBool())
+            << m.payload.toStdString();
+        seqs.push_back(static_cast<std::uint64_t>(json.value("seq").toInteger()));
+    }
+    return seqs;
+}
+
+// Arrival order with repeats of a reading in flight at a break removed.
+std::vector<std::uint64_t> Deduplicated(std::vector<std::uint64_t> seqs) {
+    seqs.erase(std::unique(seqs.begin(), seqs.end()), seqs.end());
+    return seqs;
+}
+
+std::vector<std::uint64_t> Range(std::uint64_t first, std::uint64_t last) {
+    std::vector<std::uint64_t> seqs;
+    for (std::uint64_t s = first; s <= last; ++s)
+        seqs.push_back(s);
+    return seqs;
+}
+
+QByteArrayList RetainedOn(int port, const QString& topic) {
+    MqttSubscriber late(port, topic);
+    EXPECT_TRUE(late.WaitSubscribed());
+    RunEventsFor(200);
+    QByteArrayList payloads;
+    for (const auto& m : late.Messages())
+        if (m.retained)
+            payloads.append(m.payload);
+    return payloads;
+}
+
+TEST(StationProcess, PublishesEachReadingWithRetainedStatusAndDiscovery) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port());
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    StationRun run(home);
+    run.Start(JournalArgs(home) + BrokerArgs(broker) +
+              QStringList{"--count", "5", "--alarm", "0.001"});
+    ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
+    EXPECT_EQ(run.process.exitCode(), 0) << run.Errors().toStdString();
+
+    // Standard output: one tab-separated line per reading.
+    const QStringList lines = run.Lines();
+    ASSERT_EQ(lines.size(), 5) << run.out.toStdString();
+    for (const QString& line : lines) {
+        const QStringList f = line.split('\t');
+        ASSERT_GE(f.size(), 5) << line.toStdString();
+        EXPECT_TRUE(QDateTime::fromString(f[0], Qt::ISODate).isValid()) << line.toStdString();
+        EXPECT_TRUE(f[0].contains(QRegularExpression("[+-]\\d\\d:\\d\\d$"))) << line.toStdString();
+        EXPECT_EQ(f[2], "mR/hr");
+        EXPECT_EQ(f.size() == 6, f.value(5) == "ALARM") << line.toStdString();
+    }
+
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).size() >= 5; }, 3000));
+    EXPECT_EQ(ReceivedSeqs(subscriber), Range(1, 5));
+    EXPECT_EQ(RetainedOn(broker.Port(), kStatusTopic), QByteArrayList{"offline"});
+    const QByteArrayList discovery = RetainedOn(broker.Port(), QStringLiteral("homeassistant/#"));
+    EXPECT_GE(discovery.size(), 2);
+    for (const QByteArray& config : discovery)
+        EXPECT_TRUE(config.contains(kStatusTopic.toUtf8())) << config.toStdString();
+
+    // The journal recorded them and was closed cleanly.
+    const QString journal = home.filePath(QStringLiteral("journal"));
+    QFile state(journal + "/journal.state");
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(state.readAll().startsWith("clean"));
+    EXPECT_FALSE(QDir(journal).entryList({"*.csv"}).isEmpty());
+}
+
+TEST(StationProcess, LastWillSaysOfflineWhenKilled) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port(), kStatusTopic);
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    StationRun run(home);
+    run.Start(JournalArgs(home) + BrokerArgs(broker));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !subscriber.Messages().empty() &&
+                   subscriber.Messages().back().payload == "online";
+        },
+        10000))
+        << run.Errors().toStdString();
+    run.Signal(SIGKILL);
+    ASSERT_TRUE(run.Finished(5000));
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.Messages().back().payload == "offline"; }, 5000));
+    EXPECT_EQ(RetainedOn(broker.Port(), kStatusTopic), QByteArrayList{"offline"});
+}
+
+// The broker away for ten seconds: the station goes on sampling, and every
+// reading taken meanwhile arrives afterwards, in order, none missing.
+TEST(StationProcess, ReadingsTakenWhileTheBrokerIsAwayArriveAfterwards) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port());
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    StationRun run(home);
+    run.Start(JournalArgs(home) + BrokerArgs(broker));
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).size() >= 3; }, 10000))
+        << run.Errors().toStdString();
+
+    broker.Kill();
+    RunEventsFor(10000);
+    const int takenBefore = static_cast<int>(run.Lines().size());
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    ASSERT_TRUE(subscriber.WaitSubscribed(3000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto seqs = ReceivedSeqs(subscriber);
+            return !seqs.empty() && seqs.back() >= std::uint64_t(takenBefore);
+        },
+        20000))
+        << run.Errors().toStdString();
+    run.Signal(SIGTERM);
+    ASSERT_TRUE(run.Finished(10000));
+    EXPECT_EQ(run.process.exitCode(), 0);
+    const auto taken = static_cast<std::uint64_t>(run.Lines().size());
+    EXPECT_GE(taken, 40u);
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).back() == taken; }, 3000));
+    EXPECT_EQ(Deduplicated(ReceivedSeqs(subscriber)), Range(1, taken));
+    EXPECT_TRUE(run.Errors().contains("MQTT:")) << run.Errors().toStdString();
+}
+
+// Stopped and started again while the broker is down: the readings of both
+// runs wait on disk and all arrive once it is back.
+TEST(StationProcess, ReadingsOfARestartWhileTheBrokerIsDownArrive) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port());
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    StationRun first(home);
+    first.Start(JournalArgs(home) + BrokerArgs(broker));
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).size() >= 2; }, 10000));
+    broker.Kill();
+    RunEventsFor(1500);
+    first.Signal(SIGTERM);
+    ASSERT_TRUE(first.Finished(10000));
+    EXPECT_EQ(first.process.exitCode(), 0) << first.Errors().toStdString();
+
+    StationRun second(home);
+    second.Start(JournalArgs(home) + BrokerArgs(broker));
+    // Its attempts come 1, 3 and 7 s after the start: the subscriber is back
+    // before the third.
+    RunEventsFor(4500);
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    ASSERT_TRUE(subscriber.WaitSubscribed(3000));
+    const auto total = [&] { return std::uint64_t(first.Lines().size() + second.Lines().size()); };
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto seqs = ReceivedSeqs(subscriber);
+            return !seqs.empty() && seqs.back() >= total();
+        },
+        15000))
+        << second.Errors().toStdString();
+    second.Signal(SIGTERM);
+    ASSERT_TRUE(second.Finished(10000));
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).back() == total(); }, 3000));
+    EXPECT_EQ(Deduplicated(ReceivedSeqs(subscriber)), Range(1, total()));
+}
+
+TEST(StationProcess, BadInputEndsWithOneClearLine) {
+    MosquittoBroker broker({QStringLiteral("station"), QStringLiteral("right-password"), false});
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    QTemporaryDir home;
+    const QString wrongPassword = home.filePath("wrong.pass");
+    QFile pass(wrongPassword);
+    ASSERT_TRUE(pass.open(QIODevice::WriteOnly));
+    pass.write("not-the-password\n");
+    pass.close();
+    const QString url = QStringLiteral("mqtt://station@127.0.0.1:%1").arg(broker.Port());
+    // Another station holds this journal folder.
+    const QString busy = home.filePath("busy");
+    QDir().mkpath(busy);
+    QLockFile held(busy + "/station.lock");
+    ASSERT_TRUE(held.tryLock(0));
+
+    struct Case {
+        QStringList args;
+        int exitCode; // 2: a usage error
+        QString message;
+    };
+    const std::vector<Case> cases = {
+        {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+        {{"--mqtt", "mqtt//broker"}, 2, "--mqtt"},
+        {{"--units", "rem"}, 2, "unknown unit"},
+        {{"--averaging", "7"}, 2, "--averaging"},
+        {{"--count", "-1"}, 2, "--count"},
+        {{"--topic", "korvinet/+"}, 2, "--topic"},
+        {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")},
+         1,
+         "--mqtt-password-file"},
+        // Refused at the first attempt: no point retrying a wrong password.
+        {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},
+         1,
+         "refused the login"},
+        {{"--journal", busy}, 1, "another station"},
+        {{}, 1, "2 counters are attached (KV100001, KV100002): choose one with --device"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        StationRun run(home, {"KORVINET_SIM_DEVICES=2"});
+        const bool needsJournal = !c.args.contains("--journal");
+        run.Start((needsJournal ? JournalArgs(home) : QStringList{}) + c.args +
+                  QStringList{"--count", "1"});
+        ASSERT_TRUE(run.Finished(15000));
+        const QString errors = run.Errors();
+        EXPECT_FALSE(errors.contains("right-password") || errors.contains("not-the-password"));
+        EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.process.exitCode(), c.exitCode) << errors.toStdString();
+        EXPECT_TRUE(errors.contains(c.message)) << errors.toStdString();
+        EXPECT_TRUE(run.Lines().isEmpty());
+        if (c.exitCode == 2) {
+            EXPECT_EQ(errors.count('\n'), 1) << errors.toStdString();
+        }
+    }
+
+    // One of several chosen.
+    StationRun chosen(home, {"KORVINET_SIM_DEVICES=2"});
+    chosen.Start(JournalArgs(home) + QStringList{"--device", "KV100002", "--count", "1"});
+    ASSERT_TRUE(chosen.Finished(10000));
+    EXPECT_EQ(chosen.process.exitCode(), 0) << chosen.Errors().toStdString();
+    EXPECT_EQ(chosen.Lines().size(), 1);
+}
+
+// Unplugged after a second and back 1.5 s later: a gap, logged, then the
+// readings go on.
+TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
+    QTemporaryDir home;
+    StationRun run(home, {"KORVINET_SIM_UNPLUG=1000:1500"});
+    run.Start(JournalArgs(home) + QStringList{"--count", "10"});
+    ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
+    EXPECT_EQ(run.process.exitCode(), 0);
+    EXPECT_EQ(run.Lines().size(), 10);
+    const QString errors = run.Errors();
+    EXPECT_TRUE(errors.contains("readings pause until it is back")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("back: counter KV100001")) << errors.toStdString();
+}
+
+// No window system: the program loads no Qt Gui nor any X library, needs no
+// DISPLAY, and ends cleanly on SIGTERM.
+TEST(StationProcess, RunsOnQtCoreAloneAndStopsOnSigterm) {
+    QTemporaryDir home;
+    StationRun run(home);
+    run.Start(JournalArgs(home));
+    ASSERT_TRUE(WaitUntil([&] { return !run.Lines().isEmpty(); }, 10000))
+        << run.Errors().toStdString();
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("libQt6Core"));
+    for (const char* library : {"libQt6Gui", "libX11", "libxcb", "libQt6Widgets"})
+        EXPECT_FALSE(mapped.contains(library)) << library;
+    run.Signal(SIGTERM);
+    ASSERT_TRUE(run.Finished(5000));
+    EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process.exitCode(), 0);
+    QFile state(home.filePath("journal/journal.state"));
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(state.readAll().startsWith("clean"));
+}
+
+} // namespace
+} // namespace korvinet::station
