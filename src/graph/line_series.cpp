@@ -440,17 +440,9 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
     auto column = [&](std::size_t i) {
         return static_cast<long long>(std::floor((series.XValue(i) - xMin) * scale));
     };
-    // Columns of a handful of points are read point by point; longer ones
-    // through the block summaries.
-    constexpr std::size_t kScanLimit = 64;
-    auto summary = [&](std::size_t from, std::size_t to) {
-        if (to - from > kScanLimit)
-            return series.Summary(from, to);
-        SeriesSummary s;
-        for (std::size_t m = from; m < to; ++m)
-            MergePoint(s, series.YValue(m), m, series.PointColor(m));
-        return s;
-    };
+    // A column of up to this many points is cheaper read point by point than
+    // through the summaries.
+    constexpr std::size_t kScanLimit = 256;
     std::size_t i = begin;
     while (i < end) {
         const long long col = column(i);
@@ -472,30 +464,61 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
         }
         const std::size_t j = hi;
         const std::size_t last = j - 1;
-
-        std::size_t lowest = i;
-        std::size_t highest = i;
-        const double first = series.YValue(i);
-        if (j > i + 1 && !std::isnan(first)) {
-            const SeriesSummary s = summary(i + 1, j);
-            if (s.minAt != kNone && s.minY < first)
-                lowest = s.minAt;
-            if (s.maxAt != kNone && s.maxY > first)
-                highest = s.maxAt;
-        }
-        const std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest), last};
         const std::size_t columnStart = kept.size();
         TColor columnColor = kDefaultPointColor;
-        std::size_t previous = i; // the points after it and up to a kept one merge into it
-        for (int k = 0; k < 4; ++k) {
-            if (k > 0 && keep[k] == keep[k - 1])
-                continue;
-            const TColor merged = k == 0 ? series.PointColor(i)
-                                         : summary(previous + 1, keep[k] + 1).color;
-            columnColor = MergeSegmentColor(columnColor, merged);
-            kept.push_back({keep[k], merged});
-            previous = keep[k];
+
+        if (j - i <= kScanLimit) {
+            std::size_t lowest = i;
+            std::size_t highest = i;
+            for (std::size_t m = i + 1; m < j; ++m) {
+                const double y = series.YValue(m);
+                if (y < series.YValue(lowest))
+                    lowest = m;
+                if (y > series.YValue(highest))
+                    highest = m;
+            }
+            const std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest),
+                                         last};
+            int k = 0;
+            TColor merged = kDefaultPointColor;
+            for (std::size_t m = i; m <= last; ++m) {
+                const TColor c = series.PointColor(m);
+                merged = MergeSegmentColor(merged, c);
+                columnColor = MergeSegmentColor(columnColor, c);
+                while (k < 4 && keep[k] < m)
+                    ++k;
+                if (k < 4 && keep[k] == m) {
+                    kept.push_back({m, merged});
+                    merged = kDefaultPointColor;
+                }
+            }
+        } else {
+            std::size_t lowest = i;
+            std::size_t highest = i;
+            const double first = series.YValue(i);
+            if (!std::isnan(first)) {
+                const SeriesSummary s = series.Summary(i + 1, j);
+                if (s.minAt != kNone && s.minY < first)
+                    lowest = s.minAt;
+                if (s.maxAt != kNone && s.maxY > first)
+                    highest = s.maxAt;
+            }
+            const std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest),
+                                         last};
+            std::size_t previous = i; // the points after it up to a kept one merge into it
+            for (int k = 0; k < 4; ++k) {
+                if (k > 0 && keep[k] == keep[k - 1])
+                    continue;
+                const TColor merged = k == 0 ? series.PointColor(i)
+                                             : series.Summary(previous + 1, keep[k] + 1).color;
+                columnColor = MergeSegmentColor(columnColor, merged);
+                kept.push_back({keep[k], merged});
+                previous = keep[k];
+            }
         }
+        // Segments inside one column may be shorter than a pixel; the
+        // segment entering the column is the one that shows, so it takes
+        // the column's alarm colour as well.
         if (columnColor != kDefaultPointColor) {
             for (std::size_t v = columnStart; v < kept.size(); ++v)
                 kept[v].incoming = MergeSegmentColor(kept[v].incoming, columnColor);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace korvinet {
@@ -122,7 +123,7 @@ TEST(Decimation, MatchesThePerPointPassOnLongTrimmedAndInsertedSeries) {
     add(20000);
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
-        for (double columns : {3.0, 97.0, 760.0, 5000.0}) {
+        for (double columns : {3.0, 19.0, 97.0, 760.0, 5000.0}) {
             const double scale = columns / (s.LastX() - s.FirstX());
             ASSERT_EQ(Decimated(s, 0, s.Count(), s.FirstX(), scale),
                       ReferenceDecimation(s, 0, s.Count(), s.FirstX(), scale));
@@ -153,13 +154,16 @@ TEST(Decimation, DrawsTheSamePixelsAsThePerPointPass) {
     layout.yTop = layout.plot.top() + 0.05 * layout.plot.height();
     layout.yMin = 0;
     layout.yMax = 0.04;
-    const std::pair<double, double> views[] = {
-        {live.FirstX(), live.LastX()},
-        {live.XValue(20000) + 1e-7, live.XValue(31000)},
-        {live.XValue(100), live.XValue(900)},
+    const std::tuple<double, double, double> views[] = {
+        {live.FirstX(), live.LastX(), 700},
+        {live.FirstX(), live.LastX(), 90},
+        {live.XValue(20000) + 1e-7, live.XValue(31000), 700},
+        {live.XValue(100), live.XValue(900), 700},
     };
-    for (const auto& [from, to] : views) {
+    // A narrow plot has columns long enough to be read through the summaries.
+    for (const auto& [from, to, width] : views) {
         SCOPED_TRACE(from);
+        layout.plot.setWidth(width);
         layout.xMin = from;
         layout.xMax = to;
         QImage drawn(800, 470, QImage::Format_RGB32), expected(800, 470, QImage::Format_RGB32);
