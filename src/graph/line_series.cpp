@@ -5,6 +5,7 @@
 
 #include <QTime>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -46,12 +47,16 @@ TimeLabelFormat TimeLabelFormat::LongTime(const Regional& regional) {
     return {regional.Locale(), regional.LongTimePattern()};
 }
 
-QString TimeLabelFormat::Text(double dateTime) const {
+int TimeLabelFormat::MsOfDay(double dateTime) {
     const double whole = std::floor(dateTime);
     auto ms = static_cast<qint64>(std::llround((dateTime - whole) * kMsPerDay));
     if (ms >= static_cast<qint64>(kMsPerDay))
         ms = 0;
-    return locale.toString(QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)), pattern);
+    return static_cast<int>(ms);
+}
+
+QString TimeLabelFormat::TextOfMs(int msOfDay) const {
+    return locale.toString(QTime::fromMSecsSinceStartOfDay(msOfDay), pattern);
 }
 
 GraphPoint SeriesPoints::Iterator::operator*() const {
@@ -79,7 +84,16 @@ QString TLineSeries::Label(std::size_t i) const {
     if (id == 0)
         return {};
     const LabelSource& source = labelSources_[id - 1];
-    return source.formatted ? source.format.Text(points_[i].x) : source.text;
+    if (!source.formatted)
+        return source.text;
+    const int ms = TimeLabelFormat::MsOfDay(points_[i].x);
+    const quint64 key = (quint64{id} << 32) | static_cast<quint32>(ms);
+    const auto known = labelTexts_.constFind(key);
+    if (known != labelTexts_.constEnd())
+        return known.value();
+    if (labelTexts_.size() >= 4096)
+        labelTexts_.clear();
+    return labelTexts_.insert(key, source.format.TextOfMs(ms)).value();
 }
 
 GraphPoint TLineSeries::Point(std::size_t i) const {
@@ -107,14 +121,10 @@ SeriesSummary TLineSeries::Summary(std::size_t begin, std::size_t end) const {
     // Left to right, each step the largest whole block that starts here and
     // ends in range: at most 2 * 15 steps per level.
     while (at < stop) {
-        int level = 0;
-        while (level < kLevels) {
-            const int bits = kBlockBits * (level + 1);
-            const std::uint64_t size = std::uint64_t{1} << bits;
-            if ((at & (size - 1)) != 0 || at + size > stop)
-                break;
-            ++level;
-        }
+        // The block size that `at` is aligned to, cut to what fits the range.
+        int level = at == 0 ? kLevels : std::min(kLevels, std::countr_zero(at) / kBlockBits);
+        while (level > 0 && at + (std::uint64_t{1} << (kBlockBits * level)) > stop)
+            --level;
         if (level == 0) {
             const Stored& p = points_[at - base_];
             MergePoint(acc, p.y, at - base_, p.color);
@@ -240,6 +250,7 @@ void TLineSeries::Clear() {
         labelSources_.clear();
     }
     textLabelIds_.clear();
+    labelTexts_.clear();
     ResetStats();
     Changed();
 }
@@ -255,6 +266,7 @@ void TLineSeries::TakePoints(TLineSeries& other) {
     points_ = std::move(other.points_);
     labelSources_ = std::move(other.labelSources_);
     textLabelIds_ = std::move(other.textLabelIds_);
+    labelTexts_.clear();
     labelled_ = other.labelled_;
     base_ = other.base_;
     for (int level = 0; level < kLevels; ++level) {
@@ -434,6 +446,62 @@ void AppendLiveReading(TLineSeries& live, TLineSeries& average, GraphPoint point
     RefreshAverage(live, average);
 }
 
+namespace {
+
+// Every point visited in order, for views of a few dozen points a column:
+// a sequential walk through the deque beats seeking each column's end.
+template <class It>
+void DecimateSequentially(It it, std::size_t begin, std::size_t end, double xMin, double scale,
+                          std::vector<KeptVertex>& kept) {
+    auto column = [&](const It& p) {
+        return static_cast<long long>(std::floor((p->x - xMin) * scale));
+    };
+    std::size_t i = begin;
+    TColor merged = kDefaultPointColor;
+    while (i < end) {
+        const It first = it;
+        const long long col = column(it);
+        std::size_t j = i + 1;
+        std::size_t lowest = i;
+        std::size_t highest = i;
+        double lowY = it->y;
+        double highY = it->y;
+        for (++it; j < end && column(it) == col; ++it, ++j) {
+            if (it->y < lowY) {
+                lowY = it->y;
+                lowest = j;
+            }
+            if (it->y > highY) {
+                highY = it->y;
+                highest = j;
+            }
+        }
+        const std::size_t last = j - 1;
+        const std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest), last};
+        int k = 0;
+        const std::size_t columnStart = kept.size();
+        TColor columnColor = kDefaultPointColor;
+        std::size_t m = i;
+        for (It p = first; m <= last; ++p, ++m) {
+            merged = MergeSegmentColor(merged, p->color);
+            columnColor = MergeSegmentColor(columnColor, p->color);
+            while (k < 4 && keep[k] < m)
+                ++k;
+            if (k < 4 && keep[k] == m) {
+                kept.push_back({m, merged});
+                merged = kDefaultPointColor;
+            }
+        }
+        if (columnColor != kDefaultPointColor) {
+            for (std::size_t v = columnStart; v < kept.size(); ++v)
+                kept[v].incoming = MergeSegmentColor(kept[v].incoming, columnColor);
+        }
+        i = j;
+    }
+}
+
+} // namespace
+
 std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t begin,
                                           std::size_t end, double xMin, double scale) {
     std::vector<KeptVertex> kept;
@@ -443,18 +511,51 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
     // A column of up to this many points is cheaper read point by point than
     // through the summaries.
     constexpr std::size_t kScanLimit = 256;
+    if (begin >= end)
+        return kept;
+    const double columns =
+        std::floor((series.XValue(end - 1) - xMin) * scale) -
+        std::floor((series.XValue(begin) - xMin) * scale) + 1;
+    if (static_cast<double>(end - begin) <= columns * 64) {
+        kept.reserve(static_cast<std::size_t>(std::min(columns, 1e6)) * 4);
+        DecimateSequentially(series.points_.begin() + static_cast<std::ptrdiff_t>(begin), begin,
+                             end, xMin, scale, kept);
+        return kept;
+    }
     std::size_t i = begin;
+    const double endX = series.XValue(end - 1);
     while (i < end) {
         const long long col = column(i);
-        // The column's end: gallop, then halve. Columns never decrease along
-        // the points, as x does not.
+        // The column's end: guessed from the points' spacing (readings come
+        // at a steady pace), then galloping out from the guess and halving,
+        // so a long series is touched in few places.
         std::size_t lo = i; // column(lo) == col
-        std::size_t step = 1;
-        while (lo + step < end && column(lo + step) == col) {
-            lo += step;
-            step *= 2;
+        std::size_t hi = end; // column(hi) != col or hi == end
+        const double xi = series.XValue(i);
+        const double boundary = xMin + static_cast<double>(col + 1) / scale;
+        if (endX > xi && boundary > xi) {
+            const double share = std::min(1.0, (boundary - xi) / (endX - xi));
+            const auto guess = std::clamp<std::size_t>(
+                i + static_cast<std::size_t>(share * static_cast<double>(end - 1 - i)), i + 1, end);
+            std::size_t step = 1;
+            if (guess < end && column(guess) == col) {
+                lo = guess;
+                while (lo + step < end && column(lo + step) == col) {
+                    lo += step;
+                    step *= 2;
+                }
+                hi = std::min(lo + step, end);
+            } else {
+                hi = guess;
+                while (step < hi - lo && column(hi - step) != col) {
+                    hi -= step;
+                    step *= 2;
+                }
+                if (step < hi - lo)
+                    lo = hi - step; // stopped at a point of the column
+
+            }
         }
-        std::size_t hi = std::min(lo + step, end); // column(hi) != col or hi == end
         while (hi - lo > 1) {
             const std::size_t mid = lo + (hi - lo) / 2;
             if (column(mid) == col)
@@ -468,21 +569,32 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
         TColor columnColor = kDefaultPointColor;
 
         if (j - i <= kScanLimit) {
+            // Sequentially through the deque: far cheaper than indexing it.
+            const auto from = series.points_.begin() + static_cast<std::ptrdiff_t>(i);
+            const auto to = from + static_cast<std::ptrdiff_t>(j - i);
             std::size_t lowest = i;
             std::size_t highest = i;
-            for (std::size_t m = i + 1; m < j; ++m) {
-                const double y = series.YValue(m);
-                if (y < series.YValue(lowest))
+            double lowY = from->y;
+            double highY = from->y;
+            std::size_t m = i + 1;
+            for (auto it = from + 1; it != to; ++it, ++m) {
+                const double y = it->y;
+                if (y < lowY) {
+                    lowY = y;
                     lowest = m;
-                if (y > series.YValue(highest))
+                }
+                if (y > highY) {
+                    highY = y;
                     highest = m;
+                }
             }
             const std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest),
                                          last};
             int k = 0;
             TColor merged = kDefaultPointColor;
-            for (std::size_t m = i; m <= last; ++m) {
-                const TColor c = series.PointColor(m);
+            m = i;
+            for (auto it = from; it != to; ++it, ++m) {
+                const TColor c = it->color;
                 merged = MergeSegmentColor(merged, c);
                 columnColor = MergeSegmentColor(columnColor, c);
                 while (k < 4 && keep[k] < m)
@@ -493,25 +605,30 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
                 }
             }
         } else {
+            // One query answers for the whole column: its first lowest and
+            // highest (the first point itself on a tie) and its colour.
+            const SeriesSummary whole = series.Summary(i, j);
             std::size_t lowest = i;
             std::size_t highest = i;
-            const double first = series.YValue(i);
-            if (!std::isnan(first)) {
-                const SeriesSummary s = series.Summary(i + 1, j);
-                if (s.minAt != kNone && s.minY < first)
-                    lowest = s.minAt;
-                if (s.maxAt != kNone && s.maxY > first)
-                    highest = s.maxAt;
+            if (!std::isnan(series.YValue(i))) {
+                lowest = whole.minAt;
+                highest = whole.maxAt;
             }
             const std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest),
                                          last};
+            columnColor = whole.color;
+            // With no alarm colour, or red anywhere, every vertex of the
+            // column gets the column's colour whatever its own stretch had;
+            // only mixed other alarm colours need the stretches' own.
+            const bool stretches = columnColor != kDefaultPointColor && columnColor != kColorRed;
             std::size_t previous = i; // the points after it up to a kept one merge into it
             for (int k = 0; k < 4; ++k) {
                 if (k > 0 && keep[k] == keep[k - 1])
                     continue;
-                const TColor merged = k == 0 ? series.PointColor(i)
-                                             : series.Summary(previous + 1, keep[k] + 1).color;
-                columnColor = MergeSegmentColor(columnColor, merged);
+                TColor merged = columnColor;
+                if (stretches)
+                    merged = k == 0 ? series.PointColor(i)
+                                    : series.Summary(previous + 1, keep[k] + 1).color;
                 kept.push_back({keep[k], merged});
                 previous = keep[k];
             }

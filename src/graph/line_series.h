@@ -37,7 +37,9 @@ struct TimeLabelFormat {
 
     // The long time format of the user's regional settings.
     static TimeLabelFormat LongTime(const Regional& regional);
-    QString Text(double dateTime) const;
+    QString Text(double dateTime) const { return TextOfMs(MsOfDay(dateTime)); }
+    static int MsOfDay(double dateTime);
+    QString TextOfMs(int msOfDay) const;
     bool operator==(const TimeLabelFormat& other) const {
         return locale == other.locale && pattern == other.pattern;
     }
@@ -169,6 +171,9 @@ public:
     void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
 
 private:
+    friend std::vector<struct KeptVertex> DecimateToColumns(const TLineSeries& series,
+                                                            std::size_t begin, std::size_t end,
+                                                            double xMin, double scale);
     struct Stored {
         double x;
         double y;
@@ -201,6 +206,9 @@ private:
     QHash<QString, std::uint32_t> textLabelIds_;
     std::uint32_t formatLabelId_ = 0;
     std::size_t labelled_ = 0;
+    // Formatted labels lately asked for (the axis asks for the same ones at
+    // every redraw), by label source and millisecond of the day.
+    mutable QHash<quint64, QString> labelTexts_;
 
     // Points are numbered from the first ever added (base_ is the number of
     // the current first point), so block boundaries stay put when the front
