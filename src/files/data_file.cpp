@@ -8,7 +8,6 @@
 #include "platform/time_of_day.h"
 
 #include "device/display_units.h"
-#include "graph/line_series.h"
 #include "platform/file_replace.h"
 
 #include <QDate>
@@ -454,14 +453,12 @@ bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& point
     });
 }
 
-bool WriteSeriesDataFile(const QString& fileName, const TLineSeries& series, const TCounter& counter,
-                   const DataFileHeader& header, const Regional& regional,
-                   const DataFileProgress& progress) {
+bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
+                         const TCounter& counter, const DataFileHeader& header,
+                         const Regional& regional, const DataFileProgress& progress) {
     return WriteWith(fileName, [&](const ContentSink& sink) {
-        return ProduceDataFile(
-            series.Count(), [&](std::size_t i) { return series.XValue(i); },
-            [&](std::size_t i) { return series.YValue(i); }, counter, header, regional, progress,
-            sink);
+        return ProduceDataFile(points.count, points.x, points.y, counter, header, regional,
+                               progress, sink);
     });
 }
 

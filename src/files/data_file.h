@@ -12,7 +12,6 @@ namespace korvinet {
 
 class Regional;
 class TCounter;
-class TLineSeries;
 
 // Told now and then how much of a long save or open is done (0 to 1); false
 // stops it.
@@ -59,11 +58,17 @@ QString DataFileLineText(double dateTime, const QString& readingText, const Regi
 // created or any write or the close fails (an empty name fails).
 bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
                    const TCounter& counter, const DataFileHeader& header, const Regional& regional);
-// The same for a graph series, written as it is read, a megabyte at a time;
+// Points read where they are kept (a graph series), one at a time.
+struct DataFilePoints {
+    std::size_t count = 0;
+    std::function<double(std::size_t i)> x;
+    std::function<double(std::size_t i)> y;
+};
+// The same for points read as the file is written, a megabyte at a time;
 // false as well when progress says stop (the old file then stays as it was).
-bool WriteSeriesDataFile(const QString& fileName, const TLineSeries& series, const TCounter& counter,
-                   const DataFileHeader& header, const Regional& regional,
-                   const DataFileProgress& progress = {});
+bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
+                         const TCounter& counter, const DataFileHeader& header,
+                         const Regional& regional, const DataFileProgress& progress = {});
 
 // What a data file holds, as far as it was read.
 struct DataFileContents {
