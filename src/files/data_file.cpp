@@ -66,11 +66,11 @@ void SplitAtLastComma(QStringView line, QStringView* first, QStringView* second)
 
 // A reading as the program writes it ("-0.012", "15") read without QLocale:
 // optional minus, digits without a needless leading zero, and a fraction
-// after "." or, where it is the user's separator, ",". Every locale reads
-// such a text as this decimal number (or, "," being a group separator to
-// it, refuses it and "." decides), so the value is the same; anything else
-// is left to Regional::ParseNumber. False: not such a text.
-bool ParsePlainNumber(QStringView text, QChar decimal, double* value) {
+// after ".". Every locale reads such a text as this decimal number (or
+// refuses it, "." being its group separator, and the C locale decides), so
+// the value is the same; anything else is left to Regional::ParseNumber.
+// False: not such a text.
+bool ParsePlainNumber(QStringView text, double* value) {
     char buffer[64];
     const qsizetype n = text.size();
     if (n == 0 || n >= static_cast<qsizetype>(sizeof buffer))
@@ -87,7 +87,7 @@ bool ParsePlainNumber(QStringView text, QChar decimal, double* value) {
     if (intDigits == 0 || (intDigits > 1 && text[digitsStart] == QLatin1Char('0')))
         return false;
     if (i < n) {
-        if (!(text[i] == QLatin1Char('.') || (text[i] == QLatin1Char(',') && decimal == QLatin1Char(','))))
+        if (text[i] != QLatin1Char('.'))
             return false;
         buffer[i++] = '.';
         const qsizetype fractionStart = i;
@@ -595,7 +595,6 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
 
     DateTimeTexts times(regional);
     DateTimeTexts labels(regional);
-    const QChar decimal = regional.DecimalSeparator();
     QStringView timeText;
     QStringView valueText;
     bool any = false;
@@ -613,7 +612,7 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
         // Compared with the last accepted point itself, not with a zero
         // meaning "none yet": dates before 1900 are zero or less.
         if (!times.Parse(timeText, &x) ||
-            !(ParsePlainNumber(valueText, decimal, &y) ||
+            !(ParsePlainNumber(valueText, &y) ||
               regional.ParseNumber(valueText.toString(), &y)) ||
             (any && x <= lastX)) {
             ++contents->corruptLines;
