@@ -47,11 +47,11 @@ struct Graph {
     }
     QString Path() const { return dir.filePath(QStringLiteral("graph.csv")); }
     bool Save() const {
-        return WriteDataFilePoints(
-            Path(),
-            {series.Count(), [this](std::size_t i) { return series.XValue(i); },
-             [this](std::size_t i) { return series.YValue(i); }},
-            counter, header, regional);
+        return WriteDataFilePoints(Path(),
+                                   {series.Count(),
+                                    [this](std::size_t i) { return series.XValue(i); },
+                                    [this](std::size_t i) { return series.YValue(i); }},
+                                   counter, header, regional);
     }
 };
 

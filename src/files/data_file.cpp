@@ -18,6 +18,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace korvinet {
 
@@ -204,10 +207,11 @@ private:
     // A file holds at most 86,400 different times of day to the second:
     // each is read once.
     int ParseTime(QStringView text) {
-        lastTimeText_ = text.toString();
-        const auto known = parsedTimes_.constFind(lastTimeText_);
-        if (known != parsedTimes_.constEnd())
-            return known.value();
+        const std::u16string_view key(reinterpret_cast<const char16_t*>(text.utf16()),
+                                      static_cast<std::size_t>(text.size()));
+        const auto known = parsedTimes_.find(key);
+        if (known != parsedTimes_.end())
+            return known->second;
         if (parsedTimes_.size() >= 200000)
             parsedTimes_.clear();
         int ms = -1;
@@ -216,7 +220,7 @@ private:
             if (ms >= 0)
                 break;
         }
-        parsedTimes_.insert(lastTimeText_, ms);
+        parsedTimes_.emplace(std::u16string(key), ms);
         return ms;
     }
 
@@ -229,8 +233,14 @@ private:
     qint64 formattedDay_ = std::numeric_limits<qint64>::min();
     QString formattedDate_;
     QHash<QString, QDate> parsedDates_;
-    QHash<QString, int> parsedTimes_;
-    QString lastTimeText_;
+    // Looked up by the text in the line itself, without a copy.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view text) const {
+            return std::hash<std::u16string_view>()(text);
+        }
+    };
+    std::unordered_map<std::u16string, int, TextHash, std::equal_to<>> parsedTimes_;
     QString lastDateText_;
     QDate lastDate_;
 };
@@ -534,7 +544,8 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
             QStringDecoder utf8(QStringDecoder::Utf8);
             constexpr qsizetype kChunk = 1 << 20;
             for (qsizetype at = 0; at < size && !utf8.hasError(); at += kChunk) {
-                const QString part = utf8.decode(QByteArrayView(data + at, std::min(kChunk, size - at)));
+                const QString part =
+                    utf8.decode(QByteArrayView(data + at, std::min(kChunk, size - at)));
                 Q_UNUSED(part);
             }
             // A character cut off at the very end is an error as well.
@@ -543,20 +554,27 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
             encoding = utf8.hasError() ? Encoding::Windows1252 : Encoding::Utf8;
         }
     }
-    auto decode = [encoding](const char* p, qsizetype n) {
+    QString lineText;
+    auto decode = [encoding, &lineText](const char* p, qsizetype n) {
         switch (encoding) {
-        case Encoding::Latin1:
-            return QString::fromLatin1(p, n);
+        case Encoding::Latin1: {
+            // Into the same buffer line after line: no allocation per line.
+            lineText.resize(n);
+            QChar* out = lineText.data();
+            for (qsizetype i = 0; i < n; ++i)
+                out[i] = QLatin1Char(p[i]);
+            return;
+        }
         case Encoding::Utf8:
-            return QString::fromUtf8(p, n);
+            lineText = QString::fromUtf8(p, n);
+            return;
         case Encoding::Windows1252:
             break;
         }
-        return DecodeWindows1252(QByteArray::fromRawData(p, n));
+        lineText = DecodeWindows1252(QByteArray::fromRawData(p, n));
     };
 
     qsizetype pos = 0;
-    QString lineText;
     // Next line without its LF (a CR left over is trimmed with the rest);
     // false at the end of the text. A final line end starts no further line.
     auto nextLine = [&](QStringView* line) {
@@ -564,7 +582,7 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
             return false;
         const void* lf = std::memchr(data + pos, '\n', static_cast<std::size_t>(size - pos));
         const qsizetype end = lf ? static_cast<const char*>(lf) - data : size;
-        lineText = decode(data + pos, end - pos);
+        decode(data + pos, end - pos);
         *line = lineText;
         pos = end + 1;
         return true;
@@ -612,8 +630,7 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
         // Compared with the last accepted point itself, not with a zero
         // meaning "none yet": dates before 1900 are zero or less.
         if (!times.Parse(timeText, &x) ||
-            !(ParsePlainNumber(valueText, &y) ||
-              regional.ParseNumber(valueText.toString(), &y)) ||
+            !(ParsePlainNumber(valueText, &y) || regional.ParseNumber(valueText.toString(), &y)) ||
             (any && x <= lastX)) {
             ++contents->corruptLines;
             continue;

@@ -513,9 +513,8 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
     constexpr std::size_t kScanLimit = 256;
     if (begin >= end)
         return kept;
-    const double columns =
-        std::floor((series.XValue(end - 1) - xMin) * scale) -
-        std::floor((series.XValue(begin) - xMin) * scale) + 1;
+    const double columns = std::floor((series.XValue(end - 1) - xMin) * scale) -
+                           std::floor((series.XValue(begin) - xMin) * scale) + 1;
     if (static_cast<double>(end - begin) <= columns * 64) {
         kept.reserve(static_cast<std::size_t>(std::min(columns, 1e6)) * 4);
         DecimateSequentially(series.points_.begin() + static_cast<std::ptrdiff_t>(begin), begin,
@@ -529,7 +528,7 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
         // The column's end: guessed from the points' spacing (readings come
         // at a steady pace), then galloping out from the guess and halving,
         // so a long series is touched in few places.
-        std::size_t lo = i; // column(lo) == col
+        std::size_t lo = i;   // column(lo) == col
         std::size_t hi = end; // column(hi) != col or hi == end
         const double xi = series.XValue(i);
         const double boundary = xMin + static_cast<double>(col + 1) / scale;
@@ -553,7 +552,6 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
                 }
                 if (step < hi - lo)
                     lo = hi - step; // stopped at a point of the column
-
             }
         }
         while (hi - lo > 1) {

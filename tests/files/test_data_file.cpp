@@ -370,9 +370,10 @@ TEST_F(DataFileTest, ReadingsReadAsTheRegionalSettingsReadThem) {
     // Plain readings skip QLocale; every text must still give what
     // Regional::ParseNumber gives, or be refused where it refuses. (A comma
     // ends the date-time field, so no reading holds one.)
-    const char* texts[] = {"0.012", "-0.5", "15",  "1.500",   "007", "-0",
-                           "+3",    "1e3",  "1.",  ".5",      "1 500", "inf",
-                           "--1",   "0.0000000000000000000001", "12.34.5", "1'500"};
+    const char* texts[] = {
+        "0.012",   "-0.5", "15", "1.500", "007", "-0",  "+3",
+        "1e3",     "1.",   ".5", "1 500", "inf", "--1", "0.0000000000000000000001",
+        "12.34.5", "1'500"};
     const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German), QLocale(QLocale::French),
                                QLocale(QLocale::English, QLocale::UnitedStates),
                                QLocale(QLocale::German, QLocale::Switzerland)};
@@ -390,8 +391,8 @@ TEST_F(DataFileTest, ReadingsReadAsTheRegionalSettingsReadThem) {
         }
         DataFileContents contents;
         std::vector<double> read;
-        ASSERT_TRUE(ParseDataFileBytes(
-            file, {}, r, &contents, [&read](double, double y) { read.push_back(y); }, {}));
+        ASSERT_TRUE(ParseDataFileBytes(file, {}, r, &contents,
+                                       [&read](double, double y) { read.push_back(y); }, {}));
         EXPECT_EQ(read, wanted);
         EXPECT_EQ(contents.corruptLines, static_cast<int>(std::size(texts) - wanted.size()));
     }

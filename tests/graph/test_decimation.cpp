@@ -69,8 +69,8 @@ std::vector<Vertex> ReferenceDecimation(const TLineSeries& s, std::size_t begin,
     return vertices;
 }
 
-std::vector<Vertex> Decimated(const TLineSeries& s, std::size_t begin, std::size_t end,
-                              double xMin, double scale) {
+std::vector<Vertex> Decimated(const TLineSeries& s, std::size_t begin, std::size_t end, double xMin,
+                              double scale) {
     std::vector<Vertex> out;
     for (const KeptVertex& k : DecimateToColumns(s, begin, end, xMin, scale))
         out.push_back({k.index, k.incoming});
@@ -91,8 +91,14 @@ TEST(Decimation, KeepsEndsExtremesAndAlarmColours) {
          {5, 5, 5, 5},
          {D, R, D, D},
          {{0, R}, {1, R}, {2, D}, {3, D}}},
-        {"red wins over another alarm colour", {1, 1, 1, 1}, {G, R, D, D}, {{0, R}, {1, R}, {2, D}, {3, D}}},
-        {"NaN first keeps only the ends", {kNaN, 9, 0, 1}, {D, D, D, D}, {{0, D}, {1, D}, {2, D}, {3, D}}},
+        {"red wins over another alarm colour",
+         {1, 1, 1, 1},
+         {G, R, D, D},
+         {{0, R}, {1, R}, {2, D}, {3, D}}},
+        {"NaN first keeps only the ends",
+         {kNaN, 9, 0, 1},
+         {D, D, D, D},
+         {{0, D}, {1, D}, {2, D}, {3, D}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,7 +192,8 @@ TEST(Decimation, DrawsTheSamePixelsAsThePerPointPass) {
                 std::vector<QPointF> run{
                     layout.Map(live.XValue(kept[v - 1].index), live.YValue(kept[v - 1].index))};
                 for (; v < kept.size() && pen(kept[v].incoming) == c; ++v)
-                    run.push_back(layout.Map(live.XValue(kept[v].index), live.YValue(kept[v].index)));
+                    run.push_back(
+                        layout.Map(live.XValue(kept[v].index), live.YValue(kept[v].index)));
                 painter.setPen(QPen(ColorFromTColor(c), 1));
                 painter.drawPolyline(run.data(), static_cast<int>(run.size()));
             }

@@ -78,7 +78,8 @@ private slots:
         for (std::size_t i = 0; i < w.Series1.Count(); ++i)
             total += w.Series1.YValue(i);
         QVERIFY(qAbs(w.Series2.LastY() - total / w.Series1.Count()) < 1e-12);
-        QVERIFY(QTest::qWaitFor([&] { return w.Statistics->toPlainText().contains("9:00:09 AM"); }));
+        QVERIFY(
+            QTest::qWaitFor([&] { return w.Statistics->toPlainText().contains("9:00:09 AM"); }));
     }
 };
 
