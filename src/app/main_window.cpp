@@ -251,6 +251,9 @@ void TFormMain::BuildLayout() {
     Label5 = PlaceLabel(GroupBox2, "Label5", 140, 115, QStringLiteral("Hours"));
 
     Chart1 = Place<TChart>(client, "Chart1", 211, 0, 800, 470);
+    // Live and opened points are labelled with their time of day in the
+    // user's long time format; the series keeps that fact, not the text.
+    Series1.SetTimeLabelFormat(TimeLabelFormat::LongTime(deps_.regional));
     Chart1->AddSeries(&Series1);
     Chart1->AddSeries(&Series2);
     Chart1->SetBand(&Band);

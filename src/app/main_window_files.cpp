@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <memory>
 
 namespace korvinet {
 
@@ -43,7 +44,16 @@ ChartSaver TFormMain::MakeChartSaver() {
         header.dateSaved = deps_.clock.Now();
         header.bottomAxisTitle = Chart1->BottomAxisTitle();
         header.leftAxisTitle = Chart1->LeftAxisTitle();
-        return WriteDataFile(fileName, Series1.Points(), Counter, header, deps_.regional);
+        // Written as the series is read; a long save shows its progress and
+        // may be cancelled, which fails it with the old file kept.
+        const std::unique_ptr<ProgressReport> progress =
+            deps_.ui.StartProgress(QStringLiteral("Saving the data file..."));
+        return WriteDataFilePoints(
+            fileName,
+            {Series1.Count(), [this](std::size_t i) { return Series1.XValue(i); },
+             [this](std::size_t i) { return Series1.YValue(i); }},
+            Counter, header, deps_.regional,
+            [&progress](double done) { return !progress || progress->Update(done); });
     };
     // The temporary folder is asked for afresh on every save.
     return ChartSaver(render, saveDataFile,
@@ -146,6 +156,22 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
         Counter.SetUnitCode(static_cast<std::uint8_t>(unitIndex));
         ValUnits->setCurrentIndex(unitIndex);
     };
+    // The points go straight into a series of their own while the file is
+    // read, labelled with their time of day as the window labels them, and
+    // take the place of Series1's only once the file has been read whole.
+    auto opened = std::make_shared<TLineSeries>(Series1.Title(), Series1.SeriesColor());
+    opened->SetTimeLabelFormat(TimeLabelFormat::LongTime(deps_.regional));
+    hooks.readPoint = [opened](double x, double y) { opened->AddTimeOfDay(x, y); };
+    hooks.showReadPoints = [this, opened] {
+        // The graph was cleared just before: the points replace nothing.
+        Chart1->SetAutoRepaint(false);
+        Series1.TakePoints(*opened);
+        RefreshAverage(Series1, Series2);
+        Chart1->SetAutoRepaint(true);
+    };
+    const std::unique_ptr<ProgressReport> progress =
+        deps_.ui.StartProgress(QStringLiteral("Opening the data file..."));
+    hooks.progress = [&progress](double done) { return !progress || progress->Update(done); };
     hooks.showPoints = [this](const std::vector<GraphPoint>& points) {
         // One repaint for the whole file instead of one per point.
         Chart1->SetAutoRepaint(false);

@@ -13,6 +13,7 @@
 #include <QLibrary>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtEndian>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <numbers>
@@ -348,6 +350,38 @@ void QtUiServices::Beep(int frequencyHz, int durationMs) {
         return;
     // The desktop's bell: pitch and length cannot be chosen.
     QApplication::beep();
+}
+
+namespace {
+
+// A window-modal progress dialog: it appears once the work has taken half a
+// second, and each update lets the event loop run so Cancel can be clicked.
+class DialogProgress final : public ProgressReport {
+public:
+    DialogProgress(QWidget* owner, const QString& label)
+        : dialog_(label, QStringLiteral("Cancel"), 0, kSteps, owner) {
+        dialog_.setWindowTitle(QApplication::applicationName());
+        dialog_.setWindowModality(Qt::WindowModal);
+        dialog_.setMinimumDuration(500);
+        dialog_.setAutoClose(false);
+        dialog_.setAutoReset(false);
+        dialog_.setValue(0);
+    }
+
+    bool Update(double done) override {
+        dialog_.setValue(static_cast<int>(std::clamp(done, 0.0, 1.0) * kSteps));
+        return !dialog_.wasCanceled();
+    }
+
+private:
+    static constexpr int kSteps = 1000;
+    QProgressDialog dialog_;
+};
+
+} // namespace
+
+std::unique_ptr<ProgressReport> QtUiServices::StartProgress(const QString& label) {
+    return std::make_unique<DialogProgress>(owner_, label);
 }
 
 void QtUiServices::ErrorBox(const QString& text) {

@@ -34,6 +34,7 @@ public:
     // desktop's bell.
     void Beep(int frequencyHz, int durationMs) override;
     void ErrorBox(const QString& text) override;
+    std::unique_ptr<ProgressReport> StartProgress(const QString& label) override;
 
     // Where Beep looks for players (empty: the program search path), and
     // whether it may fall back to ALSA itself.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -24,6 +26,14 @@ struct FileChoice {
     int filterIndex = 0; // 1-based index of the filter in use when accepted
 };
 
+// A long piece of work the user sees progress of and may cancel.
+class ProgressReport {
+public:
+    virtual ~ProgressReport() = default;
+    // How much is done, 0 to 1; false once the user cancelled.
+    virtual bool Update(double done) = 0;
+};
+
 // Everything the windows ask of the desktop: boxes, dialogs, clipboard, the
 // shell and the speaker. The windows reach it only through this interface, so
 // tests can script the user's answers and see every text shown.
@@ -46,6 +56,13 @@ public:
     virtual void Beep(int frequencyHz, int durationMs) = 0;
     // Shows a failure that escaped a command, captioned "Korvinet".
     virtual void ErrorBox(const QString& text) = 0;
+    // Starts reporting a long piece of work (the report ends with the
+    // object): a progress bar with Cancel once the work has taken half a
+    // second. Null where nothing is shown; the work then runs to its end.
+    virtual std::unique_ptr<ProgressReport> StartProgress(const QString& label) {
+        Q_UNUSED(label);
+        return nullptr;
+    }
 };
 
 } // namespace korvinet

@@ -7,11 +7,20 @@
 #include "platform/regional.h"
 #include "platform/time_of_day.h"
 
+#include "device/display_units.h"
+#include "platform/file_replace.h"
+
 #include <QDate>
 #include <QHash>
+#include <QStringDecoder>
 #include <QTime>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace korvinet {
 
@@ -22,6 +31,16 @@ const QLatin1String kFieldSeparator(", ");
 
 bool IsTrimmed(QChar c) {
     return c.unicode() <= 0x20 || c.unicode() == 0x7F;
+}
+
+QStringView TrimmedView(QStringView text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && IsTrimmed(text[begin]))
+        ++begin;
+    while (end > begin && IsTrimmed(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
 }
 
 // Splits at the last comma: the text before it and after it, both trimmed.
@@ -35,6 +54,55 @@ void SplitAtLastComma(QStringView line, QString* first, QString* second) {
     }
     *first = TrimDataField(line.left(comma));
     *second = TrimDataField(line.mid(comma + 1));
+}
+
+void SplitAtLastComma(QStringView line, QStringView* first, QStringView* second) {
+    const qsizetype comma = line.lastIndexOf(QLatin1Char(','));
+    if (comma < 0) {
+        *first = QStringView();
+        *second = TrimmedView(line);
+        return;
+    }
+    *first = TrimmedView(line.left(comma));
+    *second = TrimmedView(line.mid(comma + 1));
+}
+
+// A reading as the program writes it ("-0.012", "15") read without QLocale:
+// optional minus, digits without a needless leading zero, and a fraction
+// after ".". Every locale reads such a text as this decimal number (or
+// refuses it, "." being its group separator, and the C locale decides), so
+// the value is the same; anything else is left to Regional::ParseNumber.
+// False: not such a text.
+bool ParsePlainNumber(QStringView text, double* value) {
+    char buffer[64];
+    const qsizetype n = text.size();
+    if (n == 0 || n >= static_cast<qsizetype>(sizeof buffer))
+        return false;
+    qsizetype i = 0;
+    if (text[0] == QLatin1Char('-'))
+        buffer[i++] = '-';
+    const qsizetype digitsStart = i;
+    while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
+        buffer[i] = static_cast<char>(text[i].unicode());
+        ++i;
+    }
+    const qsizetype intDigits = i - digitsStart;
+    if (intDigits == 0 || (intDigits > 1 && text[digitsStart] == QLatin1Char('0')))
+        return false;
+    if (i < n) {
+        if (text[i] != QLatin1Char('.'))
+            return false;
+        buffer[i++] = '.';
+        const qsizetype fractionStart = i;
+        while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
+            buffer[i] = static_cast<char>(text[i].unicode());
+            ++i;
+        }
+        if (i == fractionStart || i < n)
+            return false;
+    }
+    const auto result = std::from_chars(buffer, buffer + i, *value);
+    return result.ec == std::errc() && result.ptr == buffer + i && std::isfinite(*value);
 }
 
 // Date-time text for a whole file at a time. A graph holds up to 57,600
@@ -61,6 +129,17 @@ public:
         return formattedDate_ + QLatin1Char(' ') + TimeText(ms);
     }
 
+    // The day and the milliseconds of the day of a date-time, as Text()
+    // splits it.
+    static void SplitDateTime(double dateTime, qint64* julianDay, int* ms) {
+        Split(dateTime, julianDay, ms);
+    }
+    QString DateText(qint64 julianDay) const {
+        return regional_.Locale().toString(QDate::fromJulianDay(julianDay),
+                                           regional_.ShortDatePattern());
+    }
+    QString TimeOfDayText(int ms) const { return TimeText(ms); }
+
     QString LongTimeText(double dateTime) {
         qint64 day = 0;
         int ms = 0;
@@ -70,21 +149,15 @@ public:
 
     // Accepts "date time" and a bare date, divided where the regional
     // patterns say, as Regional::ParseDateTime does.
-    bool Parse(const QString& text, double* dateTime) {
-        const QStringView t = QStringView(text).trimmed();
+    bool Parse(QStringView text, double* dateTime) {
+        const QStringView t = text.trimmed();
         for (const qsizetype split : regional_.DateTimeSplits(t)) {
             const QDate date = ParseDate(split < 0 ? t : t.left(split));
             if (!date.isValid())
                 continue;
             int ms = 0;
             if (split >= 0) {
-                const QStringView timeText = t.mid(split + 1).trimmed();
-                ms = -1;
-                for (const QString& pattern : regional_.TimeReadPatterns()) {
-                    ms = ParseTimeOfDay(timeText, regional_.Locale(), pattern);
-                    if (ms >= 0)
-                        break;
-                }
+                ms = ParseTime(t.mid(split + 1).trimmed());
                 if (ms < 0)
                     continue;
             }
@@ -131,6 +204,26 @@ private:
         return lastDate_;
     }
 
+    // A file holds at most 86,400 different times of day to the second:
+    // each is read once.
+    int ParseTime(QStringView text) {
+        const std::u16string_view key(reinterpret_cast<const char16_t*>(text.utf16()),
+                                      static_cast<std::size_t>(text.size()));
+        const auto known = parsedTimes_.find(key);
+        if (known != parsedTimes_.end())
+            return known->second;
+        if (parsedTimes_.size() >= 200000)
+            parsedTimes_.clear();
+        int ms = -1;
+        for (const QString& pattern : regional_.TimeReadPatterns()) {
+            ms = ParseTimeOfDay(text, regional_.Locale(), pattern);
+            if (ms >= 0)
+                break;
+        }
+        parsedTimes_.emplace(std::u16string(key), ms);
+        return ms;
+    }
+
     QString TimeText(int ms) const {
         return regional_.Locale().toString(QTime::fromMSecsSinceStartOfDay(ms),
                                            regional_.LongTimePattern());
@@ -140,6 +233,14 @@ private:
     qint64 formattedDay_ = std::numeric_limits<qint64>::min();
     QString formattedDate_;
     QHash<QString, QDate> parsedDates_;
+    // Looked up by the text in the line itself, without a copy.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view text) const {
+            return std::hash<std::u16string_view>()(text);
+        }
+    };
+    std::unordered_map<std::u16string, int, TextHash, std::equal_to<>> parsedTimes_;
     QString lastDateText_;
     QDate lastDate_;
 };
@@ -178,31 +279,197 @@ QString DataFileLineText(double dateTime, const QString& readingText, const Regi
     return DateTimeTexts(regional).Text(dateTime) + kFieldSeparator + readingText + kLineEnd;
 }
 
-QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
-                          const DataFileHeader& header, const Regional& regional) {
-    QString text;
-    text.reserve(400 + static_cast<qsizetype>(points.size()) * 40);
-    text += DataFileHeaderText(counter.Info().Model, counter.UnitName(), header, regional);
-    DateTimeTexts times(regional);
-    for (const GraphPoint& p : points) {
-        text += times.Text(p.x);
-        text += kFieldSeparator;
-        text += counter.FormatValue(p.y);
-        text += kLineEnd;
+namespace {
+
+// The data lines of a save, made piece by piece in the file's encoding. Each
+// day's date and each second's time of day is formatted and encoded once
+// (once per point only for a time pattern showing milliseconds), and
+// readings are printed without QString, as TCounter::FormatValue prints them.
+class DataLineWriter {
+public:
+    DataLineWriter(const TCounter& counter, const Regional& regional)
+        : counter_(counter), texts_(regional),
+          perSecond_(!regional.LongTimePattern().contains(QLatin1Char('z'))),
+          unit_(FindDisplayUnit(counter.UnitCode())) {
+        if (perSecond_)
+            seconds_.resize(86400);
     }
+
+    // Whether Windows-1252 holds the point's texts.
+    bool Fits(double x, double y) {
+        Split(x);
+        if (!day_.exact)
+            return false;
+        if (ms_ >= 1000 && !Second().exact)
+            return false;
+        char buffer[400];
+        if (FastValue(y, buffer) >= 0)
+            return true;
+        bool exact = false;
+        EncodeWindows1252(counter_.FormatValue(y), &exact);
+        return exact;
+    }
+
+    void SetUtf8(bool utf8) { utf8_ = utf8; }
+
+    void Append(double x, double y, QByteArray& out) {
+        Split(x);
+        out += Bytes(day_);
+        if (ms_ >= 1000) {
+            out += ' ';
+            out += Bytes(Second());
+        }
+        out += ", ";
+        char buffer[400];
+        const int n = FastValue(y, buffer);
+        if (n >= 0)
+            out.append(buffer, n);
+        else
+            out += Encode(counter_.FormatValue(y));
+        out += "\r\n";
+    }
+
+private:
+    struct Text {
+        bool made = false;
+        bool exact = false;
+        QByteArray bytes; // in the file's encoding, once that is chosen
+        QString text;
+    };
+
+    QByteArray Encode(const QString& text) const {
+        return utf8_ ? text.toUtf8() : EncodeWindows1252(text);
+    }
+
+    void Make(Text& t, QString text) {
+        EncodeWindows1252(text, &t.exact);
+        t.text = std::move(text);
+        t.made = true;
+        t.bytes.clear();
+    }
+
+    void Split(double x) {
+        qint64 day = 0;
+        DateTimeTexts::SplitDateTime(x, &day, &ms_);
+        if (!day_.made || day != dayNumber_) {
+            dayNumber_ = day;
+            Make(day_, texts_.DateText(day));
+        }
+    }
+
+    // Encoded only once the file's encoding is known.
+    const QByteArray& Bytes(Text& t) const {
+        if (t.bytes.isEmpty() && !t.text.isEmpty())
+            t.bytes = Encode(t.text);
+        return t.bytes;
+    }
+
+    Text& Second() {
+        Text& t = perSecond_ ? seconds_[static_cast<std::size_t>(ms_ / 1000)] : single_;
+        if (!t.made || !perSecond_)
+            Make(t, texts_.TimeOfDayText(ms_));
+        return t;
+    }
+
+    // The reading as "%.*f" prints it, or -1 where FormatValue says more
+    // than digits (no unit, overrange, not finite).
+    int FastValue(double y, char (&buffer)[400]) const {
+        if (!unit_ || y == TCounter::kOverrange || !std::isfinite(y))
+            return -1;
+        const auto r = std::to_chars(buffer, buffer + sizeof buffer, y, std::chars_format::fixed,
+                                     unit_->decimals);
+        return r.ec == std::errc() ? static_cast<int>(r.ptr - buffer) : -1;
+    }
+
+    const TCounter& counter_;
+    DateTimeTexts texts_;
+    const bool perSecond_;
+    const DisplayUnit* unit_;
+    bool utf8_ = false;
+    qint64 dayNumber_ = 0;
+    int ms_ = 0;
+    Text day_;
+    Text single_;
+    std::vector<Text> seconds_;
+};
+
+// Writes the file through `sink` in pieces of about a megabyte: Windows-1252
+// when the header and every point fit it, otherwise UTF-8 (decided before
+// the first byte goes out). False when the sink fails or progress says stop.
+template <class XAt, class YAt>
+bool ProduceDataFile(std::size_t count, XAt xAt, YAt yAt, const TCounter& counter,
+                     const DataFileHeader& header, const Regional& regional,
+                     const DataFileProgress& progress, const ContentSink& sink) {
+    const QString headerText =
+        DataFileHeaderText(counter.Info().Model, counter.UnitName(), header, regional);
+    bool exact = false;
+    QByteArray piece = EncodeWindows1252(headerText, &exact);
+    DataLineWriter lines(counter, regional);
+    for (std::size_t i = 0; exact && i < count; ++i)
+        exact = lines.Fits(xAt(i), yAt(i));
     // Windows-1252 whenever it can hold the text. Date-times under some
     // regional settings (Japanese, Chinese, ...) or a title in another script
     // cannot be held; such a file is written in UTF-8, which we read back,
     // rather than with its characters lost to "?".
-    bool exact = false;
-    QByteArray bytes = EncodeWindows1252(text, &exact);
-    return exact ? bytes : text.toUtf8();
+    if (!exact)
+        piece = headerText.toUtf8();
+    lines.SetUtf8(!exact);
+    constexpr qsizetype kPiece = 1 << 20;
+    piece.reserve(kPiece + 512);
+    for (std::size_t i = 0; i < count; ++i) {
+        lines.Append(xAt(i), yAt(i), piece);
+        if (piece.size() >= kPiece) {
+            if (!sink(piece))
+                return false;
+            piece.clear();
+            if (progress && !progress(static_cast<double>(i + 1) / static_cast<double>(count)))
+                return false;
+        }
+    }
+    return sink(piece);
+}
+
+bool WriteWith(const QString& fileName, const ContentProducer& produce) {
+    ReplaceOptions options;
+    // A user may keep data files in a folder only they may not add to, such
+    // as a shared one; there the file is written as it always was.
+    options.writeInPlaceIfFolderIsReadOnly = true;
+    return ReplaceFileContentsWith(fileName, produce, options);
+}
+
+} // namespace
+
+QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
+                          const DataFileHeader& header, const Regional& regional) {
+    QByteArray bytes;
+    const bool ok = ProduceDataFile(
+        points.size(), [&](std::size_t i) { return points[i].x; },
+        [&](std::size_t i) { return points[i].y; }, counter, header, regional, {},
+        [&bytes](QByteArrayView piece) {
+            bytes += piece;
+            return true;
+        });
+    Q_UNUSED(ok);
+    return bytes;
 }
 
 bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
                    const TCounter& counter, const DataFileHeader& header,
                    const Regional& regional) {
-    return WriteWholeFile(fileName, FormatDataFile(points, counter, header, regional));
+    return WriteWith(fileName, [&](const ContentSink& sink) {
+        return ProduceDataFile(
+            points.size(), [&](std::size_t i) { return points[i].x; },
+            [&](std::size_t i) { return points[i].y; }, counter, header, regional, {}, sink);
+    });
+}
+
+bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
+                         const TCounter& counter, const DataFileHeader& header,
+                         const Regional& regional, const DataFileProgress& progress) {
+    return WriteWith(fileName, [&](const ContentSink& sink) {
+        return ProduceDataFile(points.count, points.x, points.y, counter, header, regional,
+                               progress, sink);
+    });
 }
 
 bool DataFileReader::Open(const QString& fileName) {
@@ -214,33 +481,110 @@ bool DataFileReader::Open(const QString& fileName) {
 }
 
 bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* contents) {
+    return Read(unitNames, contents, {}, {});
+}
+
+bool DataFileReader::Read(const QStringList& unitNames, DataFileContents* contents,
+                          const DataPointSink& add, const DataFileProgress& progress) {
     *contents = DataFileContents{};
     if (!file_.isOpen())
         return false;
-    const QByteArray bytes = file_.readAll();
-    const bool readOk = file_.error() == QFileDevice::NoError;
+    // The file's bytes mapped where the system allows it, read whole
+    // otherwise (a pipe, a special file): one copy at most.
+    QByteArray copy;
+    QByteArrayView bytes;
+    const qint64 size = file_.size();
+    uchar* mapped = size > 0 ? file_.map(0, size) : nullptr;
+    if (mapped) {
+        bytes = QByteArrayView(reinterpret_cast<const char*>(mapped), size);
+    } else {
+        copy = file_.readAll();
+        if (file_.error() != QFileDevice::NoError) {
+            file_.close();
+            return false;
+        }
+        bytes = copy;
+    }
+    const bool ok = ParseDataFileBytes(bytes, unitNames, regional_, contents, add, progress);
+    if (mapped)
+        file_.unmap(mapped);
     file_.close();
-    if (!readOk)
-        return false;
-    return ParseDataFile(bytes, unitNames, regional_, contents);
+    return ok;
 }
 
 bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const Regional& regional,
                    DataFileContents* contents) {
+    return ParseDataFileBytes(bytes, unitNames, regional, contents, {}, {});
+}
+
+bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
+                        const Regional& regional, DataFileContents* contents,
+                        const DataPointSink& add, const DataFileProgress& progress) {
     *contents = DataFileContents{};
-    const QString text = DecodeWindows1252OrUtf8(bytes);
-    const QStringView all(text);
+    // The encoding of the whole, as DecodeWindows1252OrUtf8 decides it; each
+    // line is then decoded alone, which gives the same text as a line ends
+    // at a byte that is never part of a longer character.
+    enum class Encoding { Latin1, Utf8, Windows1252 };
+    Encoding encoding = Encoding::Latin1;
+    const char* data = bytes.data();
+    qsizetype size = bytes.size();
+    if (bytes.startsWith(QByteArrayView("\xEF\xBB\xBF"))) {
+        encoding = Encoding::Utf8;
+        data += 3;
+        size -= 3;
+    } else {
+        bool ascii = true;
+        for (qsizetype i = 0; i < size; ++i) {
+            if (static_cast<unsigned char>(data[i]) >= 0x80) {
+                ascii = false;
+                break;
+            }
+        }
+        if (!ascii) {
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            constexpr qsizetype kChunk = 1 << 20;
+            for (qsizetype at = 0; at < size && !utf8.hasError(); at += kChunk) {
+                const QString part =
+                    utf8.decode(QByteArrayView(data + at, std::min(kChunk, size - at)));
+                Q_UNUSED(part);
+            }
+            // A character cut off at the very end is an error as well.
+            const QString rest = utf8.decode(QByteArrayView());
+            Q_UNUSED(rest);
+            encoding = utf8.hasError() ? Encoding::Windows1252 : Encoding::Utf8;
+        }
+    }
+    QString lineText;
+    auto decode = [encoding, &lineText](const char* p, qsizetype n) {
+        switch (encoding) {
+        case Encoding::Latin1: {
+            // Into the same buffer line after line: no allocation per line.
+            lineText.resize(n);
+            QChar* out = lineText.data();
+            for (qsizetype i = 0; i < n; ++i)
+                out[i] = QLatin1Char(p[i]);
+            return;
+        }
+        case Encoding::Utf8:
+            lineText = QString::fromUtf8(p, n);
+            return;
+        case Encoding::Windows1252:
+            break;
+        }
+        lineText = DecodeWindows1252(QByteArray::fromRawData(p, n));
+    };
+
     qsizetype pos = 0;
     // Next line without its LF (a CR left over is trimmed with the rest);
     // false at the end of the text. A final line end starts no further line.
     auto nextLine = [&](QStringView* line) {
-        if (pos >= all.size())
+        if (pos >= size)
             return false;
-        qsizetype lf = all.indexOf(QLatin1Char('\n'), pos);
-        if (lf < 0)
-            lf = all.size();
-        *line = all.sliced(pos, lf - pos);
-        pos = lf + 1;
+        const void* lf = std::memchr(data + pos, '\n', static_cast<std::size_t>(size - pos));
+        const qsizetype end = lf ? static_cast<const char*>(lf) - data : size;
+        decode(data + pos, end - pos);
+        *line = lineText;
+        pos = end + 1;
         return true;
     };
 
@@ -268,20 +612,36 @@ bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const 
     }
 
     DateTimeTexts times(regional);
-    QString timeText;
-    QString valueText;
+    DateTimeTexts labels(regional);
+    QStringView timeText;
+    QStringView valueText;
+    bool any = false;
+    double lastX = 0.0;
+    std::size_t lines = 0;
     while (nextLine(&line)) {
+        if (progress && (++lines & 0xFFFF) == 0 &&
+            !progress(static_cast<double>(pos) / static_cast<double>(size))) {
+            contents->cancelled = true;
+            return false;
+        }
         SplitAtLastComma(line, &timeText, &valueText);
         double x = 0.0;
         double y = 0.0;
         // Compared with the last accepted point itself, not with a zero
         // meaning "none yet": dates before 1900 are zero or less.
-        if (!times.Parse(timeText, &x) || !regional.ParseNumber(valueText, &y) ||
-            (!contents->points.empty() && x <= contents->points.back().x)) {
+        if (!times.Parse(timeText, &x) ||
+            !(ParsePlainNumber(valueText, &y) || regional.ParseNumber(valueText.toString(), &y)) ||
+            (any && x <= lastX)) {
             ++contents->corruptLines;
             continue;
         }
-        contents->points.push_back(GraphPoint{x, y, times.LongTimeText(x), kDefaultPointColor});
+        any = true;
+        lastX = x;
+        if (add)
+            add(x, y);
+        else
+            contents->points.push_back(
+                GraphPoint{x, y, labels.LongTimeText(x), kDefaultPointColor});
     }
     return true;
 }

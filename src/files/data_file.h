@@ -5,12 +5,19 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace korvinet {
 
 class Regional;
 class TCounter;
+
+// Told now and then how much of a long save or open is done (0 to 1); false
+// stops it.
+using DataFileProgress = std::function<bool(double done)>;
+// Takes each point read, in file order, instead of DataFileContents::points.
+using DataPointSink = std::function<void(double x, double y)>;
 
 // Messages of the data file commands, exactly as the user sees them.
 inline const QString kDataFileNotSaved = QStringLiteral("Error: The file could not be saved");
@@ -51,6 +58,17 @@ QString DataFileLineText(double dateTime, const QString& readingText, const Regi
 // created or any write or the close fails (an empty name fails).
 bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
                    const TCounter& counter, const DataFileHeader& header, const Regional& regional);
+// Points read where they are kept (a graph series), one at a time.
+struct DataFilePoints {
+    std::size_t count = 0;
+    std::function<double(std::size_t i)> x;
+    std::function<double(std::size_t i)> y;
+};
+// The same for points read as the file is written, a megabyte at a time;
+// false as well when progress says stop (the old file then stays as it was).
+bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
+                         const TCounter& counter, const DataFileHeader& header,
+                         const Regional& regional, const DataFileProgress& progress = {});
 
 // What a data file holds, as far as it was read.
 struct DataFileContents {
@@ -61,6 +79,7 @@ struct DataFileContents {
     int unitIndex = -1;             // index of leftAxisTitle in the unit names, -1 if none
     std::vector<GraphPoint> points; // strictly ascending x, default colour, time-of-day labels
     int corruptLines = 0;
+    bool cancelled = false; // progress said stop: nothing read counts
 };
 
 // Reads a data file in two steps, so that the caller can leave a running
@@ -78,6 +97,11 @@ public:
     // then `contents` holds the header lines (and titles) read before it, and
     // no points. `unitNames` are the display-unit names in list order.
     bool Read(const QStringList& unitNames, DataFileContents* contents);
+    // The same, handing the points to `add` (when given) as they are read,
+    // and telling progress how far it got; false with contents->cancelled
+    // when progress said stop.
+    bool Read(const QStringList& unitNames, DataFileContents* contents, const DataPointSink& add,
+              const DataFileProgress& progress);
 
 private:
     const Regional& regional_;
@@ -87,6 +111,9 @@ private:
 // What DataFileReader::Read does with the bytes of a file it has read.
 bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const Regional& regional,
                    DataFileContents* contents);
+bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
+                        const Regional& regional, DataFileContents* contents,
+                        const DataPointSink& add, const DataFileProgress& progress);
 
 // Blanks and control characters dropped at both ends.
 QString TrimDataField(QStringView text);

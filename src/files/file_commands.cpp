@@ -42,13 +42,18 @@ void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& region
         return;
     }
 
+    // Read before anything changes, so a cancelled reading leaves the
+    // measurement and the graph as they were.
+    DataFileContents contents;
+    const bool ok = reader.Read(window.unitNames, &contents, window.readPoint, window.progress);
+    if (contents.cancelled)
+        return;
+
     window.closeDevice();
     window.clearGraph();
     window.setDataFilePath(chosen->fileName);
     window.setHeaderLines({});
 
-    DataFileContents contents;
-    const bool ok = reader.Read(window.unitNames, &contents);
     window.setHeaderLines(contents.headerLines);
     if (contents.hasColumnTitles) {
         window.setAxisTitles(contents.bottomAxisTitle, contents.leftAxisTitle);
@@ -60,7 +65,10 @@ void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& region
         window.message(kDataFileNotRead);
         return;
     }
-    window.showPoints(contents.points);
+    if (window.readPoint)
+        window.showReadPoints();
+    else
+        window.showPoints(contents.points);
     if (contents.corruptLines > 0)
         window.message(CorruptLinesNote(contents.corruptLines));
 }

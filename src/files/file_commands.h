@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/data_file.h"
 #include "graph/graph_point.h"
 
 #include <QImage>
@@ -64,12 +65,20 @@ struct OpenDataFileHooks {
     std::function<void(int unitIndex)> selectUnit;
     // Appends the points to Series1, refreshes the average and repaints.
     std::function<void(const std::vector<GraphPoint>& points)> showPoints;
+    // Instead of showPoints, when set: each point is handed over as it is
+    // read (the window keeps it aside), and showReadPoints puts them all
+    // into Series1 where showPoints would.
+    DataPointSink readPoint;
+    std::function<void()> showReadPoints;
+    // When set, told how far the reading got; false cancels the open, which
+    // then leaves the window as it was.
+    DataFileProgress progress;
     QStringList unitNames; // the unit list's entries in order
 };
 
 // "Open Data File". A running measurement is closed only once the chosen file
-// has been opened; a "No", a cancelled dialog or an unopenable file changes
-// nothing.
+// has been read; a "No", a cancelled dialog, an unopenable file or a
+// cancelled reading changes nothing.
 void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& regional);
 
 } // namespace korvinet

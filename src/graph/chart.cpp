@@ -74,16 +74,6 @@ int StepDecimals(double step) {
     return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 3);
 }
 
-// The colour a segment is drawn in when several original segments are merged
-// into one: any alarm colour wins over the series colour, red over others.
-TColor MergeSegmentColor(TColor merged, TColor next) {
-    if (next == kDefaultPointColor)
-        return merged;
-    if (merged == kDefaultPointColor || next == kColorRed)
-        return next;
-    return merged;
-}
-
 struct Vertex {
     QPointF point;
     TColor incoming; // colour of the segment leading here
@@ -399,24 +389,20 @@ void TChart::DrawBottomLabels(QPainter& painter, const ChartLayout& layout) cons
     };
 
     const TLineSeries* first = series_.empty() ? nullptr : series_.front();
-    const bool pointLabels =
-        first && std::any_of(first->Points().begin(), first->Points().end(),
-                             [](const GraphPoint& p) { return !p.label.isEmpty(); });
-    if (pointLabels) {
+    if (first && first->LabelledCount() > 0) {
         // As many point labels as fit: the next label is the first point at
         // least one label height further right.
-        const auto& pts = first->Points();
-        auto it = std::lower_bound(pts.begin(), pts.end(), layout.xMin,
-                                   [](const GraphPoint& p, double v) { return p.x < v; });
-        while (it != pts.end() && it->x <= layout.xMax) {
-            const double px = layout.Map(it->x, 0).x();
-            if (!it->label.isEmpty()) {
-                drawLabel(px, it->label);
+        const std::size_t count = first->Count();
+        const bool allLabelled = first->LabelledCount() == count;
+        std::size_t i = first->LowerBound(layout.xMin);
+        while (i < count && first->XValue(i) <= layout.xMax) {
+            const double px = layout.Map(first->XValue(i), 0).x();
+            if (allLabelled || first->HasLabel(i)) {
+                drawLabel(px, first->Label(i));
                 const double nextX = layout.XToData(px + needed);
-                it = std::lower_bound(it + 1, pts.end(), nextX,
-                                      [](const GraphPoint& p, double v) { return p.x < v; });
+                i = std::max(i + 1, first->LowerBound(nextX));
             } else {
-                ++it;
+                ++i;
             }
         }
         return;
@@ -432,16 +418,18 @@ void TChart::DrawBottomLabels(QPainter& painter, const ChartLayout& layout) cons
 
 void TChart::DrawSeries(QPainter& painter, const ChartLayout& layout,
                         const TLineSeries& series) const {
-    const auto& pts = series.Points();
-    if (pts.empty())
+    DrawLineSeries(painter, layout, series);
+}
+
+void DrawLineSeries(QPainter& painter, const ChartLayout& layout, const TLineSeries& series) {
+    const std::size_t count = series.Count();
+    if (count == 0)
         return;
     // The points in view plus one either side, so lines run to the edges.
-    auto lo = std::lower_bound(pts.begin(), pts.end(), layout.xMin,
-                               [](const GraphPoint& p, double v) { return p.x < v; });
-    auto hi = std::upper_bound(pts.begin(), pts.end(), layout.xMax,
-                               [](double v, const GraphPoint& p) { return v < p.x; });
-    const std::size_t begin = lo == pts.begin() ? 0 : (lo - pts.begin()) - 1;
-    const std::size_t end = hi == pts.end() ? pts.size() : (hi - pts.begin()) + 1;
+    const std::size_t lo = series.LowerBound(layout.xMin);
+    const std::size_t hi = series.UpperBound(layout.xMax);
+    const std::size_t begin = lo == 0 ? 0 : lo - 1;
+    const std::size_t end = hi == count ? count : hi + 1;
     const std::size_t n = end - begin;
 
     std::vector<Vertex> vertices;
@@ -449,55 +437,18 @@ void TChart::DrawSeries(QPainter& painter, const ChartLayout& layout,
     if (static_cast<double>(n) <= columns) {
         vertices.reserve(n);
         for (std::size_t i = begin; i < end; ++i)
-            vertices.push_back({layout.Map(pts[i].x, pts[i].y), pts[i].color});
+            vertices.push_back(
+                {layout.Map(series.XValue(i), series.YValue(i)), series.PointColor(i)});
     } else {
-        // More points than pixel columns: per column keep the first, the
-        // lowest, the highest and the last point. A kept vertex takes the
-        // merged colour of every segment since the previous kept one, so a
-        // red stretch never vanishes however short it is.
-        vertices.reserve(static_cast<std::size_t>(columns) * 4 + 8);
+        // More points than pixel columns: per column the first, lowest,
+        // highest and last point, coloured so no red stretch vanishes.
         const double scale = layout.plot.width() / (layout.xMax - layout.xMin);
-        auto column = [&](std::size_t i) {
-            return static_cast<long long>(std::floor((pts[i].x - layout.xMin) * scale));
-        };
-        std::size_t i = begin;
-        TColor merged = kDefaultPointColor;
-        while (i < end) {
-            const long long col = column(i);
-            std::size_t j = i + 1;
-            std::size_t lowest = i;
-            std::size_t highest = i;
-            while (j < end && column(j) == col) {
-                if (pts[j].y < pts[lowest].y)
-                    lowest = j;
-                if (pts[j].y > pts[highest].y)
-                    highest = j;
-                ++j;
-            }
-            const std::size_t last = j - 1;
-            std::size_t keep[4] = {i, std::min(lowest, highest), std::max(lowest, highest), last};
-            int k = 0;
-            const std::size_t columnStart = vertices.size();
-            TColor columnColor = kDefaultPointColor;
-            for (std::size_t m = i; m <= last; ++m) {
-                merged = MergeSegmentColor(merged, pts[m].color);
-                columnColor = MergeSegmentColor(columnColor, pts[m].color);
-                while (k < 4 && keep[k] < m)
-                    ++k;
-                if (k < 4 && keep[k] == m) {
-                    vertices.push_back({layout.Map(pts[m].x, pts[m].y), merged});
-                    merged = kDefaultPointColor;
-                }
-            }
-            // Segments inside one column may be shorter than a pixel; the
-            // segment entering the column is the one that shows, so it takes
-            // the column's alarm colour as well.
-            if (columnColor != kDefaultPointColor) {
-                for (std::size_t v = columnStart; v < vertices.size(); ++v)
-                    vertices[v].incoming = MergeSegmentColor(vertices[v].incoming, columnColor);
-            }
-            i = j;
-        }
+        const std::vector<KeptVertex> kept =
+            DecimateToColumns(series, begin, end, layout.xMin, scale);
+        vertices.reserve(kept.size());
+        for (const KeptVertex& k : kept)
+            vertices.push_back(
+                {layout.Map(series.XValue(k.index), series.YValue(k.index)), k.incoming});
     }
     if (vertices.size() == 1) {
         // A lone point still shows as a dot.
@@ -634,15 +585,13 @@ bool TChart::NearFirstSeries(const QPoint& pos) const {
     const ChartLayout layout = Layout(rect());
     if (!layout.plot.contains(pos))
         return false;
-    const auto& pts = series_.front()->Points();
+    const TLineSeries& first = *series_.front();
     const double x = layout.XToData(pos.x());
-    auto it = std::lower_bound(pts.begin(), pts.end(), x,
-                               [](const GraphPoint& p, double v) { return p.x < v; });
     // The segment under the mouse, from the point before to the point after.
-    const std::size_t after = std::min<std::size_t>(it - pts.begin(), pts.size() - 1);
+    const std::size_t after = std::min(first.LowerBound(x), first.Count() - 1);
     const std::size_t before = after == 0 ? 0 : after - 1;
-    const QPointF a = layout.Map(pts[before].x, pts[before].y);
-    const QPointF b = layout.Map(pts[after].x, pts[after].y);
+    const QPointF a = layout.Map(first.XValue(before), first.YValue(before));
+    const QPointF b = layout.Map(first.XValue(after), first.YValue(after));
     const QPointF d = b - a;
     const double len2 = QPointF::dotProduct(d, d);
     const double t =

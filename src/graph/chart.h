@@ -153,6 +153,11 @@ private:
     QPoint dragStart_, dragNow_;
 };
 
+// Draws one series' line into the layout's plot: every point when there are
+// no more than pixel columns, otherwise the columns' kept vertices
+// (DecimateToColumns), so the work follows the plot's width.
+void DrawLineSeries(QPainter& painter, const ChartLayout& layout, const TLineSeries& series);
+
 // 0x00BBGGRR to a QColor.
 QColor ColorFromTColor(TColor color);
 

@@ -2,20 +2,119 @@
 
 #include "graph/graph_point.h"
 
+#include <QHash>
+#include <QLocale>
 #include <QString>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 namespace korvinet {
+
+class Regional;
+
+// The colour a segment is drawn in when several segments are merged into one:
+// any alarm colour wins over the series colour, red over others. Merging is
+// associative: over a stretch it gives red if any point is red, otherwise the
+// first alarm colour, otherwise the default.
+constexpr TColor MergeSegmentColor(TColor merged, TColor next) {
+    if (next == kDefaultPointColor)
+        return merged;
+    if (merged == kDefaultPointColor || next == kColorRed)
+        return next;
+    return merged;
+}
+
+// The time of day of a date-time as a point label: the milliseconds of the
+// day (rounded as QtFromDateTime rounds them) in a locale's time pattern.
+struct TimeLabelFormat {
+    QLocale locale;
+    QString pattern;
+
+    // The long time format of the user's regional settings.
+    static TimeLabelFormat LongTime(const Regional& regional);
+    QString Text(double dateTime) const { return TextOfMs(MsOfDay(dateTime)); }
+    static int MsOfDay(double dateTime);
+    QString TextOfMs(int msOfDay) const;
+    bool operator==(const TimeLabelFormat& other) const {
+        return locale == other.locale && pattern == other.pattern;
+    }
+};
+
+// What a stretch of points amounts to: the first lowest and first highest y
+// (NaN readings ignored; index npos when there is none) and the merged colour.
+struct SeriesSummary {
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    double minY = 0.0;
+    double maxY = 0.0;
+    std::size_t minAt = npos;
+    std::size_t maxAt = npos;
+    TColor color = kDefaultPointColor;
+};
+
+class TLineSeries;
+
+// The points of a series as GraphPoint values, each made when asked for: the
+// label is formatted from x at that moment, so reading all of a long series
+// this way costs a text per point. Valid while the series is unchanged.
+class SeriesPoints {
+public:
+    class Iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = GraphPoint;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = GraphPoint;
+
+        Iterator(const TLineSeries* series, std::size_t i) : series_(series), i_(i) {}
+        GraphPoint operator*() const;
+        Iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return i_ == other.i_; }
+        bool operator!=(const Iterator& other) const { return i_ != other.i_; }
+
+    private:
+        const TLineSeries* series_;
+        std::size_t i_;
+    };
+
+    explicit SeriesPoints(const TLineSeries& series) : series_(&series) {}
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    GraphPoint operator[](std::size_t i) const;
+    GraphPoint front() const { return (*this)[0]; }
+    GraphPoint back() const { return (*this)[size() - 1]; }
+    Iterator begin() const { return {series_, 0}; }
+    Iterator end() const { return {series_, size()}; }
+    operator std::vector<GraphPoint>() const; // NOLINT: a copy as the plain list
+
+private:
+    const TLineSeries* series_;
+};
 
 // One line of the chart: graph points kept in ascending x (time) order.
 //
 // Points with equal x keep their order of arrival, so a reading taken after
 // the clock was set back lands in its time slot without reordering the ones
-// already there. Minimum, maximum and total of y are recomputed over all
-// points once after a change, at the first query; at 57,600 points a tick
-// costs one pass instead of one per query.
+// already there. A live graph grows at the end and loses its oldest points
+// at the front; both cost the same however long the series is, and a
+// series of months stays cheap to draw:
+//  - points sit in a deque of plain 24-byte records; a label is not kept as
+//    text but as a small number naming where it comes from (the time of day
+//    of x in a format, or a text given as is), and made when asked for;
+//  - total, minimum and maximum follow every change: the total as a
+//    compensated running sum, minimum and maximum from a hierarchy of block
+//    summaries (16 points, 16 blocks, ...) that answers for any stretch of
+//    points in O(log n) and that the chart decimates its drawing with.
+// Inserting before the end (the rare late point) rebuilds the summaries
+// after the insertion point.
 //
 // Queries on an empty series (FirstX, LastX, LastY, MinY, MaxY) are the
 // caller's mistake; they return 0 rather than reading outside the list.
@@ -26,18 +125,40 @@ public:
     const QString& Title() const { return title_; }
     TColor SeriesColor() const { return color_; }
 
-    const std::vector<GraphPoint>& Points() const { return points_; }
+    SeriesPoints Points() const { return SeriesPoints(*this); }
     std::size_t Count() const { return points_.size(); }
     bool IsEmpty() const { return points_.empty(); }
     double XValue(std::size_t i) const { return points_[i].x; }
     double YValue(std::size_t i) const { return points_[i].y; }
+    TColor PointColor(std::size_t i) const { return points_[i].color; }
+    bool HasLabel(std::size_t i) const { return points_[i].label != 0; }
+    QString Label(std::size_t i) const;
+    GraphPoint Point(std::size_t i) const;
+    // Points carrying a label.
+    std::size_t LabelledCount() const { return labelled_; }
+    // First index whose x is not less than x (Count() when none).
+    std::size_t LowerBound(double x) const;
+    // First index whose x is greater than x (Count() when none).
+    std::size_t UpperBound(double x) const;
+    // Lowest, highest and merged colour of the points [begin, end).
+    SeriesSummary Summary(std::size_t begin, std::size_t end) const;
 
+    // The format a label given to Add() is checked against: a label that is
+    // the time of day of its x in this format is kept as that fact only.
+    // Points added before keep the format they were added with.
+    void SetTimeLabelFormat(const TimeLabelFormat& format);
     // Adds the point at its place in x order.
     void Add(double x, double y, QString label = QString(), TColor color = kDefaultPointColor);
+    // Adds a point labelled with the time of day of x in the time label
+    // format (unlabelled when none is set), without making the text.
+    void AddTimeOfDay(double x, double y, TColor color = kDefaultPointColor);
     void RemoveFirst();
     // Removes the first count points (all of them when count is larger).
     void RemoveFirst(std::size_t count);
     void Clear();
+    // Takes the other series' points, labels and summaries; its title,
+    // colour and change handler stay. The other series is left empty.
+    void TakePoints(TLineSeries& other);
 
     double FirstX() const;
     double LastX() const;
@@ -50,18 +171,61 @@ public:
     void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
 
 private:
+    friend std::vector<struct KeptVertex> DecimateToColumns(const TLineSeries& series,
+                                                            std::size_t begin, std::size_t end,
+                                                            double xMin, double scale);
+    struct Stored {
+        double x;
+        double y;
+        TColor color;
+        std::uint32_t label; // 0: none, else 1 + index into labelSources_
+    };
+    struct LabelSource {
+        bool formatted = false;
+        TimeLabelFormat format; // when formatted
+        QString text;           // otherwise
+    };
+    static constexpr int kBlockBits = 4;
+    static constexpr int kLevels = 6;
+
+    std::uint32_t TextLabelId(const QString& text);
+    void Insert(const Stored& p);
     void Changed();
-    void Recompute() const;
+    void IndexAppend(std::uint64_t at, const Stored& p);
+    void IndexRebuildFrom(std::uint64_t at);
+    void SumAdd(double y);
+    void SumRemove(double y);
+    void ResetStats();
 
     QString title_;
     TColor color_;
-    std::vector<GraphPoint> points_;
+    std::deque<Stored> points_;
     std::function<void()> onChange_;
 
-    mutable bool statsValid_ = false;
+    std::vector<LabelSource> labelSources_;
+    QHash<QString, std::uint32_t> textLabelIds_;
+    std::uint32_t formatLabelId_ = 0;
+    std::size_t labelled_ = 0;
+    // Formatted labels lately asked for (the axis asks for the same ones at
+    // every redraw), by label source and millisecond of the day.
+    mutable QHash<quint64, QString> labelTexts_;
+
+    // Points are numbered from the first ever added (base_ is the number of
+    // the current first point), so block boundaries stay put when the front
+    // is trimmed. levels_[L] holds the summaries of blocks of 16^(L+1)
+    // points, the first being block number levelFirst_[L].
+    std::uint64_t base_ = 0;
+    std::deque<SeriesSummary> levels_[kLevels];
+    std::uint64_t levelFirst_[kLevels] = {};
+
+    // Finite readings summed with Neumaier's compensation; the others counted
+    // so the total is what plain addition gives (NaN, or an infinity).
+    double sum_ = 0.0;
+    double compensation_ = 0.0;
+    std::size_t nans_ = 0, plusInf_ = 0, minusInf_ = 0;
+    mutable bool rangeValid_ = false;
     mutable double min_ = 0.0;
     mutable double max_ = 0.0;
-    mutable double total_ = 0.0;
 };
 
 // Drops the oldest points of a live series until it spans at most
@@ -78,5 +242,21 @@ void RefreshAverage(const TLineSeries& readings, TLineSeries& average);
 // the span is trimmed, the mean rebuilt.
 void AppendLiveReading(TLineSeries& live, TLineSeries& average, GraphPoint point,
                        double maxSpanHours);
+
+// The vertices a polyline through points [begin, end) keeps when drawn into
+// pixel columns: column c holds the points with floor((x - xMin) * scale)
+// equal to c. Per column the first, the lowest, the highest and the last
+// point are kept (the first of equal lows and highs; a column starting with
+// a NaN reading keeps only its ends). A kept vertex takes the merged colour
+// of every point since the previous kept one, and every vertex of a column
+// also that of the whole column, so a red stretch never vanishes however
+// short it is. Uses the block summaries: the work follows the number of
+// columns, not of points.
+struct KeptVertex {
+    std::size_t index;
+    TColor incoming; // colour of the segment leading here
+};
+std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t begin,
+                                          std::size_t end, double xMin, double scale);
 
 } // namespace korvinet

@@ -21,7 +21,7 @@ namespace korvinet {
 
 namespace {
 
-bool WriteAll(int fd, const QByteArray& bytes) {
+bool WriteAll(int fd, QByteArrayView bytes) {
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -47,12 +47,16 @@ bool SyncAndClose(int fd) {
     return ::close(fd) == 0 && ok;
 }
 
+bool Produce(int fd, const ContentProducer& produce) {
+    return produce([fd](QByteArrayView piece) { return WriteAll(fd, piece); });
+}
+
 // What saving did before: create or truncate, write, flush, close.
-bool WriteInPlace(const QByteArray& path, const QByteArray& bytes) {
+bool WriteInPlace(const QByteArray& path, const ContentProducer& produce) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    const bool written = WriteAll(fd, bytes);
+    const bool written = Produce(fd, produce);
     return SyncAndClose(fd) && written;
 }
 
@@ -87,8 +91,8 @@ void SyncFolder(const QByteArray& path) {
 
 } // namespace
 
-bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
-                         const ReplaceOptions& options) {
+bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& bytes,
+                             const ReplaceOptions& options) {
     if (fileName.isEmpty())
         return false;
     QByteArray path = QFile::encodeName(fileName);
@@ -136,7 +140,7 @@ bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
     } else if (options.ownerOnly) {
         ok = ::fchmod(fd, 0600) == 0;
     }
-    ok = WriteAll(fd, bytes) && ok;
+    ok = ok && Produce(fd, bytes);
     ok = SyncAndClose(fd) && ok;
     ok = ok && ::rename(sibling.constData(), path.constData()) == 0;
     if (!ok) {
@@ -149,8 +153,8 @@ bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
 
 #else
 
-bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
-                         const ReplaceOptions& options) {
+bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& produce,
+                             const ReplaceOptions& options) {
     if (fileName.isEmpty())
         return false;
     const QFileInfo info(fileName);
@@ -160,7 +164,10 @@ bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
     file.setDirectWriteFallback(options.writeInPlaceIfFolderIsReadOnly);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    const bool written = produce([&file](QByteArrayView piece) {
+        return file.write(piece.data(), piece.size()) == piece.size();
+    });
+    if (!written) {
         file.cancelWriting();
         return false;
     }
@@ -172,5 +179,11 @@ bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
 }
 
 #endif
+
+bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
+                         const ReplaceOptions& options) {
+    return ReplaceFileContentsWith(
+        fileName, [&bytes](const ContentSink& sink) { return sink(bytes); }, options);
+}
 
 } // namespace korvinet

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <functional>
 
 namespace korvinet {
 
@@ -29,5 +31,15 @@ struct ReplaceOptions {
 // any failure and for an empty name.
 [[nodiscard]] bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
                                        const ReplaceOptions& options = {});
+
+// The same for contents made piece by piece, so a large file never has to be
+// held whole: `produce` hands each piece to the sink it is given, which
+// returns false when writing failed. When either returns false the save
+// fails as a failed write does (a producer stopping, say at the user's
+// request, leaves the old file as it was).
+using ContentSink = std::function<bool(QByteArrayView piece)>;
+using ContentProducer = std::function<bool(const ContentSink& sink)>;
+[[nodiscard]] bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& produce,
+                                           const ReplaceOptions& options = {});
 
 } // namespace korvinet

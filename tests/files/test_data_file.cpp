@@ -362,3 +362,72 @@ TEST_F(DataFileTest, PandasReadsTheRowsWeWrote) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST_F(DataFileTest, ReadingsReadAsTheRegionalSettingsReadThem) {
+    // Plain readings skip QLocale; every text must still give what
+    // Regional::ParseNumber gives, or be refused where it refuses. (A comma
+    // ends the date-time field, so no reading holds one.)
+    const char* texts[] = {
+        "0.012",   "-0.5", "15", "1.500", "007", "-0",  "+3",
+        "1e3",     "1.",   ".5", "1 500", "inf", "--1", "0.0000000000000000000001",
+        "12.34.5", "1'500"};
+    const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German), QLocale(QLocale::French),
+                               QLocale(QLocale::English, QLocale::UnitedStates),
+                               QLocale(QLocale::German, QLocale::Switzerland)};
+    for (const QLocale& locale : locales) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const Regional r(locale);
+        QByteArray file = "Time, cpm\n";
+        std::vector<double> wanted;
+        for (std::size_t i = 0; i < std::size(texts); ++i) {
+            file += r.DateTimeText(At(2012, 3, 14, 9, 0, static_cast<int>(i))).toUtf8() + ", " +
+                    texts[i] + "\n";
+            double y = 0;
+            if (r.ParseNumber(QString::fromUtf8(texts[i]), &y))
+                wanted.push_back(y);
+        }
+        DataFileContents contents;
+        std::vector<double> read;
+        ASSERT_TRUE(ParseDataFileBytes(file, {}, r, &contents,
+                                       [&read](double, double y) { read.push_back(y); }, {}));
+        EXPECT_EQ(read, wanted);
+        EXPECT_EQ(contents.corruptLines, static_cast<int>(std::size(texts) - wanted.size()));
+    }
+}
+
+TEST_F(DataFileTest, LongSaveWritesEveryLineAsTheRegionalTextsAndCanBeCancelled) {
+    // Three days of readings every 7.5 s (whole and half seconds), written
+    // in pieces: each line is still the regional date-time and the reading.
+    const Regional german(QLocale(QLocale::German));
+    const std::size_t count = 40000;
+    const double start = At(2012, 3, 14, 23, 59, 58);
+    const DataFilePoints points{count, [&](std::size_t i) { return start + i * 7.5 / 86400.0; },
+                                [](std::size_t i) { return i % 7 == 0 ? -1.0 : i * 0.0125; }};
+    const QString path = Path("long.csv");
+    ASSERT_TRUE(WriteDataFilePoints(path, points, counter, ExampleHeader(), german));
+    const QByteArray bytes = ReadRaw(path);
+    const QList<QByteArray> lines = bytes.split('\n');
+    ASSERT_EQ(lines.size(), static_cast<qsizetype>(count + 8));
+    for (std::size_t i = 0; i < count; i += 997) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(QString::fromLatin1(lines[static_cast<qsizetype>(i + 7)]),
+                  german.DateTimeText(points.x(i)) + ", " + counter.FormatValue(points.y(i)) +
+                      "\r");
+    }
+
+    int asked = 0;
+    EXPECT_FALSE(WriteDataFilePoints(path, {count, points.x, [](std::size_t) { return 2.0; }},
+                                     counter, ExampleHeader(), german, [&asked](double) {
+                                         ++asked;
+                                         return false;
+                                     }));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ReadRaw(path), bytes);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"long.csv"});
+}
+
+} // namespace
+} // namespace korvinet

@@ -192,3 +192,34 @@ TEST_F(SaveCommandsTest, CopyToClipboardSetsTheImageThenSaysSo) {
 
 } // namespace
 } // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST_F(OpenDataFileTest, CancelledReadingLeavesTheWindowAsItWas) {
+    // Long enough for the reading to report progress.
+    QByteArray file = "Time, cpm\r\n";
+    for (int i = 0; i < 70000; ++i)
+        file += DataFileLineText(At(2012, 3, 14) + i / 86400.0, "1", regional).toLatin1();
+    choice = ChosenFile{WriteRaw("long.csv", file), 1};
+    OpenDataFileHooks w = Window();
+    std::size_t read = 0;
+    w.readPoint = [&read](double, double) { ++read; };
+    w.showReadPoints = [this] { log << QStringLiteral("read points shown"); };
+    w.progress = [](double done) { return done < 0.5; };
+    OpenDataFileCommand(w, regional);
+    EXPECT_EQ(log, QStringList({"confirm: Opening a data file will clear all data in the current "
+                                "graph.  Continue?",
+                                "dialog"}));
+    EXPECT_TRUE(counter.IsOpen());
+
+    log.clear();
+    w.progress = [](double) { return true; };
+    OpenDataFileCommand(w, regional);
+    EXPECT_EQ(log.mid(2, 2), QStringList({"close device", "clear graph"}));
+    EXPECT_EQ(log.last(), "read points shown");
+    EXPECT_GE(read, 70000u);
+}
+
+} // namespace
+} // namespace korvinet

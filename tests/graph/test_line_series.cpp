@@ -1,6 +1,9 @@
 #include "graph/line_series.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
+#include <random>
 #include <vector>
 
 namespace korvinet {
@@ -206,6 +209,70 @@ TEST(LiveTick, AppendTrimAndMeanInOrder) {
     EXPECT_EQ(live.Count(), 3u);
     EXPECT_DOUBLE_EQ(average.LastY(), 3);
     EXPECT_DOUBLE_EQ(average.XValue(0), kDay0 + 2 * kHour);
+}
+
+} // namespace
+} // namespace korvinet
+
+namespace korvinet {
+namespace {
+
+TEST(LineSeries, LabelsReadBackAsGivenThroughTrimsAndLatePoints) {
+    const TimeLabelFormat format{QLocale::c(), QStringLiteral("h:mm:ss AP")};
+    TLineSeries s("Live Reading", kColorBlue);
+    s.SetTimeLabelFormat(format);
+    s.Add(kDay0, 1, format.Text(kDay0));
+    s.Add(kDay0 + kTick, 2, QStringLiteral("not a time"));
+    s.AddTimeOfDay(kDay0 + 3 * kTick, 3);
+    s.Add(kDay0 + 4 * kTick, 4);
+    s.Add(kDay0 + 2 * kTick, 5, format.Text(kDay0 + 2 * kTick)); // late
+    s.RemoveFirst();
+    ASSERT_EQ(s.Count(), 4u);
+    EXPECT_EQ(s.Points()[0].label, "not a time");
+    EXPECT_EQ(s.Points()[1].label, "9:00:06 AM");
+    EXPECT_EQ(s.Points()[2].label, "9:00:09 AM");
+    EXPECT_TRUE(s.Points()[3].label.isEmpty());
+    EXPECT_EQ(s.LabelledCount(), 3u);
+
+    TLineSeries opened("Live Reading", kColorBlue);
+    opened.SetTimeLabelFormat(format);
+    opened.AddTimeOfDay(kDay0 + kHour, 7);
+    s.TakePoints(opened);
+    EXPECT_TRUE(opened.IsEmpty());
+    ASSERT_EQ(s.Count(), 1u);
+    EXPECT_EQ(s.Points()[0].label, "10:00:00 AM");
+}
+
+TEST(LineSeries, StatisticsFollowALongLiveSeriesExactly) {
+    // A week of readings trimmed to a day, with late points and a NaN: the
+    // maintained minimum and maximum are exactly what a pass finds.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> value(0, 1);
+    TLineSeries live("Live Reading", kColorBlue);
+    TLineSeries average("Average", kColorGreen);
+    for (int i = 0; i < 7 * 28800; ++i) {
+        double x = kDay0 + i * kTick;
+        if (i % 5000 == 4999)
+            x -= 100 * kTick; // clock set back
+        const double y = i == 1000 ? std::numeric_limits<double>::quiet_NaN() : value(random);
+        AppendLiveReading(live, average, GraphPoint{x, y, {}, kDefaultPointColor}, 24);
+        if (i % 9973 != 0)
+            continue;
+        double min = live.YValue(0), max = min, total = 0;
+        for (std::size_t k = 0; k < live.Count(); ++k) {
+            min = std::min(min, live.YValue(k));
+            max = std::max(max, live.YValue(k));
+            total += live.YValue(k);
+        }
+        SCOPED_TRACE(i);
+        EXPECT_EQ(live.MinY(), min);
+        EXPECT_EQ(live.MaxY(), max);
+        if (std::isnan(total))
+            EXPECT_TRUE(std::isnan(live.TotalY()));
+        else
+            EXPECT_NEAR(live.TotalY(), total, 1e-9);
+    }
+    EXPECT_LE(live.LastX() - live.FirstX(), 1.0 + 1e-6);
 }
 
 } // namespace
