@@ -252,13 +252,7 @@ QString CorruptLinesNote(int count) {
 }
 
 QString TrimDataField(QStringView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsTrimmed(text[begin]))
-        ++begin;
-    while (end > begin && IsTrimmed(text[end - 1]))
-        --end;
-    return text.sliced(begin, end - begin).toString();
+    return TrimmedView(text).toString();
 }
 
 QString DataFileHeaderText(const QString& model, const QString& unitName,
