@@ -85,7 +85,10 @@ bool ParseHexList(QByteArrayView text, QByteArray* out) {
     while (true) {
         int value = 0;
         int digits = 0;
-        for (int d = 0; pos < text.size() && (d = HexDigit(text[pos])) >= 0; ++pos, ++digits)
+        // A longer run of digits is no byte; stop at the third before it
+        // overflows the value.
+        for (int d = 0; digits <= 2 && pos < text.size() && (d = HexDigit(text[pos])) >= 0;
+             ++pos, ++digits)
             value = value * 16 + d;
         if (digits < 1 || digits > 2)
             return false;

@@ -165,6 +165,7 @@ TEST_F(RegFileStoreTest, WhatCannotBeReadIsKeptAsItIs) {
                            "\"Bad\"=dword:123456789\n"
                            "\"Odd\"=qword:0000000000000001\n"
                            "\"Hexy\"=hex:1g\n"
+                           "\"Long\"=hex:6500000000000000000001\n"
                            "\"Nul\"=\"a\0b\"\n"
                            "not a value\n"
                            "\"Multi\"=hex(7):41,00,00,00,\\\n"
@@ -181,7 +182,7 @@ TEST_F(RegFileStoreTest, WhatCannotBeReadIsKeptAsItIs) {
     EXPECT_EQ(key->Query(QStringLiteral("GraphTitle"))->data, Text("Cellar"));
     EXPECT_EQ(key->Query(QStringLiteral("Multi"))->type, 7u);
     EXPECT_EQ(key->Query(QStringLiteral("Multi"))->data, Bytes({0x41, 0, 0, 0, 0, 0}));
-    for (const char* ignored : {"Foreign", "Bad", "Odd", "Hexy", "Nul", "Tail"})
+    for (const char* ignored : {"Foreign", "Bad", "Odd", "Hexy", "Long", "Nul", "Tail"})
         EXPECT_FALSE(key->Query(QLatin1String(ignored)).has_value()) << ignored;
 
     key = store.OpenWrite();
