@@ -374,9 +374,12 @@ Document RegFileSettingsStore::Parse(const QByteArray& bytes, const QString& key
             qsizetype end = text.indexOf('\n', pos);
             if (end < 0)
                 end = text.size();
-            line += QByteArrayView(text).sliced(pos, end - pos).trimmed();
+            const QByteArrayView segment = QByteArrayView(text).sliced(pos, end - pos).trimmed();
+            line += segment;
             pos = end + 1;
-            endsInBackslash = line.endsWith('\\');
+            // Only the line just read can continue: after an empty one, a
+            // backslash left from before is part of the text.
+            endsInBackslash = segment.endsWith('\\');
             if (!endsInBackslash)
                 break;
             line.chop(1);
