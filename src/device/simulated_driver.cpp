@@ -9,7 +9,7 @@
 namespace korvinet {
 
 struct SimulatedDriver::Device {
-    SimulatedDeviceSpec profile;
+    SimulatedDeviceProfile profile;
     bool attached = true;
     bool open = false;
     bool rts = false;
@@ -30,7 +30,7 @@ SimulatedDriver::SimulatedDriver(const Clock& clock, std::uint64_t seed)
 
 SimulatedDriver::~SimulatedDriver() = default;
 
-int SimulatedDriver::AddDevice(const SimulatedDeviceSpec& profile) {
+int SimulatedDriver::AddDevice(const SimulatedDeviceProfile& profile) {
     auto device = std::make_unique<Device>();
     device->profile = profile;
     devices_.push_back(std::move(device));
@@ -142,8 +142,8 @@ std::vector<std::uint8_t> SimulatedDriver::MakeConfig(std::uint16_t range,
     return block;
 }
 
-SimulatedDeviceSpec SimulatedDriver::DemoDevice(int number, double countsPerMinute) {
-    SimulatedDeviceSpec profile;
+SimulatedDeviceProfile SimulatedDriver::DemoDevice(int number, double countsPerMinute) {
+    SimulatedDeviceProfile profile;
     profile.description = QStringLiteral("KVT-PULSE1");
     profile.serialNumber = QStringLiteral("KV%1").arg(100001 + number, 6, 10, QLatin1Char('0'));
     profile.comPort = 4 + number;

@@ -14,7 +14,7 @@ namespace korvinet {
 class Clock;
 
 // What one simulated counter looks like to the driver.
-struct SimulatedDeviceSpec {
+struct SimulatedDeviceProfile {
     QString description = QStringLiteral("KVT-PULSE1");
     QString serialNumber = QStringLiteral("KV000001");
     std::int32_t comPort = 4;
@@ -65,7 +65,7 @@ public:
     // Devices are numbered in the order they were added; that number stays
     // with the device, while the driver's own list index counts only the
     // attached ones.
-    int AddDevice(const SimulatedDeviceSpec& profile);
+    int AddDevice(const SimulatedDeviceProfile& profile);
     void DetachDevice(int device);
     void AttachDevice(int device);
 
@@ -100,7 +100,7 @@ public:
                                                 std::int8_t accuracy, std::uint8_t revision = 1);
     // The counter the demo starts with: 0-1000 mR/hr, 600 cpm per mR/hr,
     // 90 us dead time, beta and gamma, speaker fitted, +-15 %.
-    static SimulatedDeviceSpec DemoDevice(int number, double countsPerMinute);
+    static SimulatedDeviceProfile DemoDevice(int number, double countsPerMinute);
     // The demo's episodes on a background of countsPerMinute: a minute at
     // 1500 cpm more (about 2.5 mR/hr, above the default alarm level), or at
     // double the rate when that is more, every one to four minutes. None for

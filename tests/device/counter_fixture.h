@@ -25,7 +25,7 @@ protected:
     }
 
     int AddCounter(std::vector<std::uint8_t> config = GoodConfig(), std::int32_t port = 4) {
-        SimulatedDeviceSpec profile;
+        SimulatedDeviceProfile profile;
         profile.userArea = std::move(config);
         profile.comPort = port;
         return driver.AddDevice(profile);

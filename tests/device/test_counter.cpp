@@ -29,7 +29,7 @@ TEST_F(CounterTest, ListsOnlyDescriptionsContainingModelCaseSensitively) {
     };
     QStringList names, indices;
     for (int i = 0; i < static_cast<int>(std::size(devices)); ++i) {
-        SimulatedDeviceSpec profile;
+        SimulatedDeviceProfile profile;
         profile.description = devices[i].description;
         profile.comPort = devices[i].port;
         driver.AddDevice(profile);

@@ -94,7 +94,7 @@ TEST(ElapsedText, RoundsOnlyToMilliseconds) {
 TEST(DeadTime, ZeroDeadTimeLeavesRateUncompensated) {
     ManualClock clock;
     SimulatedDriver driver(clock);
-    SimulatedDeviceSpec profile;
+    SimulatedDeviceProfile profile;
     profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, 0, 0);
     driver.AddDevice(profile);
     TCounter counter(driver, clock);

@@ -6,13 +6,13 @@
 namespace korvinet {
 namespace {
 
-SimulatedDeviceSpec Rate(double cpm) {
-    SimulatedDeviceSpec profile;
+SimulatedDeviceProfile Rate(double cpm) {
+    SimulatedDeviceProfile profile;
     profile.countsPerMinute = cpm;
     return profile;
 }
-SimulatedDeviceSpec Serial(const char* serial) {
-    SimulatedDeviceSpec profile;
+SimulatedDeviceProfile Serial(const char* serial) {
+    SimulatedDeviceProfile profile;
     profile.serialNumber = serial;
     return profile;
 }
@@ -133,7 +133,7 @@ TEST_F(SimulatedDriverTest, UserAreaReadIsCutToTheBuffer) {
     std::vector<std::uint8_t> area(80);
     for (int i = 0; i < 80; ++i)
         area[i] = static_cast<std::uint8_t>(i);
-    SimulatedDeviceSpec profile;
+    SimulatedDeviceProfile profile;
     profile.userArea = area;
     driver.AddDevice(profile);
     const FtHandle h = OpenFirst();

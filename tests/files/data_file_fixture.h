@@ -37,7 +37,7 @@ protected:
     QTemporaryDir dir;
 
     void SetUp() override {
-        SimulatedDeviceSpec profile;
+        SimulatedDeviceProfile profile;
         profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
         driver.AddDevice(profile);
         ASSERT_EQ(counter.ListDevices(), 1);

@@ -46,7 +46,7 @@ QString Alarm(const QString& reading) {
 // A counter whose readings are easy to predict: no dead time, 600 cpm per
 // mR/hr, so n counts per minute read n / 600 mR/hr.
 int AddPlainCounter(MainWindowRig& rig, bool speaker = true) {
-    SimulatedDeviceSpec profile = SimulatedDriver::DemoDevice(0, 0.0);
+    SimulatedDeviceProfile profile = SimulatedDriver::DemoDevice(0, 0.0);
     profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, speaker ? 0x86 : 0x06, 15);
     return rig.driver.AddDevice(profile);
 }

@@ -76,9 +76,9 @@ class PulseRig {
 public:
     explicit PulseRig(std::uint64_t seed, int windowSamples = 5, std::uint8_t unit = 1)
         : draws(seed) {
-        SimulatedDeviceSpec spec;
-        spec.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
-        device_ = driver.AddDevice(spec);
+        SimulatedDeviceProfile profile;
+        profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
+        device_ = driver.AddDevice(profile);
         opened_ = counter.ListDevices() == 1 && counter.Open(0);
         counter.SetAveragingWindow(windowSamples);
         counter.SetUnitCode(unit);
