@@ -5,6 +5,7 @@
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
 #include "net/http_client.h"
+#include "recording/journal_folder.h"
 #include "recording/journal_sink.h"
 #include "recording/recording_journal.h"
 
@@ -159,6 +160,7 @@ TFormMain::~TFormMain() {
     if (Journal) {
         Session.RemoveSink(*JournalRecorder);
         Journal->Close();
+        JournalLock->Unlock();
     }
     DataFileLines.clear();
     if (SaveAtExit)

@@ -40,6 +40,7 @@ class Clock;
 class D2xxDriver;
 class JournalSink;
 struct JournalStatus;
+class JournalFolderLock;
 class RecordingJournal;
 class Regional;
 class SettingsStore;
@@ -195,6 +196,7 @@ public:
     MeasurementSession Session;
     // The recording journal (none without a recordings folder) and the sink
     // that appends Session's readings to it, both from StartRecording() on.
+    std::unique_ptr<JournalFolderLock> JournalLock; // held while Journal records
     std::unique_ptr<RecordingJournal> Journal;
     std::unique_ptr<JournalSink> JournalRecorder;
     // The band of the latest reading, for the statistics; none before the

@@ -2,6 +2,7 @@
 
 #include "graph/chart.h"
 #include "platform/clock.h"
+#include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
 #include "recording/journal_sink.h"
 #include "recording/recording_journal.h"
@@ -14,6 +15,15 @@ namespace korvinet {
 void TFormMain::StartRecording() {
     if (deps_.recordingsFolder.isEmpty() || Journal)
         return;
+    // While a station (or another window) records into the folder, this
+    // window measures without a journal rather than mixing the two.
+    auto lock = std::make_unique<JournalFolderLock>(deps_.recordingsFolder);
+    QString why;
+    if (!lock->TryLock(&why)) {
+        RecordingStatusLbl->setText(QStringLiteral("Not recording: ") + why);
+        return;
+    }
+    JournalLock = std::move(lock);
     Journal = std::make_unique<RecordingJournal>(deps_.recordingsFolder, deps_.regional);
     Journal->SetKeepDays(Options.RecordingKeepDays);
 

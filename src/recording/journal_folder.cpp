@@ -117,4 +117,29 @@ bool WriteJournalSessionState(const QString& folder, const JournalSessionState& 
     return false;
 }
 
+JournalFolderLock::JournalFolderLock(const QString& folder)
+    : folder_(folder), lock_(QDir(folder).filePath(QStringLiteral("journal.lock"))) {
+    // Only a dead holder makes the lock stale, never its age: a station runs
+    // for months.
+    lock_.setStaleLockTime(0);
+}
+
+bool JournalFolderLock::TryLock(QString* error) {
+    if (!QDir().mkpath(folder_)) {
+        *error = QStringLiteral("cannot use the journal folder %1").arg(folder_);
+        return false;
+    }
+    if (lock_.tryLock(0))
+        return true;
+    qint64 pid = 0;
+    QString host, app;
+    if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app))
+        *error = QStringLiteral("another program (process %1) records into the journal folder %2")
+                     .arg(pid)
+                     .arg(folder_);
+    else
+        *error = QStringLiteral("cannot lock the journal folder %1").arg(folder_);
+    return false;
+}
+
 } // namespace korvinet

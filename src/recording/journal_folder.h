@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QLockFile>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -51,5 +52,23 @@ struct JournalSessionState {
 JournalSessionState ReadJournalSessionState(const QString& folder);
 bool WriteJournalSessionState(const QString& folder, const JournalSessionState& state,
                               QString* error);
+
+// One program at a time records into a folder: a window and a station (or two
+// of either) writing the same day files would mix two counters' readings, and
+// one would take the other's running session for an unclean end of its own.
+// The lock is "journal.lock" in the folder, released by Unlock() or on
+// destruction; a lock left by a process that has died is taken over.
+class JournalFolderLock {
+public:
+    explicit JournalFolderLock(const QString& folder);
+    // False, with the reason in *error (naming the holder's process), when
+    // another process records here or the folder cannot be locked.
+    [[nodiscard]] bool TryLock(QString* error);
+    void Unlock() { lock_.unlock(); }
+
+private:
+    QString folder_;
+    QLockFile lock_;
+};
 
 } // namespace korvinet

@@ -46,7 +46,7 @@ Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
                  const Regional& regional, Finished finished)
     : config_(std::move(config)), clock_(clock), regional_(regional),
       finished_(std::move(finished)), counter_(driver, clock), session_(counter_, clock),
-      lock_(config_.journalFolder + QStringLiteral("/station.lock")) {
+      lock_(config_.journalFolder) {
     sampleTimer_.setInterval(config_.sampleMs);
     sampleTimer_.setTimerType(Qt::PreciseTimer);
     searchTimer_.setInterval(config_.searchMs);
@@ -80,19 +80,8 @@ bool Station::Start(QString* error) {
         *error = QStringLiteral("cannot use the journal folder \"%1\"").arg(folder);
         return false;
     }
-    // A lock left by a station that died is taken over (its process is gone).
-    lock_.setStaleLockTime(0);
-    if (!lock_.tryLock(0)) {
-        qint64 pid = 0;
-        QString host, app;
-        if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app))
-            *error = QStringLiteral("another station (process %1) uses the journal folder %2")
-                         .arg(pid)
-                         .arg(folder);
-        else
-            *error = QStringLiteral("cannot lock the journal folder %1").arg(folder);
+    if (!lock_.TryLock(error))
         return false;
-    }
 
     journal_ = std::make_unique<RecordingJournal>(folder, regional_);
     journal_->SetKeepDays(config_.stored.RecordingKeepDays);
@@ -337,7 +326,7 @@ void Station::Finish() {
         if (!outbox_->Flush(&why))
             Log(QStringLiteral("outbox: ") + why);
     }
-    lock_.unlock();
+    lock_.Unlock();
     if (finished_)
         finished_(exitCode_);
 }

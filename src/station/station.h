@@ -2,10 +2,10 @@
 
 #include "device/counter.h"
 #include "measure/measurement_session.h"
+#include "recording/journal_folder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
 
-#include <QLockFile>
 #include <QString>
 #include <QTimer>
 #include <cstdio>
@@ -83,7 +83,7 @@ private:
     Finished finished_;
     TCounter counter_;
     MeasurementSession session_;
-    QLockFile lock_;
+    JournalFolderLock lock_;
     std::unique_ptr<RecordingJournal> journal_;
     std::unique_ptr<JournalSink> journalSink_;
     std::unique_ptr<DiskOutbox> outbox_;

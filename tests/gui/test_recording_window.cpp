@@ -71,6 +71,32 @@ private slots:
     // alarm points red, when its unit is the one displayed; the connection at
     // start does not wipe it. Clearing the graph and a clean exit each leave
     // nothing to restore.
+    // A station recording into the folder keeps its session: the window
+    // neither restores it as its own nor writes into its files, and says so.
+    void aFolderInUseIsLeftToItsRecorder() {
+        MainWindowRig rig;
+        rig.AddCounter();
+        QVERIFY(QDir().mkpath(rig.recordingsFolder));
+        QLockFile station(QDir(rig.recordingsFolder).filePath(QStringLiteral("journal.lock")));
+        QVERIFY(station.tryLock(0));
+        const double start = rig.clock.Now() - 60 * kSecond;
+        RecordingJournal running(rig.recordingsFolder, rig.regional);
+        QVERIFY(running.Start(start, start).ok);
+        QVERIFY(running.Append({start + 3 * kSecond, "mR/hr", "0.012", false}).ok);
+        const QString day = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
+        const QByteArray before = Bytes(day);
+
+        TFormMain& w = rig.Open();
+        rig.Plan(5);
+        QVERIFY(rig.RunPlanned());
+        QCOMPARE(w.GraphPointCount(), 1);
+        QVERIFY(w.RecordingStatusLbl->text().startsWith(
+            QStringLiteral("Not recording: another program (process %1)")
+                .arg(QCoreApplication::applicationPid())));
+        QCOMPARE(Bytes(day), before);
+        QVERIFY(ReadJournalSessionState(rig.recordingsFolder).running);
+    }
+
     void theLastSessionIsRestoredAfterAnUncleanEnd() {
         const double start = 40982.375 - 60 * kSecond; // a minute before the rig's clock
         for (const QString& unit : {QStringLiteral("mR/hr"), QStringLiteral("\u00B5Sv/hr")}) {

@@ -263,10 +263,10 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
     pass.write("not-the-password\n");
     pass.close();
     const QString url = QStringLiteral("mqtt://station@127.0.0.1:%1").arg(broker.Port());
-    // Another station holds this journal folder.
+    // Another station or a window records into this journal folder.
     const QString busy = home.filePath("busy");
     QDir().mkpath(busy);
-    QLockFile held(busy + "/station.lock");
+    QLockFile held(busy + "/journal.lock");
     ASSERT_TRUE(held.tryLock(0));
 
     struct Case {
@@ -288,7 +288,7 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},
          1,
          "refused the login"},
-        {{"--journal", busy}, 1, "another station"},
+        {{"--journal", busy}, 1, "another program"},
         {{}, 1, "2 counters are attached (KV100001, KV100002): choose one with --device"},
     };
     for (const Case& c : cases) {
