@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -12,6 +13,14 @@ struct mosquitto;
 struct mosquitto_message;
 
 namespace korvinet::testing {
+
+// The reading numbers first..last, as a consumer should receive them.
+inline std::vector<std::uint64_t> Range(std::uint64_t first, std::uint64_t last) {
+    std::vector<std::uint64_t> seqs;
+    for (std::uint64_t s = first; s <= last; ++s)
+        seqs.push_back(s);
+    return seqs;
+}
 
 // A mosquitto broker on 127.0.0.1 for one test: a random free port, its
 // configuration written here (no persistence, so a restart forgets retained

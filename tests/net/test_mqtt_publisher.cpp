@@ -15,6 +15,7 @@ namespace {
 
 using korvinet::testing::MosquittoBroker;
 using korvinet::testing::MqttSubscriber;
+using korvinet::testing::Range;
 using korvinet::testing::RunEventsFor;
 using korvinet::testing::WaitUntil;
 
@@ -90,14 +91,6 @@ std::vector<std::uint64_t> ReceivedSeqs(const MqttSubscriber& subscriber, const 
             << m.payload.toStdString();
         EXPECT_FALSE(m.retained);
         seqs.push_back(static_cast<std::uint64_t>(json[QStringLiteral("seq")].toInteger()));
-    }
-    return seqs;
-}
-
-std::vector<std::uint64_t> Range(std::uint64_t first, std::uint64_t last) {
-    std::vector<std::uint64_t> seqs;
-    for (std::uint64_t s = first; s <= last; ++s) {
-        seqs.push_back(s);
     }
     return seqs;
 }

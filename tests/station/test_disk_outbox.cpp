@@ -1,5 +1,7 @@
 #include "station/disk_outbox.h"
 
+#include "mqtt_broker.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,6 +10,8 @@
 
 namespace korvinet::station {
 namespace {
+
+using korvinet::testing::Range;
 
 net::MqttReading ReadingNo(std::uint64_t seq) {
     net::MqttReading r;
@@ -26,13 +30,6 @@ std::vector<std::uint64_t> Seqs(const std::vector<net::MqttReading>& readings) {
     std::vector<std::uint64_t> seqs;
     for (const auto& r : readings)
         seqs.push_back(r.seq);
-    return seqs;
-}
-
-std::vector<std::uint64_t> Range(std::uint64_t first, std::uint64_t last) {
-    std::vector<std::uint64_t> seqs;
-    for (std::uint64_t s = first; s <= last; ++s)
-        seqs.push_back(s);
     return seqs;
 }
 

@@ -19,6 +19,7 @@ namespace {
 
 using korvinet::testing::MosquittoBroker;
 using korvinet::testing::MqttSubscriber;
+using korvinet::testing::Range;
 using korvinet::testing::RunEventsFor;
 using korvinet::testing::WaitUntil;
 
@@ -98,13 +99,6 @@ std::vector<std::uint64_t> ReceivedSeqs(const MqttSubscriber& subscriber) {
 // Arrival order with repeats of a reading in flight at a break removed.
 std::vector<std::uint64_t> Deduplicated(std::vector<std::uint64_t> seqs) {
     seqs.erase(std::unique(seqs.begin(), seqs.end()), seqs.end());
-    return seqs;
-}
-
-std::vector<std::uint64_t> Range(std::uint64_t first, std::uint64_t last) {
-    std::vector<std::uint64_t> seqs;
-    for (std::uint64_t s = first; s <= last; ++s)
-        seqs.push_back(s);
     return seqs;
 }
 
