@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace korvinet {
+
+// A bound that may have been capped: near saturation the dead-time factor is
+// limited, and a value computed with the cap reads "at least".
+struct BoundedValue {
+    double value = 0.0;
+    bool capped = false; // the true value is higher
+};
+
+// The 95 % band of a rate in a display unit.
+struct RateBand {
+    BoundedValue low;
+    BoundedValue high;
+};
+
+// One reading as a plain value, the way everything below the window hands it
+// on: the measuring session makes it, the journal keeps it, the sinks publish
+// it, the data files save it and the graph draws it. How it looks on screen
+// (colours, time-of-day labels) is decided where it is drawn.
+struct Reading {
+    // Local date-time, days since 30 December 1899 (see platform/datetime.h).
+    double time = 0.0;
+    // In the display unit; TCounter::kOverrange (-1) when overrange.
+    double value = 0.0;
+    std::uint8_t unitCode = 2; // the display unit's code (kDisplayUnits)
+    // Counts per minute over the averaging window, without dead-time
+    // correction; the overrange marker when overrange.
+    double cpm = 0.0;
+    std::uint32_t counts = 0;     // counts in this sample
+    std::uint32_t intervalMs = 0; // milliseconds this sample covers
+    bool alarm = false;           // the alarm is on, by the rule in force
+    bool overrange = false;
+    // The 95 % band of the rate over the averaging window, in the display
+    // unit; none where it is not known (overrange, or a reading read back
+    // from a file that does not keep it).
+    std::optional<RateBand> band;
+};
+
+} // namespace korvinet

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "device/reading.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <vector>
+
+namespace korvinet {
+
+// One reading as the journal's sample lines keep it: everything a reading
+// carries (counts, interval, count rate, band), not only the value the day's
+// data file shows.
+struct JournalSample {
+    Reading reading; // time: the local date-time it was taken
+    qint64 utcMs = 0; // the same moment, milliseconds since 1970-01-01 UTC
+};
+
+// The journal keeps, beside each day's data file, "<day>.samples": one line a
+// reading, written and synced with the data file's line. Unlike the data
+// file (local wall-clock time, the value as shown), a sample line names its
+// moment without ambiguity and keeps what the programs that read the journal
+// back (the station's history, uploads that fill a gap) need:
+//
+//   # time,value,unit,cpm,counts,interval_ms,alarm,band_low,band_high
+//   2026-12-09T10:00:03.120+01:00,0.012,2,7.2,3,3000,0,0.008,0.017
+//
+// unit is the display unit's code; band_low and band_high are empty when the
+// reading had no band. Lines starting with "#" and an unfinished last line
+// are skipped; so is a line that does not read (counted as corrupt).
+QByteArray JournalSampleLine(const Reading& reading);
+inline constexpr char kJournalSamplesHeader[] =
+    "# time,value,unit,cpm,counts,interval_ms,alarm,band_low,band_high\n";
+// A sample line (without its line end) read back; false when it does not read.
+bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample);
+
+// Reads what the journal recorded, by time, without changing anything in the
+// folder (a recording program may be appending meanwhile).
+class JournalReader {
+public:
+    explicit JournalReader(QString folder) : folder_(std::move(folder)) {}
+
+    // Hands each sample with fromUtcMs <= utcMs < toUtcMs to `visit`, in time
+    // order; `visit` returns false to stop. Returns how many lines in the
+    // files read were corrupt.
+    int Visit(qint64 fromUtcMs, qint64 toUtcMs,
+              const std::function<bool(const JournalSample&)>& visit) const;
+
+    // The same, collected: at most maxCount samples; *more (when given) says
+    // whether the range holds more after them.
+    std::vector<JournalSample> Between(qint64 fromUtcMs, qint64 toUtcMs, std::size_t maxCount,
+                                       bool* more = nullptr) const;
+
+    const QString& Folder() const { return folder_; }
+
+private:
+    QString folder_;
+};
+
+} // namespace korvinet
