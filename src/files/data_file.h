@@ -57,6 +57,7 @@ QString DataFileHeaderText(const QString& model, const QString& unitName,
 // them in the unit.
 class DataLineWriter {
 public:
+    // `regional` outlives the writer.
     DataLineWriter(int unitCode, const Regional& regional);
     ~DataLineWriter();
     DataLineWriter(const DataLineWriter&) = delete;

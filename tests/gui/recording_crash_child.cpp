@@ -95,6 +95,7 @@ public:
     void ShellOpen(const QString&) override {}
     void Beep(int, int) override {}
     void ErrorBox(const QString&) override {}
+    std::unique_ptr<ProgressReport> StartProgress(const QString&) override { return nullptr; }
 };
 
 void Say(const QString& line) {

@@ -1,6 +1,7 @@
 // Data files, image export, printing and the clipboard as the main window
 // runs them: the real window, real files in a temporary folder, the user's
 // answers scripted.
+#include "app/qt_ui_services.h"
 #include "example_data_file.h"
 #include "files/chart_export.h"
 #include "files/data_file.h"
@@ -17,13 +18,16 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -552,6 +556,67 @@ private slots:
 
     // Without a stand-in the desktop's print preview comes up modal with the
     // chart's page in it; closing it prints nothing.
+    // The services the program ships (the desktop's dialogs, under the
+    // wrapper that keeps boxes out of timer slots) show the progress of a
+    // long open, and its Cancel leaves the graph as it was.
+    void longOpenShowsItsProgressThroughTheShippedServices() {
+        const QString path =
+            QDir(QDir::tempPath())
+                .filePath(
+                    QStringLiteral("korvinet-long-%1.csv").arg(QCoreApplication::applicationPid()));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray bytes = "Time, mR/hr\r\n";
+            const Regional regional(QLocale::c());
+            DataLineWriter lines(2, regional);
+            for (int i = 0; i < 3000000; ++i) {
+                lines.Append(kStart + i * kSecond, 0.012, bytes);
+                if (bytes.size() > (1 << 20)) {
+                    file.write(bytes);
+                    bytes.clear();
+                }
+            }
+            file.write(bytes);
+        }
+        MainWindowRig rig;
+        QtUiServices shipped;
+        rig.services = &shipped;
+        TFormMain& w = rig.Open();
+        shipped.SetOwner(&w);
+        AddReadings(w, {0.012, 0.015, 0.040});
+        bool progressShown = false;
+        QTimer user; // answers whatever the window shows, as a user would
+        user.setInterval(10);
+        connect(&user, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == QStringLiteral("&Yes"))
+                        button->click();
+            } else if (auto* dialog =
+                           qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dialog->selectFile(path);
+                QMetaObject::invokeMethod(dialog, "accept");
+            } else {
+                for (QWidget* top : QApplication::topLevelWidgets()) {
+                    auto* progress = qobject_cast<QProgressDialog*>(top);
+                    if (progress && progress->isVisible() && !progressShown) {
+                        progressShown = true;
+                        progress->findChild<QPushButton*>()->click();
+                    }
+                }
+            }
+        });
+        user.start();
+        w.OpenDataFile->trigger();
+        user.stop();
+        QFile::remove(path);
+        QVERIFY(progressShown);
+        QCOMPARE(testing::PointsOf(w.Series1).size(), std::size_t(3));
+        QCOMPARE(w.Series1.LastY(), 0.040);
+        shipped.SetOwner(nullptr);
+    }
+
     void printPreviewShowsThePage() {
         MainWindowRig rig;
         TFormMain& w = rig.Open();
