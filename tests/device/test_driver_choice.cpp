@@ -93,6 +93,47 @@ TEST(DriverChoice, DemoCounterHasRaisedRateEpisodes) {
     EXPECT_GT(highest, 50u);
 }
 
+// KORVINET_SIM_FAULT names a fault; the fault replaces the demo's episodes
+// (a step: none of them in its first ten minutes at 30 CPM).
+TEST(DriverChoice, SimulatedFaultFromTheEnvironment) {
+    const auto choiceWith = [](const QString& fault) {
+        return ReadDriverChoice([&](const char* name) {
+            const QString key = QString::fromLatin1(name);
+            return key == "KORVINET_DRIVER"      ? QStringLiteral("simulator")
+                   : key == "KORVINET_SIM_FAULT" ? fault
+                                                 : QString();
+        });
+    };
+    const std::vector<std::pair<QString, SimulatedFault>> names = {
+        {"", SimulatedFault::None},
+        {"spikes", SimulatedFault::Spikes},
+        {" Regular ", SimulatedFault::Regular},
+        {"drift", SimulatedFault::Drift},
+        {"step", SimulatedFault::Step},
+        {"sparks", SimulatedFault::None},
+    };
+    for (const auto& [name, fault] : names)
+        EXPECT_EQ(choiceWith(name).simulatedFault, fault) << name.toStdString();
+
+    ManualClock clock(0, 40000.0);
+    const auto driver = CreateDriver(choiceWith("step"), clock);
+    std::uint32_t n = 0, rx = 0, highest = 0, after = 0;
+    FtHandle h = 0;
+    ASSERT_EQ(driver->CreateDeviceInfoList(&n), FT_OK);
+    ASSERT_EQ(driver->Open(0, &h), FT_OK);
+    for (int tick = 0; tick < 400; ++tick) { // 20 minutes of 3 s samples
+        clock.Advance(3000);
+        ASSERT_EQ(driver->GetQueueStatus(h, &rx), FT_OK);
+        ASSERT_EQ(driver->DiscardReceived(h, rx), FT_OK);
+        if (tick < 200)
+            highest = std::max(highest, rx);
+        else
+            after += rx;
+    }
+    EXPECT_LT(highest, 20u);
+    EXPECT_NEAR(after, 1500.0, 200.0); // 10 minutes at 150 CPM
+}
+
 // The unplugging drill: listed, gone (an open handle fails), listed again;
 // a malformed schedule is ignored.
 TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
