@@ -38,25 +38,27 @@ std::optional<double> CountsHealthCheck::Statistic(int* windowSamples) const {
         return std::nullopt;
 
     // Bins from the newest backwards; the two largest terms are left out.
+    // (r_a - r_b)^2 / (1 / t_a + 1 / t_b) written with one division:
+    // (c_a t_b - c_b t_a)^2 / (t_a t_b (t_a + t_b)).
     double sum = 0, top1 = 0, top2 = 0;
-    double previousRate = 0, previousInverse = 0;
+    double previousCounts = 0, previousMs = 0;
     std::uint64_t end = samples_;
     for (int b = 0; b < bins; ++b, end -= k) {
         const Total& to = At(end);
         const Total& from = At(end - k);
-        const double inverse = 1.0 / static_cast<double>(to.ms - from.ms);
-        const double rate = static_cast<double>(to.counts - from.counts) * inverse;
+        const auto binCounts = static_cast<double>(to.counts - from.counts);
+        const auto binMs = static_cast<double>(to.ms - from.ms);
         if (b > 0) {
-            const double d = rate - previousRate;
-            const double q = d * d / (inverse + previousInverse);
+            const double x = binCounts * previousMs - previousCounts * binMs;
+            const double q = x * x / (binMs * previousMs * (binMs + previousMs));
             sum += q;
             if (q > top2) {
                 top2 = std::min(q, top1);
                 top1 = std::max(q, top1);
             }
         }
-        previousRate = rate;
-        previousInverse = inverse;
+        previousCounts = binCounts;
+        previousMs = binMs;
     }
     static_assert(kTrimmed == 2, "the loop above keeps the two largest terms");
     *windowSamples = span;

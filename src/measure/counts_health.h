@@ -50,7 +50,7 @@ enum class CountsHealth {
 // inside kBurstsClearBelow / kTooRegularClearAbove for a whole window's
 // worth of samples, so one episode gives one warning. The thresholds were
 // set by simulating months of Poisson counts at 20 to 1000 CPM, steady,
-// drifting and stepping (tests/measure/test_counts_health_simulation.cpp).
+// drifting and stepping (tests/measure/test_counts_health.cpp).
 //
 // Dead time makes a tube's counts more regular than Poisson, by (1 - n
 // tau)^2 at a counted rate n; above kMaxDeadTimeLoss there is no verdict.
