@@ -4,10 +4,20 @@
 
 #include <QMap>
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace korvinet {
 namespace {
+
+// The simulator chosen, and one more variable set.
+DriverChoice SimulatorWith(const char* variable, const QString& value) {
+    return ReadDriverChoice([&](const char* name) {
+        return QString::fromLatin1(name) == "KORVINET_DRIVER" ? QStringLiteral("simulator")
+               : std::strcmp(name, variable) == 0             ? value
+                                                              : QString();
+    });
+}
 
 TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
     struct Case {
@@ -97,12 +107,7 @@ TEST(DriverChoice, DemoCounterHasRaisedRateEpisodes) {
 // (a step: none of them in its first ten minutes at 30 CPM).
 TEST(DriverChoice, SimulatedFaultFromTheEnvironment) {
     const auto choiceWith = [](const QString& fault) {
-        return ReadDriverChoice([&](const char* name) {
-            const QString key = QString::fromLatin1(name);
-            return key == "KORVINET_DRIVER"      ? QStringLiteral("simulator")
-                   : key == "KORVINET_SIM_FAULT" ? fault
-                                                 : QString();
-        });
+        return SimulatorWith("KORVINET_SIM_FAULT", fault);
     };
     const std::vector<std::pair<QString, SimulatedFault>> names = {
         {"", SimulatedFault::None},
@@ -138,12 +143,7 @@ TEST(DriverChoice, SimulatedFaultFromTheEnvironment) {
 // a malformed schedule is ignored.
 TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
     const auto choiceWith = [](const QString& unplug) {
-        return ReadDriverChoice([&](const char* name) {
-            const QString key = QString::fromLatin1(name);
-            return key == "KORVINET_DRIVER"       ? QStringLiteral("simulator")
-                   : key == "KORVINET_SIM_UNPLUG" ? unplug
-                                                  : QString();
-        });
+        return SimulatorWith("KORVINET_SIM_UNPLUG", unplug);
     };
     EXPECT_EQ(choiceWith("500").unplugAfterMs, -1);
     EXPECT_EQ(choiceWith("x:5").unplugAfterMs, -1);
