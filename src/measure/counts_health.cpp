@@ -129,4 +129,19 @@ QString CountsHealthText(CountsHealth health) {
     return {};
 }
 
+QString CountsHealthWarningText(CountsHealth health) {
+    switch (health) {
+    case CountsHealth::Bursts:
+        return QStringLiteral("The counts come in bursts, which radiation does not do: check the "
+                              "counter's cable, its shielding and the tube.");
+    case CountsHealth::TooRegular:
+        return QStringLiteral("The counts come at too regular a pace for radiation: check the "
+                              "counter for an oscillating input or a stuck pulse source.");
+    case CountsHealth::Ok:
+    case CountsHealth::Undecided:
+        break;
+    }
+    return {};
+}
+
 } // namespace korvinet

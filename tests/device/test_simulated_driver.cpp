@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace korvinet {
 namespace {
 
@@ -198,66 +196,6 @@ TEST_F(SimulatedDriverTest, EpisodesAddUpOverALongStep) {
     ASSERT_EQ(driver.GetQueueStatus(h, &rx), FT_OK);
     // 6000 background + 300 s x 1000 raised.
     EXPECT_NEAR(rx, 306000.0, 3000.0);
-}
-
-// Each fault's counts per minute over a few stretches of open time: the
-// Poisson ones within five standard deviations, the fixed-rate source
-// exactly; spikes come only in whole spikes.
-TEST(SimulatedFaults, CountsFollowTheFault) {
-    struct Case {
-        SimulatedFault fault;
-        double cpm;
-        std::uint64_t startMs;
-        std::vector<std::pair<double, double>> minuteAndCpm; // minutes after opening
-    };
-    const double hour = 60;
-    const std::vector<Case> cases = {
-        {SimulatedFault::Regular, 60, 0, {{0, 60}, {600, 60}}},
-        {SimulatedFault::Drift,
-         3000,
-         0,
-         {{0, 3000}, {3 * hour, 4500}, {6 * hour, 6000}, {12 * hour, 3000}}},
-        {SimulatedFault::Step, 3000, 600000, {{5, 3000}, {10, 15000}, {39, 15000}, {40, 3000}}},
-        {SimulatedFault::Spikes, 0, 0, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.fault));
-        ManualClock clock(0, 40000.0);
-        SimulatedDriver driver(clock, 3);
-        SimulatedDeviceProfile profile;
-        profile.countsPerMinute = c.cpm;
-        driver.SetFault(driver.AddDevice(profile), c.fault, c.startMs);
-        std::uint32_t n = 0, rx = 0;
-        FtHandle h = 0;
-        driver.CreateDeviceInfoList(&n);
-        ASSERT_EQ(driver.Open(0, &h), FT_OK);
-        std::uint64_t nowMs = 0;
-        const auto countsUntil = [&](std::uint64_t ms) {
-            clock.Advance(static_cast<std::uint32_t>(ms - nowMs));
-            nowMs = ms;
-            EXPECT_EQ(driver.GetQueueStatus(h, &rx), FT_OK);
-            driver.DiscardReceived(h, rx);
-            return rx;
-        };
-        for (const auto& [minute, cpm] : c.minuteAndCpm) {
-            const auto from = static_cast<std::uint64_t>(minute * 60000);
-            countsUntil(from);
-            const double counts = countsUntil(from + 60000);
-            if (c.fault == SimulatedFault::Regular)
-                EXPECT_EQ(counts, cpm) << minute;
-            else
-                EXPECT_NEAR(counts, cpm, 5 * std::sqrt(cpm)) << minute;
-        }
-        if (c.fault == SimulatedFault::Spikes) {
-            int spikes = 0;
-            for (int i = 1; i <= 2400; ++i) { // 2 hours
-                const std::uint32_t counts = countsUntil(i * 3000ull);
-                EXPECT_EQ(counts % SimulatedDriver::kSpikeCounts, 0u);
-                spikes += static_cast<int>(counts / SimulatedDriver::kSpikeCounts);
-            }
-            EXPECT_NEAR(spikes, 60, 5 * std::sqrt(60.0)); // one every 2 minutes
-        }
-    }
 }
 
 TEST(SimulatedDemo, EpisodesRiseAboveTheDefaultAlarmLevelOnlyWithABackground) {

@@ -69,12 +69,10 @@ private:
 };
 
 // The simulated counter as users try it, faults included, read straight
-// from the driver in jittered 3-s samples: for runs of simulated days that
-// skip TCounter.
+// from the driver in jittered 3-s samples: runs of days that skip TCounter.
 class DriverSamples {
 public:
-    DriverSamples(std::uint64_t seed, double cpm, SimulatedFault fault = SimulatedFault::None,
-                  std::uint64_t faultStartMs = 0)
+    DriverSamples(std::uint64_t seed, double cpm, SimulatedFault fault, std::uint64_t faultStartMs)
         : draws_(seed), driver_(clock_, seed) {
         SimulatedDeviceProfile profile;
         profile.countsPerMinute = cpm;
@@ -83,14 +81,11 @@ public:
         driver_.CreateDeviceInfoList(&n);
         driver_.Open(0, &handle_);
     }
-
     struct Sample {
-        std::uint32_t counts = 0;
-        std::uint32_t ms = 0;
+        std::uint32_t counts = 0, ms = 0;
     };
     Sample Next() {
-        Sample s;
-        s.ms = draws_.IntervalMs();
+        Sample s{0, draws_.IntervalMs()};
         clock_.Advance(s.ms);
         nowMs_ += s.ms;
         driver_.GetQueueStatus(handle_, &s.counts);
