@@ -11,6 +11,8 @@
 #include "recording/journal_sink.h"
 #include "recording/recording_journal.h"
 #include "station/disk_outbox.h"
+#include "web/http_server.h"
+#include "web/station_web.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -55,6 +57,8 @@ Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
 }
 
 Station::~Station() {
+    http_.reset(); // before what its jobs and handlers read
+    session_.RemoveSink(tracker_);
     if (journalSink_)
         session_.RemoveSink(*journalSink_);
 }
@@ -102,9 +106,63 @@ bool Station::Start(QString* error) {
                  : QStringLiteral("journal: ") + s.text);
     });
     session_.AddSink(*journalSink_);
+    session_.AddSink(tracker_);
+    running_.start();
+    startedAt_ = now;
+    if (config_.options.http && !StartWeb(error))
+        return false;
 
     Search();
     return true;
+}
+
+bool Station::StartWeb(QString* error) {
+    web_ = std::make_unique<web::StationWeb>(*this, config_.journalFolder, clock_, regional_);
+    http_ = std::make_unique<web::HttpServer>(
+        [this](const web::HttpRequest& request) { return web_->Answer(request); });
+    if (!http_->Listen(*config_.options.http, error))
+        return false;
+    web::HttpAddress shown = *config_.options.http;
+    shown.port = http_->Port();
+    Log(QStringLiteral("web page at http://%1/").arg(shown.Display()));
+    return true;
+}
+
+web::StationStatus Station::Status() const {
+    web::StationStatus s;
+    s.serial = serial_;
+    if (!serial_.isEmpty())
+        s.model = counter_.Info().Model;
+    s.version = net::OwnVersionText();
+    s.unitCode =
+        static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
+    s.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
+    s.title = config_.stored.GraphTitle;
+    s.notes = config_.stored.GraphNotes;
+    s.sampleMs = config_.sampleMs;
+    s.counter = !counter_.IsOpen()         ? web::CounterState::Looking
+                : tracker_.CountsStopped() ? web::CounterState::CountsStopped
+                                           : web::CounterState::Connected;
+    s.latest = tracker_.Latest();
+    s.readingsTaken = tracker_.ReadingsTaken();
+    s.countsTotal = tracker_.CountsTotal();
+    s.startUtcSeconds = QtFromDateTime(startedAt_).toMSecsSinceEpoch() / 1000.0;
+    s.uptimeSeconds = running_.isValid() ? running_.elapsed() / 1000.0 : 0.0;
+    s.mqtt.configured = config_.options.mqtt.has_value();
+    if (outbox_)
+        s.mqtt.waiting = static_cast<long long>(outbox_->LastSeq() - outbox_->AcknowledgedSeq());
+    using State = net::MqttPublisher::State;
+    const State state = publisher_ ? publisher_->CurrentState() : State::Idle;
+    s.mqtt.connected = state == State::Connected;
+    static const char* const kStates[] = {"waiting for the counter",
+                                          "connecting",
+                                          "connected",
+                                          "waiting to connect again",
+                                          "stopping",
+                                          "stopped",
+                                          "failed"};
+    s.mqtt.state = QString::fromLatin1(kStates[static_cast<int>(state)]);
+    return s;
 }
 
 void Station::Search() {

@@ -5,7 +5,9 @@
 #include "recording/journal_folder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
+#include "web/station_status.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <cstdio>
@@ -23,6 +25,10 @@ class RecordingJournal;
 namespace net {
 class MqttPublisher;
 }
+namespace web {
+class HttpServer;
+class StationWeb;
+} // namespace web
 
 namespace station {
 
@@ -47,15 +53,16 @@ QString ReadingLine(const SessionReading& reading);
 // MeasurementSession, writes every reading to standard output and the
 // recording journal and, with a broker, into a disk outbox that an MQTT
 // publisher empties. A counter that fails or goes away is looked for again
-// until it returns; the station never ends on a counter fault.
-class Station {
+// until it returns; the station never ends on a counter fault. With --http
+// it serves its web page, reading its status from here.
+class Station final : public web::StatusSource {
 public:
     // Called once when the station has ended, with the exit status.
     using Finished = std::function<void(int exitCode)>;
 
     Station(StationConfig config, D2xxDriver& driver, const Clock& clock, const Regional& regional,
             Finished finished);
-    ~Station();
+    ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
@@ -66,12 +73,15 @@ public:
     // A second call while that is under way ends at once.
     void Stop(int exitCode = 0);
 
+    web::StationStatus Status() const override;
+
 private:
     void Search();
     bool Connect(int listIndex);
     void Sample();
     void CounterLost(const QString& why);
     bool StartPublishing();
+    bool StartWeb(QString* error);
     void Publish(const SessionReading& reading);
     void Finish();
     void Log(const QString& line) const;
@@ -88,6 +98,11 @@ private:
     std::unique_ptr<JournalSink> journalSink_;
     std::unique_ptr<DiskOutbox> outbox_;
     std::unique_ptr<net::MqttPublisher> publisher_;
+    web::ReadingTracker tracker_;
+    std::unique_ptr<web::StationWeb> web_;
+    std::unique_ptr<web::HttpServer> http_;
+    QElapsedTimer running_;
+    double startedAt_ = 0.0; // local date-time
     QTimer sampleTimer_;
     QTimer searchTimer_;
     QString serial_; // the counter this station logs, once found
