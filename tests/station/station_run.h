@@ -63,4 +63,8 @@ inline QStringList JournalArgs(const QTemporaryDir& home) {
     return {QStringLiteral("--journal"), home.filePath(QStringLiteral("journal"))};
 }
 
+inline QStringList BrokerArgs(const korvinet::testing::MosquittoBroker& broker) {
+    return {QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port())};
+}
+
 } // namespace korvinet::station

@@ -27,10 +27,6 @@ using korvinet::testing::WaitUntil;
 const QString kReadingTopic = QStringLiteral("korvinet/KV100001/reading");
 const QString kStatusTopic = QStringLiteral("korvinet/KV100001/status");
 
-QStringList BrokerArgs(const MosquittoBroker& broker) {
-    return {QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port())};
-}
-
 // The seq of every reading received, in arrival order; each payload a
 // well-formed reading.
 std::vector<std::uint64_t> ReceivedSeqs(const MqttSubscriber& subscriber) {
