@@ -2,11 +2,12 @@
 """Loads a page in headless Chromium and reads it through the DevTools
 protocol over a pipe (no network port, no extra package).
 
-  page_probe.py URL SCREENSHOT WIDTH HEIGHT UNTIL
+  page_probe.py URL SCREENSHOT WIDTH HEIGHT UNTIL [SECONDS]
 
 Prints one JSON object: "first", the page's state when its chart first drew,
 and "last", its state once the JavaScript expression UNTIL holds (or after
-20 s); a PNG screenshot of the last state goes to SCREENSHOT.
+SECONDS, 20 by default); a PNG screenshot of the last state goes to
+SCREENSHOT.
 """
 import base64
 import json
@@ -91,6 +92,7 @@ class Browser:
 
 def main():
     url, screenshot, width, height, until = sys.argv[1:6]
+    seconds = float(sys.argv[6]) if len(sys.argv) > 6 else 20
     with tempfile.TemporaryDirectory() as profile:
         browser = Browser(profile)
         try:
@@ -102,7 +104,7 @@ def main():
                           "mobile": int(width) < 500})
             browser.call("Page.navigate", {"url": url})
             first = last = None
-            deadline = time.time() + 20
+            deadline = time.time() + seconds
             while time.time() < deadline:
                 state = browser.evaluate("document.getElementById('chart') ? " + STATE + " : null")
                 if state and state["firstRenderMs"] and first is None:

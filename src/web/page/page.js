@@ -11,9 +11,11 @@
   let span = 3600;
   let status = null;
   let chart = null;
-  // uPlot's columns: time (s), value, band low, band high; per point also
-  // how many readings it stands for and their min and max.
-  let cols = [[], [], [], []];
+  // uPlot's columns: time (s), value, band low, band high, the value again
+  // where the alarm was on (drawn red, as the window draws that stretch);
+  // per point also how many readings it stands for and their min and max.
+  const empty = () => [[], [], [], [], []];
+  let cols = empty();
   let weight = [], mins = [], maxs = [];
   let lastTaken = null;
   let lastMs = null;      // time of the newest reading held
@@ -58,6 +60,7 @@
     cols[1].push(r.value);
     cols[2].push(r.band_low == null ? null : r.band_low);
     cols[3].push(r.band_high == null ? null : r.band_high);
+    cols[4].push(r.alarm ? r.value : null);
     weight.push(r.n || 1);
     mins.push(r.min == null ? r.value : r.min);
     maxs.push(r.max == null ? r.value : r.max);
@@ -87,6 +90,7 @@
         { label: unit, stroke: '#1f5fbf', width: 1.5, points: { show: false } },
         { label: 'band low', stroke: 'transparent', points: { show: false } },
         { label: 'band high', stroke: 'transparent', points: { show: false } },
+        { label: 'alarm', stroke: '#c62828', width: 2, points: { show: false } },
       ],
       bands: [{ series: [3, 2], fill: 'rgba(31, 95, 191, 0.14)' }],
       axes: [{}, { size: 60 }],
@@ -133,7 +137,7 @@
     const end = status && status.latest ? Date.parse(status.latest.time) + 1 : Date.now();
     const rows = await readings(end - span * 1000, end, STEPS[span]);
     if (token !== loadToken) return;
-    cols = [[], [], [], []]; weight = []; mins = []; maxs = []; lastMs = null;
+    cols = empty(); weight = []; mins = []; maxs = []; lastMs = null;
     rows.forEach(push);
     lastMs = Math.max(lastMs || 0, end - 1);
     draw();
