@@ -31,15 +31,6 @@ int ConnectTo(int port) {
 
 } // namespace
 
-QByteArray HttpReply::Header(const QByteArray& name) const {
-    for (const QByteArray& line : head.split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
-}
-
 HttpReply HttpSend(int port, const QByteArray& request, int timeoutMs) {
     HttpReply reply;
     const int fd = ConnectTo(port);

@@ -13,9 +13,6 @@ struct HttpReply {
     int status = 0;
     QByteArray head;
     QByteArray body;
-
-    // The first value of a header field (name case-insensitive); empty if none.
-    QByteArray Header(const QByteArray& name) const;
 };
 
 // Sends `request` as it is (any bytes) to 127.0.0.1:port with plain blocking

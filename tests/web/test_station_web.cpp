@@ -2,6 +2,7 @@
 // RecordingJournal: pages that chain to exactly its readings, steps, the
 // data file the window opens, and metrics Prometheus's own checker accepts.
 #include "journal_fixture.h"
+#include "platform/clock.h"
 #include "recording/journal_reader.h"
 #include "web/station_web.h"
 
@@ -148,6 +149,30 @@ TEST_F(StationWebTest, CsvPagesOpenInTheWindowsReader) {
             break;
         q.fromUtcMs = *page.nextFromUtcMs;
     }
+}
+
+// The answer to a request: its job reads the journal; a page over the row
+// limit names the next one (to defaulting to the clock's now).
+TEST_F(StationWebTest, AnswersNameTheNextPage) {
+    struct : StatusSource {
+        StationStatus Status() const override { return {}; }
+    } source;
+    const ManualClock clock(0, At(15, 1, 0, 0));
+    const StationWeb web(source, folder, clock, regional, {5});
+    const HttpAnswer answer =
+        web.Answer({"GET", "/api/readings", {{"from", "2012-03-14T23:00:00"}, {"format", "csv"}}});
+    ASSERT_TRUE(answer.later);
+    const HttpResponse response = answer.later();
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.contentType, "text/csv; charset=utf-8");
+    const auto utc = [](double local) {
+        return QDateTime::fromMSecsSinceEpoch(Utc(local), Qt::UTC).toString(Qt::ISODateWithMs);
+    };
+    const QByteArray link = "</api/readings?from=" + utc(At(14, 23, 59, 40)).toLatin1() +
+                            "&to=" + utc(At(15, 1, 0, 0)).toLatin1() + "&format=csv>; rel=\"next\"";
+    EXPECT_NE(std::find(response.headers.begin(), response.headers.end(),
+                        std::pair<QByteArray, QByteArray>("Link", link)),
+              response.headers.end());
 }
 
 TEST(ReadingsQueryTest, ReadsTheTimesPeopleWrite) {
