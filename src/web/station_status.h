@@ -1,7 +1,6 @@
 #pragma once
 
 #include "device/reading.h"
-#include "measure/measurement_session.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -53,25 +52,6 @@ class StatusSource {
 public:
     virtual ~StatusSource() = default;
     virtual StationStatus Status() const = 0;
-};
-
-// Keeps what the readings say for the status: the latest one, how many were
-// taken and their counts. Added to the session as a sink.
-class ReadingTracker final : public ReadingSink {
-public:
-    void OnReading(const SessionReading& reading) override;
-
-    const std::optional<TimedReading>& Latest() const { return latest_; }
-    long long ReadingsTaken() const { return taken_; }
-    unsigned long long CountsTotal() const { return counts_; }
-    // The latest reading came while the counts had stopped.
-    bool CountsStopped() const { return countsStopped_; }
-
-private:
-    std::optional<TimedReading> latest_;
-    long long taken_ = 0;
-    unsigned long long counts_ = 0;
-    bool countsStopped_ = false;
 };
 
 } // namespace korvinet::web
