@@ -35,18 +35,21 @@ bool FillSocketAddress(const HttpAddress& address, sockaddr_storage* out, bool* 
     return false;
 }
 
-void QueueResponse(MHD_Connection* connection, const HttpResponse& response) {
+// False when the library could not take it (it then closes the connection).
+bool QueueResponse(MHD_Connection* connection, const HttpResponse& response) {
     MHD_Response* r = MHD_create_response_from_buffer(
         static_cast<std::size_t>(response.body.size()),
         const_cast<char*>(response.body.constData()), MHD_RESPMEM_MUST_COPY);
     if (!r)
-        return; // out of memory: the library closes the connection
+        return false;
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
     MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
     for (const auto& [name, value] : response.headers)
         MHD_add_response_header(r, name.constData(), value.constData());
-    MHD_queue_response(connection, static_cast<unsigned>(response.status), r);
+    const MHD_Result queued =
+        MHD_queue_response(connection, static_cast<unsigned>(response.status), r);
     MHD_destroy_response(r);
+    return queued == MHD_YES;
 }
 
 HttpResponse InternalError() {
@@ -219,9 +222,9 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
         // Called again after its job: the response is ready.
         if (!exchange->response)
             return true;
-        QueueResponse(connection, *exchange->response);
+        const bool queued = QueueResponse(connection, *exchange->response);
         exchange->response.reset();
-        return true;
+        return queued;
     }
 
     HttpRequest request;
@@ -231,13 +234,12 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
         HttpResponse response =
             PlainResponse(405, QStringLiteral("only GET and HEAD: this server changes nothing"));
         response.headers.emplace_back("Allow", "GET, HEAD");
-        QueueResponse(connection, response);
-        return true;
+        return QueueResponse(connection, response);
     }
     if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) >
         limits_.maxHeaders) {
-        QueueResponse(connection, PlainResponse(431, QStringLiteral("too many header fields")));
-        return true;
+        return QueueResponse(connection,
+                             PlainResponse(431, QStringLiteral("too many header fields")));
     }
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &HttpServerGlue::CollectArgument,
                               &request.query);
@@ -248,10 +250,8 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
     } catch (...) {
         answer = {InternalError(), {}};
     }
-    if (!answer.later) {
-        QueueResponse(connection, answer.now);
-        return true;
-    }
+    if (!answer.later)
+        return QueueResponse(connection, answer.now);
 
     auto* exchange = new Exchange;
     exchange->connection = connection;

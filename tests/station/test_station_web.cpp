@@ -68,7 +68,10 @@ TEST(StationWeb, ChromiumFollowsThePageLive) {
                 {QStringLiteral(KORVINET_PAGE_PROBE),
                  QStringLiteral("http://127.0.0.1:%1/").arg(port),
                  Artefact(QStringLiteral("station-page.png")), "390", "1100",
-                 "document.getElementById('counter').textContent.startsWith('Looking')"});
+                 // Settled: the counter gone and every reading taken in the chart.
+                 "(() => { const $ = (id) => document.getElementById(id); "
+                 "return $('counter').textContent.startsWith('Looking') && "
+                 "$('chart').dataset.points === $('readings').textContent; })()"});
     ASSERT_TRUE(WaitUntil([&] { return probe.state() == QProcess::NotRunning; }, 40000));
     const QByteArray output = probe.readAllStandardOutput();
     const QJsonObject result = QJsonDocument::fromJson(output).object();
