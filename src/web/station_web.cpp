@@ -304,14 +304,14 @@ QByteArray ReadingsCsv(const ReadingsPage& page, const StationStatus& status,
     header.dateSaved = savedAt;
     header.bottomAxisTitle = QStringLiteral("Time");
     header.leftAxisTitle = UnitName(unit);
-    QString text = DataFileHeaderText(status.model, UnitName(unit), header, regional);
+    QByteArray text = DataFileHeaderText(status.model, UnitName(unit), header, regional).toUtf8();
+    DataLineWriter lines(unit, regional);
+    lines.SetUtf8(true); // as the journal's files
     for (const ReadingsRow& row : page.rows) {
         const Reading& r = row.r.reading;
-        text += DataFileLineText(
-            r.time, TCounter::FormatValueOf(r.overrange ? TCounter::kOverrange : r.value, unit),
-            regional);
+        lines.Append(r.time, r.overrange ? TCounter::kOverrange : r.value, text);
     }
-    return text.toUtf8();
+    return text;
 }
 
 QByteArray StatusJson(const StationStatus& s) {

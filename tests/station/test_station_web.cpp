@@ -194,7 +194,7 @@ TEST(StationWeb, ReadingsOfARangeAreTheJournalsAcrossARestart) {
     EXPECT_EQ(contents.leftAxisTitle, "mR/hr");
     ASSERT_EQ(contents.points.size(), static_cast<std::size_t>(taken.size()));
     for (qsizetype i = 0; i < taken.size(); ++i)
-        EXPECT_EQ(contents.points[i].y, Fields(taken[i]).value(1).toDouble()) << i;
+        EXPECT_EQ(contents.points[i].value, Fields(taken[i]).value(1).toDouble()) << i;
 }
 
 // Requests that must not work get a clear status; a thousand connections
