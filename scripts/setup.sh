@@ -10,7 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
-    libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev
+    libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev libcurl4-openssl-dev
     mosquitto openssl
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
