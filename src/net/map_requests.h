@@ -1,6 +1,7 @@
 #pragma once
 
 #include "measure/confidence_band.h"
+#include "net/count_samples.h"
 #include "net/curl_http.h"
 #include "net/map_upload_config.h"
 
@@ -13,18 +14,6 @@
 #include <vector>
 
 namespace korvinet::net {
-
-// What an upload needs of one recorded reading: its moment, the counts of
-// its sample and the time the sample took.
-struct CountSample {
-    qint64 utcMs = 0;
-    std::uint32_t counts = 0;
-    std::uint32_t intervalMs = 0;
-};
-using SampleVisitor = std::function<bool(const CountSample& sample)>;
-// Hands the recorded samples with fromMs <= utcMs < toMs to the visitor in
-// time order, until it returns false.
-using ReadSamples = std::function<void(qint64 fromMs, qint64 toMs, const SampleVisitor& visit)>;
 
 // One upload interval [startMs, endMs) in UTC, aligned to whole intervals
 // since 1970, and what its samples counted.

@@ -2,6 +2,7 @@
 
 #include "device/display_units.h"
 #include "measure/averaging_time.h"
+#include "net/map_uploader.h"
 #include "net/mqtt_payload.h"
 #include "net/mqtt_publisher.h"
 #include "net/update_check.h"
@@ -11,6 +12,7 @@
 #include "recording/journal_sink.h"
 #include "recording/recording_journal.h"
 #include "station/disk_outbox.h"
+#include "station/journal_samples.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -103,6 +105,18 @@ bool Station::Start(QString* error) {
     });
     session_.AddSink(*journalSink_);
 
+    if (config_.uploads) {
+        // Uploads read what the journal recorded, so a gap (the network, the
+        // service or this station away) is filled from it afterwards.
+        net::UploadContext context;
+        context.readSamples = JournalSamples(folder);
+        context.cursorFolder = folder + QStringLiteral("/uploads");
+        context.timeScale = config_.sampleMs / 3000.0;
+        context.log = [this](const QString& line) { Log(line); };
+        uploads_ = std::make_unique<net::MapUploads>(*config_.uploads, context);
+        uploads_->Start();
+    }
+
     Search();
     return true;
 }
@@ -174,6 +188,8 @@ bool Station::Connect(int listIndex) {
         return false;
     }
     session_.CounterConnected();
+    if (uploads_)
+        uploads_->SetConversion(RateConversion::Of(counter_));
 
     const TCounter::_Info& info = counter_.Info();
     const bool first = serial_.isEmpty();
@@ -302,6 +318,7 @@ void Station::Stop(int exitCode) {
     exitCode_ = exitCode;
     sampleTimer_.stop();
     searchTimer_.stop();
+    uploads_.reset(); // what is not confirmed goes after the next start
     if (counter_.IsOpen())
         counter_.Close();
     if (journal_) {

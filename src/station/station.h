@@ -2,6 +2,7 @@
 
 #include "device/counter.h"
 #include "measure/measurement_session.h"
+#include "net/map_upload_config.h"
 #include "recording/journal_folder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace korvinet {
 
@@ -21,8 +23,9 @@ class Regional;
 class RecordingJournal;
 
 namespace net {
+class MapUploads;
 class MqttPublisher;
-}
+} // namespace net
 
 namespace station {
 
@@ -36,6 +39,7 @@ struct StationConfig {
     SettingsRecord stored; // the window program's settings: units, averaging, header
     int sampleMs = 3000;   // the sampling period
     int searchMs = 5000;   // between looks for a counter that is not there
+    std::optional<net::UploadConfig> uploads; // maps to feed from the journal
 };
 
 // One line of standard output for a reading: local time with its UTC offset,
@@ -88,6 +92,7 @@ private:
     std::unique_ptr<JournalSink> journalSink_;
     std::unique_ptr<DiskOutbox> outbox_;
     std::unique_ptr<net::MqttPublisher> publisher_;
+    std::unique_ptr<net::MapUploads> uploads_;
     QTimer sampleTimer_;
     QTimer searchTimer_;
     QString serial_; // the counter this station logs, once found

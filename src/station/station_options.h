@@ -20,6 +20,7 @@ struct StationOptions {
     QString topicPrefix = QStringLiteral("korvinet");
     QString passwordFile;
     std::optional<long long> count; // stop after this many readings
+    QString uploadFile;             // public radiation maps to feed; empty: none
 };
 
 struct ParsedCommandLine {
