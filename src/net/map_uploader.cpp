@@ -129,11 +129,8 @@ void MapUploader::Poll() {
     if (!d_.Info().takesTime) {
         const qint64 latest = closedEnd - interval;
         if (cursor_ < latest) {
-            const qint64 missed = (latest - cursor_ + interval - 1) / interval;
-            Log(QStringLiteral("the service takes no time, so %1 missed interval(s) from %2 to "
-                               "%3 are not sent; the latest goes")
-                    .arg(missed)
-                    .arg(When(cursor_), When(latest)));
+            if (skippedFrom_ == 0)
+                skippedFrom_ = cursor_;
             cursor_ = latest;
         }
         from = latest;
@@ -204,6 +201,13 @@ void MapUploader::Answered(const HttpResult& result) {
                     .arg(When(inFlight_.back().endMs), verdict.why));
         } else if (failing_) {
             Log(QStringLiteral("uploading again"));
+        }
+        if (skippedFrom_ != 0) {
+            // Logged once the gap is over, with its whole extent.
+            Log(QStringLiteral("the service takes no time, so the intervals from %1 to %2 were "
+                               "not sent; the latest went")
+                    .arg(When(skippedFrom_), When(inFlight_.front().startMs)));
+            skippedFrom_ = 0;
         }
         failing_ = false;
         retryMs_ = 0;

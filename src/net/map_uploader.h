@@ -90,6 +90,7 @@ private:
     bool waitingForDoseLogged_ = false;
     bool cursorFailing_ = false;
     qint64 lastSentAt_ = 0;        // UTC ms of the last request
+    qint64 skippedFrom_ = 0;       // start of the intervals a service without time missed
     qint64 paceMs_ = 0;            // between requests while there is a backlog
     qint64 retryMs_ = 0;           // after a failure, growing up to the interval
     std::uint64_t sentCounts_ = 0; // since the start, for GMCmap's average

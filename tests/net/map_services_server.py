@@ -36,7 +36,7 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 SERVICES = {
-    "radmon": {"user": "station1", "password": "radmon-secret"},
+    "radmon": {"user": "station1", "password": "s&cret=1 2"},
     "safecast": {"api_key": "safecast-key"},
     "opensensemap": {"box": "5f1e0c0ffee0000000000001", "sensor": "5f1e0c0ffee0000000000002",
                      "token": "osem-token"},
