@@ -226,9 +226,11 @@ std::optional<UploadConfig> ParseUploadFile(QByteArrayView text, const QString& 
     int number = 0;
     for (const QByteArray& raw : text.toByteArray().split('\n')) {
         ++number;
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
-            line.startsWith(QLatin1Char(';')))
+        QString line = QString::fromUtf8(raw);
+        // A "#" or ";" after a space starts a comment, also behind a value.
+        static const QRegularExpression kComment(QStringLiteral("(^|\\s)[#;].*$"));
+        line = line.remove(kComment).trimmed();
+        if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('['))) {
             if (!line.endsWith(QLatin1Char(']'))) {

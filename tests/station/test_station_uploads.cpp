@@ -131,7 +131,7 @@ QString UploadFile(const QTemporaryDir& home, int port, const QByteArray& gmcAcc
                   url +
                   "radmon\n\n"
                   "[safecast]\napi-key-file = safecast.key\nlatitude = 47.3769\n"
-                  "longitude = 8.5417\nheight = 2\ndevice-id = 42\n"
+                  "longitude = 8.5417\nheight = 2  # metres above the ground\ndevice-id = 42\n"
                   "location-name = Zurich, roof\ninterval = 60\nurl = " +
                   url +
                   "safecast\n\n"
