@@ -16,33 +16,23 @@ class Clock;
 class TCounter;
 
 // One tick of the sampling cycle as it is handed on: to the window's display,
-// to a journal, to a publisher.
-struct SessionReading {
+// to a journal, to a publisher. The reading itself (time, value, unit, count
+// rate, counts, interval, alarm, overrange, band) with what the tick adds:
+// whether a sample was taken, the texts as shown and the counter's silence.
+//  - time: the counter's latest reading time; for a failed tick, the moment
+//    of the failure.
+//  - value, cpm: the overrange marker when overrange, 0 when failed.
+//  - band: for a reading that was taken (Ok) only. Derived from the counts,
+//    so publishers may show it but data files do not keep it.
+struct SessionReading : Reading {
     enum class Status {
         Ok,        // a sample was taken and read
         Overrange, // a sample was taken; its rate is beyond the counter's range
         Failed,    // no sample: the driver failed (the counter has closed)
     };
     Status status = Status::Ok;
-    // Local date-time (days since 30 December 1899): the counter's latest
-    // reading time; for a failed tick, the moment of the failure.
-    double time = 0.0;
-    // The reading in the display unit; the overrange marker -1.0 when
-    // overrange, 0 when failed.
-    double value = 0.0;
-    std::uint8_t unitCode = 0;
     QString text;     // the reading as shown, "1.100" or "OVERRANGE"; empty when failed
     QString unitName; // "mR/hr"
-    // Counts per minute over the averaging window, without dead-time
-    // correction; the overrange marker when overrange, 0 when failed.
-    double countRate = 0.0;
-    std::uint32_t counts = 0;    // counts in this sample
-    std::uint32_t elapsedMs = 0; // milliseconds this sample covers
-    bool alarm = false;          // the alarm is on, by the rule in force
-    // The 95 % band of the rate over the averaging window, in the display
-    // unit, for a reading that was taken (Ok); none otherwise. Derived from
-    // the counts, so publishers may show it but files do not keep it.
-    std::optional<RateBand> band;
     // The counter has been silent for longer than a live tube would be, and
     // the warning for that is on: readings of this stretch are suspect.
     bool countsStopped = false;

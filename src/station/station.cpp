@@ -37,7 +37,7 @@ QString ReadingLine(const SessionReading& reading) {
     const bool overrange = reading.status == SessionReading::Status::Overrange;
     QStringList fields = {
         IsoLocalTime(QtFromDateTime(reading.time)), reading.text, reading.unitName,
-        overrange ? reading.text : TCounter::FormatValueOf(reading.countRate, kCpmUnit),
+        overrange ? reading.text : TCounter::FormatValueOf(reading.cpm, kCpmUnit),
         QString::number(reading.counts)};
     if (reading.alarm)
         fields << QStringLiteral("ALARM");
@@ -283,9 +283,9 @@ void Station::Publish(const SessionReading& reading) {
     r.time = QtFromDateTime(reading.time);
     r.value = reading.value;
     r.unitCode = reading.unitCode;
-    r.cpm = reading.countRate;
+    r.cpm = reading.cpm;
     r.counts = reading.counts;
-    r.intervalMs = reading.elapsedMs;
+    r.intervalMs = reading.intervalMs;
     r.alarm = reading.alarm;
     if (reading.countsStopped)
         r.fault = QStringLiteral("no counts for %1 seconds").arg(qint64(reading.silentSeconds));

@@ -55,9 +55,9 @@ TEST_F(SessionTest, ReadingsCarryTheirSampleAndTheAlarmDecision) {
         EXPECT_EQ(r.value, counter.Reading());
         EXPECT_EQ(r.unitCode, 2);
         EXPECT_EQ(r.unitName, "mR/hr");
-        EXPECT_EQ(r.countRate, 20.0 * t.counts); // uncorrected
+        EXPECT_EQ(r.cpm, 20.0 * t.counts); // uncorrected
         EXPECT_EQ(r.counts, t.counts);
-        EXPECT_EQ(r.elapsedMs, 3000u);
+        EXPECT_EQ(r.intervalMs, 3000u);
         EXPECT_TRUE(r.error.isEmpty());
         EXPECT_EQ(r.alarm, t.alarm);
         // The band of the one-sample window, in mR/hr, around the reading.
@@ -115,7 +115,7 @@ TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
         const bool sampled = c.status == Status::Overrange;
         EXPECT_EQ(out.reading.value, sampled ? TCounter::kOverrange : 0.0);
         EXPECT_EQ(out.reading.counts, sampled ? c.counts : 0u);
-        EXPECT_EQ(out.reading.elapsedMs, sampled ? 3000u : 0u);
+        EXPECT_EQ(out.reading.intervalMs, sampled ? 3000u : 0u);
         EXPECT_FALSE(out.reading.alarm || out.alarm.beep || out.alarm.showWarning);
         EXPECT_FALSE(out.reading.band);
         EXPECT_FALSE(counter.IsOpen() || driver.IsOpen(0));
