@@ -29,7 +29,6 @@ import os
 import re
 import ssl
 import subprocess
-import sys
 import threading
 import time
 import urllib.parse
@@ -276,19 +275,18 @@ class Handler(BaseHTTPRequestHandler):
 
 
 def make_certificates(folder):
-    def run(*command):
-        subprocess.run(command, check=True, capture_output=True)
     p = lambda name: os.path.join(folder, name)
     with open(p("server.ext"), "w") as f:
         f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
-    run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-        "-nodes", "-days", "2", "-subj", "/CN=Korvinet test CA", "-keyout", p("ca.key"),
-        "-out", p("ca.crt"))
-    run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-        "-subj", "/CN=127.0.0.1", "-keyout", p("server.key"), "-out", p("server.csr"))
-    run("openssl", "x509", "-req", "-in", p("server.csr"), "-CA", p("ca.crt"), "-CAkey",
-        p("ca.key"), "-CAcreateserial", "-days", "2", "-extfile", p("server.ext"), "-out",
-        p("server.crt"))
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    for command in (["req", "-x509"] + key + ["-days", "2", "-subj", "/CN=Korvinet test CA",
+                                              "-keyout", p("ca.key"), "-out", p("ca.crt")],
+                    ["req"] + key + ["-subj", "/CN=127.0.0.1", "-keyout", p("server.key"),
+                                     "-out", p("server.csr")],
+                    ["x509", "-req", "-in", p("server.csr"), "-CA", p("ca.crt"), "-CAkey",
+                     p("ca.key"), "-CAcreateserial", "-days", "2", "-extfile", p("server.ext"),
+                     "-out", p("server.crt")]):
+        subprocess.run(["openssl"] + command, check=True, capture_output=True)
 
 
 def main():

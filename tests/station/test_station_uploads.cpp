@@ -123,29 +123,38 @@ QString UploadFile(const QTemporaryDir& home, int port, const QByteArray& gmcAcc
     WriteFile(home.filePath("safecast.key"), "safecast-key\n");
     WriteFile(home.filePath("osem.token"), "osem-token\n");
     WriteFile(home.filePath("openradiation.key"), "openradiation-key\n");
-    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(port) + "/";
+    QByteArray text = R"(# every service the station feeds
+[radmon]
+user = station1
+password-file = radmon.pass
+url = http://127.0.0.1:PORT/radmon
+[safecast]
+api-key-file = safecast.key
+latitude = 47.3769
+longitude = 8.5417
+height = 2  # metres above the ground
+device-id = 42
+location-name = Zurich, roof
+url = http://127.0.0.1:PORT/safecast
+[opensensemap]
+box = 5f1e0c0ffee0000000000001
+sensor = 5f1e0c0ffee0000000000002
+token-file = osem.token
+url = http://127.0.0.1:PORT/opensensemap/
+[openradiation]
+api-key-file = openradiation.key
+latitude = 47.3769
+longitude = 8.5417
+url = http://127.0.0.1:PORT/openradiation
+[gmcmap]
+account = ACCOUNT
+counter = 5678
+url = http://127.0.0.1:PORT/gmcmap
+)";
+    text.replace("PORT", QByteArray::number(port)).replace("ACCOUNT", gmcAccount);
+    text.replace("\nurl", "\ninterval = 60\nurl");
     const QString path = home.filePath("upload.ini");
-    WriteFile(path,
-              "# every service the station feeds\n"
-              "[radmon]\nuser = station1\npassword-file = radmon.pass\ninterval = 60\nurl = " +
-                  url +
-                  "radmon\n\n"
-                  "[safecast]\napi-key-file = safecast.key\nlatitude = 47.3769\n"
-                  "longitude = 8.5417\nheight = 2  # metres above the ground\ndevice-id = 42\n"
-                  "location-name = Zurich, roof\ninterval = 60\nurl = " +
-                  url +
-                  "safecast\n\n"
-                  "[opensensemap]\nbox = 5f1e0c0ffee0000000000001\n"
-                  "sensor = 5f1e0c0ffee0000000000002\ntoken-file = osem.token\n"
-                  "interval = 60\nurl = " +
-                  url +
-                  "opensensemap/\n\n"
-                  "[openradiation]\napi-key-file = openradiation.key\nlatitude = 47.3769\n"
-                  "longitude = 8.5417\ninterval = 60\nurl = " +
-                  url +
-                  "openradiation\n\n"
-                  "[gmcmap]\naccount = " +
-                  gmcAccount + "\ncounter = 5678\ninterval = 60\nurl = " + url + "gmcmap\n");
+    WriteFile(path, text);
     return path;
 }
 
