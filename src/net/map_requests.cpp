@@ -85,16 +85,18 @@ UploadVerdict Rest(const HttpResult& r) {
 
 } // namespace
 
+qint64 IntervalStart(qint64 utcMs, qint64 intervalMs) {
+    const qint64 rest = utcMs % intervalMs;
+    return utcMs - rest - (rest < 0 ? intervalMs : 0); // down, also before 1970
+}
+
 std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, qint64 toMs,
                                         qint64 intervalMs, std::size_t maxCount) {
     std::vector<IntervalMean> intervals;
     if (intervalMs <= 0 || maxCount == 0 || fromMs >= toMs)
         return intervals;
     read(fromMs, toMs, [&](const CountSample& s) {
-        // Floor division: the interval that holds the sample's moment.
-        qint64 start = s.utcMs - s.utcMs % intervalMs;
-        if (s.utcMs % intervalMs < 0)
-            start -= intervalMs;
+        const qint64 start = IntervalStart(s.utcMs, intervalMs);
         if (intervals.empty() || intervals.back().startMs != start) {
             if (!intervals.empty() && intervals.back().liveMs == 0)
                 intervals.pop_back(); // no time counted: no rate to tell

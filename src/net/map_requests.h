@@ -28,6 +28,9 @@ struct IntervalMean {
     bool operator==(const IntervalMean&) const = default;
 };
 
+// The start of the interval of intervalMs that holds utcMs.
+qint64 IntervalStart(qint64 utcMs, qint64 intervalMs);
+
 // Up to maxCount intervals of intervalMs, oldest first, that hold samples
 // with fromMs <= utcMs < toMs; intervals without any sample are left out.
 std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, qint64 toMs,

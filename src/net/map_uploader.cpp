@@ -22,13 +22,6 @@ constexpr qint64 kTimeoutMs = 30000;
 constexpr qint64 kConnectTimeoutMs = 15000;
 constexpr qint64 kMinTimeoutMs = 2000;
 
-qint64 AlignDown(qint64 utcMs, qint64 intervalMs) {
-    qint64 start = utcMs - utcMs % intervalMs;
-    if (utcMs % intervalMs < 0)
-        start -= intervalMs;
-    return start;
-}
-
 } // namespace
 
 UploadCursor::UploadCursor(const QString& folder, const MapDestination& destination)
@@ -95,7 +88,12 @@ void MapUploader::Start() {
         cursor_ = *saved;
         Log(QStringLiteral("uploading %1, from %2 on").arg(every, When(cursor_)));
     } else {
-        cursor_ = AlignDown(now, IntervalMs());
+        // Saved at once, so that a restart before the first upload still
+        // fills the gap.
+        cursor_ = IntervalStart(now, IntervalMs());
+        QString why;
+        if (!cursorStore_.Save(cursor_, &why))
+            Log(why);
         Log(QStringLiteral("uploading %1").arg(every));
     }
     Poll();
@@ -115,7 +113,7 @@ void MapUploader::Poll() {
         return;
     const qint64 now = context_.nowUtcMs();
     const qint64 interval = IntervalMs();
-    const qint64 closedEnd = AlignDown(now - kGraceMs, interval);
+    const qint64 closedEnd = IntervalStart(now - kGraceMs, interval);
     const qint64 nextDue = closedEnd + interval + kGraceMs - now;
     if (cursor_ >= closedEnd) {
         ScheduleIn(nextDue);
@@ -133,7 +131,7 @@ void MapUploader::Poll() {
                 skippedFrom_ = cursor_;
             cursor_ = latest;
         }
-        from = latest;
+        from = std::max(cursor_, latest);
     }
     std::vector<IntervalMean> batch = NextIntervals(context_.readSamples, from, closedEnd, interval,
                                                     static_cast<std::size_t>(d_.Info().maxBatch));
