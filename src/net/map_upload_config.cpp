@@ -121,7 +121,7 @@ private:
                 return Fail(v.line, QStringLiteral("url must be an http:// or https:// address "
                                                    "without a query, not \"%1\"")
                                         .arg(t));
-            d.url = t;
+            d.url = url.toString(QUrl::FullyEncoded); // the scheme in lower case
             while (d.url.endsWith(QLatin1Char('/')))
                 d.url.chop(1);
         } else if (key == QLatin1String("ca-file")) {
@@ -181,6 +181,10 @@ private:
     // its contents never are.
     bool ReadSecret(const Value& v, QString* secret) {
         const QString path = Resolve(v.text);
+        // Not a pipe or a device, which could hold the station up at its start.
+        if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
+            return Fail(v.line,
+                        QStringLiteral("the credential file \"%1\" is not a file").arg(path));
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return Fail(v.line, QStringLiteral("cannot read the credential file \"%1\": %2")
