@@ -3,20 +3,11 @@
 #include "device/counter.h"
 #include "platform/clock.h"
 
-#include <algorithm>
 
 namespace korvinet {
 
 MeasurementSession::MeasurementSession(TCounter& counter, const Clock& clock)
     : counter_(counter), clock_(clock) {}
-
-void MeasurementSession::AddSink(ReadingSink& sink) {
-    sinks_.push_back(&sink);
-}
-
-void MeasurementSession::RemoveSink(ReadingSink& sink) {
-    sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), &sink), sinks_.end());
-}
 
 MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& settings) {
     TickOutcome out;
@@ -82,8 +73,6 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
         }
     }
 
-    for (ReadingSink* sink : sinks_)
-        sink->OnReading(r);
     return out;
 }
 

@@ -8,7 +8,6 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace korvinet {
 
@@ -42,19 +41,10 @@ struct SessionReading : Reading {
     bool Ok() const { return status == Status::Ok; }
 };
 
-// Receives every tick's reading, within the tick. Implementations report
-// their own failures and must not throw: the tick's display and point come
-// after the sinks have run.
-class ReadingSink {
-public:
-    virtual ~ReadingSink() = default;
-    virtual void OnReading(const SessionReading& reading) = 0;
-};
-
 // The sampling cycle without any window: each Tick takes one sample from the
-// counter, reads it, applies the alarm rule and hands the reading to the
-// sinks. The window and the headless station drive it from their own 3000-ms
-// timers and show, plot, beep or log what it reports, so both measure alike.
+// counter, reads it and applies the alarm rule. The recorder that the window
+// and the headless station both drive runs it and hands its readings on, so
+// both measure alike.
 class MeasurementSession {
 public:
     enum class Rule {
@@ -90,11 +80,6 @@ public:
     MeasurementSession(const MeasurementSession&) = delete;
     MeasurementSession& operator=(const MeasurementSession&) = delete;
 
-    // Sinks are called in the order added; a sink must be removed before it
-    // is destroyed.
-    void AddSink(ReadingSink& sink);
-    void RemoveSink(ReadingSink& sink);
-
     // One sample. A failed sample leaves the counter closed: the driver
     // failure closed it already, an overrange sample is closed here since its
     // data cannot be trusted.
@@ -117,7 +102,6 @@ private:
     SignificanceAlarm significance_;
     CountsStoppedDetector stopped_;
     bool stoppedWarned_ = false; // this silence has had its warning
-    std::vector<ReadingSink*> sinks_;
 };
 
 } // namespace korvinet

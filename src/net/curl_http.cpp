@@ -1,6 +1,6 @@
 #include "net/curl_http.h"
 
-#include "net/update_check.h"
+#include "platform/version.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "net/map_requests.h"
 
-#include "net/update_check.h"
+#include "platform/version.h"
 #include "platform/text_format.h"
 
 #include <QCryptographicHash>

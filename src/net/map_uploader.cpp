@@ -258,7 +258,7 @@ void MapUploader::Answered(const HttpResult& result) {
 }
 
 MapUploads::MapUploads(const UploadConfig& config, UploadContext context)
-    : http_(std::make_unique<CurlHttpClient>()) {
+    : counterConversion_(context.counterConversion), http_(std::make_unique<CurlHttpClient>()) {
     context.http = http_.get();
     if (!context.nowUtcMs)
         context.nowUtcMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
@@ -279,6 +279,17 @@ void MapUploads::Start() {
 void MapUploads::SetConversion(const RateConversion& conversion) {
     for (auto& u : uploaders_)
         u->SetConversion(conversion);
+}
+
+void MapUploads::OnCounter(const CounterEvent& event) {
+    if (event.kind == CounterEvent::Kind::Connected && counterConversion_)
+        SetConversion(counterConversion_());
+}
+
+void MapUploads::Stop(const std::function<void()>& done) {
+    uploaders_.clear();
+    if (done)
+        done();
 }
 
 } // namespace korvinet::net

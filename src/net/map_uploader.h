@@ -1,5 +1,6 @@
 #pragma once
 
+#include "measure/reading_sink.h"
 #include "net/curl_http.h"
 #include "net/map_requests.h"
 #include "net/map_upload_config.h"
@@ -39,6 +40,8 @@ struct UploadContext {
     double timeScale = 1.0;
     std::function<qint64()> nowUtcMs;
     std::function<void(const QString& line)> log;
+    // The connected counter's conversion, asked when a counter is found.
+    std::function<RateConversion()> counterConversion;
 };
 
 // Feeds one map from the journal. At the end of each interval it sends the
@@ -97,11 +100,13 @@ private:
     std::uint64_t sentMs_ = 0;
 };
 
-// Every destination of an upload file, with the one HTTP client they share.
-class MapUploads {
+// Every destination of an upload file, with the one HTTP client they share,
+// as a sink of the recorder: what they send they read from the journal, so
+// of the readings themselves they need only the counter's conversion.
+class MapUploads final : public ReadingSink {
 public:
     MapUploads(const UploadConfig& config, UploadContext context);
-    ~MapUploads();
+    ~MapUploads() override;
     MapUploads(const MapUploads&) = delete;
     MapUploads& operator=(const MapUploads&) = delete;
 
@@ -109,7 +114,14 @@ public:
     void SetConversion(const RateConversion& conversion);
     const std::vector<std::unique_ptr<MapUploader>>& Uploaders() const { return uploaders_; }
 
+    void OnReading(const SessionReading&) override {}
+    void OnCounter(const CounterEvent& event) override;
+    // Requests under way are dropped: what a map has not confirmed goes
+    // after the next start.
+    void Stop(const std::function<void()>& done) override;
+
 private:
+    std::function<RateConversion()> counterConversion_;
     std::unique_ptr<CurlHttpClient> http_;
     std::vector<std::unique_ptr<MapUploader>> uploaders_;
 };

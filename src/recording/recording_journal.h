@@ -2,7 +2,7 @@
 
 #include "device/reading.h"
 #include "recording/journal_folder.h"
-#include "recording/line_file.h"
+#include "platform/durable_file.h"
 
 #include <QDate>
 #include <QString>
