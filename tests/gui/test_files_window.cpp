@@ -9,6 +9,7 @@
 #include "main_window_rig.h"
 #include "recording/recording_journal.h"
 #include "settings/settings_io.h"
+#include "support/series_points.h"
 #include "support/test_reading.h"
 
 #include <QAction>
@@ -52,8 +53,7 @@ constexpr double kSecond = 1.0 / 86400.0;
 void AddReadings(TFormMain& w, std::initializer_list<double> ys) {
     int i = 1;
     for (double y : ys) {
-        w.Series1.Add(kStart + 3 * i * kSecond, y, QString(),
-                      i == 3 ? kColorRed : kDefaultPointColor);
+        w.Series1.Add(kStart + 3 * i * kSecond, y, i == 3 ? kColorRed : kDefaultPointColor);
         ++i;
     }
     RefreshAverage(w.Series1, w.Series2);
@@ -172,7 +172,7 @@ private slots:
         w.EditChartNotes->setText(QStringLiteral("Shelf 2"));
         w.ApplyGraphSettings();
         AddReadings(w, {0.012, 0.015, 0.5, 1.25});
-        const std::vector<GraphPoint> saved = w.Series1.Points();
+        const std::vector<GraphPoint> saved = testing::PointsOf(w.Series1);
         const QString path = rig.dir.filePath(QStringLiteral("run1.csv"));
 
         rig.ui.AnswerSaveFile(kSaveCsvTitle, path, 1);
@@ -199,12 +199,12 @@ private slots:
 
         QCOMPARE(w.Series1.Count(), saved.size());
         for (std::size_t i = 0; i < saved.size(); ++i) {
-            QCOMPARE(qRound64(w.Series1.Points()[i].x / kSecond), qRound64(saved[i].x / kSecond));
-            QCOMPARE(w.Series1.Points()[i].y, saved[i].y);
+            QCOMPARE(qRound64(testing::PointsOf(w.Series1)[i].x / kSecond),
+                     qRound64(saved[i].x / kSecond));
+            QCOMPARE(testing::PointsOf(w.Series1)[i].y, saved[i].y);
             // Colours are not in the file: the alarm point comes back plain.
-            QCOMPARE(w.Series1.Points()[i].color, kDefaultPointColor);
+            QCOMPARE(testing::PointsOf(w.Series1)[i].color, kDefaultPointColor);
         }
-        QCOMPARE(w.Series1.Points()[2].label, QStringLiteral("9:00:09 AM"));
         QCOMPARE(w.Series2.Count(), std::size_t{2});
         QCOMPARE(w.Series2.LastY(), (0.012 + 0.015 + 0.5 + 1.25) / 4);
         QCOMPARE(w.Chart1->BottomAxisTitle(), QStringLiteral("Time"));
@@ -231,7 +231,7 @@ private slots:
         for (int i = 0; i < 2000; ++i) // crosses midnight on the second day
             w.Series1.Add(kStart + 0.6 + 3 * i * kSecond, (i % 97) / 1000.0);
         w.Chart1->SetAutoRepaint(true);
-        const std::vector<GraphPoint> saved = w.Series1.Points();
+        const std::vector<GraphPoint> saved = testing::PointsOf(w.Series1);
         const QString path = rig.dir.filePath(QStringLiteral("long.csv"));
         QVERIFY(w.SaveChartAs(path, 3));
 
@@ -241,8 +241,9 @@ private slots:
         QVERIFY(rig.ui.ScriptDone());
         QCOMPARE(w.Series1.Count(), saved.size());
         for (std::size_t i = 0; i < saved.size(); ++i) {
-            QCOMPARE(qRound64(w.Series1.Points()[i].x / kSecond), qRound64(saved[i].x / kSecond));
-            QCOMPARE(w.Series1.Points()[i].y, saved[i].y);
+            QCOMPARE(qRound64(testing::PointsOf(w.Series1)[i].x / kSecond),
+                     qRound64(saved[i].x / kSecond));
+            QCOMPARE(testing::PointsOf(w.Series1)[i].y, saved[i].y);
         }
         // The point at exactly midnight was written with the date alone.
         QVERIFY(ReadAll(path).contains("\r\n3/15/2012, "));
@@ -265,7 +266,7 @@ private slots:
         for (int i = 0; i < 20; ++i)
             w.Series1.Add(beforeMidnight + 3 * i * kSecond, 0.01 * i);
         RefreshAverage(w.Series1, w.Series2);
-        const std::vector<GraphPoint> saved = w.Series1.Points();
+        const std::vector<GraphPoint> saved = testing::PointsOf(w.Series1);
         const QString path = rig.dir.filePath(QStringLiteral("regional.csv"));
         rig.ui.AnswerSaveFile(kSaveCsvTitle, path, 1);
         w.SaveAsCSV->trigger();
@@ -277,7 +278,8 @@ private slots:
         QCOMPARE(rig.ui.Texts(QStringLiteral("Message")), QStringList());
         QCOMPARE(w.Series1.Count(), saved.size());
         for (std::size_t i = 0; i < saved.size(); ++i)
-            QCOMPARE(qRound64(w.Series1.Points()[i].x / kSecond), qRound64(saved[i].x / kSecond));
+            QCOMPARE(qRound64(testing::PointsOf(w.Series1)[i].x / kSecond),
+                     qRound64(saved[i].x / kSecond));
     }
 
     // The column titles decide the unit, without regard to letter case;
