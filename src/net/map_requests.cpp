@@ -1,7 +1,7 @@
 #include "net/map_requests.h"
 
-#include "platform/version.h"
 #include "platform/text_format.h"
+#include "platform/version.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -249,8 +249,12 @@ UploadVerdict ClassifyMapResponse(MapService service, const HttpResult& r) {
         return Rest(r);
     case MapService::OpenRadiation: {
         // A report sent before whose answer was lost: the service has it.
-        const QJsonObject error =
-            QJsonDocument::fromJson(r.body).object().value("error").toObject();
+        const QJsonObject reply = QJsonDocument::fromJson(r.body).object();
+        const QJsonObject error = reply.value("error").toObject();
+        // A key for trying the service out: it answers, and records nothing.
+        if (r.status == 200 && reply.value("test").toBool())
+            return Verdict(UploadOutcome::Refused,
+                           QStringLiteral("a test key, with which nothing is recorded"));
         if (r.status == 400 && error.value("code").toString() == QLatin1String("104"))
             return Verdict(UploadOutcome::Accepted, said);
         return Rest(r);
