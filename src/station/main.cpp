@@ -1,6 +1,7 @@
 // korvinet-station: the command line is parsed, the settings gathered and
 // the signals routed here; the Station does the rest.
 #include "device/driver_choice.h"
+#include "net/map_upload_config.h"
 #include "net/mqtt_url.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
@@ -111,6 +112,12 @@ int main(int argc, char* argv[]) {
         if (!password)
             return Fail(QStringLiteral("--mqtt-password-file: ") + why, 1);
         config.password = *password;
+    }
+    if (!config.options.uploadFile.isEmpty()) {
+        QString why;
+        config.uploads = korvinet::net::ReadUploadFile(config.options.uploadFile, &why);
+        if (!config.uploads)
+            return Fail(QStringLiteral("--upload: ") + why, korvinet::station::kUsageExitCode);
     }
     bool ok = false;
     const int sampleMs = qEnvironmentVariableIntValue("KORVINET_STATION_SAMPLE_MS", &ok);

@@ -1,9 +1,11 @@
 #include "station/station.h"
 
 #include "measure/averaging_time.h"
+#include "net/map_uploader.h"
 #include "net/mqtt_sink.h"
 #include "platform/datetime.h"
 #include "platform/version.h"
+#include "station/journal_samples.h"
 #include "web/web_sink.h"
 
 #include <QDir>
@@ -93,6 +95,20 @@ bool Station::Start(QString* error) {
     }
     if (config_.options.http && !StartWeb(error))
         return false;
+
+    if (config_.uploads) {
+        // Uploads read what the journal recorded, so a gap (the network, the
+        // service or this station away) is filled from it afterwards.
+        net::UploadContext context;
+        context.readSamples = JournalSamples(folder);
+        context.cursorFolder = folder + QStringLiteral("/uploads");
+        context.timeScale = config_.sampleMs / 3000.0;
+        context.log = [this](const QString& line) { Log(line); };
+        context.counterConversion = [this] { return RateConversion::Of(recorder_.Counter()); };
+        auto uploads = std::make_unique<net::MapUploads>(*config_.uploads, context);
+        uploads->Start();
+        recorder_.AddSink(std::move(uploads));
+    }
 
     Recorder::Unattended plan;
     plan.wanted = config_.options.device;

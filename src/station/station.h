@@ -1,6 +1,7 @@
 #pragma once
 
 #include "measure/measurement_session.h"
+#include "net/map_upload_config.h"
 #include "recording/recorder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
@@ -8,6 +9,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace korvinet {
 
@@ -29,6 +31,7 @@ struct StationConfig {
     SettingsRecord stored; // the window program's settings: units, averaging, header
     int sampleMs = 3000;   // the sampling period
     int searchMs = 5000;   // between looks for a counter that is not there
+    std::optional<net::UploadConfig> uploads; // maps to feed from the journal
 };
 
 // One line of standard output for a reading: local time with its UTC offset,

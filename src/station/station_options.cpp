@@ -57,7 +57,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("--averaging"), QStringLiteral("--alarm"),
         QStringLiteral("--journal"),   QStringLiteral("--mqtt"),
         QStringLiteral("--topic"),     QStringLiteral("--mqtt-password-file"),
-        QStringLiteral("--count"),     QStringLiteral("--http")};
+        QStringLiteral("--count"),     QStringLiteral("--http"),
+        QStringLiteral("--upload")};
 
     for (int i = 0; i < arguments.size(); ++i) {
         QString name = arguments[i];
@@ -131,6 +132,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             if (v.isEmpty())
                 return Fail(QStringLiteral("--mqtt-password-file needs a file"));
             o.passwordFile = *value;
+        } else if (name == QLatin1String("--upload")) {
+            if (v.isEmpty())
+                return Fail(QStringLiteral("--upload needs a file"));
+            o.uploadFile = *value;
         } else if (name == QLatin1String("--count")) {
             bool ok = false;
             const long long n = v.toLongLong(&ok);
@@ -157,7 +162,8 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: korvinet-station [--device SERIAL] [--units NAME] [--averaging SECONDS]\n"
         "                        [--alarm LEVEL] [--journal DIR] [--mqtt URL] [--topic PREFIX]\n"
-        "                        [--mqtt-password-file FILE] [--count N] [--http [ADDR:]PORT]\n"
+        "                        [--mqtt-password-file FILE] [--upload FILE] [--count N]\n"
+        "                        [--http [ADDR:]PORT]\n"
         "       korvinet-station --help | --version\n"
         "Logs a USB Geiger counter without a screen: a sample every three seconds, one\n"
         "line per reading on standard output, every reading in the recording journal\n"
@@ -175,6 +181,8 @@ QString UsageText() {
         "  --mqtt URL           mqtt://[user@]host[:port] or mqtts://[user@]host[:port]\n"
         "  --topic PREFIX       topic prefix (default: korvinet)\n"
         "  --mqtt-password-file FILE  the broker password, in the file's first line\n"
+        "  --upload FILE        send the readings to public radiation maps, as the INI\n"
+        "                       file names them (see README, \"Sharing with radiation maps\")\n"
         "  --count N            stop after N readings\n"
         "  --http [ADDR:]PORT   serve a web page, a history API and Prometheus metrics\n"
         "                       on PORT of 127.0.0.1 (or ADDR; 0.0.0.0: every network)\n"

@@ -22,6 +22,7 @@ struct StationOptions {
     QString passwordFile;
     std::optional<long long> count;       // stop after this many readings
     std::optional<web::HttpAddress> http; // none: no web page
+    QString uploadFile;                   // public radiation maps to feed; empty: none
 };
 
 struct ParsedCommandLine {

@@ -1,0 +1,16 @@
+#include "station/journal_samples.h"
+
+#include "recording/journal_reader.h"
+
+namespace korvinet::station {
+
+net::ReadSamples JournalSamples(const QString& folder) {
+    return
+        [reader = JournalReader(folder)](qint64 from, qint64 to, const net::SampleVisitor& visit) {
+            reader.Visit(from, to, [&visit](const JournalSample& s) {
+                return visit({s.utcMs, s.reading.counts, s.reading.intervalMs});
+            });
+        };
+}
+
+} // namespace korvinet::station
