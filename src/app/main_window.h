@@ -121,7 +121,8 @@ public:
 
     // The settings a tick works with.
     MeasurementSession::AlarmSettings TickSettings() const;
-    // Shows whether the counts have stopped, quietly, beside the sample timer.
+    // Shows whether the counts have stopped or do not look like radiation
+    // (when those warnings are on), quietly, beside the sample timer.
     void ShowCountsStopped(const SessionReading& reading);
 
     // --- Options (main_window_settings.cpp)

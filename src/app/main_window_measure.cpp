@@ -43,17 +43,23 @@ void SetFontColor(QLabel* label, TColor color) {
 } // namespace
 
 MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
-    return {Options.AlarmEnabled, Options.AlarmLevel, Options.AlarmBuzzer,
+    return {Options.AlarmEnabled,
+            Options.AlarmLevel,
+            Options.AlarmBuzzer,
             Options.AlarmRuleIndex == 1 ? MeasurementSession::Rule::Significance
                                         : MeasurementSession::Rule::Level,
-            Options.WarnCountsStopped};
+            Options.WarnCountsStopped,
+            Options.WarnCountsHealth};
 }
 
 void TFormMain::ShowCountsStopped(const SessionReading& reading) {
+    const bool fault = Options.WarnCountsHealth && (reading.health == CountsHealth::Bursts ||
+                                                    reading.health == CountsHealth::TooRegular);
     LabelCountsStopped->setText(
         reading.countsStopped
             ? QStringLiteral("No counts for %1 seconds").arg(qint64(reading.silentSeconds))
-            : QString());
+        : fault ? QStringLiteral("Counts: ") + CountsHealthText(reading.health)
+                : QString());
 }
 
 void TFormMain::CountTimerTimer() {
@@ -79,6 +85,8 @@ void TFormMain::CountTimerTimer() {
         deps_.ui.Message(tick.warningText);
     if (tick.showCountsStopped)
         deps_.ui.Message(tick.countsStoppedText);
+    if (tick.showHealthWarning)
+        deps_.ui.Message(tick.healthWarningText);
 }
 
 void TFormMain::TimerProgressBarTimer() {

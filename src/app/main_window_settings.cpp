@@ -72,8 +72,8 @@ void TFormMain::FileOptionsClick() {
         return;
     dialog.ApplyTo(&Options);
     Recording.SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
-    if (!Options.WarnCountsStopped)
-        LabelCountsStopped->clear();
+    if (!Options.WarnCountsStopped || !Options.WarnCountsHealth)
+        LabelCountsStopped->clear(); // the next tick shows what still applies
     if (!Options.ShowConfidenceBand)
         Band.Clear();
     Chart1->update(); // the band and its statistics line come or go

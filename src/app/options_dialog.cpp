@@ -35,6 +35,9 @@ TFormOptions::TFormOptions(const SettingsRecord& current, const QString& detecti
 
     WarnCountsStopped = new QCheckBox(QStringLiteral("Warn when the counter stops counting"), this);
     WarnCountsStopped->setChecked(current.WarnCountsStopped);
+    WarnCountsHealth =
+        new QCheckBox(QStringLiteral("Warn when the counts do not look like radiation"), this);
+    WarnCountsHealth->setChecked(current.WarnCountsHealth);
 
     KeepDays = new QSpinBox(this);
     KeepDays->setRange(0, kMaxKeepDays);
@@ -51,6 +54,7 @@ TFormOptions::TFormOptions(const SettingsRecord& current, const QString& detecti
     form->addRow(QStringLiteral("Alarm:"), AlarmRuleList);
     form->addRow(DetectionWarning);
     form->addRow(WarnCountsStopped);
+    form->addRow(WarnCountsHealth);
     form->addRow(QStringLiteral("Keep recordings:"), KeepDays);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -62,6 +66,7 @@ void TFormOptions::ApplyTo(SettingsRecord* record) const {
     record->ShowConfidenceBand = ShowBand->isChecked();
     record->AlarmRuleIndex = AlarmRuleList->currentIndex();
     record->WarnCountsStopped = WarnCountsStopped->isChecked();
+    record->WarnCountsHealth = WarnCountsHealth->isChecked();
     record->RecordingKeepDays = KeepDays->value();
 }
 

@@ -37,6 +37,7 @@ public:
     QComboBox* AlarmRuleList = nullptr; // in the order of AlarmRuleIndex
     QLabel* DetectionWarning = nullptr;
     QCheckBox* WarnCountsStopped = nullptr;
+    QCheckBox* WarnCountsHealth = nullptr;
     QSpinBox* KeepDays = nullptr;
     QDialogButtonBox* Buttons = nullptr;
 };

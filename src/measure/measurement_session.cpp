@@ -3,7 +3,6 @@
 #include "device/counter.h"
 #include "platform/clock.h"
 
-
 namespace korvinet {
 
 MeasurementSession::MeasurementSession(TCounter& counter, const Clock& clock)
@@ -56,6 +55,14 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
             out.warningText = QStringLiteral("CAUTION! ALARM THRESHOLD EXCEEDED! ") + r.text +
                               QLatin1Char(' ') + r.unitName;
 
+        const CountsHealthCheck::Verdict verdict = health_.Update(r.counts, r.intervalMs);
+        r.health = verdict.state;
+        r.healthStatistic = verdict.statistic;
+        if (verdict.episodeStarted && settings.healthWarning) {
+            out.showHealthWarning = true;
+            out.healthWarningText = CountsHealthWarningText(verdict.state);
+        }
+
         // The detector learns the counter's rate even while its warning is
         // off, so turning the warning on needs no new history.
         const CountsStoppedDetector::Outcome silence =
@@ -78,6 +85,8 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
 
 void MeasurementSession::CounterConnected() {
     stopped_.Restart();
+    health_.Restart();
+    health_.SetDeadTime(counter_.DeadTime());
     stoppedWarned_ = false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "measure/alarm.h"
 #include "measure/confidence_band.h"
+#include "measure/counts_health.h"
 #include "measure/counts_stopped.h"
 #include "measure/significance_alarm.h"
 
@@ -36,7 +37,12 @@ struct SessionReading : Reading {
     // the warning for that is on: readings of this stretch are suspect.
     bool countsStopped = false;
     double silentSeconds = 0.0; // since the last sample with counts
-    QString error;              // the counter's last error text unless Ok
+    // Whether the counts of the last minutes behave as radioactive decay
+    // does (counts_health.h), with the statistic it was judged by; judged
+    // for every reading taken, whether or not the warning is on.
+    CountsHealth health = CountsHealth::Undecided;
+    std::optional<double> healthStatistic;
+    QString error; // the counter's last error text unless Ok
 
     bool Ok() const { return status == Status::Ok; }
 };
@@ -59,6 +65,8 @@ public:
         bool buzzer = true;
         Rule rule = Rule::Level;
         bool countsStoppedWarning = true;
+        // Warn once per episode when the counts do not look like radiation.
+        bool healthWarning = false;
     };
 
     struct TickOutcome {
@@ -73,6 +81,9 @@ public:
         // during it.
         bool showCountsStopped = false;
         QString countsStoppedText; // "No counts for 45 seconds: check the ..."
+        // The one warning of a fault episode of the counts (the warning is on).
+        bool showHealthWarning = false;
+        QString healthWarningText;
     };
 
     // Both outlive the session.
@@ -101,6 +112,7 @@ private:
     AlarmRule alarm_;
     SignificanceAlarm significance_;
     CountsStoppedDetector stopped_;
+    CountsHealthCheck health_;
     bool stoppedWarned_ = false; // this silence has had its warning
 };
 

@@ -125,6 +125,8 @@ bool ReadSettings(SettingsStore& store, SettingsRecord* r) {
         r->AlarmRuleIndex = defaults.AlarmRuleIndex;
     if (!in.Bool("WarnCountsStopped", &r->WarnCountsStopped))
         r->WarnCountsStopped = defaults.WarnCountsStopped;
+    if (!in.Bool("WarnCountsHealth", &r->WarnCountsHealth))
+        r->WarnCountsHealth = defaults.WarnCountsHealth;
     if (key)
         key->Close();
     if (!ok)
@@ -175,7 +177,8 @@ bool WriteSettings(SettingsStore& store, const SettingsRecord& r) {
     const bool added = ok && number("RecordingKeepDays", r.RecordingKeepDays) &&
                        flag("ShowConfidenceBand", r.ShowConfidenceBand) &&
                        number("AlarmRuleIndex", r.AlarmRuleIndex) &&
-                       flag("WarnCountsStopped", r.WarnCountsStopped);
+                       flag("WarnCountsStopped", r.WarnCountsStopped) &&
+                       flag("WarnCountsHealth", r.WarnCountsHealth);
     // The values written before a failure are kept, so the key is closed
     // (committed) in either case.
     const bool closed = key->Close();

@@ -35,6 +35,7 @@ struct SettingsRecord {
     bool ShowConfidenceBand = false;     // the 95 % band on the chart and in the statistics
     std::int32_t AlarmRuleIndex = 0;     // 0: every reading above the level; 1: significant excess
     bool WarnCountsStopped = true;       // warn when the counter stops counting
+    bool WarnCountsHealth = false;       // warn when the counts do not look like radiation
 
     bool operator==(const SettingsRecord&) const = default;
 };

@@ -63,6 +63,8 @@ MeasurementSession::AlarmSettings Station::Alarm() const {
     alarm.buzzer = false; // no one to hear it
     alarm.rule = MeasurementSession::Rule::Level;
     alarm.countsStoppedWarning = config_.stored.WarnCountsStopped;
+    // Nobody is shown a box: a fault of the counts is one log line.
+    alarm.healthWarning = true;
     return alarm;
 }
 
@@ -175,6 +177,8 @@ void Station::Ticked(const MeasurementSession::TickOutcome& tick) {
         Log(tick.warningText);
     if (tick.showCountsStopped)
         Log(tick.countsStoppedText);
+    if (tick.showHealthWarning)
+        Log(tick.healthWarningText);
     ++readings_;
     if (config_.options.count && readings_ >= *config_.options.count)
         Stop(0);
