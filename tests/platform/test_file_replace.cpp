@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -98,97 +97,70 @@ TEST_F(FileReplaceTest, ReadOnlyFileIsRefusedEvenWherePermissionsDoNotStopWrites
     EXPECT_EQ(Entries(), QStringList{"f"});
 }
 
-// Runs `body` in a child process as an unprivileged user (root may add
-// files to any folder) while the test folder takes no new files; the child's
-// exit code, or -1 when it did not end by itself.
-int InReadOnlyFolder(const QTemporaryDir& dir, const QString& file,
-                     const std::function<int()>& body) {
-    const QByteArray folder = QFile::encodeName(dir.path());
-    constexpr uid_t kNobody = 65534;
-    if (::geteuid() == 0 && (::chown(folder.constData(), kNobody, kNobody) != 0 ||
-                             ::chown(QFile::encodeName(file).constData(), kNobody, kNobody) != 0))
-        return -1;
-    if (::chmod(folder.constData(), 0555) != 0)
-        return -1;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            ::_exit(1);
-        ::_exit(body());
-    }
-    int status = -1;
-    const bool ended = child > 0 && ::waitpid(child, &status, 0) == child;
-    ::chmod(folder.constData(), 0755);
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A folder that takes no new files, holding a file that may be written: the
-// file is written in place when that is allowed, else left alone.
+// file is written in place when that is allowed, else left alone. Written in
+// place it is replaced whole or left as it was, however little space is left
+// and however the contents come (in pieces, beyond what is held in memory).
+// Runs as an unprivileged user (dropping root's rights in a child) since
+// root may add files to any folder.
 TEST_F(FileReplaceTest, ReadOnlyFolderFallsBackToWritingInPlace) {
-    Put(path, "old");
-    const int failed = InReadOnlyFolder(dir, path, [this] {
-        ReplaceOptions fallback;
-        fallback.writeInPlaceIfFolderIsReadOnly = true;
-        if (ReplaceFileContents(path, "refused"))
-            return 11;
-        if (!ReplaceFileContents(path, "in place", fallback))
-            return 12;
-        return 0;
-    });
-    EXPECT_EQ(failed, 0);
-    EXPECT_EQ(Read(path), "in place");
-    EXPECT_EQ(Entries(), QStringList{"f"});
-}
-
-// Written in place, the file is replaced whole or left as it was, however
-// little space is left and however the new contents come: whole, or in
-// pieces that add up to more than is held in memory.
-TEST_F(FileReplaceTest, WritingInPlaceOnAFullDiskLeavesTheOldFile) {
     struct Case {
         rlim_t spaceLeft;
         qsizetype size;
         bool saved;
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         {4096, 64 * 1024, false},        // a 3,006-byte image saved larger
         {4096, 4000, true},              // what fits is saved
         {RLIM_INFINITY, 100, true},      // shorter than before
         {RLIM_INFINITY, 17 << 20, true}, // beyond the memory share
         {8 << 20, 17 << 20, false},      // that, and no room for it
     };
-    QByteArray expected(3006, 'o');
-    Put(path, expected);
-    const int failed = InReadOnlyFolder(dir, path, [&] {
+    Put(path, QByteArray(3006, 'o'));
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray file = QFile::encodeName(path);
+    constexpr uid_t kNobody = 65534;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(folder.constData(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(file.constData(), kNobody, kNobody), 0);
+    }
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(10);
         ReplaceOptions fallback;
         fallback.writeInPlaceIfFolderIsReadOnly = true;
-        for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (ReplaceFileContents(path, "refused"))
+            ::_exit(11);
+        QByteArray expected = Read(path);
+        for (int i = 0; i < std::ssize(cases); ++i) {
             const QByteArray bytes(cases[i].size, static_cast<char>('a' + i));
-            bool saved = false;
-            {
-                testing::FileSizeLimit disk(cases[i].spaceLeft);
-                saved = ReplaceFileContentsWith(
-                    path,
-                    [&bytes](const ContentSink& sink) {
-                        for (qsizetype at = 0; at < bytes.size(); at += 65536)
-                            if (!sink(QByteArrayView(bytes).sliced(
-                                    at, std::min<qsizetype>(65536, bytes.size() - at))))
-                                return false;
-                        return true;
-                    },
-                    fallback);
-                if (i == 0 && ReplaceFileContents(path, bytes, fallback))
-                    saved = true;
-            }
-            if (saved != cases[i].saved)
-                return 10 + static_cast<int>(i);
-            if (saved)
-                expected = bytes;
+            const auto inPieces = [&bytes](const ContentSink& sink) {
+                for (qsizetype at = 0; at < bytes.size(); at += 65536)
+                    if (!sink(QByteArrayView(bytes).sliced(
+                            at, std::min<qsizetype>(65536, bytes.size() - at))))
+                        return false;
+                return true;
+            };
+            testing::FileSizeLimit disk(cases[i].spaceLeft);
+            if (ReplaceFileContentsWith(path, inPieces, fallback) != cases[i].saved)
+                ::_exit(20 + i);
+            expected = cases[i].saved ? bytes : expected;
             if (Read(path) != expected)
-                return 20 + static_cast<int>(i);
+                ::_exit(30 + i);
         }
-        return 0;
-    });
-    EXPECT_EQ(failed, 0) << "10 + case: saved or not unlike expected; 20 + case: contents";
+        if (!ReplaceFileContents(path, "in place", fallback))
+            ::_exit(12);
+        ::_exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(folder.constData(), 0755);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "20 + case: saved or not unlike expected; 30: contents";
+    EXPECT_EQ(Read(path), "in place");
     EXPECT_EQ(Entries(), QStringList{"f"});
 }
 
