@@ -1,6 +1,7 @@
 // What the X server shows of the main window against what the window's
 // widgets draw afresh, on a virtual display of the test's own: damage left
 // on the screen by a drawing pass is seen only there.
+#include "example_data_file.h"
 #include "main_window_rig.h"
 
 #include <QFile>
@@ -28,18 +29,9 @@ private slots:
         w.move(0, 0);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString path = rig.dir.filePath(QStringLiteral("hundred.csv"));
+        const QString path = rig.dir.filePath(QStringLiteral("example.csv"));
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("# Device: KVT-PULSE1\r\n# Units: mR/hr\r\n# Averaging Time: 45 seconds sec\r\n"
-                   "# Title: Radiation vs. Time\r\n# Notes: North wall, shelf 2\r\n"
-                   "# Date Saved: 3/14/2012 10:15:02 AM\r\nTime, mR/hr\r\n");
-        for (int i = 0; i < 100; ++i)
-            file.write(QStringLiteral("3/14/2012 9:%1:%2 AM, 0.0%3\r\n")
-                           .arg(i / 20, 2, 10, QLatin1Char('0'))
-                           .arg(i % 20 * 3, 2, 10, QLatin1Char('0'))
-                           .arg(12 + i % 7)
-                           .toLatin1());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(testing::kExampleFile) > 0);
         file.close();
 
         QWidget dialog; // where the file dialog stood, over the chart and the memo
@@ -49,9 +41,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), path);
         dialog.hide();
+        rig.ui.ExpectMessage(
+            QStringLiteral("Note: 1 lines in the data file were corrupt and ignored."));
         w.OpenDataFileClick();
         QVERIFY(rig.ui.ScriptDone());
-        QCOMPARE(w.GraphPointCount(), 100);
+        QCOMPARE(w.GraphPointCount(), 2);
         QTest::qWait(300); // until every drawing has reached the screen
         QVERIFY(w.Statistics->verticalScrollBar()->value() > 0);
 
