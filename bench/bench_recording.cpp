@@ -31,7 +31,12 @@ void BM_JournalAppend(benchmark::State& state) {
         state.SkipWithError("the journal folder cannot be written");
         return;
     }
-    JournalEntry entry{now, QStringLiteral("mR/hr"), QStringLiteral("0.012"), false};
+    Reading entry;
+    entry.time = now;
+    entry.value = 0.012;
+    entry.cpm = 7.2;
+    entry.counts = 3;
+    entry.intervalMs = 3000;
     for (auto _ : state) {
         entry.time += 1.0 / 86400.0;
         if (!journal.Append(entry).ok) {

@@ -1,5 +1,6 @@
 #include "app/about_window.h"
 #include "app/form_fonts.h"
+#include "platform/version.h"
 
 #include "app/main_window.h"
 #include "app/ui_services.h"
@@ -163,7 +164,7 @@ void TFormAbout::showEvent(QShowEvent* event) {
 void TFormAbout::FormShow() {
     // Read anew each time: the links follow the main window's update host.
     ShowLinks();
-    const QString version = mainWindow_ ? mainWindow_->ProgramVersion : net::OwnVersionText();
+    const QString version = mainWindow_ ? mainWindow_->ProgramVersion : OwnVersionText();
     SetCaption(Version, net::AboutVersionCaption(version));
 }
 

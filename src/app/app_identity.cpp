@@ -1,4 +1,5 @@
 #include "app/app_identity.h"
+#include "platform/version.h"
 
 #include "net/update_check.h"
 
@@ -8,7 +9,7 @@ namespace korvinet {
 
 void NameApplication() {
     QCoreApplication::setApplicationName(QStringLiteral("Korvinet"));
-    QCoreApplication::setApplicationVersion(net::OwnVersionText());
+    QCoreApplication::setApplicationVersion(OwnVersionText());
 }
 
 } // namespace korvinet

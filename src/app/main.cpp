@@ -1,11 +1,12 @@
 #include "app/about_window.h"
 #include "app/app_identity.h"
-#include "device/driver_choice.h"
 #include "app/main_window.h"
 #include "app/qt_ui_services.h"
+#include "device/driver_choice.h"
 #include "net/update_check.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "platform/version.h"
 #include "recording/journal_folder.h"
 #include "settings/reg_file_store.h"
 
@@ -65,7 +66,7 @@ bool AnswerInfoOption(int argc, char* argv[]) {
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("korvinet %s\n", qPrintable(korvinet::net::OwnVersionText()));
+            std::printf("korvinet %s\n", qPrintable(korvinet::OwnVersionText()));
             return true;
         }
     }

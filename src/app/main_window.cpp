@@ -5,9 +5,6 @@
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
 #include "net/http_client.h"
-#include "recording/journal_folder.h"
-#include "recording/journal_sink.h"
-#include "recording/recording_journal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -109,7 +106,9 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 } // namespace
 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
-    : QMainWindow(parent), Counter(deps.driver, deps.clock), Session(Counter, deps.clock),
+    : QMainWindow(parent),
+      Recording(deps.driver, deps.clock, deps.regional, {deps.recordingsFolder}),
+      Counter(Recording.Counter()), Session(Recording.Session()),
       HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
       timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock,    timerSafeUi_,
                                          deps.store,  deps.regional, deps.recordingsFolder} {
@@ -157,11 +156,7 @@ TFormMain::~TFormMain() {
     TimerProgressBar->stop();
     TimerFTP->stop();
     // A clean end: the next start shows an empty graph.
-    if (Journal) {
-        Session.RemoveSink(*JournalRecorder);
-        Journal->Close();
-        JournalLock->Unlock();
-    }
+    Recording.Close();
     DataFileLines.clear();
     if (SaveAtExit)
         SaveSettings();

@@ -8,6 +8,8 @@
 #include "measure/measurement_session.h"
 #include "net/ftp_upload.h"
 #include "net/update_check.h"
+#include "platform/version.h"
+#include "recording/recorder.h"
 #include "settings/settings_record.h"
 
 #include <QHash>
@@ -38,10 +40,6 @@ namespace korvinet {
 class ChartSaver;
 class Clock;
 class D2xxDriver;
-class JournalSink;
-struct JournalStatus;
-class JournalFolderLock;
-class RecordingJournal;
 class Regional;
 class SettingsStore;
 class TChart;
@@ -179,9 +177,10 @@ public:
     // construction: before the first sample, after the connection at start
     // (which clears the graph).
     void StartRecording();
-    // Shows a journal status in RecordingStatusLbl when it has changed: the
-    // failure once, and nothing again once recording works.
-    void ShowRecordingStatus(const JournalStatus& status);
+    // Puts a reading taken on the graph (red when it raised the alarm), its
+    // band on the band series; the window's graph is one of the recorder's
+    // sinks.
+    void AddToGraph(const SessionReading& reading);
 
     // --- Network (main_window_net.cpp)
     void CheckForUpdatesClick();
@@ -197,15 +196,14 @@ public:
     void RestoreDefaultOptionsClick();
 
     // --- Owned state
-    TCounter Counter;
+    // The measuring engine: the counter connection, the sampling cycle, the
+    // recording journal and the sinks the readings go to (this window's
+    // graph among them).
+    Recorder Recording;
+    TCounter& Counter;
     // The sampling cycle over Counter; it remembers whether this excursion's
     // alarm warning was shown.
-    MeasurementSession Session;
-    // The recording journal (none without a recordings folder) and the sink
-    // that appends Session's readings to it, both from StartRecording() on.
-    std::unique_ptr<JournalFolderLock> JournalLock; // held while Journal records
-    std::unique_ptr<RecordingJournal> Journal;
-    std::unique_ptr<JournalSink> JournalRecorder;
+    MeasurementSession& Session;
     // The band of the latest reading, for the statistics; none before the
     // first reading and after the graph was cleared.
     std::optional<RateBand> LatestBand;
@@ -223,7 +221,7 @@ public:
     QString UpdateHostName = net::UpdateHost();
     // The program's own version text, compared by the update check and shown
     // by the About window; empty when the build carries none.
-    QString ProgramVersion = net::OwnVersionText();
+    QString ProgramVersion = OwnVersionText();
     // Writes the file an upload sends; SaveChartAs when empty. Tests put a
     // stand-in here to choose the bytes uploaded.
     net::FtpUploader::SaveChartAsFunction FtpFileWriter;
@@ -363,6 +361,18 @@ private:
     // "Open Data File" with the file chosen in `dialog`.
     void OpenDataFileFrom(FileDialogSpec& dialog);
 
+    // The graph as a sink of Recording.
+    class GraphSink final : public ReadingSink {
+    public:
+        explicit GraphSink(TFormMain& window) : window_(window) {}
+        void OnReading(const SessionReading& reading) override { window_.AddToGraph(reading); }
+        void OnCounter(const CounterEvent&) override {}
+        void Stop(const std::function<void()>& done) override { done(); }
+
+    private:
+        TFormMain& window_;
+    };
+    GraphSink graphSink_{*this};
     // Every box of the window goes through it, so none opens inside a timer's
     // slot.
     TimerSafeUi timerSafeUi_;

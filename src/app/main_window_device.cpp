@@ -41,7 +41,7 @@ void TFormMain::ButtonRefreshClick() {
 
 void TFormMain::OpenCloseDeviceClick() {
     if (Counter.IsOpen()) {
-        if (!Counter.Close())
+        if (!Recording.Disconnect())
             ShowDeviceError();
     } else if (Counter.DeviceIndices().isEmpty()) {
         ButtonRefreshClick();
@@ -60,8 +60,7 @@ void TFormMain::OpenCloseDeviceClick() {
         const uint index = at >= 0 ? Counter.DeviceIndices().at(at).toUInt(&isNumber) : 0;
         if (!isNumber) {
             ButtonRefreshClick();
-        } else if (Counter.Open(index)) {
-            Session.CounterConnected();
+        } else if (Recording.Connect(index)) {
             ClearGraph();
         } else {
             ShowDeviceError();

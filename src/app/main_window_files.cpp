@@ -138,7 +138,7 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
     hooks.closeDevice = [this] {
         // Whether the close worked or not, the window shows no device.
         if (Counter.IsOpen())
-            Counter.Close();
+            (void)Recording.Disconnect();
         UpdateConnectionState();
     };
     hooks.clearGraph = [this] { ClearGraph(); };

@@ -5,7 +5,6 @@
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "platform/text_format.h"
-#include "recording/recording_journal.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -59,7 +58,10 @@ void TFormMain::ShowCountsStopped(const SessionReading& reading) {
 
 void TFormMain::CountTimerTimer() {
     ProgressBarSample->setValue(0);
-    const MeasurementSession::TickOutcome tick = Session.Tick(TickSettings());
+    // The reading joins the graph within the tick (the graph is a sink):
+    // the warning opens only after this slot has returned, and the ticks
+    // that run while it is open add their own points behind this one.
+    const MeasurementSession::TickOutcome tick = Recording.Tick(TickSettings());
     const SessionReading& reading = tick.reading;
     if (!reading.Ok()) {
         // The counter is closed now. Like every box asked for by a timer's
@@ -69,21 +71,9 @@ void TFormMain::CountTimerTimer() {
     }
 
     ValReading->setText(reading.text + QLatin1Char(' ') + reading.unitName);
-    SetFontColor(ValReading, tick.alarm.readingColor);
+    SetFontColor(ValReading, reading.alarm ? kColorRed : kColorBlack);
     if (tick.alarm.beep)
         deps_.ui.Beep(AlarmRule::kBeepHz, AlarmRule::kBeepMs);
-    // The point joins the graph now, in its place in time: the warning opens
-    // only after this slot has returned, and the ticks that run while it is
-    // open add their own points behind this one.
-    AppendLiveReading(Series1, Series2,
-                      GraphPoint{reading.time, reading.value,
-                                 deps_.regional.LongTimeText(reading.time), tick.alarm.pointColor},
-                      Options.MaxSpan);
-    if (Options.ShowConfidenceBand && reading.band) {
-        Band.Add(reading.time, reading.band->low.value, reading.band->high.value);
-        Band.RemoveBefore(Series1.FirstX());
-    }
-    LatestBand = reading.band;
     ShowCountsStopped(reading);
     if (tick.alarm.showWarning)
         deps_.ui.Message(tick.warningText);
@@ -152,13 +142,10 @@ void TFormMain::ClearGraph() {
     DataFileName.clear();
     LatestBand.reset();
     Band.Clear();
-    if (Journal) {
-        // A restart after a crash shows only what follows. Whether a restore
-        // notice or a failure now cured, the status line no longer applies.
-        const JournalStatus status = Journal->MarkGraphCleared(deps_.clock.Now());
-        if (status.ok || status.changed)
-            RecordingStatusLbl->setText(status.text);
-    }
+    // A restart after a crash shows only what follows. Whether a restore
+    // notice or a failure now cured, the status line no longer applies.
+    if (const auto status = Recording.MarkGraphCleared(); status && (status->ok || status->changed))
+        RecordingStatusLbl->setText(status->text);
 }
 
 void TFormMain::MenuResetGraphClick() {

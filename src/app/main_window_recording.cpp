@@ -2,10 +2,7 @@
 
 #include "graph/chart.h"
 #include "platform/clock.h"
-#include "recording/journal_folder.h"
-#include "recording/journal_restore.h"
-#include "recording/journal_sink.h"
-#include "recording/recording_journal.h"
+#include "platform/regional.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -13,38 +10,8 @@
 namespace korvinet {
 
 void TFormMain::StartRecording() {
-    if (deps_.recordingsFolder.isEmpty() || Journal)
-        return;
-    // While a station (or another window) records into the folder, this
-    // window measures without a journal rather than mixing the two.
-    auto lock = std::make_unique<JournalFolderLock>(deps_.recordingsFolder);
-    QString why;
-    if (!lock->TryLock(&why)) {
-        RecordingStatusLbl->setText(QStringLiteral("Not recording: ") + why);
-        return;
-    }
-    JournalLock = std::move(lock);
-    Journal = std::make_unique<RecordingJournal>(deps_.recordingsFolder, deps_.regional);
-    Journal->SetKeepDays(Options.RecordingKeepDays);
-
-    const double now = deps_.clock.Now();
-    const RestoredSession restored = RestoreLastSession(deps_.recordingsFolder, Counter.UnitName(),
-                                                        Options.MaxSpan, now, deps_.regional);
-    const int count = static_cast<int>(restored.points.size());
-    if (count > 0) {
-        // One repaint for all of them instead of one per point.
-        Chart1->SetAutoRepaint(false);
-        Chart1->SetLeftAxisTitle(Counter.UnitName());
-        for (const GraphPoint& p : restored.points)
-            Series1.Add(p.x, p.y, p.label, p.color);
-        RefreshAverage(Series1, Series2);
-        Chart1->SetAutoRepaint(true);
-    }
-    // A restored session goes on: should this one end uncleanly as well, the
-    // next start shows its readings again together with the new ones.
-    const JournalStatus started = Journal->Start(now, count > 0 ? restored.sessionStart : now);
-
-    const auto header = [this] {
+    Recording.SetKeepDays(Options.RecordingKeepDays);
+    Recording.SetFileHeader([this] {
         JournalFileHeader h;
         h.device = Counter.Info().Model;
         // The entry as the list shows it, not what may have been typed over it.
@@ -54,20 +21,41 @@ void TFormMain::StartRecording() {
         h.notes = Options.GraphNotes;
         h.bottomAxisTitle = Chart1->BottomAxisTitle();
         return h;
-    };
-    JournalRecorder = std::make_unique<JournalSink>(
-        *Journal, header, [this](const JournalStatus& status) { ShowRecordingStatus(status); });
-    Session.AddSink(*JournalRecorder);
+    });
+    // A failure once, and nothing again once recording works.
+    Recording.SetStatusHandler([this](const QString& text) { RecordingStatusLbl->setText(text); });
+    Recording.AddSink(graphSink_);
 
-    if (!started.ok)
-        ShowRecordingStatus(started);
-    else if (count > 0)
-        RecordingStatusLbl->setText(RestoredReadingsText(count));
+    const RestoredSession restored =
+        Recording.StartRecording(true, Counter.UnitName(), Options.MaxSpan);
+    const int count = static_cast<int>(restored.points.size());
+    if (count > 0) {
+        // One repaint for all of them instead of one per point.
+        Chart1->SetAutoRepaint(false);
+        Chart1->SetLeftAxisTitle(Counter.UnitName());
+        for (const GraphPoint& p : restored.points)
+            Series1.Add(p.x, p.y, p.label, p.color);
+        RefreshAverage(Series1, Series2);
+        Chart1->SetAutoRepaint(true);
+        if (Recording.RecordingStatus().isEmpty())
+            RecordingStatusLbl->setText(RestoredReadingsText(count));
+    }
 }
 
-void TFormMain::ShowRecordingStatus(const JournalStatus& status) {
-    if (status.changed)
-        RecordingStatusLbl->setText(status.text);
+void TFormMain::AddToGraph(const SessionReading& reading) {
+    if (!reading.Ok())
+        return;
+    // The point joins the graph in its place in time.
+    AppendLiveReading(Series1, Series2,
+                      GraphPoint{reading.time, reading.value,
+                                 deps_.regional.LongTimeText(reading.time),
+                                 reading.alarm ? kColorRed : kDefaultPointColor},
+                      Options.MaxSpan);
+    if (Options.ShowConfidenceBand && reading.band) {
+        Band.Add(reading.time, reading.band->low.value, reading.band->high.value);
+        Band.RemoveBefore(Series1.FirstX());
+    }
+    LatestBand = reading.band;
 }
 
 } // namespace korvinet

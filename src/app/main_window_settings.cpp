@@ -5,7 +5,6 @@
 
 #include "platform/regional.h"
 #include "platform/text_format.h"
-#include "recording/recording_journal.h"
 #include "settings/settings_io.h"
 
 #include <QCheckBox>
@@ -72,8 +71,7 @@ void TFormMain::FileOptionsClick() {
     if (!accepted)
         return;
     dialog.ApplyTo(&Options);
-    if (Journal)
-        Journal->SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
+    Recording.SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
     if (!Options.WarnCountsStopped)
         LabelCountsStopped->clear();
     if (!Options.ShowConfidenceBand)

@@ -10,8 +10,6 @@ AlarmRule::Outcome AlarmRule::Evaluate(bool enabled, double reading, double leve
     }
     out.alarm = true;
     out.beep = buzzer;
-    out.readingColor = kColorRed;
-    out.pointColor = kColorRed;
     if (!warningShown_) {
         warningShown_ = true;
         out.showWarning = true;

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "graph/graph_point.h"
-
 namespace korvinet {
 
 // The alarm decision of one sampling tick. A reading strictly above the level
-// while the alarm is enabled is an alarm: red reading, red point, a buzz if
+// while the alarm is enabled is an alarm (the window shows it red): a buzz if
 // the buzzer is on, and the warning message once per excursion. The first
 // reading at or below the level (or any tick with the alarm disabled) re-arms
 // the message.
@@ -15,8 +13,6 @@ public:
         bool alarm = false;
         bool beep = false;        // sound the buzzer (1000 Hz, 1000 ms)
         bool showWarning = false; // show the warning message now
-        TColor readingColor = kColorBlack;
-        TColor pointColor = kDefaultPointColor;
     };
 
     static constexpr int kBeepHz = 1000;

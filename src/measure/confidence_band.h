@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/reading.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -42,10 +44,8 @@ struct RateConversion {
     double sensitivity = 1.0; // CPM per mR/hr
     std::int8_t unitCode = 1; // as TCounter::UnitCode
 
-    struct Value {
-        double value = 0.0;
-        bool capped = false; // the dead-time factor reached its cap: the true value is higher
-    };
+    // capped: the dead-time factor reached its cap, the true value is higher.
+    using Value = BoundedValue;
 
     // The connected counter's; a closed counter has no sensitivity, and the
     // dose-rate units then have no conversion.
@@ -71,12 +71,8 @@ struct CountInterval {
 };
 CountInterval PoissonInterval(std::uint64_t counts, double confidence = 0.95);
 
-// The 95 % band of the window's rate in the display unit of conversion.
-struct RateBand {
-    RateConversion::Value low;
-    RateConversion::Value high;
-};
-// None while the window holds no time yet.
+// The 95 % band of the window's rate in the display unit of conversion;
+// none while the window holds no time yet.
 std::optional<RateBand> ConfidenceBand(const CountWindow& window, const RateConversion& conversion);
 
 // The statistics line "95 %: low – high unit", the values formatted like the

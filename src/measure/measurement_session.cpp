@@ -3,20 +3,11 @@
 #include "device/counter.h"
 #include "platform/clock.h"
 
-#include <algorithm>
 
 namespace korvinet {
 
 MeasurementSession::MeasurementSession(TCounter& counter, const Clock& clock)
     : counter_(counter), clock_(clock) {}
-
-void MeasurementSession::AddSink(ReadingSink& sink) {
-    sinks_.push_back(&sink);
-}
-
-void MeasurementSession::RemoveSink(ReadingSink& sink) {
-    sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), &sink), sinks_.end());
-}
 
 MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& settings) {
     TickOutcome out;
@@ -25,6 +16,7 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
     // An overrange sample was taken (and leaves the counter open); any other
     // failure took none and has closed the counter.
     const bool overrange = !taken && counter_.CountRate() == TCounter::kOverrange;
+    r.overrange = overrange;
     r.status = taken       ? SessionReading::Status::Ok
                : overrange ? SessionReading::Status::Overrange
                            : SessionReading::Status::Failed;
@@ -33,10 +25,10 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
     r.time = taken || overrange ? counter_.LatestReadingTime() : clock_.Now();
     if (taken || overrange) {
         r.counts = counter_.CountHistory()[0];
-        r.elapsedMs = counter_.ElapsedHistory()[0];
+        r.intervalMs = counter_.ElapsedHistory()[0];
         r.value = counter_.Reading();
         r.text = counter_.ReadingText();
-        r.countRate = counter_.CountRate();
+        r.cpm = counter_.CountRate();
     }
     if (overrange)
         counter_.Close(); // its data cannot be trusted; the sample has failed already
@@ -67,7 +59,7 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
         // The detector learns the counter's rate even while its warning is
         // off, so turning the warning on needs no new history.
         const CountsStoppedDetector::Outcome silence =
-            stopped_.AddSample(r.counts, r.elapsedMs, counter_.Sensitivity() / 10);
+            stopped_.AddSample(r.counts, r.intervalMs, counter_.Sensitivity() / 10);
         r.silentSeconds = silence.silentSeconds;
         if (!silence.stopped) {
             stoppedWarned_ = false;
@@ -81,8 +73,6 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
         }
     }
 
-    for (ReadingSink* sink : sinks_)
-        sink->OnReading(r);
     return out;
 }
 

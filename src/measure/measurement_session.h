@@ -8,7 +8,6 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace korvinet {
 
@@ -16,33 +15,23 @@ class Clock;
 class TCounter;
 
 // One tick of the sampling cycle as it is handed on: to the window's display,
-// to a journal, to a publisher.
-struct SessionReading {
+// to a journal, to a publisher. The reading itself (time, value, unit, count
+// rate, counts, interval, alarm, overrange, band) with what the tick adds:
+// whether a sample was taken, the texts as shown and the counter's silence.
+//  - time: the counter's latest reading time; for a failed tick, the moment
+//    of the failure.
+//  - value, cpm: the overrange marker when overrange, 0 when failed.
+//  - band: for a reading that was taken (Ok) only. Derived from the counts,
+//    so publishers may show it but data files do not keep it.
+struct SessionReading : Reading {
     enum class Status {
         Ok,        // a sample was taken and read
         Overrange, // a sample was taken; its rate is beyond the counter's range
         Failed,    // no sample: the driver failed (the counter has closed)
     };
     Status status = Status::Ok;
-    // Local date-time (days since 30 December 1899): the counter's latest
-    // reading time; for a failed tick, the moment of the failure.
-    double time = 0.0;
-    // The reading in the display unit; the overrange marker -1.0 when
-    // overrange, 0 when failed.
-    double value = 0.0;
-    std::uint8_t unitCode = 0;
     QString text;     // the reading as shown, "1.100" or "OVERRANGE"; empty when failed
     QString unitName; // "mR/hr"
-    // Counts per minute over the averaging window, without dead-time
-    // correction; the overrange marker when overrange, 0 when failed.
-    double countRate = 0.0;
-    std::uint32_t counts = 0;    // counts in this sample
-    std::uint32_t elapsedMs = 0; // milliseconds this sample covers
-    bool alarm = false;          // the alarm is on, by the rule in force
-    // The 95 % band of the rate over the averaging window, in the display
-    // unit, for a reading that was taken (Ok); none otherwise. Derived from
-    // the counts, so publishers may show it but files do not keep it.
-    std::optional<RateBand> band;
     // The counter has been silent for longer than a live tube would be, and
     // the warning for that is on: readings of this stretch are suspect.
     bool countsStopped = false;
@@ -52,19 +41,10 @@ struct SessionReading {
     bool Ok() const { return status == Status::Ok; }
 };
 
-// Receives every tick's reading, within the tick. Implementations report
-// their own failures and must not throw: the tick's display and point come
-// after the sinks have run.
-class ReadingSink {
-public:
-    virtual ~ReadingSink() = default;
-    virtual void OnReading(const SessionReading& reading) = 0;
-};
-
 // The sampling cycle without any window: each Tick takes one sample from the
-// counter, reads it, applies the alarm rule and hands the reading to the
-// sinks. The window and the headless station drive it from their own 3000-ms
-// timers and show, plot, beep or log what it reports, so both measure alike.
+// counter, reads it and applies the alarm rule. The recorder that the window
+// and the headless station both drive runs it and hands its readings on, so
+// both measure alike.
 class MeasurementSession {
 public:
     enum class Rule {
@@ -100,11 +80,6 @@ public:
     MeasurementSession(const MeasurementSession&) = delete;
     MeasurementSession& operator=(const MeasurementSession&) = delete;
 
-    // Sinks are called in the order added; a sink must be removed before it
-    // is destroyed.
-    void AddSink(ReadingSink& sink);
-    void RemoveSink(ReadingSink& sink);
-
     // One sample. A failed sample leaves the counter closed: the driver
     // failure closed it already, an overrange sample is closed here since its
     // data cannot be trusted.
@@ -127,7 +102,6 @@ private:
     SignificanceAlarm significance_;
     CountsStoppedDetector stopped_;
     bool stoppedWarned_ = false; // this silence has had its warning
-    std::vector<ReadingSink*> sinks_;
 };
 
 } // namespace korvinet

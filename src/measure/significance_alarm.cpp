@@ -49,8 +49,6 @@ AlarmRule::Outcome SignificanceAlarm::Evaluate(bool enabled, const CountWindow& 
     if (alarm_) {
         out.alarm = true;
         out.beep = buzzer;
-        out.readingColor = kColorRed;
-        out.pointColor = kColorRed;
     }
     return out;
 }

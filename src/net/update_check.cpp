@@ -80,10 +80,6 @@ QString VersionFromBody(const QByteArray& body) {
 
 } // namespace
 
-QString OwnVersionText() {
-    return QString::fromLatin1(build::kVersionText);
-}
-
 QString UpdateHost() {
     return QString::fromLatin1(build::kUpdateHost);
 }

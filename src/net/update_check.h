@@ -7,10 +7,6 @@ namespace korvinet::net {
 
 class HttpClient;
 
-// The program's own version, "1.0.3.0", taken from the build; empty when the
-// build carries no usable version.
-QString OwnVersionText();
-
 // The update server's host name chosen at build time (KORVINET_UPDATE_HOST).
 QString UpdateHost();
 

@@ -1,6 +1,9 @@
 #include "platform/file_replace.h"
 
+#include "platform/durable_file.h"
+
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_UNIX
 #include <QDir>
@@ -12,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
-#include <QFileInfo>
 #include <QSaveFile>
 #endif
 
@@ -21,22 +23,6 @@ namespace korvinet {
 #ifdef Q_OS_UNIX
 
 namespace {
-
-bool WriteAll(int fd, QByteArrayView bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        left -= n;
-    }
-    return true;
-}
 
 // Flushes a file to disk and closes it; devices and pipes have nothing to
 // flush. The descriptor is closed in every case.
@@ -189,17 +175,6 @@ int CreateSibling(const QByteArray& path, mode_t mode, QByteArray* siblingPath) 
     return -1;
 }
 
-// Makes a rename within the folder survive a power cut.
-void SyncFolder(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : path.left(slash + 1);
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& bytes,
@@ -258,7 +233,7 @@ bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& byt
         ::unlink(sibling.constData());
         return false;
     }
-    SyncFolder(path);
+    SyncFolder(QFileInfo(QFile::decodeName(path)).absolutePath());
     return true;
 }
 

@@ -18,10 +18,6 @@ namespace {
 const QString kStateFile = QStringLiteral("journal.state");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
 
-QDate Epoch() {
-    return QDate(1899, 12, 30);
-}
-
 } // namespace
 
 QString DefaultRecordingsFolder() {
@@ -67,9 +63,7 @@ std::vector<JournalFile> ListJournalFiles(const QString& folder) {
 }
 
 QDate JournalDay(double dateTime) {
-    const double whole = std::floor(dateTime);
-    const double ms = std::round((dateTime - whole) * kMsPerDay);
-    return Epoch().addDays(static_cast<qint64>(whole) + (ms >= kMsPerDay ? 1 : 0));
+    return SplitDateTime(dateTime).Date();
 }
 
 int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) {
@@ -78,14 +72,16 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
     const QDate oldestKept = today.addDays(-keepDays);
     QDir dir(folder);
     int removed = 0;
-    // Alarm lists go by the same names, so that none outlives its file.
-    const QStringList names =
-        dir.entryList({QStringLiteral("*.csv"), QStringLiteral("*.alarms")}, QDir::Files);
+    // Alarm lists and samples go by the same names, so that none outlives
+    // its file.
+    const QStringList names = dir.entryList(
+        {QStringLiteral("*.csv"), QStringLiteral("*.alarms"), QStringLiteral("*.samples")},
+        QDir::Files);
     for (const QString& name : names) {
-        const bool alarms = name.endsWith(QLatin1String(".alarms"));
-        const auto file =
-            ParseJournalFileName(alarms ? name.chopped(7) + QStringLiteral(".csv") : name);
-        if (file && file->day < oldestKept && dir.remove(name) && !alarms)
+        const bool csv = name.endsWith(QLatin1String(".csv"));
+        const auto file = ParseJournalFileName(
+            csv ? name : name.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".csv"));
+        if (file && file->day < oldestKept && dir.remove(name) && csv)
             ++removed;
     }
     return removed;

@@ -2,6 +2,8 @@
 
 #include "device/reading.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -13,7 +15,7 @@ namespace korvinet {
 // carries (counts, interval, count rate, band), not only the value the day's
 // data file shows.
 struct JournalSample {
-    Reading reading; // time: the local date-time it was taken
+    Reading reading;  // time: the local date-time it was taken
     qint64 utcMs = 0; // the same moment, milliseconds since 1970-01-01 UTC
 };
 

@@ -12,7 +12,7 @@ void JournalSink::OnReading(const SessionReading& reading) {
         return;
     if (header_)
         journal_.SetFileHeader(header_());
-    last_ = journal_.Append({reading.time, reading.unitName, reading.text, reading.alarm});
+    last_ = journal_.Append(reading);
     if (last_.changed && onChange_)
         onChange_(last_);
 }

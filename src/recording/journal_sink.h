@@ -1,6 +1,6 @@
 #pragma once
 
-#include "measure/measurement_session.h"
+#include "measure/reading_sink.h"
 #include "recording/recording_journal.h"
 
 #include <functional>
@@ -27,6 +27,8 @@ public:
     JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange);
 
     void OnReading(const SessionReading& reading) override;
+    void OnCounter(const CounterEvent&) override {}
+    void Stop(const std::function<void()>& done) override { done(); }
 
     // The outcome of the latest append (ok before the first).
     const JournalStatus& LastStatus() const { return last_; }

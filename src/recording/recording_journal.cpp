@@ -1,7 +1,9 @@
 #include "recording/recording_journal.h"
 
+#include "device/counter.h"
 #include "files/data_file.h"
 #include "platform/regional.h"
+#include "recording/journal_reader.h"
 
 #include <QDir>
 #include <QStringDecoder>
@@ -56,6 +58,7 @@ JournalStatus RecordingJournal::MarkGraphCleared(double now) {
 JournalStatus RecordingJournal::Close() {
     file_.Close();
     alarms_.Close();
+    samples_.Close();
     stateWritten_ = false; // a reading after this would start the session again
     return Report(WriteState(false));
 }
@@ -67,8 +70,11 @@ bool RecordingJournal::WriteState(bool running) {
     return Failed(QDir(folder_).filePath(QStringLiteral("journal.state")), why);
 }
 
-JournalStatus RecordingJournal::Append(const JournalEntry& entry) {
-    const QDate day = JournalDay(entry.time);
+JournalStatus RecordingJournal::Append(const Reading& reading) {
+    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(reading.unitCode));
+    const QString readingText =
+        TCounter::FormatValueOf(reading.value, static_cast<std::int8_t>(reading.unitCode));
+    const QDate day = JournalDay(reading.time);
     if (lastDay_.isValid() && day > lastDay_)
         RemoveExpiredJournalFiles(folder_, day, keepDays_);
     if (!lastDay_.isValid() || day > lastDay_)
@@ -83,14 +89,15 @@ JournalStatus RecordingJournal::Append(const JournalEntry& entry) {
     if (!stateWritten_)
         stateWritten_ = WriteState(true);
 
-    if (file_.IsOpen() && (day != current_.day || entry.unitName != currentUnit_))
+    if (file_.IsOpen() && (day != current_.day || unitName != currentUnit_))
         file_.Close();
-    if (!file_.IsOpen() && !OpenFileFor(day, entry.unitName))
+    if (!file_.IsOpen() && !OpenFileFor(day, unitName))
         return Report(false);
 
     // The alarm goes on its list first: a crash in between leaves a listed
     // time without a reading, which marks nothing.
-    const bool alarmListed = !entry.alarm || AppendAlarm(current_, entry);
+    const bool alarmListed =
+        !reading.alarm || AppendAlarm(current_, reading, unitName, readingText);
 
     QString text;
     if (needsHeader_) {
@@ -98,19 +105,36 @@ JournalStatus RecordingJournal::Append(const JournalEntry& entry) {
         header.averagingTime = header_.averagingTime;
         header.title = header_.title;
         header.notes = header_.notes;
-        header.dateSaved = entry.time;
+        header.dateSaved = reading.time;
         header.bottomAxisTitle = header_.bottomAxisTitle;
-        header.leftAxisTitle = entry.unitName;
-        text = DataFileHeaderText(header_.device, entry.unitName, header, regional_);
+        header.leftAxisTitle = unitName;
+        text = DataFileHeaderText(header_.device, unitName, header, regional_);
     }
-    text += DataFileLineText(entry.time, entry.readingText, regional_);
+    text += DataFileLineText(reading.time, readingText, regional_);
     if (!file_.Append(text.toUtf8())) {
         Failed(file_.Path(), file_.Error());
         file_.Close(); // the next reading starts from a freshly opened file
         return Report(false);
     }
     needsHeader_ = false;
-    return Report(alarmListed && stateWritten_);
+    const bool sampled = AppendSample(day, reading);
+    return Report(alarmListed && sampled && stateWritten_);
+}
+
+bool RecordingJournal::AppendSample(QDate day, const Reading& reading) {
+    const QString path = QDir(folder_).filePath(day.toString(QStringLiteral("yyyy-MM-dd")) +
+                                                QStringLiteral(".samples"));
+    if ((!samples_.IsOpen() || samples_.Path() != path) && !samples_.Open(path))
+        return Failed(samples_.Path(), samples_.Error());
+    QByteArray bytes = JournalSampleLine(reading);
+    if (samples_.Size() == 0)
+        bytes.prepend(kJournalSamplesHeader);
+    if (!samples_.Append(bytes)) {
+        Failed(samples_.Path(), samples_.Error());
+        samples_.Close();
+        return false;
+    }
+    return true;
 }
 
 // Picks the file for a reading of `day` in `unitName`: the day's last file if
@@ -156,16 +180,16 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
     return true;
 }
 
-bool RecordingJournal::AppendAlarm(const JournalFile& file, const JournalEntry& entry) {
+bool RecordingJournal::AppendAlarm(const JournalFile& file, const Reading& reading,
+                                   const QString& unitName, const QString& text) {
     const QString path = QDir(folder_).filePath(file.AlarmsName());
     if ((!alarms_.IsOpen() || alarms_.Path() != path) && !alarms_.Open(path))
         return Failed(alarms_.Path(), alarms_.Error());
-    QString text;
+    QString lines;
     if (alarms_.Size() == 0)
-        text = header_.bottomAxisTitle + QStringLiteral(", ") + entry.unitName +
-               QStringLiteral("\r\n");
-    text += DataFileLineText(entry.time, entry.readingText, regional_);
-    if (!alarms_.Append(text.toUtf8())) {
+        lines = header_.bottomAxisTitle + QStringLiteral(", ") + unitName + QStringLiteral("\r\n");
+    lines += DataFileLineText(reading.time, text, regional_);
+    if (!alarms_.Append(lines.toUtf8())) {
         Failed(alarms_.Path(), alarms_.Error());
         alarms_.Close();
         return false;

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "device/reading.h"
 #include "recording/journal_folder.h"
-#include "recording/line_file.h"
+#include "platform/durable_file.h"
 
 #include <QDate>
 #include <QString>
@@ -9,14 +10,6 @@
 namespace korvinet {
 
 class Regional;
-
-// One reading as the journal keeps it.
-struct JournalEntry {
-    double time = 0.0;   // local date-time the reading was taken
-    QString unitName;    // the unit it was taken in ("mR/hr")
-    QString readingText; // the value as the data file writes it ("0.012")
-    bool alarm = false;  // above the alarm level: drawn red
-};
 
 // What the header block of a new journal file tells besides the unit.
 struct JournalFileHeader {
@@ -41,7 +34,9 @@ struct JournalStatus {
 // most the reading being written. The files are ordinary data files (header
 // block, column titles, one "date-time, reading" line each) in UTF-8, which
 // "Open Data File" and other tools read as they are. Alarm points are listed
-// beside each file ("<day>.alarms"), the session state in "journal.state".
+// beside each file ("<day>.alarms"), every reading with all it carries in
+// the day's "<day>.samples" (see journal_reader.h), the session state in
+// "journal.state".
 //
 // Nothing here throws or stops the caller: a failure is reported in the
 // status, and the next operation tries again from a freshly opened file.
@@ -66,9 +61,10 @@ public:
     // session; after a restore that is the restored session's start, so that
     // another crash restores those readings again.
     [[nodiscard]] JournalStatus Start(double now, double sessionStart);
-    // Appends the reading to the file of its day and unit: one write, synced
-    // before returning. A new day or unit starts a new file.
-    [[nodiscard]] JournalStatus Append(const JournalEntry& entry);
+    // Appends the reading to the file of its day and unit, and to the day's
+    // samples: one write each, synced before returning. A new day or unit
+    // starts a new file.
+    [[nodiscard]] JournalStatus Append(const Reading& reading);
     // The graph was cleared: a restore gives back only the readings from
     // `now` on.
     JournalStatus MarkGraphCleared(double now);
@@ -77,7 +73,9 @@ public:
 
 private:
     bool OpenFileFor(QDate day, const QString& unitName);
-    bool AppendAlarm(const JournalFile& file, const JournalEntry& entry);
+    bool AppendAlarm(const JournalFile& file, const Reading& reading, const QString& unitName,
+                     const QString& text);
+    bool AppendSample(QDate day, const Reading& reading);
     bool WriteState(bool running);
     JournalStatus Report(bool ok);
     bool Failed(const QString& path, const QString& why);
@@ -89,7 +87,8 @@ private:
     double sessionStart_ = 0.0;
     QDate lastDay_; // day of the latest reading or start, for expiring files
     LineFile file_;
-    LineFile alarms_; // the alarm list of the file last given an alarm
+    LineFile alarms_;  // the alarm list of the file last given an alarm
+    LineFile samples_; // the samples of the day last written
     JournalFile current_;
     QString currentUnit_;
     bool needsHeader_ = false;

@@ -1,10 +1,10 @@
 // korvinet-station: the command line is parsed, the settings gathered and
 // the signals routed here; the Station does the rest.
 #include "device/driver_choice.h"
-#include "net/update_check.h"
+#include "net/mqtt_url.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
-#include "recording/journal_folder.h"
+#include "platform/version.h"
 #include "settings/reg_file_store.h"
 #include "settings/settings_io.h"
 #include "station/station.h"
@@ -84,7 +84,7 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(korvinet::station::UsageText()), stdout);
         return 0;
     case ParsedCommandLine::Action::Version:
-        std::printf("korvinet-station %s\n", qPrintable(korvinet::net::OwnVersionText()));
+        std::printf("korvinet-station %s\n", qPrintable(korvinet::OwnVersionText()));
         return 0;
     case ParsedCommandLine::Action::Error:
         std::fprintf(stderr, "korvinet-station: %s (see --help)\n", qPrintable(parsed.error));
@@ -95,15 +95,16 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Korvinet"));
-    QCoreApplication::setApplicationVersion(korvinet::net::OwnVersionText());
+    QCoreApplication::setApplicationVersion(korvinet::OwnVersionText());
 
     korvinet::station::StationConfig config;
     config.options = parsed.options;
     config.stored = StoredSettings();
     if (config.options.averagingIndex)
         config.stored.AveragingTimeIndex = *config.options.averagingIndex;
-    config.journalFolder = config.options.journal.isEmpty() ? korvinet::DefaultRecordingsFolder()
-                                                            : config.options.journal;
+    config.journalFolder = config.options.journal.isEmpty()
+                               ? korvinet::Recorder::DefaultJournalFolder()
+                               : config.options.journal;
     if (!config.options.passwordFile.isEmpty()) {
         QString why;
         const auto password = korvinet::net::ReadPasswordFile(config.options.passwordFile, &why);

@@ -1,32 +1,20 @@
 #pragma once
 
-#include "device/counter.h"
 #include "measure/measurement_session.h"
-#include "recording/journal_folder.h"
+#include "recording/recorder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
 
 #include <QString>
-#include <QTimer>
-#include <cstdio>
 #include <functional>
-#include <memory>
 
 namespace korvinet {
 
 class Clock;
 class D2xxDriver;
-class JournalSink;
 class Regional;
-class RecordingJournal;
-
-namespace net {
-class MqttPublisher;
-}
 
 namespace station {
-
-class DiskOutbox;
 
 // Everything the station runs with, settled before it starts.
 struct StationConfig {
@@ -43,11 +31,11 @@ struct StationConfig {
 // of the sample and "ALARM" when the alarm is on, separated by tabs.
 QString ReadingLine(const SessionReading& reading);
 
-// The headless station: finds the counter, samples it through a
-// MeasurementSession, writes every reading to standard output and the
-// recording journal and, with a broker, into a disk outbox that an MQTT
-// publisher empties. A counter that fails or goes away is looked for again
-// until it returns; the station never ends on a counter fault.
+// The headless station: a recorder left to run unattended, which finds the
+// counter, samples it, keeps every reading in the journal and hands it to
+// the sinks the command line asks for (an MQTT broker); each reading is also
+// a line on standard output. A counter that fails or goes away is looked for
+// again until it returns; the station never ends on a counter fault.
 class Station {
 public:
     // Called once when the station has ended, with the exit status.
@@ -55,47 +43,29 @@ public:
 
     Station(StationConfig config, D2xxDriver& driver, const Clock& clock, const Regional& regional,
             Finished finished);
-    ~Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    // Takes the journal folder (one station per folder) and starts looking
-    // for the counter. False with a one-line reason when it cannot run.
+    // Takes the journal folder (one recording program per folder) and starts
+    // looking for the counter. False with a one-line reason when it cannot
+    // run.
     [[nodiscard]] bool Start(QString* error);
     // Ends cleanly: the journal marked closed, the broker told "offline".
     // A second call while that is under way ends at once.
     void Stop(int exitCode = 0);
 
+    Recorder& Engine() { return recorder_; }
+
 private:
-    void Search();
-    bool Connect(int listIndex);
-    void Sample();
-    void CounterLost(const QString& why);
-    bool StartPublishing();
-    void Publish(const SessionReading& reading);
-    void Finish();
+    void Ticked(const MeasurementSession::TickOutcome& tick);
     void Log(const QString& line) const;
     MeasurementSession::AlarmSettings Alarm() const;
 
     StationConfig config_;
-    const Clock& clock_;
-    const Regional& regional_;
     Finished finished_;
-    TCounter counter_;
-    MeasurementSession session_;
-    JournalFolderLock lock_;
-    std::unique_ptr<RecordingJournal> journal_;
-    std::unique_ptr<JournalSink> journalSink_;
-    std::unique_ptr<DiskOutbox> outbox_;
-    std::unique_ptr<net::MqttPublisher> publisher_;
-    QTimer sampleTimer_;
-    QTimer searchTimer_;
-    QString serial_; // the counter this station logs, once found
-    bool waitingLogged_ = false;
-    bool outboxFailing_ = false;
+    Recorder recorder_;
     long long readings_ = 0;
     bool stopping_ = false;
-    bool finishedCalled_ = false;
     int exitCode_ = 0;
 };
 

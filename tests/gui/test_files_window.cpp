@@ -9,6 +9,7 @@
 #include "main_window_rig.h"
 #include "recording/recording_journal.h"
 #include "settings/settings_io.h"
+#include "support/test_reading.h"
 
 #include <QAction>
 #include <QApplication>
@@ -594,8 +595,14 @@ private slots:
         const QString unit = QStringLiteral("\u00B5Sv/hr");
         RecordingJournal journal(rig.recordingsFolder, rig.regional);
         QVERIFY(journal.Start(kStart, kStart).ok);
-        QVERIFY(journal.Append({kStart + 3 * kSecond, unit, QStringLiteral("0.140"), false}).ok);
-        QVERIFY(journal.Append({kStart + 6 * kSecond, unit, QStringLiteral("0.150"), true}).ok);
+        QVERIFY(journal
+                    .Append(testing::MakeReading(kStart + 3 * kSecond, unit,
+                                                 QStringLiteral("0.140"), false))
+                    .ok);
+        QVERIFY(journal
+                    .Append(testing::MakeReading(kStart + 6 * kSecond, unit,
+                                                 QStringLiteral("0.150"), true))
+                    .ok);
         const QString path = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
 
         rig.ui.AnswerOpenFile(QStringLiteral("Open Recording"), path);

@@ -19,7 +19,7 @@ constexpr double kSecond = 1.0 / 86400.0;
 // Readings up to just before the rig clock's 2012-03-14 09:00:00.
 constexpr double kFirst = 40982.375 - kPoints * 3 * kSecond;
 
-double Reading(std::size_t i) {
+double ReadingAt(std::size_t i) {
     return static_cast<double>(i % 997) / 1000.0;
 }
 
@@ -40,7 +40,7 @@ private slots:
         header.bottomAxisTitle = QStringLiteral("Time");
         header.leftAxisTitle = w.Counter.UnitName();
         QVERIFY(WriteDataFilePoints(
-            path, {kPoints, [](std::size_t i) { return kFirst + 3.0 * i * kSecond; }, Reading},
+            path, {kPoints, [](std::size_t i) { return kFirst + 3.0 * i * kSecond; }, ReadingAt},
             w.Counter, header, rig.regional));
 
         // The measurement the window started with goes; no question, as the

@@ -6,6 +6,7 @@
 #include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
 #include "recording/recording_journal.h"
+#include "support/test_reading.h"
 
 #include <QAction>
 #include <QDir>
@@ -82,7 +83,10 @@ private slots:
         const double start = rig.clock.Now() - 60 * kSecond;
         RecordingJournal running(rig.recordingsFolder, rig.regional);
         QVERIFY(running.Start(start, start).ok);
-        QVERIFY(running.Append({start + 3 * kSecond, "mR/hr", "0.012", false}).ok);
+        QVERIFY(running
+                    .Append(testing::MakeReading(start + 3 * kSecond, QStringLiteral("mR/hr"),
+                                                 QStringLiteral("0.012"), false))
+                    .ok);
         const QString day = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
         const QByteArray before = Bytes(day);
 
@@ -106,8 +110,14 @@ private slots:
             {
                 RecordingJournal crashed(rig.recordingsFolder, rig.regional);
                 QVERIFY(crashed.Start(start, start).ok);
-                QVERIFY(crashed.Append({start + 3 * kSecond, unit, "0.012", false}).ok);
-                QVERIFY(crashed.Append({start + 6 * kSecond, unit, "0.150", true}).ok);
+                QVERIFY(crashed
+                            .Append(testing::MakeReading(start + 3 * kSecond, unit,
+                                                         QStringLiteral("0.012"), false))
+                            .ok);
+                QVERIFY(crashed
+                            .Append(testing::MakeReading(start + 6 * kSecond, unit,
+                                                         QStringLiteral("0.150"), true))
+                            .ok);
             } // no Close(): as if killed
 
             TFormMain& w = rig.Open();

@@ -89,7 +89,6 @@ TEST(SignificanceAlarm, SetsOnEvidenceAndClearsAfterAFullQuietWindow) {
                 EXPECT_EQ(out.alarm, step.alarm) << script.name << ", tick " << tick;
                 EXPECT_EQ(out.showWarning, step.warning) << script.name << ", tick " << tick;
                 EXPECT_EQ(out.beep, out.alarm);
-                EXPECT_EQ(out.pointColor, out.alarm ? kColorRed : kDefaultPointColor);
             }
         }
     }

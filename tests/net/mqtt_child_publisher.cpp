@@ -2,7 +2,7 @@
 //   mqtt_child_publisher PORT PREFIX SERIAL COUNT
 // publishes COUNT readings, prints "acknowledged N" once the broker has them
 // all and then waits to be killed.
-#include "net/mqtt_outbox.h"
+#include "support/memory_outbox.h"
 #include "net/mqtt_publisher.h"
 
 #include <QCoreApplication>
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     }
     const QStringList args = app.arguments();
     const int count = args[4].toInt();
-    MemoryOutbox outbox;
+    korvinet::testing::MemoryOutbox outbox;
     for (int seq = 1; seq <= count; ++seq) {
         MqttReading reading;
         reading.seq = static_cast<std::uint64_t>(seq);

@@ -1,5 +1,5 @@
 #include "mqtt_broker.h"
-#include "net/mqtt_outbox.h"
+#include "support/memory_outbox.h"
 #include "net/mqtt_publisher.h"
 #include "script_server.h"
 
@@ -67,7 +67,7 @@ struct Station {
 
     MqttPublisherOptions options;
     MqttPublisher::Callbacks callbacks;
-    MemoryOutbox outbox;
+    testing::MemoryOutbox outbox;
     std::unique_ptr<MqttPublisher> publisher;
     std::uint64_t lastSeq = 0;
     std::vector<std::uint64_t> acknowledged;

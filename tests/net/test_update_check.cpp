@@ -1,3 +1,4 @@
+#include "platform/version.h"
 #include "net/about_links.h"
 #include "net/http_client.h"
 #include "net/update_check.h"

@@ -4,6 +4,7 @@
 #include "platform/datetime.h"
 #include "platform/regional.h"
 #include "recording/recording_journal.h"
+#include "support/test_reading.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -36,7 +37,7 @@ protected:
     }
     static JournalStatus Add(RecordingJournal& journal, double time, const char* reading,
                              bool alarm = false, const QString& unit = kMr) {
-        return journal.Append({time, unit, QString::fromLatin1(reading), alarm});
+        return journal.Append(MakeReading(time, unit, QString::fromLatin1(reading), alarm));
     }
     QString Path(const char* name) const { return QDir(folder).filePath(QLatin1String(name)); }
     static QByteArray Bytes(const QString& path) {

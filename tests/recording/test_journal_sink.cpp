@@ -13,11 +13,9 @@ class JournalSinkTest : public testing::JournalTest {};
 
 SessionReading Taken(double time, const char* text, bool alarm = false, const QString& unit = kMr) {
     SessionReading r;
-    r.time = time;
+    static_cast<Reading&>(r) = testing::MakeReading(time, unit, QString::fromLatin1(text), alarm);
     r.text = QString::fromLatin1(text);
-    r.value = r.text.toDouble();
     r.unitName = unit;
-    r.alarm = alarm;
     return r;
 }
 

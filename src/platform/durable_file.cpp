@@ -1,4 +1,4 @@
-#include "recording/line_file.h"
+#include "platform/durable_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -68,9 +68,9 @@ QString ErrorText(int error) {
     return qt_error_string(error);
 }
 
-// Writes all bytes; a short write (a signal, the last free block) goes on
-// with the rest until the system reports why it cannot.
-bool WriteAll(int fd, const QByteArray& bytes) {
+} // namespace
+
+bool WriteAll(int fd, QByteArrayView bytes) {
     const char* data = bytes.constData();
     qint64 left = bytes.size();
     while (left > 0) {
@@ -90,7 +90,6 @@ bool WriteAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
-// Makes a name created in the folder survive a power cut.
 bool SyncFolder(const QString& folder) {
 #ifdef _WIN32
     Q_UNUSED(folder);
@@ -107,8 +106,6 @@ bool SyncFolder(const QString& folder) {
     return synced;
 #endif
 }
-
-} // namespace
 
 bool LineFile::Fail() {
     error_ = ErrorText(errno);

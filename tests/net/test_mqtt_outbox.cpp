@@ -1,4 +1,4 @@
-#include "station/disk_outbox.h"
+#include "net/mqtt_outbox.h"
 
 #include "mqtt_broker.h"
 
@@ -8,13 +8,13 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
-namespace korvinet::station {
+namespace korvinet::net {
 namespace {
 
 using korvinet::testing::Range;
 
-net::MqttReading ReadingNo(std::uint64_t seq) {
-    net::MqttReading r;
+MqttReading ReadingNo(std::uint64_t seq) {
+    MqttReading r;
     r.seq = seq;
     r.time = QDateTime(QDate(2026, 12, 9), QTime(1, 2, 3, 456)).addSecs(3 * qint64(seq));
     r.value = 0.001 * double(seq);
@@ -26,7 +26,7 @@ net::MqttReading ReadingNo(std::uint64_t seq) {
     return r;
 }
 
-std::vector<std::uint64_t> Seqs(const std::vector<net::MqttReading>& readings) {
+std::vector<std::uint64_t> Seqs(const std::vector<MqttReading>& readings) {
     std::vector<std::uint64_t> seqs;
     for (const auto& r : readings)
         seqs.push_back(r.seq);
@@ -34,7 +34,7 @@ std::vector<std::uint64_t> Seqs(const std::vector<net::MqttReading>& readings) {
 }
 
 TEST(DiskOutbox, ReadingRoundTripsThroughItsLine) {
-    net::MqttReading r = ReadingNo(9007199254740993ull); // beyond a double's integers
+    MqttReading r = ReadingNo(9007199254740993ull); // beyond a double's integers
     r.time = QDateTime(QDate(2026, 7, 1), QTime(23, 59, 59, 999), QTimeZone(-9000));
     r.value = 0.1 + 0.2;
     r.fault = QStringLiteral("no counts \"for\" 60 seconds");
@@ -107,4 +107,4 @@ TEST(DiskOutbox, KeepsUnacknowledgedReadingsAcrossReopeningAndTornLines) {
 }
 
 } // namespace
-} // namespace korvinet::station
+} // namespace korvinet::net

@@ -1,9 +1,21 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 namespace korvinet {
+
+// Writing that survives a crash or a power cut, for every file the programs
+// keep: the journal, the MQTT outbox and files replaced whole
+// (file_replace.h).
+
+// Writes all bytes to the descriptor; a short write (a signal, the last free
+// block) goes on with the rest until the system reports why it cannot
+// (errno set).
+[[nodiscard]] bool WriteAll(int fd, QByteArrayView bytes);
+// Makes a name created in (or removed from) the folder survive a power cut.
+bool SyncFolder(const QString& folder);
 
 // A text file that grows by whole lines and keeps what it reports as written:
 // each Append() is one write followed by a data sync, and a line that was only

@@ -1,0 +1,11 @@
+#include "platform/version.h"
+
+#include "platform/build_version.h"
+
+namespace korvinet {
+
+QString OwnVersionText() {
+    return QString::fromLatin1(build::kVersionText);
+}
+
+} // namespace korvinet

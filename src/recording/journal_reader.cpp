@@ -1,0 +1,206 @@
+#include "recording/journal_reader.h"
+
+#include "device/counter.h"
+#include "platform/datetime.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace korvinet {
+
+namespace {
+
+constexpr qint64 kUnixEpochJulianDay = 2440588;
+const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
+
+void AddValue(QByteArray* line, double value, int unitCode) {
+    *line += ',';
+    *line += TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode)).toLatin1();
+}
+
+// Digits at text[at, at + n) as a number; -1 when any is not a digit.
+int Digits(QByteArrayView text, qsizetype at, int n) {
+    if (at + n > text.size())
+        return -1;
+    int value = 0;
+    for (int i = 0; i < n; ++i) {
+        const char c = text[at + i];
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// "2026-12-09T10:00:03[.120](+01:00|-05:30|Z)": the local date-time and the
+// moment in UTC, without asking the system's time-zone data.
+bool ParseTime(QByteArrayView text, double* local, qint64* utcMs) {
+    const int year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
+    const int hour = Digits(text, 11, 2), minute = Digits(text, 14, 2),
+              second = Digits(text, 17, 2);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0 ||
+        text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || hour > 23 || minute > 59 || second > 59)
+        return false;
+    qsizetype at = 19;
+    int ms = 0;
+    if (text[at] == '.') {
+        ms = Digits(text, at + 1, 3);
+        if (ms < 0)
+            return false;
+        at += 4;
+    }
+    int offsetMinutes = 0;
+    if (at < text.size() && text[at] == 'Z' && at + 1 == text.size()) {
+        offsetMinutes = 0;
+    } else {
+        const int oh = Digits(text, at + 1, 2), om = Digits(text, at + 4, 2);
+        if (at + 6 != text.size() || (text[at] != '+' && text[at] != '-') || oh < 0 || om < 0 ||
+            text[at + 3] != ':')
+            return false;
+        offsetMinutes = (text[at] == '-' ? -1 : 1) * (oh * 60 + om);
+    }
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return false;
+    const int msOfDay = ((hour * 60 + minute) * 60 + second) * 1000 + ms;
+    *local = DayAndMs{date.toJulianDay() - kEpochJulianDay, msOfDay}.DateTime();
+    *utcMs = (date.toJulianDay() - kUnixEpochJulianDay) * 86400000 + msOfDay -
+             qint64(offsetMinutes) * 60000;
+    return true;
+}
+
+template <typename T> bool Number(QByteArrayView text, T* value) {
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, *value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+// The "<day>.samples" files that may hold moments in [fromUtcMs, toUtcMs):
+// a local day reaches at most 14 hours to either side of its UTC day.
+std::vector<QString> SampleFilesFor(const QString& folder, qint64 fromUtcMs, qint64 toUtcMs) {
+    const QDate first = QDateTime::fromMSecsSinceEpoch(fromUtcMs, Qt::UTC).date().addDays(-1);
+    const QDate last = QDateTime::fromMSecsSinceEpoch(toUtcMs, Qt::UTC).date().addDays(1);
+    std::vector<QString> files;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("*.samples")}, QDir::Files)) {
+        const QDate day = QDate::fromString(name.chopped(8), QStringLiteral("yyyy-MM-dd"));
+        if (day.isValid() && day >= first && day <= last)
+            files.push_back(dir.filePath(name));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace
+
+QByteArray JournalSampleLine(const Reading& r) {
+    QByteArray line = IsoLocalTimeText(QtFromDateTime(r.time), true).toLatin1();
+    AddValue(&line, r.value, r.unitCode);
+    line += ',' + QByteArray::number(r.unitCode);
+    AddValue(&line, r.cpm, 1);
+    line += ',' + QByteArray::number(r.counts) + ',' + QByteArray::number(r.intervalMs);
+    line += r.alarm ? ",1" : ",0";
+    if (r.band) {
+        AddValue(&line, r.band->low.value, r.unitCode);
+        AddValue(&line, r.band->high.value, r.unitCode);
+    } else {
+        line += ",,";
+    }
+    return line + '\n';
+}
+
+bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample) {
+    if (line.endsWith('\r'))
+        line.chop(1);
+    QByteArrayView fields[9];
+    int n = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= line.size(); ++i) {
+        if (i == line.size() || line[i] == ',') {
+            if (n == 9)
+                return false;
+            fields[n++] = line.sliced(start, i - start);
+            start = i + 1;
+        }
+    }
+    Reading& r = sample->reading;
+    r = Reading{};
+    int unit = 0, alarm = 0;
+    if (n != 9 || !ParseTime(fields[0], &r.time, &sample->utcMs) || !Number(fields[1], &r.value) ||
+        !Number(fields[2], &unit) || !FindDisplayUnit(unit) || !Number(fields[3], &r.cpm) ||
+        !Number(fields[4], &r.counts) || !Number(fields[5], &r.intervalMs) ||
+        !Number(fields[6], &alarm) || alarm < 0 || alarm > 1)
+        return false;
+    r.unitCode = static_cast<std::uint8_t>(unit);
+    r.alarm = alarm == 1;
+    if (!fields[7].isEmpty() || !fields[8].isEmpty()) {
+        RateBand band;
+        if (!Number(fields[7], &band.low.value) || !Number(fields[8], &band.high.value))
+            return false;
+        r.band = band;
+    }
+    return std::isfinite(r.value) && std::isfinite(r.cpm);
+}
+
+int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
+                         const std::function<bool(const JournalSample&)>& visit) const {
+    int corrupt = 0;
+    if (fromUtcMs >= toUtcMs)
+        return 0;
+    std::vector<JournalSample> day;
+    for (const QString& path : SampleFilesFor(folder_, fromUtcMs, toUtcMs)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        day.clear();
+        // Up to the last line end: a line being written (or cut by a crash)
+        // is not a reading yet.
+        const qsizetype end = bytes.lastIndexOf('\n') + 1;
+        for (qsizetype at = 0; at < end;) {
+            const qsizetype next = bytes.indexOf('\n', at);
+            const QByteArrayView line(bytes.constData() + at, next - at);
+            at = next + 1;
+            if (line.isEmpty() || line.front() == '#')
+                continue;
+            JournalSample sample;
+            if (!ParseJournalSampleLine(line, &sample))
+                ++corrupt;
+            else if (sample.utcMs >= fromUtcMs && sample.utcMs < toUtcMs)
+                day.push_back(sample);
+        }
+        // In order even if the clock was set back while recording.
+        std::stable_sort(
+            day.begin(), day.end(),
+            [](const JournalSample& a, const JournalSample& b) { return a.utcMs < b.utcMs; });
+        for (const JournalSample& sample : day)
+            if (!visit(sample))
+                return corrupt;
+    }
+    return corrupt;
+}
+
+std::vector<JournalSample> JournalReader::Between(qint64 fromUtcMs, qint64 toUtcMs,
+                                                  std::size_t maxCount, bool* more) const {
+    std::vector<JournalSample> samples;
+    bool beyond = false;
+    Visit(fromUtcMs, toUtcMs, [&](const JournalSample& sample) {
+        if (samples.size() >= maxCount) {
+            beyond = true;
+            return false;
+        }
+        samples.push_back(sample);
+        return true;
+    });
+    if (more)
+        *more = beyond;
+    return samples;
+}
+
+} // namespace korvinet

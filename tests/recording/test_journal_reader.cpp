@@ -1,0 +1,114 @@
+#include "journal_fixture.h"
+#include "recording/journal_reader.h"
+
+#include <QDateTime>
+
+namespace korvinet {
+namespace {
+
+using testing::At;
+using testing::kMicroSv;
+using testing::kMr;
+
+qint64 Utc(double local) {
+    return QtFromDateTime(local).toMSecsSinceEpoch();
+}
+
+class JournalReaderTest : public testing::JournalTest {
+protected:
+    std::vector<double> Times(qint64 from, qint64 to, std::size_t max = 1000,
+                              bool* more = nullptr) {
+        std::vector<double> times;
+        for (const JournalSample& s : JournalReader(folder).Between(from, to, max, more))
+            times.push_back(s.reading.time);
+        return times;
+    }
+};
+
+// Every reading comes back whole, in time order across a day boundary, a
+// unit change and a restart, and a range takes exactly the moments in it.
+TEST_F(JournalReaderTest, ReadsBackEveryReadingOfARange) {
+    auto journal = Begin(At(14, 23, 59, 0));
+    Reading first = testing::MakeReading(At(14, 23, 59, 57), kMr, QStringLiteral("0.012"), true);
+    first.cpm = 7.2;
+    first.counts = 3;
+    first.intervalMs = 2999;
+    first.band = RateBand{{0.008, false}, {0.017, false}};
+    ASSERT_TRUE(journal->Append(first).ok);
+    ASSERT_TRUE(Add(*journal, At(15, 0, 0, 0), "0.013").ok);
+    journal->Close();
+    journal = Begin(At(15, 0, 0, 1));
+    ASSERT_TRUE(Add(*journal, At(15, 0, 0, 3), "0.140", false, kMicroSv).ok);
+    journal.reset();
+
+    const std::vector<JournalSample> all =
+        JournalReader(folder).Between(Utc(At(14, 0, 0, 0)), Utc(At(16, 0, 0, 0)), 10);
+    ASSERT_EQ(all.size(), 3u);
+    const Reading& r = all[0].reading;
+    EXPECT_EQ(r.time, first.time);
+    EXPECT_EQ(all[0].utcMs, Utc(first.time));
+    EXPECT_EQ(r.value, 0.012);
+    EXPECT_EQ(r.unitCode, 2);
+    EXPECT_EQ(r.cpm, 7.2);
+    EXPECT_EQ(r.counts, 3u);
+    EXPECT_EQ(r.intervalMs, 2999u);
+    EXPECT_TRUE(r.alarm);
+    ASSERT_TRUE(r.band);
+    EXPECT_EQ(r.band->low.value, 0.008);
+    EXPECT_EQ(r.band->high.value, 0.017);
+    EXPECT_FALSE(all[1].reading.band);
+    EXPECT_EQ(all[2].reading.unitCode, 4);
+    EXPECT_EQ(all[2].reading.value, 0.14);
+
+    // [from, to): the start is in, the end is out; a limit says there is more.
+    bool more = false;
+    EXPECT_EQ(Times(Utc(At(15, 0, 0, 0)), Utc(At(15, 0, 0, 3))),
+              std::vector<double>{At(15, 0, 0, 0)});
+    EXPECT_EQ(Times(Utc(At(14, 0, 0, 0)), Utc(At(16, 0, 0, 0)), 2, &more).size(), 2u);
+    EXPECT_TRUE(more);
+    EXPECT_TRUE(Times(Utc(At(16, 0, 0, 0)), Utc(At(14, 0, 0, 0))).empty());
+}
+
+// Lines that do not read are counted and skipped; a line still being written
+// is not a reading yet.
+TEST_F(JournalReaderTest, SkipsWhatDoesNotRead) {
+    const struct {
+        const char* line;
+        bool reads;
+    } cases[] = {
+        {"2012-03-14T09:00:03.000+01:00,0.012,2,7.2,3,3000,0,,", true},
+        {"2012-03-14T09:00:03Z,0.012,2,7.2,3,3000,1,0.008,0.017", true},
+        {"2012-03-14T09:00:03.000-05:30,0.012,2,7.2,3,3000,0,,\r", true},
+        {"2012-03-14 09:00:03,0.012,2,7.2,3,3000,0,,", false},
+        {"2012-02-30T09:00:03Z,0.012,2,7.2,3,3000,0,,", false},
+        {"2012-03-14T09:00:03Z,OVERRANGE,2,7.2,3,3000,0,,", false},
+        {"2012-03-14T09:00:03Z,0.012,9,7.2,3,3000,0,,", false},
+        {"2012-03-14T09:00:03Z,0.012,2,7.2,-3,3000,0,,", false},
+        {"2012-03-14T09:00:03Z,0.012,2,7.2,3,3000,2,,", false},
+        {"2012-03-14T09:00:03Z,0.012,2,7.2,3,3000,0,0.008,", false},
+        {"2012-03-14T09:00:03Z,0.012,2,7.2,3,3000,0,,,", false},
+        {"2012-03-14T09:00:03Z,nan,2,7.2,3,3000,0,,", false},
+    };
+    JournalSample sample;
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseJournalSampleLine(QByteArray(c.line), &sample), c.reads) << c.line;
+    EXPECT_EQ(JournalSampleLine(testing::MakeReading(At(14, 9, 0, 3), kMr, "0.012")).sliced(29),
+              QByteArray(",0.012,2,0.0,0,0,0,,\n")); // after the time and its offset
+
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile file(Path("2012-03-14.samples"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(kJournalSamplesHeader);
+    file.write("2012-03-14T09:00:03Z,0.012,2,7.2,3,3000,0,,\ngarbage\n"
+               "2012-03-14T09:00:06Z,0.013,2,7.2,3,3000,0,,\n2012-03-14T09:00:09Z,0.0");
+    file.close();
+    int seen = 0;
+    const qint64 day = QDateTime(QDate(2012, 3, 14), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    EXPECT_EQ(JournalReader(folder).Visit(day, day + 86400000,
+                                          [&](const JournalSample&) { return ++seen < 10; }),
+              1);
+    EXPECT_EQ(seen, 2);
+}
+
+} // namespace
+} // namespace korvinet
