@@ -157,18 +157,34 @@ void DrawBand(QPainter& painter, const ChartLayout& layout, const TBandSeries& b
     if (count == 0)
         return;
     const auto column = [&](std::size_t i) { return std::floor(layout.Map(points[i].x, 0.0).x()); };
-    // The first point after i in another column (or `end`): galloping out
-    // from i, then halving, so a column of many points is touched in few.
+    // The first point after i in another column (or `end`): guessed from the
+    // points' spacing (readings come at a steady pace), then galloping out
+    // from the guess and halving, so a long band is touched in few places.
     const auto columnEnd = [&](std::size_t i, std::size_t end) {
         const double c = column(i);
-        std::size_t lo = i; // in the column
-        std::size_t hi = end;
-        for (std::size_t step = 1; lo + step < end; step *= 2) {
-            if (column(lo + step) != c) {
-                hi = lo + step;
-                break;
-            }
-            lo += step;
+        const double first = points[i].x;
+        const double last = points[end - 1].x;
+        std::size_t guess = i + 1;
+        if (last > first) {
+            const double share =
+                std::clamp((layout.XToData(c + 1) - first) / (last - first), 0.0, 1.0);
+            guess = std::clamp<std::size_t>(
+                i + static_cast<std::size_t>(share * static_cast<double>(end - 1 - i)), i + 1, end);
+        }
+        std::size_t lo = i;   // in the column
+        std::size_t hi = end; // past it
+        std::size_t step = 1;
+        if (guess < end && column(guess) == c) {
+            lo = guess;
+            for (; lo + step < end && column(lo + step) == c; step *= 2)
+                lo += step;
+            hi = std::min(lo + step, end);
+        } else {
+            hi = guess;
+            for (; step < hi - lo && column(hi - step) != c; step *= 2)
+                hi -= step;
+            if (step < hi - lo)
+                lo = hi - step;
         }
         while (hi - lo > 1) {
             const std::size_t mid = lo + (hi - lo) / 2;
