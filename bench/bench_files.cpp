@@ -34,11 +34,10 @@ struct Graph {
     QTemporaryDir dir;
 
     explicit Graph(std::int64_t points) {
-        series.SetTimeLabelFormat(TimeLabelFormat::LongTime(regional));
         const double start = DateTimeFromQt(QDateTime(QDate(2012, 3, 14), QTime(9, 0, 3)));
         for (std::int64_t i = 0; i < points; ++i)
-            series.AddTimeOfDay(start + static_cast<double>(3 * i) / 86400.0,
-                                static_cast<double>(i % 1000) / 1000.0);
+            series.Add(start + static_cast<double>(3 * i) / 86400.0,
+                       static_cast<double>(i % 1000) / 1000.0);
         header.averagingTime = QStringLiteral("45 seconds");
         header.title = QStringLiteral("Radiation vs. Time");
         header.dateSaved = 40984.5;
@@ -79,10 +78,9 @@ void BM_OpenDataFile(benchmark::State& state) {
         DataFileReader reader(g.regional);
         DataFileContents contents;
         TLineSeries opened("Live Reading", kColorBlue);
-        opened.SetTimeLabelFormat(TimeLabelFormat::LongTime(g.regional));
         reader.Open(g.Path());
-        benchmark::DoNotOptimize(reader.Read(
-            units, &contents, [&opened](double x, double y) { opened.AddTimeOfDay(x, y); }, {}));
+        benchmark::DoNotOptimize(
+            reader.Read(units, &contents, [&opened](double x, double y) { opened.Add(x, y); }, {}));
         if (opened.Count() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("points lost");
     }

@@ -56,17 +56,15 @@ struct LiveGraph {
     // `withBand`: each reading's 95 % band too, as the window keeps it.
     explicit LiveGraph(std::int64_t points, bool withBand = false) {
         spanHours = static_cast<double>(points - 1) * kTickSeconds / 3600.0;
-        live.SetTimeLabelFormat(TimeLabelFormat::LongTime(regional));
         chart.AddSeries(&live);
+        chart.SetTimeLabelFormat(TimeLabelFormat::LongTime(regional));
         chart.AddSeries(&average);
         chart.SetAutoRepaint(false);
         chart.SetLeftAxisAutomaticMaximum(true);
         const std::size_t before = HeapInUse();
-        // The label texts are what the window passes; checking each against
-        // the format would only slow building the big sizes down.
         for (std::int64_t i = 0; i < points; ++i) {
             const double y = noise(random);
-            live.AddTimeOfDay(nextX, y, y > 0.034 ? kColorRed : kDefaultPointColor);
+            live.Add(nextX, y, y > 0.034 ? kColorRed : kDefaultPointColor);
             if (withBand)
                 band.Add(nextX, y * 0.6, y * 1.5);
             nextX += kTick;
@@ -79,8 +77,7 @@ struct LiveGraph {
 
     void Append() {
         const double y = noise(random);
-        live.Add(nextX, y, regional.LongTimeText(nextX),
-                 y > 0.034 ? kColorRed : kDefaultPointColor);
+        live.Add(nextX, y, y > 0.034 ? kColorRed : kDefaultPointColor);
         nextX += kTick;
     }
 };

@@ -248,12 +248,12 @@ void TFormMain::BuildLayout() {
     Label5 = PlaceLabel(GroupBox2, "Label5", 140, 115, QStringLiteral("Hours"));
 
     Chart1 = Place<TChart>(client, "Chart1", 211, 0, 800, 470);
-    // Live and opened points are labelled with their time of day in the
-    // user's long time format; the series keeps that fact, not the text.
-    Series1.SetTimeLabelFormat(TimeLabelFormat::LongTime(deps_.regional));
     Chart1->AddSeries(&Series1);
     Chart1->AddSeries(&Series2);
     Chart1->SetBand(&Band);
+    // Live and opened points are labelled with their time of day in the
+    // user's long time format.
+    Chart1->SetTimeLabelFormat(TimeLabelFormat::LongTime(deps_.regional));
     Chart1->SetAfterDrawHandler(
         [this](QPainter& painter, const QRect& target) { Chart1AfterDraw(painter, target); });
     // The notes and summary lines need the bottom of the chart to themselves.

@@ -157,11 +157,10 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
         ValUnits->setCurrentIndex(unitIndex);
     };
     // The points go straight into a series of their own while the file is
-    // read, labelled with their time of day as the window labels them, and
-    // take the place of Series1's only once the file has been read whole.
+    // read, and take the place of Series1's only once the file has been
+    // read whole.
     auto opened = std::make_shared<TLineSeries>(Series1.Title(), Series1.SeriesColor());
-    opened->SetTimeLabelFormat(TimeLabelFormat::LongTime(deps_.regional));
-    hooks.readPoint = [opened](double x, double y) { opened->AddTimeOfDay(x, y); };
+    hooks.readPoint = [opened](double x, double y) { opened->Add(x, y); };
     hooks.showReadPoints = [this, opened] {
         // The graph was cleared just before: the points replace nothing.
         Chart1->SetAutoRepaint(false);
@@ -172,11 +171,11 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
     const std::unique_ptr<ProgressReport> progress =
         deps_.ui.StartProgress(QStringLiteral("Opening the data file..."));
     hooks.progress = [&progress](double done) { return !progress || progress->Update(done); };
-    hooks.showPoints = [this](const std::vector<GraphPoint>& points) {
+    hooks.showPoints = [this](const std::vector<Reading>& points) {
         // One repaint for the whole file instead of one per point.
         Chart1->SetAutoRepaint(false);
-        for (const GraphPoint& p : points)
-            Series1.Add(p.x, p.y, p.label, p.color);
+        for (const Reading& p : points)
+            Series1.Add(p.time, p.value);
         RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
     };

@@ -9,6 +9,15 @@
 
 namespace korvinet {
 
+namespace {
+
+// A reading that raised the alarm is drawn red.
+TColor PointColor(const Reading& reading) {
+    return reading.alarm ? kColorRed : kDefaultPointColor;
+}
+
+} // namespace
+
 void TFormMain::StartRecording() {
     Recording.SetKeepDays(Options.RecordingKeepDays);
     Recording.SetFileHeader([this] {
@@ -33,8 +42,8 @@ void TFormMain::StartRecording() {
         // One repaint for all of them instead of one per point.
         Chart1->SetAutoRepaint(false);
         Chart1->SetLeftAxisTitle(Counter.UnitName());
-        for (const GraphPoint& p : restored.points)
-            Series1.Add(p.x, p.y, p.label, p.color);
+        for (const Reading& p : restored.points)
+            Series1.Add(p.time, p.value, PointColor(p));
         RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
         if (Recording.RecordingStatus().isEmpty())
@@ -47,9 +56,7 @@ void TFormMain::AddToGraph(const SessionReading& reading) {
         return;
     // The point joins the graph in its place in time.
     AppendLiveReading(Series1, Series2,
-                      GraphPoint{reading.time, reading.value,
-                                 deps_.regional.LongTimeText(reading.time),
-                                 reading.alarm ? kColorRed : kDefaultPointColor},
+                      GraphPoint{reading.time, reading.value, PointColor(reading)},
                       Options.MaxSpan);
     if (Options.ShowConfidenceBand && reading.band) {
         Band.Add(reading.time, reading.band->low.value, reading.band->high.value);

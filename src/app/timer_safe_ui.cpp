@@ -14,6 +14,10 @@ void TimerSafeUi::Message(const QString& text) {
         context_, [&inner = inner_, text] { inner.Message(text); }, Qt::QueuedConnection);
 }
 
+std::unique_ptr<ProgressReport> TimerSafeUi::StartProgress(const QString& label) {
+    return slotDepth_ == 0 ? inner_.StartProgress(label) : nullptr;
+}
+
 void TimerSafeUi::ErrorBox(const QString& text) {
     if (slotDepth_ == 0 || !context_) {
         inner_.ErrorBox(text);

@@ -13,9 +13,11 @@ namespace korvinet {
 // stop that timer for as long as the box stays open, even though the box's
 // event loop serves every other timer. While a TimerSlot is alive, messages
 // and error boxes are queued instead and open once control is back in the
-// event loop, in the order asked. Everything else passes straight through:
-// no timer slot asks a question or opens a file dialog, and the beep does not
-// wait for the user.
+// event loop, in the order asked; a progress report is not offered there (a
+// progress loop would stall the timer the same way), so work started in a
+// timer's slot runs to its end unseen. Everything else passes straight
+// through: no timer slot asks a question or opens a file dialog, and the
+// beep does not wait for the user.
 class TimerSafeUi final : public UiServices {
 public:
     // Queued boxes belong to `context`: they are dropped if it is destroyed
@@ -43,6 +45,7 @@ public:
     void SetClipboardImage(const QImage& image) override { inner_.SetClipboardImage(image); }
     void ShellOpen(const QString& target) override { inner_.ShellOpen(target); }
     void Beep(int frequencyHz, int durationMs) override { inner_.Beep(frequencyHz, durationMs); }
+    std::unique_ptr<ProgressReport> StartProgress(const QString& label) override;
 
 private:
     UiServices& inner_;

@@ -36,7 +36,9 @@ public:
 
 // Everything the windows ask of the desktop: boxes, dialogs, clipboard, the
 // shell and the speaker. The windows reach it only through this interface, so
-// tests can script the user's answers and see every text shown.
+// tests can script the user's answers and see every text shown. Every
+// method is pure: a wrapper that forgets one does not compile, instead of
+// quietly doing nothing.
 class UiServices {
 public:
     virtual ~UiServices() = default;
@@ -59,10 +61,7 @@ public:
     // Starts reporting a long piece of work (the report ends with the
     // object): a progress bar with Cancel once the work has taken half a
     // second. Null where nothing is shown; the work then runs to its end.
-    virtual std::unique_ptr<ProgressReport> StartProgress(const QString& label) {
-        Q_UNUSED(label);
-        return nullptr;
-    }
+    virtual std::unique_ptr<ProgressReport> StartProgress(const QString& label) = 0;
 };
 
 } // namespace korvinet

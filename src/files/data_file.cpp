@@ -110,42 +110,16 @@ bool ParsePlainNumber(QStringView text, double* value) {
 // the system's time-zone data every time, which makes a save or an open take
 // seconds. This gives the same texts as Regional (short date, blank, long time,
 // the date alone at midnight) from the date and the time of day directly, and
-// formats or parses each date only when it changes.
+// parses each date only when it changes.
 class DateTimeTexts {
 public:
     explicit DateTimeTexts(const Regional& regional) : regional_(regional) {}
 
-    QString Text(double dateTime) {
-        qint64 day = 0;
-        int ms = 0;
-        Split(dateTime, &day, &ms);
-        if (day != formattedDay_) {
-            formattedDay_ = day;
-            formattedDate_ = regional_.Locale().toString(QDate::fromJulianDay(day),
-                                                         regional_.ShortDatePattern());
-        }
-        if (ms < 1000) // midnight, to the second
-            return formattedDate_;
-        return formattedDate_ + QLatin1Char(' ') + TimeText(ms);
-    }
-
-    // The day and the milliseconds of the day of a date-time, as Text()
-    // splits it.
-    static void SplitDateTime(double dateTime, qint64* julianDay, int* ms) {
-        Split(dateTime, julianDay, ms);
-    }
     QString DateText(qint64 julianDay) const {
         return regional_.Locale().toString(QDate::fromJulianDay(julianDay),
                                            regional_.ShortDatePattern());
     }
     QString TimeOfDayText(int ms) const { return TimeText(ms); }
-
-    QString LongTimeText(double dateTime) {
-        qint64 day = 0;
-        int ms = 0;
-        Split(dateTime, &day, &ms);
-        return TimeText(ms);
-    }
 
     // Accepts "date time" and a bare date, divided where the regional
     // patterns say, as Regional::ParseDateTime does.
@@ -171,19 +145,6 @@ private:
     static qint64 EpochJulianDay() {
         static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
         return epoch;
-    }
-
-    // The date's Julian day and the milliseconds of the day, rounded as
-    // QtFromDateTime rounds them.
-    static void Split(double dateTime, qint64* julianDay, int* ms) {
-        double whole = std::floor(dateTime);
-        auto rest = static_cast<qint64>(std::llround((dateTime - whole) * kMsPerDay));
-        if (rest >= static_cast<qint64>(kMsPerDay)) {
-            whole += 1.0;
-            rest = 0;
-        }
-        *julianDay = EpochJulianDay() + static_cast<qint64>(whole);
-        *ms = static_cast<int>(rest);
     }
 
     // A file's lines mostly share their date; the few texts tried lately,
@@ -230,8 +191,6 @@ private:
     }
 
     const Regional& regional_;
-    qint64 formattedDay_ = std::numeric_limits<qint64>::min();
-    QString formattedDate_;
     QHash<QString, QDate> parsedDates_;
     // Looked up by the text in the line itself, without a copy.
     struct TextHash {
@@ -269,73 +228,33 @@ QString DataFileHeaderText(const QString& model, const QString& unitName,
     return text;
 }
 
-QString DataFileLineText(double dateTime, const QString& readingText, const Regional& regional) {
-    return DateTimeTexts(regional).Text(dateTime) + kFieldSeparator + readingText + kLineEnd;
-}
-
 namespace {
 
-// The data lines of a save, made piece by piece in the file's encoding. Each
-// day's date and each second's time of day is formatted and encoded once
-// (once per point only for a time pattern showing milliseconds), and
-// readings are printed without QString, as TCounter::FormatValue prints them.
-class DataLineWriter {
-public:
-    DataLineWriter(const TCounter& counter, const Regional& regional)
-        : counter_(counter), texts_(regional),
-          perSecond_(!regional.LongTimePattern().contains(QLatin1Char('z'))),
-          unit_(FindDisplayUnit(counter.UnitCode())) {
-        if (perSecond_)
-            seconds_.resize(86400);
+// The texts of one date-time or reading, encoded once the file's encoding is
+// known.
+struct Text {
+    bool made = false;
+    bool exact = false;
+    QByteArray bytes;
+    QString text;
+};
+
+} // namespace
+
+struct DataLineWriter::State {
+    State(int code, const Regional& regional)
+        : unitCode(code), texts(regional),
+          perSecond(!regional.LongTimePattern().contains(QLatin1Char('z'))),
+          unit(FindDisplayUnit(unitCode)) {
+        if (perSecond)
+            seconds.resize(86400);
     }
-
-    // Whether Windows-1252 holds the point's texts.
-    bool Fits(double x, double y) {
-        Split(x);
-        if (!day_.exact)
-            return false;
-        if (ms_ >= 1000 && !Second().exact)
-            return false;
-        char buffer[400];
-        if (FastValue(y, buffer) >= 0)
-            return true;
-        bool exact = false;
-        EncodeWindows1252(counter_.FormatValue(y), &exact);
-        return exact;
-    }
-
-    void SetUtf8(bool utf8) { utf8_ = utf8; }
-
-    void Append(double x, double y, QByteArray& out) {
-        Split(x);
-        out += Bytes(day_);
-        if (ms_ >= 1000) {
-            out += ' ';
-            out += Bytes(Second());
-        }
-        out += ", ";
-        char buffer[400];
-        const int n = FastValue(y, buffer);
-        if (n >= 0)
-            out.append(buffer, n);
-        else
-            out += Encode(counter_.FormatValue(y));
-        out += "\r\n";
-    }
-
-private:
-    struct Text {
-        bool made = false;
-        bool exact = false;
-        QByteArray bytes; // in the file's encoding, once that is chosen
-        QString text;
-    };
 
     QByteArray Encode(const QString& text) const {
-        return utf8_ ? text.toUtf8() : EncodeWindows1252(text);
+        return utf8 ? text.toUtf8() : EncodeWindows1252(text);
     }
 
-    void Make(Text& t, QString text) {
+    void Make(Text& t, QString text) const {
         EncodeWindows1252(text, &t.exact);
         t.text = std::move(text);
         t.made = true;
@@ -343,15 +262,14 @@ private:
     }
 
     void Split(double x) {
-        qint64 day = 0;
-        DateTimeTexts::SplitDateTime(x, &day, &ms_);
-        if (!day_.made || day != dayNumber_) {
-            dayNumber_ = day;
-            Make(day_, texts_.DateText(day));
+        const DayAndMs split = SplitDateTime(x);
+        ms = split.ms;
+        if (!day.made || split.day != dayNumber) {
+            dayNumber = split.day;
+            Make(day, texts.DateText(split.Date().toJulianDay()));
         }
     }
 
-    // Encoded only once the file's encoding is known.
     const QByteArray& Bytes(Text& t) const {
         if (t.bytes.isEmpty() && !t.text.isEmpty())
             t.bytes = Encode(t.text);
@@ -359,33 +277,82 @@ private:
     }
 
     Text& Second() {
-        Text& t = perSecond_ ? seconds_[static_cast<std::size_t>(ms_ / 1000)] : single_;
-        if (!t.made || !perSecond_)
-            Make(t, texts_.TimeOfDayText(ms_));
+        Text& t = perSecond ? seconds[static_cast<std::size_t>(ms / 1000)] : single;
+        if (!t.made || !perSecond)
+            Make(t, texts.TimeOfDayText(ms));
         return t;
     }
 
-    // The reading as "%.*f" prints it, or -1 where FormatValue says more
+    QString ValueText(double y) const {
+        return TCounter::FormatValueOf(y, static_cast<std::int8_t>(unitCode));
+    }
+
+    // The reading as "%.*f" prints it, or -1 where FormatValueOf says more
     // than digits (no unit, overrange, not finite).
     int FastValue(double y, char (&buffer)[400]) const {
-        if (!unit_ || y == TCounter::kOverrange || !std::isfinite(y))
+        if (!unit || y == TCounter::kOverrange || !std::isfinite(y))
             return -1;
         const auto r = std::to_chars(buffer, buffer + sizeof buffer, y, std::chars_format::fixed,
-                                     unit_->decimals);
+                                     unit->decimals);
         return r.ec == std::errc() ? static_cast<int>(r.ptr - buffer) : -1;
     }
 
-    const TCounter& counter_;
-    DateTimeTexts texts_;
-    const bool perSecond_;
-    const DisplayUnit* unit_;
-    bool utf8_ = false;
-    qint64 dayNumber_ = 0;
-    int ms_ = 0;
-    Text day_;
-    Text single_;
-    std::vector<Text> seconds_;
+    const int unitCode;
+    DateTimeTexts texts;
+    const bool perSecond;
+    const DisplayUnit* unit;
+    bool utf8 = false;
+    qint64 dayNumber = 0;
+    int ms = 0;
+    Text day;
+    Text single;
+    std::vector<Text> seconds;
 };
+
+DataLineWriter::DataLineWriter(int unitCode, const Regional& regional)
+    : state_(std::make_unique<State>(unitCode, regional)) {}
+
+DataLineWriter::~DataLineWriter() = default;
+
+bool DataLineWriter::Fits(double dateTime, double value) {
+    State& s = *state_;
+    s.Split(dateTime);
+    if (!s.day.exact)
+        return false;
+    if (s.ms >= 1000 && !s.Second().exact)
+        return false;
+    char buffer[400];
+    if (s.FastValue(value, buffer) >= 0)
+        return true;
+    bool exact = false;
+    EncodeWindows1252(s.ValueText(value), &exact);
+    return exact;
+}
+
+void DataLineWriter::SetUtf8(bool utf8) {
+    state_->utf8 = utf8;
+}
+
+void DataLineWriter::Append(double dateTime, double value, QByteArray& out) {
+    State& s = *state_;
+    s.Split(dateTime);
+    out += s.Bytes(s.day);
+    // Midnight, to the second, is the date alone.
+    if (s.ms >= 1000) {
+        out += ' ';
+        out += s.Bytes(s.Second());
+    }
+    out += ", ";
+    char buffer[400];
+    const int n = s.FastValue(value, buffer);
+    if (n >= 0)
+        out.append(buffer, n);
+    else
+        out += s.Encode(s.ValueText(value));
+    out += "\r\n";
+}
+
+namespace {
 
 // Writes the file through `sink` in pieces of about a megabyte: Windows-1252
 // when the header and every point fit it, otherwise UTF-8 (decided before
@@ -398,7 +365,7 @@ bool ProduceDataFile(std::size_t count, XAt xAt, YAt yAt, const TCounter& counte
         DataFileHeaderText(counter.Info().Model, counter.UnitName(), header, regional);
     bool exact = false;
     QByteArray piece = EncodeWindows1252(headerText, &exact);
-    DataLineWriter lines(counter, regional);
+    DataLineWriter lines(counter.UnitCode(), regional);
     for (std::size_t i = 0; exact && i < count; ++i)
         exact = lines.Fits(xAt(i), yAt(i));
     // Windows-1252 whenever it can hold the text. Date-times under some
@@ -432,30 +399,6 @@ bool WriteWith(const QString& fileName, const ContentProducer& produce) {
 }
 
 } // namespace
-
-QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
-                          const DataFileHeader& header, const Regional& regional) {
-    QByteArray bytes;
-    const bool ok = ProduceDataFile(
-        points.size(), [&](std::size_t i) { return points[i].x; },
-        [&](std::size_t i) { return points[i].y; }, counter, header, regional, {},
-        [&bytes](QByteArrayView piece) {
-            bytes += piece;
-            return true;
-        });
-    Q_UNUSED(ok);
-    return bytes;
-}
-
-bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
-                   const TCounter& counter, const DataFileHeader& header,
-                   const Regional& regional) {
-    return WriteWith(fileName, [&](const ContentSink& sink) {
-        return ProduceDataFile(
-            points.size(), [&](std::size_t i) { return points[i].x; },
-            [&](std::size_t i) { return points[i].y; }, counter, header, regional, {}, sink);
-    });
-}
 
 bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
                          const TCounter& counter, const DataFileHeader& header,
@@ -510,6 +453,19 @@ bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const 
                    DataFileContents* contents) {
     return ParseDataFileBytes(bytes, unitNames, regional, contents, {}, {});
 }
+
+namespace {
+
+Reading PointOf(double time, double value, int unitIndex) {
+    Reading r;
+    r.time = time;
+    r.value = value;
+    if (unitIndex >= 0)
+        r.unitCode = static_cast<std::uint8_t>(unitIndex);
+    return r;
+}
+
+} // namespace
 
 bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
                         const Regional& regional, DataFileContents* contents,
@@ -606,7 +562,6 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
     }
 
     DateTimeTexts times(regional);
-    DateTimeTexts labels(regional);
     QStringView timeText;
     QStringView valueText;
     bool any = false;
@@ -634,8 +589,7 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
         if (add)
             add(x, y);
         else
-            contents->points.push_back(
-                GraphPoint{x, y, labels.LongTimeText(x), kDefaultPointColor});
+            contents->points.push_back(PointOf(x, y, contents->unitIndex));
     }
     return true;
 }

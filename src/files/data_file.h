@@ -1,11 +1,12 @@
 #pragma once
 
-#include "graph/graph_point.h"
+#include "device/reading.h"
 
 #include <QFile>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace korvinet {
@@ -39,25 +40,40 @@ struct DataFileHeader {
     QString leftAxisTitle;   // caption of the chart's left-axis title
 };
 
-// The data file as bytes: six "#" header lines, the column titles and one line
-// per point, each "date-time text, reading text" in the counter's current
+// A data file is six "#" header lines, the column titles and one line per
+// point, each "date-time text, reading text" in the counter's current
 // display unit, CR LF line ends, Windows-1252 (UTF-8 when the text holds
 // characters Windows-1252 has not).
-QByteArray FormatDataFile(const std::vector<GraphPoint>& points, const TCounter& counter,
-                          const DataFileHeader& header, const Regional& regional);
-
-// The pieces of that text, for writers that add the points one at a time:
-// the six "#" header lines and the column titles (`model` is the counter's
-// model text, `unitName` the display unit's name), and one data line,
-// "date-time text, reading text". Each line ends in CR LF.
+//
+// The header block and the column titles (`model` is the counter's model
+// text, `unitName` the display unit's name), each line ending in CR LF.
 QString DataFileHeaderText(const QString& model, const QString& unitName,
                            const DataFileHeader& header, const Regional& regional);
-QString DataFileLineText(double dateTime, const QString& readingText, const Regional& regional);
 
-// Writes FormatDataFile() to the named file; false when the file cannot be
-// created or any write or the close fails (an empty name fails).
-bool WriteDataFile(const QString& fileName, const std::vector<GraphPoint>& points,
-                   const TCounter& counter, const DataFileHeader& header, const Regional& regional);
+// The data lines "date-time text, reading text\r\n", for saves and for the
+// recording journal alike. Each day's date and each second's time of day is
+// formatted once (once per line only for a time pattern showing
+// milliseconds), and readings are printed as TCounter::FormatValueOf prints
+// them in the unit.
+class DataLineWriter {
+public:
+    // `regional` outlives the writer.
+    DataLineWriter(int unitCode, const Regional& regional);
+    ~DataLineWriter();
+    DataLineWriter(const DataLineWriter&) = delete;
+    DataLineWriter& operator=(const DataLineWriter&) = delete;
+
+    // Whether Windows-1252 holds the line's texts.
+    bool Fits(double dateTime, double value);
+    // The encoding of the lines appended from now on.
+    void SetUtf8(bool utf8);
+    void Append(double dateTime, double value, QByteArray& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Points read where they are kept (a graph series), one at a time.
 struct DataFilePoints {
     std::size_t count = 0;
@@ -76,8 +92,10 @@ struct DataFileContents {
     bool hasColumnTitles = false; // false: the file ended before a column-title line
     QString bottomAxisTitle;
     QString leftAxisTitle;
-    int unitIndex = -1;             // index of leftAxisTitle in the unit names, -1 if none
-    std::vector<GraphPoint> points; // strictly ascending x, default colour, time-of-day labels
+    int unitIndex = -1; // index of leftAxisTitle in the unit names, -1 if none
+    // Strictly ascending time; each in the file's unit (unitIndex) when it
+    // names one.
+    std::vector<Reading> points;
     int corruptLines = 0;
     bool cancelled = false; // progress said stop: nothing read counts
 };

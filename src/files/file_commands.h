@@ -1,7 +1,7 @@
 #pragma once
 
+#include "device/reading.h"
 #include "files/data_file.h"
-#include "graph/graph_point.h"
 
 #include <QImage>
 #include <QString>
@@ -64,7 +64,7 @@ struct OpenDataFileHooks {
     // no question, no clearing, the stored settings untouched.
     std::function<void(int unitIndex)> selectUnit;
     // Appends the points to Series1, refreshes the average and repaints.
-    std::function<void(const std::vector<GraphPoint>& points)> showPoints;
+    std::function<void(const std::vector<Reading>& points)> showPoints;
     // Instead of showPoints, when set: each point is handed over as it is
     // read (the window keeps it aside), and showReadPoints puts them all
     // into Series1 where showPoints would.

@@ -389,21 +389,16 @@ void TChart::DrawBottomLabels(QPainter& painter, const ChartLayout& layout) cons
     };
 
     const TLineSeries* first = series_.empty() ? nullptr : series_.front();
-    if (first && first->LabelledCount() > 0) {
+    if (first && !first->IsEmpty() && timeLabels_) {
         // As many point labels as fit: the next label is the first point at
         // least one label height further right.
         const std::size_t count = first->Count();
-        const bool allLabelled = first->LabelledCount() == count;
         std::size_t i = first->LowerBound(layout.xMin);
         while (i < count && first->XValue(i) <= layout.xMax) {
             const double px = layout.Map(first->XValue(i), 0).x();
-            if (allLabelled || first->HasLabel(i)) {
-                drawLabel(px, first->Label(i));
-                const double nextX = layout.XToData(px + needed);
-                i = std::max(i + 1, first->LowerBound(nextX));
-            } else {
-                ++i;
-            }
+            drawLabel(px, timeLabels_->Text(first->XValue(i)));
+            const double nextX = layout.XToData(px + needed);
+            i = std::max(i + 1, first->LowerBound(nextX));
         }
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "graph/graph_point.h"
+#include "graph/line_series.h"
 
 #include <QImage>
 #include <QPoint>
@@ -32,7 +33,8 @@ struct ChartLayout {
 };
 
 // The graph chart: a white panel with title, a time axis labelled with the
-// first series' point labels, a value axis from 0, a legend below and one
+// time of day of the first series' points (in the time label format, made
+// as they are drawn), a value axis from 0, a legend below and one
 // line per series, in which a point's colour (when not the default) colours
 // the segment leading to it.
 //
@@ -61,6 +63,11 @@ public:
     const std::vector<TLineSeries*>& Series() const { return series_; }
     // A band drawn under the lines (none: null); it repaints with them.
     void SetBand(const TBandSeries* band) { band_ = band; }
+    // How the time axis labels the first series' points; without a format
+    // it shows evenly spread times of day.
+    void SetTimeLabelFormat(std::optional<TimeLabelFormat> format) {
+        timeLabels_ = std::move(format);
+    }
 
     void SetTitle(const QString& title);
     const QString& Title() const { return title_; }
@@ -134,6 +141,7 @@ private:
 
     std::vector<TLineSeries*> series_;
     const TBandSeries* band_ = nullptr;
+    std::optional<TimeLabelFormat> timeLabels_;
     QString title_ = QStringLiteral("Radiation vs. Time");
     QString bottomTitle_ = QStringLiteral("Time");
     QString leftTitle_ = QStringLiteral("mR/hr");

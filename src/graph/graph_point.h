@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
 
 namespace korvinet {
@@ -16,9 +15,8 @@ constexpr TColor kDefaultPointColor = 0x80000000;
 
 // One reading on the graph.
 struct GraphPoint {
-    double x = 0.0;      // date-time: days since 30 December 1899, local time
-    double y = 0.0;      // the reading, in the unit current when it was taken
-    QString label;       // time of day of x in the long time format
+    double x = 0.0; // date-time: days since 30 December 1899, local time
+    double y = 0.0; // the reading, in the unit current when it was taken
     TColor color = kDefaultPointColor;
 };
 

@@ -47,58 +47,8 @@ TimeLabelFormat TimeLabelFormat::LongTime(const Regional& regional) {
     return {regional.Locale(), regional.LongTimePattern()};
 }
 
-int TimeLabelFormat::MsOfDay(double dateTime) {
-    const double whole = std::floor(dateTime);
-    auto ms = static_cast<qint64>(std::llround((dateTime - whole) * kMsPerDay));
-    if (ms >= static_cast<qint64>(kMsPerDay))
-        ms = 0;
-    return static_cast<int>(ms);
-}
-
-QString TimeLabelFormat::TextOfMs(int msOfDay) const {
-    return locale.toString(QTime::fromMSecsSinceStartOfDay(msOfDay), pattern);
-}
-
-GraphPoint SeriesPoints::Iterator::operator*() const {
-    return series_->Point(i_);
-}
-
-std::size_t SeriesPoints::size() const {
-    return series_->Count();
-}
-
-GraphPoint SeriesPoints::operator[](std::size_t i) const {
-    return series_->Point(i);
-}
-
-SeriesPoints::operator std::vector<GraphPoint>() const {
-    std::vector<GraphPoint> list;
-    list.reserve(size());
-    for (std::size_t i = 0; i < size(); ++i)
-        list.push_back(series_->Point(i));
-    return list;
-}
-
-QString TLineSeries::Label(std::size_t i) const {
-    const std::uint32_t id = points_[i].label;
-    if (id == 0)
-        return {};
-    const LabelSource& source = labelSources_[id - 1];
-    if (!source.formatted)
-        return source.text;
-    const int ms = TimeLabelFormat::MsOfDay(points_[i].x);
-    const quint64 key = (quint64{id} << 32) | static_cast<quint32>(ms);
-    const auto known = labelTexts_.constFind(key);
-    if (known != labelTexts_.constEnd())
-        return known.value();
-    if (labelTexts_.size() >= 4096)
-        labelTexts_.clear();
-    return labelTexts_.insert(key, source.format.TextOfMs(ms)).value();
-}
-
-GraphPoint TLineSeries::Point(std::size_t i) const {
-    const Stored& p = points_[i];
-    return GraphPoint{p.x, p.y, Label(i), p.color};
+QString TimeLabelFormat::Text(double dateTime) const {
+    return locale.toString(QTime::fromMSecsSinceStartOfDay(SplitDateTime(dateTime).ms), pattern);
 }
 
 std::size_t TLineSeries::LowerBound(double x) const {
@@ -143,48 +93,11 @@ SeriesSummary TLineSeries::Summary(std::size_t begin, std::size_t end) const {
     return acc;
 }
 
-void TLineSeries::SetTimeLabelFormat(const TimeLabelFormat& format) {
-    for (std::size_t i = 0; i < labelSources_.size(); ++i) {
-        if (labelSources_[i].formatted && labelSources_[i].format == format) {
-            formatLabelId_ = static_cast<std::uint32_t>(i + 1);
-            return;
-        }
-    }
-    labelSources_.push_back(LabelSource{true, format, {}});
-    formatLabelId_ = static_cast<std::uint32_t>(labelSources_.size());
-}
-
-std::uint32_t TLineSeries::TextLabelId(const QString& text) {
-    const auto known = textLabelIds_.constFind(text);
-    if (known != textLabelIds_.constEnd())
-        return known.value();
-    labelSources_.push_back(LabelSource{false, {}, text});
-    const auto id = static_cast<std::uint32_t>(labelSources_.size());
-    textLabelIds_.insert(text, id);
-    return id;
-}
-
-void TLineSeries::Add(double x, double y, QString label, TColor color) {
-    std::uint32_t id = 0;
-    if (!label.isEmpty()) {
-        // The text is checked once here, so the label read back later is
-        // exactly the one given (a time in a daylight-saving gap, a label
-        // from elsewhere).
-        if (formatLabelId_ != 0 && labelSources_[formatLabelId_ - 1].format.Text(x) == label)
-            id = formatLabelId_;
-        else
-            id = TextLabelId(label);
-    }
-    Insert(Stored{x, y, color, id});
-}
-
-void TLineSeries::AddTimeOfDay(double x, double y, TColor color) {
-    Insert(Stored{x, y, color, formatLabelId_});
+void TLineSeries::Add(double x, double y, TColor color) {
+    Insert(Stored{x, y, color});
 }
 
 void TLineSeries::Insert(const Stored& p) {
-    if (p.label != 0)
-        ++labelled_;
     SumAdd(p.y);
     rangeValid_ = false;
     if (points_.empty() || !(p.x < points_.back().x)) {
@@ -214,10 +127,7 @@ void TLineSeries::RemoveFirst(std::size_t count) {
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const Stored& p = points_.front();
-        if (p.label != 0)
-            --labelled_;
-        SumRemove(p.y);
+        SumRemove(points_.front().y);
         points_.pop_front();
     }
     base_ += count;
@@ -240,34 +150,12 @@ void TLineSeries::Clear() {
         level.clear();
     std::fill(std::begin(levelFirst_), std::end(levelFirst_), 0);
     base_ = 0;
-    labelled_ = 0;
-    // The labels of the points gone are no longer needed.
-    if (formatLabelId_ != 0) {
-        LabelSource format = labelSources_[formatLabelId_ - 1];
-        labelSources_.assign(1, format);
-        formatLabelId_ = 1;
-    } else {
-        labelSources_.clear();
-    }
-    textLabelIds_.clear();
-    labelTexts_.clear();
     ResetStats();
     Changed();
 }
 
 void TLineSeries::TakePoints(TLineSeries& other) {
-    auto formatOf = [](const TLineSeries& s) -> std::optional<TimeLabelFormat> {
-        if (s.formatLabelId_ == 0)
-            return std::nullopt;
-        return s.labelSources_[s.formatLabelId_ - 1].format;
-    };
-    const std::optional<TimeLabelFormat> mine = formatOf(*this);
-    const std::optional<TimeLabelFormat> theirs = formatOf(other);
     points_ = std::move(other.points_);
-    labelSources_ = std::move(other.labelSources_);
-    textLabelIds_ = std::move(other.textLabelIds_);
-    labelTexts_.clear();
-    labelled_ = other.labelled_;
     base_ = other.base_;
     for (int level = 0; level < kLevels; ++level) {
         levels_[level] = std::move(other.levels_[level]);
@@ -279,16 +167,8 @@ void TLineSeries::TakePoints(TLineSeries& other) {
     plusInf_ = other.plusInf_;
     minusInf_ = other.minusInf_;
     rangeValid_ = false;
-    formatLabelId_ = 0;
-    if (mine)
-        SetTimeLabelFormat(*mine);
-
     other.points_.clear();
-    other.labelSources_.clear();
-    other.formatLabelId_ = 0;
     other.Clear();
-    if (theirs)
-        other.SetTimeLabelFormat(*theirs);
     Changed();
 }
 
@@ -441,7 +321,7 @@ void RefreshAverage(const TLineSeries& readings, TLineSeries& average) {
 
 void AppendLiveReading(TLineSeries& live, TLineSeries& average, GraphPoint point,
                        double maxSpanHours) {
-    live.Add(point.x, point.y, std::move(point.label), point.color);
+    live.Add(point.x, point.y, point.color);
     TrimToSpan(live, maxSpanHours);
     RefreshAverage(live, average);
 }

@@ -2,14 +2,12 @@
 
 #include "graph/graph_point.h"
 
-#include <QHash>
 #include <QLocale>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -29,20 +27,16 @@ constexpr TColor MergeSegmentColor(TColor merged, TColor next) {
     return merged;
 }
 
-// The time of day of a date-time as a point label: the milliseconds of the
-// day (rounded as QtFromDateTime rounds them) in a locale's time pattern.
+// The time of day of a date-time as the graph labels it: the milliseconds of
+// the day (as the one date-time split rounds them) in a locale's time
+// pattern. Labels are made from x where they are drawn, never stored.
 struct TimeLabelFormat {
     QLocale locale;
     QString pattern;
 
     // The long time format of the user's regional settings.
     static TimeLabelFormat LongTime(const Regional& regional);
-    QString Text(double dateTime) const { return TextOfMs(MsOfDay(dateTime)); }
-    static int MsOfDay(double dateTime);
-    QString TextOfMs(int msOfDay) const;
-    bool operator==(const TimeLabelFormat& other) const {
-        return locale == other.locale && pattern == other.pattern;
-    }
+    QString Text(double dateTime) const;
 };
 
 // What a stretch of points amounts to: the first lowest and first highest y
@@ -56,49 +50,6 @@ struct SeriesSummary {
     TColor color = kDefaultPointColor;
 };
 
-class TLineSeries;
-
-// The points of a series as GraphPoint values, each made when asked for: the
-// label is formatted from x at that moment, so reading all of a long series
-// this way costs a text per point. Valid while the series is unchanged.
-class SeriesPoints {
-public:
-    class Iterator {
-    public:
-        using iterator_category = std::input_iterator_tag;
-        using value_type = GraphPoint;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = GraphPoint;
-
-        Iterator(const TLineSeries* series, std::size_t i) : series_(series), i_(i) {}
-        GraphPoint operator*() const;
-        Iterator& operator++() {
-            ++i_;
-            return *this;
-        }
-        bool operator==(const Iterator& other) const { return i_ == other.i_; }
-        bool operator!=(const Iterator& other) const { return i_ != other.i_; }
-
-    private:
-        const TLineSeries* series_;
-        std::size_t i_;
-    };
-
-    explicit SeriesPoints(const TLineSeries& series) : series_(&series) {}
-    std::size_t size() const;
-    bool empty() const { return size() == 0; }
-    GraphPoint operator[](std::size_t i) const;
-    GraphPoint front() const { return (*this)[0]; }
-    GraphPoint back() const { return (*this)[size() - 1]; }
-    Iterator begin() const { return {series_, 0}; }
-    Iterator end() const { return {series_, size()}; }
-    operator std::vector<GraphPoint>() const; // NOLINT: a copy as the plain list
-
-private:
-    const TLineSeries* series_;
-};
-
 // One line of the chart: graph points kept in ascending x (time) order.
 //
 // Points with equal x keep their order of arrival, so a reading taken after
@@ -106,9 +57,7 @@ private:
 // already there. A live graph grows at the end and loses its oldest points
 // at the front; both cost the same however long the series is, and a
 // series of months stays cheap to draw:
-//  - points sit in a deque of plain 24-byte records; a label is not kept as
-//    text but as a small number naming where it comes from (the time of day
-//    of x in a format, or a text given as is), and made when asked for;
+//  - points sit in a deque of plain 24-byte records (x, y, colour);
 //  - total, minimum and maximum follow every change: the total as a
 //    compensated running sum, minimum and maximum from a hierarchy of block
 //    summaries (16 points, 16 blocks, ...) that answers for any stretch of
@@ -125,17 +74,12 @@ public:
     const QString& Title() const { return title_; }
     TColor SeriesColor() const { return color_; }
 
-    SeriesPoints Points() const { return SeriesPoints(*this); }
     std::size_t Count() const { return points_.size(); }
     bool IsEmpty() const { return points_.empty(); }
     double XValue(std::size_t i) const { return points_[i].x; }
     double YValue(std::size_t i) const { return points_[i].y; }
     TColor PointColor(std::size_t i) const { return points_[i].color; }
-    bool HasLabel(std::size_t i) const { return points_[i].label != 0; }
-    QString Label(std::size_t i) const;
-    GraphPoint Point(std::size_t i) const;
-    // Points carrying a label.
-    std::size_t LabelledCount() const { return labelled_; }
+    GraphPoint Point(std::size_t i) const { return {points_[i].x, points_[i].y, points_[i].color}; }
     // First index whose x is not less than x (Count() when none).
     std::size_t LowerBound(double x) const;
     // First index whose x is greater than x (Count() when none).
@@ -143,20 +87,13 @@ public:
     // Lowest, highest and merged colour of the points [begin, end).
     SeriesSummary Summary(std::size_t begin, std::size_t end) const;
 
-    // The format a label given to Add() is checked against: a label that is
-    // the time of day of its x in this format is kept as that fact only.
-    // Points added before keep the format they were added with.
-    void SetTimeLabelFormat(const TimeLabelFormat& format);
     // Adds the point at its place in x order.
-    void Add(double x, double y, QString label = QString(), TColor color = kDefaultPointColor);
-    // Adds a point labelled with the time of day of x in the time label
-    // format (unlabelled when none is set), without making the text.
-    void AddTimeOfDay(double x, double y, TColor color = kDefaultPointColor);
+    void Add(double x, double y, TColor color = kDefaultPointColor);
     void RemoveFirst();
     // Removes the first count points (all of them when count is larger).
     void RemoveFirst(std::size_t count);
     void Clear();
-    // Takes the other series' points, labels and summaries; its title,
+    // Takes the other series' points and summaries; its title,
     // colour and change handler stay. The other series is left empty.
     void TakePoints(TLineSeries& other);
 
@@ -178,17 +115,10 @@ private:
         double x;
         double y;
         TColor color;
-        std::uint32_t label; // 0: none, else 1 + index into labelSources_
-    };
-    struct LabelSource {
-        bool formatted = false;
-        TimeLabelFormat format; // when formatted
-        QString text;           // otherwise
     };
     static constexpr int kBlockBits = 4;
     static constexpr int kLevels = 6;
 
-    std::uint32_t TextLabelId(const QString& text);
     void Insert(const Stored& p);
     void Changed();
     void IndexAppend(std::uint64_t at, const Stored& p);
@@ -201,14 +131,6 @@ private:
     TColor color_;
     std::deque<Stored> points_;
     std::function<void()> onChange_;
-
-    std::vector<LabelSource> labelSources_;
-    QHash<QString, std::uint32_t> textLabelIds_;
-    std::uint32_t formatLabelId_ = 0;
-    std::size_t labelled_ = 0;
-    // Formatted labels lately asked for (the axis asks for the same ones at
-    // every redraw), by label source and millisecond of the day.
-    mutable QHash<quint64, QString> labelTexts_;
 
     // Points are numbered from the first ever added (base_ is the number of
     // the current first point), so block boundaries stay put when the front

@@ -23,14 +23,6 @@ bool ReadWholeLines(const QString& path, const Regional& regional, DataFileConte
     return ParseDataFile(bytes, {}, regional, contents);
 }
 
-// A date-time cut to its whole second, as the data file's text keeps it.
-double WholeSecond(double dateTime) {
-    const double day = std::floor(dateTime);
-    double ms = std::round((dateTime - day) * kMsPerDay);
-    ms -= std::fmod(ms, 1000.0);
-    return day + ms / kMsPerDay;
-}
-
 bool SameUnit(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
@@ -48,7 +40,9 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
 
     // Half a millisecond of slack against rounding in the last bit.
     constexpr double kSlack = 0.5 / kMsPerDay;
-    const double from = std::max(WholeSecond(state.start), now - spanHours / 24.0) - kSlack;
+    const double from =
+        std::max(SplitDateTime(state.start).WholeSecond().DateTime(), now - spanHours / 24.0) -
+        kSlack;
     const QDate firstDay = JournalDay(from);
     const QDir dir(folder);
     QString runUnit;
@@ -61,19 +55,19 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
         DataFileContents alarms;
         ReadWholeLines(dir.filePath(file.AlarmsName()), regional, &alarms);
         std::size_t alarm = 0;
-        for (GraphPoint& point : contents.points) {
-            if (!(point.x >= from) ||
-                (!restored.points.empty() && point.x <= restored.points.back().x))
+        for (Reading& point : contents.points) {
+            if (!(point.time >= from) ||
+                (!restored.points.empty() && point.time <= restored.points.back().time))
                 continue;
             if (!SameUnit(contents.leftAxisTitle, runUnit)) {
                 // A unit change cleared the graph: only what follows it counts.
                 restored.points.clear();
                 runUnit = contents.leftAxisTitle;
             }
-            while (alarm < alarms.points.size() && alarms.points[alarm].x < point.x - kSlack)
+            while (alarm < alarms.points.size() && alarms.points[alarm].time < point.time - kSlack)
                 ++alarm;
-            if (alarm < alarms.points.size() && alarms.points[alarm].x <= point.x + kSlack)
-                point.color = kColorRed;
+            point.alarm =
+                alarm < alarms.points.size() && alarms.points[alarm].time <= point.time + kSlack;
             restored.points.push_back(std::move(point));
         }
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "graph/graph_point.h"
+#include "device/reading.h"
 
 #include <QString>
 #include <vector>
@@ -11,9 +11,9 @@ class Regional;
 
 // What the journal gives back of a session that did not end cleanly.
 struct RestoredSession {
-    bool endedCleanly = true;       // the last session closed (or there was none): nothing to do
-    double sessionStart = 0.0;      // where the last session's readings begin
-    std::vector<GraphPoint> points; // ascending time, alarm points red, labels as on the graph
+    bool endedCleanly = true;    // the last session closed (or there was none): nothing to do
+    double sessionStart = 0.0;   // where the last session's readings begin
+    std::vector<Reading> points; // ascending time, alarm points marked
     // The session's last readings were taken in another unit than the display
     // unit; they stay in the journal and nothing is restored.
     bool otherUnit = false;

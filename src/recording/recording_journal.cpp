@@ -72,8 +72,6 @@ bool RecordingJournal::WriteState(bool running) {
 
 JournalStatus RecordingJournal::Append(const Reading& reading) {
     const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(reading.unitCode));
-    const QString readingText =
-        TCounter::FormatValueOf(reading.value, static_cast<std::int8_t>(reading.unitCode));
     const QDate day = JournalDay(reading.time);
     if (lastDay_.isValid() && day > lastDay_)
         RemoveExpiredJournalFiles(folder_, day, keepDays_);
@@ -96,10 +94,9 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
 
     // The alarm goes on its list first: a crash in between leaves a listed
     // time without a reading, which marks nothing.
-    const bool alarmListed =
-        !reading.alarm || AppendAlarm(current_, reading, unitName, readingText);
+    const bool alarmListed = !reading.alarm || AppendAlarm(current_, reading, unitName);
 
-    QString text;
+    QByteArray text;
     if (needsHeader_) {
         DataFileHeader header;
         header.averagingTime = header_.averagingTime;
@@ -108,10 +105,10 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
         header.dateSaved = reading.time;
         header.bottomAxisTitle = header_.bottomAxisTitle;
         header.leftAxisTitle = unitName;
-        text = DataFileHeaderText(header_.device, unitName, header, regional_);
+        text = DataFileHeaderText(header_.device, unitName, header, regional_).toUtf8();
     }
-    text += DataFileLineText(reading.time, readingText, regional_);
-    if (!file_.Append(text.toUtf8())) {
+    text += Line(reading);
+    if (!file_.Append(text)) {
         Failed(file_.Path(), file_.Error());
         file_.Close(); // the next reading starts from a freshly opened file
         return Report(false);
@@ -180,16 +177,27 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
     return true;
 }
 
+QByteArray RecordingJournal::Line(const Reading& reading) {
+    if (!lines_ || lineUnit_ != reading.unitCode) {
+        lines_ = std::make_unique<DataLineWriter>(reading.unitCode, regional_);
+        lines_->SetUtf8(true); // journal files are always UTF-8
+        lineUnit_ = reading.unitCode;
+    }
+    QByteArray line;
+    lines_->Append(reading.time, reading.value, line);
+    return line;
+}
+
 bool RecordingJournal::AppendAlarm(const JournalFile& file, const Reading& reading,
-                                   const QString& unitName, const QString& text) {
+                                   const QString& unitName) {
     const QString path = QDir(folder_).filePath(file.AlarmsName());
     if ((!alarms_.IsOpen() || alarms_.Path() != path) && !alarms_.Open(path))
         return Failed(alarms_.Path(), alarms_.Error());
-    QString lines;
+    QByteArray lines;
     if (alarms_.Size() == 0)
-        lines = header_.bottomAxisTitle + QStringLiteral(", ") + unitName + QStringLiteral("\r\n");
-    lines += DataFileLineText(reading.time, text, regional_);
-    if (!alarms_.Append(lines.toUtf8())) {
+        lines = (header_.bottomAxisTitle + QStringLiteral(", ") + unitName).toUtf8() + "\r\n";
+    lines += Line(reading);
+    if (!alarms_.Append(lines)) {
         Failed(alarms_.Path(), alarms_.Error());
         alarms_.Close();
         return false;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "device/reading.h"
-#include "recording/journal_folder.h"
+#include "files/data_file.h"
 #include "platform/durable_file.h"
+#include "recording/journal_folder.h"
 
 #include <QDate>
 #include <QString>
+#include <memory>
 
 namespace korvinet {
 
@@ -73,8 +75,8 @@ public:
 
 private:
     bool OpenFileFor(QDate day, const QString& unitName);
-    bool AppendAlarm(const JournalFile& file, const Reading& reading, const QString& unitName,
-                     const QString& text);
+    bool AppendAlarm(const JournalFile& file, const Reading& reading, const QString& unitName);
+    QByteArray Line(const Reading& reading);
     bool AppendSample(QDate day, const Reading& reading);
     bool WriteState(bool running);
     JournalStatus Report(bool ok);
@@ -87,8 +89,10 @@ private:
     double sessionStart_ = 0.0;
     QDate lastDay_; // day of the latest reading or start, for expiring files
     LineFile file_;
-    LineFile alarms_;  // the alarm list of the file last given an alarm
-    LineFile samples_; // the samples of the day last written
+    LineFile alarms_;                       // the alarm list of the file last given an alarm
+    LineFile samples_;                      // the samples of the day last written
+    std::unique_ptr<DataLineWriter> lines_; // for the unit of lineUnit_
+    int lineUnit_ = -1;
     JournalFile current_;
     QString currentUnit_;
     bool needsHeader_ = false;

@@ -4,6 +4,7 @@
 #include "example_data_file.h"
 #include "file_size_limit.h"
 #include "files/cp1252.h"
+#include "support/data_file_writing.h"
 
 #include <QDir>
 #include <QProcess>
@@ -15,11 +16,11 @@ using testing::At;
 using testing::DataFileTest;
 using testing::FileSizeLimit;
 using testing::kExampleFile;
+using testing::WriteDataFile;
 
-std::vector<GraphPoint> ExamplePoints() {
-    return {GraphPoint{At(2012, 3, 14, 9, 0, 3), 0.012, {}, kDefaultPointColor},
-            GraphPoint{At(2012, 3, 14, 9, 0, 6), 0.015, {}, kColorRed},
-            GraphPoint{At(2012, 3, 14, 9, 0, 9), TCounter::kOverrange, {}, kDefaultPointColor}};
+std::vector<Reading> ExamplePoints() {
+    return {Reading{At(2012, 3, 14, 9, 0, 3), 0.012}, Reading{At(2012, 3, 14, 9, 0, 6), 0.015},
+            Reading{At(2012, 3, 14, 9, 0, 9), TCounter::kOverrange}};
 }
 
 TEST_F(DataFileTest, WritesTheExampleFileByteForByte) {
@@ -41,11 +42,10 @@ TEST_F(DataFileTest, ReadsTheExampleFile) {
     EXPECT_EQ(c.leftAxisTitle, "mR/hr");
     EXPECT_EQ(c.unitIndex, 2);
     ASSERT_EQ(c.points.size(), 2u);
-    EXPECT_EQ(c.points[0].x, At(2012, 3, 14, 9, 0, 3));
-    EXPECT_EQ(c.points[0].y, 0.012);
-    EXPECT_EQ(c.points[0].label, "9:00:03 AM");
-    EXPECT_EQ(c.points[1].y, 0.015);
-    EXPECT_EQ(c.points[1].color, kDefaultPointColor); // alarm red is not carried
+    EXPECT_EQ(c.points[0].time, At(2012, 3, 14, 9, 0, 3));
+    EXPECT_EQ(c.points[0].value, 0.012);
+    EXPECT_EQ(c.points[1].value, 0.015);
+    EXPECT_FALSE(c.points[1].alarm); // the alarm is not carried
     EXPECT_EQ(c.corruptLines, 1);
     EXPECT_EQ(CorruptLinesNote(c.corruptLines),
               "Note: 1 lines in the data file were corrupt and ignored.");
@@ -56,14 +56,12 @@ TEST_F(DataFileTest, FullSpanGraphReadsBackIdenticallyInEveryUnit) {
     const double decimals[] = {10.0, 10.0, 1000.0, 1.0, 100.0};
     for (std::uint8_t unit = 0; unit < 5; ++unit) {
         counter.SetUnitCode(unit);
-        std::vector<GraphPoint> points;
+        std::vector<Reading> points;
         const QDateTime start(QDate(2012, 3, 14), QTime(9, 0, 3));
         const int count = unit == 2 ? 57600 : 2000;
         for (int i = 0; i < count; ++i)
-            points.push_back(GraphPoint{DateTimeFromQt(start.addSecs(3LL * i)),
-                                        (i * 7919 % 100000) / decimals[unit],
-                                        {},
-                                        kColorRed});
+            points.push_back(Reading{DateTimeFromQt(start.addSecs(3LL * i)),
+                                     (i * 7919 % 100000) / decimals[unit]});
         DataFileHeader header = ExampleHeader();
         header.leftAxisTitle = counter.UnitName();
         const QString path = Path("full.csv");
@@ -76,8 +74,8 @@ TEST_F(DataFileTest, FullSpanGraphReadsBackIdenticallyInEveryUnit) {
         EXPECT_EQ(c.corruptLines, 0);
         ASSERT_EQ(c.points.size(), points.size());
         for (std::size_t i = 0; i < points.size(); ++i) {
-            ASSERT_EQ(c.points[i].x, points[i].x) << "unit " << int(unit) << " point " << i;
-            ASSERT_EQ(c.points[i].y, points[i].y) << "unit " << int(unit) << " point " << i;
+            ASSERT_EQ(c.points[i].time, points[i].time) << "unit " << int(unit) << " point " << i;
+            ASSERT_EQ(c.points[i].value, points[i].value) << "unit " << int(unit) << " point " << i;
         }
     }
 }
@@ -125,23 +123,21 @@ TEST_F(DataFileTest, EmptyGraphSavesHeaderAndColumnTitlesOnly) {
 }
 
 TEST_F(DataFileTest, PointAtMidnightIsWrittenAsTheDateAlone) {
-    const std::vector<GraphPoint> points = {{At(2012, 3, 14), 0.02, {}, kDefaultPointColor},
-                                            {At(2012, 3, 14, 0, 0, 3), 0.03, {}, 0}};
+    const std::vector<Reading> points = {{At(2012, 3, 14), 0.02}, {At(2012, 3, 14, 0, 0, 3), 0.03}};
     const QString path = Path("midnight.csv");
     ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), regional));
     EXPECT_TRUE(ReadRaw(path).endsWith("Time, mR/hr\r\n3/14/2012, 0.020\r\n"
                                        "3/14/2012 12:00:03 AM, 0.030\r\n"));
     const DataFileContents c = ReadBack(path);
     ASSERT_EQ(c.points.size(), 2u);
-    EXPECT_EQ(c.points[0].x, At(2012, 3, 14));
-    EXPECT_EQ(c.points[0].label, "12:00:00 AM");
+    EXPECT_EQ(c.points[0].time, At(2012, 3, 14));
 }
 
 TEST_F(DataFileTest, WriteFailuresAreReported) {
     // /dev/full opens fine and fails every write: a full disk.
-    std::vector<GraphPoint> points(5000, GraphPoint{At(2012, 3, 14, 9), 0.01, {}, 0});
+    std::vector<Reading> points(5000, Reading{At(2012, 3, 14, 9), 0.01});
     for (std::size_t i = 0; i < points.size(); ++i)
-        points[i].x += i / 86400.0;
+        points[i].time += i / 86400.0;
     EXPECT_FALSE(WriteDataFile("/dev/full", points, counter, ExampleHeader(), regional));
     EXPECT_FALSE(WriteDataFile("/dev/full", {}, counter, ExampleHeader(), regional));
     EXPECT_FALSE(WriteDataFile(Path("no/such/folder.csv"), {}, counter, ExampleHeader(), regional));
@@ -212,7 +208,7 @@ TEST_F(DataFileTest, DataLinesAreAcceptedOrCountedCorrupt) {
         EXPECT_EQ(got.corruptLines, c.corrupt) << c.name;
         ASSERT_EQ(got.points.size(), c.times.size()) << c.name;
         for (std::size_t i = 0; i < c.times.size(); ++i)
-            EXPECT_EQ(got.points[i].x, c.times[i]) << c.name;
+            EXPECT_EQ(got.points[i].time, c.times[i]) << c.name;
     }
 }
 
@@ -280,23 +276,23 @@ TEST_F(DataFileTest, RoundTripUnderGermanSettings) {
     // Dates in the German form; values keep "." and still read back.
     const Regional german(QLocale(QLocale::German, QLocale::Germany));
     const QString path = Path("de.csv");
-    std::vector<GraphPoint> points = ExamplePoints();
+    std::vector<Reading> points = ExamplePoints();
     points.pop_back();
     ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), german));
     EXPECT_TRUE(ReadRaw(path).contains("14.03.2012 09:00:03, 0.012\r\n"));
     const DataFileContents c = ReadBack(path, nullptr, &german);
     ASSERT_EQ(c.points.size(), 2u);
-    EXPECT_EQ(c.points[1].x, points[1].x);
-    EXPECT_EQ(c.points[1].y, 0.015);
+    EXPECT_EQ(c.points[1].time, points[1].time);
+    EXPECT_EQ(c.points[1].value, 0.015);
 }
 
 // The writer and the reader under the same regional settings, for every
 // locale whose digits are ASCII: one line per locale that fails.
 TEST_F(DataFileTest, DateTimesReadBackUnderEveryAsciiDigitLocale) {
-    std::vector<GraphPoint> points;
+    std::vector<Reading> points;
     for (double t : {At(1999, 12, 31, 23, 59, 59), At(2000, 1, 1), At(2000, 1, 1, 0, 0, 1),
                      At(2012, 3, 14, 12, 0, 0), At(2012, 3, 14, 13, 5, 9)})
-        points.push_back(GraphPoint{t, 0.5, {}, kDefaultPointColor});
+        points.push_back(Reading{t, 0.5});
     const QString path = Path("locale.csv");
     QStringList failures;
     for (const QLocale& locale : testing::AsciiDigitLocales()) {
@@ -307,16 +303,15 @@ TEST_F(DataFileTest, DateTimesReadBackUnderEveryAsciiDigitLocale) {
         QString fault;
         for (std::size_t i = 0; i < points.size() && fault.isEmpty(); ++i) {
             const QString line = lines.value(7 + static_cast<int>(i));
-            if (line != r.DateTimeText(points[i].x) + ", 0.500")
+            if (line != r.DateTimeText(points[i].time) + ", 0.500")
                 fault = QStringLiteral("wrote \"%1\"").arg(line);
             else if (c.points.size() != points.size())
                 fault =
                     QStringLiteral("%1 corrupt lines, e.g. \"%2\"").arg(c.corruptLines).arg(line);
-            else if (c.points[i].x != points[i].x ||
-                     c.points[i].label != r.LongTimeText(points[i].x))
+            else if (c.points[i].time != points[i].time)
                 fault = QStringLiteral("\"%1\" read back as %2")
                             .arg(line)
-                            .arg(c.points[i].x, 0, 'f', 8);
+                            .arg(c.points[i].time, 0, 'f', 8);
         }
         if (!fault.isEmpty())
             failures << locale.name() + QLatin1Char(' ') + locale.bcp47Name() + ": " + fault;
@@ -331,16 +326,16 @@ TEST_F(DataFileTest, LinesWithTheFormerZoneBracketsStillRead) {
     file.replace("3/14/2012 9:00:06 AM", "14/3/2012 9:00:06");
     const DataFileContents c = ReadBack(WriteRaw("es.csv", file), nullptr, &spanish);
     ASSERT_EQ(c.points.size(), 2u);
-    EXPECT_EQ(c.points[0].x, At(2012, 3, 14, 9, 0, 3));
-    EXPECT_EQ(c.points[1].label, QStringLiteral("9:00:06"));
+    EXPECT_EQ(c.points[0].time, At(2012, 3, 14, 9, 0, 3));
+    EXPECT_EQ(c.points[1].time, At(2012, 3, 14, 9, 0, 6));
 }
 
 TEST_F(DataFileTest, PandasReadsTheRowsWeWrote) {
     // The system's Python, where the Debian pandas package lives.
     const QString python = QStringLiteral("/usr/bin/python3");
     const QString path = Path("pandas.csv");
-    std::vector<GraphPoint> points = ExamplePoints();
-    points[2].y = 0.5;
+    std::vector<Reading> points = ExamplePoints();
+    points[2].value = 0.5;
     ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), regional));
 
     QProcess process;

@@ -52,7 +52,7 @@ protected:
             log << "titles: " + b + " | " + l;
         };
         w.selectUnit = [this](int unit) { log << QStringLiteral("unit: %1").arg(unit); };
-        w.showPoints = [this](const std::vector<GraphPoint>& points) {
+        w.showPoints = [this](const std::vector<Reading>& points) {
             log << QStringLiteral("points: %1").arg(points.size());
         };
         w.unitNames = testing::UnitNames();
@@ -199,8 +199,9 @@ namespace {
 TEST_F(OpenDataFileTest, CancelledReadingLeavesTheWindowAsItWas) {
     // Long enough for the reading to report progress.
     QByteArray file = "Time, cpm\r\n";
+    DataLineWriter lines(1, regional);
     for (int i = 0; i < 70000; ++i)
-        file += DataFileLineText(At(2012, 3, 14) + i / 86400.0, "1", regional).toLatin1();
+        lines.Append(At(2012, 3, 14) + i / 86400.0, 1, file);
     choice = ChosenFile{WriteRaw("long.csv", file), 1};
     OpenDataFileHooks w = Window();
     std::size_t read = 0;

@@ -54,14 +54,14 @@ protected:
         chart.AddSeries(&live);
         chart.AddSeries(&average);
         chart.SetLeftAxisMaximum(200);
+        chart.SetTimeLabelFormat(TimeLabelFormat::LongTime(regional));
     }
 
     void AddFlat(int count, double y, double step, std::initializer_list<int> red = {},
                  bool withAverage = false) {
         for (int i = 0; i < count; ++i) {
             const bool isRed = std::find(red.begin(), red.end(), i) != red.end();
-            live.Add(kDay0 + i * step, y, regional.LongTimeText(kDay0 + i * step),
-                     isRed ? kColorRed : kDefaultPointColor);
+            live.Add(kDay0 + i * step, y, isRed ? kColorRed : kDefaultPointColor);
         }
         // The mean of flat readings would lie on top of them.
         if (withAverage)

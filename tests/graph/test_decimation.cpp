@@ -106,7 +106,7 @@ TEST(Decimation, KeepsEndsExtremesAndAlarmColours) {
         SCOPED_TRACE(c.name);
         TLineSeries s("Live Reading", kColorBlue);
         for (std::size_t i = 0; i < c.ys.size(); ++i)
-            s.Add(static_cast<double>(i), c.ys[i], {}, c.colors[i]);
+            s.Add(static_cast<double>(i), c.ys[i], c.colors[i]);
         EXPECT_EQ(Decimated(s, 0, s.Count(), 0, 0.5), c.kept);
         EXPECT_EQ(ReferenceDecimation(s, 0, s.Count(), 0, 0.5), c.kept);
     }
@@ -124,7 +124,7 @@ TEST(Decimation, MatchesThePerPointPassOnLongTrimmedAndInsertedSeries) {
         for (int i = 0; i < count; ++i) {
             const int p = pick(random);
             const double y = p == 0 ? kNaN : (p < 3 ? value(random) * 1000 : value(random));
-            s.Add(x, y, {}, p < 5 ? R : (p < 10 ? G : D));
+            s.Add(x, y, p < 5 ? R : (p < 10 ? G : D));
             x += 1 + (pick(random) < 100 ? 50 : 0);
         }
     };
@@ -140,7 +140,7 @@ TEST(Decimation, MatchesThePerPointPassOnLongTrimmedAndInsertedSeries) {
                       ReferenceDecimation(s, from, to, s.XValue(from), scale * 3));
         }
         s.RemoveFirst(1237);
-        s.Add(s.XValue(s.Count() / 2) + 0.5, 500, {}, R); // a late point
+        s.Add(s.XValue(s.Count() / 2) + 0.5, 500, R); // a late point
         add(3000);
     }
 }
@@ -155,7 +155,7 @@ TEST(Decimation, DrawsTheSamePixelsAsThePerPointPass) {
     for (int i = 0; i < 57600; ++i) {
         const double x = 40982.375 + i * 3.0 / 86400.0;
         const double y = noise(random);
-        live.Add(x, y, regional.LongTimeText(x), y > 0.034 ? kColorRed : D);
+        live.Add(x, y, y > 0.034 ? kColorRed : D);
     }
     ChartLayout layout;
     layout.plot = QRectF(60, 40, 700, 330);

@@ -1,4 +1,5 @@
 #include "graph/line_series.h"
+#include "support/series_points.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ constexpr double kDay0 = 40982.375;
 
 std::vector<double> Xs(const TLineSeries& s) {
     std::vector<double> xs;
-    for (const GraphPoint& p : s.Points())
+    for (const GraphPoint& p : testing::PointsOf(s))
         xs.push_back(p.x);
     return xs;
 }
@@ -47,10 +48,8 @@ TEST(LineSeries, StatisticsOverReadings) {
         EXPECT_DOUBLE_EQ(average.LastY(), c.mean);
         EXPECT_DOUBLE_EQ(average.XValue(0), live.FirstX());
         EXPECT_DOUBLE_EQ(average.XValue(1), live.LastX());
-        for (const GraphPoint& p : average.Points()) {
+        for (const GraphPoint& p : testing::PointsOf(average))
             EXPECT_EQ(p.color, kDefaultPointColor);
-            EXPECT_TRUE(p.label.isEmpty());
-        }
     }
 }
 
@@ -93,7 +92,7 @@ TEST(LineSeries, InsertKeepsTimeOrderAndArrivalOrderOfEqualTimes) {
         for (const auto& [x, y] : c.added)
             s.Add(x, y);
         std::vector<double> ys;
-        for (const GraphPoint& p : s.Points())
+        for (const GraphPoint& p : testing::PointsOf(s))
             ys.push_back(p.y);
         EXPECT_EQ(ys, c.ys);
     }
@@ -101,12 +100,12 @@ TEST(LineSeries, InsertKeepsTimeOrderAndArrivalOrderOfEqualTimes) {
 
 TEST(LineSeries, LatestIsTheLatestTimeNotTheLastAppended) {
     TLineSeries live("Live Reading", kColorBlue);
-    live.Add(kDay0, 1, "9:00:00 AM");
-    live.Add(kDay0 + 2 * kTick, 2, "9:00:06 AM", kColorRed);
-    live.Add(kDay0 + kTick, 3, "9:00:03 AM");
+    live.Add(kDay0, 1);
+    live.Add(kDay0 + 2 * kTick, 2, kColorRed);
+    live.Add(kDay0 + kTick, 3);
     EXPECT_DOUBLE_EQ(live.LastY(), 2);
-    EXPECT_EQ(live.Points()[1].label, "9:00:03 AM");
-    EXPECT_EQ(live.Points()[2].color, kColorRed);
+    EXPECT_EQ(live.Point(1).y, 3);
+    EXPECT_EQ(live.Point(2).color, kColorRed);
 }
 
 TEST(LineSeries, ChangeHandlerRunsOnEveryChange) {
@@ -203,8 +202,7 @@ TEST(LiveTick, AppendTrimAndMeanInOrder) {
     TLineSeries live("Live Reading", kColorBlue);
     TLineSeries average("Average", kColorGreen);
     for (int i = 0; i < 5; ++i)
-        AppendLiveReading(live, average, {kDay0 + i * kHour, double(i), "t", kDefaultPointColor},
-                          2.0);
+        AppendLiveReading(live, average, {kDay0 + i * kHour, double(i), kDefaultPointColor}, 2.0);
     // Kept: the readings 2, 3, 4 of the last two hours.
     EXPECT_EQ(live.Count(), 3u);
     EXPECT_DOUBLE_EQ(average.LastY(), 3);
@@ -217,30 +215,11 @@ TEST(LiveTick, AppendTrimAndMeanInOrder) {
 namespace korvinet {
 namespace {
 
-TEST(LineSeries, LabelsReadBackAsGivenThroughTrimsAndLatePoints) {
+// Labels are the time of day of x, as the one date-time split rounds it.
+TEST(TimeLabelFormat, LabelsAreTheTimeOfDayOfX) {
     const TimeLabelFormat format{QLocale::c(), QStringLiteral("h:mm:ss AP")};
-    TLineSeries s("Live Reading", kColorBlue);
-    s.SetTimeLabelFormat(format);
-    s.Add(kDay0, 1, format.Text(kDay0));
-    s.Add(kDay0 + kTick, 2, QStringLiteral("not a time"));
-    s.AddTimeOfDay(kDay0 + 3 * kTick, 3);
-    s.Add(kDay0 + 4 * kTick, 4);
-    s.Add(kDay0 + 2 * kTick, 5, format.Text(kDay0 + 2 * kTick)); // late
-    s.RemoveFirst();
-    ASSERT_EQ(s.Count(), 4u);
-    EXPECT_EQ(s.Points()[0].label, "not a time");
-    EXPECT_EQ(s.Points()[1].label, "9:00:06 AM");
-    EXPECT_EQ(s.Points()[2].label, "9:00:09 AM");
-    EXPECT_TRUE(s.Points()[3].label.isEmpty());
-    EXPECT_EQ(s.LabelledCount(), 3u);
-
-    TLineSeries opened("Live Reading", kColorBlue);
-    opened.SetTimeLabelFormat(format);
-    opened.AddTimeOfDay(kDay0 + kHour, 7);
-    s.TakePoints(opened);
-    EXPECT_TRUE(opened.IsEmpty());
-    ASSERT_EQ(s.Count(), 1u);
-    EXPECT_EQ(s.Points()[0].label, "10:00:00 AM");
+    EXPECT_EQ(format.Text(kDay0 + 2 * kTick), "9:00:06 AM");
+    EXPECT_EQ(format.Text(kDay0 + 86399.9996 / 86400 - 0.375), "12:00:00 AM"); // rounds to midnight
 }
 
 TEST(LineSeries, StatisticsFollowALongLiveSeriesExactly) {
@@ -255,7 +234,7 @@ TEST(LineSeries, StatisticsFollowALongLiveSeriesExactly) {
         if (i % 5000 == 4999)
             x -= 100 * kTick; // clock set back
         const double y = i == 1000 ? std::numeric_limits<double>::quiet_NaN() : value(random);
-        AppendLiveReading(live, average, GraphPoint{x, y, {}, kDefaultPointColor}, 24);
+        AppendLiveReading(live, average, GraphPoint{x, y, kDefaultPointColor}, 24);
         if (i % 9973 != 0)
             continue;
         double min = live.YValue(0), max = min, total = 0;

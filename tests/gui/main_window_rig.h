@@ -65,6 +65,7 @@ struct MainWindowRig {
     ManualClock clock{123456, 40982.375};
     SimulatedDriver driver{clock, 7};
     ScriptedUiServices ui;
+    UiServices* services = &ui; // point elsewhere to use other UI services
     QTemporaryDir dir;
     RegFileSettingsStore fileStore{dir.filePath(QStringLiteral("Tickplot.reg"))};
     SettingsStore* store = &fileStore; // point elsewhere to wrap or replace the store
@@ -85,7 +86,7 @@ struct MainWindowRig {
     // `testPace` false keeps the program's own timer intervals.
     TFormMain& Open(bool testPace = true) {
         window = std::make_unique<TFormMain>(
-            MainWindowDeps{driver, clock, ui, *store, regional, recordingsFolder});
+            MainWindowDeps{driver, clock, *services, *store, regional, recordingsFolder});
         window->RunOptionsDialog = [this](TFormOptions& dialog) {
             ++optionsShown;
             return options && options(dialog);

@@ -22,6 +22,7 @@
 #include "platform/datetime.h"
 #include "platform/regional.h"
 #include "settings/reg_file_store.h"
+#include "support/series_points.h"
 
 #include <QAction>
 #include <QApplication>
@@ -94,6 +95,7 @@ public:
     void ShellOpen(const QString&) override {}
     void Beep(int, int) override {}
     void ErrorBox(const QString&) override {}
+    std::unique_ptr<ProgressReport> StartProgress(const QString&) override { return nullptr; }
 };
 
 void Say(const QString& line) {
@@ -131,7 +133,7 @@ int main(int argc, char* argv[]) {
     Regional regional{QLocale::c()};
 
     TFormMain w(MainWindowDeps{driver, clock, ui, store, regional, folder});
-    for (const GraphPoint& p : w.Series1.Points())
+    for (const GraphPoint& p : testing::PointsOf(w.Series1))
         Say(QStringLiteral("point ") + PointText(w, p));
     Say(QStringLiteral("ready ") + w.RecordingStatusLbl->text());
 
@@ -153,7 +155,7 @@ int main(int argc, char* argv[]) {
             return;
         points = w.Series1.Count();
         ++ticks;
-        Say(QStringLiteral("tick ") + PointText(w, w.Series1.Points().back()));
+        Say(QStringLiteral("tick ") + PointText(w, testing::PointsOf(w.Series1).back()));
         done();
     });
     QTimer::singleShot(0, &w, done);

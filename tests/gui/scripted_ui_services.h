@@ -33,7 +33,8 @@ class ScriptedUiServices final : public UiServices {
 public:
     struct Call {
         QString kind; // "Message", "Confirm", "OpenFile", "SaveFile", "ErrorBox",
-                      // "ClipboardText", "ClipboardImage", "ShellOpen", "Beep"
+                      // "ClipboardText", "ClipboardImage", "ShellOpen", "Beep",
+                      // "Progress" (the label of a long piece of work)
         QString text; // the box text, dialog title, clipboard text or target
     };
 
@@ -56,6 +57,10 @@ public:
     void AnswerSaveFile(const QString& title, const QString& file, int filterIndex = 1) {
         script_.push_back({"SaveFile", title, false, {!file.isEmpty(), file, filterIndex}, {}});
     }
+
+    // The user cancels the next long piece of work once it reports this much
+    // done (0 to 1); below 0 (the default) nothing is cancelled.
+    void CancelProgressAt(double done) { cancelAt_ = done; }
 
     // True when every scripted step was used; reports the rest otherwise.
     bool ScriptDone() const {
@@ -112,6 +117,17 @@ public:
     void Beep(int frequencyHz, int durationMs) override {
         beeps_.append({frequencyHz, durationMs});
         calls_.append({"Beep", QStringLiteral("%1 Hz %2 ms").arg(frequencyHz).arg(durationMs)});
+    }
+    std::unique_ptr<ProgressReport> StartProgress(const QString& label) override {
+        calls_.append({"Progress", label});
+        struct Report final : ProgressReport {
+            double cancelAt;
+            explicit Report(double at) : cancelAt(at) {}
+            bool Update(double done) override { return cancelAt < 0 || done < cancelAt; }
+        };
+        const double at = cancelAt_;
+        cancelAt_ = -1;
+        return std::make_unique<Report>(at);
     }
 
 private:
@@ -185,6 +201,7 @@ private:
     QImage clipboardImage_;
     QList<QPair<int, int>> beeps_;
     int openBoxes_ = 0;
+    double cancelAt_ = -1;
 };
 
 } // namespace korvinet::testing

@@ -33,7 +33,7 @@ class GraphWindowTest : public QObject {
         const double start = 40982.375;
         const double ys[] = {1, 2, 3, 6};
         for (int i = 0; i < 4; ++i)
-            w.Series1.Add(start + i * 3 / 86400.0, ys[i], QString(), kDefaultPointColor);
+            w.Series1.Add(start + i * 3 / 86400.0, ys[i]);
         RefreshAverage(w.Series1, w.Series2);
     }
 
@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(bar->value(), bar->maximum());
 
         bar->setValue(2);
-        w.Series1.Add(w.Series1.LastX() + 3 / 86400.0, 7, QString(), kDefaultPointColor);
+        w.Series1.Add(w.Series1.LastX() + 3 / 86400.0, 7);
         RefreshAverage(w.Series1, w.Series2);
         w.Chart1->RenderImage();
         QVERIFY(w.Statistics->toPlainText().contains(QStringLiteral("Latest:    7.000")));

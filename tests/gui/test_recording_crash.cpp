@@ -23,11 +23,11 @@
 namespace korvinet {
 namespace {
 
-struct Reading {
+struct Recorded {
     qint64 second = 0;
     QString text;
     bool red = false;
-    bool operator==(const Reading&) const = default;
+    bool operator==(const Recorded&) const = default;
 };
 
 // One run of the window, its standard output read line by line.
@@ -103,8 +103,8 @@ public:
 
     bool ready = false;
     QString status;                // the recording status line at start
-    std::vector<Reading> restored; // the graph at start
-    std::vector<Reading> ticks;    // each tick's point
+    std::vector<Recorded> restored; // the graph at start
+    std::vector<Recorded> ticks;    // each tick's point
 
 private:
     void Take(const QString& line) {
@@ -113,7 +113,7 @@ private:
             ready = true;
             status = line.mid(6);
         } else if (parts.size() == 4) {
-            Reading r{parts[1].toLongLong(), parts[2], parts[3] == QLatin1String("1")};
+            Recorded r{parts[1].toLongLong(), parts[2], parts[3] == QLatin1String("1")};
             (parts[0] == QLatin1String("point") ? restored : ticks).push_back(r);
         }
     }
@@ -145,7 +145,7 @@ protected:
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
     // Every reading recorded so far, in order.
-    std::vector<Reading> recorded;
+    std::vector<Recorded> recorded;
 
     // What a start showed against what was recorded before it: all of it,
     // plus at most the reading whose tick the kill interrupted after the
@@ -235,7 +235,7 @@ TEST_F(RecordingCrashTest, EveryCompletedTickSurvivesSigkill) {
 
     // The journal files, read by the data file reader, hold exactly the record.
     const Regional regional{QLocale::c()};
-    std::vector<GraphPoint> inFiles;
+    std::vector<Reading> inFiles;
     for (const JournalFile& file : ListJournalFiles(folder)) {
         DataFileReader reader(regional);
         DataFileContents contents;
@@ -248,8 +248,8 @@ TEST_F(RecordingCrashTest, EveryCompletedTickSurvivesSigkill) {
     }
     ASSERT_EQ(inFiles.size(), recorded.size());
     for (std::size_t i = 0; i < inFiles.size(); ++i) {
-        EXPECT_EQ(std::llround(inFiles[i].x * 86400.0), recorded[i].second) << i;
-        EXPECT_EQ(inFiles[i].y, recorded[i].text.toDouble()) << i;
+        EXPECT_EQ(std::llround(inFiles[i].time * 86400.0), recorded[i].second) << i;
+        EXPECT_EQ(inFiles[i].value, recorded[i].text.toDouble()) << i;
     }
 }
 

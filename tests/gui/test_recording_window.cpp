@@ -6,6 +6,7 @@
 #include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
 #include "recording/recording_journal.h"
+#include "support/series_points.h"
 #include "support/test_reading.h"
 
 #include <QAction>
@@ -129,8 +130,8 @@ private slots:
                 QCOMPARE(ListJournalFiles(rig.recordingsFolder).size(), std::size_t{1});
                 continue;
             }
-            QCOMPARE(w.Series1.Points()[0].color, kDefaultPointColor);
-            QCOMPARE(w.Series1.Points()[1].color, kColorRed);
+            QCOMPARE(testing::PointsOf(w.Series1)[0].color, kDefaultPointColor);
+            QCOMPARE(testing::PointsOf(w.Series1)[1].color, kColorRed);
             rig.Plan(5);
             QVERIFY(rig.RunPlanned());
             QCOMPARE(w.GraphPointCount(), 3);

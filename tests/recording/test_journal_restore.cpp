@@ -15,8 +15,8 @@ protected:
     }
     static std::vector<double> Ys(const RestoredSession& restored) {
         std::vector<double> ys;
-        for (const GraphPoint& p : restored.points)
-            ys.push_back(p.y);
+        for (const Reading& p : restored.points)
+            ys.push_back(p.value);
         return ys;
     }
 };
@@ -54,11 +54,10 @@ TEST_F(JournalRestoreTest, UncleanEndRestoresTheLastSessionWithinTheSpan) {
     EXPECT_EQ(restored.sessionStart, At(14, 8, 30, 0));
     EXPECT_EQ(Ys(restored), (std::vector<double>{0.012, 0.5, 0.014}));
     ASSERT_EQ(restored.points.size(), 3u);
-    EXPECT_EQ(restored.points[1].x, At(15, 0, 0, 0));
-    EXPECT_EQ(restored.points[1].label, QStringLiteral("12:00:00 AM"));
-    EXPECT_EQ(restored.points[0].color, kDefaultPointColor);
-    EXPECT_EQ(restored.points[1].color, kColorRed);
-    EXPECT_EQ(restored.points[2].color, kDefaultPointColor);
+    EXPECT_EQ(restored.points[1].time, At(15, 0, 0, 0));
+    EXPECT_FALSE(restored.points[0].alarm);
+    EXPECT_TRUE(restored.points[1].alarm);
+    EXPECT_FALSE(restored.points[2].alarm);
     EXPECT_EQ(RestoredReadingsText(3), QStringLiteral("Restored 3 readings from the last session"));
 }
 

@@ -51,12 +51,12 @@ TEST_F(JournalSinkTest, RecordsTheReadingsTakenAndReportsChangesOnce) {
     EXPECT_TRUE(Bytes(Path("2012-03-14.csv")).startsWith("# Device: KVT-TEST\r\n"));
     const DataFileContents mr = Read("2012-03-14.csv");
     ASSERT_EQ(mr.points.size(), 2u);
-    EXPECT_EQ(mr.points[1].y, 0.040);
+    EXPECT_EQ(mr.points[1].value, 0.040);
     EXPECT_EQ(Bytes(Path("2012-03-14.alarms")), "Time, mR/hr\r\n3/14/2012 9:00:12 AM, 0.040\r\n");
     const DataFileContents sv = Read("2012-03-14_02.csv");
     EXPECT_EQ(sv.leftAxisTitle, kMicroSv);
     ASSERT_EQ(sv.points.size(), 1u);
-    EXPECT_EQ(sv.points[0].y, 0.150);
+    EXPECT_EQ(sv.points[0].value, 0.150);
 }
 
 } // namespace

@@ -91,7 +91,7 @@ TEST_F(RecordingJournalTest, UnfinishedLinesAreCutBeforeWritingOn) {
     Add(*journal, At(14, 9, 1, 3), "0.016");
     const DataFileContents contents = Read("2012-03-14.csv");
     ASSERT_EQ(contents.points.size(), 2u);
-    EXPECT_EQ(contents.points[1].y, 0.016);
+    EXPECT_EQ(contents.points[1].value, 0.016);
     EXPECT_EQ(contents.corruptLines, 0);
     EXPECT_EQ(Read("2012-03-13.csv").headerLines.size(), 6);
     EXPECT_EQ(Read("2012-03-13.csv").points.size(), 1u);
