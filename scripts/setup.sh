@@ -10,8 +10,8 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
-    libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev
-    mosquitto openssl
+    libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev libmicrohttpd-dev
+    mosquitto openssl chromium prometheus
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
     xvfb xauth xdg-utils libxcb1-dev

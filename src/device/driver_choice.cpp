@@ -110,6 +110,10 @@ private:
     Phase phase_ = Phase::Before;
 };
 
+// The simulated step comes once the health check has judged the counts
+// before it.
+constexpr std::uint64_t kStepAfterMs = 10 * 60000;
+
 } // namespace
 
 DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
@@ -132,6 +136,15 @@ DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
             choice.unplugForMs = length;
         }
     }
+    const QString fault = lookup("KORVINET_SIM_FAULT").trimmed().toLower();
+    if (fault == QLatin1String("spikes"))
+        choice.simulatedFault = SimulatedFault::Spikes;
+    else if (fault == QLatin1String("regular"))
+        choice.simulatedFault = SimulatedFault::Regular;
+    else if (fault == QLatin1String("drift"))
+        choice.simulatedFault = SimulatedFault::Drift;
+    else if (fault == QLatin1String("step"))
+        choice.simulatedFault = SimulatedFault::Step;
     return choice;
 }
 
@@ -146,8 +159,16 @@ std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock
         for (int i = 0; i < choice.simulatedDevices; ++i) {
             const int device =
                 simulator->AddDevice(SimulatedDriver::DemoDevice(i, choice.simulatedCpm));
-            // A steady background alone never shows the alarm or a red line.
-            simulator->SetRateEpisodes(device, SimulatedDriver::DemoEpisodes(choice.simulatedCpm));
+            // A steady background alone never shows the alarm or a red line;
+            // a fault is shown on its own, so it alone decides what the
+            // counts look like.
+            if (choice.simulatedFault == SimulatedFault::None)
+                simulator->SetRateEpisodes(device,
+                                           SimulatedDriver::DemoEpisodes(choice.simulatedCpm));
+            else
+                simulator->SetFault(device, choice.simulatedFault,
+                                    choice.simulatedFault == SimulatedFault::Step ? kStepAfterMs
+                                                                                  : 0);
         }
         if (choice.unplugAfterMs >= 0)
             return std::make_unique<UnpluggingDriver>(std::move(simulator), choice.simulatedDevices,

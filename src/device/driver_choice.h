@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/d2xx.h"
+#include "device/simulated_driver.h"
 
 #include <QString>
 #include <functional>
@@ -20,12 +21,17 @@ class Clock;
 //   KORVINET_SIM_UNPLUG   "<after_ms>:<for_ms>": the simulated counters are
 //                         unplugged once, after_ms after the driver starts, and
 //                         plugged in again for_ms later (unplugging drills)
+//   KORVINET_SIM_FAULT    "spikes", "regular", "drift" or "step": the simulated
+//                         counters go wrong that way (SimulatedFault), instead
+//                         of having raised-rate episodes; a step comes ten
+//                         minutes after connecting, the others at once
 struct DriverChoice {
     QString backend;
     int simulatedDevices = 1;
     double simulatedCpm = 30.0;
     int unplugAfterMs = -1; // none
     int unplugForMs = 0;
+    SimulatedFault simulatedFault = SimulatedFault::None;
 };
 
 using EnvironmentLookup = std::function<QString(const char* name)>;

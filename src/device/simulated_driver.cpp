@@ -23,6 +23,10 @@ struct SimulatedDriver::Device {
     RateEpisodes episodes;
     std::uint64_t openMs = 0;                       // time open, up to lastTick
     std::uint64_t episodeStart = 0, episodeEnd = 0; // in openMs time
+    SimulatedFault fault = SimulatedFault::None;
+    std::uint64_t faultStart = 0; // in openMs time
+    double nextSpike = 0;         // in openMs time
+    double regularPhase = 0;      // ms after faultStart of the first fixed-rate pulse
 };
 
 SimulatedDriver::SimulatedDriver(const Clock& clock, std::uint64_t seed)
@@ -72,6 +76,24 @@ bool SimulatedDriver::InEpisode(int device) {
     if (!d.open || !Live(static_cast<FtHandle>(device + 1)) || d.episodes.lengthMs == 0)
         return false;
     return d.openMs >= d.episodeStart && d.openMs < d.episodeEnd;
+}
+void SimulatedDriver::SetFault(int device, SimulatedFault fault, std::uint64_t startMs) {
+    Device& d = At(device);
+    if (d.open)
+        Live(static_cast<FtHandle>(device + 1)); // the old behaviour holds up to now
+    d.fault = fault;
+    d.faultStart = startMs;
+    if (d.open)
+        ScheduleFault(d);
+}
+void SimulatedDriver::ScheduleFault(Device& d) {
+    if (d.fault == SimulatedFault::Spikes) {
+        std::exponential_distribution<double> gap(1 / kMeanSpikeGapMs);
+        d.nextSpike = static_cast<double>(std::max(d.faultStart, d.openMs)) + gap(random_);
+    } else if (d.fault == SimulatedFault::Regular) {
+        std::uniform_real_distribution<double> phase(0, 1);
+        d.regularPhase = phase(random_) * 60000 / std::max(d.profile.countsPerMinute, 1e-9);
+    }
 }
 void SimulatedDriver::ScriptCounts(int device, const std::vector<std::uint32_t>& counts) {
     At(device).script.assign(counts.begin(), counts.end());
@@ -182,9 +204,60 @@ double SimulatedDriver::ExpectedPulses(Device& d, std::uint32_t dt) {
             d.episodeEnd = d.episodeStart + d.episodes.lengthMs;
         }
     }
-    return (std::max(d.profile.countsPerMinute, 0.0) * dt +
+    return (std::max(d.profile.countsPerMinute, 0.0) * BaseRateMs(d, from, to) +
             std::max(d.episodes.extraCountsPerMinute, 0.0) * raisedMs) /
            60000.0;
+}
+
+double SimulatedDriver::BaseRateMs(const Device& d, std::uint64_t from, std::uint64_t to) const {
+    if (d.fault == SimulatedFault::None || d.fault == SimulatedFault::Spikes)
+        return static_cast<double>(to - from);
+    // Pieces on which the factor is constant (step, the fixed-rate source)
+    // or linear (drift), each integrated at its middle.
+    const std::uint64_t piece = d.fault == SimulatedFault::Drift ? kDriftMs : kStepMs;
+    double sum = 0;
+    while (from < to) {
+        std::uint64_t next = to;
+        if (from < d.faultStart)
+            next = std::min(to, d.faultStart);
+        else if (d.fault != SimulatedFault::Regular)
+            next = std::min(to, d.faultStart + ((from - d.faultStart) / piece + 1) * piece);
+        const double middle = (static_cast<double>(from) + static_cast<double>(next)) / 2;
+        const double since = middle - static_cast<double>(d.faultStart);
+        double factor = 1;
+        if (since >= 0) {
+            const auto round = static_cast<std::uint64_t>(since / static_cast<double>(piece));
+            const double part = since / static_cast<double>(piece) - static_cast<double>(round);
+            if (d.fault == SimulatedFault::Regular)
+                factor = 0;
+            else if (d.fault == SimulatedFault::Drift)
+                factor = 1 + (round % 2 == 0 ? part : 1 - part);
+            else if (round % 2 == 0)
+                factor = kStepFactor;
+        }
+        sum += factor * static_cast<double>(next - from);
+        from = next;
+    }
+    return sum;
+}
+
+std::uint64_t SimulatedDriver::FaultPulses(Device& d, std::uint64_t from, std::uint64_t to) {
+    std::uint64_t pulses = 0;
+    if (d.fault == SimulatedFault::Spikes) {
+        std::exponential_distribution<double> gap(1 / kMeanSpikeGapMs);
+        for (; d.nextSpike <= static_cast<double>(to); d.nextSpike += gap(random_))
+            pulses += kSpikeCounts;
+    } else if (d.fault == SimulatedFault::Regular && d.profile.countsPerMinute > 0) {
+        // Pulses at faultStart + regularPhase + j period, j = 0, 1, ...
+        const double period = 60000 / d.profile.countsPerMinute;
+        const double first = static_cast<double>(d.faultStart) + d.regularPhase;
+        const auto upTo = [&](std::uint64_t t) {
+            const double since = static_cast<double>(t) - first;
+            return since < 0 ? 0 : static_cast<std::uint64_t>(since / period) + 1;
+        };
+        pulses = upTo(to) - upTo(from);
+    }
+    return pulses;
 }
 
 FtStatus SimulatedDriver::Enter(Op op) {
@@ -209,11 +282,14 @@ SimulatedDriver::Device* SimulatedDriver::Live(FtHandle handle) {
     const std::uint32_t dt = now - d.lastTick;
     d.lastTick = now;
     if (dt > 0) {
+        const std::uint64_t from = d.openMs;
         const double expected = ExpectedPulses(d, dt);
         if (expected > 0) {
             std::poisson_distribution<std::uint32_t> poisson(expected);
             Produce(d, poisson(random_));
         }
+        if (d.fault != SimulatedFault::None)
+            Produce(d, static_cast<std::uint32_t>(FaultPulses(d, from, d.openMs)));
     }
     if (d.arrivalsPerCall > 0)
         Produce(d, d.arrivalsPerCall);
@@ -272,6 +348,7 @@ FtStatus SimulatedDriver::Open(int index, FtHandle* handle) {
         d.openMs = 0;
         d.episodeStart = NextGap(d.episodes);
         d.episodeEnd = d.episodeStart + d.episodes.lengthMs;
+        ScheduleFault(d);
         *handle = static_cast<FtHandle>(i + 1);
         return FT_OK;
     }

@@ -33,6 +33,18 @@ struct RateEpisodes {
     double extraCountsPerMinute = 0.0;
 };
 
+// A counter gone wrong, as the health check on the counts must tell it from
+// radiation. Each starts at a given open time of the device:
+// - Spikes: kSpikeCounts extra counts at once, at random moments
+//   kMeanSpikeGapMs apart on average (interference on a long cable);
+// - Regular: pulses at a fixed rate, the device's rate, instead of Poisson
+//   pulses (an oscillating input);
+// - Drift: the rate rises evenly to double over kDriftMs and falls back over
+//   as long, again and again (a slow genuine change);
+// - Step: the rate is kStepFactor times for kStepMs, then as before for
+//   kStepMs, and so on (a source brought near and taken away).
+enum class SimulatedFault { None, Spikes, Regular, Drift, Step };
+
 // A driver backend that needs no hardware: any number of virtual counters,
 // each with an EEPROM user area and a pulse source, and a fault switch for
 // every call. Pulses are produced from the clock as time passes (Poisson at
@@ -76,6 +88,14 @@ public:
     void SetRateEpisodes(int device, const RateEpisodes& episodes);
     // Whether an episode is running at the current clock time.
     bool InEpisode(int device);
+    // The device goes wrong from startMs of its open time on (counted from
+    // each opening); None puts it right.
+    void SetFault(int device, SimulatedFault fault, std::uint64_t startMs = 0);
+    static constexpr std::uint32_t kSpikeCounts = 50;
+    static constexpr double kMeanSpikeGapMs = 120000;
+    static constexpr std::uint64_t kDriftMs = 6 * 3600000ull;
+    static constexpr double kStepFactor = 5;
+    static constexpr std::uint64_t kStepMs = 30 * 60000ull;
     void ScriptCounts(int device, const std::vector<std::uint32_t>& counts);
     void InjectPulses(int device, std::uint32_t count);
     void SetArrivalsPerCall(int device, std::uint32_t count);
@@ -143,6 +163,14 @@ private:
     // Expected pulses over the next dt milliseconds of the device's open
     // time, episodes included; moves the episode schedule along.
     double ExpectedPulses(Device& device, std::uint32_t dt);
+    // The device's rate times its fault's rate factor, integrated over the
+    // open times [from, to), in CPM x ms.
+    double BaseRateMs(const Device& device, std::uint64_t from, std::uint64_t to) const;
+    // The fault's own pulses (spikes, the fixed-rate source) over the open
+    // times (from, to]; moves the spike schedule along.
+    std::uint64_t FaultPulses(Device& device, std::uint64_t from, std::uint64_t to);
+    // Starts the fault's schedule for a device opened or changed now.
+    void ScheduleFault(Device& device);
     std::uint64_t NextGap(const RateEpisodes& episodes);
     Device& At(int device);
     const Device& At(int device) const;

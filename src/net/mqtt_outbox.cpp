@@ -1,5 +1,6 @@
 #include "net/mqtt_outbox.h"
 
+#include "platform/datetime.h"
 #include "platform/file_replace.h"
 
 #include <QDir>
@@ -37,8 +38,7 @@ QString DiskOutbox::SegmentPath(std::uint64_t first) const {
 QByteArray DiskOutbox::Encode(const MqttReading& r) {
     QJsonObject o;
     o.insert(QStringLiteral("seq"), QString::number(r.seq));
-    o.insert(QStringLiteral("time"),
-             r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("time"), IsoLocalTimeText(r.time, true));
     o.insert(QStringLiteral("value"), r.value);
     o.insert(QStringLiteral("unit"), r.unitCode);
     o.insert(QStringLiteral("cpm"), r.cpm);

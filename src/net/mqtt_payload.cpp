@@ -1,6 +1,7 @@
 #include "net/mqtt_payload.h"
 
 #include "device/counter.h"
+#include "platform/datetime.h"
 #include "platform/text_format.h"
 
 #include <QJsonArray>
@@ -56,13 +57,7 @@ QByteArray JsonNumber(double value, std::uint8_t unitCode) {
 }
 
 QByteArray JsonTime(const QDateTime& time) {
-    if (!time.isValid()) {
-        return "null";
-    }
-    const int offset = time.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return JsonString(time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
-                      FormatC("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60));
+    return time.isValid() ? JsonString(IsoLocalTimeText(time)) : QByteArray("null");
 }
 
 bool LevelCharacterAllowed(QChar c) {

@@ -3,6 +3,8 @@
 #include "measure/averaging_time.h"
 #include "net/mqtt_sink.h"
 #include "platform/datetime.h"
+#include "platform/version.h"
+#include "web/web_sink.h"
 
 #include <QDir>
 #include <QTimer>
@@ -29,7 +31,8 @@ QString ReadingLine(const SessionReading& reading) {
 
 Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
                  const Regional& regional, Finished finished)
-    : config_(std::move(config)), finished_(std::move(finished)),
+    : config_(std::move(config)), clock_(clock), regional_(regional),
+      finished_(std::move(finished)),
       recorder_(driver, clock, regional,
                 {config_.journalFolder, config_.stored.RecordingKeepDays}) {
     recorder_.SetFileHeader([this] {
@@ -82,10 +85,14 @@ bool Station::Start(QString* error) {
         mqtt.password = config_.password;
         mqtt.topicPrefix = config_.options.topicPrefix;
         mqtt.outboxRoot = folder + QStringLiteral("/mqtt");
-        recorder_.AddSink(std::make_unique<net::MqttSink>(
+        auto sink = std::make_unique<net::MqttSink>(
             mqtt, [this](const QString& line) { Log(line); },
-            [this] { QTimer::singleShot(0, [this] { Stop(1); }); }));
+            [this] { QTimer::singleShot(0, [this] { Stop(1); }); });
+        mqtt_ = sink.get();
+        recorder_.AddSink(std::move(sink));
     }
+    if (config_.options.http && !StartWeb(error))
+        return false;
 
     Recorder::Unattended plan;
     plan.wanted = config_.options.device;
@@ -106,6 +113,43 @@ bool Station::Start(QString* error) {
     };
     recorder_.RunUnattended(std::move(plan));
     return true;
+}
+
+bool Station::StartWeb(QString* error) {
+    auto sink = std::make_unique<web::WebSink>(config_.journalFolder, clock_, regional_,
+                                               [this](web::StationStatus& s) { AddFacts(s); });
+    if (!sink->Listen(*config_.options.http, error))
+        return false;
+    web::HttpAddress shown = *config_.options.http;
+    shown.port = sink->Port();
+    Log(QStringLiteral("web page at http://%1/").arg(shown.Display()));
+    recorder_.AddSink(std::move(sink));
+    return true;
+}
+
+void Station::AddFacts(web::StationStatus& s) const {
+    s.version = OwnVersionText();
+    s.unitCode =
+        static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
+    s.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
+    s.title = config_.stored.GraphTitle;
+    s.notes = config_.stored.GraphNotes;
+    s.sampleMs = config_.sampleMs;
+    s.mqtt.configured = mqtt_ != nullptr;
+    if (!mqtt_)
+        return;
+    using State = net::MqttPublisher::State;
+    const State state = mqtt_->LinkState();
+    static const char* const kStates[] = {"waiting for the counter",
+                                          "connecting",
+                                          "connected",
+                                          "waiting to connect again",
+                                          "stopping",
+                                          "stopped",
+                                          "failed"};
+    s.mqtt.state = QString::fromLatin1(kStates[static_cast<int>(state)]);
+    s.mqtt.connected = state == State::Connected;
+    s.mqtt.waiting = static_cast<long long>(mqtt_->Waiting());
 }
 
 void Station::Ticked(const MeasurementSession::TickOutcome& tick) {

@@ -4,6 +4,7 @@
 #include "recording/recorder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
+#include "web/station_status.h"
 
 #include <QString>
 #include <functional>
@@ -13,6 +14,10 @@ namespace korvinet {
 class Clock;
 class D2xxDriver;
 class Regional;
+
+namespace net {
+class MqttSink;
+}
 
 namespace station {
 
@@ -35,7 +40,8 @@ QString ReadingLine(const SessionReading& reading);
 // counter, samples it, keeps every reading in the journal and hands it to
 // the sinks the command line asks for (an MQTT broker); each reading is also
 // a line on standard output. A counter that fails or goes away is looked for
-// again until it returns; the station never ends on a counter fault.
+// again until it returns; the station never ends on a counter fault. With
+// --http it serves its web page, a sink of the recorder as well.
 class Station {
 public:
     // Called once when the station has ended, with the exit status.
@@ -58,12 +64,17 @@ public:
 
 private:
     void Ticked(const MeasurementSession::TickOutcome& tick);
+    bool StartWeb(QString* error);
+    void AddFacts(web::StationStatus& status) const;
     void Log(const QString& line) const;
     MeasurementSession::AlarmSettings Alarm() const;
 
     StationConfig config_;
+    const Clock& clock_;
+    const Regional& regional_;
     Finished finished_;
     Recorder recorder_;
+    const net::MqttSink* mqtt_ = nullptr; // owned by the recorder
     long long readings_ = 0;
     bool stopping_ = false;
     int exitCode_ = 0;

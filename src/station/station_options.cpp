@@ -57,7 +57,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("--averaging"), QStringLiteral("--alarm"),
         QStringLiteral("--journal"),   QStringLiteral("--mqtt"),
         QStringLiteral("--topic"),     QStringLiteral("--mqtt-password-file"),
-        QStringLiteral("--count")};
+        QStringLiteral("--count"),     QStringLiteral("--http")};
 
     for (int i = 0; i < arguments.size(); ++i) {
         QString name = arguments[i];
@@ -138,6 +138,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                 return Fail(
                     QStringLiteral("--count needs a whole number above 0, not \"%1\"").arg(v));
             o.count = n;
+        } else if (name == QLatin1String("--http")) {
+            QString why;
+            o.http = web::ParseHttpAddress(v, &why);
+            if (!o.http)
+                return Fail(QStringLiteral("--http: %1").arg(why));
         }
     }
     if (!o.passwordFile.isEmpty() && !o.mqtt)
@@ -152,7 +157,7 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: korvinet-station [--device SERIAL] [--units NAME] [--averaging SECONDS]\n"
         "                        [--alarm LEVEL] [--journal DIR] [--mqtt URL] [--topic PREFIX]\n"
-        "                        [--mqtt-password-file FILE] [--count N]\n"
+        "                        [--mqtt-password-file FILE] [--count N] [--http [ADDR:]PORT]\n"
         "       korvinet-station --help | --version\n"
         "Logs a USB Geiger counter without a screen: a sample every three seconds, one\n"
         "line per reading on standard output, every reading in the recording journal\n"
@@ -171,6 +176,8 @@ QString UsageText() {
         "  --topic PREFIX       topic prefix (default: korvinet)\n"
         "  --mqtt-password-file FILE  the broker password, in the file's first line\n"
         "  --count N            stop after N readings\n"
+        "  --http [ADDR:]PORT   serve a web page, a history API and Prometheus metrics\n"
+        "                       on PORT of 127.0.0.1 (or ADDR; 0.0.0.0: every network)\n"
         "  --help               print this text and exit\n"
         "  --version            print the version and exit\n"
         "\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/mqtt_url.h"
+#include "web/http_server.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,7 +20,8 @@ struct StationOptions {
     std::optional<net::MqttUrl> mqtt;  // none: no publishing
     QString topicPrefix = QStringLiteral("korvinet");
     QString passwordFile;
-    std::optional<long long> count; // stop after this many readings
+    std::optional<long long> count;       // stop after this many readings
+    std::optional<web::HttpAddress> http; // none: no web page
 };
 
 struct ParsedCommandLine {

@@ -4,10 +4,20 @@
 
 #include <QMap>
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace korvinet {
 namespace {
+
+// The simulator chosen, and one more variable set.
+DriverChoice SimulatorWith(const char* variable, const QString& value) {
+    return ReadDriverChoice([&](const char* name) {
+        return QString::fromLatin1(name) == "KORVINET_DRIVER" ? QStringLiteral("simulator")
+               : std::strcmp(name, variable) == 0             ? value
+                                                              : QString();
+    });
+}
 
 TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
     struct Case {
@@ -93,22 +103,23 @@ TEST(DriverChoice, DemoCounterHasRaisedRateEpisodes) {
     EXPECT_GT(highest, 50u);
 }
 
+TEST(DriverChoice, SimulatedFaultFromTheEnvironment) {
+    using F = SimulatedFault;
+    const std::vector<std::pair<QString, F>> names = {
+        {"", F::None},       {"spikes", F::Spikes}, {" Regular ", F::Regular},
+        {"drift", F::Drift}, {"step", F::Step},     {"sparks", F::None}};
+    for (const auto& [name, fault] : names)
+        EXPECT_EQ(SimulatorWith("KORVINET_SIM_FAULT", name).simulatedFault, fault);
+}
+
 // The unplugging drill: listed, gone (an open handle fails), listed again;
 // a malformed schedule is ignored.
 TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
-    const auto choiceWith = [](const QString& unplug) {
-        return ReadDriverChoice([&](const char* name) {
-            const QString key = QString::fromLatin1(name);
-            return key == "KORVINET_DRIVER"       ? QStringLiteral("simulator")
-                   : key == "KORVINET_SIM_UNPLUG" ? unplug
-                                                  : QString();
-        });
-    };
-    EXPECT_EQ(choiceWith("500").unplugAfterMs, -1);
-    EXPECT_EQ(choiceWith("x:5").unplugAfterMs, -1);
+    EXPECT_EQ(SimulatorWith("KORVINET_SIM_UNPLUG", "500").unplugAfterMs, -1);
+    EXPECT_EQ(SimulatorWith("KORVINET_SIM_UNPLUG", "x:5").unplugAfterMs, -1);
 
     ManualClock clock(1000, 40000.0);
-    const auto driver = CreateDriver(choiceWith(" 500:1000 "), clock);
+    const auto driver = CreateDriver(SimulatorWith("KORVINET_SIM_UNPLUG", " 500:1000 "), clock);
     std::uint32_t n = 0;
     ASSERT_EQ(driver->CreateDeviceInfoList(&n), FT_OK);
     ASSERT_EQ(n, 1u);

@@ -18,9 +18,16 @@ using testing::FileSizeLimit;
 using testing::kExampleFile;
 using testing::WriteDataFile;
 
+Reading Point(double time, double value) {
+    Reading r;
+    r.time = time;
+    r.value = value;
+    return r;
+}
+
 std::vector<Reading> ExamplePoints() {
-    return {Reading{At(2012, 3, 14, 9, 0, 3), 0.012}, Reading{At(2012, 3, 14, 9, 0, 6), 0.015},
-            Reading{At(2012, 3, 14, 9, 0, 9), TCounter::kOverrange}};
+    return {Point(At(2012, 3, 14, 9, 0, 3), 0.012), Point(At(2012, 3, 14, 9, 0, 6), 0.015),
+            Point(At(2012, 3, 14, 9, 0, 9), TCounter::kOverrange)};
 }
 
 TEST_F(DataFileTest, WritesTheExampleFileByteForByte) {
@@ -60,8 +67,8 @@ TEST_F(DataFileTest, FullSpanGraphReadsBackIdenticallyInEveryUnit) {
         const QDateTime start(QDate(2012, 3, 14), QTime(9, 0, 3));
         const int count = unit == 2 ? 57600 : 2000;
         for (int i = 0; i < count; ++i)
-            points.push_back(Reading{DateTimeFromQt(start.addSecs(3LL * i)),
-                                     (i * 7919 % 100000) / decimals[unit]});
+            points.push_back(Point(DateTimeFromQt(start.addSecs(3LL * i)),
+                                   (i * 7919 % 100000) / decimals[unit]));
         DataFileHeader header = ExampleHeader();
         header.leftAxisTitle = counter.UnitName();
         const QString path = Path("full.csv");
@@ -123,7 +130,8 @@ TEST_F(DataFileTest, EmptyGraphSavesHeaderAndColumnTitlesOnly) {
 }
 
 TEST_F(DataFileTest, PointAtMidnightIsWrittenAsTheDateAlone) {
-    const std::vector<Reading> points = {{At(2012, 3, 14), 0.02}, {At(2012, 3, 14, 0, 0, 3), 0.03}};
+    const std::vector<Reading> points = {Point(At(2012, 3, 14), 0.02),
+                                         Point(At(2012, 3, 14, 0, 0, 3), 0.03)};
     const QString path = Path("midnight.csv");
     ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), regional));
     EXPECT_TRUE(ReadRaw(path).endsWith("Time, mR/hr\r\n3/14/2012, 0.020\r\n"
@@ -135,7 +143,7 @@ TEST_F(DataFileTest, PointAtMidnightIsWrittenAsTheDateAlone) {
 
 TEST_F(DataFileTest, WriteFailuresAreReported) {
     // /dev/full opens fine and fails every write: a full disk.
-    std::vector<Reading> points(5000, Reading{At(2012, 3, 14, 9), 0.01});
+    std::vector<Reading> points(5000, Point(At(2012, 3, 14, 9), 0.01));
     for (std::size_t i = 0; i < points.size(); ++i)
         points[i].time += i / 86400.0;
     EXPECT_FALSE(WriteDataFile("/dev/full", points, counter, ExampleHeader(), regional));
@@ -292,7 +300,7 @@ TEST_F(DataFileTest, DateTimesReadBackUnderEveryAsciiDigitLocale) {
     std::vector<Reading> points;
     for (double t : {At(1999, 12, 31, 23, 59, 59), At(2000, 1, 1), At(2000, 1, 1, 0, 0, 1),
                      At(2012, 3, 14, 12, 0, 0), At(2012, 3, 14, 13, 5, 9)})
-        points.push_back(Reading{t, 0.5});
+        points.push_back(Point(t, 0.5));
     const QString path = Path("locale.csv");
     QStringList failures;
     for (const QLocale& locale : testing::AsciiDigitLocales()) {

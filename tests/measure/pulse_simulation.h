@@ -68,6 +68,40 @@ private:
     std::size_t next_ = 0;
 };
 
+// The simulated counter as users try it, faults included, read straight
+// from the driver in jittered 3-s samples: runs of days that skip TCounter.
+class DriverSamples {
+public:
+    DriverSamples(std::uint64_t seed, double cpm, SimulatedFault fault, std::uint64_t faultStartMs)
+        : draws_(seed), driver_(clock_, seed) {
+        SimulatedDeviceProfile profile;
+        profile.countsPerMinute = cpm;
+        driver_.SetFault(driver_.AddDevice(profile), fault, faultStartMs);
+        std::uint32_t n = 0;
+        driver_.CreateDeviceInfoList(&n);
+        driver_.Open(0, &handle_);
+    }
+    struct Sample {
+        std::uint32_t counts = 0, ms = 0;
+    };
+    Sample Next() {
+        Sample s{0, draws_.IntervalMs()};
+        clock_.Advance(s.ms);
+        nowMs_ += s.ms;
+        driver_.GetQueueStatus(handle_, &s.counts);
+        driver_.DiscardReceived(handle_, s.counts);
+        return s;
+    }
+    double NowMs() const { return nowMs_; }
+
+private:
+    Draws draws_;
+    ManualClock clock_{0, 40000.0};
+    SimulatedDriver driver_;
+    FtHandle handle_ = 0;
+    double nowMs_ = 0;
+};
+
 // A simulated counter read by the real TCounter on the test clock: pulses
 // arrive as a Poisson process in time and reach the counter as bytes, one
 // sample per jittered 3-s interval. Range 1000 mR/hr, 600 CPM per mR/hr,

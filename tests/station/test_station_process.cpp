@@ -1,6 +1,7 @@
 // The built korvinet-station against a real broker: a simulated counter
 // sampled every 250 ms, the journal in a temporary folder.
 #include "mqtt_broker.h"
+#include "station_run.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,59 +26,6 @@ using korvinet::testing::WaitUntil;
 
 const QString kReadingTopic = QStringLiteral("korvinet/KV100001/reading");
 const QString kStatusTopic = QStringLiteral("korvinet/KV100001/status");
-
-// One run of the program, its settings and journal in the test's folder.
-struct StationRun {
-    explicit StationRun(const QTemporaryDir& home, const QStringList& extraEnv = {}) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("KORVINET_DRIVER"), QStringLiteral("simulator"));
-        env.insert(QStringLiteral("KORVINET_SIM_CPM"), QStringLiteral("600"));
-        env.insert(QStringLiteral("KORVINET_STATION_SAMPLE_MS"), QStringLiteral("250"));
-        for (const QString& pair : extraEnv)
-            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        process.setProcessEnvironment(env);
-    }
-    ~StationRun() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
-    void Start(const QStringList& args) {
-        process.start(QStringLiteral(KORVINET_STATION_PROGRAM), args);
-        ASSERT_TRUE(process.waitForStarted(5000));
-    }
-    // Waits for the exit, dispatching events for the subscriber meanwhile.
-    bool Finished(int timeoutMs) {
-        return WaitUntil([this] { return process.state() == QProcess::NotRunning; }, timeoutMs);
-    }
-    void Signal(int signal) { ::kill(static_cast<pid_t>(process.processId()), signal); }
-    QStringList Lines() {
-        out += QString::fromUtf8(process.readAllStandardOutput());
-        return out.split('\n', Qt::SkipEmptyParts);
-    }
-    QString Errors() {
-        err += QString::fromUtf8(process.readAllStandardError());
-        return err;
-    }
-
-    QProcess process;
-    QString out;
-    QString err;
-};
-
-QStringList JournalArgs(const QTemporaryDir& home) {
-    return {QStringLiteral("--journal"), home.filePath(QStringLiteral("journal"))};
-}
-
-QStringList BrokerArgs(const MosquittoBroker& broker) {
-    return {QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port())};
-}
 
 // The seq of every reading received, in arrival order; each payload a
 // well-formed reading.

@@ -1,0 +1,77 @@
+#include "web/web_sink.h"
+
+#include "platform/clock.h"
+#include "platform/datetime.h"
+#include "recording/journal_reader.h"
+#include "web/station_web.h"
+
+#include <QDateTime>
+
+namespace korvinet::web {
+
+WebSink::WebSink(QString journalFolder, const Clock& clock, const Regional& regional, Facts facts)
+    : clock_(clock), facts_(std::move(facts)), startedAt_(clock.Now()),
+      web_(std::make_unique<StationWeb>(*this, std::move(journalFolder), clock, regional)) {
+    running_.start();
+    server_ = std::make_unique<HttpServer>(
+        [this](const HttpRequest& request) { return web_->Answer(request); });
+}
+
+WebSink::~WebSink() = default;
+
+bool WebSink::Listen(const HttpAddress& address, QString* error) {
+    return server_->Listen(address, error);
+}
+
+int WebSink::Port() const {
+    return server_ ? server_->Port() : 0;
+}
+
+void WebSink::OnReading(const SessionReading& s) {
+    if (s.status == SessionReading::Status::Failed)
+        return;
+    // As the journal keeps it (values to the unit's decimals, the moment in
+    // UTC), so the latest reading and the history agree to the digit.
+    JournalSample kept;
+    const QByteArray line = JournalSampleLine(s);
+    if (s.status == SessionReading::Status::Ok &&
+        ParseJournalSampleLine(QByteArrayView(line).chopped(1), &kept)) {
+        heard_.latest = TimedReading{kept.reading, kept.utcMs};
+    } else {
+        heard_.latest = TimedReading{s, QtFromDateTime(s.time).toMSecsSinceEpoch()};
+        heard_.latest->reading.overrange = s.status == SessionReading::Status::Overrange;
+    }
+    ++heard_.readingsTaken;
+    heard_.countsTotal += s.counts;
+    heard_.counter = s.countsStopped ? CounterState::CountsStopped : CounterState::Connected;
+}
+
+void WebSink::OnCounter(const CounterEvent& event) {
+    if (event.kind == CounterEvent::Kind::Lost) {
+        heard_.counter = CounterState::Looking;
+        return;
+    }
+    heard_.counter = CounterState::Connected;
+    heard_.serial = event.serial;
+    heard_.model = event.model;
+    heard_.unitCode = event.unitCode;
+}
+
+void WebSink::Stop(const std::function<void()>& done) {
+    server_.reset();
+    if (done)
+        done();
+}
+
+StationStatus WebSink::Status() const {
+    StationStatus s = heard_;
+    if (facts_)
+        facts_(s);
+    if (!heard_.serial.isEmpty())
+        s.unitCode = heard_.unitCode; // the counter's, once there is one
+    s.startUtcSeconds = QtFromDateTime(startedAt_).toMSecsSinceEpoch() / 1000.0;
+    s.uptimeSeconds = running_.elapsed() / 1000.0;
+    return s;
+}
+
+} // namespace korvinet::web

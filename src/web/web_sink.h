@@ -1,0 +1,57 @@
+#pragma once
+
+#include "measure/reading_sink.h"
+#include "web/http_server.h"
+#include "web/station_status.h"
+
+#include <QElapsedTimer>
+#include <functional>
+#include <memory>
+
+namespace korvinet {
+
+class Clock;
+class Regional;
+
+namespace web {
+
+class StationWeb;
+
+// The station's web site as a sink of its recorder: it keeps what the
+// readings and the counter's comings and goings say (the latest reading as
+// the journal keeps it, how many were taken, the counter's state) and serves
+// the page, the status, the journal's history and the metrics from that.
+// What the readings do not tell (the version, the settings, the MQTT link)
+// the program adds to each status through `facts`.
+class WebSink final : public ReadingSink, public StatusSource {
+public:
+    using Facts = std::function<void(StationStatus& status)>;
+
+    // The journal folder it reads the history from; clock and regional
+    // outlive it.
+    WebSink(QString journalFolder, const Clock& clock, const Regional& regional, Facts facts);
+    ~WebSink() override;
+
+    // False with a one-line reason when the address cannot be served.
+    [[nodiscard]] bool Listen(const HttpAddress& address, QString* error);
+    int Port() const;
+
+    void OnReading(const SessionReading& reading) override;
+    void OnCounter(const CounterEvent& event) override;
+    // Stops serving (waiting for a history read under way).
+    void Stop(const std::function<void()>& done) override;
+
+    StationStatus Status() const override;
+
+private:
+    const Clock& clock_;
+    Facts facts_;
+    StationStatus heard_; // what the readings and the counter said
+    double startedAt_ = 0.0;
+    QElapsedTimer running_;
+    std::unique_ptr<StationWeb> web_;
+    std::unique_ptr<HttpServer> server_;
+};
+
+} // namespace web
+} // namespace korvinet
