@@ -140,6 +140,13 @@ public:
     // or onto a printer page.
     void Chart1AfterDraw(QPainter& painter, const QRect& target);
     void ButtonCopyStatisticsClick();
+    // What a drawing puts into the statistics memo and, while a counter is
+    // connected, into the accumulated counts memo.
+    struct MemoTexts {
+        QString statistics;
+        std::optional<QString> accumulator;
+    };
+    void ShowMemoTexts(const MemoTexts& texts);
     // Puts the statistics text into its memo, keeping the user's scroll
     // position (or the end, when the view was at the end).
     void ShowStatistics(const QString& text);
@@ -372,6 +379,8 @@ private:
     TimerSafeUi timerSafeUi_;
     MainWindowDeps deps_;
     TFormAbout* aboutWindow_ = nullptr;
+    // Memo texts of an on-screen drawing, shown once the drawing is over.
+    std::optional<MemoTexts> pendingTexts_;
     QHash<QObject*, void (TFormMain::*)()> leaveHandlers_;
     QHash<QCheckBox*, void (TFormMain::*)()> clickHandlers_;
 };

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTimer>
+#include <utility>
 
 namespace korvinet {
 
@@ -56,14 +57,37 @@ void TFormMain::Chart1AfterDraw(QPainter& painter, const QRect& /*target*/) {
                 ++at;
             lines.insert(at < lines.size() ? at + 1 : at, ConfidenceBandLine(*LatestBand, Counter));
         }
-        ShowStatistics(lines.join(QLatin1Char('\n')));
+        MemoTexts texts{lines.join(QLatin1Char('\n')), std::nullopt};
         if (Counter.IsOpen())
-            Accumulator->setPlainText(AccumulatedCountsLines(Counter).join(QLatin1Char('\n')));
+            texts.accumulator = AccumulatedCountsLines(Counter).join(QLatin1Char('\n'));
+        if (painter.device() != Chart1) {
+            pendingTexts_.reset(); // older than these
+            ShowMemoTexts(texts);
+            return;
+        }
+        // On screen the chart is drawn within the window's drawing pass. A
+        // memo changed now scrolls its pixels in the middle of that pass,
+        // which leaves the controls above it blank or garbled on the screen
+        // until something else repaints them: the memos take their texts
+        // once the pass is over.
+        const bool queued = pendingTexts_.has_value();
+        pendingTexts_ = std::move(texts);
+        if (!queued)
+            QTimer::singleShot(0, this, [this] {
+                if (const std::optional<MemoTexts> pending = std::exchange(pendingTexts_, {}))
+                    ShowMemoTexts(*pending);
+            });
     } catch (...) {
         // The drawing is under way: a modal box here would re-enter painting.
         // Show it as soon as the drawing has finished.
         QTimer::singleShot(0, this, [this] { deps_.ui.Message(QStringLiteral("Unknown Error!")); });
     }
+}
+
+void TFormMain::ShowMemoTexts(const MemoTexts& texts) {
+    ShowStatistics(texts.statistics);
+    if (texts.accumulator)
+        Accumulator->setPlainText(*texts.accumulator);
 }
 
 void TFormMain::ShowStatistics(const QString& text) {

@@ -10,7 +10,8 @@ namespace korvinet {
 // vanished network drive is never reported as a saved file. A failed save
 // leaves an existing file exactly as it was and no fragment beside it (see
 // ReplaceFileContents); only in a folder that takes no new files is an
-// existing file written in place, and then a failure can leave part of it.
+// existing file written in place, where a full disk still leaves it as it
+// was but a crash half way can leave part of it.
 bool WriteWholeFile(const QString& fileName, const QByteArray& bytes);
 
 } // namespace korvinet

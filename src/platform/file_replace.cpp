@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
+#include <QDir>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <climits>
@@ -37,13 +38,123 @@ bool Produce(int fd, const ContentProducer& produce) {
     return produce([fd](QByteArrayView piece) { return WriteAll(fd, piece); });
 }
 
-// What saving did before: create or truncate, write, flush, close.
+// For devices, pipes and names that do not lead to a file: create or
+// truncate, write, flush, close.
 bool WriteInPlace(const QByteArray& path, const ContentProducer& produce) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     const bool written = Produce(fd, produce);
     return SyncAndClose(fd) && written;
+}
+
+// New contents held whole before they go over an old file: in memory up to
+// kInMemory bytes, beyond that in an unnamed file of the temporary folder
+// (which vanishes with its descriptor, also after a crash), so a large data
+// file need not fit in memory.
+class StagedContents {
+public:
+    StagedContents() = default;
+    StagedContents(const StagedContents&) = delete;
+    StagedContents& operator=(const StagedContents&) = delete;
+    ~StagedContents() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    [[nodiscard]] bool Append(QByteArrayView piece) {
+        size_ += piece.size();
+        if (fd_ < 0 && memory_.size() + piece.size() <= kInMemory) {
+            memory_.append(piece);
+            return true;
+        }
+        if (fd_ < 0) {
+            fd_ = CreateUnnamedTemporary();
+            if (fd_ < 0 || !WriteAll(fd_, memory_))
+                return false;
+            memory_ = QByteArray();
+        }
+        return WriteAll(fd_, piece);
+    }
+    off_t Size() const { return static_cast<off_t>(size_); }
+
+    // Writes the contents over the start of `fd`.
+    [[nodiscard]] bool WriteOver(int fd) const {
+        if (::lseek(fd, 0, SEEK_SET) != 0)
+            return false;
+        if (fd_ < 0)
+            return WriteAll(fd, memory_);
+        if (::lseek(fd_, 0, SEEK_SET) != 0)
+            return false;
+        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer.data(), static_cast<size_t>(buffer.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return n == 0;
+            if (!WriteAll(fd, QByteArrayView(buffer.constData(), n)))
+                return false;
+        }
+    }
+
+private:
+    static constexpr qsizetype kInMemory = 16 << 20;
+
+    static int CreateUnnamedTemporary() {
+        const QByteArray folder = QFile::encodeName(QDir::tempPath());
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            return fd;
+        // A file system without unnamed files: a named one, gone at once.
+        QByteArray name = folder + "/.korvinet-XXXXXX";
+        const int named = ::mkostemp(name.data(), O_CLOEXEC);
+        if (named >= 0)
+            ::unlink(name.constData());
+        return named;
+    }
+
+    QByteArray memory_;
+    int fd_ = -1;
+    qint64 size_ = 0;
+};
+
+// Writes the contents straight into an existing file (its folder takes no
+// new file) so that running out of space leaves it as it was: the contents
+// are made whole first, then the blocks they need are reserved, and only
+// then is the first old byte overwritten. A crash or a failing drive half
+// way can still leave it part old, part new.
+bool WriteExistingFileInPlace(const QByteArray& path, const ContentProducer& produce) {
+    StagedContents contents;
+    if (!produce([&contents](QByteArrayView piece) { return contents.Append(piece); }))
+        return false;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    const off_t size = contents.Size();
+    int reserved = 0;
+    if (size > 0) {
+        do
+            reserved = ::posix_fallocate(fd, 0, size);
+        while (reserved == EINTR);
+    }
+    if (reserved != 0) {
+        // A reservation cut short may have lengthened the file.
+        if (size > st.st_size && ::ftruncate(fd, st.st_size) != 0) {
+            // nothing more to be done: the old bytes themselves are intact
+        }
+        ::close(fd);
+        errno = reserved;
+        return false;
+    }
+    bool ok = contents.WriteOver(fd);
+    ok = ok && (size >= st.st_size || ::ftruncate(fd, size) == 0);
+    return SyncAndClose(fd) && ok;
 }
 
 // Creates a hidden file of a unique name beside `path`, with `mode` less the
@@ -100,7 +211,7 @@ bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& byt
     const int fd = CreateSibling(path, options.ownerOnly ? 0600 : 0666, &sibling);
     if (fd < 0) {
         if (exists && options.writeInPlaceIfFolderIsReadOnly && (errno == EACCES || errno == EPERM))
-            return WriteInPlace(path, bytes);
+            return WriteExistingFileInPlace(path, bytes);
         return false;
     }
     bool ok = true;

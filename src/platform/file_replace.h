@@ -15,8 +15,10 @@ struct ReplaceOptions {
     // call fails, also for a user whom permission bits do not stop (root).
     bool refuseReadOnlyFile = false;
     // When the folder takes no new file but the file itself may be written,
-    // the bytes are written straight into the file, which then is not
-    // protected against a failure half way.
+    // the bytes are written straight into the file. The space they need is
+    // reserved before the first old byte is overwritten, so a full disk
+    // still leaves the file as it was; a crash or a failing drive half way
+    // can leave it part old, part new.
     bool writeInPlaceIfFolderIsReadOnly = false;
 };
 

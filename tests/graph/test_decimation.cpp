@@ -1,3 +1,4 @@
+#include "graph/band_series.h"
 #include "graph/chart.h"
 #include "graph/line_series.h"
 #include "platform/regional.h"
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <map>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -199,6 +201,83 @@ TEST(Decimation, DrawsTheSamePixelsAsThePerPointPass) {
             }
         }
         EXPECT_TRUE(drawn == expected);
+    }
+}
+
+// The band as it was drawn from every point: per pixel column the lowest low
+// and highest high of its points with both bounds finite.
+void ReferenceBand(QPainter& painter, const ChartLayout& layout, const TBandSeries& band) {
+    std::map<double, std::pair<double, double>> columns; // top and bottom pixel
+    for (const TBandSeries::Point& p : band.Points()) {
+        if (!std::isfinite(p.low) || !std::isfinite(p.high))
+            continue;
+        const QPointF high = layout.Map(p.x, p.high);
+        const double low = layout.Map(p.x, p.low).y();
+        auto [at, fresh] = columns.try_emplace(std::floor(high.x()), high.y(), low);
+        if (!fresh)
+            at->second = {std::min(at->second.first, high.y()), std::max(at->second.second, low)};
+    }
+    QPolygonF upper, lower;
+    for (const auto& [c, range] : columns) {
+        upper << QPointF(c, range.first) << QPointF(c + 1, range.first);
+        lower.prepend(QPointF(c, range.second));
+        lower.prepend(QPointF(c + 1, range.second));
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 255, 48));
+    if (columns.size() > 1)
+        painter.drawPolygon(upper + lower);
+}
+
+// The band's summaries against every point, through trims and late points:
+// the extent of any stretch, and the drawing, full, zoomed and on a plot
+// narrow enough for long columns.
+TEST(Decimation, BandMatchesThePerPointPass) {
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0.02, 0.004);
+    TBandSeries band(kColorBlue);
+    double x = 40982.375;
+    const auto add = [&](int count) {
+        for (int i = 0; i < count; ++i, x += 3.0 / 86400.0) {
+            const double y = noise(random);
+            band.Add(x, y * 0.6, i % 997 == 0 ? std::numeric_limits<double>::infinity() : y * 1.5);
+        }
+    };
+    add(57600);
+    ChartLayout layout{QRectF(60, 40, 700, 330), {}, 56.5};
+    layout.yMax = 0.04;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::deque<TBandSeries::Point>& points = band.Points();
+        const std::size_t n = points.size();
+        for (const auto& [from, to] :
+             {std::pair<std::size_t, std::size_t>(0, n), {17, 12310}, {n / 3, n / 3 * 2}, {5, 5}}) {
+            TBandSeries::Extent all, summed = band.Range(from, to);
+            for (std::size_t i = from; i < to; ++i)
+                if (std::isfinite(points[i].low) && std::isfinite(points[i].high))
+                    all = {std::min(all.low, points[i].low), std::max(all.high, points[i].high), 1};
+            EXPECT_EQ(std::tie(summed.low, summed.high, summed.any),
+                      std::tie(all.low, all.high, all.any));
+        }
+        for (const auto& [from, to, width] :
+             {std::tuple(points.front().x, points.back().x, 700.0),
+              std::tuple(points.front().x, points.back().x, 90.0),
+              std::tuple(points[20000].x + 1e-7, points[31000].x, 700.0)}) {
+            layout.plot.setWidth(width);
+            layout.xMin = from;
+            layout.xMax = to;
+            QImage drawn(800, 470, QImage::Format_RGB32), expected(drawn.size(), drawn.format());
+            for (QImage* image : {&drawn, &expected}) {
+                image->fill(Qt::white);
+                QPainter painter(image);
+                painter.setClipRect(layout.plot);
+                (image == &drawn ? DrawBand : ReferenceBand)(painter, layout, band);
+            }
+            EXPECT_TRUE(drawn == expected) << width;
+        }
+        band.RemoveBefore(points[1237].x);
+        band.Add(points[n / 2].x + 1e-9, 0.001, 0.05); // a late point
+        add(3000);
     }
 }
 

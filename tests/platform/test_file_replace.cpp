@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,11 +98,25 @@ TEST_F(FileReplaceTest, ReadOnlyFileIsRefusedEvenWherePermissionsDoNotStopWrites
 }
 
 // A folder that takes no new files, holding a file that may be written: the
-// file is written in place when that is allowed, else left alone. Runs as an
-// unprivileged user (dropping root's rights in a child) since root may add
-// files to any folder.
+// file is written in place when that is allowed, else left alone. Written in
+// place it is replaced whole or left as it was, however little space is left
+// and however the contents come (in pieces, beyond what is held in memory).
+// Runs as an unprivileged user (dropping root's rights in a child) since
+// root may add files to any folder.
 TEST_F(FileReplaceTest, ReadOnlyFolderFallsBackToWritingInPlace) {
-    Put(path, "old");
+    struct Case {
+        rlim_t spaceLeft;
+        qsizetype size;
+        bool saved;
+    };
+    const Case cases[] = {
+        {4096, 64 * 1024, false},        // a 3,006-byte image saved larger
+        {4096, 4000, true},              // what fits is saved
+        {RLIM_INFINITY, 100, true},      // shorter than before
+        {RLIM_INFINITY, 17 << 20, true}, // beyond the memory share
+        {8 << 20, 17 << 20, false},      // that, and no room for it
+    };
+    Put(path, QByteArray(3006, 'o'));
     const QByteArray folder = QFile::encodeName(dir.path());
     const QByteArray file = QFile::encodeName(path);
     constexpr uid_t kNobody = 65534;
@@ -119,6 +134,23 @@ TEST_F(FileReplaceTest, ReadOnlyFolderFallsBackToWritingInPlace) {
         fallback.writeInPlaceIfFolderIsReadOnly = true;
         if (ReplaceFileContents(path, "refused"))
             ::_exit(11);
+        QByteArray expected = Read(path);
+        for (int i = 0; i < std::ssize(cases); ++i) {
+            const QByteArray bytes(cases[i].size, static_cast<char>('a' + i));
+            const auto inPieces = [&bytes](const ContentSink& sink) {
+                for (qsizetype at = 0; at < bytes.size(); at += 65536)
+                    if (!sink(QByteArrayView(bytes).sliced(
+                            at, std::min<qsizetype>(65536, bytes.size() - at))))
+                        return false;
+                return true;
+            };
+            testing::FileSizeLimit disk(cases[i].spaceLeft);
+            if (ReplaceFileContentsWith(path, inPieces, fallback) != cases[i].saved)
+                ::_exit(20 + i);
+            expected = cases[i].saved ? bytes : expected;
+            if (Read(path) != expected)
+                ::_exit(30 + i);
+        }
         if (!ReplaceFileContents(path, "in place", fallback))
             ::_exit(12);
         ::_exit(0);
@@ -127,7 +159,7 @@ TEST_F(FileReplaceTest, ReadOnlyFolderFallsBackToWritingInPlace) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ::chmod(folder.constData(), 0755);
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "20 + case: saved or not unlike expected; 30: contents";
     EXPECT_EQ(Read(path), "in place");
     EXPECT_EQ(Entries(), QStringList{"f"});
 }
