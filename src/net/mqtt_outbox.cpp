@@ -51,6 +51,10 @@ QByteArray DiskOutbox::Encode(const MqttReading& r) {
         o.insert(QStringLiteral("ci_low"), *r.ciLow);
     if (r.ciHigh)
         o.insert(QStringLiteral("ci_high"), *r.ciHigh);
+    if (!r.health.isEmpty())
+        o.insert(QStringLiteral("health"), r.health);
+    if (r.healthStatistic)
+        o.insert(QStringLiteral("health_statistic"), *r.healthStatistic);
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -79,6 +83,9 @@ std::optional<MqttReading> DiskOutbox::Decode(const QByteArray& line) {
         r.ciLow = o.value(QStringLiteral("ci_low")).toDouble();
     if (o.contains(QStringLiteral("ci_high")))
         r.ciHigh = o.value(QStringLiteral("ci_high")).toDouble();
+    r.health = o.value(QStringLiteral("health")).toString();
+    if (o.contains(QStringLiteral("health_statistic")))
+        r.healthStatistic = o.value(QStringLiteral("health_statistic")).toDouble();
     return r;
 }
 
@@ -125,7 +132,7 @@ bool DiskOutbox::Open(QString* error) {
         const QRegularExpressionMatch m = kName.match(name);
         const auto first = m.hasMatch() ? ParseSeq(m.captured(1)) : std::nullopt;
         if (first && *first > 0)
-            segments_.push_back({*first, folder_ + QLatin1Char('/') + name});
+            segments_.push_back({*first, folder_ + QLatin1Char('/') + name, {}});
     }
 
     // Only the newest segment is read now: the others are complete, and the
@@ -166,7 +173,7 @@ bool DiskOutbox::StartSegment(std::uint64_t first, QString* error) {
         activeFile_.Close();
         return false;
     }
-    segments_.push_back({first, path});
+    segments_.push_back({first, path, {}});
     active_.clear();
     return true;
 }
@@ -241,6 +248,36 @@ bool DiskOutbox::WriteState(QString* error) {
 
 bool DiskOutbox::Flush(QString* error) {
     return WriteState(error);
+}
+
+DiskOutbox::Dropped DiskOutbox::DropOlderThan(const QDateTime& cutoff) {
+    Dropped dropped;
+    // The newest segment is being written and never goes; a segment goes
+    // when its newest reading is older than the cutoff.
+    while (segments_.size() > 1) {
+        Segment& oldest = segments_.front();
+        if (!oldest.newest.isValid()) {
+            qint64 valid = 0;
+            const std::vector<MqttReading> readings = ReadSegment(oldest.path, &valid);
+            // Unreadable: its age is unknown, and what follows it is kept.
+            if (readings.empty())
+                break;
+            oldest.newest = readings.back().time;
+        }
+        if (oldest.newest >= cutoff)
+            break;
+        const std::uint64_t through = segments_[1].first - 1;
+        if (through > ackedSeq_) {
+            dropped.count += through - ackedSeq_;
+            ackedSeq_ = through;
+        }
+        dropped.newest = oldest.newest;
+        QString ignored;
+        if (!WriteState(&ignored))
+            break;
+        DropAcknowledgedSegments();
+    }
+    return dropped;
 }
 
 std::vector<MqttReading> DiskOutbox::ReadingsAfter(std::uint64_t afterSeq, int maxCount) {

@@ -3,6 +3,7 @@
 #include "net/mqtt_payload.h"
 #include "platform/durable_file.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
 #include <optional>
@@ -62,6 +63,16 @@ public:
     // Writes the acknowledged seq now (at a clean stop).
     bool Flush(QString* error);
 
+    // Gives up the readings taken before the cutoff that the broker never
+    // acknowledged, so that an outbox cannot fill the disk while a broker
+    // stays away: whole segments, oldest first, once their newest reading
+    // is older. The journal still holds them. Says what went.
+    struct Dropped {
+        std::uint64_t count = 0;
+        QDateTime newest; // the time of the newest reading given up
+    };
+    Dropped DropOlderThan(const QDateTime& cutoff);
+
     std::vector<MqttReading> ReadingsAfter(std::uint64_t afterSeq, int maxCount) override;
 
     int SegmentCount() const { return static_cast<int>(segments_.size()); }
@@ -75,6 +86,7 @@ private:
     struct Segment {
         std::uint64_t first = 0;
         QString path;
+        QDateTime newest; // its newest reading's time, once read
     };
 
     QString SegmentPath(std::uint64_t first) const;

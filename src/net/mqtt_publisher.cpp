@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <mosquitto.h>
 #include <mutex>
@@ -23,6 +25,16 @@ const char* const kSystemCertificates = "/etc/ssl/certs";
 void InitLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+// Beside the readings in flight: the status, the counter's availability,
+// the latest reading and a few more of those.
+constexpr int kBesideReadings = 16;
+
+// A key that asks for a password cannot be used unattended: the library
+// would otherwise ask for it on the terminal.
+int NoKeyPassword(char*, int, int, void*) {
+    return 0;
 }
 
 bool IsAddress(const QString& host) {
@@ -74,6 +86,9 @@ MqttPublisher::MqttPublisher(MqttPublisherOptions options, PendingSource& source
     QObject::connect(&retryTimer_, &QTimer::timeout, &retryTimer_, [this] { BeginAttempt(); });
     stopTimer_.setSingleShot(true);
     QObject::connect(&stopTimer_, &QTimer::timeout, &stopTimer_, [this] { FinishStop(); });
+    paceTimer_.setSingleShot(true);
+    QObject::connect(&paceTimer_, &QTimer::timeout, &paceTimer_, [this] { Pump(); });
+    paceClock_.start();
 }
 
 MqttPublisher::~MqttPublisher() {
@@ -109,12 +124,69 @@ bool MqttPublisher::Start(std::uint64_t lastAcknowledgedSeq) {
     return true;
 }
 
-void MqttPublisher::ReadingsAdded() {
+void MqttPublisher::ReadingAdded(std::uint64_t seq) {
     sourceDrained_ = false;
+    liveSeq_ = seq;
     Pump();
+    liveSeq_ = 0;
 }
 
-void MqttPublisher::Stop() {
+bool MqttPublisher::Connected() const {
+    return state_ == State::Connected && mosq_ != nullptr && connectionOpen_;
+}
+
+int MqttPublisher::Publish(const QString& topic, const QByteArray& payload, bool retain) {
+    int mid = 0;
+    const QByteArray name = topic.toUtf8();
+    const int rc =
+        mosquitto_publish(mosq_, &mid, name.constData(), static_cast<int>(payload.size()),
+                          payload.constData(), 1, retain);
+    return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+}
+
+void MqttPublisher::SetRetained(const QString& topic, const QByteArray& payload) {
+    auto it = std::find_if(retained_.begin(), retained_.end(),
+                           [&](const MqttMessage& m) { return m.topic == topic; });
+    if (it == retained_.end()) {
+        it = retained_.insert(retained_.end(), {topic, {}, true});
+    } else if (it->payload == payload) {
+        return;
+    }
+    it->payload = payload;
+    if (Connected()) {
+        Publish(topic, payload, true);
+        UpdateWriteNotifier();
+    }
+}
+
+void MqttPublisher::SetAnnouncements(std::vector<MqttMessage> announcements) {
+    const auto same = [](const MqttMessage& a, const MqttMessage& b) {
+        return a.topic == b.topic && a.payload == b.payload && a.retain == b.retain;
+    };
+    if (std::equal(announcements.begin(), announcements.end(), options_.announcements.begin(),
+                   options_.announcements.end(), same)) {
+        return;
+    }
+    options_.announcements = std::move(announcements);
+    if (Connected()) {
+        for (const MqttMessage& message : options_.announcements) {
+            Publish(message.topic, message.payload, message.retain);
+        }
+        UpdateWriteNotifier();
+    }
+}
+
+void MqttPublisher::Announce() {
+    for (const MqttMessage& message : options_.announcements) {
+        Publish(message.topic, message.payload, message.retain);
+    }
+    for (const MqttMessage& message : retained_) {
+        Publish(message.topic, message.payload, true);
+    }
+}
+
+void MqttPublisher::Stop(bool forget) {
+    forget_ = forget;
     switch (state_) {
     case State::Stopping:
     case State::Stopped:
@@ -122,12 +194,15 @@ void MqttPublisher::Stop() {
     case State::Connected:
         if (mosq_ != nullptr) {
             state_ = State::Stopping;
+            paceTimer_.stop();
             stopTimer_.start(options_.stopTimeoutMs);
-            const QByteArray topic = options_.topics.status.toUtf8();
-            const int rc = mosquitto_publish(mosq_, &offlineMid_, topic.constData(),
-                                             static_cast<int>(kStatusOffline.size()),
-                                             kStatusOffline.constData(), 1, true);
-            AfterCall(rc, errno);
+            // An empty retained message deletes the one the broker holds.
+            for (const MqttMessage& message : retained_) {
+                Publish(message.topic, forget ? QByteArray() : message.payload, true);
+            }
+            offlineMid_ =
+                Publish(options_.topics.status, forget ? QByteArray() : kStatusOffline, true);
+            AfterCall(offlineMid_ < 0 ? MOSQ_ERR_NO_CONN : MOSQ_ERR_SUCCESS, errno);
             return;
         }
         break;
@@ -139,6 +214,7 @@ void MqttPublisher::Stop() {
     retryTimer_.stop();
     attemptTimer_.stop();
     lookupTimer_.stop();
+    paceTimer_.stop();
     lookup_.reset();
     DestroyClient();
     state_ = State::Stopping;
@@ -192,10 +268,14 @@ bool MqttPublisher::ConfigureClient() {
     mosquitto_connect_callback_set(mosq_, &MqttPublisher::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttPublisher::OnDisconnect);
     mosquitto_publish_callback_set(mosq_, &MqttPublisher::OnPublish);
+    mosquitto_message_callback_set(mosq_, &MqttPublisher::OnMessage);
     mosquitto_log_callback_set(mosq_, &MqttPublisher::OnLog);
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Room for the readings in flight and for what goes beside them (the
+    // status, the announcements, the retained messages), so that none of
+    // those waits behind a full window of readings.
     mosquitto_int_option(mosq_, MOSQ_OPT_SEND_MAXIMUM,
-                         options_.maxInFlight + 1 +
+                         options_.maxInFlight + kBesideReadings +
                              static_cast<int>(options_.announcements.size()));
     if (!options_.url.user.isEmpty()) {
         const QByteArray user = options_.url.user.toUtf8();
@@ -212,18 +292,22 @@ bool MqttPublisher::ConfigureClient() {
         return false;
     }
     if (options_.url.tls) {
-        int rc = MOSQ_ERR_SUCCESS;
-        if (!options_.caFile.isEmpty()) {
-            const QByteArray caFile = QFile::encodeName(options_.caFile);
-            rc = mosquitto_tls_set(mosq_, caFile.constData(), nullptr, nullptr, nullptr, nullptr);
-        } else {
+        const QByteArray caFile = QFile::encodeName(options_.caFile);
+        const QByteArray certFile = QFile::encodeName(options_.certFile);
+        const QByteArray keyFile = QFile::encodeName(options_.keyFile);
+        const char* caPath = nullptr;
+        if (caFile.isEmpty()) {
             mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
             if (QDir(QString::fromLatin1(kSystemCertificates)).exists()) {
-                rc = mosquitto_tls_set(mosq_, nullptr, kSystemCertificates, nullptr, nullptr,
-                                       nullptr);
+                caPath = kSystemCertificates;
             }
         }
-        if (rc != MOSQ_ERR_SUCCESS) {
+        const auto orNull = [](const QByteArray& text) {
+            return text.isEmpty() ? nullptr : text.constData();
+        };
+        if ((caPath != nullptr || !caFile.isEmpty() || !certFile.isEmpty()) &&
+            mosquitto_tls_set(mosq_, orNull(caFile), caPath, orNull(certFile), orNull(keyFile),
+                              &NoKeyPassword) != MOSQ_ERR_SUCCESS) {
             return false;
         }
     }
@@ -241,7 +325,8 @@ void MqttPublisher::ConnectTo(const QByteArray& host) {
     const int savedErrno = errno;
     const int fd = mosquitto_socket(mosq_);
     if (rc != MOSQ_ERR_SUCCESS || fd < 0) {
-        const QString reason = Describe(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_NO_CONN : rc, savedErrno);
+        const int code = rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_NO_CONN : rc;
+        const QString reason = Describe(code, savedErrno) + SchemeHint(code, savedErrno);
         DestroyClient();
         AttemptFailed(reason);
         return;
@@ -291,6 +376,15 @@ void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
     static_cast<MqttPublisher*>(self)->events_.push_back({Event::Published, mid});
 }
 
+void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* publisher = static_cast<MqttPublisher*>(self);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    if (QString::fromUtf8(message->topic) == publisher->options_.rediscoveryTopic &&
+        payload == kStatusOnline) {
+        publisher->events_.push_back({Event::Rediscover, 0});
+    }
+}
+
 void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
     if ((level & MOSQ_LOG_ERR) != 0 && text != nullptr) {
         static_cast<MqttPublisher*>(self)->lastLibraryError_ = QString::fromUtf8(text);
@@ -320,6 +414,11 @@ void MqttPublisher::AfterCall(int rc, int savedErrno) {
             case Event::Published:
                 HandlePublished(event.value);
                 break;
+            case Event::Rediscover:
+                if (Connected()) {
+                    Announce();
+                }
+                break;
             case Event::Disconnect:
                 ended = true;
                 disconnectCode = event.value;
@@ -334,7 +433,9 @@ void MqttPublisher::AfterCall(int rc, int savedErrno) {
         if (rc == MOSQ_ERR_SUCCESS) {
             rc = disconnectCode != MOSQ_ERR_SUCCESS ? disconnectCode : MOSQ_ERR_CONN_LOST;
         }
-        ConnectionEnded(Describe(rc, savedErrno));
+        // Closed before the broker answered: perhaps a question of TLS.
+        ConnectionEnded(Describe(rc, savedErrno) +
+                        (connectionOpen_ ? QString() : SchemeHint(rc, savedErrno)));
         return;
     }
     UpdateWriteNotifier();
@@ -344,19 +445,18 @@ void MqttPublisher::HandleConnected() {
     attemptTimer_.stop();
     connectionOpen_ = true;
     everConnected_ = true;
-    connectedSince_.start();
+    // A broker back after a short restart is tried again soon after its
+    // next one: the waits start afresh with every connection.
+    retryDelayMs_ = options_.firstRetryMs;
     if (state_ == State::Connecting) {
         state_ = State::Connected;
     }
 
-    int mid = 0;
-    const QByteArray statusTopic = options_.topics.status.toUtf8();
-    mosquitto_publish(mosq_, &mid, statusTopic.constData(), static_cast<int>(kStatusOnline.size()),
-                      kStatusOnline.constData(), 1, true);
-    for (const MqttMessage& message : options_.announcements) {
-        const QByteArray topic = message.topic.toUtf8();
-        mosquitto_publish(mosq_, &mid, topic.constData(), static_cast<int>(message.payload.size()),
-                          message.payload.constData(), 1, message.retain);
+    Publish(options_.topics.status, kStatusOnline, true);
+    Announce();
+    if (!options_.rediscoveryTopic.isEmpty()) {
+        const QByteArray topic = options_.rediscoveryTopic.toUtf8();
+        mosquitto_subscribe(mosq_, nullptr, topic.constData(), 1);
     }
     // Whatever was in flight on an earlier connection goes out again.
     inFlight_.clear();
@@ -390,36 +490,50 @@ void MqttPublisher::HandlePublished(int mid) {
     }
 }
 
-void MqttPublisher::Pump() {
-    if (state_ != State::Connected || mosq_ == nullptr || !connectionOpen_) {
+void MqttPublisher::RefillBudget() {
+    const double elapsedMs = static_cast<double>(paceClock_.restart());
+    if (options_.replayRate <= 0) {
+        budget_ = options_.maxInFlight;
         return;
     }
-    const QByteArray topic = options_.topics.reading.toUtf8();
-    while (!sourceDrained_ && static_cast<int>(inFlight_.size()) < options_.maxInFlight) {
-        const int room = options_.maxInFlight - static_cast<int>(inFlight_.size());
+    // At most a tenth of a second's worth at once.
+    const double most = std::max(1.0, options_.replayRate / 10);
+    budget_ = std::min(most, budget_ + elapsedMs * options_.replayRate / 1000);
+}
+
+void MqttPublisher::Pump() {
+    if (!Connected()) {
+        return;
+    }
+    RefillBudget();
+    const QString topic = options_.topics.reading;
+    while (!sourceDrained_ && static_cast<int>(inFlight_.size()) < options_.maxInFlight &&
+           budget_ >= 1) {
+        const int room = std::min(options_.maxInFlight - static_cast<int>(inFlight_.size()),
+                                  static_cast<int>(budget_));
         const std::vector<MqttReading> readings = source_.ReadingsAfter(sentSeq_, room);
         bool progressed = false;
         for (const MqttReading& reading : readings) {
             if (reading.seq <= sentSeq_) {
                 continue; // not after the last one sent: a confused source
             }
-            const QByteArray payload = ReadingPayload(reading);
-            int mid = 0;
-            const int rc =
-                mosquitto_publish(mosq_, &mid, topic.constData(), static_cast<int>(payload.size()),
-                                  payload.constData(), 1, false);
-            if (rc != MOSQ_ERR_SUCCESS) {
+            const int mid = Publish(topic, ReadingPayload(reading, reading.seq != liveSeq_), false);
+            if (mid < 0) {
                 // The connection is failing; the notifiers will tell.
                 UpdateWriteNotifier();
                 return;
             }
             inFlight_.push_back({reading.seq, mid, false});
             sentSeq_ = reading.seq;
+            budget_ -= 1;
             progressed = true;
         }
         if (!progressed || static_cast<int>(readings.size()) < room) {
             sourceDrained_ = true;
         }
+    }
+    if (!sourceDrained_ && budget_ < 1 && !paceTimer_.isActive()) {
+        paceTimer_.start(static_cast<int>(std::ceil((1 - budget_) * 1000 / options_.replayRate)));
     }
     UpdateWriteNotifier();
 }
@@ -455,10 +569,6 @@ void MqttPublisher::ConnectionEnded(const QString& reason) {
         return;
     }
     if (wasOpen) {
-        // A connection that stayed up a while starts the waits afresh.
-        if (connectedSince_.isValid() && connectedSince_.elapsed() >= options_.maxRetryMs) {
-            retryDelayMs_ = options_.firstRetryMs;
-        }
         RetryLater(
             QStringLiteral("MQTT: connection to %1 lost (%2)").arg(options_.url.Display(), reason));
         return;
@@ -494,6 +604,7 @@ void MqttPublisher::FinishStop() {
     retryTimer_.stop();
     attemptTimer_.stop();
     lookupTimer_.stop();
+    paceTimer_.stop();
     lookup_.reset();
     if (mosq_ != nullptr && connectionOpen_) {
         // A clean disconnect keeps the broker from sending the last will;
@@ -515,16 +626,42 @@ QString MqttPublisher::Describe(int rc, int savedErrno) const {
     QString text;
     if (rc == MOSQ_ERR_ERRNO) {
         text = QString::fromLocal8Bit(std::strerror(savedErrno));
+    } else if (rc == MOSQ_ERR_KEEPALIVE) {
+        text = QStringLiteral("no answer from the broker within the keep-alive time of %1 s")
+                   .arg(options_.keepAliveSeconds);
     } else {
         text = QString::fromUtf8(mosquitto_strerror(rc));
     }
     if (text.endsWith(QLatin1Char('.'))) {
         text.chop(1);
     }
-    if (rc == MOSQ_ERR_TLS && !lastLibraryError_.isEmpty()) {
+    if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_ERRNO) && !lastLibraryError_.isEmpty()) {
         text += QStringLiteral(": ") + lastLibraryError_;
     }
     return text;
+}
+
+QString MqttPublisher::SchemeHint(int rc, int savedErrno) const {
+    const QString port = QString::number(options_.url.port);
+    // The broker hung up on what it was sent.
+    const bool hungUp =
+        rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL ||
+        (rc == MOSQ_ERR_ERRNO && (savedErrno == EPROTO || savedErrno == ECONNRESET));
+    if (!options_.url.tls) {
+        return hungUp ? QStringLiteral("; if port %1 expects TLS, use mqtts://").arg(port)
+                      : QString();
+    }
+    // A plain listener takes the TLS greeting for a bad packet and hangs up.
+    if (rc == MOSQ_ERR_TLS && (lastLibraryError_.contains(QLatin1String("unexpected eof")) ||
+                               lastLibraryError_.contains(QLatin1String("wrong version number")))) {
+        return QStringLiteral("; port %1 does not answer in TLS: if it is a plain MQTT port, use "
+                              "mqtt://")
+            .arg(port);
+    }
+    if (hungUp && options_.certFile.isEmpty()) {
+        return QStringLiteral("; the broker may want a client certificate");
+    }
+    return {};
 }
 
 void MqttPublisher::Log(const QString& line) const {

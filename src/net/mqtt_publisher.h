@@ -15,6 +15,7 @@
 
 class QSocketNotifier;
 struct mosquitto;
+struct mosquitto_message;
 
 namespace korvinet::net {
 
@@ -28,12 +29,23 @@ struct MqttPublisherOptions {
     // Published (retained) after "online" on every connection, so a broker
     // that lost its retained messages gets them again: the discovery configs.
     std::vector<MqttMessage> announcements;
-    // mqtts: trust the certificates in this file instead of the system's.
+    // mqtts: trust the certificates in this file instead of the system's,
+    // and log in with this client certificate and its key (not encrypted).
     QString caFile;
+    QString certFile;
+    QString keyFile;
+    // "online" published here (Home Assistant starting) has the
+    // announcements and the retained messages sent again; empty: none.
+    QString rediscoveryTopic;
 
     int keepAliveSeconds = 30;
     // Readings handed to the broker and not yet acknowledged, at most.
     int maxInFlight = 100;
+    // Readings sent per second at most: the broker acknowledges a reading
+    // when it has it, not when its subscribers do, and a backlog sent at
+    // once overruns the queue a broker keeps for a slow subscriber. 0: no
+    // limit.
+    double replayRate = 200;
     // Waits between connection attempts: the first, doubled after each
     // failure up to the longest.
     int firstRetryMs = 1000;
@@ -52,12 +64,16 @@ struct MqttPublisherOptions {
 // after, because it checks the certificate against the name).
 //
 // While connected it holds a retained "online" on the status topic (with a
-// retained "offline" as its last will) and sends the readings the pending
-// source has after the last acknowledged one, oldest first and at most
-// maxInFlight at a time. Acknowledgements are reported in seq order, so the
-// owner can remember the last one and start there next time. A lost
-// connection is tried again after a growing wait; unacknowledged readings are
-// sent again after reconnecting (a consumer may see a seq twice, never a gap).
+// retained "offline" as its last will), the announcements and the retained
+// messages the owner set, and sends the readings the pending source has
+// after the last acknowledged one, oldest first, at most maxInFlight at a
+// time and replayRate a second. A reading that cannot go the moment it is
+// added (a backlog, a reading sent again) is marked replayed. Acknowledgements
+// are reported in seq order, so the owner can remember the last one and start
+// there next time. A lost connection is tried again after a growing wait
+// (from the shortest again after every connection); unacknowledged readings
+// are sent again after reconnecting (a consumer may see a seq twice, never a
+// gap).
 //
 // A broker that refuses the login before any connection has succeeded ends
 // the publisher (Failed); a refusal later is logged and tried again.
@@ -90,12 +106,20 @@ public:
     // sent once connected. False (with the reason in LastError()) when the
     // options cannot work.
     [[nodiscard]] bool Start(std::uint64_t lastAcknowledgedSeq);
-    // The source has new readings.
-    void ReadingsAdded();
+    // The source has a new reading, taken now: it goes out at once, unless
+    // older ones are still waiting.
+    void ReadingAdded(std::uint64_t seq);
+    // A retained message the broker is to hold while this publisher runs
+    // (the latest reading, the counter's availability): sent now when
+    // connected, and on every connection.
+    void SetRetained(const QString& topic, const QByteArray& payload);
+    // Replaces the announcements, sending them now when connected.
+    void SetAnnouncements(std::vector<MqttMessage> announcements);
     // Publishes "offline", waits for the broker to take it (at most
     // stopTimeoutMs) and disconnects; stopped() follows, also when there was
-    // no connection.
-    void Stop();
+    // no connection. With `forget`, the status and the retained messages are
+    // cleared from the broker instead: nothing is left under these topics.
+    void Stop(bool forget = false);
 
     State CurrentState() const { return state_; }
     std::uint64_t LastAcknowledgedSeq() const { return ackedSeq_; }
@@ -109,13 +133,14 @@ private:
         bool acknowledged;
     };
     struct Event {
-        enum Kind { Connack, Disconnect, Published } kind;
+        enum Kind { Connack, Disconnect, Published, Rediscover } kind;
         int value;
     };
 
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnDisconnect(mosquitto*, void* self, int rc);
     static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnLog(mosquitto*, void* self, int level, const char* text);
 
     void BeginAttempt();
@@ -128,13 +153,19 @@ private:
     void AfterCall(int rc, int savedErrno);
     void HandleConnected();
     void HandlePublished(int mid);
+    bool Connected() const;
+    int Publish(const QString& topic, const QByteArray& payload, bool retain);
+    void Announce();
     void ConnectionEnded(const QString& reason);
     void AttemptFailed(const QString& reason);
     void RetryLater(const QString& what);
     void Pump();
+    void RefillBudget();
     void UpdateWriteNotifier();
     void FinishStop();
     QString Describe(int rc, int savedErrno) const;
+    // What a connection closed before the broker answered may mean.
+    QString SchemeHint(int rc, int savedErrno) const;
     void Log(const QString& line) const;
 
     MqttPublisherOptions options_;
@@ -152,15 +183,20 @@ private:
     QTimer attemptTimer_; // bounds one attempt
     QTimer retryTimer_;   // next attempt
     QTimer stopTimer_;    // bounds a clean stop
-    QElapsedTimer connectedSince_;
+    QTimer paceTimer_;    // the next reading the pace allows
+    QElapsedTimer paceClock_;
+    double budget_ = 0; // readings that may go now at the pace
 
     std::vector<Event> events_;
     std::deque<Sent> inFlight_;
+    std::vector<MqttMessage> retained_;
     std::uint64_t ackedSeq_ = 0;
     std::uint64_t sentSeq_ = 0;
+    std::uint64_t liveSeq_ = 0; // the reading being added, while it may go live
     bool sourceDrained_ = false;
     bool everConnected_ = false;
     bool connectionOpen_ = false; // CONNACK accepted on the current client
+    bool forget_ = false;         // a stop clears the retained messages
     int refusal_ = 0;             // CONNACK code of a refusal on the current client
     int offlineMid_ = -1;
     int retryDelayMs_ = 0;

@@ -11,6 +11,7 @@
 #include "station/station.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -106,12 +107,41 @@ int main(int argc, char* argv[]) {
     config.journalFolder = config.options.journal.isEmpty()
                                ? korvinet::Recorder::DefaultJournalFolder()
                                : config.options.journal;
+    // Under systemd the password comes as a credential: a copy only the
+    // service may read, with no path to give.
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    const QString credential = credentials + QStringLiteral("/mqtt-password");
+    if (config.options.passwordFile.isEmpty() && config.options.mqtt &&
+        !config.options.mqtt->user.isEmpty() && !credentials.isEmpty() && QFile::exists(credential))
+        config.options.passwordFile = credential;
     if (!config.options.passwordFile.isEmpty()) {
         QString why;
         const auto password = korvinet::net::ReadPasswordFile(config.options.passwordFile, &why);
         if (!password)
-            return Fail(QStringLiteral("--mqtt-password-file: ") + why, 1);
+            return Fail(QStringLiteral("--mqtt-password-file: ") + why,
+                        korvinet::station::kUsageExitCode);
         config.password = *password;
+    }
+    const std::pair<const char*, QString> files[] = {
+        {"--mqtt-password-file", config.options.passwordFile},
+        {"--mqtt-cafile", config.options.caFile},
+        {"--mqtt-cert", config.options.certFile},
+        {"--mqtt-key", config.options.keyFile},
+    };
+    for (const auto& [option, path] : files) {
+        if (path.isEmpty())
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return Fail(QStringLiteral("%1: cannot read \"%2\": %3")
+                            .arg(QLatin1String(option), path, file.errorString()),
+                        korvinet::station::kUsageExitCode);
+        const bool secret = option == files[0].first || option == files[3].first;
+        if (secret && (file.permissions() & QFileDevice::ReadOther))
+            std::fprintf(stderr,
+                         "korvinet-station: %s: \"%s\" is readable by every user of this "
+                         "machine; make it readable by the station alone (chmod o-r)\n",
+                         option, qPrintable(path));
     }
     if (!config.options.uploadFile.isEmpty()) {
         QString why;

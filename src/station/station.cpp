@@ -83,15 +83,31 @@ bool Station::Start(QString* error) {
         return false;
     }
 
+    const auto unitCode =
+        static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
     if (config_.options.mqtt) {
         net::MqttSinkOptions mqtt;
         mqtt.url = *config_.options.mqtt;
         mqtt.password = config_.password;
         mqtt.topicPrefix = config_.options.topicPrefix;
+        mqtt.caFile = config_.options.caFile;
+        mqtt.certFile = config_.options.certFile;
+        mqtt.keyFile = config_.options.keyFile;
         mqtt.outboxRoot = folder + QStringLiteral("/mqtt");
+        mqtt.device = config_.options.device;
+        mqtt.unitCode = unitCode;
+        mqtt.sampleMs = config_.sampleMs;
+        mqtt.replayRate = config_.options.replayRate;
+        mqtt.outboxDays = config_.options.outboxDays;
         auto sink = std::make_unique<net::MqttSink>(
             mqtt, [this](const QString& line) { Log(line); },
-            [this] { QTimer::singleShot(0, [this] { Stop(1); }); });
+            [this](net::MqttSink::Failure failure) {
+                // A refused login is a mistake to fix, not a fault to wait out.
+                const int code = failure == net::MqttSink::Failure::Refused ? kUsageExitCode : 1;
+                QTimer::singleShot(0, [this, code] { Stop(code); });
+            });
+        if (!sink->Start(error))
+            return false;
         mqtt_ = sink.get();
         recorder_.AddSink(std::move(sink));
     }
@@ -115,8 +131,7 @@ bool Station::Start(QString* error) {
     Recorder::Unattended plan;
     plan.wanted = config_.options.device;
     plan.setup.beep = config_.stored.BeepEnabled;
-    plan.setup.unitCode =
-        static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
+    plan.setup.unitCode = unitCode;
     plan.setup.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
     plan.sampleMs = config_.sampleMs;
     plan.searchMs = config_.searchMs;
@@ -127,7 +142,7 @@ bool Station::Start(QString* error) {
         Log(QStringLiteral("%1 counters are attached (%2): choose one with --device SERIAL")
                 .arg(serials.size())
                 .arg(serials.join(QStringLiteral(", "))));
-        Stop(1);
+        Stop(kUsageExitCode);
     };
     recorder_.RunUnattended(std::move(plan));
     return true;
@@ -158,13 +173,9 @@ void Station::AddFacts(web::StationStatus& s) const {
         return;
     using State = net::MqttPublisher::State;
     const State state = mqtt_->LinkState();
-    static const char* const kStates[] = {"waiting for the counter",
-                                          "connecting",
-                                          "connected",
-                                          "waiting to connect again",
-                                          "stopping",
-                                          "stopped",
-                                          "failed"};
+    static const char* const kStates[] = {
+        "not started", "connecting", "connected", "waiting to connect again",
+        "stopping",    "stopped",    "failed"};
     s.mqtt.state = QString::fromLatin1(kStates[static_cast<int>(state)]);
     s.mqtt.connected = state == State::Connected;
     s.mqtt.waiting = static_cast<long long>(mqtt_->Waiting());

@@ -53,12 +53,21 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     ParsedCommandLine result;
     StationOptions& o = result.options;
     static const QStringList kWithValue = {
-        QStringLiteral("--device"),    QStringLiteral("--units"),
-        QStringLiteral("--averaging"), QStringLiteral("--alarm"),
-        QStringLiteral("--journal"),   QStringLiteral("--mqtt"),
-        QStringLiteral("--topic"),     QStringLiteral("--mqtt-password-file"),
-        QStringLiteral("--count"),     QStringLiteral("--http"),
-        QStringLiteral("--upload")};
+        QStringLiteral("--device"),      QStringLiteral("--units"),
+        QStringLiteral("--averaging"),   QStringLiteral("--alarm"),
+        QStringLiteral("--journal"),     QStringLiteral("--mqtt"),
+        QStringLiteral("--topic"),       QStringLiteral("--mqtt-password-file"),
+        QStringLiteral("--count"),       QStringLiteral("--http"),
+        QStringLiteral("--upload"),      QStringLiteral("--mqtt-cafile"),
+        QStringLiteral("--mqtt-cert"),   QStringLiteral("--mqtt-key"),
+        QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days")};
+    static const QStringList kTlsFiles = {QStringLiteral("--mqtt-cafile"),
+                                          QStringLiteral("--mqtt-cert"),
+                                          QStringLiteral("--mqtt-key")};
+    static const QStringList kMqttOnly =
+        kTlsFiles + QStringList{QStringLiteral("--mqtt-password-file"),
+                                QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days")};
+    QStringList mqttOnly; // given, and of no use without --mqtt
 
     for (int i = 0; i < arguments.size(); ++i) {
         QString name = arguments[i];
@@ -87,6 +96,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             value = arguments[++i];
         }
         const QString v = value->trimmed();
+        if (kMqttOnly.contains(name))
+            mqttOnly << name;
 
         if (name == QLatin1String("--device")) {
             if (v.isEmpty())
@@ -132,6 +143,30 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             if (v.isEmpty())
                 return Fail(QStringLiteral("--mqtt-password-file needs a file"));
             o.passwordFile = *value;
+        } else if (name == QLatin1String("--mqtt-cafile") || name == QLatin1String("--mqtt-cert") ||
+                   name == QLatin1String("--mqtt-key")) {
+            if (v.isEmpty())
+                return Fail(QStringLiteral("%1 needs a file").arg(name));
+            (name == QLatin1String("--mqtt-cafile")
+                 ? o.caFile
+                 : (name == QLatin1String("--mqtt-cert") ? o.certFile : o.keyFile)) = *value;
+        } else if (name == QLatin1String("--replay-rate")) {
+            bool ok = false;
+            const int rate = v.toInt(&ok);
+            if (!ok || rate < 1 || rate > 100000)
+                return Fail(
+                    QStringLiteral("--replay-rate needs readings per second from 1 to 100000, "
+                                   "not \"%1\"")
+                        .arg(v));
+            o.replayRate = rate;
+        } else if (name == QLatin1String("--outbox-days")) {
+            bool ok = false;
+            const int days = v.toInt(&ok);
+            if (!ok || days < 1 || days > 3650)
+                return Fail(QStringLiteral(
+                                "--outbox-days needs a number of days from 1 to 3650, not \"%1\"")
+                                .arg(v));
+            o.outboxDays = days;
         } else if (name == QLatin1String("--upload")) {
             if (v.isEmpty())
                 return Fail(QStringLiteral("--upload needs a file"));
@@ -150,9 +185,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                 return Fail(QStringLiteral("--http: %1").arg(why));
         }
     }
-    if (!o.passwordFile.isEmpty() && !o.mqtt)
-        return Fail(QStringLiteral("--mqtt-password-file needs --mqtt"));
-    if (!o.passwordFile.isEmpty() && o.mqtt && o.mqtt->user.isEmpty())
+    if (!mqttOnly.isEmpty() && !o.mqtt)
+        return Fail(QStringLiteral("%1 needs --mqtt").arg(mqttOnly.first()));
+    for (const QString& name : mqttOnly)
+        if (kTlsFiles.contains(name) && !o.mqtt->tls)
+            return Fail(QStringLiteral("%1 needs an mqtts:// URL").arg(name));
+    if (o.certFile.isEmpty() != o.keyFile.isEmpty())
+        return Fail(QStringLiteral("--mqtt-cert and --mqtt-key go together"));
+    if (!o.passwordFile.isEmpty() && o.mqtt->user.isEmpty())
         return Fail(QStringLiteral("--mqtt-password-file needs a user in the --mqtt URL "
                                    "(mqtt://user@host)"));
     return result;
@@ -162,7 +202,9 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: korvinet-station [--device SERIAL] [--units NAME] [--averaging SECONDS]\n"
         "                        [--alarm LEVEL] [--journal DIR] [--mqtt URL] [--topic PREFIX]\n"
-        "                        [--mqtt-password-file FILE] [--upload FILE] [--count N]\n"
+        "                        [--mqtt-password-file FILE] [--mqtt-cafile FILE]\n"
+        "                        [--mqtt-cert FILE --mqtt-key FILE] [--replay-rate N]\n"
+        "                        [--outbox-days N] [--upload FILE] [--count N]\n"
         "                        [--http [ADDR:]PORT]\n"
         "       korvinet-station --help | --version\n"
         "Logs a USB Geiger counter without a screen: a sample every three seconds, one\n"
@@ -181,6 +223,15 @@ QString UsageText() {
         "  --mqtt URL           mqtt://[user@]host[:port] or mqtts://[user@]host[:port]\n"
         "  --topic PREFIX       topic prefix (default: korvinet)\n"
         "  --mqtt-password-file FILE  the broker password, in the file's first line\n"
+        "                       (default: the systemd credential mqtt-password, if any)\n"
+        "  --mqtt-cafile FILE   mqtts: trust this certificate authority (PEM) instead of\n"
+        "                       the system's\n"
+        "  --mqtt-cert FILE, --mqtt-key FILE  mqtts: log in with this client\n"
+        "                       certificate and its key (PEM, not encrypted)\n"
+        "  --replay-rate N      readings a second at most when a backlog goes out\n"
+        "                       (default: 200)\n"
+        "  --outbox-days N      give up readings the broker has not had for N days\n"
+        "                       (default: 30; the journal keeps them)\n"
         "  --upload FILE        send the readings to public radiation maps, as the INI\n"
         "                       file names them (see README, \"Sharing with radiation maps\")\n"
         "  --count N            stop after N readings\n"

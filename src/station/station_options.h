@@ -20,6 +20,11 @@ struct StationOptions {
     std::optional<net::MqttUrl> mqtt;  // none: no publishing
     QString topicPrefix = QStringLiteral("korvinet");
     QString passwordFile;
+    QString caFile;   // mqtts: the certificate authority to trust instead of the system's
+    QString certFile; // mqtts: a client certificate, with its key
+    QString keyFile;
+    double replayRate = 200;              // readings per second at most on the reading topic
+    int outboxDays = 30;                  // readings the broker has not had for longer are given up
     std::optional<long long> count;       // stop after this many readings
     std::optional<web::HttpAddress> http; // none: no web page
     QString uploadFile;                   // public radiation maps to feed; empty: none
@@ -32,7 +37,9 @@ struct ParsedCommandLine {
     QString error; // one line, for Action::Error
 };
 
-// Exit status for a command line that cannot be used.
+// Exit status for a mistake that running again cannot mend: a command line
+// or a file it names that cannot be used, a login the broker refuses,
+// several counters and none chosen. The service is not restarted after it.
 constexpr int kUsageExitCode = 2;
 
 // The arguments after the program name, each "--name value" or

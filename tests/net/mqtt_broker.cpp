@@ -89,6 +89,12 @@ bool MosquittoBroker::WriteConfig() {
         conf += "certfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.crt"))) +
                 "\nkeyfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.key"))) +
                 "\n";
+        if (config_.clientCertificates) {
+            conf += "require_certificate true\ncafile " + QFile::encodeName(CaFile()) + "\n";
+        }
+    }
+    if (config_.maxQueuedMessages > 0) {
+        conf += "max_queued_messages " + QByteArray::number(config_.maxQueuedMessages) + "\n";
     }
     QFile file(dir_.filePath(QStringLiteral("mosquitto.conf")));
     return file.open(QIODevice::WriteOnly) && file.write(conf) == conf.size();
@@ -104,16 +110,23 @@ bool MosquittoBroker::MakeCertificates() {
     }
     extFile.close();
     const QString openssl = QStringLiteral("openssl");
+    // A key and a certificate the CA signed, for the broker and a client.
+    const auto signedPair = [&](const char* name, const QString& subject, const QStringList& more) {
+        const QString key = path(name) + QStringLiteral(".key");
+        const QString csr = path(name) + QStringLiteral(".csr");
+        return Run(openssl, {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                             "-nodes", "-subj", subject, "-keyout", key, "-out", csr}) &&
+               Run(openssl, QStringList{"x509", "-req", "-in", csr, "-CA", path("ca.crt"), "-CAkey",
+                                        path("ca.key"), "-CAcreateserial", "-days", "2", "-out",
+                                        path(name) + QStringLiteral(".crt")} +
+                                more);
+    };
     return Run(openssl,
                {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                 "-nodes", "-days", "2", "-subj", "/CN=Korvinet test CA", "-keyout", path("ca.key"),
                 "-out", path("ca.crt")}) &&
-           Run(openssl, {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                         "-nodes", "-subj", "/CN=localhost", "-keyout", path("server.key"), "-out",
-                         path("server.csr")}) &&
-           Run(openssl, {"x509", "-req", "-in", path("server.csr"), "-CA", path("ca.crt"), "-CAkey",
-                         path("ca.key"), "-CAcreateserial", "-days", "2", "-extfile", ext, "-out",
-                         path("server.crt")});
+           signedPair("server", QStringLiteral("/CN=localhost"), {"-extfile", ext}) &&
+           signedPair("client", QStringLiteral("/CN=station"), {});
 }
 
 bool MosquittoBroker::Start() {
@@ -166,10 +179,11 @@ void MosquittoBroker::Stop() {
     output_ += QString::fromLocal8Bit(process_.readAll());
 }
 
-MqttSubscriber::MqttSubscriber(int port, const QString& topicFilter)
+MqttSubscriber::MqttSubscriber(int port, const QString& topicFilter, const QString& clientId)
     : filter_(topicFilter.toUtf8()) {
     mosquitto_lib_init();
-    mosq_ = mosquitto_new(nullptr, true, this);
+    const QByteArray id = clientId.toUtf8();
+    mosq_ = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), id.isEmpty(), this);
     mosquitto_connect_callback_set(mosq_, &MqttSubscriber::OnConnect);
     mosquitto_subscribe_callback_set(mosq_, &MqttSubscriber::OnSubscribe);
     mosquitto_message_callback_set(mosq_, &MqttSubscriber::OnMessage);
@@ -228,6 +242,11 @@ std::vector<MqttSubscriber::Message> MqttSubscriber::MessagesOn(const QString& t
         }
     }
     return out;
+}
+
+void MqttSubscriber::Publish(const QString& topic, const QByteArray& payload) {
+    mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()),
+                      payload.constData(), 1, false);
 }
 
 void MqttSubscriber::Clear() {

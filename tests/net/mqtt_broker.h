@@ -32,6 +32,8 @@ public:
         QString user; // empty: anonymous clients are allowed
         QString password;
         bool tls = false;
+        bool clientCertificates = false; // with tls: a certificate the CA signed is required
+        int maxQueuedMessages = 0;       // for each client; 0: mosquitto's default
     };
 
     MosquittoBroker();
@@ -52,6 +54,9 @@ public:
     int Port() const { return port_; }
     // The certificate authority that signed the TLS broker's certificate.
     QString CaFile() const { return dir_.filePath(QStringLiteral("ca.crt")); }
+    // A client certificate and its key the CA signed.
+    QString ClientCertFile() const { return dir_.filePath(QStringLiteral("client.crt")); }
+    QString ClientKeyFile() const { return dir_.filePath(QStringLiteral("client.key")); }
     QString Output() const { return output_; }
 
 private:
@@ -77,7 +82,9 @@ public:
         bool retained;
     };
 
-    explicit MqttSubscriber(int port, const QString& topicFilter = QStringLiteral("#"));
+    // With a client id, the session is persistent: the broker queues for it.
+    explicit MqttSubscriber(int port, const QString& topicFilter = QStringLiteral("#"),
+                            const QString& clientId = {});
     ~MqttSubscriber();
     MqttSubscriber(const MqttSubscriber&) = delete;
     MqttSubscriber& operator=(const MqttSubscriber&) = delete;
@@ -86,6 +93,8 @@ public:
     bool WaitSubscribed(int timeoutMs = 5000);
     std::vector<Message> Messages() const;
     std::vector<Message> MessagesOn(const QString& topic) const;
+    // Publishes from the subscriber's connection (not retained).
+    void Publish(const QString& topic, const QByteArray& payload);
     void Clear();
 
 private:

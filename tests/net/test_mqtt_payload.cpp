@@ -145,6 +145,14 @@ TEST(MqttPayloadTest, ReadingJsonHasItsKeysInOrderAndTheWindowsDigits) {
          R"({"seq": 41, "time": "2026-12-09T01:23:45+01:00", "value": 0.11, "unit": "µSv/hr", )"
          R"("cpm": 7.2, "counts": 3, "interval_ms": 3000, "alarm": false, )"
          R"("fault": "no \"counts\"", "ci_low": 0.10, "ci_high": 0.13})"},
+        {"counts health and a late delivery",
+         [](MqttReading& r) {
+             r.health = QStringLiteral("too regular");
+             r.healthStatistic = 0.0123456;
+         },
+         R"({"seq": 41, "time": "2026-12-09T01:23:45+01:00", "value": 0.012, "unit": "mR/hr", )"
+         R"("cpm": 7.2, "counts": 3, "interval_ms": 3000, "alarm": false, "health": "too regular", )"
+         R"("health_statistic": 0.0123, "replayed": true})"},
         {"no number to show",
          [](MqttReading& r) {
              r.value = std::numeric_limits<double>::quiet_NaN();
@@ -156,12 +164,16 @@ TEST(MqttPayloadTest, ReadingJsonHasItsKeysInOrderAndTheWindowsDigits) {
     for (const Case& c : cases) {
         MqttReading r = Example();
         c.change(r);
-        const QByteArray json = ReadingPayload(r);
+        const QByteArray json = ReadingPayload(r, !r.health.isEmpty());
         EXPECT_EQ(json.toStdString(), std::string(c.json)) << c.what;
         QJsonParseError error{};
         QJsonDocument::fromJson(json, &error);
         EXPECT_EQ(error.error, QJsonParseError::NoError) << c.what;
     }
+    EXPECT_EQ(
+        StatePayload(Example(), 12345).toStdString(),
+        R"({"seq": 41, "time": "2026-12-09T01:23:45+01:00", "value": 0.012, "unit": "mR/hr", )"
+        R"("cpm": 7.2, "counts": 3, "interval_ms": 3000, "alarm": false, "total_counts": 12345})");
 }
 
 TEST(MqttPayloadTest, TopicsStayWithinTheirLevels) {
@@ -178,39 +190,146 @@ TEST(MqttPayloadTest, TopicsStayWithinTheirLevels) {
     }
 }
 
-TEST(MqttPayloadTest, DiscoveryDescribesTheReadingAndTheAlarm) {
-    const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), QStringLiteral("KV 12"));
-    const auto messages =
-        DiscoveryMessages(topics, {QStringLiteral("KV 12"), QStringLiteral("KVT-PULSE1"),
-                                   QStringLiteral("1.0.3.0"), 4});
-    ASSERT_EQ(messages.size(), 2u);
+TEST(MqttPayloadTest, IdsCarryThePrefixBesideTheDefault) {
+    EXPECT_EQ(StationClientId(QStringLiteral("korvinet"), QStringLiteral("KV1")),
+              QStringLiteral("korvinet-station-KV1"));
+    EXPECT_EQ(StationClientId(QStringLiteral("site/roof"), QStringLiteral("KV1")),
+              QStringLiteral("korvinet-station-site_roof_KV1"));
+    const auto deviceTopic = [](const char* prefix) {
+        const DiscoveryDevice device{QStringLiteral("KV1"), {}, {}, 2, QLatin1String(prefix), 12};
+        return DiscoveryMessages(TopicsFor(QLatin1String(prefix), device.serial), device)
+            .back()
+            .topic;
+    };
+    EXPECT_EQ(deviceTopic("korvinet"), QStringLiteral("homeassistant/device/korvinet_KV1/config"));
+    EXPECT_EQ(deviceTopic("site/roof"),
+              QStringLiteral("homeassistant/device/korvinet_site_roof_KV1/config"));
+}
+
+// The device config, field by field as Home Assistant reads it.
+TEST(MqttPayloadTest, DiscoveryIsOneDeviceWithItsOriginAndEntities) {
+    const MqttTopics topics = TopicsFor(QStringLiteral("site/roof"), QStringLiteral("KV 12"));
+    const DiscoveryDevice device{QStringLiteral("KV 12"),     QStringLiteral("KVT-PULSE1"),
+                                 QStringLiteral("1.0.3.0"),   4,
+                                 QStringLiteral("site/roof"), 12};
+    const auto messages = DiscoveryMessages(topics, device);
+    ASSERT_EQ(messages.size(), 3u);
+    // The configs of earlier versions are emptied first.
     EXPECT_EQ(messages[0].topic,
               QStringLiteral("homeassistant/sensor/korvinet_KV_12_reading/config"));
     EXPECT_EQ(messages[1].topic,
               QStringLiteral("homeassistant/binary_sensor/korvinet_KV_12_alarm/config"));
-    QStringList uniqueIds;
-    for (const MqttMessage& m : messages) {
+    EXPECT_TRUE(messages[0].payload.isEmpty() && messages[1].payload.isEmpty());
+    EXPECT_EQ(messages[2].topic,
+              QStringLiteral("homeassistant/device/korvinet_site_roof_KV_12/config"));
+    for (const MqttMessage& m : messages)
         EXPECT_TRUE(m.retain) << m.topic.toStdString();
-        const QJsonObject config = QJsonDocument::fromJson(m.payload).object();
-        ASSERT_FALSE(config.isEmpty()) << m.topic.toStdString();
-        EXPECT_EQ(config[QStringLiteral("state_topic")].toString(), topics.reading);
-        EXPECT_EQ(config[QStringLiteral("availability_topic")].toString(), topics.status);
-        EXPECT_EQ(config[QStringLiteral("payload_not_available")].toString(),
-                  QStringLiteral("offline"));
-        EXPECT_EQ(config[QStringLiteral("device")][QStringLiteral("identifiers")][0].toString(),
-                  QStringLiteral("korvinet_KV_12"));
-        uniqueIds.append(config[QStringLiteral("unique_id")].toString());
+
+    const QJsonObject config = QJsonDocument::fromJson(messages[2].payload).object();
+    const QJsonObject dev = config["device"].toObject();
+    EXPECT_EQ(dev["identifiers"].toArray(), QJsonArray{"korvinet_site_roof_KV_12"});
+    EXPECT_EQ(dev["name"], "Korvinet KV_12 (site/roof)");
+    EXPECT_EQ(dev["serial_number"], "KV 12");
+    EXPECT_EQ(dev["model"], "KVT-PULSE1");
+    EXPECT_EQ(dev["sw_version"], "1.0.3.0");
+    EXPECT_EQ(config["origin"].toObject(),
+              (QJsonObject{{"name", "Korvinet"}, {"sw_version", "1.0.3.0"}}));
+    EXPECT_EQ(config["state_topic"], topics.state);
+    EXPECT_EQ(config["qos"], 1);
+    EXPECT_EQ(config["availability_mode"], "all");
+    const QJsonObject station{{"topic", topics.status},
+                              {"payload_available", "online"},
+                              {"payload_not_available", "offline"}};
+    const QJsonObject counter{
+        {"topic", topics.counter},
+        {"payload_available", "connected"},
+        {"payload_not_available", "absent"},
+        {"value_template", "{{ 'connected' if value == 'connected' else 'absent' }}"}};
+    EXPECT_EQ(config["availability"].toArray(), (QJsonArray{station, counter}));
+
+    struct Entity {
+        const char* id;
+        QJsonObject fields; // besides "unique_id", which is the device's id and the entity's
+    };
+    const QString problem =
+        "{{ 'ON' if value_json.get('health') in ['bursts', 'too regular', 'stopped'] else 'OFF' }}";
+    const Entity entities[] = {
+        {"dose_rate_usv_h",
+         {{"p", "sensor"},
+          {"name", "Dose rate (uSv/h)"},
+          {"value_template", "{{ value_json.value }}"},
+          {"unit_of_measurement", "\u03BCSv/h"},
+          {"state_class", "measurement"},
+          {"suggested_display_precision", 2},
+          {"expire_after", 12},
+          {"icon", "mdi:radioactive"},
+          {"json_attributes_topic", topics.state}}},
+        {"cpm",
+         {{"p", "sensor"},
+          {"name", "Counts per minute"},
+          {"value_template", "{{ value_json.cpm }}"},
+          {"unit_of_measurement", "CPM"},
+          {"state_class", "measurement"},
+          {"suggested_display_precision", 1},
+          {"expire_after", 12}}},
+        {"total_counts",
+         {{"p", "sensor"},
+          {"name", "Total counts"},
+          {"value_template", "{{ value_json.total_counts }}"},
+          {"state_class", "total_increasing"},
+          {"icon", "mdi:counter"},
+          {"expire_after", 12}}},
+        {"alarm",
+         {{"p", "binary_sensor"},
+          {"name", "Alarm"},
+          {"device_class", "safety"},
+          {"value_template", "{{ 'ON' if value_json.alarm else 'OFF' }}"},
+          {"expire_after", 12}}},
+        // Counts stopped make the counter unavailable, not the problem.
+        {"problem",
+         {{"p", "binary_sensor"},
+          {"name", "Counter problem"},
+          {"device_class", "problem"},
+          {"entity_category", "diagnostic"},
+          {"value_template", problem},
+          {"availability", QJsonArray{station}}}},
+        // The other units' entities are removed: nothing but the platform.
+        {"count_rate_uncompensated", {{"p", "sensor"}}},
+        {"count_rate", {{"p", "sensor"}}},
+        {"dose_rate_mr_h", {{"p", "sensor"}}},
+        {"dose_rate_ur_h", {{"p", "sensor"}}},
+    };
+    const QJsonObject components = config["components"].toObject();
+    EXPECT_EQ(components.size(), static_cast<qsizetype>(std::size(entities)));
+    for (const Entity& e : entities) {
+        QJsonObject expected = e.fields;
+        if (expected.size() > 1)
+            expected.insert("unique_id", QStringLiteral("korvinet_site_roof_KV_12_") + e.id);
+        EXPECT_EQ(components[QLatin1String(e.id)].toObject(), expected) << e.id;
     }
-    EXPECT_EQ(uniqueIds, QStringList({QStringLiteral("korvinet_KV_12_reading"),
-                                      QStringLiteral("korvinet_KV_12_alarm")}));
-    const QJsonObject reading = QJsonDocument::fromJson(messages[0].payload).object();
-    EXPECT_EQ(reading[QStringLiteral("unit_of_measurement")].toString(), QStringLiteral("µSv/hr"));
-    EXPECT_EQ(reading[QStringLiteral("value_template")].toString(),
-              QStringLiteral("{{ value_json.value }}"));
-    const QJsonObject alarm = QJsonDocument::fromJson(messages[1].payload).object();
-    EXPECT_EQ(alarm[QStringLiteral("device_class")].toString(), QStringLiteral("safety"));
-    EXPECT_EQ(alarm[QStringLiteral("value_template")].toString(),
-              QStringLiteral("{{ 'ON' if value_json.alarm else 'OFF' }}"));
+}
+
+// Home Assistant's unit strings, and one entity per unit.
+TEST(MqttPayloadTest, EachUnitHasItsOwnEntity) {
+    const char* const units[] = {"CPM", "CPM", "mR/h", "\u03BCR/h", "\u03BCSv/h"};
+    const char* const ids[] = {"count_rate_uncompensated", "count_rate", "dose_rate_mr_h",
+                               "dose_rate_ur_h", "dose_rate_usv_h"};
+    const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), QStringLiteral("KV1"));
+    for (std::uint8_t code = 0; code < 5; ++code) {
+        EXPECT_EQ(HomeAssistantUnit(code), QString::fromUtf8(units[code])) << int(code);
+        const DiscoveryDevice device{QStringLiteral("KV1"),      {}, {}, code,
+                                     QStringLiteral("korvinet"), 12};
+        const QJsonObject components =
+            QJsonDocument::fromJson(DiscoveryMessages(topics, device).back().payload)
+                .object()["components"]
+                .toObject();
+        for (const char* id : ids)
+            EXPECT_EQ(components[QLatin1String(id)].toObject().contains("unique_id"),
+                      QLatin1String(id) == QLatin1String(ids[code]))
+                << int(code) << " " << id;
+        // In uncompensated CPM the reading is the counts per minute itself.
+        EXPECT_EQ(components["cpm"].toObject().size() == 1, code == 0) << int(code);
+    }
 }
 
 } // namespace

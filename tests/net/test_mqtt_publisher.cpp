@@ -1,7 +1,7 @@
 #include "mqtt_broker.h"
-#include "support/memory_outbox.h"
 #include "net/mqtt_publisher.h"
 #include "script_server.h"
+#include "support/memory_outbox.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -55,7 +55,7 @@ struct Station {
         reading.intervalMs = 3000;
         outbox.Add(reading);
         if (publisher) {
-            publisher->ReadingsAdded();
+            publisher->ReadingAdded(reading.seq);
             maxInFlightSeen = std::max(maxInFlightSeen, publisher->InFlight());
         }
     }
@@ -131,7 +131,9 @@ TEST(MqttPublisherTest, PublishesReadingsInOrderWithRetainedStatusAndDiscovery) 
 
     EXPECT_EQ(RetainedOn(broker.Port(), station.options.topics.status), QByteArrayList{"online"});
     for (const MqttMessage& config : station.options.announcements) {
-        EXPECT_EQ(RetainedOn(broker.Port(), config.topic), QByteArrayList{config.payload});
+        // An empty one clears what the broker held.
+        EXPECT_EQ(RetainedOn(broker.Port(), config.topic),
+                  config.payload.isEmpty() ? QByteArrayList{} : QByteArrayList{config.payload});
     }
 
     // A clean stop leaves "offline" behind, said by the station itself.
@@ -282,26 +284,48 @@ TEST(MqttPublisherTest, RefusedLoginEndsAtFirstAndIsRetriedLater) {
     }
 }
 
-TEST(MqttPublisherTest, TlsTrustsTheGivenAuthorityAndNamesAnUntrustedOne) {
-    MosquittoBroker broker({{}, {}, true});
-    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
-
-    Station trusted(broker.Port());
-    trusted.options.url.tls = true;
-    trusted.options.url.host = QStringLiteral("localhost"); // looked up, checked in the certificate
-    trusted.options.caFile = broker.CaFile();
-    trusted.Add();
-    trusted.Begin();
-    EXPECT_TRUE(trusted.AllAcknowledged(5000)) << trusted.log.join('\n').toStdString();
-
-    Station untrusted(broker.Port());
-    untrusted.options.url.tls = true; // the system's authorities do not know the test's
-    untrusted.Add();
-    untrusted.Begin();
-    ASSERT_TRUE(WaitUntil([&] { return !untrusted.log.isEmpty(); }, 5000));
-    EXPECT_TRUE(untrusted.log.first().contains(QStringLiteral("certificate verify failed")))
-        << untrusted.log.first().toStdString();
-    EXPECT_TRUE(untrusted.acknowledged.empty());
+// Private brokers: an authority of their own, client certificates, and
+// a scheme that does not fit the port, each named in the log.
+TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
+    MosquittoBroker tls({{}, {}, true, true});
+    MosquittoBroker plain;
+    ASSERT_TRUE(tls.Start()) << tls.Output().toStdString();
+    ASSERT_TRUE(plain.Start()) << plain.Output().toStdString();
+    struct Case {
+        const char* what;
+        int port;
+        bool tls, ownAuthority, clientCertificate;
+        const char* logged; // empty: the reading is delivered
+    };
+    const Case cases[] = {
+        {"own authority, client certificate", tls.Port(), true, true, true, ""},
+        {"the system's authorities", tls.Port(), true, false, true, "certificate verify failed"},
+        {"no client certificate", tls.Port(), true, true, false, "may want a client certificate"},
+        {"mqtts:// to a plain port", plain.Port(), true, true, false,
+         "plain MQTT port, use mqtt://"},
+        {"mqtt:// to a TLS port", tls.Port(), false, false, false, "expects TLS, use mqtts://"},
+    };
+    for (const Case& c : cases) {
+        Station station(c.port);
+        station.options.url.tls = c.tls;
+        station.options.url.host = QStringLiteral("localhost"); // checked in the certificate
+        if (c.ownAuthority)
+            station.options.caFile = tls.CaFile();
+        if (c.clientCertificate) {
+            station.options.certFile = tls.ClientCertFile();
+            station.options.keyFile = tls.ClientKeyFile();
+        }
+        station.Add();
+        station.Begin();
+        if (*c.logged == '\0') {
+            EXPECT_TRUE(station.AllAcknowledged(5000)) << station.log.join('\n').toStdString();
+            continue;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !station.log.isEmpty(); }, 5000)) << c.what;
+        EXPECT_TRUE(station.log.first().contains(QLatin1String(c.logged)))
+            << c.what << ": " << station.log.first().toStdString();
+        EXPECT_TRUE(station.acknowledged.empty()) << c.what;
+    }
 }
 
 } // namespace

@@ -89,9 +89,8 @@ TEST(StationProcess, PublishesEachReadingWithRetainedStatusAndDiscovery) {
     EXPECT_EQ(ReceivedSeqs(subscriber), Range(1, 5));
     EXPECT_EQ(RetainedOn(broker.Port(), kStatusTopic), QByteArrayList{"offline"});
     const QByteArrayList discovery = RetainedOn(broker.Port(), QStringLiteral("homeassistant/#"));
-    EXPECT_GE(discovery.size(), 2);
-    for (const QByteArray& config : discovery)
-        EXPECT_TRUE(config.contains(kStatusTopic.toUtf8())) << config.toStdString();
+    ASSERT_EQ(discovery.size(), 1);
+    EXPECT_TRUE(discovery[0].contains(kStatusTopic.toUtf8())) << discovery[0].toStdString();
 
     // The journal recorded them and was closed cleanly.
     const QString journal = home.filePath(QStringLiteral("journal"));
@@ -140,10 +139,12 @@ TEST(StationProcess, ReadingsTakenWhileTheBrokerIsAwayArriveAfterwards) {
     const int takenBefore = static_cast<int>(run.Lines().size());
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
     ASSERT_TRUE(subscriber.WaitSubscribed(3000));
+    // The backlog goes out paced; the station catches up with its sampling.
     ASSERT_TRUE(WaitUntil(
         [&] {
             const auto seqs = ReceivedSeqs(subscriber);
-            return !seqs.empty() && seqs.back() >= std::uint64_t(takenBefore);
+            return !seqs.empty() && seqs.back() > std::uint64_t(takenBefore) &&
+                   seqs.back() >= std::uint64_t(run.Lines().size());
         },
         20000))
         << run.Errors().toStdString();
@@ -213,25 +214,32 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
 
     struct Case {
         QStringList args;
-        int exitCode; // 2: a usage error
+        int exitCode; // 2: a mistake running again cannot mend
         QString message;
+        bool oneLine; // the command line alone: one line and nothing else
     };
     const std::vector<Case> cases = {
-        {{"--frobnicate"}, 2, "unknown option --frobnicate"},
-        {{"--mqtt", "mqtt//broker"}, 2, "--mqtt"},
-        {{"--units", "rem"}, 2, "unknown unit"},
-        {{"--averaging", "7"}, 2, "--averaging"},
-        {{"--count", "-1"}, 2, "--count"},
-        {{"--topic", "korvinet/+"}, 2, "--topic"},
+        {{"--frobnicate"}, 2, "unknown option --frobnicate", true},
+        {{"--mqtt", "mqtt//broker"}, 2, "--mqtt", true},
+        {{"--units", "rem"}, 2, "unknown unit", true},
+        {{"--averaging", "7"}, 2, "--averaging", true},
+        {{"--count", "-1"}, 2, "--count", true},
+        {{"--topic", "korvinet/+"}, 2, "--topic", true},
+        {{"--mqtt", url, "--mqtt-cafile", "ca.pem"},
+         2,
+         "--mqtt-cafile needs an mqtts:// URL",
+         true},
         {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")},
-         1,
-         "--mqtt-password-file"},
+         2,
+         "--mqtt-password-file",
+         true},
         // Refused at the first attempt: no point retrying a wrong password.
         {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},
-         1,
-         "refused the login"},
-        {{"--journal", busy}, 1, "another program"},
-        {{}, 1, "2 counters are attached (KV100001, KV100002): choose one with --device"},
+         2,
+         "refused the login",
+         false},
+        {{"--journal", busy}, 1, "another program", false},
+        {{}, 2, "2 counters are attached (KV100001, KV100002): choose one with --device", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -246,7 +254,7 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         EXPECT_EQ(run.process.exitCode(), c.exitCode) << errors.toStdString();
         EXPECT_TRUE(errors.contains(c.message)) << errors.toStdString();
         EXPECT_TRUE(run.Lines().isEmpty());
-        if (c.exitCode == 2) {
+        if (c.oneLine) {
             EXPECT_EQ(errors.count('\n'), 1) << errors.toStdString();
         }
     }
