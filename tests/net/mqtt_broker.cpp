@@ -217,7 +217,7 @@ void MqttSubscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* 
     subscriber->messages_.push_back(
         {QString::fromUtf8(message->topic),
          QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
-         message->retain});
+         message->retain, std::chrono::steady_clock::now()});
 }
 
 bool MqttSubscriber::WaitSubscribed(int timeoutMs) {

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -80,6 +81,7 @@ public:
         QString topic;
         QByteArray payload;
         bool retained;
+        std::chrono::steady_clock::time_point arrived;
     };
 
     // With a client id, the session is persistent: the broker queues for it.

@@ -40,6 +40,8 @@ TEST(DiskOutbox, ReadingRoundTripsThroughItsLine) {
     r.fault = QStringLiteral("no counts \"for\" 60 seconds");
     r.ciLow = 0.25;
     r.ciHigh = 0.5;
+    r.health = QStringLiteral("bursts");
+    r.healthStatistic = 7.25;
     const QByteArray line = DiskOutbox::Encode(r);
     EXPECT_FALSE(line.contains('\n'));
     const auto back = DiskOutbox::Decode(line);
@@ -54,6 +56,8 @@ TEST(DiskOutbox, ReadingRoundTripsThroughItsLine) {
     EXPECT_EQ(back->fault, r.fault);
     EXPECT_EQ(back->ciLow, 0.25);
     EXPECT_EQ(back->ciHigh, 0.5);
+    EXPECT_EQ(back->health, r.health);
+    EXPECT_EQ(back->healthStatistic, 7.25);
     EXPECT_FALSE(DiskOutbox::Decode(line.left(line.size() - 3)));
     EXPECT_FALSE(DiskOutbox::Decode(R"({"seq":"0","time":"2026-12-09T01:02:03Z","value":1})"));
 }
@@ -104,6 +108,34 @@ TEST(DiskOutbox, KeepsUnacknowledgedReadingsAcrossReopeningAndTornLines) {
     ASSERT_TRUE(again.Open(&error));
     EXPECT_EQ(again.LastSeq(), 26u);
     EXPECT_EQ(again.AcknowledgedSeq(), 26u);
+}
+
+// Readings the broker never had go after their time, whole segments at
+// once, the newest segment never; the position survives a restart.
+TEST(DiskOutbox, GivesUpSegmentsOlderThanTheCutoff) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("mqtt/KV1"));
+    DiskOutbox outbox(folder, 10);
+    QString error;
+    ASSERT_TRUE(outbox.Open(&error)) << error.toStdString();
+    for (std::uint64_t s = 1; s <= 30; ++s)
+        ASSERT_TRUE(outbox.Add(ReadingNo(s), &error)) << error.toStdString();
+    outbox.Acknowledge(3);
+    // Reading 15's time: 1..10 are all older, 11..20 not all.
+    DiskOutbox::Dropped dropped = outbox.DropOlderThan(ReadingNo(15).time);
+    EXPECT_EQ(dropped.count, 7u);
+    EXPECT_EQ(dropped.newest, ReadingNo(10).time);
+    EXPECT_EQ(outbox.AcknowledgedSeq(), 10u);
+    EXPECT_EQ(Seqs(outbox.ReadingsAfter(3, 100)), Range(11, 30));
+    EXPECT_EQ(outbox.DropOlderThan(ReadingNo(15).time).count, 0u);
+
+    dropped = outbox.DropOlderThan(ReadingNo(40).time);
+    EXPECT_EQ(dropped.count, 10u);
+    EXPECT_EQ(outbox.SegmentCount(), 1);
+    DiskOutbox again(folder, 10);
+    ASSERT_TRUE(again.Open(&error));
+    EXPECT_EQ(again.AcknowledgedSeq(), 20u);
+    EXPECT_EQ(Seqs(again.ReadingsAfter(20, 100)), Range(21, 30));
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "mqtt_broker.h"
+#include "net/mqtt_outbox.h"
 #include "net/mqtt_publisher.h"
+#include "net/mqtt_sink.h"
+#include "platform/datetime.h"
 #include "script_server.h"
 #include "support/memory_outbox.h"
 
@@ -7,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -326,6 +330,103 @@ TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
             << c.what << ": " << station.log.first().toStdString();
         EXPECT_TRUE(station.acknowledged.empty()) << c.what;
     }
+}
+
+// Home Assistant started again without the retained configs: its "online"
+// has them sent again.
+TEST(MqttPublisherTest, HomeAssistantStartingIsSentTheConfigsAgain) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber homeAssistant(broker.Port(), QStringLiteral("homeassistant/#"));
+    ASSERT_TRUE(homeAssistant.WaitSubscribed());
+    Station station(broker.Port());
+    station.options.rediscoveryTopic = kHomeAssistantStatusTopic;
+    station.Begin();
+    const MqttMessage& config = station.options.announcements.back();
+    const auto received = [&] { return homeAssistant.MessagesOn(config.topic).size(); };
+    ASSERT_TRUE(WaitUntil([&] { return received() == 1; }, 5000));
+    homeAssistant.Publish(kHomeAssistantStatusTopic, "offline");
+    RunEventsFor(300);
+    EXPECT_EQ(received(), 1u);
+    homeAssistant.Publish(kHomeAssistantStatusTopic, "online");
+    ASSERT_TRUE(WaitUntil([&] { return received() == 2; }, 5000));
+    EXPECT_EQ(homeAssistant.MessagesOn(config.topic).back().payload, config.payload);
+}
+
+// A backlog of 3,000 readings reaches a subscriber whose broker queues at
+// most 100 messages for it: paced, none is dropped on the way. Each is
+// marked replayed; the state holds the live reading alone.
+TEST(MqttSinkTest, BacklogReachesASubscriberWithASmallQueue) {
+    MosquittoBroker broker({{}, {}, false, false, 100});
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), kSerial);
+    // A persistent session, as an archiver keeps one.
+    MqttSubscriber archiver(broker.Port(), topics.reading, QStringLiteral("archiver"));
+    ASSERT_TRUE(archiver.WaitSubscribed());
+
+    QTemporaryDir dir;
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-3 * 3000);
+    {
+        DiskOutbox outbox(dir.filePath(QStringLiteral("mqtt/") + kSerial));
+        QString error;
+        ASSERT_TRUE(outbox.Open(&error)) << error.toStdString();
+        for (std::uint64_t seq = 1; seq <= 3000; ++seq) {
+            MqttReading r;
+            r.seq = seq;
+            r.time = start.addSecs(3 * static_cast<qint64>(seq));
+            ASSERT_TRUE(outbox.Add(r, &error)) << error.toStdString();
+        }
+    }
+    MqttSinkOptions options;
+    options.url.host = QStringLiteral("127.0.0.1");
+    options.url.port = broker.Port();
+    options.outboxRoot = dir.filePath(QStringLiteral("mqtt"));
+    options.device = kSerial;
+    options.replayRate = 500;
+    QStringList log;
+    MqttSink sink(
+        options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
+    QString error;
+    ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
+    sink.OnCounter({CounterEvent::Kind::Connected, kSerial, QStringLiteral("KVT"), 2, {}});
+    SessionReading live;
+    live.time = DateTimeFromQt(QDateTime::currentDateTime());
+    live.value = 0.5;
+    live.counts = 7;
+    live.intervalMs = 3000;
+    sink.OnReading(live);
+
+    const auto arrived = [&](const char* seq) {
+        return WaitUntil(
+            [&] {
+                const auto received = archiver.Messages();
+                return !received.empty() && received.back().payload.startsWith(seq);
+            },
+            20000);
+    };
+    ASSERT_TRUE(arrived("{\"seq\": 3001,")) << log.join('\n').toStdString();
+    // Caught up, the next reading goes out live.
+    sink.OnReading(live);
+    ASSERT_TRUE(arrived("{\"seq\": 3002,"));
+    std::vector<std::uint64_t> seqs;
+    for (const auto& m : archiver.Messages()) {
+        const QJsonObject json = QJsonDocument::fromJson(m.payload).object();
+        const auto seq = static_cast<std::uint64_t>(json["seq"].toInteger());
+        // The first live one too: it waited behind the backlog.
+        EXPECT_EQ(json["replayed"].toBool(), seq <= 3001) << m.payload.toStdString();
+        if (seqs.empty() || seqs.back() != seq)
+            seqs.push_back(seq);
+    }
+    EXPECT_EQ(seqs, Range(1, 3002));
+    const QByteArrayList state = RetainedOn(broker.Port(), topics.state);
+    ASSERT_EQ(state.size(), 1);
+    EXPECT_EQ(QJsonDocument::fromJson(state[0]).object()["seq"].toInteger(), 3002);
+    EXPECT_EQ(QJsonDocument::fromJson(state[0]).object()["total_counts"].toInteger(), 14);
+    EXPECT_EQ(RetainedOn(broker.Port(), topics.counter), QByteArrayList{"connected"});
+    bool stopped = false;
+    sink.Stop([&] { stopped = true; });
+    ASSERT_TRUE(WaitUntil([&] { return stopped; }, 5000));
+    EXPECT_EQ(RetainedOn(broker.Port(), topics.counter), QByteArrayList{"absent"});
 }
 
 } // namespace

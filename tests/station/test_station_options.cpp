@@ -34,6 +34,12 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
         {{"--topic", "a//b"}, Action::Error, "--topic:"},
         {{"--mqtt-password-file", "/p"}, Action::Error, "needs --mqtt"},
         {{"--mqtt", "mqtt://broker", "--mqtt-password-file", "/p"}, Action::Error, "needs a user"},
+        {{"--replay-rate", "50"}, Action::Error, "--replay-rate needs --mqtt"},
+        {{"--mqtt", "mqtts://b", "--replay-rate", "0"}, Action::Error, "from 1 to 100000"},
+        {{"--mqtt", "mqtts://b", "--outbox-days", "0"}, Action::Error, "from 1 to 3650"},
+        {{"--mqtt", "mqtt://b", "--mqtt-cafile", "/ca"}, Action::Error, "needs an mqtts:// URL"},
+        {{"--mqtt", "mqtts://b", "--mqtt-cert", "/c"}, Action::Error, "go together"},
+        {{"--mqtt", "mqtts://b", "--mqtt-key", ""}, Action::Error, "--mqtt-key needs a file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -47,10 +53,33 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
 }
 
 TEST(StationOptions, ValuesLandInTheirFields) {
-    const ParsedCommandLine parsed =
-        ParseCommandLine({"--device", "KV7", "--units", "CPM", "--averaging", "600", "--alarm",
-                          "2.5", "--journal", "/var/j", "--mqtt", "mqtts://station@broker.lan",
-                          "--topic", "site/kv", "--mqtt-password-file=/etc/pass", "--count", "4"});
+    const ParsedCommandLine parsed = ParseCommandLine({"--device",
+                                                       "KV7",
+                                                       "--units",
+                                                       "CPM",
+                                                       "--averaging",
+                                                       "600",
+                                                       "--alarm",
+                                                       "2.5",
+                                                       "--journal",
+                                                       "/var/j",
+                                                       "--mqtt",
+                                                       "mqtts://station@broker.lan",
+                                                       "--topic",
+                                                       "site/kv",
+                                                       "--mqtt-password-file=/etc/pass",
+                                                       "--count",
+                                                       "4",
+                                                       "--mqtt-cafile",
+                                                       "/ca.pem",
+                                                       "--mqtt-cert",
+                                                       "/c.pem",
+                                                       "--mqtt-key",
+                                                       "/k.pem",
+                                                       "--replay-rate",
+                                                       "50",
+                                                       "--outbox-days",
+                                                       "7"});
     ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
     const StationOptions& o = parsed.options;
     EXPECT_EQ(o.device, "KV7");
@@ -65,6 +94,10 @@ TEST(StationOptions, ValuesLandInTheirFields) {
     EXPECT_EQ(o.topicPrefix, "site/kv");
     EXPECT_EQ(o.passwordFile, "/etc/pass");
     EXPECT_EQ(o.count, 4);
+    EXPECT_EQ(QStringList({o.caFile, o.certFile, o.keyFile}),
+              QStringList({"/ca.pem", "/c.pem", "/k.pem"}));
+    EXPECT_EQ(o.replayRate, 50);
+    EXPECT_EQ(o.outboxDays, 7);
 
     // The micro sign as the window lists the unit, or typed as "u".
     EXPECT_EQ(ParseCommandLine({"--units", QStringLiteral("\u00B5R/hr")}).options.unitCode, 3);

@@ -1,6 +1,7 @@
 // The built korvinet-station against a real broker: a simulated counter
 // sampled every 250 ms, the journal in a temporary folder.
 #include "mqtt_broker.h"
+#include "net/mqtt_payload.h"
 #include "station_run.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
@@ -26,6 +28,8 @@ using korvinet::testing::WaitUntil;
 
 const QString kReadingTopic = QStringLiteral("korvinet/KV100001/reading");
 const QString kStatusTopic = QStringLiteral("korvinet/KV100001/status");
+const QString kCounterTopic = QStringLiteral("korvinet/KV100001/counter");
+const QString kStateTopic = QStringLiteral("korvinet/KV100001/state");
 
 // The seq of every reading received, in arrival order; each payload a
 // well-formed reading.
@@ -268,17 +272,74 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
 }
 
 // Unplugged after a second and back 1.5 s later: a gap, logged, then the
-// readings go on.
+// readings go on. The broker hears that the counter is absent within a
+// sample period, and connected again.
 TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port());
+    ASSERT_TRUE(subscriber.WaitSubscribed());
     QTemporaryDir home;
     StationRun run(home, {"KORVINET_SIM_UNPLUG=1000:1500"});
-    run.Start(JournalArgs(home) + QStringList{"--count", "10"});
+    run.Start(JournalArgs(home) + BrokerArgs(broker) + QStringList{"--count", "10"});
     ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
     EXPECT_EQ(run.process.exitCode(), 0);
     EXPECT_EQ(run.Lines().size(), 10);
     const QString errors = run.Errors();
     EXPECT_TRUE(errors.contains("readings pause until it is back")) << errors.toStdString();
     EXPECT_TRUE(errors.contains("back: counter KV100001")) << errors.toStdString();
+
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(kCounterTopic).size() >= 4; }, 3000));
+    QByteArrayList said;
+    std::chrono::steady_clock::time_point lastState;
+    for (const auto& m : subscriber.Messages()) {
+        if (m.topic == kStateTopic)
+            lastState = m.arrived;
+        if (m.topic != kCounterTopic || (!said.isEmpty() && said.back() == m.payload))
+            continue;
+        said << m.payload;
+        if (m.payload == "absent" && said.size() == 2) {
+            EXPECT_LT(m.arrived - lastState, std::chrono::milliseconds(2 * 250));
+        }
+    }
+    EXPECT_EQ(said, QByteArrayList({"connected", "absent", "connected", "absent"}));
+}
+
+// No counter at the start: the station is on the broker all the same, under
+// the counter asked for (which is absent) or else under its own name.
+TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    QTemporaryDir home;
+    const QString ownStatus = QStringLiteral("korvinet/%1/status")
+                                  .arg(net::TopicLevel("station-" + QSysInfo::machineHostName()));
+    struct Case {
+        QStringList args;
+        std::vector<std::pair<QString, QByteArray>> retained; // topic, start of the payload
+    };
+    const Case cases[] = {
+        {{}, {{ownStatus, "online"}}},
+        {{"--device", "KV100001"},
+         {{kStatusTopic, "online"},
+          {kCounterTopic, "absent"},
+          {"homeassistant/device/korvinet_KV100001/config", "{"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        StationRun run(home, {"KORVINET_SIM_DEVICES=0"});
+        run.Start(JournalArgs(home) + BrokerArgs(broker) + c.args);
+        for (const auto& [topic, payload] : c.retained) {
+            EXPECT_TRUE(WaitUntil(
+                [&, &topic = topic, &payload = payload] {
+                    const QByteArrayList retained = RetainedOn(broker.Port(), topic);
+                    return retained.size() == 1 && retained[0].startsWith(payload);
+                },
+                5000))
+                << topic.toStdString() << run.Errors().toStdString();
+        }
+        run.Signal(SIGTERM);
+        ASSERT_TRUE(run.Finished(5000));
+    }
 }
 
 // No window system: the program loads no Qt Gui nor any X library, needs no
