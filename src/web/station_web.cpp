@@ -5,7 +5,6 @@
 #include "files/data_file.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "platform/text_format.h"
 #include "recording/journal_reader.h"
 
 #include <QDateTime>
@@ -14,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace korvinet::web {
@@ -384,8 +384,11 @@ public:
         name_ = name;
     }
     void Sample(double value, const QByteArray& extraLabels = {}) {
+        // The shortest text that reads back as the same number.
+        char digits[32];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
         text_ += name_ + "{serial=\"" + serial_ + '"' + extraLabels + "} " +
-                 FormatC("%.17g", value).toLatin1() + '\n';
+                 QByteArray(digits, end - digits) + '\n';
     }
     const QByteArray& Text() const { return text_; }
     void Raw(const QByteArray& text) { text_ += text; }
