@@ -1,6 +1,5 @@
 #include "net/mqtt_sink.h"
 
-#include "measure/counts_health.h"
 #include "net/mqtt_outbox.h"
 #include "net/mqtt_payload.h"
 #include "platform/datetime.h"
@@ -242,7 +241,7 @@ void MqttSink::OnReading(const SessionReading& reading) {
         r.ciLow = reading.band->low.value;
         r.ciHigh = reading.band->high.value;
     }
-    r.health = reading.countsStopped ? QStringLiteral("stopped") : CountsHealthText(reading.health);
+    r.health = HealthText(reading);
     r.healthStatistic = reading.healthStatistic;
 
     channel.totalCounts += reading.counts;
