@@ -27,8 +27,17 @@ for f in /usr/share/icons/hicolor/scalable/apps/korvinet.svg \
          "/usr/share/doc/korvinet/Korvinet Instructions.pdf" \
          /usr/share/man/man1/korvinet.1.gz /usr/share/man/man1/korvinet-station.1.gz \
          /usr/lib/udev/rules.d/70-korvinet-ftdi.rules \
-         /usr/lib/systemd/system/korvinet-station.service; do
+         /usr/lib/systemd/system/korvinet-station.service \
+         /usr/lib/systemd/system/korvinet-station@.service \
+         /usr/share/doc/korvinet/copyright; do
     [ -f "$f" ] || fail "not installed: $f"
+done
+
+# The units as installed keep their hardening (3.0 or less; the threshold
+# counts tenths).
+for unit in korvinet-station.service korvinet-station@.service; do
+    systemd-analyze security --offline=yes --threshold=30 "/usr/lib/systemd/system/$unit" \
+        > /dev/null || fail "$unit is exposed: systemd-analyze security --offline=yes on it"
 done
 
 # The programs as installed, each user-facing run in a home of its own.

@@ -12,7 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev libmicrohttpd-dev
     libcurl4-openssl-dev
-    mosquitto openssl chromium prometheus
+    mosquitto openssl chromium prometheus systemd
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core
     xvfb xauth xdg-utils libxcb1-dev
