@@ -196,9 +196,11 @@ void MqttPublisher::Stop(bool forget) {
             state_ = State::Stopping;
             paceTimer_.stop();
             stopTimer_.start(options_.stopTimeoutMs);
-            // An empty retained message deletes the one the broker holds.
-            for (const MqttMessage& message : retained_) {
-                Publish(message.topic, forget ? QByteArray() : message.payload, true);
+            if (forget) {
+                // An empty retained message deletes the one the broker holds.
+                for (const MqttMessage& message : retained_) {
+                    Publish(message.topic, {}, true);
+                }
             }
             offlineMid_ =
                 Publish(options_.topics.status, forget ? QByteArray() : kStatusOffline, true);
