@@ -2,8 +2,8 @@
 //   mqtt_child_publisher PORT PREFIX SERIAL COUNT
 // publishes COUNT readings, prints "acknowledged N" once the broker has them
 // all and then waits to be killed.
-#include "net/mqtt_publisher.h"
 #include "support/memory_outbox.h"
+#include "net/mqtt_publisher.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,8 +1,8 @@
+#include "platform/version.h"
 #include "net/about_links.h"
 #include "net/http_client.h"
 #include "net/update_check.h"
 #include "platform/clock.h"
-#include "platform/version.h"
 #include "script_server.h"
 
 #include <QDir>
