@@ -190,146 +190,98 @@ TEST(MqttPayloadTest, TopicsStayWithinTheirLevels) {
     }
 }
 
-TEST(MqttPayloadTest, IdsCarryThePrefixBesideTheDefault) {
-    EXPECT_EQ(StationClientId(QStringLiteral("korvinet"), QStringLiteral("KV1")),
-              QStringLiteral("korvinet-station-KV1"));
-    EXPECT_EQ(StationClientId(QStringLiteral("site/roof"), QStringLiteral("KV1")),
-              QStringLiteral("korvinet-station-site_roof_KV1"));
-    const auto deviceTopic = [](const char* prefix) {
-        const DiscoveryDevice device{QStringLiteral("KV1"), {}, {}, 2, QLatin1String(prefix), 12};
-        return DiscoveryMessages(TopicsFor(QLatin1String(prefix), device.serial), device)
-            .back()
-            .topic;
-    };
-    EXPECT_EQ(deviceTopic("korvinet"), QStringLiteral("homeassistant/device/korvinet_KV1/config"));
-    EXPECT_EQ(deviceTopic("site/roof"),
-              QStringLiteral("homeassistant/device/korvinet_site_roof_KV1/config"));
+std::string Text(const QJsonValue& value) {
+    return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).toStdString();
 }
 
 // The device config, field by field as Home Assistant reads it.
 TEST(MqttPayloadTest, DiscoveryIsOneDeviceWithItsOriginAndEntities) {
     const MqttTopics topics = TopicsFor(QStringLiteral("site/roof"), QStringLiteral("KV 12"));
-    const DiscoveryDevice device{QStringLiteral("KV 12"),     QStringLiteral("KVT-PULSE1"),
-                                 QStringLiteral("1.0.3.0"),   4,
-                                 QStringLiteral("site/roof"), 12};
-    const auto messages = DiscoveryMessages(topics, device);
+    const auto messages =
+        DiscoveryMessages(topics, {"KV 12", "KVT-PULSE1", "1.0.3.0", 4, "site/roof", 12});
     ASSERT_EQ(messages.size(), 3u);
-    // The configs of earlier versions are emptied first.
-    EXPECT_EQ(messages[0].topic,
-              QStringLiteral("homeassistant/sensor/korvinet_KV_12_reading/config"));
-    EXPECT_EQ(messages[1].topic,
-              QStringLiteral("homeassistant/binary_sensor/korvinet_KV_12_alarm/config"));
+    // The single-entity configs of earlier versions are emptied first.
+    EXPECT_EQ(messages[0].topic, "homeassistant/sensor/korvinet_KV_12_reading/config");
+    EXPECT_EQ(messages[1].topic, "homeassistant/binary_sensor/korvinet_KV_12_alarm/config");
     EXPECT_TRUE(messages[0].payload.isEmpty() && messages[1].payload.isEmpty());
-    EXPECT_EQ(messages[2].topic,
-              QStringLiteral("homeassistant/device/korvinet_site_roof_KV_12/config"));
-    for (const MqttMessage& m : messages)
-        EXPECT_TRUE(m.retain) << m.topic.toStdString();
+    EXPECT_EQ(messages[2].topic, "homeassistant/device/korvinet_site_roof_KV_12/config");
+    EXPECT_TRUE(messages[0].retain && messages[1].retain && messages[2].retain);
 
-    const QJsonObject config = QJsonDocument::fromJson(messages[2].payload).object();
-    const QJsonObject dev = config["device"].toObject();
-    EXPECT_EQ(dev["identifiers"].toArray(), QJsonArray{"korvinet_site_roof_KV_12"});
-    EXPECT_EQ(dev["name"], "Korvinet KV_12 (site/roof)");
-    EXPECT_EQ(dev["serial_number"], "KV 12");
-    EXPECT_EQ(dev["model"], "KVT-PULSE1");
-    EXPECT_EQ(dev["sw_version"], "1.0.3.0");
-    EXPECT_EQ(config["origin"].toObject(),
-              (QJsonObject{{"name", "Korvinet"}, {"sw_version", "1.0.3.0"}}));
-    EXPECT_EQ(config["state_topic"], topics.state);
-    EXPECT_EQ(config["qos"], 1);
-    EXPECT_EQ(config["availability_mode"], "all");
-    const QJsonObject station{{"topic", topics.status},
-                              {"payload_available", "online"},
-                              {"payload_not_available", "offline"}};
-    const QJsonObject counter{
-        {"topic", topics.counter},
-        {"payload_available", "connected"},
-        {"payload_not_available", "absent"},
-        {"value_template", "{{ 'connected' if value == 'connected' else 'absent' }}"}};
-    EXPECT_EQ(config["availability"].toArray(), (QJsonArray{station, counter}));
-
-    struct Entity {
-        const char* id;
-        QJsonObject fields; // besides "unique_id", which is the device's id and the entity's
-    };
-    const QString problem =
-        "{{ 'ON' if value_json.get('health') in ['bursts', 'too regular', 'stopped'] else 'OFF' }}";
-    const Entity entities[] = {
-        {"dose_rate_usv_h",
-         {{"p", "sensor"},
-          {"name", "Dose rate (uSv/h)"},
-          {"value_template", "{{ value_json.value }}"},
-          {"unit_of_measurement", "\u03BCSv/h"},
-          {"state_class", "measurement"},
-          {"suggested_display_precision", 2},
-          {"expire_after", 12},
-          {"icon", "mdi:radioactive"},
-          {"json_attributes_topic", topics.state}}},
-        {"cpm",
-         {{"p", "sensor"},
-          {"name", "Counts per minute"},
-          {"value_template", "{{ value_json.cpm }}"},
-          {"unit_of_measurement", "CPM"},
-          {"state_class", "measurement"},
-          {"suggested_display_precision", 1},
-          {"expire_after", 12}}},
-        {"total_counts",
-         {{"p", "sensor"},
-          {"name", "Total counts"},
-          {"value_template", "{{ value_json.total_counts }}"},
-          {"state_class", "total_increasing"},
-          {"icon", "mdi:counter"},
-          {"expire_after", 12}}},
-        {"alarm",
-         {{"p", "binary_sensor"},
-          {"name", "Alarm"},
-          {"device_class", "safety"},
-          {"value_template", "{{ 'ON' if value_json.alarm else 'OFF' }}"},
-          {"expire_after", 12}}},
-        // Counts stopped make the counter unavailable, not the problem.
-        {"problem",
-         {{"p", "binary_sensor"},
-          {"name", "Counter problem"},
-          {"device_class", "problem"},
-          {"entity_category", "diagnostic"},
-          {"value_template", problem},
-          {"availability", QJsonArray{station}}}},
-        // The other units' entities are removed: nothing but the platform.
-        {"count_rate_uncompensated", {{"p", "sensor"}}},
-        {"count_rate", {{"p", "sensor"}}},
-        {"dose_rate_mr_h", {{"p", "sensor"}}},
-        {"dose_rate_ur_h", {{"p", "sensor"}}},
-    };
-    const QJsonObject components = config["components"].toObject();
-    EXPECT_EQ(components.size(), static_cast<qsizetype>(std::size(entities)));
-    for (const Entity& e : entities) {
-        QJsonObject expected = e.fields;
-        if (expected.size() > 1)
-            expected.insert("unique_id", QStringLiteral("korvinet_site_roof_KV_12_") + e.id);
-        EXPECT_EQ(components[QLatin1String(e.id)].toObject(), expected) << e.id;
+    const QJsonObject expected = QJsonDocument::fromJson(R"json({
+"device": {"identifiers": ["korvinet_site_roof_KV_12"], "name": "Korvinet KV_12 (site/roof)",
+  "manufacturer": "Korvinet", "model": "KVT-PULSE1", "serial_number": "KV 12",
+  "sw_version": "1.0.3.0"},
+"origin": {"name": "Korvinet", "sw_version": "1.0.3.0"},
+"state_topic": "site/roof/KV_12/state", "qos": 1, "availability_mode": "all",
+"availability": [
+  {"topic": "site/roof/KV_12/status", "payload_available": "online",
+   "payload_not_available": "offline"},
+  {"topic": "site/roof/KV_12/counter", "payload_available": "connected",
+   "payload_not_available": "absent",
+   "value_template": "{{ 'connected' if value == 'connected' else 'absent' }}"}],
+"components": {
+  "dose_rate_usv_h": {"p": "sensor", "unique_id": "korvinet_site_roof_KV_12_dose_rate_usv_h",
+    "name": "Dose rate (uSv/h)", "unit_of_measurement": "μSv/h", "state_class": "measurement",
+    "value_template": "{{ value_json.value }}", "suggested_display_precision": 2,
+    "expire_after": 12, "icon": "mdi:radioactive", "json_attributes_topic": "site/roof/KV_12/state"},
+  "cpm": {"p": "sensor", "unique_id": "korvinet_site_roof_KV_12_cpm", "name": "Counts per minute",
+    "unit_of_measurement": "CPM", "state_class": "measurement",
+    "value_template": "{{ value_json.cpm }}", "suggested_display_precision": 1, "expire_after": 12},
+  "total_counts": {"p": "sensor", "unique_id": "korvinet_site_roof_KV_12_total_counts",
+    "name": "Total counts", "state_class": "total_increasing", "icon": "mdi:counter",
+    "value_template": "{{ value_json.total_counts }}", "expire_after": 12},
+  "alarm": {"p": "binary_sensor", "unique_id": "korvinet_site_roof_KV_12_alarm", "name": "Alarm",
+    "device_class": "safety", "value_template": "{{ 'ON' if value_json.alarm else 'OFF' }}",
+    "expire_after": 12},
+  "problem": {"p": "binary_sensor", "unique_id": "korvinet_site_roof_KV_12_problem",
+    "name": "Counter problem", "device_class": "problem", "entity_category": "diagnostic",
+    "value_template":
+      "{{ 'ON' if value_json.get('health') in ['bursts', 'too regular', 'stopped'] else 'OFF' }}",
+    "availability": [{"topic": "site/roof/KV_12/status", "payload_available": "online",
+                      "payload_not_available": "offline"}]},
+  "count_rate_uncompensated": {"p": "sensor"}, "count_rate": {"p": "sensor"},
+  "dose_rate_mr_h": {"p": "sensor"}, "dose_rate_ur_h": {"p": "sensor"}}})json")
+                                     .object();
+    ASSERT_FALSE(expected.isEmpty());
+    // Key by key and entity by entity, so that a failure says where.
+    QJsonObject config = QJsonDocument::fromJson(messages[2].payload).object();
+    QJsonObject want = expected;
+    const QJsonObject components = config.take("components").toObject();
+    const QJsonObject wantComponents = want.take("components").toObject();
+    EXPECT_EQ(config.keys(), want.keys());
+    for (const QString& key : want.keys()) {
+        EXPECT_EQ(Text(config[key]), Text(want[key])) << key.toStdString();
+    }
+    EXPECT_EQ(components.keys(), wantComponents.keys());
+    for (const QString& id : wantComponents.keys()) {
+        EXPECT_EQ(Text(components[id]), Text(wantComponents[id])) << id.toStdString();
     }
 }
 
-// Home Assistant's unit strings, and one entity per unit.
+// One sensor per unit, in Home Assistant's unit; with the default prefix the
+// ids are those of earlier versions, and client ids carry the prefix.
 TEST(MqttPayloadTest, EachUnitHasItsOwnEntity) {
-    const char* const units[] = {"CPM", "CPM", "mR/h", "\u03BCR/h", "\u03BCSv/h"};
+    const char* const units[] = {"CPM", "CPM", "mR/h", "μR/h", "μSv/h"};
     const char* const ids[] = {"count_rate_uncompensated", "count_rate", "dose_rate_mr_h",
                                "dose_rate_ur_h", "dose_rate_usv_h"};
     const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), QStringLiteral("KV1"));
     for (std::uint8_t code = 0; code < 5; ++code) {
-        EXPECT_EQ(HomeAssistantUnit(code), QString::fromUtf8(units[code])) << int(code);
-        const DiscoveryDevice device{QStringLiteral("KV1"),      {}, {}, code,
-                                     QStringLiteral("korvinet"), 12};
+        const MqttMessage config =
+            DiscoveryMessages(topics, {"KV1", {}, {}, code, "korvinet", 12}).back();
+        EXPECT_EQ(config.topic, "homeassistant/device/korvinet_KV1/config");
         const QJsonObject components =
-            QJsonDocument::fromJson(DiscoveryMessages(topics, device).back().payload)
-                .object()["components"]
-                .toObject();
-        for (const char* id : ids)
-            EXPECT_EQ(components[QLatin1String(id)].toObject().contains("unique_id"),
-                      QLatin1String(id) == QLatin1String(ids[code]))
-                << int(code) << " " << id;
-        // In uncompensated CPM the reading is the counts per minute itself.
-        EXPECT_EQ(components["cpm"].toObject().size() == 1, code == 0) << int(code);
+            QJsonDocument::fromJson(config.payload).object()["components"].toObject();
+        const QJsonObject sensor = components[QLatin1String(ids[code])].toObject();
+        EXPECT_EQ(sensor["unique_id"], QStringLiteral("korvinet_KV1_") + ids[code]);
+        EXPECT_EQ(sensor["unit_of_measurement"], QString::fromUtf8(units[code]));
+        // Besides it the total, the alarm, the problem and, unless the unit
+        // is uncompensated CPM already, counts per minute.
+        EXPECT_EQ(std::count_if(components.begin(), components.end(),
+                                [](const QJsonValue& c) { return c.toObject().size() > 1; }),
+                  code == 0 ? 4 : 5);
     }
+    EXPECT_EQ(StationClientId("korvinet", "KV1"), "korvinet-station-KV1");
+    EXPECT_EQ(StationClientId("site/roof", "KV1"), "korvinet-station-site_roof_KV1");
 }
 
 } // namespace

@@ -53,33 +53,12 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
 }
 
 TEST(StationOptions, ValuesLandInTheirFields) {
-    const ParsedCommandLine parsed = ParseCommandLine({"--device",
-                                                       "KV7",
-                                                       "--units",
-                                                       "CPM",
-                                                       "--averaging",
-                                                       "600",
-                                                       "--alarm",
-                                                       "2.5",
-                                                       "--journal",
-                                                       "/var/j",
-                                                       "--mqtt",
-                                                       "mqtts://station@broker.lan",
-                                                       "--topic",
-                                                       "site/kv",
-                                                       "--mqtt-password-file=/etc/pass",
-                                                       "--count",
-                                                       "4",
-                                                       "--mqtt-cafile",
-                                                       "/ca.pem",
-                                                       "--mqtt-cert",
-                                                       "/c.pem",
-                                                       "--mqtt-key",
-                                                       "/k.pem",
-                                                       "--replay-rate",
-                                                       "50",
-                                                       "--outbox-days",
-                                                       "7"});
+    const ParsedCommandLine parsed = ParseCommandLine(
+        QStringLiteral("--device KV7 --units CPM --averaging 600 --alarm 2.5 --journal /var/j "
+                       "--mqtt mqtts://station@broker.lan --topic site/kv "
+                       "--mqtt-password-file=/etc/pass --count 4 --mqtt-cafile /ca.pem "
+                       "--mqtt-cert /c.pem --mqtt-key /k.pem --replay-rate 50 --outbox-days 7")
+            .split(' '));
     ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
     const StationOptions& o = parsed.options;
     EXPECT_EQ(o.device, "KV7");
