@@ -79,13 +79,11 @@ QString IdText(const QString& text) {
     return id;
 }
 
-const QString kDefaultPrefix = QStringLiteral("korvinet");
-
 // The counter's id under a prefix. The default prefix adds nothing, so the
 // ids stay those published before prefixes were part of them.
 QString DeviceId(const QString& prefix, const QString& serial) {
     const QString level = IdText(TopicLevel(serial));
-    return prefix == kDefaultPrefix || prefix.isEmpty()
+    return prefix == kDefaultTopicPrefix || prefix.isEmpty()
                ? QStringLiteral("korvinet_") + level
                : QStringLiteral("korvinet_%1_%2").arg(IdText(prefix), level);
 }
@@ -214,7 +212,7 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
                                            const DiscoveryDevice& device) {
     const QString deviceId = DeviceId(device.prefix, device.serial);
     QString name = QStringLiteral("Korvinet ") + TopicLevel(device.serial);
-    if (!device.prefix.isEmpty() && device.prefix != kDefaultPrefix) {
+    if (!device.prefix.isEmpty() && device.prefix != kDefaultTopicPrefix) {
         name += QStringLiteral(" (%1)").arg(device.prefix);
     }
     QJsonObject deviceInfo{

@@ -59,6 +59,8 @@ QString TopicLevel(const QString& serial);
 // levels ("site/korvinet") but not hold wildcards or empty levels.
 QString TopicPrefixProblem(const QString& prefix);
 
+inline const QString kDefaultTopicPrefix = QStringLiteral("korvinet");
+
 // The topics of one counter under a prefix (default "korvinet").
 struct MqttTopics {
     QString reading; // PREFIX/SERIAL/reading: every reading, for archivers
@@ -89,7 +91,7 @@ struct DiscoveryDevice {
     QString model;
     QString softwareVersion;
     std::uint8_t unitCode = 2;
-    QString prefix = QStringLiteral("korvinet"); // the topic prefix, part of every id
+    QString prefix = kDefaultTopicPrefix; // the topic prefix, part of every id
     // A sensor not updated for this long shows as unavailable.
     int expireAfterSeconds = 15;
 };

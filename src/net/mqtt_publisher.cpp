@@ -186,7 +186,6 @@ void MqttPublisher::Announce() {
 }
 
 void MqttPublisher::Stop(bool forget) {
-    forget_ = forget;
     switch (state_) {
     case State::Stopping:
     case State::Stopped:

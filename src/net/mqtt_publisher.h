@@ -196,7 +196,6 @@ private:
     bool sourceDrained_ = false;
     bool everConnected_ = false;
     bool connectionOpen_ = false; // CONNACK accepted on the current client
-    bool forget_ = false;         // a stop clears the retained messages
     int refusal_ = 0;             // CONNACK code of a refusal on the current client
     int offlineMid_ = -1;
     int retryDelayMs_ = 0;

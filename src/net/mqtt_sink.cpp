@@ -19,7 +19,10 @@ namespace {
 // periods: a reading or two may be late, a silent station may not.
 constexpr int kExpirePeriods = 4;
 
-const QString kDefaultPrefix = QStringLiteral("korvinet");
+// The counter published last, in the outbox root beside the counters'
+// folders; a topic level never holds a blank, so no counter's folder has
+// this name.
+const QString kMemoryFile = QStringLiteral("/last counter");
 
 // The station's own level has no readings to send.
 class NoReadings final : public PendingSource {
@@ -43,7 +46,7 @@ struct MqttSink::Channel {
 MqttSink::MqttSink(MqttSinkOptions options, Log log, Failed failed)
     : options_(std::move(options)), log_(std::move(log)), failed_(std::move(failed)) {
     if (options_.topicPrefix.isEmpty())
-        options_.topicPrefix = kDefaultPrefix;
+        options_.topicPrefix = kDefaultTopicPrefix;
     if (options_.stationLevel.isEmpty())
         options_.stationLevel = QStringLiteral("station-") + QSysInfo::machineHostName();
 }
@@ -55,7 +58,7 @@ bool MqttSink::Start(QString* error) {
     QString model;
     // The counter published last: its entities say at once that it is
     // absent, and its waiting readings go out, before it is back.
-    QFile memory(options_.outboxRoot + QStringLiteral("/counter"));
+    QFile memory(options_.outboxRoot + kMemoryFile);
     if (memory.open(QIODevice::ReadOnly)) {
         const QStringList lines = QString::fromUtf8(memory.readAll()).split(QLatin1Char('\n'));
         const QString last = lines.value(0).trimmed();
@@ -191,7 +194,7 @@ void MqttSink::SetCounterState(const QByteArray& state) {
 
 void MqttSink::Remember(const QString& serial, const QString& model) {
     const QByteArray memory = (serial + QLatin1Char('\n') + model + QLatin1Char('\n')).toUtf8();
-    const QString path = options_.outboxRoot + QStringLiteral("/counter");
+    const QString path = options_.outboxRoot + kMemoryFile;
     QFile old(path);
     if (old.open(QIODevice::ReadOnly) && old.readAll() == memory)
         return;

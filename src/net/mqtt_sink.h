@@ -43,7 +43,7 @@ struct MqttSinkOptions {
 //
 // The station is on the broker from the start, counter or not. Its topics
 // are named by the counter's serial: the one asked for (--device), else the
-// one published last (remembered in <outboxRoot>/counter), else the
+// one published last (remembered in "<outboxRoot>/last counter"), else the
 // station's own level until a counter is found, whose topics are then
 // cleared from the broker. A different counter found later takes over: the
 // one before is left "offline", its waiting readings kept for its return.
