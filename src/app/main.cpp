@@ -7,7 +7,6 @@
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "platform/version.h"
-#include "recording/journal_folder.h"
 #include "settings/reg_file_store.h"
 
 #include <QApplication>
@@ -91,7 +90,7 @@ int main(int argc, char* argv[]) {
             korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
 
         auto main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
-            *driver, clock, ui, store, regional, korvinet::DefaultRecordingsFolder()});
+            *driver, clock, ui, store, regional, korvinet::Recorder::DefaultJournalFolder()});
         ui.SetOwner(main.get());
         auto about = std::make_unique<korvinet::TFormAbout>();
         main->SetAboutWindow(about.get());

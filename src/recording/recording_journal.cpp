@@ -3,7 +3,7 @@
 #include "device/counter.h"
 #include "files/data_file.h"
 #include "platform/regional.h"
-#include "recording/journal_reader.h"
+#include "files/journal_reader.h"
 
 #include <QDir>
 #include <QStringDecoder>
