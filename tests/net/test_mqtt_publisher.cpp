@@ -246,7 +246,12 @@ TEST(MqttPublisherTest, WaitsGrowUpToTheLongestUntilTheBrokerAppears) {
             << station.log[i].toStdString();
     }
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
-    EXPECT_TRUE(station.AllAcknowledged(3000)) << station.log.join('\n').toStdString();
+    ASSERT_TRUE(station.AllAcknowledged(3000)) << station.log.join('\n').toStdString();
+    // A connection starts the waits afresh: a short restart, a short gap.
+    broker.Kill();
+    ASSERT_TRUE(WaitUntil([&] { return station.log.last().contains("lost"); }, 3000));
+    EXPECT_TRUE(station.log.last().endsWith("trying again in 0.1 s"))
+        << station.log.last().toStdString();
 }
 
 TEST(MqttPublisherTest, RefusedLoginEndsAtFirstAndIsRetriedLater) {

@@ -257,6 +257,8 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run.process.exitCode(), c.exitCode) << errors.toStdString();
         EXPECT_TRUE(errors.contains(c.message)) << errors.toStdString();
+        // The wrong password lies in a file every user may read.
+        EXPECT_EQ(errors.contains("readable by every user"), c.args.contains(wrongPassword));
         EXPECT_TRUE(run.Lines().isEmpty());
         if (c.oneLine) {
             EXPECT_EQ(errors.count('\n'), 1) << errors.toStdString();
