@@ -90,14 +90,20 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
 JournalSessionState ReadJournalSessionState(const QString& folder) {
     JournalSessionState state;
     QFile file(QDir(folder).filePath(kStateFile));
+    if (!file.exists())
+        return state; // no session yet
+    // A state that does not read (damaged, cut short) tells nothing of a
+    // clean end: the session is taken for an unclean one of unknown start.
+    state.running = true;
     if (!file.open(QIODevice::ReadOnly))
         return state;
     const QStringList words =
         QString::fromLatin1(file.read(200)).simplified().split(QLatin1Char(' '));
     bool number = false;
     const double start = words.size() == 2 ? words[1].toDouble(&number) : 0.0;
-    if (number && std::isfinite(start)) {
-        state.running = words[0] == QLatin1String("running");
+    const bool clean = words[0] == QLatin1String("clean");
+    if (number && std::isfinite(start) && (clean || words[0] == QLatin1String("running"))) {
+        state.running = !clean;
         state.start = start;
     }
     return state;

@@ -2,6 +2,7 @@
 // its own tick, failures that leave the measurement alone, and the graph
 // restored after an unclean end.
 #include "file_size_limit.h"
+#include "graph/chart.h"
 #include "main_window_rig.h"
 #include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
@@ -12,6 +13,7 @@
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 namespace korvinet {
@@ -132,6 +134,14 @@ private slots:
             }
             QCOMPARE(testing::PointsOf(w.Series1)[0].color, kDefaultPointColor);
             QCOMPARE(testing::PointsOf(w.Series1)[1].color, kColorRed);
+            // Drawn before the first sample, the statistics and the
+            // accumulated counts name no time the counter has not taken.
+            w.Chart1->RenderImage();
+            const QString statistics = w.Statistics->toPlainText();
+            QVERIFY2(statistics.startsWith(QStringLiteral("Latest:    0.150")),
+                     qPrintable(statistics));
+            QCOMPARE(w.Accumulator->toPlainText(),
+                     QStringLiteral("Total Counts: 0\nET: 000d:00h:00m:00s"));
             rig.Plan(5);
             QVERIFY(rig.RunPlanned());
             QCOMPARE(w.GraphPointCount(), 3);

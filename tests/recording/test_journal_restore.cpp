@@ -61,6 +61,23 @@ TEST_F(JournalRestoreTest, UncleanEndRestoresTheLastSessionWithinTheSpan) {
     EXPECT_EQ(RestoredReadingsText(3), QStringLiteral("Restored 3 readings from the last session"));
 }
 
+// A state file that does not read (damaged, cut short) is no clean end: the
+// readings within the span come back.
+TEST_F(JournalRestoreTest, AStateThatDoesNotReadIsAnUncleanEnd) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    Add(*journal, At(14, 9, 0, 3), "0.012");
+    journal->Close();
+    for (const char* state : {"", "clean", "clean 40982.x", "runn", "\x01\xff 40982.5"}) {
+        QFile file(Path("journal.state"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(state);
+        file.close();
+        const RestoredSession restored = Restore(At(14, 9, 1, 0));
+        EXPECT_FALSE(restored.endedCleanly) << state;
+        EXPECT_EQ(Ys(restored), (std::vector<double>{0.012})) << state;
+    }
+}
+
 // A session that restored another goes on with it, so a second crash gives
 // both back once each; a cleared graph starts the restore afresh.
 TEST_F(JournalRestoreTest, RestoredSessionsChainAndClearingStartsAfresh) {
