@@ -2,6 +2,7 @@
 
 #include "platform/datetime.h"
 #include "platform/file_replace.h"
+#include "recording/journal_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +82,12 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
         const bool csv = name.endsWith(QLatin1String(".csv"));
         const auto file = ParseJournalFileName(
             csv ? name : name.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".csv"));
-        if (file && file->day < oldestKept && dir.remove(name) && csv)
+        if (!file || file->day >= oldestKept)
+            continue;
+        // Another program's file under a journal file's name stays.
+        if (csv && ReadJournalFileFront(dir.filePath(name)).origin == JournalFileOrigin::Foreign)
+            continue;
+        if (dir.remove(name) && csv)
             ++removed;
     }
     return removed;

@@ -122,11 +122,16 @@ private slots:
                                                          QStringLiteral("0.150"), true))
                             .ok);
             } // no Close(): as if killed
+            QFile day(QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv")));
+            QVERIFY(day.open(QIODevice::Append));
+            day.write("3/14/2012 8:59:09 AM, 0.0x5\r\n"); // damaged on the disk
+            day.close();
 
             TFormMain& w = rig.Open();
             QCOMPARE(w.GraphPointCount(), sameUnit ? 2 : 0);
             QCOMPARE(w.RecordingStatusLbl->text(),
-                     sameUnit ? QStringLiteral("Restored 2 readings from the last session")
+                     sameUnit ? QStringLiteral("Restored 2 readings from the last session (1 "
+                                               "damaged line skipped)")
                               : QString());
             if (!sameUnit) {
                 QCOMPARE(ListJournalFiles(rig.recordingsFolder).size(), std::size_t{1});
