@@ -168,9 +168,17 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
         RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
     };
-    const std::unique_ptr<ProgressReport> progress =
-        deps_.ui.StartProgress(QStringLiteral("Opening the data file..."));
-    hooks.progress = [&progress](double done) { return !progress || progress->Update(done); };
+    // Started with the reading, not before: its half second must not run out
+    // while the file dialog or the question is still open.
+    std::unique_ptr<ProgressReport> progress;
+    bool started = false;
+    hooks.progress = [this, &progress, &started](double done) {
+        if (!started) {
+            started = true;
+            progress = deps_.ui.StartProgress(QStringLiteral("Opening the data file..."));
+        }
+        return !progress || progress->Update(done);
+    };
     hooks.showPoints = [this](const std::vector<Reading>& points) {
         // One repaint for the whole file instead of one per point.
         Chart1->SetAutoRepaint(false);

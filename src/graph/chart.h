@@ -60,7 +60,6 @@ public:
     // Series are drawn in the order added, each with a legend entry; the
     // chart repaints when one changes (while automatic repainting is on).
     void AddSeries(TLineSeries* series);
-    const std::vector<TLineSeries*>& Series() const { return series_; }
     // A band drawn under the lines (none: null); it repaints with them.
     void SetBand(const TBandSeries* band) { band_ = band; }
     // How the time axis labels the first series' points; without a format
@@ -92,7 +91,6 @@ public:
     // handler's texts: the legend and the axes stay above it, so nothing the
     // chart draws lies under those texts.
     void SetFooterBand(int pixels);
-    int FooterBand() const { return footerBand_; }
 
     // Paints the whole chart into target, then runs the after-draw handler
     // with pen, brush and font reset to plain defaults. Everything is clipped

@@ -5,6 +5,10 @@
 
 namespace korvinet {
 
+QString HealthText(const SessionReading& reading) {
+    return reading.countsStopped ? QStringLiteral("stopped") : CountsHealthText(reading.health);
+}
+
 MeasurementSession::MeasurementSession(TCounter& counter, const Clock& clock)
     : counter_(counter), clock_(clock) {}
 

@@ -47,6 +47,10 @@ struct SessionReading : Reading {
     bool Ok() const { return status == Status::Ok; }
 };
 
+// The reading's health as publishers name it: "stopped" while the counts have
+// stopped, otherwise "ok", "bursts" or "too regular"; empty while undecided.
+QString HealthText(const SessionReading& reading);
+
 // The sampling cycle without any window: each Tick takes one sample from the
 // counter, reads it and applies the alarm rule. The recorder that the window
 // and the headless station both drive runs it and hands its readings on, so

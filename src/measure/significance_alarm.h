@@ -34,7 +34,6 @@ public:
                                 const RateConversion& conversion, bool buzzer);
 
     bool Alarm() const { return alarm_; }
-    double Cusum() const { return cusum_; }
 
 private:
     bool alarm_ = false;

@@ -65,7 +65,6 @@ public:
 
     bool Stopped() const { return stopped_; }
     qint64 Cursor() const { return cursor_; }
-    const MapDestination& Destination() const { return d_; }
 
     // The destination's intervals and delays after the time scale.
     qint64 IntervalMs() const;
@@ -112,7 +111,6 @@ public:
 
     void Start();
     void SetConversion(const RateConversion& conversion);
-    const std::vector<std::unique_ptr<MapUploader>>& Uploaders() const { return uploaders_; }
 
     void OnReading(const SessionReading&) override {}
     void OnCounter(const CounterEvent& event) override;

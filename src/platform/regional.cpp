@@ -102,10 +102,6 @@ QString Regional::DateText(double dateTime) const {
     return locale_.toString(QtFromDateTime(dateTime).date(), datePattern_);
 }
 
-QString Regional::LongTimeText(double dateTime) const {
-    return locale_.toString(QtFromDateTime(dateTime).time(), timePattern_);
-}
-
 QString Regional::DateTimeText(double dateTime) const {
     const QDateTime dt = QtFromDateTime(dateTime);
     const QString date = locale_.toString(dt.date(), datePattern_);

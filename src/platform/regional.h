@@ -42,7 +42,6 @@ public:
     // Date-time double (days since 30 December 1899) to text and back.
     QString DateTimeText(double dateTime) const;
     QString DateText(double dateTime) const;
-    QString LongTimeText(double dateTime) const;
     // Accepts "date time" and a bare date (midnight); false when the text is
     // neither.
     bool ParseDateTime(const QString& text, double* dateTime) const;

@@ -4,13 +4,17 @@
 #include "platform/file_replace.h"
 #include "recording/journal_file.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace korvinet {
 
@@ -132,21 +136,65 @@ JournalFolderLock::JournalFolderLock(const QString& folder)
     lock_.setStaleLockTime(0);
 }
 
+namespace {
+
+// Why nothing can be written into the folder, in the system's words ("No
+// space left on device", "Permission denied", "Read-only file system"):
+// a probe file is made, written, synced and removed again. Empty when all
+// of that works.
+QString WriteProblem(const QString& folder) {
+    QFile probe(QDir(folder).filePath(
+        QStringLiteral(".journal-probe-%1").arg(QCoreApplication::applicationPid())));
+    QString why;
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        why = probe.errorString();
+    else if (probe.write(QByteArray(512, '\n')) != 512 || !probe.flush() ||
+             ::fsync(probe.handle()) != 0)
+        why = probe.error() != QFileDevice::NoError ? probe.errorString() : qt_error_string(errno);
+    probe.close();
+    probe.remove();
+    return why;
+}
+
+// The folder and the folders above it made where missing; the system's
+// reason when that fails.
+QString MakeFolder(const QString& folder) {
+    if (QDir().mkpath(folder))
+        return {};
+    if (QFileInfo::exists(folder))
+        return qt_error_string(ENOTDIR);
+    // The first missing folder on the way down names the reason.
+    QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    QString missing = path;
+    while (!QFileInfo::exists(path)) {
+        missing = path;
+        path = QFileInfo(path).absolutePath();
+    }
+    return ::mkdir(QFile::encodeName(missing).constData(), 0755) == 0 && QDir().mkpath(folder)
+               ? QString()
+               : qt_error_string(errno);
+}
+
+} // namespace
+
 bool JournalFolderLock::TryLock(QString* error) {
-    if (!QDir().mkpath(folder_)) {
-        *error = QStringLiteral("cannot use the journal folder %1").arg(folder_);
+    if (const QString why = MakeFolder(folder_); !why.isEmpty()) {
+        *error = QStringLiteral("cannot make the journal folder %1: %2").arg(folder_, why);
         return false;
     }
     if (lock_.tryLock(0))
         return true;
     qint64 pid = 0;
     QString host, app;
-    if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app))
+    if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app)) {
         *error = QStringLiteral("another program (process %1) records into the journal folder %2")
                      .arg(pid)
                      .arg(folder_);
-    else
-        *error = QStringLiteral("cannot lock the journal folder %1").arg(folder_);
+        return false;
+    }
+    const QString why = WriteProblem(folder_);
+    *error = QStringLiteral("cannot lock the journal folder %1: %2")
+                 .arg(folder_, why.isEmpty() ? QStringLiteral("unknown error") : why);
     return false;
 }
 

@@ -12,9 +12,9 @@ void JournalSink::OnReading(const SessionReading& reading) {
         return;
     if (header_)
         journal_.SetFileHeader(header_());
-    last_ = journal_.Append(reading);
-    if (last_.changed && onChange_)
-        onChange_(last_);
+    const JournalStatus status = journal_.Append(reading);
+    if (status.changed && onChange_)
+        onChange_(status);
 }
 
 } // namespace korvinet

@@ -30,14 +30,10 @@ public:
     void OnCounter(const CounterEvent&) override {}
     void Stop(const std::function<void()>& done) override { done(); }
 
-    // The outcome of the latest append (ok before the first).
-    const JournalStatus& LastStatus() const { return last_; }
-
 private:
     RecordingJournal& journal_;
     HeaderSource header_;
     StatusHandler onChange_;
-    JournalStatus last_;
 };
 
 } // namespace korvinet

@@ -98,10 +98,6 @@ void Recorder::AddSink(std::unique_ptr<ReadingSink> sink) {
     owned_.push_back(std::move(sink));
 }
 
-void Recorder::RemoveSink(ReadingSink& sink) {
-    sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), &sink), sinks_.end());
-}
-
 void Recorder::Dispatch(const SessionReading& reading) {
     // The journal first: what is on disk is never behind what was shown or
     // sent.

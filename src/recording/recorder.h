@@ -67,7 +67,6 @@ public:
     TCounter& Counter() { return counter_; }
     const TCounter& Counter() const { return counter_; }
     MeasurementSession& Session() { return session_; }
-    const QString& JournalFolder() const { return options_.journalFolder; }
 
     void SetFileHeader(HeaderSource header) { header_ = std::move(header); }
     void SetStatusHandler(StatusHandler handler) { onStatus_ = std::move(handler); }
@@ -87,10 +86,9 @@ public:
     std::optional<JournalStatus> MarkGraphCleared();
 
     // Sinks hear everything in the order added. One added by reference must
-    // be removed before it is destroyed.
+    // outlive the recorder's Close().
     void AddSink(ReadingSink& sink);
     void AddSink(std::unique_ptr<ReadingSink> sink);
-    void RemoveSink(ReadingSink& sink);
 
     // Opens the counter at a place of the driver's list and tells the
     // session and the sinks. False (the reason in Counter().LastError())
@@ -139,7 +137,6 @@ private:
     bool SetUp(int listIndex);
     void SampleUnattended();
     void LostUnattended(const QString& why);
-    void StopNextSink(std::size_t index);
     void Finish();
 
     TCounter counter_;

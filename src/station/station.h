@@ -63,8 +63,6 @@ public:
     // A second call while that is under way ends at once.
     void Stop(int exitCode = 0);
 
-    Recorder& Engine() { return recorder_; }
-
 private:
     void Ticked(const MeasurementSession::TickOutcome& tick);
     bool StartWeb(QString* error);

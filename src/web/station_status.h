@@ -34,6 +34,10 @@ struct StationStatus {
     int sampleMs = 3000;
     CounterState counter = CounterState::Looking;
     std::optional<TimedReading> latest; // none before the first reading
+    // Whether the latest counts look like radiation: "ok", "bursts", "too
+    // regular", "stopped"; empty while undecided. With the statistic judged.
+    QString health;
+    std::optional<double> healthStatistic;
     long long readingsTaken = 0;        // since the station started
     unsigned long long countsTotal = 0; // counts of those readings
     double startUtcSeconds = 0.0;       // when the station started

@@ -5,7 +5,6 @@
 #include "files/data_file.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "platform/text_format.h"
 #include "recording/journal_reader.h"
 
 #include <QDateTime>
@@ -14,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace korvinet::web {
@@ -343,6 +343,9 @@ QByteArray StatusJson(const StationStatus& s) {
     } else {
         o.insert(QStringLiteral("band"), QJsonValue());
     }
+    o.insert(QStringLiteral("health"), s.health.isEmpty() ? QJsonValue() : QJsonValue(s.health));
+    o.insert(QStringLiteral("health_statistic"),
+             s.healthStatistic ? QJsonValue(*s.healthStatistic) : QJsonValue());
     o.insert(QStringLiteral("readings_taken"), s.readingsTaken);
     o.insert(QStringLiteral("counts_total"), static_cast<qint64>(s.countsTotal));
     o.insert(QStringLiteral("uptime_s"), std::floor(s.uptimeSeconds));
@@ -381,8 +384,11 @@ public:
         name_ = name;
     }
     void Sample(double value, const QByteArray& extraLabels = {}) {
+        // The shortest text that reads back as the same number.
+        char digits[32];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
         text_ += name_ + "{serial=\"" + serial_ + '"' + extraLabels + "} " +
-                 FormatC("%.17g", value).toLatin1() + '\n';
+                 QByteArray(digits, end - digits) + '\n';
     }
     const QByteArray& Text() const { return text_; }
     void Raw(const QByteArray& text) { text_ += text; }
@@ -409,6 +415,21 @@ QByteArray MetricsText(const StationStatus& s) {
     m.Family("korvinet_counts_stopped", "gauge",
              "1 while the counter has been silent for longer than a live tube would be.");
     m.Sample(s.counter == CounterState::CountsStopped ? 1 : 0);
+    m.Family("korvinet_counts_health", "gauge",
+             "1 for the state the counts are judged in (ok, bursts, too regular, stopped, "
+             "undecided): whether they look like radiation.");
+    for (const char* state : {"ok", "bursts", "too regular", "stopped", "undecided"})
+        m.Sample(s.health == QLatin1String(state) ||
+                         (s.health.isEmpty() && QByteArray(state) == "undecided")
+                     ? 1
+                     : 0,
+                 QByteArray(",state=\"") + state + '"');
+    if (s.healthStatistic) {
+        m.Family("korvinet_counts_health_statistic", "gauge",
+                 "Spread of the counts against Poisson over the last minutes: about 1 for "
+                 "radiation, far above for bursts, near 0 for a too regular source.");
+        m.Sample(*s.healthStatistic);
+    }
     m.Family("korvinet_readings_total", "counter", "Readings taken since the station started.");
     m.Sample(static_cast<double>(s.readingsTaken));
     m.Family("korvinet_counts_total", "counter", "Counts (tube pulses) since the station started.");

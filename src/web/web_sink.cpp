@@ -44,6 +44,8 @@ void WebSink::OnReading(const SessionReading& s) {
     ++heard_.readingsTaken;
     heard_.countsTotal += s.counts;
     heard_.counter = s.countsStopped ? CounterState::CountsStopped : CounterState::Connected;
+    heard_.health = HealthText(s);
+    heard_.healthStatistic = s.healthStatistic;
 }
 
 void WebSink::OnCounter(const CounterEvent& event) {

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -586,25 +587,35 @@ private slots:
         shipped.SetOwner(&w);
         AddReadings(w, {0.012, 0.015, 0.040});
         bool progressShown = false;
+        bool progressTooEarly = false;
+        QElapsedTimer answering;
         QTimer user; // answers whatever the window shows, as a user would
         user.setInterval(10);
         connect(&user, &QTimer::timeout, this, [&] {
+            const auto progressDialog = [] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* progress = qobject_cast<QProgressDialog*>(top);
+                        progress && progress->isVisible())
+                        return progress;
+                return static_cast<QProgressDialog*>(nullptr);
+            };
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                // The user takes a while to answer: no progress (whose half
+                // second would run out meanwhile) before the file is chosen.
+                if (!answering.isValid())
+                    answering.start();
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    progressTooEarly |= qobject_cast<QProgressDialog*>(top) != nullptr;
                 for (QAbstractButton* button : box->buttons())
-                    if (button->text() == QStringLiteral("&Yes"))
+                    if (button->text() == QStringLiteral("&Yes") && answering.elapsed() > 700)
                         button->click();
             } else if (auto* dialog =
                            qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
                 dialog->selectFile(path);
                 QMetaObject::invokeMethod(dialog, "accept");
-            } else {
-                for (QWidget* top : QApplication::topLevelWidgets()) {
-                    auto* progress = qobject_cast<QProgressDialog*>(top);
-                    if (progress && progress->isVisible() && !progressShown) {
-                        progressShown = true;
-                        progress->findChild<QPushButton*>()->click();
-                    }
-                }
+            } else if (QProgressDialog* progress = progressDialog(); progress && !progressShown) {
+                progressShown = true;
+                progress->findChild<QPushButton*>()->click();
             }
         });
         user.start();
@@ -612,6 +623,7 @@ private slots:
         user.stop();
         QFile::remove(path);
         QVERIFY(progressShown);
+        QVERIFY(!progressTooEarly);
         QCOMPARE(testing::PointsOf(w.Series1).size(), std::size_t(3));
         QCOMPARE(w.Series1.LastY(), 0.040);
         shipped.SetOwner(nullptr);

@@ -76,7 +76,8 @@ private slots:
     // start does not wipe it. Clearing the graph and a clean exit each leave
     // nothing to restore.
     // A station recording into the folder keeps its session: the window
-    // neither restores it as its own nor writes into its files, and says so.
+    // neither restores it as its own nor writes into its files, and says so;
+    // once the other program has ended, the next tick records.
     void aFolderInUseIsLeftToItsRecorder() {
         MainWindowRig rig;
         rig.AddCounter();
@@ -102,6 +103,14 @@ private slots:
                 .arg(QCoreApplication::applicationPid())));
         QCOMPARE(Bytes(day), before);
         QVERIFY(ReadJournalSessionState(rig.recordingsFolder).running);
+
+        // The other program ends: the next tick records.
+        QVERIFY(running.Close().ok);
+        station.unlock();
+        rig.Plan(5);
+        QVERIFY(rig.RunPlanned());
+        QCOMPARE(w.RecordingStatusLbl->text(), QString());
+        QCOMPARE(Bytes(day).count('\n'), before.count('\n') + 1);
     }
 
     void theLastSessionIsRestoredAfterAnUncleanEnd() {

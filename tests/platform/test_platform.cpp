@@ -25,9 +25,29 @@ TEST(DateTime, KnownDatesRoundTrip) {
     }
 }
 
-TEST(DateTime, FractionThatRoundsToMidnightMovesToNextDay) {
-    const double almost = 40982.0 + (86400000 - 0.2) / 86400000.0;
-    EXPECT_EQ(QtFromDateTime(almost), QDateTime(QDate(2012, 3, 15), QTime(0, 0)));
+// The one split every date-time text and journal day goes by: to the nearest
+// millisecond, midnight reached by rounding belonging to the next day.
+TEST(DateTime, SplitsIntoDayAndMillisecond) {
+    const struct {
+        double value;
+        qint64 day;
+        int ms, wholeSecondMs;
+    } cases[] = {
+        {40982.0, 40982, 0, 0},
+        {40982.0 + 3000.4 / 86400000.0, 40982, 3000, 3000},
+        {40982.0 + 3999.6 / 86400000.0, 40982, 4000, 4000},
+        {40982.0 + 3999.4 / 86400000.0, 40982, 3999, 3000},
+        {40982.0 + (86400000 - 0.2) / 86400000.0, 40983, 0, 0}, // rounds to the next midnight
+        {-1.25, -2, 64800000, 64800000},                        // before 1899-12-30
+    };
+    for (const auto& c : cases) {
+        const DayAndMs split = SplitDateTime(c.value);
+        EXPECT_EQ(split.day, c.day) << c.value;
+        EXPECT_EQ(split.ms, c.ms) << c.value;
+        EXPECT_EQ(split.WholeSecond().ms, c.wholeSecondMs) << c.value;
+        EXPECT_EQ(QtFromDateTime(c.value),
+                  QDateTime(split.Date(), QTime::fromMSecsSinceStartOfDay(split.ms)));
+    }
 }
 
 TEST(ManualClock, AdvanceWrapsTickCountAndMovesDateTime) {

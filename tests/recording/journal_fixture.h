@@ -18,6 +18,11 @@ inline double At(int d, int h, int mi, int s) { // March 2012
     return DateTimeFromQt(QDateTime(QDate(2012, 3, d), QTime(h, mi, s)));
 }
 
+// The moment of a local date-time, in milliseconds since 1970-01-01 UTC.
+inline qint64 Utc(double local) {
+    return QtFromDateTime(local).toMSecsSinceEpoch();
+}
+
 inline const QString kMr = QStringLiteral("mR/hr");
 inline const QString kMicroSv = QStringLiteral("\u00B5Sv/hr");
 

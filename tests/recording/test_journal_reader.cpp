@@ -9,10 +9,7 @@ namespace {
 using testing::At;
 using testing::kMicroSv;
 using testing::kMr;
-
-qint64 Utc(double local) {
-    return QtFromDateTime(local).toMSecsSinceEpoch();
-}
+using testing::Utc;
 
 class JournalReaderTest : public testing::JournalTest {
 protected:

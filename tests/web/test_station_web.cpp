@@ -15,10 +15,7 @@ namespace {
 using testing::At;
 using testing::kMicroSv;
 using testing::kMr;
-
-qint64 Utc(double local) {
-    return QtFromDateTime(local).toMSecsSinceEpoch();
-}
+using testing::Utc;
 
 // Readings every 20 s from 23:58:00 on the 14th to 00:02:00 on the 15th
 // (values 0.010, 0.011, ...), then a restart in µSv/hr: 13 + 3 readings.

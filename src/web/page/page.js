@@ -164,6 +164,11 @@
     const [text, bad] = COUNTER[s.counter] || [s.counter, true];
     $('counter').textContent = text;
     $('counter').classList.toggle('bad', bad);
+    const faulty = s.health === 'bursts' || s.health === 'too regular';
+    $('health').textContent = faulty ? 'The counts come ' + (s.health === 'bursts'
+      ? 'in bursts: check the cable, shielding and tube' : 'too regularly: check for an oscillating input')
+      : s.health === 'ok' ? 'Counts look like radiation' : '';
+    $('health').classList.toggle('bad', faulty);
     $('taken').textContent = s.latest ? 'Taken ' + new Date(s.latest.time).toLocaleTimeString() +
       (s.averaging ? ', averaging ' + s.averaging : '') : '';
     $('mqtt').textContent = s.mqtt.configured ? s.mqtt.state : 'off';

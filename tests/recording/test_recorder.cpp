@@ -1,0 +1,164 @@
+#include "device/simulated_driver.h"
+#include "file_size_limit.h"
+#include "platform/clock.h"
+#include "platform/regional.h"
+#include "recording/journal_folder.h"
+#include "recording/recorder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace korvinet {
+namespace {
+
+// Hears everything a sink hears, as one line each.
+struct Heard final : ReadingSink {
+    QStringList events;
+    void OnReading(const SessionReading& r) override {
+        events << (r.Ok() ? QStringLiteral("reading ") + r.text : QStringLiteral("failed"));
+    }
+    void OnCounter(const CounterEvent& e) override {
+        events << (e.kind == CounterEvent::Kind::Connected ? QStringLiteral("connected ")
+                                                           : QStringLiteral("lost ")) +
+                      e.serial;
+    }
+    void Stop(const std::function<void()>& done) override {
+        events << QStringLiteral("stop");
+        done();
+    }
+};
+
+class RecorderTest : public ::testing::Test {
+protected:
+    ManualClock clock{123456, 40982.375};
+    SimulatedDriver driver{clock, 7};
+    Regional regional{QLocale::c()};
+    QTemporaryDir dir;
+    QString folder = dir.filePath(QStringLiteral("recordings"));
+    Heard heard;
+
+    int SampleCount() const {
+        QFile file(QDir(folder).filePath(QStringLiteral("2012-03-14.samples")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') - 1 : 0;
+    }
+};
+
+// Recording starts at the first tick after its cause is gone, and the
+// status says the real reason until then.
+TEST_F(RecorderTest, RecordingStartsWithinOneTickOfTheCauseGoingAway) {
+    const struct {
+        const char* name;
+        QString reason;
+        std::function<std::function<void()>()> cause; // makes it, returns its removal
+    } cases[] = {
+        {"another program records there",
+         QStringLiteral("another program (process %1) records into the journal folder")
+             .arg(QCoreApplication::applicationPid()),
+         [this] {
+             auto other = std::make_shared<QLockFile>(folder + QStringLiteral("/journal.lock"));
+             QDir().mkpath(folder);
+             EXPECT_TRUE(other->tryLock(0));
+             return std::function<void()>([other] { other->unlock(); });
+         }},
+        {"a file where the folder should be", QStringLiteral("Not a directory"),
+         [this] {
+             QFile file(folder);
+             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+             return std::function<void()>([this] { QFile::remove(folder); });
+         }},
+        {"the disk is full", QStringLiteral("File too large"),
+         [] {
+             auto full = std::make_shared<testing::FileSizeLimit>(0);
+             return std::function<void()>([full]() mutable { full.reset(); });
+         }},
+    };
+    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(folder).removeRecursively();
+        QFile::remove(folder);
+        Recorder recorder(driver, clock, regional, {folder});
+        QStringList statuses;
+        recorder.SetStatusHandler([&](const QString& text) { statuses << text; });
+        std::function<void()> remove = c.cause();
+        recorder.StartRecording();
+        ASSERT_EQ(recorder.Counter().ListDevices(), 1);
+        ASSERT_TRUE(recorder.Connect(recorder.Counter().DeviceIndices().front().toUInt()));
+        clock.Advance(3000);
+        recorder.Tick({});
+        EXPECT_FALSE(recorder.IsRecording());
+        ASSERT_EQ(statuses.size(), 1);
+        EXPECT_TRUE(statuses[0].startsWith(QStringLiteral("Not recording: ")))
+            << statuses[0].toStdString();
+        EXPECT_TRUE(statuses[0].contains(c.reason)) << statuses[0].toStdString();
+        remove();
+        clock.Advance(3000);
+        recorder.Tick({});
+        EXPECT_TRUE(recorder.IsRecording());
+        EXPECT_EQ(statuses, QStringList({statuses[0], QString()}));
+        EXPECT_EQ(SampleCount(), 1); // the tick that took the folder is recorded
+    }
+}
+
+// The sinks hear the counter come and go, every reading in order after the
+// journal, and the end.
+TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
+    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    Recorder recorder(driver, clock, regional, {folder});
+    recorder.AddSink(heard);
+    recorder.StartRecording();
+    ASSERT_EQ(recorder.Counter().ListDevices(), 1);
+    ASSERT_TRUE(recorder.Connect(recorder.Counter().DeviceIndices().front().toUInt()));
+    const QString serial = recorder.Counter().Info().SerialNumber;
+    clock.Advance(3000);
+    driver.InjectPulses(0, 30);
+    const auto taken = recorder.Tick({});
+    driver.FailCall(SimulatedDriver::Op::GetQueueStatus);
+    clock.Advance(3000);
+    recorder.Tick({});
+    bool ended = false;
+    recorder.Close([&] { ended = true; });
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(heard.events, QStringList({"connected " + serial, "reading " + taken.reading.text,
+                                         "failed", "lost " + serial, "stop"}));
+    EXPECT_EQ(SampleCount(), 1);
+    EXPECT_FALSE(ReadJournalSessionState(folder).running);
+    QLockFile free(folder + QStringLiteral("/journal.lock"));
+    EXPECT_TRUE(free.tryLock(0)); // released
+}
+
+// Left alone, the recorder finds the counter when it is plugged in, and
+// finds it again after it was unplugged.
+TEST_F(RecorderTest, UnattendedItLooksForItsCounterUntilItIsBack) {
+    SystemClock real;
+    SimulatedDriver live(real, 7);
+    Recorder recorder(live, real, regional, {folder});
+    recorder.StartRecording();
+    QStringList log;
+    int readings = 0;
+    Recorder::Unattended plan;
+    plan.sampleMs = 10;
+    plan.searchMs = 20;
+    plan.log = [&](const QString& line) { log << line.section(QLatin1Char(' '), 0, 1); };
+    plan.ticked = [&](const MeasurementSession::TickOutcome&) { ++readings; };
+    recorder.RunUnattended(plan);
+    const int device = live.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readings >= 2; }, 5000));
+    live.DetachDevice(device);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() >= 3; }, 5000));
+    live.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    readings = 0;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readings >= 2; }, 5000));
+    const QString serial = recorder.Counter().Info().SerialNumber;
+    EXPECT_EQ(log, QStringList({"no counter", "logging counter", "counter " + serial + ":",
+                                "back: counter"}));
+}
+
+} // namespace
+} // namespace korvinet
