@@ -8,7 +8,6 @@
 #include "platform/regional.h"
 #include "platform/stop_signals.h"
 #include "platform/version.h"
-#include "recording/journal_folder.h"
 #include "settings/reg_file_store.h"
 
 #include <QApplication>
@@ -113,7 +112,7 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "korvinet: %s\n", qPrintable(routing));
 
         main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
-            *driver, clock, ui, store, regional, korvinet::DefaultRecordingsFolder()});
+            *driver, clock, ui, store, regional, korvinet::Recorder::DefaultJournalFolder()});
         if (stopAsked)
             QTimer::singleShot(0, main.get(), &QWidget::close);
         ui.SetOwner(main.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 #include <cstdint>
 #include <functional>
@@ -17,5 +18,8 @@ using SampleVisitor = std::function<bool(const CountSample& sample)>;
 // Hands the recorded samples with fromMs <= utcMs < toMs to the visitor in
 // time order, until it returns false.
 using ReadSamples = std::function<void(qint64 fromMs, qint64 toMs, const SampleVisitor& visit)>;
+
+// The samples a recording journal in `folder` kept.
+ReadSamples JournalSamples(const QString& folder);
 
 } // namespace korvinet::net

@@ -5,7 +5,6 @@
 #include "net/mqtt_sink.h"
 #include "platform/datetime.h"
 #include "platform/version.h"
-#include "station/journal_samples.h"
 #include "web/web_sink.h"
 
 #include <QDir>
@@ -102,7 +101,7 @@ bool Station::Start(QString* error) {
         // Uploads read what the journal recorded, so a gap (the network, the
         // service or this station away) is filled from it afterwards.
         net::UploadContext context;
-        context.readSamples = JournalSamples(folder);
+        context.readSamples = net::JournalSamples(folder);
         context.cursorFolder = folder + QStringLiteral("/uploads");
         context.timeScale = config_.sampleMs / 3000.0;
         context.log = [this](const QString& line) { Log(line); };

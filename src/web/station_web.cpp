@@ -5,7 +5,7 @@
 #include "files/data_file.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "recording/journal_reader.h"
+#include "files/journal_reader.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "recording/journal_reader.h"
+#include "files/journal_reader.h"
 #include "web/station_web.h"
 
 #include <QDateTime>

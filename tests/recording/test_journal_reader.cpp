@@ -1,5 +1,5 @@
 #include "journal_fixture.h"
-#include "recording/journal_reader.h"
+#include "files/journal_reader.h"
 
 #include <QDateTime>
 

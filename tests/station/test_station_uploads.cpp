@@ -4,7 +4,7 @@
 // services' 60-s intervals to 1 s.
 #include "net/map_requests.h"
 #include "script_server.h"
-#include "station/journal_samples.h"
+#include "net/count_samples.h"
 #include "station_run.h"
 
 #include <QDateTime>
@@ -165,7 +165,7 @@ QStringList UploadArgs(const QTemporaryDir& home, const QString& uploadFile) {
 
 // Every interval the journal holds samples for.
 std::vector<net::IntervalMean> JournalIntervals(const QTemporaryDir& home) {
-    return net::NextIntervals(JournalSamples(home.filePath("journal")), 0,
+    return net::NextIntervals(net::JournalSamples(home.filePath("journal")), 0,
                               std::numeric_limits<qint64>::max(), kIntervalMs, 1000000);
 }
 

@@ -3,7 +3,7 @@
 // data file the window opens, and metrics Prometheus's own checker accepts.
 #include "journal_fixture.h"
 #include "platform/clock.h"
-#include "recording/journal_reader.h"
+#include "files/journal_reader.h"
 #include "web/station_web.h"
 
 #include <QProcess>

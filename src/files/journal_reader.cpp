@@ -1,4 +1,4 @@
-#include "recording/journal_reader.h"
+#include "files/journal_reader.h"
 
 #include "device/counter.h"
 #include "platform/datetime.h"
