@@ -6,11 +6,14 @@
 #include "net/update_check.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "platform/stop_signals.h"
 #include "platform/version.h"
 #include "settings/reg_file_store.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -89,8 +92,29 @@ int main(int argc, char* argv[]) {
         const std::unique_ptr<korvinet::D2xxDriver> driver =
             korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
 
-        auto main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
+        // A logout (SIGTERM), Ctrl+C in the terminal (SIGINT) or a closed
+        // terminal (SIGHUP) ends the run as File > Exit does: the settings
+        // are saved and the journal marked clean, so the next start does not
+        // take the session for a crash. One that comes while the window is
+        // still being made (a box of its start) closes it once it is there.
+        std::unique_ptr<korvinet::TFormMain> main;
+        bool stopAsked = false;
+        korvinet::StopSignalRoute stopSignals;
+        QString routing;
+        if (!stopSignals.Route(
+                {SIGTERM, SIGINT, SIGHUP},
+                [&](int) {
+                    stopAsked = true;
+                    if (main)
+                        main->close();
+                },
+                &routing))
+            std::fprintf(stderr, "korvinet: %s\n", qPrintable(routing));
+
+        main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
             *driver, clock, ui, store, regional, korvinet::Recorder::DefaultJournalFolder()});
+        if (stopAsked)
+            QTimer::singleShot(0, main.get(), &QWidget::close);
         ui.SetOwner(main.get());
         auto about = std::make_unique<korvinet::TFormAbout>();
         main->SetAboutWindow(about.get());

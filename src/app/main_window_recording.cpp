@@ -47,7 +47,7 @@ void TFormMain::StartRecording() {
         RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
         if (Recording.RecordingStatus().isEmpty())
-            RecordingStatusLbl->setText(RestoredReadingsText(count));
+            RecordingStatusLbl->setText(RestoredReadingsText(count, restored.skippedLines));
     }
 }
 

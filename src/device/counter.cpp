@@ -265,7 +265,7 @@ bool TCounter::SetBeep(bool on) {
 
 void TCounter::RestartAccumulation() {
     accumulatedTotal_ = 0;
-    accumulationStart_ = (open_ && latestReadingTime_ > 0) ? latestReadingTime_ : clock_.Now();
+    accumulationStart_ = (open_ && HasReading()) ? latestReadingTime_ : clock_.Now();
 }
 
 } // namespace korvinet

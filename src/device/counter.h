@@ -93,6 +93,9 @@ public:
     std::uint32_t AccumulatedTotal() const { return accumulatedTotal_; }
     double AccumulationStart() const { return accumulationStart_; }
     double LatestReadingTime() const { return latestReadingTime_; }
+    // Whether a sample has been taken since the counter was opened; until
+    // then LatestReadingTime() is no time at all.
+    bool HasReading() const { return latestReadingTime_ > 0; }
     double CountRate() const { return countRate_; }
     std::int32_t AveragingWindow() const { return averagingWindow_; }
     std::uint32_t LastTick() const { return lastTick_; }

@@ -53,7 +53,9 @@ QStringList StatisticsLines(const TLineSeries& live, const TLineSeries& average,
         lines << QStringLiteral("Filename: ") + DataFileDisplayName(dataFilePath);
         lines << headerLines;
     }
-    if (counter.IsOpen())
+    // A graph restored at the start is shown before the counter's first
+    // sample, which has no time yet.
+    if (counter.IsOpen() && counter.HasReading())
         lines << regional.DateTimeText(counter.LatestReadingTime());
     lines << ValueLine("Latest:    ", live.LastY(), counter);
     lines << ValueLine("Average:   ", average.LastY(), counter);

@@ -17,7 +17,8 @@ class TLineSeries;
 QString DataFileDisplayName(const QString& path);
 
 // The lines of the "Graph Statistics" memo: the data file's name and header
-// lines when one is shown, the latest reading time while a device is open,
+// lines when one is shown, the latest reading time once an open device has
+// taken a sample,
 // Latest/Average/Min/Max with unit, and the elapsed span. Empty when either
 // series is empty (the memo is then left as it is).
 QStringList StatisticsLines(const TLineSeries& live, const TLineSeries& average,

@@ -5,9 +5,12 @@
 namespace korvinet {
 
 QStringList AccumulatedCountsLines(const TCounter& counter) {
+    // Before the first sample (a graph restored at the start is drawn then)
+    // nothing has been accumulated for any time.
+    const double elapsed =
+        counter.HasReading() ? counter.LatestReadingTime() - counter.AccumulationStart() : 0.0;
     return {QStringLiteral("Total Counts: %1").arg(counter.AccumulatedTotal()),
-            QStringLiteral("ET: ") +
-                TCounter::ElapsedText(counter.LatestReadingTime() - counter.AccumulationStart())};
+            QStringLiteral("ET: ") + TCounter::ElapsedText(elapsed)};
 }
 
 } // namespace korvinet

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 
 #ifdef _WIN32
@@ -112,7 +113,7 @@ bool LineFile::Fail() {
     return false;
 }
 
-bool LineFile::Open(const QString& path, QByteArray* contents) {
+bool LineFile::Open(const QString& path) {
     Close();
     error_.clear();
     path_ = path;
@@ -131,40 +132,31 @@ bool LineFile::Open(const QString& path, QByteArray* contents) {
         Close();
         return false;
     }
-    // Without a wish for the contents only the end is read: far more than
-    // one line, far less than a day's file.
-    constexpr qint64 kTail = 64 * 1024;
-    qint64 from = contents || size_ <= kTail ? 0 : size_ - kTail;
-    QByteArray bytes;
-    const auto read = [&] {
-        QFile reader(path);
-        if (reader.open(QIODevice::ReadOnly) && reader.seek(from)) {
-            bytes = reader.read(size_ - from);
-            if (bytes.size() == size_ - from)
-                return true;
+    // Whatever follows the last line end never was a whole line. It is looked
+    // for from the end backwards, a piece at a time: far more than one line,
+    // far less than a day's file.
+    constexpr qint64 kPiece = 64 * 1024;
+    qint64 whole = 0;
+    QFile reader(path);
+    for (qint64 end = size_; end > 0;) {
+        const qint64 from = std::max<qint64>(0, end - kPiece);
+        QByteArray piece;
+        if ((!reader.isOpen() && !reader.open(QIODevice::ReadOnly)) || !reader.seek(from) ||
+            (piece = reader.read(end - from)).size() != end - from) {
+            error_ = reader.errorString();
+            Close();
+            return false;
         }
-        error_ = reader.errorString();
-        return false;
-    };
-    bool ok = read();
-    if (ok && from > 0 && !bytes.contains('\n')) {
-        from = 0; // a line longer than the end read: look at the whole file
-        ok = read();
+        const qsizetype lineEnd = piece.lastIndexOf('\n');
+        if (lineEnd >= 0) {
+            whole = from + lineEnd + 1;
+            break;
+        }
+        end = from;
     }
-    if (!ok) {
-        Close();
-        return false;
-    }
-    // Whatever follows the last line end never was a whole line.
-    const qsizetype lineEnd = bytes.lastIndexOf('\n');
-    const qint64 whole = lineEnd >= 0 ? from + lineEnd + 1 : 0;
     if (whole < size_ && !CutTo(whole)) {
         Close();
         return false;
-    }
-    if (contents) {
-        bytes.truncate(whole);
-        *contents = std::move(bytes);
     }
     return true;
 }

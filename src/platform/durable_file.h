@@ -29,9 +29,9 @@ public:
     ~LineFile() { Close(); }
 
     // Opens the file for appending, creating it (and making its name durable)
-    // when missing. An unfinished last line is cut off first. `contents`, when
-    // given, receives the whole lines the file then holds.
-    [[nodiscard]] bool Open(const QString& path, QByteArray* contents = nullptr);
+    // when missing. An unfinished last line is cut off first; only the file's
+    // end is read to find it.
+    [[nodiscard]] bool Open(const QString& path);
     // Cuts the open file to length 0.
     [[nodiscard]] bool Clear();
     // Writes the bytes at the end and syncs them to the disk. On failure the

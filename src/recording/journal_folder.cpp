@@ -2,6 +2,7 @@
 
 #include "platform/datetime.h"
 #include "platform/file_replace.h"
+#include "recording/journal_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -85,7 +86,12 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
         const bool csv = name.endsWith(QLatin1String(".csv"));
         const auto file = ParseJournalFileName(
             csv ? name : name.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".csv"));
-        if (file && file->day < oldestKept && dir.remove(name) && csv)
+        if (!file || file->day >= oldestKept)
+            continue;
+        // Another program's file under a journal file's name stays.
+        if (csv && ReadJournalFileFront(dir.filePath(name)).origin == JournalFileOrigin::Foreign)
+            continue;
+        if (dir.remove(name) && csv)
             ++removed;
     }
     return removed;
@@ -94,14 +100,20 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
 JournalSessionState ReadJournalSessionState(const QString& folder) {
     JournalSessionState state;
     QFile file(QDir(folder).filePath(kStateFile));
+    if (!file.exists())
+        return state; // no session yet
+    // A state that does not read (damaged, cut short) tells nothing of a
+    // clean end: the session is taken for an unclean one of unknown start.
+    state.running = true;
     if (!file.open(QIODevice::ReadOnly))
         return state;
     const QStringList words =
         QString::fromLatin1(file.read(200)).simplified().split(QLatin1Char(' '));
     bool number = false;
     const double start = words.size() == 2 ? words[1].toDouble(&number) : 0.0;
-    if (number && std::isfinite(start)) {
-        state.running = words[0] == QLatin1String("running");
+    const bool clean = words[0] == QLatin1String("clean");
+    if (number && std::isfinite(start) && (clean || words[0] == QLatin1String("running"))) {
+        state.running = !clean;
         state.start = start;
     }
     return state;

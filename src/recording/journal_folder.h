@@ -45,8 +45,10 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays);
 // Whether the last session ended cleanly, kept in the folder's "journal.state":
 // "running <start>" from the start of a session, "clean <start>" once it has
 // closed; <start> is the date-time from which its readings count.
+// A state file that does not read is taken for a running session whose
+// start is not known (0).
 struct JournalSessionState {
-    bool running = false; // false also when there is no readable state
+    bool running = false; // false when there is no state yet
     double start = 0.0;
 };
 JournalSessionState ReadJournalSessionState(const QString& folder);

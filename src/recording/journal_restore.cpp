@@ -2,26 +2,15 @@
 
 #include "files/data_file.h"
 #include "platform/datetime.h"
+#include "recording/journal_file.h"
 #include "recording/journal_folder.h"
 
 #include <QDir>
-#include <QFile>
 #include <cmath>
 
 namespace korvinet {
 
 namespace {
-
-// The whole lines of a data file; an unfinished last line is left out, as the
-// journal cuts it off before writing on.
-bool ReadWholeLines(const QString& path, const Regional& regional, DataFileContents* contents) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QByteArray bytes = file.readAll();
-    bytes.truncate(bytes.lastIndexOf('\n') + 1);
-    return ParseDataFile(bytes, {}, regional, contents);
-}
 
 bool SameUnit(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -49,11 +38,15 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
     for (const JournalFile& file : ListJournalFiles(folder)) {
         if (file.day < firstDay)
             continue;
+        // Only what the journal wrote itself, and of that only the lines from
+        // the session's start on: a day's file may be huge.
+        const QString path = dir.filePath(file.Name());
         DataFileContents contents;
-        if (!ReadWholeLines(dir.filePath(file.Name()), regional, &contents))
+        if (ReadJournalFileFront(path).origin != JournalFileOrigin::Own ||
+            !ReadDataFileFrom(path, from, regional, &contents))
             continue;
         DataFileContents alarms;
-        ReadWholeLines(dir.filePath(file.AlarmsName()), regional, &alarms);
+        ReadDataFileFrom(dir.filePath(file.AlarmsName()), from - kSlack, regional, &alarms);
         std::size_t alarm = 0;
         for (Reading& point : contents.points) {
             if (!(point.time >= from) ||
@@ -62,6 +55,7 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
             if (!SameUnit(contents.leftAxisTitle, runUnit)) {
                 // A unit change cleared the graph: only what follows it counts.
                 restored.points.clear();
+                restored.skippedLines = 0;
                 runUnit = contents.leftAxisTitle;
             }
             while (alarm < alarms.points.size() && alarms.points[alarm].time < point.time - kSlack)
@@ -70,16 +64,22 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
                 alarm < alarms.points.size() && alarms.points[alarm].time <= point.time + kSlack;
             restored.points.push_back(std::move(point));
         }
+        restored.skippedLines += contents.corruptLines;
     }
     if (!restored.points.empty() && !SameUnit(runUnit, displayUnitName)) {
         restored.points.clear();
+        restored.skippedLines = 0;
         restored.otherUnit = true;
     }
     return restored;
 }
 
-QString RestoredReadingsText(int count) {
-    return QStringLiteral("Restored %1 readings from the last session").arg(count);
+QString RestoredReadingsText(int count, int skippedLines) {
+    QString text = QStringLiteral("Restored %1 readings from the last session").arg(count);
+    if (skippedLines > 0)
+        text += skippedLines == 1 ? QStringLiteral(" (1 damaged line skipped)")
+                                  : QStringLiteral(" (%1 damaged lines skipped)").arg(skippedLines);
+    return text;
 }
 
 } // namespace korvinet

@@ -17,16 +17,21 @@ struct RestoredSession {
     // The session's last readings were taken in another unit than the display
     // unit; they stay in the journal and nothing is restored.
     bool otherUnit = false;
+    // Damaged lines among the restored readings' (a power cut, a disk error).
+    int skippedLines = 0;
 };
 
 // The readings of the last session, if it did not end cleanly: those within
 // `spanHours` before `now`, from the last unit change on (a unit change
 // clears the graph), provided that unit is `displayUnitName`. Unfinished or
-// damaged lines are skipped; nothing in the folder is changed.
+// damaged lines are skipped, files the journal did not write are passed by,
+// and only the lines from the session's start on are read; nothing in the
+// folder is changed.
 RestoredSession RestoreLastSession(const QString& folder, const QString& displayUnitName,
                                    double spanHours, double now, const Regional& regional);
 
-// "Restored 120 readings from the last session"
-QString RestoredReadingsText(int count);
+// "Restored 120 readings from the last session", and " (3 damaged lines
+// skipped)" when there were some.
+QString RestoredReadingsText(int count, int skippedLines = 0);
 
 } // namespace korvinet

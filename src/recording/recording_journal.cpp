@@ -2,37 +2,14 @@
 
 #include "device/counter.h"
 #include "files/data_file.h"
-#include "platform/regional.h"
 #include "files/journal_reader.h"
+#include "platform/regional.h"
+#include "recording/journal_file.h"
 
 #include <QDir>
-#include <QStringDecoder>
 #include <utility>
 
 namespace korvinet {
-
-namespace {
-
-// The unit of a journal file from its whole lines: the second column title.
-// Empty when the file holds no column-title line yet.
-QString FileUnit(const QByteArray& lines) {
-    for (const QByteArray& line : lines.split('\n')) {
-        const QString trimmed = TrimDataField(QString::fromUtf8(line));
-        if (trimmed.isEmpty() || trimmed.front() == QLatin1Char('#'))
-            continue;
-        const qsizetype comma = trimmed.lastIndexOf(QLatin1Char(','));
-        return TrimDataField(QStringView(trimmed).mid(comma + 1));
-    }
-    return QString();
-}
-
-bool IsUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder(bytes);
-    return !decoder.hasError();
-}
-
-} // namespace
 
 RecordingJournal::RecordingJournal(QString folder, const Regional& regional)
     : folder_(std::move(folder)), regional_(regional) {}
@@ -135,7 +112,10 @@ bool RecordingJournal::AppendSample(QDate day, const Reading& reading) {
 }
 
 // Picks the file for a reading of `day` in `unitName`: the day's last file if
-// it is in that unit (or holds no column titles yet), otherwise a new part.
+// the journal began it in that unit (or stopped while beginning it),
+// otherwise a new part. Whether it is the journal's own is settled from its
+// front before it is opened for writing: opening cuts an unfinished last
+// line, and another program's file is never touched.
 bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
     const QDir dir(folder_);
     JournalFile last{day, 0};
@@ -144,37 +124,34 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
             last = file;
 
     if (last.part > 0) {
-        QByteArray lines;
-        if (!file_.Open(dir.filePath(last.Name()), &lines))
-            return Failed(file_.Path(), file_.Error());
-        const QString unit = FileUnit(lines);
-        if (unit.isEmpty()) {
-            // Only (part of) a header block: begin it again.
-            if (!file_.Clear())
+        const JournalFileFront front = ReadJournalFileFront(dir.filePath(last.Name()));
+        const bool unfinished = front.origin == JournalFileOrigin::Unfinished;
+        if (unfinished || (front.origin == JournalFileOrigin::Own &&
+                           front.unit.compare(unitName, Qt::CaseInsensitive) == 0)) {
+            // An unfinished start is begun again.
+            if (!file_.Open(dir.filePath(last.Name())) ||
+                (unfinished && file_.Size() > 0 && !file_.Clear()))
                 return Failed(file_.Path(), file_.Error());
             current_ = last;
+            currentUnit_ = unitName;
+            needsHeader_ = unfinished;
+            return true;
+        }
+    }
+
+    // A new part; one that has come into being since the folder was listed
+    // is not the journal's either.
+    for (JournalFile next{day, last.part + 1};; ++next.part) {
+        if (!file_.Open(dir.filePath(next.Name())))
+            return Failed(file_.Path(), file_.Error());
+        if (file_.Size() == 0) {
+            current_ = next;
             currentUnit_ = unitName;
             needsHeader_ = true;
             return true;
         }
-        // Appending UTF-8 lines to a file in another encoding would spoil
-        // both for a reader that takes the file as a whole.
-        if (unit.compare(unitName, Qt::CaseInsensitive) == 0 && IsUtf8(lines)) {
-            current_ = last;
-            currentUnit_ = unitName;
-            needsHeader_ = false;
-            return true;
-        }
         file_.Close();
     }
-
-    const JournalFile next{day, last.part + 1};
-    if (!file_.Open(dir.filePath(next.Name())) || (file_.Size() > 0 && !file_.Clear()))
-        return Failed(file_.Path(), file_.Error());
-    current_ = next;
-    currentUnit_ = unitName;
-    needsHeader_ = true;
-    return true;
 }
 
 QByteArray RecordingJournal::Line(const Reading& reading) {

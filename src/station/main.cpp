@@ -5,6 +5,7 @@
 #include "net/mqtt_url.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "platform/stop_signals.h"
 #include "platform/version.h"
 #include "settings/reg_file_store.h"
 #include "settings/settings_io.h"
@@ -12,35 +13,13 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 using korvinet::station::ParsedCommandLine;
-
-int signalPipe[2] = {-1, -1};
-
-// Only writes a byte: everything else happens in the event loop.
-void OnSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-bool RouteStopSignals() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGINT, &action, nullptr) == 0;
-}
 
 // The window program's settings, read without ever writing to its store (a
 // damaged store is the window's to set aside, not the station's).
@@ -154,9 +133,6 @@ int main(int argc, char* argv[]) {
     if (ok && sampleMs >= 10)
         config.sampleMs = sampleMs;
 
-    if (!RouteStopSignals())
-        return Fail(QStringLiteral("cannot set up the signal handlers"), 1);
-
     korvinet::SystemClock clock;
     korvinet::Regional regional;
     const std::unique_ptr<korvinet::D2xxDriver> driver =
@@ -164,13 +140,11 @@ int main(int argc, char* argv[]) {
     korvinet::station::Station station(config, *driver, clock, regional,
                                        [](int code) { QCoreApplication::exit(code); });
 
-    QSocketNotifier stopSignals(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopSignals, &QSocketNotifier::activated, [&station] {
-        char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        station.Stop(0);
-    });
+    korvinet::StopSignalRoute stopSignals;
+    QString routing;
+    if (!stopSignals.Route(
+            {SIGTERM, SIGINT}, [&station](int) { station.Stop(0); }, &routing))
+        return Fail(routing, 1);
 
     QString why;
     if (!station.Start(&why))

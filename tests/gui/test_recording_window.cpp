@@ -2,6 +2,7 @@
 // its own tick, failures that leave the measurement alone, and the graph
 // restored after an unclean end.
 #include "file_size_limit.h"
+#include "graph/chart.h"
 #include "main_window_rig.h"
 #include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
@@ -12,6 +13,7 @@
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 namespace korvinet {
@@ -129,11 +131,16 @@ private slots:
                                                          QStringLiteral("0.150"), true))
                             .ok);
             } // no Close(): as if killed
+            QFile day(QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv")));
+            QVERIFY(day.open(QIODevice::Append));
+            day.write("3/14/2012 8:59:09 AM, 0.0x5\r\n"); // damaged on the disk
+            day.close();
 
             TFormMain& w = rig.Open();
             QCOMPARE(w.GraphPointCount(), sameUnit ? 2 : 0);
             QCOMPARE(w.RecordingStatusLbl->text(),
-                     sameUnit ? QStringLiteral("Restored 2 readings from the last session")
+                     sameUnit ? QStringLiteral("Restored 2 readings from the last session (1 "
+                                               "damaged line skipped)")
                               : QString());
             if (!sameUnit) {
                 QCOMPARE(ListJournalFiles(rig.recordingsFolder).size(), std::size_t{1});
@@ -141,6 +148,14 @@ private slots:
             }
             QCOMPARE(testing::PointsOf(w.Series1)[0].color, kDefaultPointColor);
             QCOMPARE(testing::PointsOf(w.Series1)[1].color, kColorRed);
+            // Drawn before the first sample, the statistics and the
+            // accumulated counts name no time the counter has not taken.
+            w.Chart1->RenderImage();
+            const QString statistics = w.Statistics->toPlainText();
+            QVERIFY2(statistics.startsWith(QStringLiteral("Latest:    0.150")),
+                     qPrintable(statistics));
+            QCOMPARE(w.Accumulator->toPlainText(),
+                     QStringLiteral("Total Counts: 0\nET: 000d:00h:00m:00s"));
             rig.Plan(5);
             QVERIFY(rig.RunPlanned());
             QCOMPARE(w.GraphPointCount(), 3);

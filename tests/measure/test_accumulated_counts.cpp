@@ -9,6 +9,10 @@ using testing::CounterTest;
 TEST_F(CounterTest, AccumulatedCountsLinesFollowTheSamples) {
     AddCounter();
     Connect();
+    counter.RestartAccumulation();
+    // Before the first sample: no time has passed, none is negative.
+    EXPECT_EQ(AccumulatedCountsLines(counter),
+              QStringList({"Total Counts: 0", "ET: 000d:00h:00m:00s"}));
     counter.SetAveragingWindow(10);
     for (std::uint32_t n : {10u, 12u, 9u})
         ASSERT_TRUE(Sample(0, n));

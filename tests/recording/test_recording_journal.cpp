@@ -1,6 +1,7 @@
 #include "file_size_limit.h"
 #include "journal_fixture.h"
 #include "recording/journal_folder.h"
+#include "recording/journal_restore.h"
 
 #include <QProcess>
 
@@ -95,6 +96,36 @@ TEST_F(RecordingJournalTest, UnfinishedLinesAreCutBeforeWritingOn) {
     EXPECT_EQ(contents.corruptLines, 0);
     EXPECT_EQ(Read("2012-03-13.csv").headerLines.size(), 6);
     EXPECT_EQ(Read("2012-03-13.csv").points.size(), 1u);
+}
+
+// Files under a journal file's name that the journal did not begin (another
+// program's, a data file saved there) are never written to, cut, restored
+// from or removed: the readings go to the day's next part.
+TEST_F(RecordingJournalTest, FilesTheJournalDidNotBeginAreLeftAlone) {
+    const QByteArray foreign[] = {
+        "time,value\n2012-03-14T08:00:00,0.100\n2012-03-14T08:00:03,0.1",
+        "# Device: KVT-PULSE1\r\n# Units: mR/hr\r\n# Averaging Time: 45 seconds sec\r\n"
+        "# Title: \r\n# Notes: \r\n# Date Saved: 3/14/2012 8:30:00 AM\r\nTime, mR/hr\r\n"
+        "3/14/2012 8:00:00 AM, 0.100\r\n3/14/2012 8:00:03 AM, 0.1"};
+    for (const QByteArray& bytes : foreign) {
+        ASSERT_TRUE(QDir(folder).removeRecursively() && QDir().mkpath(folder));
+        for (const char* name : {"2012-03-14.csv", "2012-02-01.csv"}) {
+            QFile file(Path(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        auto journal = Begin(At(14, 7, 0, 0));
+        EXPECT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
+        journal.reset(); // killed
+
+        EXPECT_EQ(Bytes(Path("2012-03-14.csv")), bytes);
+        EXPECT_EQ(Bytes(Path("2012-02-01.csv")), bytes);
+        EXPECT_EQ(Read("2012-03-14_02.csv").points.size(), 1u);
+        const RestoredSession restored =
+            RestoreLastSession(folder, kMr, 48.0, At(14, 9, 1, 0), regional);
+        ASSERT_EQ(restored.points.size(), 1u);
+        EXPECT_EQ(restored.points[0].value, 0.012);
+    }
 }
 
 // The unfinished end is found also where only the file's end is read.
