@@ -46,10 +46,9 @@ void Check(const DataFileContents& c, bool ok, const QStringList& unitNames, qsi
                lines);
     // The chart takes the points as they come: finite, in strictly rising time.
     for (std::size_t i = 0; i < c.points.size(); ++i) {
-        FUZZ_CHECK(std::isfinite(c.points[i].x) && std::isfinite(c.points[i].y));
-        FUZZ_CHECK(!c.points[i].label.isEmpty());
+        FUZZ_CHECK(std::isfinite(c.points[i].time) && std::isfinite(c.points[i].value));
         if (i > 0) {
-            FUZZ_CHECK(c.points[i - 1].x < c.points[i].x);
+            FUZZ_CHECK(c.points[i - 1].time < c.points[i].time);
         }
     }
 }
