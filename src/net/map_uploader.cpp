@@ -287,7 +287,11 @@ void MapUploads::OnCounter(const CounterEvent& event) {
 }
 
 void MapUploads::Stop(const std::function<void()>& done) {
+    // The run goes on after this (other sinks may still be stopping): the
+    // requests in flight go with the uploaders, so no answer can reach one
+    // that is gone.
     uploaders_.clear();
+    http_.reset();
     if (done)
         done();
 }

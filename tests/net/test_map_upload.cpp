@@ -4,6 +4,7 @@
 #include "mqtt_broker.h"
 #include "net/curl_http.h"
 #include "net/map_requests.h"
+#include "net/map_uploader.h"
 #include "script_server.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace korvinet::net {
 namespace {
@@ -123,6 +127,7 @@ TEST(CurlHttpClient, CertificatesRedirectsTimeoutsAndReplySize) {
         {"a POST redirected stays a POST", base + "/redirect/2", "POST", caFile, 200,
          "\"body\": \"{\\\"x\\\": 1}\""},
         {"too many redirects", base + "/redirect/5", "GET", caFile, 0, "redirect"},
+        {"never from https to http", base + "/downgrade", "POST", caFile, 0, "http"},
         {"no answer", base + "/hang", "GET", caFile, 0, "timed out"},
         {"nothing listens",
          QStringLiteral("http://127.0.0.1:%1/").arg(UnusedPort()),
@@ -182,6 +187,51 @@ TEST(CurlHttpClient, DestroyedWhileARequestRuns) {
     }
     korvinet::testing::RunEventsFor(100);
     EXPECT_FALSE(called);
+}
+
+// Stopped while an upload is under way, and the run goes on (other sinks
+// still stopping): the answer that comes reaches no uploader that is gone.
+TEST(MapUploads, StoppedWithAnUploadUnderWay) {
+    // A service that takes the request and answers only when told to.
+    const int service = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(service, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(service, 1), 0);
+    ::getsockname(service, reinterpret_cast<sockaddr*>(&address), &length);
+    QTemporaryDir dir;
+    MapDestination gmc;
+    gmc.service = MapService::GmcMap;
+    gmc.url = QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    gmc.account = gmc.counter = QStringLiteral("1");
+    UploadContext context;
+    context.timeScale = 0.005; // 0.3-s intervals
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 start = 1'800'000'000'000;
+    context.nowUtcMs = [&clock, start] { return start + clock.elapsed(); };
+    std::vector<CountSample> samples;
+    for (qint64 t = 0; t < 10'000; t += 15)
+        samples.push_back({start + t, 1, 15});
+    context.readSamples = FromList(std::move(samples));
+    context.cursorFolder = dir.path();
+    int logged = 0;
+    context.log = [&logged](const QString&) { ++logged; };
+    MapUploads uploads(UploadConfig{{gmc}}, context);
+    uploads.Start();
+    int request = -1;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (request = ::accept(service, nullptr, nullptr)) >= 0; }, 5000));
+    bool stopped = false;
+    uploads.Stop([&stopped] { stopped = true; });
+    EXPECT_TRUE(stopped);
+    const int loggedAtStop = logged;
+    ::close(request); // the service hangs up: an answer for the uploader
+    korvinet::testing::RunEventsFor(200);
+    ::close(service);
+    EXPECT_EQ(logged, loggedAtStop);
 }
 
 } // namespace
