@@ -216,7 +216,10 @@ void CurlHttpClient::Send(const HttpRequest& request, const HttpOptions& options
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(options.timeoutMs));
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure request stays secure: a redirect to plain http would hand on
+    // the key or password a request carries, readable on the way.
+    const bool secure = request.url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive);
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, options.maxRedirects > 0 ? 1L : 0L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(options.maxRedirects));
     // A moved upload is posted again at its new address, not turned into a GET

@@ -20,7 +20,7 @@ answer at all). --radmon-gap refuses radmon uploads closer than that with
 HTTPS with a certificate it signed for 127.0.0.1.
 
 A few paths test the HTTP client itself: /redirect/N (N redirects, then
-/echo), /echo (the request back), /hang, /big (1 MiB).
+/echo), /downgrade (to plain http), /echo (the request back), /hang, /big (1 MiB).
 """
 import argparse
 import datetime
@@ -118,7 +118,7 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         parts = url.path.split("/")
         service = parts[1] if len(parts) > 1 else ""
-        if service in ("echo", "redirect", "hang", "big"):
+        if service in ("echo", "redirect", "downgrade", "hang", "big"):
             return self.client_paths(service, parts, body)
         if service not in SERVICES:
             return self.reply(404, "no such service")
@@ -145,6 +145,8 @@ class Handler(BaseHTTPRequestHandler):
             n = int(parts[2])
             target = "/echo" if n <= 1 else "/redirect/%d" % (n - 1)
             return self.reply(307, "", headers=[("Location", target)])
+        if what == "downgrade":
+            return self.reply(307, "", headers=[("Location", "http://127.0.0.1:9/echo")])
         if what == "hang":
             time.sleep(120)
             return
