@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #else
 #include <QSaveFile>
@@ -128,7 +129,11 @@ bool WriteExistingFileInPlace(const QByteArray& path, const ContentProducer& pro
     StagedContents contents;
     if (!produce([&contents](QByteArrayView piece) { return contents.Append(piece); }))
         return false;
-    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    // Read-write where allowed: a filesystem that cannot reserve blocks
+    // itself has them reserved by the C library, which reads as it goes.
+    int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st;
@@ -142,6 +147,16 @@ bool WriteExistingFileInPlace(const QByteArray& path, const ContentProducer& pro
         do
             reserved = ::posix_fallocate(fd, 0, size);
         while (reserved == EINTR);
+        // No way to reserve here (a file open write-only on a filesystem
+        // without reservations): the free space has to do as the promise.
+        if (reserved == EOPNOTSUPP || reserved == EINVAL || reserved == EBADF) {
+            struct statvfs fs;
+            const bool fits =
+                ::fstatvfs(fd, &fs) == 0 &&
+                (size <= st.st_size || static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize >=
+                                           static_cast<unsigned long long>(size - st.st_size));
+            reserved = fits ? 0 : ENOSPC;
+        }
     }
     if (reserved != 0) {
         // A reservation cut short may have lengthened the file.
