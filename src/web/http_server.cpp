@@ -159,6 +159,9 @@ HttpServer::HttpServer(Handler handler, HttpServerLimits limits)
 }
 
 HttpServer::~HttpServer() {
+    // History reads still queued are dropped, not run: a stop must not wait
+    // for them. Their connections are resumed and closed below.
+    pool_.clear();
     pool_.waitForDone();
     inbox_.reset(); // responses of jobs not yet delivered are dropped
     notifier_.reset();
