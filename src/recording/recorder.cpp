@@ -23,6 +23,8 @@ QString Recorder::DefaultJournalFolder() {
 }
 
 Recorder::~Recorder() {
+    // Whoever waited for a Close() under way is going too: not called back.
+    done_ = nullptr;
     if (!closed_)
         Close();
 }

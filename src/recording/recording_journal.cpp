@@ -7,6 +7,7 @@
 #include "recording/journal_file.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <utility>
 
 namespace korvinet {
@@ -142,6 +143,10 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
     // A new part; one that has come into being since the folder was listed
     // is not the journal's either.
     for (JournalFile next{day, last.part + 1};; ++next.part) {
+        // Opening cuts an unfinished last line: a name taken meanwhile is
+        // passed over, never opened.
+        if (QFileInfo::exists(dir.filePath(next.Name())))
+            continue;
         if (!file_.Open(dir.filePath(next.Name())))
             return Failed(file_.Path(), file_.Error());
         if (file_.Size() == 0) {
