@@ -53,8 +53,7 @@ MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
 }
 
 void TFormMain::ShowCountsStopped(const SessionReading& reading) {
-    const bool fault = Options.WarnCountsHealth && (reading.health == CountsHealth::Bursts ||
-                                                    reading.health == CountsHealth::TooRegular);
+    const bool fault = Options.WarnCountsHealth && IsFault(reading.health);
     LabelCountsStopped->setText(
         reading.countsStopped
             ? QStringLiteral("No counts for %1 seconds").arg(qint64(reading.silentSeconds))

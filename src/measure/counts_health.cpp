@@ -5,13 +5,9 @@
 
 namespace korvinet {
 
-namespace {
-
 bool IsFault(CountsHealth health) {
     return health == CountsHealth::Bursts || health == CountsHealth::TooRegular;
 }
-
-} // namespace
 
 std::optional<double> CountsHealthCheck::Statistic(int* windowSamples) const {
     // The bin length from the rate of the newest samples.

@@ -111,6 +111,8 @@ private:
 // The state as the reading payload and the status text name it: "ok",
 // "bursts", "too regular"; empty while undecided.
 QString CountsHealthText(CountsHealth health);
+// The counts do not behave as radiation: bursts, or too regular.
+bool IsFault(CountsHealth health);
 // What the one warning of a fault episode says; empty for ok and undecided.
 QString CountsHealthWarningText(CountsHealth health);
 
