@@ -192,6 +192,10 @@ void MqttPublisher::Stop(bool forget) {
         return;
     case State::Connected:
         if (mosq_ != nullptr) {
+            // What the pace still holds back goes out before "offline"
+            // (as much as may be in flight): the pace spreads a backlog, it
+            // must not keep the last readings of a run from the broker.
+            Pump(true);
             state_ = State::Stopping;
             paceTimer_.stop();
             stopTimer_.start(options_.stopTimeoutMs);
@@ -502,11 +506,14 @@ void MqttPublisher::RefillBudget() {
     budget_ = std::min(most, budget_ + elapsedMs * options_.replayRate / 1000);
 }
 
-void MqttPublisher::Pump() {
+void MqttPublisher::Pump(bool unpaced) {
     if (!Connected()) {
         return;
     }
     RefillBudget();
+    if (unpaced) {
+        budget_ = options_.maxInFlight;
+    }
     const QString topic = options_.topics.reading;
     while (!sourceDrained_ && static_cast<int>(inFlight_.size()) < options_.maxInFlight &&
            budget_ >= 1) {
@@ -669,6 +676,26 @@ void MqttPublisher::Log(const QString& line) const {
     if (callbacks_.log) {
         callbacks_.log(line);
     }
+}
+
+QString MqttPublisher::StateText(State state) {
+    switch (state) {
+    case State::Idle:
+        return QStringLiteral("not started");
+    case State::Connecting:
+        return QStringLiteral("connecting");
+    case State::Connected:
+        return QStringLiteral("connected");
+    case State::Waiting:
+        return QStringLiteral("waiting to connect again");
+    case State::Stopping:
+        return QStringLiteral("stopping");
+    case State::Stopped:
+        return QStringLiteral("stopped");
+    case State::Failed:
+        return QStringLiteral("failed");
+    }
+    return {};
 }
 
 } // namespace korvinet::net

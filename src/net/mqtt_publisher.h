@@ -80,6 +80,8 @@ struct MqttPublisherOptions {
 class MqttPublisher {
 public:
     enum class State { Idle, Connecting, Connected, Waiting, Stopping, Stopped, Failed };
+    // How the link's state is shown: "connected", "waiting to connect again"...
+    static QString StateText(State state);
 
     struct Callbacks {
         // The broker has the reading with this seq; called in increasing order.
@@ -159,7 +161,9 @@ private:
     void ConnectionEnded(const QString& reason);
     void AttemptFailed(const QString& reason);
     void RetryLater(const QString& what);
-    void Pump();
+    // Hands the broker what the pace and the room in flight allow; unpaced:
+    // as much as may be in flight, whatever the pace.
+    void Pump(bool unpaced = false);
     void RefillBudget();
     void UpdateWriteNotifier();
     void FinishStop();
