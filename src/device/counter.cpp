@@ -218,7 +218,9 @@ bool TCounter::ReadCounts() {
     const std::uint32_t now = clock_.TickCount();
     const std::uint32_t elapsed = now - lastTick_; // modulo 2^32: survives a wrap
     lastTick_ = now;
-    latestReadingTime_ = clock_.Now();
+    const Clock::Moment taken = clock_.NowWithOffset();
+    latestReadingTime_ = taken.local;
+    latestReadingOffset_ = taken.utcOffsetSeconds;
 
     std::copy_backward(counts_.begin(), counts_.end() - 1, counts_.end());
     std::copy_backward(elapsed_.begin(), elapsed_.end() - 1, elapsed_.end());

@@ -93,6 +93,8 @@ public:
     std::uint32_t AccumulatedTotal() const { return accumulatedTotal_; }
     double AccumulationStart() const { return accumulationStart_; }
     double LatestReadingTime() const { return latestReadingTime_; }
+    // The offset from UTC in force at the latest reading.
+    int LatestReadingUtcOffset() const { return latestReadingOffset_; }
     // Whether a sample has been taken since the counter was opened; until
     // then LatestReadingTime() is no time at all.
     bool HasReading() const { return latestReadingTime_ > 0; }
@@ -129,6 +131,7 @@ private:
     std::uint32_t undiscarded_ = 0;
     int failedDiscards_ = 0;
     double latestReadingTime_ = 0.0;
+    int latestReadingOffset_ = 0;
     double countRate_ = 0.0;
     std::int32_t averagingWindow_ = 10;
     _Info info_;

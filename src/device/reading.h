@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/datetime.h"
+
+#include <QDateTime>
 #include <cstdint>
 #include <optional>
 
@@ -25,6 +28,9 @@ struct RateBand {
 struct Reading {
     // Local date-time, days since 30 December 1899 (see platform/datetime.h).
     double time = 0.0;
+    // The offset from UTC in force when it was taken; none for a reading read
+    // back from a data file, which keeps local time only.
+    std::optional<std::int32_t> utcOffsetSeconds;
     // In the display unit; TCounter::kOverrange (-1) when overrange.
     double value = 0.0;
     std::uint8_t unitCode = 2; // the display unit's code (kDisplayUnits)
@@ -40,5 +46,11 @@ struct Reading {
     // from a file that does not keep it).
     std::optional<RateBand> band;
 };
+
+// The moment a reading was taken, with its offset where known.
+inline QDateTime MomentOf(const Reading& reading) {
+    return reading.utcOffsetSeconds ? QtFromDateTime(reading.time, *reading.utcOffsetSeconds)
+                                    : QtFromDateTime(reading.time);
+}
 
 } // namespace korvinet

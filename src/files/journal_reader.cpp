@@ -39,7 +39,7 @@ int Digits(QByteArrayView text, qsizetype at, int n) {
 
 // "2026-12-09T10:00:03[.120](+01:00|-05:30|Z)": the local date-time and the
 // moment in UTC, without asking the system's time-zone data.
-bool ParseTime(QByteArrayView text, double* local, qint64* utcMs) {
+bool ParseTime(QByteArrayView text, double* local, qint64* utcMs, int* offsetSeconds) {
     const int year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
     const int hour = Digits(text, 11, 2), minute = Digits(text, 14, 2),
               second = Digits(text, 17, 2);
@@ -72,6 +72,7 @@ bool ParseTime(QByteArrayView text, double* local, qint64* utcMs) {
     *local = DayAndMs{date.toJulianDay() - kEpochJulianDay, msOfDay}.DateTime();
     *utcMs = (date.toJulianDay() - kUnixEpochJulianDay) * 86400000 + msOfDay -
              qint64(offsetMinutes) * 60000;
+    *offsetSeconds = offsetMinutes * 60;
     return true;
 }
 
@@ -100,7 +101,7 @@ std::vector<QString> SampleFilesFor(const QString& folder, qint64 fromUtcMs, qin
 } // namespace
 
 QByteArray JournalSampleLine(const Reading& r) {
-    QByteArray line = IsoLocalTimeText(QtFromDateTime(r.time), true).toLatin1();
+    QByteArray line = IsoLocalTimeText(MomentOf(r), true).toLatin1();
     AddValue(&line, r.value, r.unitCode);
     line += ',' + QByteArray::number(r.unitCode);
     AddValue(&line, r.cpm, 1);
@@ -131,13 +132,14 @@ bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample) {
     }
     Reading& r = sample->reading;
     r = Reading{};
-    int unit = 0, alarm = 0;
-    if (n != 9 || !ParseTime(fields[0], &r.time, &sample->utcMs) || !Number(fields[1], &r.value) ||
-        !Number(fields[2], &unit) || !FindDisplayUnit(unit) || !Number(fields[3], &r.cpm) ||
-        !Number(fields[4], &r.counts) || !Number(fields[5], &r.intervalMs) ||
-        !Number(fields[6], &alarm) || alarm < 0 || alarm > 1)
+    int unit = 0, alarm = 0, offset = 0;
+    if (n != 9 || !ParseTime(fields[0], &r.time, &sample->utcMs, &offset) ||
+        !Number(fields[1], &r.value) || !Number(fields[2], &unit) || !FindDisplayUnit(unit) ||
+        !Number(fields[3], &r.cpm) || !Number(fields[4], &r.counts) ||
+        !Number(fields[5], &r.intervalMs) || !Number(fields[6], &alarm) || alarm < 0 || alarm > 1)
         return false;
     r.unitCode = static_cast<std::uint8_t>(unit);
+    r.utcOffsetSeconds = offset;
     r.alarm = alarm == 1;
     if (!fields[7].isEmpty() || !fields[8].isEmpty()) {
         RateBand band;

@@ -25,7 +25,14 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
                            : SessionReading::Status::Failed;
     r.unitCode = counter_.UnitCode();
     r.unitName = counter_.UnitName();
-    r.time = taken || overrange ? counter_.LatestReadingTime() : clock_.Now();
+    if (taken || overrange) {
+        r.time = counter_.LatestReadingTime();
+        r.utcOffsetSeconds = counter_.LatestReadingUtcOffset();
+    } else {
+        const Clock::Moment now = clock_.NowWithOffset();
+        r.time = now.local;
+        r.utcOffsetSeconds = now.utcOffsetSeconds;
+    }
     if (taken || overrange) {
         r.counts = counter_.CountHistory()[0];
         r.intervalMs = counter_.ElapsedHistory()[0];

@@ -231,7 +231,7 @@ void MqttSink::OnReading(const SessionReading& reading) {
     Channel& channel = *channel_;
     MqttReading r;
     r.seq = channel.outbox->LastSeq() + 1;
-    r.time = QtFromDateTime(reading.time);
+    r.time = MomentOf(reading);
     r.value = reading.value;
     r.unitCode = reading.unitCode;
     r.cpm = reading.cpm;

@@ -20,4 +20,13 @@ double SystemClock::Now() const {
     return DateTimeFromQt(QDateTime::currentDateTime());
 }
 
+Clock::Moment SystemClock::NowWithOffset() const {
+    const QDateTime now = QDateTime::currentDateTime();
+    return {DateTimeFromQt(now), now.offsetFromUtc()};
+}
+
+Clock::Moment ManualClock::NowWithOffset() const {
+    return {now_, offset_ ? *offset_ : QtFromDateTime(now_).offsetFromUtc()};
+}
+
 } // namespace korvinet

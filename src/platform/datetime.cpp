@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
+#include <QTimeZone>
 #include <cmath>
 #include <cstdlib>
 
@@ -36,6 +37,12 @@ double DateTimeFromQt(const QDateTime& dt) {
 QDateTime QtFromDateTime(double value) {
     const DayAndMs split = SplitDateTime(value);
     return QDateTime(split.Date(), QTime::fromMSecsSinceStartOfDay(split.ms));
+}
+
+QDateTime QtFromDateTime(double value, int utcOffsetSeconds) {
+    const DayAndMs split = SplitDateTime(value);
+    return QDateTime(split.Date(), QTime::fromMSecsSinceStartOfDay(split.ms),
+                     QTimeZone(utcOffsetSeconds));
 }
 
 QString IsoLocalTimeText(const QDateTime& time, bool withMs) {

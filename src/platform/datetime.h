@@ -13,6 +13,9 @@ namespace korvinet {
 // 09:00:03 local is 40982.375034722...
 double DateTimeFromQt(const QDateTime& dt);
 QDateTime QtFromDateTime(double value);
+// The local date-time at the given offset from UTC: one moment even in the
+// hour the clocks go back.
+QDateTime QtFromDateTime(double value, int utcOffsetSeconds);
 
 constexpr double kMsPerDay = 86400000.0;
 

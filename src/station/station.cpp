@@ -21,8 +21,7 @@ constexpr std::int8_t kCpmUnit = 1;
 
 QString ReadingLine(const SessionReading& reading) {
     const bool overrange = reading.status == SessionReading::Status::Overrange;
-    QStringList fields = {IsoLocalTimeText(QtFromDateTime(reading.time)), reading.text,
-                          reading.unitName,
+    QStringList fields = {IsoLocalTimeText(MomentOf(reading)), reading.text, reading.unitName,
                           overrange ? reading.text : TCounter::FormatValueOf(reading.cpm, kCpmUnit),
                           QString::number(reading.counts)};
     if (reading.alarm)
@@ -172,10 +171,7 @@ void Station::AddFacts(web::StationStatus& s) const {
         return;
     using State = net::MqttPublisher::State;
     const State state = mqtt_->LinkState();
-    static const char* const kStates[] = {
-        "not started", "connecting", "connected", "waiting to connect again",
-        "stopping",    "stopped",    "failed"};
-    s.mqtt.state = QString::fromLatin1(kStates[static_cast<int>(state)]);
+    s.mqtt.state = net::MqttPublisher::StateText(state);
     s.mqtt.connected = state == State::Connected;
     s.mqtt.waiting = static_cast<long long>(mqtt_->Waiting());
 }

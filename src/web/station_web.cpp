@@ -3,9 +3,9 @@
 #include "device/counter.h"
 #include "device/display_units.h"
 #include "files/data_file.h"
+#include "files/journal_reader.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "files/journal_reader.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,23 +20,15 @@ namespace korvinet::web {
 
 namespace {
 
-// Days from the date-time doubles' day 0 to 1970-01-01.
-constexpr double kUnixEpochDay = 25569.0;
 constexpr qint64 kMaxStepSeconds = 30LL * 86400;
 
 qint64 NowUtcMs(const Clock& clock) {
-    return QtFromDateTime(clock.Now()).toMSecsSinceEpoch();
-}
-
-// The reading's offset from UTC, from its local time and its moment.
-int OffsetSeconds(const TimedReading& t) {
-    const double localMs = (t.reading.time - kUnixEpochDay) * kMsPerDay;
-    return static_cast<int>(std::lround((localMs - static_cast<double>(t.utcMs)) / 60000.0)) * 60;
+    const Clock::Moment now = clock.NowWithOffset();
+    return QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
 }
 
 QString TimeText(const TimedReading& t) {
-    return IsoLocalTimeText(
-        QDateTime::fromMSecsSinceEpoch(t.utcMs, Qt::OffsetFromUTC, OffsetSeconds(t)), true);
+    return IsoLocalTimeText(MomentOf(t.reading), true);
 }
 
 QString UtcText(qint64 utcMs) {

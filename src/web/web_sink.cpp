@@ -1,8 +1,8 @@
 #include "web/web_sink.h"
 
+#include "files/journal_reader.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "files/journal_reader.h"
 #include "web/station_web.h"
 
 #include <QDateTime>
@@ -38,7 +38,7 @@ void WebSink::OnReading(const SessionReading& s) {
         ParseJournalSampleLine(QByteArrayView(line).chopped(1), &kept)) {
         heard_.latest = TimedReading{kept.reading, kept.utcMs};
     } else {
-        heard_.latest = TimedReading{s, QtFromDateTime(s.time).toMSecsSinceEpoch()};
+        heard_.latest = TimedReading{s, MomentOf(s).toMSecsSinceEpoch()};
         heard_.latest->reading.overrange = s.status == SessionReading::Status::Overrange;
     }
     ++heard_.readingsTaken;

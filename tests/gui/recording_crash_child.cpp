@@ -57,6 +57,10 @@ public:
     double Now() const override {
         return kEpochDateTime + static_cast<double>((WallMs() - epochMs_) * kPace) / kMsPerDay;
     }
+    Moment NowWithOffset() const override {
+        const double now = Now();
+        return {now, QtFromDateTime(now).offsetFromUtc()};
+    }
 
 private:
     qint64 epochMs_;

@@ -1,5 +1,5 @@
-#include "journal_fixture.h"
 #include "files/journal_reader.h"
+#include "journal_fixture.h"
 
 #include <QDateTime>
 
@@ -64,6 +64,23 @@ TEST_F(JournalReaderTest, ReadsBackEveryReadingOfARange) {
     EXPECT_EQ(Times(Utc(At(14, 0, 0, 0)), Utc(At(16, 0, 0, 0)), 2, &more).size(), 2u);
     EXPECT_TRUE(more);
     EXPECT_TRUE(Times(Utc(At(16, 0, 0, 0)), Utc(At(14, 0, 0, 0))).empty());
+}
+
+// In the hour the clocks go back one local time names two moments: a line
+// keeps the one its reading was taken at, so the two read back an hour apart.
+TEST(JournalSampleLine, KeepsTheMomentWhenTheClocksGoBack) {
+    Reading summer = testing::MakeReading(At(25, 2, 30, 0), kMr, QStringLiteral("0.012"));
+    summer.utcOffsetSeconds = 7200;
+    Reading winter = summer;
+    winter.utcOffsetSeconds = 3600;
+    const QByteArray line = JournalSampleLine(summer);
+    EXPECT_TRUE(line.startsWith("2012-03-25T02:30:00.000+02:00,")) << line.constData();
+    JournalSample a, b;
+    ASSERT_TRUE(ParseJournalSampleLine(QByteArrayView(line).chopped(1), &a));
+    ASSERT_TRUE(ParseJournalSampleLine(QByteArrayView(JournalSampleLine(winter)).chopped(1), &b));
+    EXPECT_EQ(b.utcMs - a.utcMs, 3600 * 1000);
+    EXPECT_EQ(a.reading.time, b.reading.time);
+    EXPECT_EQ(b.reading.utcOffsetSeconds, 3600);
 }
 
 // Lines that do not read are counted and skipped; a line still being written
