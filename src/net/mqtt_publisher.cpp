@@ -450,9 +450,6 @@ void MqttPublisher::HandleConnected() {
     attemptTimer_.stop();
     connectionOpen_ = true;
     everConnected_ = true;
-    // A broker back after a short restart is tried again soon after its
-    // next one: the waits start afresh with every connection.
-    retryDelayMs_ = options_.firstRetryMs;
     if (state_ == State::Connecting) {
         state_ = State::Connected;
     }
@@ -472,6 +469,10 @@ void MqttPublisher::HandleConnected() {
 }
 
 void MqttPublisher::HandlePublished(int mid) {
+    // The broker took a message: a broker back after a short restart is
+    // tried again soon after its next one. Not at the connection itself, or
+    // a broker that accepts and drops at once would be tried every second.
+    retryDelayMs_ = options_.firstRetryMs;
     if (state_ == State::Stopping && mid == offlineMid_) {
         offlineMid_ = -1;
         stopTimer_.start(0);

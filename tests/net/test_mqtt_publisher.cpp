@@ -21,6 +21,7 @@ using korvinet::testing::MosquittoBroker;
 using korvinet::testing::MqttSubscriber;
 using korvinet::testing::Range;
 using korvinet::testing::RunEventsFor;
+using korvinet::testing::ScriptServer;
 using korvinet::testing::WaitUntil;
 
 const QString kSerial = QStringLiteral("KV0042");
@@ -252,6 +253,28 @@ TEST(MqttPublisherTest, WaitsGrowUpToTheLongestUntilTheBrokerAppears) {
     ASSERT_TRUE(WaitUntil([&] { return station.log.last().contains("lost"); }, 3000));
     EXPECT_TRUE(station.log.last().endsWith("trying again in 0.1 s"))
         << station.log.last().toStdString();
+}
+
+// A broker that accepts the connection and drops it at once, before taking a
+// message, is not hammered: the waits keep growing.
+TEST(MqttPublisherTest, ABrokerThatDropsAtOnceIsWaitedForLongerEachTime) {
+    ScriptServer dropper(QStringLiteral("python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import socket
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True)
+while True:
+    c, _ = s.accept(); c.recv(4096); c.sendall(bytes([0x20, 2, 0, 0])); c.close()
+)")});
+    ASSERT_NE(dropper.Port(), 0);
+    Station station(dropper.Port());
+    station.options.firstRetryMs = 100;
+    station.options.maxRetryMs = 400;
+    station.Add();
+    station.Begin();
+    ASSERT_TRUE(WaitUntil([&] { return station.log.filter("trying again").size() >= 3; }, 5000));
+    const QStringList waits = station.log.filter("trying again");
+    EXPECT_TRUE(waits[1].endsWith("0.2 s")) << waits.join('\n').toStdString();
+    EXPECT_TRUE(waits[2].endsWith("0.4 s")) << waits.join('\n').toStdString();
 }
 
 TEST(MqttPublisherTest, RefusedLoginEndsAtFirstAndIsRetriedLater) {
