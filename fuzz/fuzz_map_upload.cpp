@@ -9,13 +9,27 @@
 
 #include "fuzz_support.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 namespace korvinet::net {
 namespace {
 
+// A folder with one secret file, "key", so that every section can be whole
+// and reach its request.
+QString SecretsFolder() {
+    static QTemporaryDir dir;
+    QFile key(dir.filePath(QStringLiteral("key")));
+    if (!key.exists() && key.open(QIODevice::WriteOnly))
+        key.write("fuzz-secret\n");
+    return dir.path();
+}
+
 void UploadFile(QByteArrayView text) {
+    static const QString folder = SecretsFolder();
     QString error;
     const std::optional<UploadConfig> config =
-        ParseUploadFile(text, QStringLiteral("/nonexistent"), QStringLiteral("upload.ini"), &error);
+        ParseUploadFile(text, folder, QStringLiteral("upload.ini"), &error);
     if (!config) {
         // One line for the user, whatever the file held.
         FUZZ_CHECK(!error.isEmpty() && !error.contains(QLatin1Char('\n')));
