@@ -1,8 +1,8 @@
-#include "net/about_links.h"
+#include "app/about_links.h"
 
 #include "net/update_check.h"
 
-namespace korvinet::net {
+namespace korvinet {
 
 AboutLinks MakeAboutLinks(const QString& host) {
     QString domain = host;
@@ -12,7 +12,7 @@ AboutLinks MakeAboutLinks(const QString& host) {
     AboutLinks links;
     links.websiteText = host;
     links.websiteUrl = QStringLiteral("http://") + host + QLatin1Char('/');
-    links.downloadPageUrl = DownloadPageUrl(host);
+    links.downloadPageUrl = net::DownloadPageUrl(host);
     links.infoEmail = QStringLiteral("info@") + domain;
     links.infoEmailUrl = QStringLiteral("mailto:") + links.infoEmail;
     links.softwareEmail = QStringLiteral("software@") + domain;
@@ -24,4 +24,4 @@ QString AboutVersionCaption(const QString& ownVersion) {
     return QLatin1Char('v') + ownVersion;
 }
 
-} // namespace korvinet::net
+} // namespace korvinet

@@ -1,8 +1,8 @@
-#include "net/count_samples.h"
+#include "maps/count_samples.h"
 
 #include "files/journal_reader.h"
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 ReadSamples JournalSamples(const QString& folder) {
     return [reader = JournalReader(folder)](qint64 from, qint64 to, const SampleVisitor& visit) {
@@ -12,4 +12,4 @@ ReadSamples JournalSamples(const QString& folder) {
     };
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

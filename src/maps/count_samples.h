@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 // What an upload needs of one recorded reading: its moment, the counts of
 // its sample and the time the sample took.
@@ -22,4 +22,4 @@ using ReadSamples = std::function<void(qint64 fromMs, qint64 toMs, const SampleV
 // The samples a recording journal in `folder` kept.
 ReadSamples JournalSamples(const QString& folder);
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

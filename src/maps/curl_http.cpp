@@ -1,4 +1,4 @@
-#include "net/curl_http.h"
+#include "maps/curl_http.h"
 
 #include "platform/version.h"
 
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 namespace {
 
@@ -254,4 +254,4 @@ QByteArray OwnUserAgent() {
     return "Korvinet/" + OwnVersionText().toLatin1();
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 struct HttpRequest {
     QByteArray method = "GET"; // GET or POST
@@ -71,4 +71,4 @@ private:
 // The user agent every request carries: "Korvinet/<version>".
 QByteArray OwnUserAgent();
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

@@ -1,4 +1,4 @@
-#include "net/map_requests.h"
+#include "maps/map_requests.h"
 
 #include "platform/text_format.h"
 #include "platform/version.h"
@@ -11,7 +11,7 @@
 #include <QUrl>
 #include <cmath>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 namespace {
 
@@ -266,4 +266,4 @@ UploadVerdict ClassifyMapResponse(MapService service, const HttpResult& r) {
                    QStringLiteral("unexpected reply: HTTP %1 %2").arg(r.status).arg(said));
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "maps/count_samples.h"
+#include "maps/curl_http.h"
+#include "maps/map_upload_config.h"
 #include "measure/confidence_band.h"
-#include "net/count_samples.h"
-#include "net/curl_http.h"
-#include "net/map_upload_config.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 // One upload interval [startMs, endMs) in UTC, aligned to whole intervals
 // since 1970, and what its samples counted.
@@ -77,4 +77,4 @@ QString ReportUuid(const MapDestination& destination, qint64 intervalStartMs);
 // UTC times as the services write them.
 QString IsoUtc(qint64 utcMs); // 2026-12-09T10:40:00Z
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

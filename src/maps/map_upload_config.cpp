@@ -1,4 +1,4 @@
-#include "net/map_upload_config.h"
+#include "maps/map_upload_config.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <map>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 namespace {
 
@@ -308,4 +308,4 @@ std::optional<UploadConfig> ParseUploadFile(QByteArrayView text, const QString& 
     return config;
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 // The public radiation maps a station can feed.
 enum class MapService { Radmon, Safecast, OpenSenseMap, OpenRadiation, GmcMap };
@@ -60,4 +60,4 @@ std::optional<UploadConfig> ReadUploadFile(const QString& path, QString* error);
 std::optional<UploadConfig> ParseUploadFile(QByteArrayView text, const QString& folder,
                                             const QString& name, QString* error);
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

@@ -1,4 +1,4 @@
-#include "net/map_uploader.h"
+#include "maps/map_uploader.h"
 
 #include "platform/file_replace.h"
 
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 namespace {
 
@@ -296,4 +296,4 @@ void MapUploads::Stop(const std::function<void()>& done) {
         done();
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "maps/curl_http.h"
+#include "maps/map_requests.h"
+#include "maps/map_upload_config.h"
 #include "measure/reading_sink.h"
-#include "net/curl_http.h"
-#include "net/map_requests.h"
-#include "net/map_upload_config.h"
 
 #include <QString>
 #include <QTimer>
@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 
 // Where a destination keeps the end of the last interval the service
 // confirmed: "<folder>/<section>.cursor", one line with the UTC milliseconds,
@@ -124,4 +124,4 @@ private:
     std::vector<std::unique_ptr<MapUploader>> uploaders_;
 };
 
-} // namespace korvinet::net
+} // namespace korvinet::maps

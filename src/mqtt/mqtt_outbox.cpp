@@ -1,4 +1,4 @@
-#include "net/mqtt_outbox.h"
+#include "mqtt/mqtt_outbox.h"
 
 #include "platform/datetime.h"
 #include "platform/file_replace.h"
@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 namespace {
 
@@ -312,4 +312,4 @@ std::vector<MqttReading> DiskOutbox::ReadingsAfter(std::uint64_t afterSeq, int m
     return out;
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

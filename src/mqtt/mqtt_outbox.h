@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/mqtt_payload.h"
+#include "mqtt/mqtt_payload.h"
 #include "platform/durable_file.h"
 
 #include <QDateTime>
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 // Where the publisher takes the readings it still has to deliver. The station
 // answers from its recording journal, so readings taken while the broker is
@@ -111,4 +111,4 @@ private:
     QElapsedTimer sinceStateWrite_;
 };
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

@@ -1,4 +1,4 @@
-#include "net/mqtt_payload.h"
+#include "mqtt/mqtt_payload.h"
 
 #include "device/counter.h"
 #include "device/display_units.h"
@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 namespace {
 
@@ -324,4 +324,4 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     };
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 // One reading as a station publishes it. The value is in the counter's units
 // (TCounter unit codes); TCounter::kOverrange marks an overrange.
@@ -112,4 +112,4 @@ QString HomeAssistantUnit(std::uint8_t unitCode);
 // single-entity configs earlier versions published.
 std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics, const DiscoveryDevice& device);
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

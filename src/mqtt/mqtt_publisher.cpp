@@ -1,6 +1,6 @@
-#include "net/mqtt_publisher.h"
+#include "mqtt/mqtt_publisher.h"
 
-#include "net/mqtt_outbox.h"
+#include "mqtt/mqtt_outbox.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +13,7 @@
 #include <mosquitto.h>
 #include <mutex>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 namespace {
 
@@ -699,4 +699,4 @@ QString MqttPublisher::StateText(State state) {
     return {};
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "net/host_resolver.h"
-#include "net/mqtt_payload.h"
-#include "net/mqtt_url.h"
+#include "mqtt/mqtt_payload.h"
+#include "mqtt/mqtt_url.h"
+#include "platform/host_resolver.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -17,7 +17,7 @@ class QSocketNotifier;
 struct mosquitto;
 struct mosquitto_message;
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 class PendingSource;
 
@@ -207,4 +207,4 @@ private:
     QString lastError_;
 };
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

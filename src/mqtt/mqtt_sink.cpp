@@ -1,7 +1,7 @@
-#include "net/mqtt_sink.h"
+#include "mqtt/mqtt_sink.h"
 
-#include "net/mqtt_outbox.h"
-#include "net/mqtt_payload.h"
+#include "mqtt/mqtt_outbox.h"
+#include "mqtt/mqtt_payload.h"
 #include "platform/datetime.h"
 #include "platform/file_replace.h"
 #include "platform/version.h"
@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <cmath>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 namespace {
 
@@ -307,4 +307,4 @@ std::uint64_t MqttSink::Waiting() const {
                : 0;
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

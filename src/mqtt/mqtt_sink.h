@@ -1,15 +1,15 @@
 #pragma once
 
 #include "measure/reading_sink.h"
-#include "net/mqtt_publisher.h"
-#include "net/mqtt_url.h"
+#include "mqtt/mqtt_publisher.h"
+#include "mqtt/mqtt_url.h"
 
 #include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 class DiskOutbox;
 
@@ -97,4 +97,4 @@ private:
     QObject context_; // what is left for the event loop ends with the sink
 };
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

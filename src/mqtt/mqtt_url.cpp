@@ -1,9 +1,9 @@
-#include "net/mqtt_url.h"
+#include "mqtt/mqtt_url.h"
 
 #include <QFile>
 #include <QUrl>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 namespace {
 
@@ -173,4 +173,4 @@ std::optional<QString> ReadPasswordFile(const QString& path, QString* error) {
     return QString::fromUtf8(line);
 }
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 
 // Where a station publishes: mqtt://[user@]host[:port] for plain TCP (port
 // 1883 by default) or mqtts://... for TLS (port 8883). A password never
@@ -30,4 +30,4 @@ std::optional<MqttUrl> ParseMqttUrl(const QString& text, QString* error);
 // is empty.
 std::optional<QString> ReadPasswordFile(const QString& path, QString* error);
 
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

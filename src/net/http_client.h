@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net/host_resolver.h"
 #include "net/http_exchange.h"
+#include "platform/host_resolver.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "net/host_resolver.h"
+#include "platform/host_resolver.h"
 
 #include <algorithm>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-namespace korvinet::net {
+namespace korvinet {
 
 struct SystemHostResolver::Request {
     QByteArray name;
@@ -92,4 +92,4 @@ void SystemHostResolver::FreeAnswered() {
     std::erase_if(abandoned_, [](const std::unique_ptr<Request>& r) { return r->Answered(); });
 }
 
-} // namespace korvinet::net
+} // namespace korvinet

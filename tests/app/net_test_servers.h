@@ -1,6 +1,6 @@
 #pragma once
 
-#include "script_server.h"
+#include "support/script_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,7 +42,7 @@ struct FtpServer {
     bool folderMade = home.isValid() && QDir(home.path()).mkdir(QStringLiteral("upload"));
     ScriptServer server{
         QStringLiteral("/usr/bin/python3"),
-        {TestScript(QStringLiteral("ftp_test_server.py")), home.path(), kUser, kPassword}};
+        {TestScript(QStringLiteral("net/ftp_test_server.py")), home.path(), kUser, kPassword}};
 
     bool Up() const { return folderMade && server.Port() != 0; }
     QString Host() const { return server.Address(); }

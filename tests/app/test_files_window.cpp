@@ -2,14 +2,14 @@
 // runs them: the real window, real files in a temporary folder, the user's
 // answers scripted.
 #include "app/qt_ui_services.h"
-#include "example_data_file.h"
 #include "files/chart_export.h"
 #include "files/data_file.h"
 #include "graph/chart.h"
-#include "jpeg_decode.h"
 #include "main_window_rig.h"
 #include "recording/recording_journal.h"
 #include "settings/settings_io.h"
+#include "support/example_data_file.h"
+#include "support/jpeg_decode.h"
 #include "support/series_points.h"
 #include "support/test_reading.h"
 

@@ -3,7 +3,7 @@
 #include "app/about_window.h"
 #include "graph/chart.h"
 #include "main_window_rig.h"
-#include "script_server.h"
+#include "support/script_server.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-// Kills the real window (tests/gui/recording_crash_child.cpp) with SIGKILL at
+// Kills the real window (tests/app/recording_crash_child.cpp) with SIGKILL at
 // random moments, again and again on one recordings folder, and checks every
 // start: the graph shows again every reading whose tick had completed, each
 // once and in order, alarm points red; a clean exit leaves the next start
@@ -102,7 +102,7 @@ public:
     }
 
     bool ready = false;
-    QString status;                // the recording status line at start
+    QString status;                 // the recording status line at start
     std::vector<Recorded> restored; // the graph at start
     std::vector<Recorded> ticks;    // each tick's point
 

@@ -1,12 +1,12 @@
 // The recording journal behind the main window: every reading recorded in
 // its own tick, failures that leave the measurement alone, and the graph
 // restored after an unclean end.
-#include "file_size_limit.h"
 #include "graph/chart.h"
 #include "main_window_rig.h"
 #include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
 #include "recording/recording_journal.h"
+#include "support/file_size_limit.h"
 #include "support/series_points.h"
 #include "support/test_reading.h"
 

@@ -1,8 +1,8 @@
 // What the X server shows of the main window against what the window's
 // widgets draw afresh, on a virtual display of the test's own: damage left
 // on the screen by a drawing pass is seen only there.
-#include "example_data_file.h"
 #include "main_window_rig.h"
+#include "support/example_data_file.h"
 
 #include <QFile>
 #include <QGroupBox>

@@ -1,11 +1,11 @@
 // The pieces of the map uploads that need no station: intervals from
 // samples, report identifiers and the libcurl client against the local map
-// server (tests/net/map_services_server.py).
-#include "mqtt_broker.h"
-#include "net/curl_http.h"
-#include "net/map_requests.h"
-#include "net/map_uploader.h"
-#include "script_server.h"
+// server (tests/maps/map_services_server.py).
+#include "maps/curl_http.h"
+#include "maps/map_requests.h"
+#include "maps/map_uploader.h"
+#include "support/script_server.h"
+#include "support/wait_events.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -17,7 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 namespace {
 
 using korvinet::testing::ScriptServer;
@@ -107,7 +107,7 @@ Exchange Exchanged(CurlHttpClient& client, const HttpRequest& request, const Htt
 TEST(CurlHttpClient, CertificatesRedirectsTimeoutsAndReplySize) {
     QTemporaryDir dir;
     ScriptServer server(QStringLiteral("python3"),
-                        {TestScript(QStringLiteral("map_services_server.py")),
+                        {TestScript(QStringLiteral("maps/map_services_server.py")),
                          QStringLiteral("--tls"), dir.path()});
     ASSERT_NE(server.Port(), 0);
     const QString base = QStringLiteral("https://127.0.0.1:%1").arg(server.Port());
@@ -174,7 +174,7 @@ TEST(CurlHttpClient, CertificatesRedirectsTimeoutsAndReplySize) {
 // Destroyed with a request under way: no callback, nothing left behind.
 TEST(CurlHttpClient, DestroyedWhileARequestRuns) {
     ScriptServer server(QStringLiteral("python3"),
-                        {TestScript(QStringLiteral("map_services_server.py"))});
+                        {TestScript(QStringLiteral("maps/map_services_server.py"))});
     ASSERT_NE(server.Port(), 0);
     bool called = false;
     {
@@ -235,4 +235,4 @@ TEST(MapUploads, StoppedWithAnUploadUnderWay) {
 }
 
 } // namespace
-} // namespace korvinet::net
+} // namespace korvinet::maps

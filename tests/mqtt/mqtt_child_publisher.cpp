@@ -2,13 +2,13 @@
 //   mqtt_child_publisher PORT PREFIX SERIAL COUNT
 // publishes COUNT readings, prints "acknowledged N" once the broker has them
 // all and then waits to be killed.
-#include "support/memory_outbox.h"
-#include "net/mqtt_publisher.h"
+#include "memory_outbox.h"
+#include "mqtt/mqtt_publisher.h"
 
 #include <QCoreApplication>
 #include <cstdio>
 
-using namespace korvinet::net;
+using namespace korvinet::mqtt;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

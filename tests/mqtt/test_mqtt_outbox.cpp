@@ -1,6 +1,6 @@
-#include "net/mqtt_outbox.h"
+#include "mqtt/mqtt_outbox.h"
 
-#include "mqtt_broker.h"
+#include "support/mqtt_broker.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +8,7 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 namespace {
 
 using korvinet::testing::Range;
@@ -139,4 +139,4 @@ TEST(DiskOutbox, GivesUpSegmentsOlderThanTheCutoff) {
 }
 
 } // namespace
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

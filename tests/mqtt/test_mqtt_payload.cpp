@@ -1,6 +1,6 @@
 #include "device/counter.h"
-#include "net/mqtt_payload.h"
-#include "net/mqtt_url.h"
+#include "mqtt/mqtt_payload.h"
+#include "mqtt/mqtt_url.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -10,7 +10,7 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 namespace {
 
 TEST(MqttUrlTest, ParsesWhatAStationIsGivenAndRejectsTheRest) {
@@ -285,4 +285,4 @@ TEST(MqttPayloadTest, EachUnitHasItsOwnEntity) {
 }
 
 } // namespace
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

@@ -1,10 +1,10 @@
-#include "mqtt_broker.h"
-#include "net/mqtt_outbox.h"
-#include "net/mqtt_publisher.h"
-#include "net/mqtt_sink.h"
+#include "memory_outbox.h"
+#include "mqtt/mqtt_outbox.h"
+#include "mqtt/mqtt_publisher.h"
+#include "mqtt/mqtt_sink.h"
 #include "platform/datetime.h"
-#include "script_server.h"
-#include "support/memory_outbox.h"
+#include "support/mqtt_broker.h"
+#include "support/script_server.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-namespace korvinet::net {
+namespace korvinet::mqtt {
 namespace {
 
 using korvinet::testing::MosquittoBroker;
@@ -448,4 +448,4 @@ TEST(MqttSinkTest, BacklogReachesASubscriberWithASmallQueue) {
 }
 
 } // namespace
-} // namespace korvinet::net
+} // namespace korvinet::mqtt

@@ -1,7 +1,7 @@
 #include "net/ftp_upload.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
-#include "script_server.h"
+#include "support/script_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -93,7 +93,7 @@ protected:
     QTemporaryDir home;
     QTemporaryDir temp;
     ScriptServer server{QStringLiteral("/usr/bin/python3"),
-                        {TestScript(QStringLiteral("ftp_test_server.py")), home.path(),
+                        {TestScript(QStringLiteral("net/ftp_test_server.py")), home.path(),
                          QStringLiteral("korvinet"), kPassword}};
     // 14 March 2012, 10:20:00.
     ManualClock clock{0, 40982.0 + (10 * 3600 + 20 * 60) / 86400.0};

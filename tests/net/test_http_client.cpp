@@ -1,8 +1,7 @@
 #include "net/http_client.h"
 #include "platform/clock.h"
-#include "script_server.h"
+#include "support/script_server.h"
 
-#include <QThread>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -84,7 +83,7 @@ protected:
     }
 
     ScriptServer server{QStringLiteral("python3"),
-                        {TestScript(QStringLiteral("http_test_server.py"))}};
+                        {TestScript(QStringLiteral("net/http_test_server.py"))}};
     SystemClock clock;
     HttpClient client{clock};
 };
@@ -394,30 +393,6 @@ TEST(HttpClientConnectTest, UnansweredConnectionTimesOutOrIsCancelled) {
         QTimer::singleShot(20, [&] { client.Cancel(); });
         EXPECT_EQ(ErrorOf([&] { client.Get(url); }), QStringLiteral("Connection Canceled"));
     }
-}
-
-TEST(HttpClientLookupTest, SystemResolverAnswersFromTheHostsFile) {
-    SystemHostResolver resolver;
-    const auto lookup = resolver.Start("localhost");
-    for (int i = 0; i < 5000 && !lookup->Finished(); ++i) {
-        QThread::msleep(1);
-    }
-    ASSERT_TRUE(lookup->Finished());
-    ASSERT_TRUE(lookup->Address().has_value());
-    EXPECT_EQ(*lookup->Address(), htonl(0x7F000001));
-
-    // Lookups dropped while the resolver still works on them are freed once
-    // they answer (the sanitizer build checks for leaks and stale memory).
-    for (int i = 0; i < 20; ++i) {
-        resolver.Start("localhost");
-    }
-
-    // An empty name has no address.
-    const auto empty = resolver.Start("");
-    for (int i = 0; i < 5000 && !empty->Finished(); ++i) {
-        QThread::msleep(1);
-    }
-    EXPECT_FALSE(empty->Address().has_value());
 }
 
 } // namespace

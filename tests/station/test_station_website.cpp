@@ -3,11 +3,11 @@
 // scrapes /metrics, /api/readings answers the journal's readings, and bad
 // requests and idle connections leave the station measuring and publishing.
 #include "files/data_file.h"
-#include "http_probe.h"
-#include "mqtt_broker.h"
 #include "platform/regional.h"
-#include "script_server.h"
 #include "station_run.h"
+#include "support/http_probe.h"
+#include "support/mqtt_broker.h"
+#include "support/script_server.h"
 
 #include <QDir>
 #include <QFile>

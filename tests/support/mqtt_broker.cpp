@@ -1,8 +1,7 @@
-#include "mqtt_broker.h"
+#include "support/mqtt_broker.h"
 
-#include "script_server.h"
+#include "support/script_server.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -253,18 +252,6 @@ void MqttSubscriber::Clear() {
     const std::lock_guard lock(mutex_);
     messages_.clear();
     subscriptions_ = 0;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 } // namespace korvinet::testing

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "support/wait_events.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -110,11 +111,5 @@ private:
     std::vector<Message> messages_;
     int subscriptions_ = 0;
 };
-
-// Dispatches Qt events until the condition holds or the time is up.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
-inline void RunEventsFor(int ms) {
-    WaitUntil([] { return false; }, ms);
-}
 
 } // namespace korvinet::testing

@@ -1,4 +1,4 @@
-#include "script_server.h"
+#include "support/script_server.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -40,7 +40,7 @@ ScriptServer::~ScriptServer() {
 }
 
 QString TestScript(const QString& name) {
-    return QStringLiteral(KORVINET_NET_TEST_DIR "/") + name;
+    return QStringLiteral(KORVINET_TESTS_DIR "/") + name;
 }
 
 int UnusedPort() {

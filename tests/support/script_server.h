@@ -26,7 +26,7 @@ private:
     int port_ = 0;
 };
 
-// Folder of the test scripts.
+// A stand-in server's script, named from tests/ ("net/http_test_server.py").
 QString TestScript(const QString& name);
 
 // A port on 127.0.0.1 on which nothing listens (bound once, then released).
