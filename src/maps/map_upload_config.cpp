@@ -203,10 +203,6 @@ private:
 
 } // namespace
 
-const std::array<MapServiceInfo, 5>& MapServices() {
-    return kServices;
-}
-
 const MapServiceInfo& InfoOf(MapService service) {
     return kServices[static_cast<std::size_t>(service)];
 }

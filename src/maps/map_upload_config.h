@@ -2,7 +2,6 @@
 
 #include <QByteArrayView>
 #include <QString>
-#include <array>
 #include <optional>
 #include <vector>
 
@@ -26,7 +25,6 @@ struct MapServiceInfo {
     bool takesTime;
 };
 
-const std::array<MapServiceInfo, 5>& MapServices();
 const MapServiceInfo& InfoOf(MapService service);
 
 // One [section] of the upload file, checked and with its secret read.

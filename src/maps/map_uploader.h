@@ -63,9 +63,6 @@ public:
     // Does whatever is due now: sends the next interval or batch, or waits.
     void Poll();
 
-    bool Stopped() const { return stopped_; }
-    qint64 Cursor() const { return cursor_; }
-
     // The destination's intervals and delays after the time scale.
     qint64 IntervalMs() const;
     qint64 PaceMs() const;

@@ -124,7 +124,6 @@ public:
     void Stop(bool forget = false);
 
     State CurrentState() const { return state_; }
-    std::uint64_t LastAcknowledgedSeq() const { return ackedSeq_; }
     int InFlight() const { return static_cast<int>(inFlight_.size()); }
     const QString& LastError() const { return lastError_; }
 
