@@ -4,15 +4,15 @@
 // Input: one byte choosing the reader. Even: the rest is an upload file.
 // Odd: the service (byte / 2 % 5), two bytes of HTTP status, then the reply's
 // body.
-#include "net/map_requests.h"
-#include "net/map_upload_config.h"
+#include "maps/map_requests.h"
+#include "maps/map_upload_config.h"
 
 #include "fuzz_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-namespace korvinet::net {
+namespace korvinet::maps {
 namespace {
 
 // A folder with one secret file, "key", so that every section can be whole
@@ -59,15 +59,15 @@ void Reply(int service, int status, QByteArrayView body) {
 }
 
 } // namespace
-} // namespace korvinet::net
+} // namespace korvinet::maps
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3)
         return 0;
     const QByteArrayView rest(reinterpret_cast<const char*>(data) + 1, qsizetype(size) - 1);
     if (data[0] % 2 == 0)
-        korvinet::net::UploadFile(rest);
+        korvinet::maps::UploadFile(rest);
     else
-        korvinet::net::Reply(data[0] / 2 % 5, data[1] << 8 | data[2], rest.sliced(2));
+        korvinet::maps::Reply(data[0] / 2 % 5, data[1] << 8 | data[2], rest.sliced(2));
     return 0;
 }

@@ -108,7 +108,7 @@ void TFormAbout::Attach(TFormMain* mainWindow, UiServices* ui) {
 }
 
 void TFormAbout::ShowLinks() {
-    links_ = net::MakeAboutLinks(mainWindow_ ? mainWindow_->UpdateHostName : net::UpdateHost());
+    links_ = MakeAboutLinks(mainWindow_ ? mainWindow_->UpdateHostName : net::UpdateHost());
     SetCaption(Website, links_.websiteText);
     SetCaption(InfoEmail, links_.infoEmail);
     SetCaption(SWWebsite, links_.downloadPageUrl);
@@ -165,7 +165,7 @@ void TFormAbout::FormShow() {
     // Read anew each time: the links follow the main window's update host.
     ShowLinks();
     const QString version = mainWindow_ ? mainWindow_->ProgramVersion : OwnVersionText();
-    SetCaption(Version, net::AboutVersionCaption(version));
+    SetCaption(Version, AboutVersionCaption(version));
 }
 
 void TFormAbout::Open(const QString& target) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/about_links.h"
+#include "app/about_links.h"
 
 #include <QHash>
 #include <QImage>
@@ -68,7 +68,7 @@ private:
 
     TFormMain* mainWindow_ = nullptr;
     UiServices* ui_ = nullptr;
-    net::AboutLinks links_;
+    AboutLinks links_;
     QHash<QObject*, void (TFormAbout::*)()> clickHandlers_;
     bool frameFitted_ = false;
 };

@@ -54,16 +54,13 @@ private:
     QString* path_;
 };
 
-} // namespace
-
-QStringList FtpFileTypeNames() {
-    return {QStringLiteral("Graph - JPEG  (*.jpg)"), QStringLiteral("Graph - BITMAP (*.bmp)"),
-            QStringLiteral("Data - CSV (*.csv)")};
-}
-
-int FtpFormatCode(std::int32_t fileType) {
+// The format code SaveChartAs takes for an entry of the file-type list: 1
+// JPEG, 2 BMP, 3 data file; no entry (-1) gives 0, which it refuses.
+int FormatCode(std::int32_t fileType) {
     return fileType + 1;
 }
+
+} // namespace
 
 FtpUploader::FtpUploader(const Clock& clock, const Regional& regional,
                          SaveChartAsFunction saveChartAs, TempFolderFunction tempFolder)
@@ -102,7 +99,7 @@ QString FtpUploader::SendNow(const FtpUploadSettings& settings, const StatusFunc
     tempFileName_ = QFile::decodeName(pattern);
     TempFile tempFile(&tempFileName_);
 
-    if (!saveChartAs_ || !saveChartAs_(tempFileName_, FtpFormatCode(settings.ftpFiletype))) {
+    if (!saveChartAs_ || !saveChartAs_(tempFileName_, FormatCode(settings.ftpFiletype))) {
         report(QStringLiteral("Error saving file locally!"));
         return last;
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 #include <cstdint>
 #include <functional>
 
@@ -12,11 +11,6 @@ class Regional;
 
 namespace korvinet::net {
 
-// The entries of the file-type list, in order; entry + 1 is the format code
-// handed to SaveChartAs (1 JPEG, 2 BMP, 3 data file; no entry, -1, gives 0).
-QStringList FtpFileTypeNames();
-int FtpFormatCode(std::int32_t fileType);
-
 // The upload timer's period; the timer itself is never started.
 inline constexpr int kFtpTimerIntervalMs = 600000;
 
@@ -25,9 +19,9 @@ struct FtpUploadSettings {
     QString ftpHost; // host name or dotted address, optionally ":" and a port
     QString ftpUsername;
     QString ftpPassword;
-    QString ftpDirectory; // changed to before storing, also when empty
-    QString ftpFilename;  // name on the server, used as it is
-    std::int32_t ftpFiletype = 1;
+    QString ftpDirectory;         // changed to before storing, also when empty
+    QString ftpFilename;          // name on the server, used as it is
+    std::int32_t ftpFiletype = 1; // entry of the file-type list: 0 JPEG, 1 BMP, 2 data file
 };
 
 // One upload attempt at a time: writes the chosen file into a fresh temporary
@@ -51,9 +45,6 @@ public:
 
     // Runs one attempt and returns the last status text.
     QString SendNow(const FtpUploadSettings& settings, const StatusFunction& status = {});
-
-    // The temporary file of the attempt under way; empty between attempts.
-    const QString& TempFileName() const { return tempFileName_; }
 
 private:
     const Clock& clock_;

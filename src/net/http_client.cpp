@@ -230,7 +230,6 @@ void HttpClient::ReadResponse(HttpResponseReader* response) {
         const HttpResponseReader& response;
         ~Keep() {
             client.status_ = response.Status();
-            client.location_ = response.Location();
             if (response.HeadEnded()) {
                 client.body_ = response.Body();
             }
@@ -239,7 +238,6 @@ void HttpClient::ReadResponse(HttpResponseReader* response) {
     // Until the response has said otherwise, as seen from events handled
     // during the wait.
     status_ = 0;
-    location_.clear();
 
     // Each head line and each silence while the body arrives has the whole
     // time-out to itself.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net/host_resolver.h"
 #include "net/http_exchange.h"
+#include "platform/host_resolver.h"
 
 #include <QByteArray>
 #include <QString>
@@ -49,25 +49,17 @@ public:
 
     // Ends the current wait of a running get with its cancellation error.
     void Cancel();
-    bool Busy() const { return busy_; }
 
     int Status() const { return status_; }
     const QByteArray& Body() const { return body_; }
-    const QString& Url() const { return target_.url; }
-    const QString& Host() const { return target_.host; }
-    int Port() const { return target_.port; }
-    const QString& Path() const { return target_.path; }
-    const QString& Location() const { return location_; }
-    const QString& Cookie() const { return cookie_; }
 
-    std::uint32_t Timeout() const { return timeoutMs_; }
     void SetTimeout(std::uint32_t ms) { timeoutMs_ = ms; }
 
 private:
     void Connect();
     void SendAll(const QByteArray& data);
-    // Receives the response into the reader until the server closes; status,
-    // location and body keep what was read, also when it fails.
+    // Receives the response into the reader until the server closes; status
+    // and body keep what was read, also when it fails.
     void ReadResponse(HttpResponseReader* response);
     void CloseSocket();
     bool MakeSocket();
@@ -87,7 +79,6 @@ private:
     HttpTarget target_;
     int status_ = 0;
     QByteArray body_;
-    QString location_;
     QString cookie_;
     std::vector<char> buffer_;
 };

@@ -1,8 +1,8 @@
 // korvinet-station: the command line is parsed, the settings gathered and
 // the signals routed here; the Station does the rest.
 #include "device/driver_choice.h"
-#include "net/map_upload_config.h"
-#include "net/mqtt_url.h"
+#include "maps/map_upload_config.h"
+#include "mqtt/mqtt_url.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "platform/stop_signals.h"
@@ -95,7 +95,7 @@ int main(int argc, char* argv[]) {
         config.options.passwordFile = credential;
     if (!config.options.passwordFile.isEmpty()) {
         QString why;
-        const auto password = korvinet::net::ReadPasswordFile(config.options.passwordFile, &why);
+        const auto password = korvinet::mqtt::ReadPasswordFile(config.options.passwordFile, &why);
         if (!password)
             return Fail(QStringLiteral("--mqtt-password-file: ") + why,
                         korvinet::station::kUsageExitCode);
@@ -124,7 +124,7 @@ int main(int argc, char* argv[]) {
     }
     if (!config.options.uploadFile.isEmpty()) {
         QString why;
-        config.uploads = korvinet::net::ReadUploadFile(config.options.uploadFile, &why);
+        config.uploads = korvinet::maps::ReadUploadFile(config.options.uploadFile, &why);
         if (!config.uploads)
             return Fail(QStringLiteral("--upload: ") + why, korvinet::station::kUsageExitCode);
     }

@@ -1,8 +1,8 @@
 #include "station/station.h"
 
+#include "maps/map_uploader.h"
 #include "measure/averaging_time.h"
-#include "net/map_uploader.h"
-#include "net/mqtt_sink.h"
+#include "mqtt/mqtt_sink.h"
 #include "platform/datetime.h"
 #include "platform/version.h"
 #include "web/web_sink.h"
@@ -84,7 +84,7 @@ bool Station::Start(QString* error) {
     const auto unitCode =
         static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
     if (config_.options.mqtt) {
-        net::MqttSinkOptions mqtt;
+        mqtt::MqttSinkOptions mqtt;
         mqtt.url = *config_.options.mqtt;
         mqtt.password = config_.password;
         mqtt.topicPrefix = config_.options.topicPrefix;
@@ -97,11 +97,11 @@ bool Station::Start(QString* error) {
         mqtt.sampleMs = config_.sampleMs;
         mqtt.replayRate = config_.options.replayRate;
         mqtt.outboxDays = config_.options.outboxDays;
-        auto sink = std::make_unique<net::MqttSink>(
+        auto sink = std::make_unique<mqtt::MqttSink>(
             mqtt, [this](const QString& line) { Log(line); },
-            [this](net::MqttSink::Failure failure) {
+            [this](mqtt::MqttSink::Failure failure) {
                 // A refused login is a mistake to fix, not a fault to wait out.
-                const int code = failure == net::MqttSink::Failure::Refused ? kUsageExitCode : 1;
+                const int code = failure == mqtt::MqttSink::Failure::Refused ? kUsageExitCode : 1;
                 QTimer::singleShot(0, [this, code] { Stop(code); });
             });
         if (!sink->Start(error))
@@ -115,13 +115,13 @@ bool Station::Start(QString* error) {
     if (config_.uploads) {
         // Uploads read what the journal recorded, so a gap (the network, the
         // service or this station away) is filled from it afterwards.
-        net::UploadContext context;
-        context.readSamples = net::JournalSamples(folder);
+        maps::UploadContext context;
+        context.readSamples = maps::JournalSamples(folder);
         context.cursorFolder = folder + QStringLiteral("/uploads");
         context.timeScale = config_.sampleMs / 3000.0;
         context.log = [this](const QString& line) { Log(line); };
         context.counterConversion = [this] { return RateConversion::Of(recorder_.Counter()); };
-        auto uploads = std::make_unique<net::MapUploads>(*config_.uploads, context);
+        auto uploads = std::make_unique<maps::MapUploads>(*config_.uploads, context);
         uploads->Start();
         recorder_.AddSink(std::move(uploads));
     }
@@ -169,9 +169,9 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)
         return;
-    using State = net::MqttPublisher::State;
+    using State = mqtt::MqttPublisher::State;
     const State state = mqtt_->LinkState();
-    s.mqtt.state = net::MqttPublisher::StateText(state);
+    s.mqtt.state = mqtt::MqttPublisher::StateText(state);
     s.mqtt.connected = state == State::Connected;
     s.mqtt.waiting = static_cast<long long>(mqtt_->Waiting());
 }

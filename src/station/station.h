@@ -1,7 +1,7 @@
 #pragma once
 
+#include "maps/map_upload_config.h"
 #include "measure/measurement_session.h"
-#include "net/map_upload_config.h"
 #include "recording/recorder.h"
 #include "settings/settings_record.h"
 #include "station/station_options.h"
@@ -17,7 +17,7 @@ class Clock;
 class D2xxDriver;
 class Regional;
 
-namespace net {
+namespace mqtt {
 class MqttSink;
 }
 
@@ -31,7 +31,7 @@ struct StationConfig {
     SettingsRecord stored; // the window program's settings: units, averaging, header
     int sampleMs = 3000;   // the sampling period
     int searchMs = 5000;   // between looks for a counter that is not there
-    std::optional<net::UploadConfig> uploads; // maps to feed from the journal
+    std::optional<maps::UploadConfig> uploads; // maps to feed from the journal
 };
 
 // One line of standard output for a reading: local time with its UTC offset,
@@ -75,7 +75,7 @@ private:
     const Regional& regional_;
     Finished finished_;
     Recorder recorder_;
-    const net::MqttSink* mqtt_ = nullptr; // owned by the recorder
+    const mqtt::MqttSink* mqtt_ = nullptr; // owned by the recorder
     long long readings_ = 0;
     bool stopping_ = false;
     int exitCode_ = 0;

@@ -2,7 +2,7 @@
 
 #include "device/display_units.h"
 #include "measure/averaging_time.h"
-#include "net/mqtt_payload.h"
+#include "mqtt/mqtt_payload.h"
 
 #include <QRegularExpression>
 #include <cmath>
@@ -131,11 +131,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             o.journal = *value;
         } else if (name == QLatin1String("--mqtt")) {
             QString why;
-            o.mqtt = net::ParseMqttUrl(v, &why);
+            o.mqtt = mqtt::ParseMqttUrl(v, &why);
             if (!o.mqtt)
                 return Fail(QStringLiteral("--mqtt: %1").arg(why));
         } else if (name == QLatin1String("--topic")) {
-            const QString problem = net::TopicPrefixProblem(v);
+            const QString problem = mqtt::TopicPrefixProblem(v);
             if (!problem.isEmpty())
                 return Fail(QStringLiteral("--topic: %1").arg(problem));
             o.topicPrefix = v;

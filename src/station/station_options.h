@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/mqtt_url.h"
+#include "mqtt/mqtt_url.h"
 #include "web/http_server.h"
 
 #include <QString>
@@ -17,7 +17,7 @@ struct StationOptions {
     std::optional<int> averagingIndex; // entry of CountTimeEntries()
     std::optional<double> alarmLevel;  // in the display unit; none: no alarm
     QString journal;                   // empty: the default journal folder
-    std::optional<net::MqttUrl> mqtt;  // none: no publishing
+    std::optional<mqtt::MqttUrl> mqtt; // none: no publishing
     QString topicPrefix = QStringLiteral("korvinet");
     QString passwordFile;
     QString caFile;   // mqtts: the certificate authority to trust instead of the system's

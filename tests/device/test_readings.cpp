@@ -1,4 +1,4 @@
-#include "counter_fixture.h"
+#include "support/counter_fixture.h"
 
 namespace korvinet {
 namespace {

@@ -1,6 +1,6 @@
-#include "file_size_limit.h"
 #include "files/chart_export.h"
-#include "jpeg_decode.h"
+#include "support/file_size_limit.h"
+#include "support/jpeg_decode.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,10 +1,10 @@
 #include "data_file_fixture.h"
 
-#include "ascii_digit_locales.h"
-#include "example_data_file.h"
-#include "file_size_limit.h"
+#include "data_file_writing.h"
 #include "files/cp1252.h"
-#include "support/data_file_writing.h"
+#include "support/ascii_digit_locales.h"
+#include "support/example_data_file.h"
+#include "support/file_size_limit.h"
 
 #include <QDir>
 #include <QProcess>

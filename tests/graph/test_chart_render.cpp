@@ -1,9 +1,9 @@
-#include "device/counter_fixture.h"
 #include "graph/band_series.h"
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
 #include "graph/line_series.h"
 #include "platform/regional.h"
+#include "support/counter_fixture.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
-#include "device/counter_fixture.h"
 #include "graph/graph_texts.h"
 #include "graph/line_series.h"
 #include "platform/regional.h"
+#include "support/counter_fixture.h"
 
 #include <QPainter>
 #include <stdexcept>

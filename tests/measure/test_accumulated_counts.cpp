@@ -1,5 +1,5 @@
-#include "counter_fixture.h"
 #include "measure/accumulated_counts.h"
+#include "support/counter_fixture.h"
 
 namespace korvinet {
 namespace {

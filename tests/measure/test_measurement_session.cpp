@@ -1,5 +1,5 @@
-#include "counter_fixture.h"
 #include "measure/measurement_session.h"
+#include "support/counter_fixture.h"
 
 #include <functional>
 #include <vector>

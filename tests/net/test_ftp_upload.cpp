@@ -1,7 +1,7 @@
 #include "net/ftp_upload.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
-#include "script_server.h"
+#include "support/script_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,7 +64,6 @@ protected:
             EXPECT_FALSE(s.contains(kPassword)) << s.toStdString();
         }
         EXPECT_TRUE(QDir(temp.path()).isEmpty()) << "temporary file left behind";
-        EXPECT_TRUE(uploader.TempFileName().isEmpty());
         return statuses;
     }
 
@@ -75,9 +74,9 @@ protected:
 
     bool Save(const QString& fileName, int formatCode) {
         savedCodes.append(formatCode);
-        // The file exists already (made securely) and is the one the uploader tracks.
-        EXPECT_TRUE(QFile::exists(fileName));
-        EXPECT_EQ(fileName, uploader.TempFileName());
+        // The file exists already (made securely), alone in the temporary folder.
+        EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QFileInfo(fileName).fileName()});
         EXPECT_TRUE(QFileInfo(fileName).fileName().startsWith(QStringLiteral("quo")));
         EXPECT_EQ(QFileInfo(fileName).absolutePath(), QDir(temp.path()).absolutePath());
         if (formatCode < 1 || formatCode > 3) {
@@ -93,7 +92,7 @@ protected:
     QTemporaryDir home;
     QTemporaryDir temp;
     ScriptServer server{QStringLiteral("/usr/bin/python3"),
-                        {TestScript(QStringLiteral("ftp_test_server.py")), home.path(),
+                        {TestScript(QStringLiteral("net/ftp_test_server.py")), home.path(),
                          QStringLiteral("korvinet"), kPassword}};
     // 14 March 2012, 10:20:00.
     ManualClock clock{0, 40982.0 + (10 * 3600 + 20 * 60) / 86400.0};
@@ -225,15 +224,6 @@ TEST_F(FtpUploadTest, TemporaryFileIsDeletedWhenTheWriterThrows) {
         [this] { return temp.path(); });
     EXPECT_THROW(throwing.SendNow(settings), std::runtime_error);
     EXPECT_TRUE(QDir(temp.path()).isEmpty());
-}
-
-TEST(FtpFileTypesTest, EntriesAndFormatCodes) {
-    EXPECT_EQ(FtpFileTypeNames(), (QStringList{QStringLiteral("Graph - JPEG  (*.jpg)"),
-                                               QStringLiteral("Graph - BITMAP (*.bmp)"),
-                                               QStringLiteral("Data - CSV (*.csv)")}));
-    EXPECT_EQ(FtpFormatCode(-1), 0);
-    EXPECT_EQ(FtpFormatCode(0), 1);
-    EXPECT_EQ(FtpFormatCode(2), 3);
 }
 
 } // namespace

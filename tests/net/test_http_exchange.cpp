@@ -56,5 +56,40 @@ TEST(HttpResponseReaderTest, LocationAndCookieAreFoundInAnyCaseAndCut) {
     EXPECT_EQ(r.Cookie(), QString(kHttpMaxPathLength, QLatin1Char('c')));
 }
 
+// How the client takes a URL apart: scheme, host, port and a path cut to the
+// longest the request takes.
+TEST(HttpUrlTest, UrlIsSplitIntoHostPortAndPath) {
+    struct Case {
+        QString url;
+        const char* host;
+        int port;
+        QString path;
+        QString urlAfter;
+    };
+    const QString longTail(300, QLatin1Char('a'));
+    const Case cases[] = {
+        {"http://name.example", "name.example", 80, "/", "http://name.example/"},
+        {"http://name.example:8080/a/b?c=d", "name.example", 8080, "/a/b?c=d", ""},
+        {"HTTP://name.example/x", "name.example", 80, "/x", ""},
+        {"gopher://name.example/x", "name.example", 70, "/x", ""},
+        {"ftp://name.example/x", "name.example", 21, "/x", ""},
+        {"name.example/x/y", "name.example", 80, "/x/y", ""},
+        {"name.example:81/x", "name.example", 81, "/x", ""},
+        {"name.example", "name.example", 80, "/", "name.example/"},
+        {"http://name.example/" + longTail, "name.example", 80,
+         QLatin1Char('/') + longTail.left(255), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        HttpTarget target;
+        target.url = c.url;
+        ParseHttpUrl(&target);
+        EXPECT_EQ(target.host, QString::fromLatin1(c.host));
+        EXPECT_EQ(target.port, c.port);
+        EXPECT_EQ(target.path, c.path);
+        EXPECT_EQ(target.url, c.urlAfter.isEmpty() ? c.url : c.urlAfter);
+    }
+}
+
 } // namespace
 } // namespace korvinet::net

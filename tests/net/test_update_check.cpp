@@ -1,9 +1,8 @@
-#include "platform/version.h"
-#include "net/about_links.h"
 #include "net/http_client.h"
 #include "net/update_check.h"
 #include "platform/clock.h"
-#include "script_server.h"
+#include "platform/version.h"
+#include "support/script_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,21 +74,6 @@ TEST(BuildInfoTest, OwnVersionComesFromTheBuild) {
         QStringLiteral("http://h.example/files/software/Korvinet/download/latestversion.txt"));
     EXPECT_EQ(DownloadPageUrl(QStringLiteral("h.example")),
               QStringLiteral("http://h.example/files/software/Korvinet/"));
-}
-
-TEST(AboutLinksTest, LinksHangOffTheUpdateHost) {
-    const AboutLinks links = MakeAboutLinks(QStringLiteral("www.korvinet.example"));
-    EXPECT_EQ(links.websiteText, QStringLiteral("www.korvinet.example"));
-    EXPECT_EQ(links.websiteUrl, QStringLiteral("http://www.korvinet.example/"));
-    EXPECT_EQ(links.downloadPageUrl,
-              QStringLiteral("http://www.korvinet.example/files/software/Korvinet/"));
-    EXPECT_EQ(links.infoEmail, QStringLiteral("info@korvinet.example"));
-    EXPECT_EQ(links.infoEmailUrl, QStringLiteral("mailto:info@korvinet.example"));
-    EXPECT_EQ(links.softwareEmail, QStringLiteral("software@korvinet.example"));
-    EXPECT_EQ(links.softwareEmailUrl, QStringLiteral("mailto:software@korvinet.example"));
-
-    EXPECT_EQ(AboutVersionCaption(QStringLiteral("1.0.3.0")), QStringLiteral("v1.0.3.0"));
-    EXPECT_EQ(AboutVersionCaption(QString()), QStringLiteral("v"));
 }
 
 // The version file served by a real HTTP server from a temporary folder.

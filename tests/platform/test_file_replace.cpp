@@ -1,6 +1,6 @@
 #include "platform/file_replace.h"
 
-#include "file_size_limit.h"
+#include "support/file_size_limit.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "platform/datetime.h"
 #include "platform/regional.h"
 
-#include "ascii_digit_locales.h"
+#include "support/ascii_digit_locales.h"
 
 #include <QDateTime>
 #include <cmath>

@@ -1,5 +1,5 @@
 #include "files/journal_reader.h"
-#include "journal_fixture.h"
+#include "support/journal_fixture.h"
 
 #include <QDateTime>
 

@@ -1,5 +1,5 @@
-#include "journal_fixture.h"
 #include "recording/journal_restore.h"
+#include "support/journal_fixture.h"
 
 namespace korvinet {
 namespace {

@@ -1,6 +1,6 @@
-#include "file_size_limit.h"
-#include "journal_fixture.h"
 #include "recording/journal_sink.h"
+#include "support/file_size_limit.h"
+#include "support/journal_fixture.h"
 
 namespace korvinet {
 namespace {

@@ -1,9 +1,9 @@
 #include "device/simulated_driver.h"
-#include "file_size_limit.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "recording/journal_folder.h"
 #include "recording/recorder.h"
+#include "support/file_size_limit.h"
 
 #include <QCoreApplication>
 #include <QDir>

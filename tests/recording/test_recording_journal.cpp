@@ -1,7 +1,7 @@
-#include "file_size_limit.h"
-#include "journal_fixture.h"
 #include "recording/journal_folder.h"
 #include "recording/journal_restore.h"
+#include "support/file_size_limit.h"
+#include "support/journal_fixture.h"
 
 #include <QProcess>
 

@@ -2,7 +2,7 @@
 
 // The built korvinet-station run by a test: a simulated counter sampled
 // every 250 ms, its settings and journal in the test's folder.
-#include "mqtt_broker.h"
+#include "support/mqtt_broker.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -69,7 +69,7 @@ TEST(StationOptions, ValuesLandInTheirFields) {
     ASSERT_TRUE(o.mqtt);
     EXPECT_TRUE(o.mqtt->tls);
     EXPECT_EQ(o.mqtt->user, "station");
-    EXPECT_EQ(o.mqtt->port, net::MqttUrl::kDefaultTlsPort);
+    EXPECT_EQ(o.mqtt->port, mqtt::MqttUrl::kDefaultTlsPort);
     EXPECT_EQ(o.topicPrefix, "site/kv");
     EXPECT_EQ(o.passwordFile, "/etc/pass");
     EXPECT_EQ(o.count, 4);

@@ -1,8 +1,8 @@
 // The built korvinet-station against a real broker: a simulated counter
 // sampled every 250 ms, the journal in a temporary folder.
-#include "mqtt_broker.h"
-#include "net/mqtt_payload.h"
+#include "mqtt/mqtt_payload.h"
 #include "station_run.h"
+#include "support/mqtt_broker.h"
 
 #include <QDir>
 #include <QFile>
@@ -314,7 +314,7 @@ TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
     QTemporaryDir home;
     const QString ownStatus = QStringLiteral("korvinet/%1/status")
-                                  .arg(net::TopicLevel("station-" + QSysInfo::machineHostName()));
+                                  .arg(mqtt::TopicLevel("station-" + QSysInfo::machineHostName()));
     struct Case {
         QStringList args;
         std::vector<std::pair<QString, QByteArray>> retained; // topic, start of the payload

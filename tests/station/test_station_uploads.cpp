@@ -1,11 +1,11 @@
 // The built korvinet-station feeding the five maps, played by one local
-// server (tests/net/map_services_server.py) that checks every request as the
+// server (tests/maps/map_services_server.py) that checks every request as the
 // service documents it. The station samples every 50 ms, which shortens the
 // services' 60-s intervals to 1 s.
-#include "net/map_requests.h"
-#include "script_server.h"
-#include "net/count_samples.h"
+#include "maps/count_samples.h"
+#include "maps/map_requests.h"
 #include "station_run.h"
+#include "support/script_server.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -48,7 +48,7 @@ public:
     }
     void Start() {
         server_.emplace(QStringLiteral("python3"),
-                        QStringList{TestScript("map_services_server.py"), "--port",
+                        QStringList{TestScript("maps/map_services_server.py"), "--port",
                                     QString::number(port_), "--log", log_, "--modes", modes_,
                                     "--radmon-gap", "0.3"});
         EXPECT_EQ(server_->Port(), port_);
@@ -164,9 +164,9 @@ QStringList UploadArgs(const QTemporaryDir& home, const QString& uploadFile) {
 }
 
 // Every interval the journal holds samples for.
-std::vector<net::IntervalMean> JournalIntervals(const QTemporaryDir& home) {
-    return net::NextIntervals(net::JournalSamples(home.filePath("journal")), 0,
-                              std::numeric_limits<qint64>::max(), kIntervalMs, 1000000);
+std::vector<maps::IntervalMean> JournalIntervals(const QTemporaryDir& home) {
+    return maps::NextIntervals(maps::JournalSamples(home.filePath("journal")), 0,
+                               std::numeric_limits<qint64>::max(), kIntervalMs, 1000000);
 }
 
 // The service received every recorded interval from its first upload to its
@@ -176,8 +176,8 @@ void ExpectEveryIntervalOnce(const QTemporaryDir& home, const MapServer& server,
     SCOPED_TRACE(service.toStdString());
     const std::vector<Upload> uploads = server.Uploads(service);
     ASSERT_GE(uploads.size(), 3u);
-    std::vector<net::IntervalMean> expected;
-    for (const net::IntervalMean& i : JournalIntervals(home))
+    std::vector<maps::IntervalMean> expected;
+    for (const maps::IntervalMean& i : JournalIntervals(home))
         if (i.endMs >= uploads.front().endMs && i.endMs <= uploads.back().endMs)
             expected.push_back(i);
     if (firstEndMs != 0) {

@@ -1,4 +1,4 @@
-#include "http_probe.h"
+#include "support/http_probe.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

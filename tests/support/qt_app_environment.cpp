@@ -1,7 +1,7 @@
 // For GoogleTest programs whose code needs Qt's application object: widgets
 // and text drawing (the chart, image export) and event dispatch during waits
 // (the HTTP client), on the offscreen platform.
-#include "application_environment.h"
+#include "support/application_environment.h"
 
 #include <QApplication>
 

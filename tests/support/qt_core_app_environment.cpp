@@ -1,6 +1,6 @@
 // For GoogleTest programs that need Qt's event loop but no window system
 // (the MQTT publisher, the station).
-#include "application_environment.h"
+#include "support/application_environment.h"
 
 #include <QCoreApplication>
 

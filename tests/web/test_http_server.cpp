@@ -1,7 +1,7 @@
 // The HTTP server on this thread's event loop, spoken to over real sockets
 // from another thread: what reaches the handler, what the library and the
 // limits answer for it, and jobs answered from the pool.
-#include "http_probe.h"
+#include "support/http_probe.h"
 #include "web/http_server.h"
 
 #include <QThread>

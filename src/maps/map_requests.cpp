@@ -1,0 +1,269 @@
+#include "maps/map_requests.h"
+
+#include "platform/text_format.h"
+#include "platform/version.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+#include <cmath>
+
+namespace korvinet::maps {
+
+namespace {
+
+constexpr std::int8_t kMicroSievertPerHour = 4; // display unit code of µSv/hr
+
+QByteArray Encoded(const QString& text) {
+    return QUrl::toPercentEncoding(text);
+}
+
+double Rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+QByteArray Json(const QJsonValue& value) {
+    return value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                           : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+}
+
+HttpRequest Get(const QString& url) {
+    HttpRequest request;
+    request.url = url;
+    return request;
+}
+
+HttpRequest PostJson(const QString& url, const QJsonValue& body,
+                     const QByteArray& contentType = "application/json") {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.headers = {{"Content-Type", contentType}, {"Accept", contentType}};
+    request.body = Json(body);
+    return request;
+}
+
+// The start of a reply, on one line and without control characters, for
+// the log.
+QString Excerpt(const QByteArray& body) {
+    QString text = QString::fromUtf8(body.left(400)).simplified();
+    for (QChar& c : text)
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    return text.size() > 120 ? text.left(117) + QStringLiteral("...") : text;
+}
+
+UploadVerdict Verdict(UploadOutcome outcome, const QString& why) {
+    return {outcome, why};
+}
+
+// What every service's answer means before its own words are read.
+std::optional<UploadVerdict> Common(const HttpResult& r) {
+    if (r.status == 0)
+        return Verdict(UploadOutcome::Failed, r.error);
+    if (r.status == 429)
+        return Verdict(UploadOutcome::SlowDown, QStringLiteral("HTTP 429 Too Many Requests"));
+    if (r.status >= 500 || r.status == 408 || (r.status >= 300 && r.status < 400))
+        return Verdict(UploadOutcome::Failed,
+                       QStringLiteral("HTTP %1 %2").arg(r.status).arg(Excerpt(r.body)).trimmed());
+    return std::nullopt;
+}
+
+// The REST services: 2xx accepted, 401 and 403 refused, other 4xx rejected.
+UploadVerdict Rest(const HttpResult& r) {
+    const QString said = QStringLiteral("HTTP %1 %2").arg(r.status).arg(Excerpt(r.body)).trimmed();
+    if (r.status >= 200 && r.status < 300)
+        return Verdict(UploadOutcome::Accepted, said);
+    if (r.status == 401 || r.status == 403)
+        return Verdict(UploadOutcome::Refused, said);
+    return Verdict(UploadOutcome::Rejected, said);
+}
+
+} // namespace
+
+qint64 IntervalStart(qint64 utcMs, qint64 intervalMs) {
+    const qint64 rest = utcMs % intervalMs;
+    return utcMs - rest - (rest < 0 ? intervalMs : 0); // down, also before 1970
+}
+
+std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, qint64 toMs,
+                                        qint64 intervalMs, std::size_t maxCount) {
+    std::vector<IntervalMean> intervals;
+    if (intervalMs <= 0 || maxCount == 0 || fromMs >= toMs)
+        return intervals;
+    read(fromMs, toMs, [&](const CountSample& s) {
+        const qint64 start = IntervalStart(s.utcMs, intervalMs);
+        if (intervals.empty() || intervals.back().startMs != start) {
+            if (!intervals.empty() && intervals.back().liveMs == 0)
+                intervals.pop_back(); // no time counted: no rate to tell
+            if (intervals.size() == maxCount)
+                return false;
+            intervals.push_back({start, start + intervalMs, 0, 0});
+        }
+        intervals.back().counts += s.counts;
+        intervals.back().liveMs += s.intervalMs;
+        return true;
+    });
+    if (!intervals.empty() && intervals.back().liveMs == 0)
+        intervals.pop_back();
+    return intervals;
+}
+
+double DoseRateUsvh(const RateConversion& conversion, double rawCpm) {
+    RateConversion usvh = conversion;
+    usvh.unitCode = kMicroSievertPerHour;
+    return usvh.FromRawCpm(rawCpm).value;
+}
+
+bool NeedsDose(const MapDestination& d) {
+    return d.service == MapService::OpenRadiation ||
+           (d.service == MapService::OpenSenseMap && d.sensorTakesDose);
+}
+
+QString IsoUtc(qint64 utcMs) {
+    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC)
+        .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+}
+
+QString ReportUuid(const MapDestination& d, qint64 intervalStartMs) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayLiteral("korvinet openradiation report\n"));
+    hash.addData(d.secret.toUtf8() + '\n');
+    hash.addData(QByteArray::number(intervalStartMs));
+    QByteArray bytes = hash.result().left(16);
+    bytes[6] = static_cast<char>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    const QByteArray hex = bytes.toHex();
+    return QString::fromLatin1(hex.left(8) + '-' + hex.mid(8, 4) + '-' + hex.mid(12, 4) + '-' +
+                               hex.mid(16, 4) + '-' + hex.mid(20));
+}
+
+HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMean> intervals,
+                            const UploadExtras& extras) {
+    if (intervals.empty())
+        return {};
+    const IntervalMean& first = intervals.front();
+    const double cpm = first.Cpm();
+    const bool hasDose = extras.dose.has_value();
+    const double dose = hasDose ? DoseRateUsvh(*extras.dose, cpm) : 0.0;
+    switch (d.service) {
+    case MapService::Radmon: {
+        const QDateTime end = QDateTime::fromMSecsSinceEpoch(first.endMs, Qt::UTC);
+        return Get(d.url + QStringLiteral("/radmon.php?function=submit&user=") + Encoded(d.user) +
+                   QStringLiteral("&password=") + Encoded(d.secret) + QStringLiteral("&value=") +
+                   FormatC("%.2f", cpm) + QStringLiteral("&unit=CPM&datetime=") +
+                   end.toString(QStringLiteral("yyyy-MM-dd'%20'HH:mm:ss")));
+    }
+    case MapService::Safecast: {
+        QJsonObject body{{QStringLiteral("latitude"), d.latitude.value_or(0)},
+                         {QStringLiteral("longitude"), d.longitude.value_or(0)},
+                         {QStringLiteral("value"), Rounded(cpm, 2)},
+                         {QStringLiteral("unit"), QStringLiteral("cpm")},
+                         {QStringLiteral("captured_at"), IsoUtc(first.endMs)}};
+        if (!d.deviceId.isEmpty())
+            body.insert(QStringLiteral("device_id"), d.deviceId.toLongLong());
+        if (d.height)
+            body.insert(QStringLiteral("height"), *d.height);
+        if (!d.locationName.isEmpty())
+            body.insert(QStringLiteral("location_name"), d.locationName);
+        return PostJson(d.url + QStringLiteral("/measurements.json?api_key=") + Encoded(d.secret),
+                        body);
+    }
+    case MapService::OpenSenseMap: {
+        QJsonArray values;
+        for (const IntervalMean& i : intervals) {
+            const double value =
+                d.sensorTakesDose && extras.dose ? DoseRateUsvh(*extras.dose, i.Cpm()) : i.Cpm();
+            values.append(
+                QJsonObject{{QStringLiteral("sensor"), d.sensor},
+                            {QStringLiteral("value"),
+                             d.sensorTakesDose ? FormatC("%.4f", value) : FormatC("%.2f", value)},
+                            {QStringLiteral("createdAt"), IsoUtc(i.endMs)}});
+        }
+        HttpRequest request = PostJson(
+            d.url + QStringLiteral("/boxes/") + Encoded(d.box) + QStringLiteral("/data"), values);
+        // The box's access token as it is, without an authentication scheme.
+        request.headers.append({"Authorization", d.secret.toUtf8()});
+        return request;
+    }
+    case MapService::OpenRadiation: {
+        const QJsonObject data{{QStringLiteral("reportUuid"), ReportUuid(d, first.startMs)},
+                               {QStringLiteral("latitude"), d.latitude.value_or(0)},
+                               {QStringLiteral("longitude"), d.longitude.value_or(0)},
+                               {QStringLiteral("value"), Rounded(dose, 4)},
+                               {QStringLiteral("startTime"), IsoUtc(first.startMs)},
+                               {QStringLiteral("endTime"), IsoUtc(first.endMs)},
+                               {QStringLiteral("hitsNumber"), static_cast<qint64>(first.counts)},
+                               {QStringLiteral("apparatusSensorType"), QStringLiteral("geiger")},
+                               {QStringLiteral("manualReporting"), false},
+                               {QStringLiteral("organisationReporting"),
+                                QStringLiteral("Korvinet ") + OwnVersionText()},
+                               {QStringLiteral("reportContext"), QStringLiteral("routine")}};
+        return PostJson(
+            d.url + QStringLiteral("/measurements"),
+            QJsonObject{{QStringLiteral("apiKey"), d.secret}, {QStringLiteral("data"), data}},
+            "application/vnd.api+json");
+    }
+    case MapService::GmcMap: {
+        QString url = d.url + QStringLiteral("/log2.asp?AID=") + Encoded(d.account) +
+                      QStringLiteral("&GID=") + Encoded(d.counter) + QStringLiteral("&CPM=") +
+                      FormatC("%.0f", cpm) + QStringLiteral("&ACPM=") +
+                      FormatC("%.2f", extras.averageCpm);
+        if (hasDose)
+            url += QStringLiteral("&uSV=") + FormatC("%.3f", dose);
+        return Get(url);
+    }
+    }
+    return {};
+}
+
+UploadVerdict ClassifyMapResponse(MapService service, const HttpResult& r) {
+    if (std::optional<UploadVerdict> common = Common(r))
+        return *common;
+    const QString said = Excerpt(r.body);
+    switch (service) {
+    case MapService::Radmon:
+        if (said.contains(QLatin1String("incorrect login"), Qt::CaseInsensitive))
+            return Verdict(UploadOutcome::Refused, said);
+        if (said.contains(QLatin1String("too soon"), Qt::CaseInsensitive))
+            return Verdict(UploadOutcome::SlowDown, said);
+        if (r.status == 200 && said.contains(QLatin1String("OK")))
+            return Verdict(UploadOutcome::Accepted, said);
+        break;
+    case MapService::GmcMap:
+        if (said.contains(QLatin1String("ERR1")))
+            return Verdict(UploadOutcome::Refused, said + QStringLiteral(" (unknown account)"));
+        if (said.contains(QLatin1String("ERR2")))
+            return Verdict(UploadOutcome::Refused, said + QStringLiteral(" (unknown counter)"));
+        if (r.status == 200 && said.contains(QLatin1String("OK")))
+            return Verdict(UploadOutcome::Accepted, said);
+        break;
+    case MapService::OpenSenseMap:
+        // No such box: its identifier in the upload file is wrong.
+        if (r.status == 404)
+            return Verdict(UploadOutcome::Refused, QStringLiteral("HTTP 404 ") + said);
+        return Rest(r);
+    case MapService::OpenRadiation: {
+        // A report sent before whose answer was lost: the service has it.
+        const QJsonObject reply = QJsonDocument::fromJson(r.body).object();
+        const QJsonObject error = reply.value("error").toObject();
+        // A key for trying the service out: it answers, and records nothing.
+        if (r.status == 200 && reply.value("test").toBool())
+            return Verdict(UploadOutcome::Refused,
+                           QStringLiteral("a test key, with which nothing is recorded"));
+        if (r.status == 400 && error.value("code").toString() == QLatin1String("104"))
+            return Verdict(UploadOutcome::Accepted, said);
+        return Rest(r);
+    }
+    case MapService::Safecast:
+        return Rest(r);
+    }
+    return Verdict(UploadOutcome::Failed,
+                   QStringLiteral("unexpected reply: HTTP %1 %2").arg(r.status).arg(said));
+}
+
+} // namespace korvinet::maps

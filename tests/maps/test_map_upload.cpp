@@ -1,0 +1,238 @@
+// The pieces of the map uploads that need no station: intervals from
+// samples, report identifiers and the libcurl client against the local map
+// server (tests/maps/map_services_server.py).
+#include "maps/curl_http.h"
+#include "maps/map_requests.h"
+#include "maps/map_uploader.h"
+#include "support/script_server.h"
+#include "support/wait_events.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace korvinet::maps {
+namespace {
+
+using korvinet::testing::ScriptServer;
+using korvinet::testing::TestScript;
+using korvinet::testing::UnusedPort;
+using korvinet::testing::WaitUntil;
+
+ReadSamples FromList(std::vector<CountSample> samples) {
+    return [samples = std::move(samples)](qint64 from, qint64 to, const SampleVisitor& visit) {
+        for (const CountSample& s : samples)
+            if (s.utcMs >= from && s.utcMs < to && !visit(s))
+                return;
+    };
+}
+
+TEST(MapIntervals, GroupSamplesByAlignedIntervalOldestFirst) {
+    // Samples of 3 s (3 counts each) over 60-s intervals: 10:00:57 and
+    // 10:01:00 fall into different intervals; nothing between 10:02 and 10:04.
+    const qint64 t0 = 1796810400000; // an interval start
+    const ReadSamples read = FromList({{t0 + 57000, 3, 3000},
+                                       {t0 + 60000, 3, 3000},
+                                       {t0 + 63000, 6, 3000},
+                                       {t0 + 119999, 0, 0}, // no time: adds nothing
+                                       {t0 + 125000, 0, 0}, // an interval without time
+                                       {t0 + 240000, 1, 3000}});
+    struct Case {
+        qint64 from, to;
+        std::size_t max;
+        std::vector<IntervalMean> expected;
+    };
+    const IntervalMean first{t0, t0 + 60000, 3, 3000};
+    const IntervalMean second{t0 + 60000, t0 + 120000, 9, 6000};
+    const IntervalMean fifth{t0 + 240000, t0 + 300000, 1, 3000};
+    const std::vector<Case> cases = {
+        {t0, t0 + 300000, 10, {first, second, fifth}},
+        {t0, t0 + 300000, 2, {first, second}},
+        {t0 + 60000, t0 + 300000, 1, {second}},
+        {t0 + 120000, t0 + 240000, 5, {}},      // the range ends before the last sample
+        {t0 + 58000, t0 + 300000, 1, {second}}, // the range starts after the first sample
+        {t0, t0 + 300000, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << (c.from - t0) << ".." << (c.to - t0) << " max " << c.max);
+        EXPECT_EQ(NextIntervals(read, c.from, c.to, 60000, c.max), c.expected);
+    }
+    EXPECT_DOUBLE_EQ(second.Cpm(), 90.0);
+}
+
+TEST(MapIntervals, ReportIdentifierIsAVersion4UuidFixedByKeyAndInterval) {
+    MapDestination d;
+    d.service = MapService::OpenRadiation;
+    d.secret = QStringLiteral("key-1");
+    const QString a = ReportUuid(d, 1000);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-"
+                                                  "[89ab][0-9a-f]{3}-[0-9a-f]{12}$"))
+                    .match(a)
+                    .hasMatch())
+        << a.toStdString();
+    EXPECT_EQ(ReportUuid(d, 1000), a);
+    EXPECT_NE(ReportUuid(d, 2000), a);
+    d.secret = QStringLiteral("key-2");
+    EXPECT_NE(ReportUuid(d, 1000), a);
+}
+
+// One request through the client, waited for.
+struct Exchange {
+    HttpResult result;
+    bool done = false;
+    qint64 ms = 0;
+};
+
+Exchange Exchanged(CurlHttpClient& client, const HttpRequest& request, const HttpOptions& options) {
+    Exchange e;
+    QElapsedTimer timer;
+    timer.start();
+    client.Send(request, options, [&e, &timer](const HttpResult& r) {
+        e.result = r;
+        e.done = true;
+        e.ms = timer.elapsed();
+    });
+    EXPECT_FALSE(e.done); // never from within Send
+    WaitUntil([&e] { return e.done; }, 20000);
+    return e;
+}
+
+TEST(CurlHttpClient, CertificatesRedirectsTimeoutsAndReplySize) {
+    QTemporaryDir dir;
+    ScriptServer server(QStringLiteral("python3"),
+                        {TestScript(QStringLiteral("maps/map_services_server.py")),
+                         QStringLiteral("--tls"), dir.path()});
+    ASSERT_NE(server.Port(), 0);
+    const QString base = QStringLiteral("https://127.0.0.1:%1").arg(server.Port());
+    const QString caFile = dir.filePath(QStringLiteral("ca.crt"));
+
+    struct Case {
+        const char* what;
+        QString url;
+        QByteArray method;
+        QString caFile;
+        int status;           // 0: fails
+        const char* contains; // in the body, or in the error
+    };
+    const std::vector<Case> cases = {
+        {"trusted through the CA file", base + "/echo", "GET", caFile, 200, "\"method\": \"GET\""},
+        {"unknown authority", base + "/echo", "GET", {}, 0, "certificate"},
+        {"a POST redirected stays a POST", base + "/redirect/2", "POST", caFile, 200,
+         "\"body\": \"{\\\"x\\\": 1}\""},
+        {"too many redirects", base + "/redirect/5", "GET", caFile, 0, "redirect"},
+        {"never from https to http", base + "/downgrade", "POST", caFile, 0, "http"},
+        {"no answer", base + "/hang", "GET", caFile, 0, "timed out"},
+        {"nothing listens",
+         QStringLiteral("http://127.0.0.1:%1/").arg(UnusedPort()),
+         "GET",
+         {},
+         0,
+         "connect"},
+        {"other protocols", QStringLiteral("ftp://127.0.0.1/"), "GET", {}, 0, "ftp"},
+    };
+    CurlHttpClient client;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HttpRequest request;
+        request.method = c.method;
+        request.url = c.url;
+        request.body = "{\"x\": 1}";
+        HttpOptions options;
+        options.caFile = c.caFile;
+        options.timeoutMs = 1500;
+        const Exchange e = Exchanged(client, request, options);
+        ASSERT_TRUE(e.done);
+        EXPECT_EQ(e.result.status, c.status) << e.result.error.toStdString();
+        const QString text = c.status != 0 ? QString::fromUtf8(e.result.body) : e.result.error;
+        EXPECT_TRUE(text.contains(QLatin1String(c.contains), Qt::CaseInsensitive))
+            << text.toStdString();
+        EXPECT_LT(e.ms, 5000);
+    }
+    EXPECT_EQ(client.Running(), 0);
+
+    // A long reply is cut, and the agent names the program.
+    HttpRequest big;
+    big.url = base + "/big";
+    HttpOptions options;
+    options.caFile = caFile;
+    EXPECT_EQ(Exchanged(client, big, options).result.body.size(), HttpResult::kMaxBody);
+    big.url = base + "/echo";
+    const QJsonObject echo = QJsonDocument::fromJson(Exchanged(client, big, options).result.body)
+                                 .object()
+                                 .value("headers")
+                                 .toObject();
+    EXPECT_EQ(echo.value("User-Agent").toString().toUtf8(), OwnUserAgent());
+}
+
+// Destroyed with a request under way: no callback, nothing left behind.
+TEST(CurlHttpClient, DestroyedWhileARequestRuns) {
+    ScriptServer server(QStringLiteral("python3"),
+                        {TestScript(QStringLiteral("maps/map_services_server.py"))});
+    ASSERT_NE(server.Port(), 0);
+    bool called = false;
+    {
+        CurlHttpClient client;
+        HttpRequest request;
+        request.url = QStringLiteral("http://127.0.0.1:%1/hang").arg(server.Port());
+        client.Send(request, {}, [&called](const HttpResult&) { called = true; });
+        korvinet::testing::RunEventsFor(300);
+        EXPECT_EQ(client.Running(), 1);
+    }
+    korvinet::testing::RunEventsFor(100);
+    EXPECT_FALSE(called);
+}
+
+// Stopped while an upload is under way, and the run goes on (other sinks
+// still stopping): the answer that comes reaches no uploader that is gone.
+TEST(MapUploads, StoppedWithAnUploadUnderWay) {
+    // A service that takes the request and answers only when told to.
+    const int service = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(service, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(service, 1), 0);
+    ::getsockname(service, reinterpret_cast<sockaddr*>(&address), &length);
+    QTemporaryDir dir;
+    MapDestination gmc;
+    gmc.service = MapService::GmcMap;
+    gmc.url = QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    gmc.account = gmc.counter = QStringLiteral("1");
+    UploadContext context;
+    context.timeScale = 0.005; // 0.3-s intervals
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 start = 1'800'000'000'000;
+    context.nowUtcMs = [&clock, start] { return start + clock.elapsed(); };
+    std::vector<CountSample> samples;
+    for (qint64 t = 0; t < 10'000; t += 15)
+        samples.push_back({start + t, 1, 15});
+    context.readSamples = FromList(std::move(samples));
+    context.cursorFolder = dir.path();
+    int logged = 0;
+    context.log = [&logged](const QString&) { ++logged; };
+    MapUploads uploads(UploadConfig{{gmc}}, context);
+    uploads.Start();
+    int request = -1;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (request = ::accept(service, nullptr, nullptr)) >= 0; }, 5000));
+    bool stopped = false;
+    uploads.Stop([&stopped] { stopped = true; });
+    EXPECT_TRUE(stopped);
+    const int loggedAtStop = logged;
+    ::close(request); // the service hangs up: an answer for the uploader
+    korvinet::testing::RunEventsFor(200);
+    ::close(service);
+    EXPECT_EQ(logged, loggedAtStop);
+}
+
+} // namespace
+} // namespace korvinet::maps
