@@ -54,11 +54,10 @@ MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
 
 void TFormMain::ShowCountsStopped(const SessionReading& reading) {
     const bool fault = Options.WarnCountsHealth && IsFault(reading.health);
-    LabelCountsStopped->setText(
-        reading.countsStopped
-            ? QStringLiteral("No counts for %1 seconds").arg(qint64(reading.silentSeconds))
-        : fault ? QStringLiteral("Counts: ") + CountsHealthText(reading.health)
-                : QString());
+    LabelCountsStopped->setText(reading.countsStopped ? NoCountsText(reading.silentSeconds)
+                                : fault
+                                    ? QStringLiteral("Counts: ") + CountsHealthText(reading.health)
+                                    : QString());
 }
 
 void TFormMain::CountTimerTimer() {
