@@ -95,14 +95,24 @@ void TFormMain::TimerProgressBarTimer() {
         std::min(ProgressBarSample->value() + kProgressStepMs, ProgressBarSample->maximum()));
 }
 
-void TFormMain::EditTimeBaseChange() {
-    if (Counter.IsOpen() && !Counter.ResetCounter())
-        ShowDeviceError(); // the new averaging time is applied all the same
+Recorder::CounterSettings TFormMain::WantedCounterSettings() const {
+    // No averaging entry selected (an index stored that the list does not
+    // have): the counter keeps the averaging it has.
+    const int entry = SelectedEntry(CountTime);
+    return {static_cast<std::uint8_t>(Options.UnitsIndex),
+            entry >= 0 ? CountTime->itemText(entry) : QString(), Options.BeepEnabled};
+}
 
+void TFormMain::EditTimeBaseChange() {
+    if (Counter.IsOpen() && !Recording.RestartRate())
+        ShowDeviceError(); // the new averaging time is applied all the same
+    Recording.SetAveraging(WantedCounterSettings().averagingTime);
+    ShowAveragingEntry();
+}
+
+void TFormMain::ShowAveragingEntry() {
     const int entry = SelectedEntry(CountTime);
     if (entry >= 0) {
-        // The samples are 3000 ms apart whatever pace the timer runs at.
-        Counter.SetAveragingWindow(AveragingWindowFor(CountTime->itemText(entry)));
         Options.AveragingTimeIndex = entry;
         SelectEntry(CountTime, entry);
     } else {
@@ -136,7 +146,7 @@ void TFormMain::ValUnitsChange() {
         return;
     }
     Options.UnitsIndex = unit;
-    Counter.SetUnitCode(static_cast<std::uint8_t>(unit));
+    Recording.SetUnit(static_cast<std::uint8_t>(unit));
     SelectEntry(ValUnits, unit);
     ClearGraph();
 }
@@ -161,7 +171,9 @@ void TFormMain::MenuResetGraphClick() {
 
 void TFormMain::CheckBoxBeepClick() {
     Options.BeepEnabled = CheckBoxBeep->isChecked();
-    if (Counter.IsOpen() && !Counter.SetBeep(Options.BeepEnabled))
+    // A counter without a speaker says so, and is set up again as when it
+    // was connected.
+    if (Counter.IsOpen() && !Recording.SetBeep(Options.BeepEnabled))
         ShowDeviceError();
 }
 
@@ -193,7 +205,7 @@ void TFormMain::CopyAccumToClipboardClick() {
 }
 
 void TFormMain::AccumulatorResetClick() {
-    Counter.RestartAccumulation();
+    Recording.RestartAccumulation();
     // Empty until the next drawing while connected shows the new total.
     Accumulator->clear();
 }

@@ -5,6 +5,7 @@
 #include "net/mqtt_sink.h"
 #include "platform/datetime.h"
 #include "platform/version.h"
+#include "recording/unattended.h"
 #include "web/web_sink.h"
 
 #include <QDir>
@@ -35,6 +36,9 @@ Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
       finished_(std::move(finished)),
       recorder_(driver, clock, regional,
                 {config_.journalFolder, config_.stored.RecordingKeepDays}) {
+    auto unattended = std::make_unique<Unattended>(recorder_);
+    unattended_ = unattended.get();
+    recorder_.AddSink(std::move(unattended));
     recorder_.SetFileHeader([this] {
         JournalFileHeader h;
         h.device = recorder_.Counter().Info().Model;
@@ -126,11 +130,10 @@ bool Station::Start(QString* error) {
         recorder_.AddSink(std::move(uploads));
     }
 
-    Recorder::Unattended plan;
+    Unattended::Plan plan;
     plan.wanted = config_.options.device;
-    plan.setup.beep = config_.stored.BeepEnabled;
-    plan.setup.unitCode = unitCode;
-    plan.setup.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
+    plan.settings = {unitCode, CountTimeEntries().value(config_.stored.AveragingTimeIndex),
+                     config_.stored.BeepEnabled};
     plan.sampleMs = config_.sampleMs;
     plan.searchMs = config_.searchMs;
     plan.alarm = [this] { return Alarm(); };
@@ -142,7 +145,7 @@ bool Station::Start(QString* error) {
                 .arg(serials.join(QStringLiteral(", "))));
         Stop(kUsageExitCode);
     };
-    recorder_.RunUnattended(std::move(plan));
+    unattended_->Run(std::move(plan));
     return true;
 }
 

@@ -16,6 +16,7 @@ namespace korvinet {
 class Clock;
 class D2xxDriver;
 class Regional;
+class Unattended;
 
 namespace net {
 class MqttSink;
@@ -75,6 +76,7 @@ private:
     const Regional& regional_;
     Finished finished_;
     Recorder recorder_;
+    Unattended* unattended_ = nullptr;    // owned by the recorder
     const net::MqttSink* mqtt_ = nullptr; // owned by the recorder
     long long readings_ = 0;
     bool stopping_ = false;
