@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "platform/text_format.h"
+#include "recording/recorder_settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,13 +44,7 @@ void SetFontColor(QLabel* label, TColor color) {
 } // namespace
 
 MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
-    return {Options.AlarmEnabled,
-            Options.AlarmLevel,
-            Options.AlarmBuzzer,
-            Options.AlarmRuleIndex == 1 ? MeasurementSession::Rule::Significance
-                                        : MeasurementSession::Rule::Level,
-            Options.WarnCountsStopped,
-            Options.WarnCountsHealth};
+    return AlarmSettingsOf(Options);
 }
 
 void TFormMain::ShowCountsStopped(const SessionReading& reading) {

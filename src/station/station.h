@@ -69,9 +69,11 @@ private:
     bool StartWeb(QString* error);
     void AddFacts(web::StationStatus& status) const;
     void Log(const QString& line) const;
-    MeasurementSession::AlarmSettings Alarm() const;
 
     StationConfig config_;
+    // The window program's settings with the command line's in their place
+    // and the station's own alarm.
+    SettingsRecord settings_;
     const Clock& clock_;
     const Regional& regional_;
     Finished finished_;
