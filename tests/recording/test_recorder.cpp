@@ -132,5 +132,28 @@ TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
     EXPECT_TRUE(free.tryLock(0)); // released
 }
 
+// In the hour the clocks go back one local time names two moments: each
+// reading is journalled with the offset from UTC in force when it was taken.
+TEST_F(RecorderTest, ReadingsKeepTheirOffsetWhenTheClocksGoBack) {
+    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    Recorder recorder(driver, clock, regional, {folder});
+    recorder.StartRecording();
+    ASSERT_EQ(recorder.ListCounters(), 1);
+    ASSERT_EQ(recorder.Connect(0, {}), Recorder::Connection::Ready);
+    clock.SetUtcOffset(7200);
+    clock.Advance(3000);
+    recorder.Tick({});
+    // An hour later the local time is what it was.
+    clock.SetTickCount(clock.TickCount() + 3600000);
+    clock.SetUtcOffset(3600);
+    recorder.Tick({});
+    QFile file(QDir(folder).filePath(QStringLiteral("2012-03-14.samples")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[1].startsWith("2012-03-14T09:00:03.000+02:00,")) << lines[1].constData();
+    EXPECT_TRUE(lines[2].startsWith("2012-03-14T09:00:03.000+01:00,")) << lines[2].constData();
+}
+
 } // namespace
 } // namespace korvinet
