@@ -108,8 +108,7 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     : QMainWindow(parent),
       Recording(deps.driver, deps.clock, deps.regional, {deps.recordingsFolder}),
-      Counter(Recording.Counter()), Session(Recording.Session()),
-      HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
+      Counter(Recording.Counter()), HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
       timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock,    timerSafeUi_,
                                          deps.store,  deps.regional, deps.recordingsFolder} {
     // 1. The window, its controls, menu, timers and dialogs.
@@ -137,7 +136,7 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     // Readings, statistics and files follow the counter's unit even while no
     // counter is connected: start it in the stored unit the list shows.
     if (Options.UnitsIndex >= 0 && Options.UnitsIndex < ValUnits->count())
-        Counter.SetUnitCode(static_cast<std::uint8_t>(Options.UnitsIndex));
+        Recording.SetUnit(static_cast<std::uint8_t>(Options.UnitsIndex));
 
     // 7-9. Look for counters (a single one connects at once), bring the
     // controls up to date and apply the loaded graph settings.

@@ -99,7 +99,12 @@ public:
     // --- Device link (main_window_device.cpp)
     void ButtonRefreshClick();
     void OpenCloseDeviceClick();
+    // Shows the connection as it is. A counter that is open is first set up
+    // again with the window's settings, as connecting does.
     void UpdateConnectionState();
+    // The connected state after the counter was set up; the disconnected
+    // state, with the error, when that closed it.
+    void ShowConnected(Recorder::Connection connection);
     void ShowDeviceError();
     void ButtonDeviceInfoClick();
     // Selects the stored unit in the units list without running its handler.
@@ -118,6 +123,14 @@ public:
     void EditAlarmLevelExit();
     void CopyAccumToClipboardClick();
     void AccumulatorResetClick();
+
+    // The settings the counter is connected with: the stored unit and beep
+    // setting, the averaging time the list shows.
+    Recorder::CounterSettings WantedCounterSettings() const;
+    // Keeps the averaging entry the list shows as the stored choice; when the
+    // list shows none, the stored entry comes back with an error box. The
+    // sample's progress starts afresh.
+    void ShowAveragingEntry();
 
     // The settings a tick works with.
     MeasurementSession::AlarmSettings TickSettings() const;
@@ -201,10 +214,8 @@ public:
     // recording journal and the sinks the readings go to (this window's
     // graph among them).
     Recorder Recording;
-    TCounter& Counter;
-    // The sampling cycle over Counter; it remembers whether this excursion's
-    // alarm warning was shown.
-    MeasurementSession& Session;
+    // The counter as the window reads it; it is changed through Recording.
+    const TCounter& Counter;
     // The band of the latest reading, for the statistics; none before the
     // first reading and after the graph was cleared.
     std::optional<RateBand> LatestBand;
@@ -356,6 +367,8 @@ private:
     void ConnectCommands();
     void Run(void (TFormMain::*handler)());
     void OnLeave(QLineEdit* edit, void (TFormMain::*handler)());
+    // The alarm's controls follow the alarm switch.
+    void ShowAlarmControls();
     // The save path behind SaveChartAs, drawing on this window's chart,
     // series and settings.
     ChartSaver MakeChartSaver();

@@ -17,7 +17,7 @@ namespace korvinet {
 
 void TFormMain::ButtonRefreshClick() {
     SelectDevice->clear();
-    const int found = Counter.ListDevices();
+    const int found = Recording.ListCounters();
     if (found > 0) {
         // Each entry remembers its device, which Connect looks for again.
         for (int i = 0; i < found; ++i) {
@@ -43,7 +43,7 @@ void TFormMain::OpenCloseDeviceClick() {
     if (Counter.IsOpen()) {
         if (!Recording.Disconnect())
             ShowDeviceError();
-    } else if (Counter.DeviceIndices().isEmpty()) {
+    } else if (Counter.DeviceNames().isEmpty()) {
         ButtonRefreshClick();
     } else if (GraphPointCount() == 0 ||
                deps_.ui.Confirm(QStringLiteral(
@@ -54,14 +54,16 @@ void TFormMain::OpenCloseDeviceClick() {
         // searches afresh rather than opening whatever took its place.
         const int entry = SelectDevice->currentIndex();
         const QStringList chosen = SelectDevice->itemData(entry).toStringList();
-        Counter.ListDevices();
+        Recording.ListCounters();
         const int at = chosen.size() == 2 ? Counter.FindDevice({chosen[0], chosen[1]}, entry) : -1;
-        bool isNumber = false;
-        const uint index = at >= 0 ? Counter.DeviceIndices().at(at).toUInt(&isNumber) : 0;
-        if (!isNumber) {
+        if (at < 0) {
             ButtonRefreshClick();
-        } else if (Recording.Connect(index)) {
+        } else if (const Recorder::Connection connection =
+                       Recording.Connect(at, WantedCounterSettings());
+                   connection != Recorder::Connection::NotOpened) {
             ClearGraph();
+            ShowConnected(connection);
+            return;
         } else {
             ShowDeviceError();
         }
@@ -83,38 +85,50 @@ void TFormMain::ShowStoredUnit() {
 
 void TFormMain::UpdateConnectionState() {
     if (Counter.IsOpen()) {
-        SelectDevice->setEnabled(false);
-        ButtonRefresh->hide();
-        ButtonDeviceInfo->show();
-        // A counter without a speaker just stays silent; a driver failure,
-        // though, has closed the counter, and the error is shown.
-        if (!Counter.SetBeep(Options.BeepEnabled) && !Counter.IsOpen()) {
-            ShowDeviceError();
-            return;
-        }
-        Counter.SetUnitCode(static_cast<std::uint8_t>(Options.UnitsIndex));
-        ShowStoredUnit();
-        OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
-        EditTimeBaseChange();
-        // A failed counter reset closed the counter and has shown the
-        // disconnected state with its error: the timers stay off.
-        if (!Counter.IsOpen())
-            return;
-        LabelStatus->setText(QStringLiteral("Next Sample Timer:"));
-        CountTimer->start();
-        TimerProgressBar->start();
-    } else {
-        SelectDevice->setEnabled(true);
-        ButtonDeviceInfo->hide();
-        ButtonRefresh->show();
-        CountTimer->stop();
-        if (Counter.ListDevices() > 0)
-            OpenCloseDevice->setText(QStringLiteral("Connect to Device"));
-        LabelStatus->setText(QStringLiteral("Not Connected"));
-        LabelCountsStopped->clear();
-        ProgressBarSample->setValue(0);
-        TimerProgressBar->stop();
+        ShowConnected(Recording.SetUp(WantedCounterSettings()));
+        return;
     }
+    SelectDevice->setEnabled(true);
+    ButtonDeviceInfo->hide();
+    ButtonRefresh->show();
+    CountTimer->stop();
+    if (Recording.ListCounters() > 0)
+        OpenCloseDevice->setText(QStringLiteral("Connect to Device"));
+    LabelStatus->setText(QStringLiteral("Not Connected"));
+    LabelCountsStopped->clear();
+    ProgressBarSample->setValue(0);
+    TimerProgressBar->stop();
+    ShowAlarmControls();
+}
+
+void TFormMain::ShowConnected(Recorder::Connection connection) {
+    SelectDevice->setEnabled(false);
+    ButtonRefresh->hide();
+    ButtonDeviceInfo->show();
+    // A counter without a speaker just stays silent; a driver failure,
+    // though, has closed the counter, and the error is shown.
+    if (connection == Recorder::Connection::Closed) {
+        ShowDeviceError();
+        return;
+    }
+    ShowStoredUnit();
+    OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
+    // A failed restart of the count closed the counter; the averaging time
+    // was applied all the same.
+    if (connection == Recorder::Connection::NotRestarted)
+        ShowDeviceError();
+    ShowAveragingEntry();
+    // Closed now: the disconnected state and its error have been shown, and
+    // the timers stay off.
+    if (!Counter.IsOpen())
+        return;
+    LabelStatus->setText(QStringLiteral("Next Sample Timer:"));
+    CountTimer->start();
+    TimerProgressBar->start();
+    ShowAlarmControls();
+}
+
+void TFormMain::ShowAlarmControls() {
     LabelStatus->adjustSize();
     EditAlarmLevel->setEnabled(Options.AlarmEnabled);
     AlarmBuzzer->setEnabled(Options.AlarmEnabled);

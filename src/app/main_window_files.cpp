@@ -153,7 +153,7 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
     hooks.selectUnit = [this](int unitIndex) {
         // Only what is shown changes: no unit-change handler runs and the
         // stored choice stays.
-        Counter.SetUnitCode(static_cast<std::uint8_t>(unitIndex));
+        Recording.SetUnit(static_cast<std::uint8_t>(unitIndex));
         ValUnits->setCurrentIndex(unitIndex);
     };
     // The points go straight into a series of their own while the file is

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "platform/text_format.h"
+#include "recording/recorder_settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,22 +44,15 @@ void SetFontColor(QLabel* label, TColor color) {
 } // namespace
 
 MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
-    return {Options.AlarmEnabled,
-            Options.AlarmLevel,
-            Options.AlarmBuzzer,
-            Options.AlarmRuleIndex == 1 ? MeasurementSession::Rule::Significance
-                                        : MeasurementSession::Rule::Level,
-            Options.WarnCountsStopped,
-            Options.WarnCountsHealth};
+    return AlarmSettingsOf(Options);
 }
 
 void TFormMain::ShowCountsStopped(const SessionReading& reading) {
     const bool fault = Options.WarnCountsHealth && IsFault(reading.health);
-    LabelCountsStopped->setText(
-        reading.countsStopped
-            ? QStringLiteral("No counts for %1 seconds").arg(qint64(reading.silentSeconds))
-        : fault ? QStringLiteral("Counts: ") + CountsHealthText(reading.health)
-                : QString());
+    LabelCountsStopped->setText(reading.countsStopped ? NoCountsText(reading.silentSeconds)
+                                : fault
+                                    ? QStringLiteral("Counts: ") + CountsHealthText(reading.health)
+                                    : QString());
 }
 
 void TFormMain::CountTimerTimer() {
@@ -96,14 +90,24 @@ void TFormMain::TimerProgressBarTimer() {
         std::min(ProgressBarSample->value() + kProgressStepMs, ProgressBarSample->maximum()));
 }
 
-void TFormMain::EditTimeBaseChange() {
-    if (Counter.IsOpen() && !Counter.ResetCounter())
-        ShowDeviceError(); // the new averaging time is applied all the same
+Recorder::CounterSettings TFormMain::WantedCounterSettings() const {
+    // No averaging entry selected (an index stored that the list does not
+    // have): the counter keeps the averaging it has.
+    const int entry = SelectedEntry(CountTime);
+    return {static_cast<std::uint8_t>(Options.UnitsIndex),
+            entry >= 0 ? CountTime->itemText(entry) : QString(), Options.BeepEnabled};
+}
 
+void TFormMain::EditTimeBaseChange() {
+    if (Counter.IsOpen() && !Recording.RestartRate())
+        ShowDeviceError(); // the new averaging time is applied all the same
+    Recording.SetAveraging(WantedCounterSettings().averagingTime);
+    ShowAveragingEntry();
+}
+
+void TFormMain::ShowAveragingEntry() {
     const int entry = SelectedEntry(CountTime);
     if (entry >= 0) {
-        // The samples are 3000 ms apart whatever pace the timer runs at.
-        Counter.SetAveragingWindow(AveragingWindowFor(CountTime->itemText(entry)));
         Options.AveragingTimeIndex = entry;
         SelectEntry(CountTime, entry);
     } else {
@@ -137,7 +141,7 @@ void TFormMain::ValUnitsChange() {
         return;
     }
     Options.UnitsIndex = unit;
-    Counter.SetUnitCode(static_cast<std::uint8_t>(unit));
+    Recording.SetUnit(static_cast<std::uint8_t>(unit));
     SelectEntry(ValUnits, unit);
     ClearGraph();
 }
@@ -162,7 +166,9 @@ void TFormMain::MenuResetGraphClick() {
 
 void TFormMain::CheckBoxBeepClick() {
     Options.BeepEnabled = CheckBoxBeep->isChecked();
-    if (Counter.IsOpen() && !Counter.SetBeep(Options.BeepEnabled))
+    // A counter without a speaker says so, and is set up again as when it
+    // was connected.
+    if (Counter.IsOpen() && !Recording.SetBeep(Options.BeepEnabled))
         ShowDeviceError();
 }
 
@@ -194,7 +200,7 @@ void TFormMain::CopyAccumToClipboardClick() {
 }
 
 void TFormMain::AccumulatorResetClick() {
-    Counter.RestartAccumulation();
+    Recording.RestartAccumulation();
     // Empty until the next drawing while connected shows the new total.
     Accumulator->clear();
 }

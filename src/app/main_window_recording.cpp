@@ -3,6 +3,7 @@
 #include "graph/chart.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "recording/recorder_settings.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -21,13 +22,7 @@ TColor PointColor(const Reading& reading) {
 void TFormMain::StartRecording() {
     Recording.SetKeepDays(Options.RecordingKeepDays);
     Recording.SetFileHeader([this] {
-        JournalFileHeader h;
-        h.device = Counter.Info().Model;
-        // The entry as the list shows it, not what may have been typed over it.
-        const int averaging = CountTime->currentIndex();
-        h.averagingTime = averaging >= 0 ? CountTime->itemText(averaging) : QString();
-        h.title = Options.GraphTitle;
-        h.notes = Options.GraphNotes;
+        JournalFileHeader h = JournalHeaderOf(Options, Recording);
         h.bottomAxisTitle = Chart1->BottomAxisTitle();
         return h;
     });

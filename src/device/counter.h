@@ -103,7 +103,6 @@ public:
     std::uint32_t LastTick() const { return lastTick_; }
     const std::array<std::uint32_t, kHistorySize>& CountHistory() const { return counts_; }
     const std::array<std::uint32_t, kHistorySize>& ElapsedHistory() const { return elapsed_; }
-    const std::array<std::uint8_t, kConfigSize>& ConfigBlock() const { return config_; }
 
     // Writers.
     void SetUnitCode(std::uint8_t code) { unitCode_ = code; }

@@ -16,8 +16,6 @@ public:
     explicit D2xxLibraryDriver(std::unique_ptr<D2xxLibrary> library);
     ~D2xxLibraryDriver() override;
 
-    const D2xxLibrary& Library() const { return *library_; }
-
     FtStatus CreateDeviceInfoList(std::uint32_t* numDevices) override;
     FtStatus GetDeviceInfoList(std::vector<FtDeviceListInfoNode>& list,
                                std::uint32_t* numDevices) override;

@@ -22,8 +22,6 @@ public:
     // message box is open do not show a second one.
     Outcome Evaluate(bool enabled, double reading, double level, bool buzzer);
 
-    bool WarningShown() const { return warningShown_; }
-
 private:
     bool warningShown_ = false;
 };

@@ -74,9 +74,13 @@ void CountsStoppedDetector::Restart() {
     *this = CountsStoppedDetector();
 }
 
-QString CountsStoppedText(double silentSeconds) {
-    return QStringLiteral("No counts for %1 seconds: check the counter's tube and cable.")
+QString NoCountsText(double silentSeconds) {
+    return QStringLiteral("No counts for %1 seconds")
         .arg(static_cast<long long>(std::floor(silentSeconds)));
+}
+
+QString CountsStoppedText(double silentSeconds) {
+    return NoCountsText(silentSeconds) + QStringLiteral(": check the counter's tube and cable.");
 }
 
 } // namespace korvinet

@@ -60,7 +60,9 @@ private:
     mutable double stopSeconds_ = 0.0; // 0: not worked out since the last pulse
 };
 
-// "No counts for N seconds: check the counter's tube and cable."
+// "No counts for N seconds", N the whole seconds of the silence.
+QString NoCountsText(double silentSeconds);
+// The warning: "No counts for N seconds: check the counter's tube and cable."
 QString CountsStoppedText(double silentSeconds);
 
 } // namespace korvinet

@@ -105,11 +105,6 @@ public:
     // excursion, across connections).
     void CounterConnected();
 
-    // Remember whether the current excursion's warning was given; they last
-    // across connections. The rule not in force rests in its normal state.
-    const AlarmRule& Alarm() const { return alarm_; }
-    const SignificanceAlarm& Significance() const { return significance_; }
-
 private:
     TCounter& counter_;
     const Clock& clock_;

@@ -239,7 +239,7 @@ void MqttSink::OnReading(const SessionReading& reading) {
     r.intervalMs = reading.intervalMs;
     r.alarm = reading.alarm;
     if (reading.countsStopped)
-        r.fault = QStringLiteral("no counts for %1 seconds").arg(qint64(reading.silentSeconds));
+        r.fault = NoCountsText(reading.silentSeconds).toLower();
     if (reading.band) {
         r.ciLow = reading.band->low.value;
         r.ciHigh = reading.band->high.value;

@@ -5,18 +5,12 @@
 #include "recording/journal_folder.h"
 #include "recording/journal_sink.h"
 
-#include <algorithm>
-
 namespace korvinet {
 
 Recorder::Recorder(D2xxDriver& driver, const Clock& clock, const Regional& regional,
                    Options options)
     : counter_(driver, clock), session_(counter_, clock), clock_(clock), regional_(regional),
-      options_(std::move(options)) {
-    sampleTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&sampleTimer_, &QTimer::timeout, [this] { SampleUnattended(); });
-    QObject::connect(&searchTimer_, &QTimer::timeout, [this] { Search(); });
-}
+      options_(std::move(options)) {}
 
 QString Recorder::DefaultJournalFolder() {
     return DefaultRecordingsFolder();
@@ -123,12 +117,30 @@ CounterEvent Recorder::Connected() const {
     return event;
 }
 
-bool Recorder::Connect(std::uint32_t deviceIndex) {
-    if (!counter_.Open(deviceIndex))
-        return false;
-    session_.CounterConnected();
-    Announce(Connected());
-    return true;
+int Recorder::ListCounters() {
+    return counter_.ListDevices();
+}
+
+Recorder::Connection Recorder::Connect(int listIndex, const CounterSettings& settings) {
+    bool isNumber = false;
+    const uint index = counter_.DeviceIndices().value(listIndex).toUInt(&isNumber);
+    if (!isNumber || !counter_.Open(index))
+        return Connection::NotOpened;
+    const Connection connection = SetUp(settings);
+    if (connection == Connection::Ready) {
+        session_.CounterConnected();
+        Announce(Connected());
+    }
+    return connection;
+}
+
+Recorder::Connection Recorder::SetUp(const CounterSettings& settings) {
+    if (!counter_.SetBeep(settings.beep) && !counter_.IsOpen())
+        return Connection::Closed;
+    counter_.SetUnitCode(settings.unitCode);
+    const bool restarted = counter_.ResetCounter();
+    SetAveraging(settings.averagingTime);
+    return restarted ? Connection::Ready : Connection::NotRestarted;
 }
 
 bool Recorder::Disconnect() {
@@ -139,6 +151,29 @@ bool Recorder::Disconnect() {
     event.reason = QStringLiteral("disconnected");
     Announce(event);
     return closed;
+}
+
+bool Recorder::SetBeep(bool on) {
+    return counter_.SetBeep(on);
+}
+
+void Recorder::SetUnit(std::uint8_t unitCode) {
+    counter_.SetUnitCode(unitCode);
+}
+
+bool Recorder::RestartRate() {
+    return counter_.ResetCounter();
+}
+
+void Recorder::SetAveraging(const QString& averagingTime) {
+    if (averagingTime.isEmpty())
+        return;
+    averagingTime_ = averagingTime;
+    counter_.SetAveragingWindow(AveragingWindowFor(averagingTime));
+}
+
+void Recorder::RestartAccumulation() {
+    counter_.RestartAccumulation();
 }
 
 MeasurementSession::TickOutcome Recorder::Tick(const MeasurementSession::AlarmSettings& alarm) {
@@ -157,119 +192,6 @@ MeasurementSession::TickOutcome Recorder::Tick(const MeasurementSession::AlarmSe
     return out;
 }
 
-void Recorder::RunUnattended(Unattended plan) {
-    unattended_ = std::make_unique<Unattended>(std::move(plan));
-    sampleTimer_.setInterval(unattended_->sampleMs);
-    searchTimer_.setInterval(unattended_->searchMs);
-    Search();
-}
-
-void Recorder::Search() {
-    if (closing_ || !unattended_)
-        return;
-    Unattended& plan = *unattended_;
-    const int found = counter_.ListDevices();
-    int chosen = -1;
-    const QString wanted = !serial_.isEmpty() ? serial_ : plan.wanted;
-    if (!wanted.isEmpty()) {
-        for (int i = 0; i < found; ++i)
-            if (counter_.DeviceIdentities().at(i).SerialNumber == wanted)
-                chosen = i;
-    } else if (found == 1) {
-        chosen = 0;
-    } else if (found > 1) {
-        QStringList serials;
-        for (int i = 0; i < found; ++i)
-            serials << counter_.DeviceIdentities().at(i).SerialNumber;
-        searchTimer_.stop();
-        if (plan.ambiguous)
-            plan.ambiguous(serials);
-        return;
-    }
-
-    if (chosen >= 0 && SetUp(chosen)) {
-        searchTimer_.stop();
-        waitingLogged_ = false;
-        sampleTimer_.start();
-        return;
-    }
-    if (closing_)
-        return;
-    if (!waitingLogged_ && plan.log) {
-        const QString what = wanted.isEmpty()
-                                 ? QStringLiteral("no counter is attached")
-                                 : QStringLiteral("counter %1 is not attached").arg(wanted);
-        plan.log(
-            QStringLiteral("%1; looking again every %2 s").arg(what).arg(plan.searchMs / 1000.0));
-    }
-    waitingLogged_ = true;
-    if (!searchTimer_.isActive())
-        searchTimer_.start();
-}
-
-bool Recorder::SetUp(int listIndex) {
-    Unattended& plan = *unattended_;
-    const auto log = [&plan](const QString& line) {
-        if (plan.log)
-            plan.log(line);
-    };
-    bool isNumber = false;
-    const uint index = counter_.DeviceIndices().value(listIndex).toUInt(&isNumber);
-    if (!isNumber || !counter_.Open(index)) {
-        log(QStringLiteral("cannot open the counter: ") + counter_.LastError());
-        return false;
-    }
-    // As the window sets up a counter it connects to.
-    counter_.SetBeep(plan.setup.beep);
-    counter_.SetUnitCode(plan.setup.unitCode);
-    if (counter_.IsOpen() && !counter_.ResetCounter()) {
-        log(QStringLiteral("cannot reset the counter: ") + counter_.LastError());
-        counter_.Close();
-        return false;
-    }
-    counter_.SetAveragingWindow(AveragingWindowFor(plan.setup.averagingTime));
-    if (!counter_.IsOpen()) {
-        log(QStringLiteral("the counter closed: ") + counter_.LastError());
-        return false;
-    }
-    session_.CounterConnected();
-    const TCounter::_Info& info = counter_.Info();
-    const bool first = serial_.isEmpty();
-    serial_ = info.SerialNumber;
-    log(QStringLiteral("%1 counter %2 (%3), %4, averaging %5")
-            .arg(first ? QStringLiteral("logging") : QStringLiteral("back:"), serial_, info.Model,
-                 counter_.UnitName(), plan.setup.averagingTime));
-    Announce(Connected());
-    return !closing_;
-}
-
-void Recorder::SampleUnattended() {
-    if (closing_ || !unattended_)
-        return;
-    const MeasurementSession::TickOutcome out =
-        Tick(unattended_->alarm ? unattended_->alarm() : MeasurementSession::AlarmSettings{});
-    if (out.reading.status == SessionReading::Status::Failed) {
-        LostUnattended(out.reading.error);
-        return;
-    }
-    if (unattended_->ticked)
-        unattended_->ticked(out);
-    // The session closed the counter: an overrange sample cannot be trusted.
-    if (!closing_ && !counter_.IsOpen())
-        LostUnattended(out.reading.error);
-}
-
-void Recorder::LostUnattended(const QString& why) {
-    sampleTimer_.stop();
-    if (unattended_->log)
-        unattended_->log(
-            QStringLiteral("counter %1: %2; readings pause until it is back, looking every %3 s")
-                .arg(serial_, why.isEmpty() ? QStringLiteral("closed") : why)
-                .arg(unattended_->searchMs / 1000.0));
-    waitingLogged_ = true;
-    searchTimer_.start();
-}
-
 void Recorder::Close(const std::function<void()>& done) {
     if (closing_) {
         // Asked again (a second signal): no more waiting for the sinks.
@@ -278,8 +200,6 @@ void Recorder::Close(const std::function<void()>& done) {
     }
     closing_ = true;
     done_ = done;
-    sampleTimer_.stop();
-    searchTimer_.stop();
     if (counter_.IsOpen())
         counter_.Close();
     if (journal_) {

@@ -7,8 +7,6 @@
 #include "recording/recording_journal.h"
 
 #include <QString>
-#include <QStringList>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -21,21 +19,16 @@ class JournalFolderLock;
 class JournalSink;
 class Regional;
 
-// How an unattended recorder sets up a counter it has found.
-struct CounterSetup {
-    bool beep = true;
-    std::uint8_t unitCode = 2;
-    QString averagingTime = QStringLiteral("45 seconds"); // an entry of the averaging list
-};
-
 // The measuring engine every front end drives: it owns the counter
 // connection, the measurement session, the journal folder's lock, the
-// recording journal and the sinks the readings go to. The window ticks it
-// from its own timer and connects when the user asks; the station lets it
-// run unattended, looking for its counter again after every fault. Either
-// way each reading is journalled first and then handed to every sink, so a
-// sink written once (the MQTT publisher, the web page, the map uploads)
-// serves both programs alike.
+// recording journal and the sinks the readings go to. A front end says what
+// it wants (connect a counter of the list with these settings, change one of
+// them, disconnect) and reads the counter through a const view only. The
+// window ticks it from its own timer and connects when the user asks; the
+// station has it driven unattended (unattended.h). Either way each reading is
+// journalled first and then handed to every sink, so a sink written once
+// (the MQTT publisher, the web page, the map uploads) serves both programs
+// alike.
 //
 // Recording starts whenever it can: a folder that cannot be locked (another
 // program records there, the disk is full, the folder is read-only) is tried
@@ -64,9 +57,26 @@ public:
     // in the user's data folder; empty when the system names none.
     static QString DefaultJournalFolder();
 
-    TCounter& Counter() { return counter_; }
+    // What a front end asks of a counter it connects.
+    struct CounterSettings {
+        std::uint8_t unitCode = 2; // the display unit (kDisplayUnits)
+        // An entry of the averaging list; empty names none, and the counter
+        // keeps the averaging it has.
+        QString averagingTime = QStringLiteral("45 seconds");
+        bool beep = true; // the speaker clicks at every count, where there is one
+    };
+    // How far connecting, or setting up again, got. Unless Ready the counter
+    // is closed (or was never opened) and Counter().LastError() says why.
+    enum class Connection {
+        Ready,
+        NotOpened,    // it could not be opened
+        Closed,       // a driver failure closed it while it was set up
+        NotRestarted, // restarting its count failed, which closed it
+    };
+
+    // The counter as front ends see it: its identity, the list of attached
+    // counters, its unit and what it has counted.
     const TCounter& Counter() const { return counter_; }
-    MeasurementSession& Session() { return session_; }
 
     void SetFileHeader(HeaderSource header) { header_ = std::move(header); }
     void SetStatusHandler(StatusHandler handler) { onStatus_ = std::move(handler); }
@@ -90,40 +100,44 @@ public:
     void AddSink(ReadingSink& sink);
     void AddSink(std::unique_ptr<ReadingSink> sink);
 
-    // Opens the counter at a place of the driver's list and tells the
-    // session and the sinks. False (the reason in Counter().LastError())
-    // when it cannot be opened.
-    [[nodiscard]] bool Connect(std::uint32_t deviceIndex);
+    // Looks for attached counters; Counter() lists them. Returns how many.
+    int ListCounters();
+    // Opens the counter at a place of that list and sets it up; only one
+    // that is Ready is told to the session and the sinks.
+    [[nodiscard]] Connection Connect(int listIndex, const CounterSettings& settings);
+    // Sets the open counter up again as Connect does: the speaker (one
+    // without a speaker just stays silent), the unit, a fresh count and the
+    // averaging, which is applied even when the restart fails.
+    [[nodiscard]] Connection SetUp(const CounterSettings& settings);
     // Closes the counter (the user's choice, not a fault).
     [[nodiscard]] bool Disconnect();
+
+    // Each setting on its own, as the user changes it.
+    // The speaker on or off. False (the reason in Counter().LastError()) when
+    // the counter has none, or a driver failure closed it.
+    [[nodiscard]] bool SetBeep(bool on);
+    // Readings are given in this unit from the next on, connected or not.
+    void SetUnit(std::uint8_t unitCode);
+    // The count rate starts afresh from the next sample. False when the
+    // counter is not open, or the restart failed and closed it.
+    [[nodiscard]] bool RestartRate();
+    // How many samples the count rate covers, as an entry of the averaging
+    // list names it; empty changes nothing.
+    void SetAveraging(const QString& averagingTime);
+    // The averaging entry last set: the one the readings are averaged over.
+    const QString& AveragingTime() const { return averagingTime_; }
+    // The accumulated total starts again from 0 now.
+    void RestartAccumulation();
 
     // One sample: recording is started if it could not be before, the
     // reading is journalled and handed to the sinks. A failed sample leaves
     // the counter closed, and the sinks hear that it was lost.
     MeasurementSession::TickOutcome Tick(const MeasurementSession::AlarmSettings& alarm);
 
-    // Unattended: the recorder samples by itself every sampleMs and, while no
-    // counter is there (none at the start, a fault, unplugged), looks for it
-    // every searchMs. What happens is told through the callbacks.
-    struct Unattended {
-        QString wanted; // a counter's serial number; empty: the only one attached
-        CounterSetup setup;
-        int sampleMs = 3000;
-        int searchMs = 5000;
-        std::function<MeasurementSession::AlarmSettings()> alarm;
-        // Every sample taken (not the failed ones).
-        std::function<void(const MeasurementSession::TickOutcome&)> ticked;
-        // A line for the operator: found, lost, looking again.
-        std::function<void(const QString& line)> log;
-        // Several counters and none chosen: the serials attached.
-        std::function<void(const QStringList& serials)> ambiguous;
-    };
-    void RunUnattended(Unattended plan);
-
-    // Ends the run: no more samples, the counter closed, the journal marked
-    // as ended cleanly (the next start restores nothing), every sink stopped
-    // and the folder released; then `done`. A sink may take its time (a
-    // broker told "offline"); a second Close() finishes at once.
+    // Ends the run: the counter closed, the journal marked as ended cleanly
+    // (the next start restores nothing), every sink stopped and the folder
+    // released; then `done`. A sink may take its time (a broker told
+    // "offline"); a second Close() finishes at once.
     void Close(const std::function<void()>& done = {});
 
 private:
@@ -133,10 +147,6 @@ private:
     void Dispatch(const SessionReading& reading);
     void Announce(const CounterEvent& event);
     CounterEvent Connected() const;
-    void Search();
-    bool SetUp(int listIndex);
-    void SampleUnattended();
-    void LostUnattended(const QString& why);
     void Finish();
 
     TCounter counter_;
@@ -152,12 +162,7 @@ private:
     std::unique_ptr<JournalSink> journalSink_;
     std::vector<ReadingSink*> sinks_;
     std::vector<std::unique_ptr<ReadingSink>> owned_;
-
-    std::unique_ptr<Unattended> unattended_;
-    QTimer sampleTimer_;
-    QTimer searchTimer_;
-    QString serial_; // the counter found last, looked for again after a fault
-    bool waitingLogged_ = false;
+    QString averagingTime_; // the averaging entry in force
 
     bool closing_ = false;
     bool closed_ = false;

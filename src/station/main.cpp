@@ -81,8 +81,6 @@ int main(int argc, char* argv[]) {
     korvinet::station::StationConfig config;
     config.options = parsed.options;
     config.stored = StoredSettings();
-    if (config.options.averagingIndex)
-        config.stored.AveragingTimeIndex = *config.options.averagingIndex;
     config.journalFolder = config.options.journal.isEmpty()
                                ? korvinet::Recorder::DefaultJournalFolder()
                                : config.options.journal;

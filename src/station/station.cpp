@@ -5,6 +5,8 @@
 #include "mqtt/mqtt_sink.h"
 #include "platform/datetime.h"
 #include "platform/version.h"
+#include "recording/recorder_settings.h"
+#include "recording/unattended.h"
 #include "web/web_sink.h"
 
 #include <QDir>
@@ -16,6 +18,25 @@ namespace korvinet::station {
 namespace {
 
 constexpr std::int8_t kCpmUnit = 1;
+
+// The window program's settings with the command line's in their place. The
+// alarm is the command line's alone, by the level rule and without a buzzer
+// (no one to hear it); nobody is shown a box, so a fault of the counts is
+// always told, as one log line.
+SettingsRecord InForce(const StationConfig& config) {
+    SettingsRecord settings = config.stored;
+    const StationOptions& options = config.options;
+    if (options.unitCode)
+        settings.UnitsIndex = *options.unitCode;
+    if (options.averagingIndex)
+        settings.AveragingTimeIndex = *options.averagingIndex;
+    settings.AlarmEnabled = options.alarmLevel.has_value();
+    settings.AlarmLevel = options.alarmLevel.value_or(1.0);
+    settings.AlarmBuzzer = false;
+    settings.AlarmRuleIndex = 0;
+    settings.WarnCountsHealth = true;
+    return settings;
+}
 
 } // namespace
 
@@ -31,18 +52,13 @@ QString ReadingLine(const SessionReading& reading) {
 
 Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
                  const Regional& regional, Finished finished)
-    : config_(std::move(config)), clock_(clock), regional_(regional),
+    : config_(std::move(config)), settings_(InForce(config_)), clock_(clock), regional_(regional),
       finished_(std::move(finished)),
-      recorder_(driver, clock, regional,
-                {config_.journalFolder, config_.stored.RecordingKeepDays}) {
-    recorder_.SetFileHeader([this] {
-        JournalFileHeader h;
-        h.device = recorder_.Counter().Info().Model;
-        h.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
-        h.title = config_.stored.GraphTitle;
-        h.notes = config_.stored.GraphNotes;
-        return h;
-    });
+      recorder_(driver, clock, regional, {config_.journalFolder, settings_.RecordingKeepDays}) {
+    auto unattended = std::make_unique<Unattended>(recorder_);
+    unattended_ = unattended.get();
+    recorder_.AddSink(std::move(unattended));
+    recorder_.SetFileHeader([this] { return JournalHeaderOf(settings_, recorder_); });
     recorder_.SetStatusHandler([this](const QString& text) {
         Log(text.isEmpty() ? QStringLiteral("journal: recording again")
                            : QStringLiteral("journal: ") + text);
@@ -52,18 +68,6 @@ Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
 void Station::Log(const QString& line) const {
     std::fprintf(stderr, "korvinet-station: %s\n", qPrintable(line));
     std::fflush(stderr);
-}
-
-MeasurementSession::AlarmSettings Station::Alarm() const {
-    MeasurementSession::AlarmSettings alarm;
-    alarm.enabled = config_.options.alarmLevel.has_value();
-    alarm.level = config_.options.alarmLevel.value_or(1.0);
-    alarm.buzzer = false; // no one to hear it
-    alarm.rule = MeasurementSession::Rule::Level;
-    alarm.countsStoppedWarning = config_.stored.WarnCountsStopped;
-    // Nobody is shown a box: a fault of the counts is one log line.
-    alarm.healthWarning = true;
-    return alarm;
 }
 
 bool Station::Start(QString* error) {
@@ -81,8 +85,7 @@ bool Station::Start(QString* error) {
         return false;
     }
 
-    const auto unitCode =
-        static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
+    const auto unitCode = static_cast<std::uint8_t>(settings_.UnitsIndex);
     if (config_.options.mqtt) {
         mqtt::MqttSinkOptions mqtt;
         mqtt.url = *config_.options.mqtt;
@@ -126,14 +129,13 @@ bool Station::Start(QString* error) {
         recorder_.AddSink(std::move(uploads));
     }
 
-    Recorder::Unattended plan;
+    Unattended::Plan plan;
     plan.wanted = config_.options.device;
-    plan.setup.beep = config_.stored.BeepEnabled;
-    plan.setup.unitCode = unitCode;
-    plan.setup.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
+    plan.settings = {unitCode, CountTimeEntries().value(settings_.AveragingTimeIndex),
+                     settings_.BeepEnabled};
     plan.sampleMs = config_.sampleMs;
     plan.searchMs = config_.searchMs;
-    plan.alarm = [this] { return Alarm(); };
+    plan.alarm = [this] { return AlarmSettingsOf(settings_); };
     plan.ticked = [this](const MeasurementSession::TickOutcome& tick) { Ticked(tick); };
     plan.log = [this](const QString& line) { Log(line); };
     plan.ambiguous = [this](const QStringList& serials) {
@@ -142,7 +144,7 @@ bool Station::Start(QString* error) {
                 .arg(serials.join(QStringLiteral(", "))));
         Stop(kUsageExitCode);
     };
-    recorder_.RunUnattended(std::move(plan));
+    unattended_->Run(std::move(plan));
     return true;
 }
 
@@ -160,11 +162,10 @@ bool Station::StartWeb(QString* error) {
 
 void Station::AddFacts(web::StationStatus& s) const {
     s.version = OwnVersionText();
-    s.unitCode =
-        static_cast<std::uint8_t>(config_.options.unitCode.value_or(config_.stored.UnitsIndex));
-    s.averagingTime = CountTimeEntries().value(config_.stored.AveragingTimeIndex);
-    s.title = config_.stored.GraphTitle;
-    s.notes = config_.stored.GraphNotes;
+    s.unitCode = static_cast<std::uint8_t>(settings_.UnitsIndex);
+    s.averagingTime = CountTimeEntries().value(settings_.AveragingTimeIndex);
+    s.title = settings_.GraphTitle;
+    s.notes = settings_.GraphNotes;
     s.sampleMs = config_.sampleMs;
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)

@@ -16,6 +16,7 @@ namespace korvinet {
 class Clock;
 class D2xxDriver;
 class Regional;
+class Unattended;
 
 namespace mqtt {
 class MqttSink;
@@ -68,13 +69,16 @@ private:
     bool StartWeb(QString* error);
     void AddFacts(web::StationStatus& status) const;
     void Log(const QString& line) const;
-    MeasurementSession::AlarmSettings Alarm() const;
 
     StationConfig config_;
+    // The window program's settings with the command line's in their place
+    // and the station's own alarm.
+    SettingsRecord settings_;
     const Clock& clock_;
     const Regional& regional_;
     Finished finished_;
     Recorder recorder_;
+    Unattended* unattended_ = nullptr;     // owned by the recorder
     const mqtt::MqttSink* mqtt_ = nullptr; // owned by the recorder
     long long readings_ = 0;
     bool stopping_ = false;

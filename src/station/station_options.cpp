@@ -43,12 +43,6 @@ ParsedCommandLine Fail(const QString& error) {
 
 } // namespace
 
-int AveragingSeconds(int entryIndex) {
-    return entryIndex >= 0 && entryIndex < static_cast<int>(std::size(kAveragingSeconds))
-               ? kAveragingSeconds[entryIndex]
-               : 0;
-}
-
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     ParsedCommandLine result;
     StationOptions& o = result.options;

@@ -49,7 +49,4 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments);
 // The --help text.
 QString UsageText();
 
-// The averaging time as the option takes it: the entry's length in seconds.
-int AveragingSeconds(int entryIndex);
-
 } // namespace korvinet::station

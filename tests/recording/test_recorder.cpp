@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QLockFile>
 #include <QTemporaryDir>
-#include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -88,8 +87,8 @@ TEST_F(RecorderTest, RecordingStartsWithinOneTickOfTheCauseGoingAway) {
         recorder.SetStatusHandler([&](const QString& text) { statuses << text; });
         std::function<void()> remove = c.cause();
         recorder.StartRecording();
-        ASSERT_EQ(recorder.Counter().ListDevices(), 1);
-        ASSERT_TRUE(recorder.Connect(recorder.Counter().DeviceIndices().front().toUInt()));
+        ASSERT_EQ(recorder.ListCounters(), 1);
+        ASSERT_EQ(recorder.Connect(0, {}), Recorder::Connection::Ready);
         clock.Advance(3000);
         recorder.Tick({});
         EXPECT_FALSE(recorder.IsRecording());
@@ -113,8 +112,8 @@ TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
     Recorder recorder(driver, clock, regional, {folder});
     recorder.AddSink(heard);
     recorder.StartRecording();
-    ASSERT_EQ(recorder.Counter().ListDevices(), 1);
-    ASSERT_TRUE(recorder.Connect(recorder.Counter().DeviceIndices().front().toUInt()));
+    ASSERT_EQ(recorder.ListCounters(), 1);
+    ASSERT_EQ(recorder.Connect(0, {}), Recorder::Connection::Ready);
     const QString serial = recorder.Counter().Info().SerialNumber;
     clock.Advance(3000);
     driver.InjectPulses(0, 30);
@@ -133,31 +132,27 @@ TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
     EXPECT_TRUE(free.tryLock(0)); // released
 }
 
-// Left alone, the recorder finds the counter when it is plugged in, and
-// finds it again after it was unplugged.
-TEST_F(RecorderTest, UnattendedItLooksForItsCounterUntilItIsBack) {
-    SystemClock real;
-    SimulatedDriver live(real, 7);
-    Recorder recorder(live, real, regional, {folder});
+// In the hour the clocks go back one local time names two moments: each
+// reading is journalled with the offset from UTC in force when it was taken.
+TEST_F(RecorderTest, ReadingsKeepTheirOffsetWhenTheClocksGoBack) {
+    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    Recorder recorder(driver, clock, regional, {folder});
     recorder.StartRecording();
-    QStringList log;
-    int readings = 0;
-    Recorder::Unattended plan;
-    plan.sampleMs = 10;
-    plan.searchMs = 20;
-    plan.log = [&](const QString& line) { log << line.section(QLatin1Char(' '), 0, 1); };
-    plan.ticked = [&](const MeasurementSession::TickOutcome&) { ++readings; };
-    recorder.RunUnattended(plan);
-    const int device = live.AddDevice(SimulatedDriver::DemoDevice(0, 600));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return readings >= 2; }, 5000));
-    live.DetachDevice(device);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() >= 3; }, 5000));
-    live.AddDevice(SimulatedDriver::DemoDevice(0, 600));
-    readings = 0;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return readings >= 2; }, 5000));
-    const QString serial = recorder.Counter().Info().SerialNumber;
-    EXPECT_EQ(log, QStringList({"no counter", "logging counter", "counter " + serial + ":",
-                                "back: counter"}));
+    ASSERT_EQ(recorder.ListCounters(), 1);
+    ASSERT_EQ(recorder.Connect(0, {}), Recorder::Connection::Ready);
+    clock.SetUtcOffset(7200);
+    clock.Advance(3000);
+    recorder.Tick({});
+    // An hour later the local time is what it was.
+    clock.SetTickCount(clock.TickCount() + 3600000);
+    clock.SetUtcOffset(3600);
+    recorder.Tick({});
+    QFile file(QDir(folder).filePath(QStringLiteral("2012-03-14.samples")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[1].startsWith("2012-03-14T09:00:03.000+02:00,")) << lines[1].constData();
+    EXPECT_TRUE(lines[2].startsWith("2012-03-14T09:00:03.000+01:00,")) << lines[2].constData();
 }
 
 } // namespace

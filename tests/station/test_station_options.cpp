@@ -1,3 +1,4 @@
+#include "measure/averaging_time.h"
 #include "station/station_options.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +64,7 @@ TEST(StationOptions, ValuesLandInTheirFields) {
     const StationOptions& o = parsed.options;
     EXPECT_EQ(o.device, "KV7");
     EXPECT_EQ(o.unitCode, 1); // not "CPM (uncomp)"
-    EXPECT_EQ(AveragingSeconds(*o.averagingIndex), 600);
+    EXPECT_EQ(CountTimeEntries().value(*o.averagingIndex), "10 minutes");
     EXPECT_EQ(o.alarmLevel, 2.5);
     EXPECT_EQ(o.journal, "/var/j");
     ASSERT_TRUE(o.mqtt);
