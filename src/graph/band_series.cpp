@@ -9,19 +9,6 @@
 
 namespace korvinet {
 
-void TBandSeries::IndexTraits::Add(Extent& acc, const Point& p, std::uint64_t) {
-    if (std::isfinite(p.low) && std::isfinite(p.high))
-        Merge(acc, {p.low, p.high, true});
-}
-
-void TBandSeries::IndexTraits::Merge(Extent& acc, const Extent& e) {
-    if (!e.any)
-        return;
-    acc.low = std::min(acc.low, e.low);
-    acc.high = std::max(acc.high, e.high);
-    acc.any = true;
-}
-
 TBandSeries::Extent TBandSeries::Range(std::size_t begin, std::size_t end) const {
     return points_.Query(begin, end);
 }
@@ -48,9 +35,9 @@ void DrawBand(QPainter& painter, const ChartLayout& layout, const TBandSeries& b
     const auto columnEnd = [&](std::size_t i, std::size_t end) {
         const double first = points[i].x;
         const double last = points[end - 1].x;
-        const double share =
-            last > first ? (layout.XToData(column(i) + 1) - first) / (last - first) : 0.0;
-        return ColumnEnd(column, i, end, share);
+        return ColumnEnd(column, i, end, [&](double c) {
+            return last > first ? (layout.XToData(c + 1) - first) / (last - first) : 0.0;
+        });
     };
     // The columns in view and the whole column either side, so the band
     // runs to the plot's edges as it would with every point drawn.

@@ -3,6 +3,8 @@
 #include "graph/block_index.h"
 #include "graph/graph_point.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -55,12 +57,22 @@ public:
     void Clear();
 
 private:
+    // Defined here, so that a drawing's many queries merge without calls.
     struct IndexTraits {
         using Point = TBandSeries::Point;
         using Summary = Extent;
         static constexpr int kLevels = 5;
-        static void Add(Extent& acc, const Point& p, std::uint64_t number);
-        static void Merge(Extent& acc, const Extent& e);
+        static void Add(Extent& acc, const Point& p, std::uint64_t) {
+            if (std::isfinite(p.low) && std::isfinite(p.high))
+                Merge(acc, {p.low, p.high, true});
+        }
+        static void Merge(Extent& acc, const Extent& e) {
+            if (!e.any)
+                return;
+            acc.low = std::min(acc.low, e.low);
+            acc.high = std::max(acc.high, e.high);
+            acc.any = true;
+        }
     };
 
     TColor color_;

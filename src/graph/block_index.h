@@ -192,14 +192,16 @@ template <class Traits> void BlockIndexedPoints<Traits>::Rebuild() const {
 
 // The end of the pixel column that point i lies in: the first index after i
 // whose column differs (`end` when none). `column` maps an index to its
-// column and never decreases; `share` is how far from point i to point
-// end - 1 the column's right edge lies (cut to 0 to 1; NaN counts as 0).
-// Readings come at a steady pace, so the search starts from that share of
-// the points, gallops out from it and halves: a long series is touched in
-// few places.
-template <class Column>
-std::size_t ColumnEnd(const Column& column, std::size_t i, std::size_t end, double share) {
+// column and never decreases; `shareOf` tells for a column how far from
+// point i to point end - 1 its right edge lies (cut to 0 to 1; NaN counts
+// as 0). Readings come at a steady pace, so the search starts from that
+// share of the points, gallops out from it and halves: a long series is
+// touched in few places.
+template <class Column, class ShareOf>
+std::size_t ColumnEnd(const Column& column, std::size_t i, std::size_t end,
+                      const ShareOf& shareOf) {
     const auto c = column(i);
+    double share = shareOf(c);
     share = share > 0.0 ? std::min(share, 1.0) : 0.0;
     const std::size_t guess = std::clamp<std::size_t>(
         i + static_cast<std::size_t>(share * static_cast<double>(end - 1 - i)), i + 1, end);

@@ -290,8 +290,10 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
                 ++j;
         } else {
             const double xi = from->x;
-            const double boundary = xMin + static_cast<double>(column(i) + 1) / scale;
-            j = ColumnEnd(column, i, end, endX > xi ? (boundary - xi) / (endX - xi) : 1.0);
+            j = ColumnEnd(column, i, end, [&](long long c) {
+                const double boundary = xMin + static_cast<double>(c + 1) / scale;
+                return endX > xi ? (boundary - xi) / (endX - xi) : 1.0;
+            });
         }
         const std::size_t columnStart = kept.size();
         TColor columnColor = kDefaultPointColor;
