@@ -3,7 +3,6 @@
 #include "files/file_output.h"
 
 #include <QBuffer>
-#include <QClipboard>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryFile>
@@ -165,10 +164,6 @@ bool ChartSaver::SaveJpeg(const QString& fileName) const {
         return false;
     const QByteArray jpeg = EncodeJpeg(bitmap);
     return !jpeg.isEmpty() && WriteWholeFile(fileName, jpeg);
-}
-
-void CopyChartToClipboard(QClipboard& clipboard, const QImage& chart) {
-    clipboard.setImage(chart);
 }
 
 } // namespace korvinet

@@ -6,7 +6,6 @@
 #include <QString>
 #include <functional>
 
-class QClipboard;
 class QPainter;
 
 namespace korvinet {
@@ -69,8 +68,5 @@ private:
     ShowMessage showMessage_;
     QString tempFolder_;
 };
-
-// Replaces the clipboard's contents with the chart bitmap.
-void CopyChartToClipboard(QClipboard& clipboard, const QImage& chart);
 
 } // namespace korvinet

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "graph/block_index.h"
 #include "graph/graph_point.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <limits>
-#include <optional>
 
 class QPainter;
 
@@ -19,9 +21,9 @@ struct ChartLayout;
 // of equal x after the ones already there. It has no legend entry and no
 // say in the axes: a range beyond the plot is cut off at its edge.
 //
-// Like the line's readings, the band keeps summaries of blocks of points
-// (16 points, 16 blocks, ...), so the lowest low and highest high of any
-// stretch are found in O(log n) and a drawing does not visit every point.
+// Like the line's readings, the band keeps block summaries
+// (BlockIndexedPoints), so the lowest low and highest high of any stretch
+// are found in O(log n) and a drawing does not visit every point.
 class TBandSeries {
 public:
     struct Point {
@@ -40,12 +42,12 @@ public:
     explicit TBandSeries(TColor color) : color_(color) {}
 
     TColor BandColor() const { return color_; }
-    const std::deque<Point>& Points() const { return points_; }
-    bool IsEmpty() const { return points_.empty(); }
+    const std::deque<Point>& Points() const { return points_.Points(); }
+    bool IsEmpty() const { return points_.Empty(); }
     // First index whose x is not less than x (the count when none).
-    std::size_t LowerBound(double x) const;
+    std::size_t LowerBound(double x) const { return points_.LowerBound(x); }
     // First index whose x is greater than x (the count when none).
-    std::size_t UpperBound(double x) const;
+    std::size_t UpperBound(double x) const { return points_.UpperBound(x); }
     // The extent of the points [begin, end).
     Extent Range(std::size_t begin, std::size_t end) const;
 
@@ -55,26 +57,26 @@ public:
     void Clear();
 
 private:
-    static constexpr int kBlockBits = 4;
-    static constexpr int kLevels = 5;
-
-    void IndexAppend(std::uint64_t at, const Point& p);
-    // Brings the summaries up to date after late points.
-    void IndexRebuild() const;
+    // Defined here, so that a drawing's many queries merge without calls.
+    struct IndexTraits {
+        using Point = TBandSeries::Point;
+        using Summary = Extent;
+        static constexpr int kLevels = 5;
+        static void Add(Extent& acc, const Point& p, std::uint64_t) {
+            if (std::isfinite(p.low) && std::isfinite(p.high))
+                Merge(acc, {p.low, p.high, true});
+        }
+        static void Merge(Extent& acc, const Extent& e) {
+            if (!e.any)
+                return;
+            acc.low = std::min(acc.low, e.low);
+            acc.high = std::max(acc.high, e.high);
+            acc.any = true;
+        }
+    };
 
     TColor color_;
-    std::deque<Point> points_;
-    // Points are numbered from the first ever added (base_ is the number of
-    // the current first point), so block boundaries stay put when the front
-    // is dropped. levels_[L] holds the extents of blocks of 16^(L+1)
-    // points, the first being block number levelFirst_[L].
-    std::uint64_t base_ = 0;
-    mutable std::deque<Extent> levels_[kLevels];
-    mutable std::uint64_t levelFirst_[kLevels] = {};
-    // A late point puts the summaries from its number on out of date until
-    // the next query, so points added out of order in a row (a clock set
-    // back) cost one rebuild, not one each.
-    mutable std::optional<std::uint64_t> staleFrom_;
+    BlockIndexedPoints<IndexTraits> points_;
 };
 
 // Fills the band in a light tint of its colour, one column per pixel holding

@@ -477,30 +477,6 @@ QImage TChart::RenderImage(QSize size) {
     return image;
 }
 
-void TChart::DrawScaled(QPainter& painter, const QRectF& target) {
-    const QSize size = this->size();
-    if (size.isEmpty() || target.isEmpty())
-        return;
-    painter.save();
-    painter.translate(target.topLeft());
-    painter.scale(target.width() / size.width(), target.height() / size.height());
-    Draw(painter, QRect(QPoint(0, 0), size));
-    painter.restore();
-}
-
-PrintMargins DefaultPrintMargins() {
-    return {static_cast<int>(100.0 / 11.0 - kChartMarginLeft),
-            static_cast<int>(100.0 / 8.5 - kChartMarginTop),
-            static_cast<int>(100.0 / 11.0 - kChartMarginRight),
-            static_cast<int>(100.0 / 8.5 - kChartMarginBottom)};
-}
-
-QRectF PageLessMargins(const QRectF& page, const PrintMargins& m) {
-    const double w = page.width() / 100.0;
-    const double h = page.height() / 100.0;
-    return page.adjusted(m.left * w, m.top * h, -m.right * w, -m.bottom * h);
-}
-
 void ClearGraphSeries(TChart& chart, TLineSeries& live, TLineSeries& average,
                       const QString& unitName) {
     chart.SetAutoRepaint(false);

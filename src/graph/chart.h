@@ -98,10 +98,6 @@ public:
     void Draw(QPainter& painter, const QRect& target);
     // The chart in an image of the given size (the on-screen size by default).
     QImage RenderImage(QSize size = QSize(kDesignWidth, kDesignHeight));
-    // The chart laid out at its on-screen size and stretched into target
-    // (printing: the page less the margins), so fonts, lines and overlay
-    // places keep their proportions on a high-resolution surface.
-    void DrawScaled(QPainter& painter, const QRectF& target);
 
     ChartLayout Layout(const QRect& target) const;
 
@@ -172,16 +168,6 @@ inline constexpr int kChartMarginLeft = 2;
 inline constexpr int kChartMarginTop = 2;
 inline constexpr int kChartMarginRight = 5;
 inline constexpr int kChartMarginBottom = 2;
-
-// Page margins for printing, whole percent of the page width (left, right)
-// and height (top, bottom).
-struct PrintMargins {
-    int left, top, right, bottom;
-};
-// 100/11 % left and right and 100/8.5 % top and bottom, less the chart's own
-// margins, cut to whole percent: 7, 9, 4, 9.
-PrintMargins DefaultPrintMargins();
-QRectF PageLessMargins(const QRectF& page, const PrintMargins& margins);
 
 // Empties the graph with repainting held off, then repaints once: both
 // series cleared, the mean refreshed, the left axis titled with the unit.

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "graph/block_index.h"
 #include "graph/graph_point.h"
 
 #include <QLocale>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <optional>
 #include <vector>
 
 namespace korvinet {
@@ -50,20 +49,12 @@ struct SeriesSummary {
     TColor color = kDefaultPointColor;
 };
 
-// One line of the chart: graph points kept in ascending x (time) order.
-//
-// Points with equal x keep their order of arrival, so a reading taken after
-// the clock was set back lands in its time slot without reordering the ones
-// already there. A live graph grows at the end and loses its oldest points
-// at the front; both cost the same however long the series is, and a
-// series of months stays cheap to draw:
-//  - points sit in a deque of plain 24-byte records (x, y, colour);
-//  - total, minimum and maximum follow every change: the total as a
-//    compensated running sum, minimum and maximum from a hierarchy of block
-//    summaries (16 points, 16 blocks, ...) that answers for any stretch of
-//    points in O(log n) and that the chart decimates its drawing with.
-// Inserting before the end (the rare late point) rebuilds the summaries
-// after the insertion point.
+// One line of the chart: graph points kept in ascending x (time) order,
+// points of equal x in their order of arrival (see BlockIndexedPoints).
+// Total, minimum and maximum follow every change: the total as a
+// compensated running sum, minimum and maximum from the block summaries,
+// which the chart also decimates its drawing with. A point is a plain
+// 24-byte record (x, y, colour), so a series of months stays cheap.
 //
 // Queries on an empty series (FirstX, LastX, LastY, MinY, MaxY) are the
 // caller's mistake; they return 0 rather than reading outside the list.
@@ -74,16 +65,16 @@ public:
     const QString& Title() const { return title_; }
     TColor SeriesColor() const { return color_; }
 
-    std::size_t Count() const { return points_.size(); }
-    bool IsEmpty() const { return points_.empty(); }
+    std::size_t Count() const { return points_.Size(); }
+    bool IsEmpty() const { return points_.Empty(); }
     double XValue(std::size_t i) const { return points_[i].x; }
     double YValue(std::size_t i) const { return points_[i].y; }
     TColor PointColor(std::size_t i) const { return points_[i].color; }
     GraphPoint Point(std::size_t i) const { return {points_[i].x, points_[i].y, points_[i].color}; }
     // First index whose x is not less than x (Count() when none).
-    std::size_t LowerBound(double x) const;
+    std::size_t LowerBound(double x) const { return points_.LowerBound(x); }
     // First index whose x is greater than x (Count() when none).
-    std::size_t UpperBound(double x) const;
+    std::size_t UpperBound(double x) const { return points_.UpperBound(x); }
     // Lowest, highest and merged colour of the points [begin, end).
     SeriesSummary Summary(std::size_t begin, std::size_t end) const;
 
@@ -116,29 +107,24 @@ private:
         double y;
         TColor color;
     };
-    static constexpr int kBlockBits = 4;
-    static constexpr int kLevels = 6;
+    // Lowest, highest and merged colour of blocks of up to 16^6 points.
+    struct IndexTraits {
+        using Point = Stored;
+        using Summary = SeriesSummary;
+        static constexpr int kLevels = 6;
+        static void Add(SeriesSummary& acc, const Stored& p, std::uint64_t number);
+        static void Merge(SeriesSummary& acc, const SeriesSummary& s);
+    };
 
-    void Insert(const Stored& p);
     void Changed();
-    void IndexAppend(std::uint64_t at, const Stored& p);
-    void IndexRebuildFrom(std::uint64_t at);
     void SumAdd(double y);
     void SumRemove(double y);
     void ResetStats();
 
     QString title_;
     TColor color_;
-    std::deque<Stored> points_;
+    BlockIndexedPoints<IndexTraits> points_;
     std::function<void()> onChange_;
-
-    // Points are numbered from the first ever added (base_ is the number of
-    // the current first point), so block boundaries stay put when the front
-    // is trimmed. levels_[L] holds the summaries of blocks of 16^(L+1)
-    // points, the first being block number levelFirst_[L].
-    std::uint64_t base_ = 0;
-    std::deque<SeriesSummary> levels_[kLevels];
-    std::uint64_t levelFirst_[kLevels] = {};
 
     // Finite readings summed with Neumaier's compensation; the others counted
     // so the total is what plain addition gives (NaN, or an infinity).

@@ -2,10 +2,7 @@
 #include "support/file_size_limit.h"
 #include "support/jpeg_decode.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QFile>
-#include <QMimeData>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -170,17 +167,6 @@ TEST(ChartBitmap, HasTheChartsSizeAndDrawing) {
     EXPECT_EQ(image.size(), kChartSize);
     EXPECT_EQ(image.pixel(10, 100), qRgb(255, 0, 0));
     EXPECT_EQ(ChartBitmap(kChartSize, [](QPainter&) {}).pixel(5, 5), qRgb(255, 255, 255));
-}
-
-TEST(CopyChartToClipboard, ReplacesTheClipboardText) {
-    QClipboard* clipboard = QApplication::clipboard();
-    clipboard->setText(QStringLiteral("old text"));
-    CopyChartToClipboard(*clipboard, ChartBitmap(kChartSize, PaintTestChart));
-    const QImage image = clipboard->image();
-    EXPECT_EQ(image.size(), kChartSize);
-    EXPECT_EQ(image.pixel(600, 300), qRgb(0, 0, 255));
-    EXPECT_TRUE(clipboard->text().isEmpty());
-    EXPECT_EQ(kGraphCopied, "Graph has been copied to clipboard");
 }
 
 } // namespace

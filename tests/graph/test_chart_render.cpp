@@ -1,3 +1,4 @@
+#include "files/chart_print.h"
 #include "graph/band_series.h"
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
@@ -247,11 +248,12 @@ TEST_F(ChartRenderTest, PrintedPageKeepsTheProportionsOfTheScreen) {
     live.Add(kDay0 + 0.01, 0); // moves the mean off the flat line
     UseOverlays();
     RefreshAverage(live, average);
-    // Twice the screen size, offset like a page margin.
+    // Twice the screen size, offset like a page margin, as the window prints.
     QImage page(1700, 1000, QImage::Format_RGB32);
     page.fill(Qt::white);
     QPainter painter(&page);
-    chart.DrawScaled(painter, QRectF(50, 30, 1600, 940));
+    PaintChartOnPage(painter, QRectF(50, 30, 1600, 940), ChartPrintSettings{}, target.size(),
+                     [&](QPainter& p) { chart.Draw(p, target); });
     painter.end();
     const ChartLayout layout = chart.Layout(target);
     const QPointF mid = (layout.Map(live.XValue(4), 100) + layout.Map(live.XValue(5), 100)) / 2;
@@ -259,15 +261,6 @@ TEST_F(ChartRenderTest, PrintedPageKeepsTheProportionsOfTheScreen) {
     EXPECT_GT(CountPixels(page, QRect(onPage.toPoint() - QPoint(2, 4), QSize(5, 9)), IsRed), 0);
     // The date span overlay at (25, 15) of the chart, scaled.
     EXPECT_GT(CountPixels(page, QRect(100, 60, 300, 24), IsDark), 40);
-}
-
-TEST(PrintMargins, ScreenMarginsTakenFromThePage) {
-    const PrintMargins m = DefaultPrintMargins();
-    EXPECT_EQ(m.left, 7);
-    EXPECT_EQ(m.top, 9);
-    EXPECT_EQ(m.right, 4);
-    EXPECT_EQ(m.bottom, 9);
-    EXPECT_EQ(PageLessMargins(QRectF(0, 0, 1000, 2000), m), QRectF(70, 180, 890, 1640));
 }
 
 TEST_F(ChartRenderTest, ClearGraphEmptiesAndTitlesTheAxis) {
