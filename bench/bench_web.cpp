@@ -6,7 +6,7 @@
 // reads run beside the measurement, not in its way.
 #include "device/reading.h"
 #include "platform/datetime.h"
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 #include "web/station_web.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "maps/count_samples.h"
 
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 
 namespace korvinet::maps {
 

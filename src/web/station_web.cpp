@@ -3,9 +3,9 @@
 #include "device/counter.h"
 #include "device/display_units.h"
 #include "files/data_file.h"
-#include "files/journal_reader.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
+#include "recording/journal_reader.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "web/web_sink.h"
 
-#include "files/journal_reader.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
+#include "recording/journal_reader.h"
 #include "web/station_web.h"
 
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 #include "support/journal_fixture.h"
 
 #include <QDateTime>

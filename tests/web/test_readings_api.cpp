@@ -1,8 +1,8 @@
 // The history and metrics answers from a journal written by the real
 // RecordingJournal: pages that chain to exactly its readings, steps, the
 // data file the window opens, and metrics Prometheus's own checker accepts.
-#include "files/journal_reader.h"
 #include "platform/clock.h"
+#include "recording/journal_reader.h"
 #include "support/journal_fixture.h"
 #include "web/station_web.h"
 

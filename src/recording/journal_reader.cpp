@@ -1,4 +1,4 @@
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 
 #include "device/counter.h"
 #include "platform/datetime.h"
