@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 #include "platform/datetime.h"
 #include "recording/journal_reader.h"
-#include "web/station_web.h"
+#include "web/station_routes.h"
 
 #include <QDateTime>
 

@@ -1,4 +1,4 @@
-#include "web/station_web.h"
+#include "web/station_routes.h"
 
 #include "device/counter.h"
 #include "device/display_units.h"

@@ -4,7 +4,7 @@
 #include "platform/clock.h"
 #include "recording/journal_reader.h"
 #include "support/journal_fixture.h"
-#include "web/station_web.h"
+#include "web/station_routes.h"
 
 #include <QProcess>
 #include <gtest/gtest.h>
