@@ -116,7 +116,7 @@ QByteArray JournalSampleLine(const Reading& r) {
     return line + '\n';
 }
 
-bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample) {
+bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample) {
     if (line.endsWith('\r'))
         line.chop(1);
     QByteArrayView fields[9];
@@ -151,11 +151,11 @@ bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample) {
 }
 
 int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
-                         const std::function<bool(const JournalSample&)>& visit) const {
+                         const std::function<bool(const TimedReading&)>& visit) const {
     int corrupt = 0;
     if (fromUtcMs >= toUtcMs)
         return 0;
-    std::vector<JournalSample> day;
+    std::vector<TimedReading> day;
     for (const QString& path : SampleFilesFor(folder_, fromUtcMs, toUtcMs)) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
@@ -171,28 +171,28 @@ int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
             at = next + 1;
             if (line.isEmpty() || line.front() == '#')
                 continue;
-            JournalSample sample;
+            TimedReading sample;
             if (!ParseJournalSampleLine(line, &sample))
                 ++corrupt;
             else if (sample.utcMs >= fromUtcMs && sample.utcMs < toUtcMs)
                 day.push_back(sample);
         }
         // In order even if the clock was set back while recording.
-        std::stable_sort(
-            day.begin(), day.end(),
-            [](const JournalSample& a, const JournalSample& b) { return a.utcMs < b.utcMs; });
-        for (const JournalSample& sample : day)
+        std::stable_sort(day.begin(), day.end(), [](const TimedReading& a, const TimedReading& b) {
+            return a.utcMs < b.utcMs;
+        });
+        for (const TimedReading& sample : day)
             if (!visit(sample))
                 return corrupt;
     }
     return corrupt;
 }
 
-std::vector<JournalSample> JournalReader::Between(qint64 fromUtcMs, qint64 toUtcMs,
-                                                  std::size_t maxCount, bool* more) const {
-    std::vector<JournalSample> samples;
+std::vector<TimedReading> JournalReader::Between(qint64 fromUtcMs, qint64 toUtcMs,
+                                                 std::size_t maxCount, bool* more) const {
+    std::vector<TimedReading> samples;
     bool beyond = false;
-    Visit(fromUtcMs, toUtcMs, [&](const JournalSample& sample) {
+    Visit(fromUtcMs, toUtcMs, [&](const TimedReading& sample) {
         if (samples.size() >= maxCount) {
             beyond = true;
             return false;

@@ -11,14 +11,6 @@
 
 namespace korvinet {
 
-// One reading as the journal's sample lines keep it: everything a reading
-// carries (counts, interval, count rate, band), not only the value the day's
-// data file shows.
-struct JournalSample {
-    Reading reading;  // time: the local date-time it was taken
-    qint64 utcMs = 0; // the same moment, milliseconds since 1970-01-01 UTC
-};
-
 // The journal keeps, beside each day's data file, "<day>.samples": one line a
 // reading, written and synced with the data file's line. Unlike the data
 // file (local wall-clock time, the value as shown), a sample line names its
@@ -35,7 +27,7 @@ QByteArray JournalSampleLine(const Reading& reading);
 inline constexpr char kJournalSamplesHeader[] =
     "# time,value,unit,cpm,counts,interval_ms,alarm,band_low,band_high\n";
 // A sample line (without its line end) read back; false when it does not read.
-bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample);
+bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample);
 
 // Reads what the journal recorded, by time, without changing anything in the
 // folder (a recording program may be appending meanwhile).
@@ -47,12 +39,12 @@ public:
     // order; `visit` returns false to stop. Returns how many lines in the
     // files read were corrupt.
     int Visit(qint64 fromUtcMs, qint64 toUtcMs,
-              const std::function<bool(const JournalSample&)>& visit) const;
+              const std::function<bool(const TimedReading&)>& visit) const;
 
     // The same, collected: at most maxCount samples; *more (when given) says
     // whether the range holds more after them.
-    std::vector<JournalSample> Between(qint64 fromUtcMs, qint64 toUtcMs, std::size_t maxCount,
-                                       bool* more = nullptr) const;
+    std::vector<TimedReading> Between(qint64 fromUtcMs, qint64 toUtcMs, std::size_t maxCount,
+                                      bool* more = nullptr) const;
 
     const QString& Folder() const { return folder_; }
 

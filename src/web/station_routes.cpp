@@ -87,10 +87,10 @@ QJsonObject ReadingObject(const TimedReading& t) {
 // Sums of one step's readings, until they become its row.
 class Bucket {
 public:
-    void Add(const JournalSample& s) {
+    void Add(const TimedReading& s) {
         const Reading& r = s.reading;
         if (n_ == 0)
-            first_ = {r, s.utcMs};
+            first_ = s;
         ++n_;
         counts_ += r.counts;
         intervalMs_ += r.intervalMs;
@@ -233,14 +233,14 @@ ReadingsPage ReadReadings(const JournalReader& reader, const ReadingsQuery& quer
     ReadingsPage page;
     const bool csv = query.format == ReadingsQuery::Format::Csv;
     if (query.stepSeconds == 0) {
-        reader.Visit(query.fromUtcMs, query.toUtcMs, [&](const JournalSample& s) {
+        reader.Visit(query.fromUtcMs, query.toUtcMs, [&](const TimedReading& s) {
             const bool unitChanged =
                 csv && !page.rows.empty() && s.reading.unitCode != page.rows[0].r.reading.unitCode;
             if (unitChanged || page.rows.size() >= rowLimit) {
                 page.nextFromUtcMs = s.utcMs;
                 return false;
             }
-            page.rows.push_back({{s.reading, s.utcMs}, 1, s.reading.value, s.reading.value});
+            page.rows.push_back({s, 1, s.reading.value, s.reading.value});
             return true;
         });
         return page;
@@ -249,7 +249,7 @@ ReadingsPage ReadReadings(const JournalReader& reader, const ReadingsQuery& quer
     const qint64 stepMs = static_cast<qint64>(query.stepSeconds) * 1000;
     Bucket bucket;
     qint64 index = -1;
-    reader.Visit(query.fromUtcMs, query.toUtcMs, [&](const JournalSample& s) {
+    reader.Visit(query.fromUtcMs, query.toUtcMs, [&](const TimedReading& s) {
         const qint64 i = (s.utcMs - query.fromUtcMs) / stepMs;
         const bool unitChanged = !bucket.Empty() && s.reading.unitCode != bucket.Unit();
         if (!bucket.Empty() && (i != index || unitChanged)) {

@@ -15,12 +15,6 @@ enum class CounterState {
     CountsStopped, // open, but silent for longer than a live tube would be
 };
 
-// A reading and the moment it names, milliseconds since 1970-01-01 UTC.
-struct TimedReading {
-    Reading reading;
-    qint64 utcMs = 0;
-};
-
 // What the station is doing, as the web page, the status API and the metrics
 // show it. Everything is a copy: taking it never blocks the station.
 struct StationStatus {

@@ -16,7 +16,7 @@ protected:
     std::vector<double> Times(qint64 from, qint64 to, std::size_t max = 1000,
                               bool* more = nullptr) {
         std::vector<double> times;
-        for (const JournalSample& s : JournalReader(folder).Between(from, to, max, more))
+        for (const TimedReading& s : JournalReader(folder).Between(from, to, max, more))
             times.push_back(s.reading.time);
         return times;
     }
@@ -38,7 +38,7 @@ TEST_F(JournalReaderTest, ReadsBackEveryReadingOfARange) {
     ASSERT_TRUE(Add(*journal, At(15, 0, 0, 3), "0.140", false, kMicroSv).ok);
     journal.reset();
 
-    const std::vector<JournalSample> all =
+    const std::vector<TimedReading> all =
         JournalReader(folder).Between(Utc(At(14, 0, 0, 0)), Utc(At(16, 0, 0, 0)), 10);
     ASSERT_EQ(all.size(), 3u);
     const Reading& r = all[0].reading;
@@ -75,7 +75,7 @@ TEST(JournalSampleLine, KeepsTheMomentWhenTheClocksGoBack) {
     winter.utcOffsetSeconds = 3600;
     const QByteArray line = JournalSampleLine(summer);
     EXPECT_TRUE(line.startsWith("2012-03-25T02:30:00.000+02:00,")) << line.constData();
-    JournalSample a, b;
+    TimedReading a, b;
     ASSERT_TRUE(ParseJournalSampleLine(QByteArrayView(line).chopped(1), &a));
     ASSERT_TRUE(ParseJournalSampleLine(QByteArrayView(JournalSampleLine(winter)).chopped(1), &b));
     EXPECT_EQ(b.utcMs - a.utcMs, 3600 * 1000);
@@ -103,7 +103,7 @@ TEST_F(JournalReaderTest, SkipsWhatDoesNotRead) {
         {"2012-03-14T09:00:03Z,0.012,2,7.2,3,3000,0,,,", false},
         {"2012-03-14T09:00:03Z,nan,2,7.2,3,3000,0,,", false},
     };
-    JournalSample sample;
+    TimedReading sample;
     for (const auto& c : cases)
         EXPECT_EQ(ParseJournalSampleLine(QByteArray(c.line), &sample), c.reads) << c.line;
     EXPECT_EQ(JournalSampleLine(testing::MakeReading(At(14, 9, 0, 3), kMr, "0.012")).sliced(29),
@@ -119,7 +119,7 @@ TEST_F(JournalReaderTest, SkipsWhatDoesNotRead) {
     int seen = 0;
     const qint64 day = QDateTime(QDate(2012, 3, 14), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
     EXPECT_EQ(JournalReader(folder).Visit(day, day + 86400000,
-                                          [&](const JournalSample&) { return ++seen < 10; }),
+                                          [&](const TimedReading&) { return ++seen < 10; }),
               1);
     EXPECT_EQ(seen, 2);
 }
