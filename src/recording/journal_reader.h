@@ -28,6 +28,13 @@ inline constexpr char kJournalSamplesHeader[] =
     "# time,value,unit,cpm,counts,interval_ms,alarm,band_low,band_high\n";
 // A sample line (without its line end) read back; false when it does not read.
 bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample);
+// A reading with its numbers as its sample line keeps them: the time to
+// the millisecond, the offset from UTC in whole minutes, value, count rate
+// and band limits to the decimals of their units; with the moment in UTC
+// the line names. The line of a reading that is no overrange reads back
+// with exactly these numbers, so the station's latest reading, shown this
+// way, agrees with the history to the digit.
+TimedReading AsJournalled(const Reading& reading);
 
 // Reads what the journal recorded, by time, without changing anything in the
 // folder (a recording program may be appending meanwhile).

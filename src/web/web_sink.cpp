@@ -32,11 +32,8 @@ void WebSink::OnReading(const SessionReading& s) {
         return;
     // As the journal keeps it (values to the unit's decimals, the moment in
     // UTC), so the latest reading and the history agree to the digit.
-    TimedReading kept;
-    const QByteArray line = JournalSampleLine(s);
-    if (s.status == SessionReading::Status::Ok &&
-        ParseJournalSampleLine(QByteArrayView(line).chopped(1), &kept)) {
-        heard_.latest = kept;
+    if (s.status == SessionReading::Status::Ok) {
+        heard_.latest = AsJournalled(s);
     } else {
         heard_.latest = TimedReading{s, MomentOf(s).toMSecsSinceEpoch()};
         heard_.latest->reading.overrange = s.status == SessionReading::Status::Overrange;

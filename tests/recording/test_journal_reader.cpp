@@ -83,6 +83,50 @@ TEST(JournalSampleLine, KeepsTheMomentWhenTheClocksGoBack) {
     EXPECT_EQ(b.reading.utcOffsetSeconds, 3600);
 }
 
+// The station shows its latest reading rounded as the journal keeps it: the
+// same numbers the reading's line reads back as, so the latest reading and
+// the history agree to the digit (rounding up, down and to whole numbers,
+// offsets in whole minutes or not, before UTC or after).
+TEST(AsJournalled, IsWhatTheLineReadsBackAs) {
+    const struct {
+        std::uint8_t unit;
+        double value;
+        double cpm;
+        std::optional<int> offset;
+        bool band;
+    } cases[] = {
+        {2, 0.0125, 7.25, 3600, true},         {2, 0.0135000001, 0.04, -19800, false},
+        {3, 1234.5678, 1234.56, -16262, true}, {4, 0.105, 63.35, std::nullopt, true},
+        {0, 17.95, 17.95, -30, false},         {1, 1e9 + 0.05, 1e9 + 0.05, 50400, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        Reading r;
+        r.time = At(25, 2, 30, 59) + 0.6 / kMsPerDay;
+        r.utcOffsetSeconds = c.offset;
+        r.unitCode = c.unit;
+        r.value = c.value;
+        r.cpm = c.cpm;
+        r.counts = 3;
+        r.intervalMs = 2999;
+        if (c.band)
+            r.band = RateBand{{c.value * 0.61, false}, {c.value * 1.63, false}};
+        TimedReading read;
+        ASSERT_TRUE(ParseJournalSampleLine(QByteArrayView(JournalSampleLine(r)).chopped(1), &read));
+        const TimedReading kept = AsJournalled(r);
+        EXPECT_EQ(kept.utcMs, read.utcMs);
+        EXPECT_EQ(kept.reading.time, read.reading.time);
+        EXPECT_EQ(kept.reading.utcOffsetSeconds, read.reading.utcOffsetSeconds);
+        EXPECT_EQ(kept.reading.value, read.reading.value);
+        EXPECT_EQ(kept.reading.cpm, read.reading.cpm);
+        ASSERT_EQ(kept.reading.band.has_value(), c.band);
+        if (c.band) {
+            EXPECT_EQ(kept.reading.band->low.value, read.reading.band->low.value);
+            EXPECT_EQ(kept.reading.band->high.value, read.reading.band->high.value);
+        }
+    }
+}
+
 // Lines that do not read are counted and skipped; a line still being written
 // is not a reading yet.
 TEST_F(JournalReaderTest, SkipsWhatDoesNotRead) {
