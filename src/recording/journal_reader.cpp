@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 namespace korvinet {
 
@@ -229,23 +230,6 @@ int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
                 return corrupt;
     }
     return corrupt;
-}
-
-std::vector<TimedReading> JournalReader::Between(qint64 fromUtcMs, qint64 toUtcMs,
-                                                 std::size_t maxCount, bool* more) const {
-    std::vector<TimedReading> samples;
-    bool beyond = false;
-    Visit(fromUtcMs, toUtcMs, [&](const TimedReading& sample) {
-        if (samples.size() >= maxCount) {
-            beyond = true;
-            return false;
-        }
-        samples.push_back(sample);
-        return true;
-    });
-    if (more)
-        *more = beyond;
-    return samples;
 }
 
 } // namespace korvinet

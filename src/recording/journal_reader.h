@@ -7,7 +7,6 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
-#include <vector>
 
 namespace korvinet {
 
@@ -47,11 +46,6 @@ public:
     // files read were corrupt.
     int Visit(qint64 fromUtcMs, qint64 toUtcMs,
               const std::function<bool(const TimedReading&)>& visit) const;
-
-    // The same, collected: at most maxCount samples; *more (when given) says
-    // whether the range holds more after them.
-    std::vector<TimedReading> Between(qint64 fromUtcMs, qint64 toUtcMs, std::size_t maxCount,
-                                      bool* more = nullptr) const;
 
     const QString& Folder() const { return folder_; }
 

@@ -56,7 +56,7 @@ protected:
 };
 
 TEST_F(StationWebTest, PagesChainToExactlyTheJournalsReadings) {
-    const std::vector<TimedReading> journal = JournalReader(folder).Between(from, to, 100);
+    const std::vector<TimedReading> journal = ReadBack(from, to);
     ASSERT_EQ(journal.size(), 16u);
     for (const std::size_t limit : {std::size_t{1000}, std::size_t{5}, std::size_t{1}}) {
         SCOPED_TRACE(limit);
