@@ -7,7 +7,7 @@
 #include "device/reading.h"
 #include "platform/datetime.h"
 #include "recording/journal_reader.h"
-#include "web/station_routes.h"
+#include "web/readings_query.h"
 
 #include <QDateTime>
 #include <QFile>

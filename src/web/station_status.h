@@ -2,10 +2,14 @@
 
 #include "device/reading.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <cstdint>
 #include <optional>
+
+class QJsonObject;
+class QJsonValue;
 
 namespace korvinet::web {
 
@@ -44,6 +48,15 @@ struct StationStatus {
         long long waiting = 0; // readings in the outbox not yet acknowledged
     } mqtt;
 };
+
+// The status as /api/status answers it.
+QByteArray StatusJson(const StationStatus& status);
+// A reading as /api/status shows the latest and /api/readings each row:
+// {"time", "value", "unit", "cpm", "counts", "interval_ms", "alarm"
+// [, "overrange"][, "band_low", "band_high"]}.
+QJsonObject ReadingJson(const TimedReading& reading);
+// A number in JSON; null for one that is not finite, which JSON cannot hold.
+QJsonValue JsonNumber(double value);
 
 // Where the web server reads the station's state from.
 class StatusSource {

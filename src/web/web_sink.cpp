@@ -11,10 +11,10 @@ namespace korvinet::web {
 
 WebSink::WebSink(QString journalFolder, const Clock& clock, const Regional& regional, Facts facts)
     : clock_(clock), facts_(std::move(facts)), startedAt_(clock.Now()),
-      web_(std::make_unique<StationWeb>(*this, std::move(journalFolder), clock, regional)) {
+      routes_(std::make_unique<StationRoutes>(*this, std::move(journalFolder), clock, regional)) {
     running_.start();
     server_ = std::make_unique<HttpServer>(
-        [this](const HttpRequest& request) { return web_->Answer(request); });
+        [this](const HttpRequest& request) { return routes_->Answer(request); });
 }
 
 WebSink::~WebSink() = default;
