@@ -6,8 +6,8 @@
 // reads run beside the measurement, not in its way.
 #include "device/reading.h"
 #include "platform/datetime.h"
-#include "files/journal_reader.h"
-#include "web/station_web.h"
+#include "recording/journal_reader.h"
+#include "web/readings_query.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -47,6 +47,14 @@ struct Reading {
     std::optional<RateBand> band;
 };
 
+// A reading and the moment it names, milliseconds since 1970-01-01 UTC: as
+// the journal reads it back and the station's web site serves it, which
+// order and page readings by the moment, not by the local time.
+struct TimedReading {
+    Reading reading;
+    qint64 utcMs = 0;
+};
+
 // The moment a reading was taken, with its offset where known.
 inline QDateTime MomentOf(const Reading& reading) {
     return reading.utcOffsetSeconds ? QtFromDateTime(reading.time, *reading.utcOffsetSeconds)

@@ -50,8 +50,8 @@ struct DataFileHeader {
 QString DataFileHeaderText(const QString& model, const QString& unitName,
                            const DataFileHeader& header, const Regional& regional);
 
-// The data lines "date-time text, reading text\r\n", for saves and for the
-// recording journal alike. Each day's date and each second's time of day is
+// The data lines "date-time text, reading text\r\n", for every writer of
+// data files alike. Each day's date and each second's time of day is
 // formatted once (once per line only for a time pattern showing
 // milliseconds), and readings are printed as TCounter::FormatValueOf prints
 // them in the unit.

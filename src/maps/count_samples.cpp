@@ -1,12 +1,12 @@
 #include "maps/count_samples.h"
 
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 
 namespace korvinet::maps {
 
 ReadSamples JournalSamples(const QString& folder) {
     return [reader = JournalReader(folder)](qint64 from, qint64 to, const SampleVisitor& visit) {
-        reader.Visit(from, to, [&visit](const JournalSample& s) {
+        reader.Visit(from, to, [&visit](const TimedReading& s) {
             return visit({s.utcMs, s.reading.counts, s.reading.intervalMs});
         });
     };

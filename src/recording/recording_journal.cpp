@@ -2,9 +2,9 @@
 
 #include "device/counter.h"
 #include "files/data_file.h"
-#include "files/journal_reader.h"
 #include "platform/regional.h"
 #include "recording/journal_file.h"
+#include "recording/journal_reader.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,10 +2,14 @@
 
 #include "device/reading.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <cstdint>
 #include <optional>
+
+class QJsonObject;
+class QJsonValue;
 
 namespace korvinet::web {
 
@@ -13,12 +17,6 @@ enum class CounterState {
     Looking,       // no counter open: not found yet, or gone and looked for again
     Connected,     // open and counting
     CountsStopped, // open, but silent for longer than a live tube would be
-};
-
-// A reading and the moment it names, milliseconds since 1970-01-01 UTC.
-struct TimedReading {
-    Reading reading;
-    qint64 utcMs = 0;
 };
 
 // What the station is doing, as the web page, the status API and the metrics
@@ -50,6 +48,15 @@ struct StationStatus {
         long long waiting = 0; // readings in the outbox not yet acknowledged
     } mqtt;
 };
+
+// The status as /api/status answers it.
+QByteArray StatusJson(const StationStatus& status);
+// A reading as /api/status shows the latest and /api/readings each row:
+// {"time", "value", "unit", "cpm", "counts", "interval_ms", "alarm"
+// [, "overrange"][, "band_low", "band_high"]}.
+QJsonObject ReadingJson(const TimedReading& reading);
+// A number in JSON; null for one that is not finite, which JSON cannot hold.
+QJsonValue JsonNumber(double value);
 
 // Where the web server reads the station's state from.
 class StatusSource {

@@ -1,9 +1,9 @@
 #include "web/web_sink.h"
 
-#include "files/journal_reader.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "web/station_web.h"
+#include "recording/journal_reader.h"
+#include "web/station_routes.h"
 
 #include <QDateTime>
 
@@ -11,10 +11,10 @@ namespace korvinet::web {
 
 WebSink::WebSink(QString journalFolder, const Clock& clock, const Regional& regional, Facts facts)
     : clock_(clock), facts_(std::move(facts)), startedAt_(clock.Now()),
-      web_(std::make_unique<StationWeb>(*this, std::move(journalFolder), clock, regional)) {
+      routes_(std::make_unique<StationRoutes>(*this, std::move(journalFolder), clock, regional)) {
     running_.start();
     server_ = std::make_unique<HttpServer>(
-        [this](const HttpRequest& request) { return web_->Answer(request); });
+        [this](const HttpRequest& request) { return routes_->Answer(request); });
 }
 
 WebSink::~WebSink() = default;
@@ -32,11 +32,8 @@ void WebSink::OnReading(const SessionReading& s) {
         return;
     // As the journal keeps it (values to the unit's decimals, the moment in
     // UTC), so the latest reading and the history agree to the digit.
-    JournalSample kept;
-    const QByteArray line = JournalSampleLine(s);
-    if (s.status == SessionReading::Status::Ok &&
-        ParseJournalSampleLine(QByteArrayView(line).chopped(1), &kept)) {
-        heard_.latest = TimedReading{kept.reading, kept.utcMs};
+    if (s.status == SessionReading::Status::Ok) {
+        heard_.latest = AsJournalled(s);
     } else {
         heard_.latest = TimedReading{s, MomentOf(s).toMSecsSinceEpoch()};
         heard_.latest->reading.overrange = s.status == SessionReading::Status::Overrange;

@@ -15,7 +15,7 @@ class Regional;
 
 namespace web {
 
-class StationWeb;
+class StationRoutes;
 
 // The station's web site as a sink of its recorder: it keeps what the
 // readings and the counter's comings and goings say (the latest reading as
@@ -49,7 +49,7 @@ private:
     StationStatus heard_; // what the readings and the counter said
     double startedAt_ = 0.0;
     QElapsedTimer running_;
-    std::unique_ptr<StationWeb> web_;
+    std::unique_ptr<StationRoutes> routes_;
     std::unique_ptr<HttpServer> server_;
 };
 

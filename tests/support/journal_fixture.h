@@ -3,6 +3,7 @@
 #include "files/data_file.h"
 #include "platform/datetime.h"
 #include "platform/regional.h"
+#include "recording/journal_reader.h"
 #include "recording/recording_journal.h"
 #include "support/test_reading.h"
 
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace korvinet::testing {
 
@@ -43,6 +45,16 @@ protected:
     static JournalStatus Add(RecordingJournal& journal, double time, const char* reading,
                              bool alarm = false, const QString& unit = kMr) {
         return journal.Append(MakeReading(time, unit, QString::fromLatin1(reading), alarm));
+    }
+    // Every reading the journal's samples hold with from <= utcMs < to, in
+    // time order.
+    std::vector<TimedReading> ReadBack(qint64 from, qint64 to) const {
+        std::vector<TimedReading> samples;
+        JournalReader(folder).Visit(from, to, [&](const TimedReading& s) {
+            samples.push_back(s);
+            return true;
+        });
+        return samples;
     }
     QString Path(const char* name) const { return QDir(folder).filePath(QLatin1String(name)); }
     static QByteArray Bytes(const QString& path) {

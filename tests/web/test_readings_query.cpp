@@ -1,12 +1,12 @@
-// The history and metrics answers from a journal written by the real
-// RecordingJournal: pages that chain to exactly its readings, steps, the
-// data file the window opens, and metrics Prometheus's own checker accepts.
-#include "files/journal_reader.h"
+// The history answers from a journal written by the real RecordingJournal:
+// pages that chain to exactly its readings, steps, the data file the window
+// opens, and the link to the next page.
 #include "platform/clock.h"
+#include "recording/journal_reader.h"
 #include "support/journal_fixture.h"
-#include "web/station_web.h"
+#include "web/readings_query.h"
+#include "web/station_routes.h"
 
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace korvinet::web {
@@ -56,7 +56,7 @@ protected:
 };
 
 TEST_F(StationWebTest, PagesChainToExactlyTheJournalsReadings) {
-    const std::vector<JournalSample> journal = JournalReader(folder).Between(from, to, 100);
+    const std::vector<TimedReading> journal = ReadBack(from, to);
     ASSERT_EQ(journal.size(), 16u);
     for (const std::size_t limit : {std::size_t{1000}, std::size_t{5}, std::size_t{1}}) {
         SCOPED_TRACE(limit);
@@ -135,7 +135,7 @@ TEST_F(StationWebTest, AnswersNameTheNextPage) {
         StationStatus Status() const override { return {}; }
     } source;
     const ManualClock clock(0, At(15, 1, 0, 0));
-    const StationWeb web(source, folder, clock, regional, {5});
+    const StationRoutes web(source, folder, clock, regional, {5});
     const HttpAnswer answer =
         web.Answer({"GET", "/api/readings", {{"from", "2012-03-14T23:00:00"}, {"format", "csv"}}});
     ASSERT_TRUE(answer.later);
@@ -182,38 +182,6 @@ TEST(ReadingsQueryTest, ReadsTheTimesPeopleWrite) {
         EXPECT_EQ(q->toUtcMs, c.to);
         EXPECT_EQ(q->stepSeconds, c.step);
     }
-}
-
-// promtool's own check, on a station before its first reading and on one
-// with everything to show (a serial that needs escaping included).
-TEST(MetricsTest, PassPrometheusChecks) {
-    StationStatus idle;
-    idle.version = QStringLiteral("1.0.3.0");
-    StationStatus busy = idle;
-    busy.serial = QStringLiteral("KV\"1\\0");
-    busy.counter = CounterState::Connected;
-    busy.latest = TimedReading{testing::MakeReading(At(14, 9, 0, 0), kMicroSv, "0.12", true), 0};
-    busy.latest->reading.band = RateBand{{0.08, false}, {0.17, false}};
-    busy.readingsTaken = 12;
-    busy.mqtt.configured = true;
-    for (const StationStatus& s : {idle, busy}) {
-        QProcess promtool;
-        promtool.start(QStringLiteral("promtool"),
-                       {QStringLiteral("check"), QStringLiteral("metrics")});
-        ASSERT_TRUE(promtool.waitForStarted(5000));
-        const QByteArray text = MetricsText(s);
-        promtool.write(text);
-        promtool.closeWriteChannel();
-        ASSERT_TRUE(promtool.waitForFinished(10000));
-        EXPECT_EQ(promtool.exitCode(), 0)
-            << text.toStdString() << promtool.readAllStandardError().toStdString();
-    }
-    const QByteArray text = MetricsText(busy);
-    EXPECT_TRUE(
-        text.contains("korvinet_reading{serial=\"KV\\\"1\\\\0\",unit=\"\u00B5Sv/hr\"} 0.12\n"))
-        << text.toStdString();
-    EXPECT_TRUE(text.contains("korvinet_alarm{serial=\"KV\\\"1\\\\0\"} 1\n"));
-    EXPECT_TRUE(text.contains("korvinet_readings_total{serial=\"KV\\\"1\\\\0\"} 12\n"));
 }
 
 } // namespace

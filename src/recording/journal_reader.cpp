@@ -1,4 +1,4 @@
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 
 #include "device/counter.h"
 #include "platform/datetime.h"
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 namespace korvinet {
 
@@ -18,9 +19,25 @@ namespace {
 constexpr qint64 kUnixEpochJulianDay = 2440588;
 const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
 
+// The count rate is written to the decimals of the "CPM" unit.
+constexpr int kCpmUnit = 1;
+
+// A number as a sample line writes it: to the decimals of the display unit
+// with this code ("OVERRANGE" for the overrange marker).
+QByteArray NumberText(double value, int unitCode) {
+    return TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode)).toLatin1();
+}
+
 void AddValue(QByteArray* line, double value, int unitCode) {
     *line += ',';
-    *line += TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode)).toLatin1();
+    *line += NumberText(value, unitCode);
+}
+
+// Milliseconds since 1970-01-01 UTC of a local date and millisecond of the
+// day at an offset from UTC.
+qint64 UtcMsOf(const QDate& date, int msOfDay, int offsetMinutes) {
+    return (date.toJulianDay() - kUnixEpochJulianDay) * 86400000 + msOfDay -
+           qint64(offsetMinutes) * 60000;
 }
 
 // Digits at text[at, at + n) as a number; -1 when any is not a digit.
@@ -70,8 +87,7 @@ bool ParseTime(QByteArrayView text, double* local, qint64* utcMs, int* offsetSec
         return false;
     const int msOfDay = ((hour * 60 + minute) * 60 + second) * 1000 + ms;
     *local = DayAndMs{date.toJulianDay() - kEpochJulianDay, msOfDay}.DateTime();
-    *utcMs = (date.toJulianDay() - kUnixEpochJulianDay) * 86400000 + msOfDay -
-             qint64(offsetMinutes) * 60000;
+    *utcMs = UtcMsOf(date, msOfDay, offsetMinutes);
     *offsetSeconds = offsetMinutes * 60;
     return true;
 }
@@ -80,6 +96,15 @@ template <typename T> bool Number(QByteArrayView text, T* value) {
     const char* end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, *value);
     return result.ec == std::errc() && result.ptr == end;
+}
+
+// A number as its sample line reads back: rounded as NumberText writes it;
+// as it is where the line holds no number (the overrange marker, a unit
+// that is none).
+double Rounded(double value, int unitCode) {
+    const QByteArray text = NumberText(value, unitCode);
+    double rounded = 0.0;
+    return Number(QByteArrayView(text), &rounded) ? rounded : value;
 }
 
 // The "<day>.samples" files that may hold moments in [fromUtcMs, toUtcMs):
@@ -104,7 +129,7 @@ QByteArray JournalSampleLine(const Reading& r) {
     QByteArray line = IsoLocalTimeText(MomentOf(r), true).toLatin1();
     AddValue(&line, r.value, r.unitCode);
     line += ',' + QByteArray::number(r.unitCode);
-    AddValue(&line, r.cpm, 1);
+    AddValue(&line, r.cpm, kCpmUnit);
     line += ',' + QByteArray::number(r.counts) + ',' + QByteArray::number(r.intervalMs);
     line += r.alarm ? ",1" : ",0";
     if (r.band) {
@@ -116,7 +141,26 @@ QByteArray JournalSampleLine(const Reading& r) {
     return line + '\n';
 }
 
-bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample) {
+TimedReading AsJournalled(const Reading& reading) {
+    // The moment as the line's time names it: the local time to the
+    // millisecond, the offset from UTC in whole minutes.
+    const QDateTime moment = MomentOf(reading);
+    const int offsetMinutes = moment.offsetFromUtc() / 60;
+    TimedReading kept{reading,
+                      UtcMsOf(moment.date(), moment.time().msecsSinceStartOfDay(), offsetMinutes)};
+    Reading& r = kept.reading;
+    r.time = DateTimeFromQt(moment);
+    r.utcOffsetSeconds = offsetMinutes * 60;
+    r.value = Rounded(r.value, r.unitCode);
+    r.cpm = Rounded(r.cpm, kCpmUnit);
+    if (r.band) {
+        r.band->low.value = Rounded(r.band->low.value, r.unitCode);
+        r.band->high.value = Rounded(r.band->high.value, r.unitCode);
+    }
+    return kept;
+}
+
+bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample) {
     if (line.endsWith('\r'))
         line.chop(1);
     QByteArrayView fields[9];
@@ -151,11 +195,11 @@ bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample) {
 }
 
 int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
-                         const std::function<bool(const JournalSample&)>& visit) const {
+                         const std::function<bool(const TimedReading&)>& visit) const {
     int corrupt = 0;
     if (fromUtcMs >= toUtcMs)
         return 0;
-    std::vector<JournalSample> day;
+    std::vector<TimedReading> day;
     for (const QString& path : SampleFilesFor(folder_, fromUtcMs, toUtcMs)) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
@@ -171,38 +215,21 @@ int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
             at = next + 1;
             if (line.isEmpty() || line.front() == '#')
                 continue;
-            JournalSample sample;
+            TimedReading sample;
             if (!ParseJournalSampleLine(line, &sample))
                 ++corrupt;
             else if (sample.utcMs >= fromUtcMs && sample.utcMs < toUtcMs)
                 day.push_back(sample);
         }
         // In order even if the clock was set back while recording.
-        std::stable_sort(
-            day.begin(), day.end(),
-            [](const JournalSample& a, const JournalSample& b) { return a.utcMs < b.utcMs; });
-        for (const JournalSample& sample : day)
+        std::stable_sort(day.begin(), day.end(), [](const TimedReading& a, const TimedReading& b) {
+            return a.utcMs < b.utcMs;
+        });
+        for (const TimedReading& sample : day)
             if (!visit(sample))
                 return corrupt;
     }
     return corrupt;
-}
-
-std::vector<JournalSample> JournalReader::Between(qint64 fromUtcMs, qint64 toUtcMs,
-                                                  std::size_t maxCount, bool* more) const {
-    std::vector<JournalSample> samples;
-    bool beyond = false;
-    Visit(fromUtcMs, toUtcMs, [&](const JournalSample& sample) {
-        if (samples.size() >= maxCount) {
-            beyond = true;
-            return false;
-        }
-        samples.push_back(sample);
-        return true;
-    });
-    if (more)
-        *more = beyond;
-    return samples;
 }
 
 } // namespace korvinet

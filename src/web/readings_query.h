@@ -11,7 +11,6 @@
 
 namespace korvinet {
 
-class Clock;
 class JournalReader;
 
 namespace web {
@@ -61,35 +60,6 @@ QByteArray ReadingsJson(const ReadingsPage& page, int stepSeconds);
 // title and notes from the status), the column titles, one line a row.
 QByteArray ReadingsCsv(const ReadingsPage& page, const StationStatus& status,
                        const Regional& regional, double savedAt);
-
-QByteArray StatusJson(const StationStatus& status);
-// The Prometheus text exposition format, version 0.0.4.
-QByteArray MetricsText(const StationStatus& status);
-
-struct WebLimits {
-    std::size_t rowLimit = 10000; // rows of one /api/readings answer
-};
-
-// The station's web site: the page and its files, /api/status,
-// /api/readings, /metrics. Read-only; answers on the event loop except for
-// journal reads, which run as jobs with copies of what they need.
-class StationWeb {
-public:
-    // All three outlive it.
-    StationWeb(const StatusSource& source, QString journalFolder, const Clock& clock,
-               const Regional& regional, WebLimits limits = {});
-
-    HttpAnswer Answer(const HttpRequest& request) const;
-
-private:
-    HttpAnswer Readings(const HttpRequest& request) const;
-
-    const StatusSource& source_;
-    QString journalFolder_;
-    const Clock& clock_;
-    const Regional& regional_;
-    WebLimits limits_;
-};
 
 } // namespace web
 } // namespace korvinet

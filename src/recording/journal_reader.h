@@ -7,17 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
-#include <vector>
 
 namespace korvinet {
-
-// One reading as the journal's sample lines keep it: everything a reading
-// carries (counts, interval, count rate, band), not only the value the day's
-// data file shows.
-struct JournalSample {
-    Reading reading;  // time: the local date-time it was taken
-    qint64 utcMs = 0; // the same moment, milliseconds since 1970-01-01 UTC
-};
 
 // The journal keeps, beside each day's data file, "<day>.samples": one line a
 // reading, written and synced with the data file's line. Unlike the data
@@ -35,7 +26,14 @@ QByteArray JournalSampleLine(const Reading& reading);
 inline constexpr char kJournalSamplesHeader[] =
     "# time,value,unit,cpm,counts,interval_ms,alarm,band_low,band_high\n";
 // A sample line (without its line end) read back; false when it does not read.
-bool ParseJournalSampleLine(QByteArrayView line, JournalSample* sample);
+bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample);
+// A reading with its numbers as its sample line keeps them: the time to
+// the millisecond, the offset from UTC in whole minutes, value, count rate
+// and band limits to the decimals of their units; with the moment in UTC
+// the line names. The line of a reading that is no overrange reads back
+// with exactly these numbers, so the station's latest reading, shown this
+// way, agrees with the history to the digit.
+TimedReading AsJournalled(const Reading& reading);
 
 // Reads what the journal recorded, by time, without changing anything in the
 // folder (a recording program may be appending meanwhile).
@@ -47,12 +45,7 @@ public:
     // order; `visit` returns false to stop. Returns how many lines in the
     // files read were corrupt.
     int Visit(qint64 fromUtcMs, qint64 toUtcMs,
-              const std::function<bool(const JournalSample&)>& visit) const;
-
-    // The same, collected: at most maxCount samples; *more (when given) says
-    // whether the range holds more after them.
-    std::vector<JournalSample> Between(qint64 fromUtcMs, qint64 toUtcMs, std::size_t maxCount,
-                                       bool* more = nullptr) const;
+              const std::function<bool(const TimedReading&)>& visit) const;
 
     const QString& Folder() const { return folder_; }
 

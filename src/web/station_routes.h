@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/regional.h"
+#include "web/http_server.h"
+#include "web/station_status.h"
+
+#include <QString>
+#include <cstddef>
+
+namespace korvinet {
+
+class Clock;
+
+namespace web {
+
+struct WebLimits {
+    std::size_t rowLimit = 10000; // rows of one /api/readings answer
+};
+
+// The station's web site: which path gets which answer. The page and its
+// files, /api/status, /api/readings, /metrics. Read-only; answers on the
+// event loop except for journal reads, which run as jobs with copies of what
+// they need.
+class StationRoutes {
+public:
+    // All three outlive it.
+    StationRoutes(const StatusSource& source, QString journalFolder, const Clock& clock,
+                  const Regional& regional, WebLimits limits = {});
+
+    HttpAnswer Answer(const HttpRequest& request) const;
+
+private:
+    HttpAnswer Readings(const HttpRequest& request) const;
+
+    const StatusSource& source_;
+    QString journalFolder_;
+    const Clock& clock_;
+    const Regional& regional_;
+    WebLimits limits_;
+};
+
+} // namespace web
+} // namespace korvinet
