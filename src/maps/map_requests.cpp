@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrl>
 #include <cmath>
 
@@ -47,14 +48,25 @@ HttpRequest PostJson(const QString& url, const QJsonValue& body,
     return request;
 }
 
-// The start of a reply, on one line and without control characters, for
-// the log.
-QString Excerpt(const QByteArray& body) {
-    QString text = QString::fromUtf8(body.left(400)).simplified();
-    for (QChar& c : text)
+// A reply's text without markup, on one line: what the services that answer
+// in words say, however much page there is around it.
+QString ReplyText(const QByteArray& body) {
+    static const QRegularExpression kMarkup(QStringLiteral("<!--.*?-->|<[^>]*>"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    return QString::fromUtf8(body).replace(kMarkup, QStringLiteral(" ")).simplified();
+}
+
+// The start of a reply's text, without control characters, for the log.
+QString Excerpt(const QString& text) {
+    QString line = text.left(120);
+    for (QChar& c : line)
         if (!c.isPrint())
             c = QLatin1Char('?');
-    return text.size() > 120 ? text.left(117) + QStringLiteral("...") : text;
+    return text.size() > 120 ? line.left(117) + QStringLiteral("...") : line;
+}
+
+QString Excerpt(const QByteArray& body) {
+    return Excerpt(ReplyText(body));
 }
 
 UploadVerdict Verdict(UploadOutcome outcome, const QString& why) {
@@ -224,46 +236,73 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
 UploadVerdict ClassifyMapResponse(MapService service, const HttpResult& r) {
     if (std::optional<UploadVerdict> common = Common(r))
         return *common;
-    const QString said = Excerpt(r.body);
+    // The whole reply is read: a service's words may come after a page of
+    // other text.
+    const QString text = ReplyText(r.body);
+    const QString said = Excerpt(text);
+    const QString http = QStringLiteral("HTTP %1 %2").arg(r.status).arg(said).trimmed();
     switch (service) {
-    case MapService::Radmon:
-        if (said.contains(QLatin1String("incorrect login"), Qt::CaseInsensitive))
-            return Verdict(UploadOutcome::Refused, said);
-        if (said.contains(QLatin1String("too soon"), Qt::CaseInsensitive))
+    case MapService::Radmon: {
+        static const QRegularExpression kOk(QStringLiteral("^OK\\b"));
+        static const QRegularExpression kAccount(QStringLiteral("\\b(login|user|password)\\b"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        if (text.contains(QLatin1String("too soon"), Qt::CaseInsensitive))
             return Verdict(UploadOutcome::SlowDown, said);
-        if (r.status == 200 && said.contains(QLatin1String("OK")))
+        if (r.status == 200 && kOk.match(text).hasMatch())
             return Verdict(UploadOutcome::Accepted, said);
+        // A wrong password or a user it does not know: no use asking again.
+        if (kAccount.match(text).hasMatch())
+            return Verdict(UploadOutcome::Refused, said);
         break;
-    case MapService::GmcMap:
-        if (said.contains(QLatin1String("ERR1")))
+    }
+    case MapService::GmcMap: {
+        // Every answer ends in its code: ERR0 stored the value, also behind
+        // a warning that the counter's location needs confirming.
+        static const QRegularExpression kCode(QStringLiteral("ERR(\\d+)"));
+        QRegularExpressionMatch code;
+        for (QRegularExpressionMatchIterator it = kCode.globalMatch(text); it.hasNext();)
+            code = it.next();
+        const QString number = code.hasMatch() ? code.captured(1) : QString();
+        if (r.status == 200 && number == QLatin1String("0"))
+            return Verdict(UploadOutcome::Accepted, said);
+        if (number == QLatin1String("1"))
             return Verdict(UploadOutcome::Refused, said + QStringLiteral(" (unknown account)"));
-        if (said.contains(QLatin1String("ERR2")))
+        if (number == QLatin1String("2"))
             return Verdict(UploadOutcome::Refused, said + QStringLiteral(" (unknown counter)"));
-        if (r.status == 200 && said.contains(QLatin1String("OK")))
-            return Verdict(UploadOutcome::Accepted, said);
         break;
+    }
     case MapService::OpenSenseMap:
-        // No such box: its identifier in the upload file is wrong.
-        if (r.status == 404)
-            return Verdict(UploadOutcome::Refused, QStringLiteral("HTTP 404 ") + said);
-        return Rest(r);
+        if (r.status >= 200 && r.status < 300)
+            return Verdict(UploadOutcome::Accepted, http);
+        if (r.status == 401 || r.status == 403)
+            return Verdict(UploadOutcome::Refused, http);
+        // A timestamp ahead of the service's clock: the batch waits until the
+        // clocks agree.
+        if (r.status == 422 && text.contains(QLatin1String("too far into the future")))
+            return Verdict(UploadOutcome::Failed, http);
+        // No such box, a sensor of another box, a sensor identifier it cannot
+        // read: the upload file is wrong, and skipping the batch would drop
+        // up to 2,500 intervals for nothing.
+        return Verdict(UploadOutcome::Unusable, http);
     case MapService::OpenRadiation: {
-        // A report sent before whose answer was lost: the service has it.
         const QJsonObject reply = QJsonDocument::fromJson(r.body).object();
-        const QJsonObject error = reply.value("error").toObject();
-        // A key for trying the service out: it answers, and records nothing.
-        if (r.status == 200 && reply.value("test").toBool())
-            return Verdict(UploadOutcome::Refused,
-                           QStringLiteral("a test key, with which nothing is recorded"));
-        if (r.status == 400 && error.value("code").toString() == QLatin1String("104"))
-            return Verdict(UploadOutcome::Accepted, said);
+        const QString error = reply.value("error").toObject().value("code").toString();
+        if (r.status >= 200 && r.status < 300 && reply.value("test").toBool())
+            return Verdict(UploadOutcome::Unusable,
+                           QStringLiteral("the service recorded nothing: a test report"));
+        // A report sent before whose answer was lost: the service has it.
+        if (r.status == 400 && error == QLatin1String("104"))
+            return Verdict(UploadOutcome::Accepted, http);
+        // It could not read the request at all; every later one would fare
+        // the same.
+        if (r.status == 400 && error == QLatin1String("100"))
+            return Verdict(UploadOutcome::Unusable, http);
         return Rest(r);
     }
     case MapService::Safecast:
         return Rest(r);
     }
-    return Verdict(UploadOutcome::Failed,
-                   QStringLiteral("unexpected reply: HTTP %1 %2").arg(r.status).arg(said));
+    return Verdict(UploadOutcome::Failed, QStringLiteral("unexpected reply: ") + http);
 }
 
 } // namespace korvinet::maps

@@ -58,6 +58,8 @@ enum class UploadOutcome {
     Accepted, // the service has the intervals (also: it had them already)
     SlowDown, // too soon, too many requests: send the same again later, slower
     Refused,  // the credentials or the station's identity: no use retrying
+    Unusable, // the service cannot take what this upload file sends (a box or
+              // sensor of another account): stop, the readings stay in the journal
     Rejected, // the service will never take these values: skip them
     Failed,   // no answer, or the service in trouble: retry later
 };

@@ -232,9 +232,16 @@ void MapUploader::Answered(const HttpResult& result) {
         break;
     }
     case UploadOutcome::Refused:
-        Log(QStringLiteral("the service refused the login (%1); no more uploads to it. Check "
-                           "the credentials in the upload file and restart the station")
-                .arg(verdict.why));
+    case UploadOutcome::Unusable:
+        Log(verdict.outcome == UploadOutcome::Refused
+                ? QStringLiteral("the service refused the login (%1); no more uploads to it. "
+                                 "Check the credentials in the upload file and restart the "
+                                 "station")
+                      .arg(verdict.why)
+                : QStringLiteral("the service cannot take these uploads (%1); no more uploads "
+                                 "to it, the readings wait in the journal. Check the upload file "
+                                 "and restart the station")
+                      .arg(verdict.why));
         stopped_ = true;
         timer_.stop();
         inFlight_.clear();

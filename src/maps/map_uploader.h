@@ -50,7 +50,9 @@ struct UploadContext {
 // the station stopped) is sent later, oldest first and at the service's pace,
 // where the service takes a time; a service that does not (GMCmap) gets the
 // latest interval only, and the skipped ones are logged once. A refused
-// login stops this destination alone; "too soon" and HTTP 429 slow it down.
+// login, or an upload file the service cannot serve (a box or sensor of
+// another account), stops this destination alone without moving its cursor;
+// "too soon" and HTTP 429 slow it down.
 class MapUploader {
 public:
     MapUploader(MapDestination destination, const UploadContext& context);

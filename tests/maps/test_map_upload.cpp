@@ -83,6 +83,73 @@ TEST(MapIntervals, ReportIdentifierIsAVersion4UuidFixedByKeyAndInterval) {
     EXPECT_NE(ReportUuid(d, 1000), a);
 }
 
+// Each service's answers as its server gives them (see
+// map_services_server.py for where each comes from), and what they mean for
+// the uploads.
+TEST(MapReplies, MeanWhatTheServiceMeans) {
+    using O = UploadOutcome;
+    const QByteArray page = "<html><head><title>GMCmap</title></head><body>" +
+                            QByteArray(300, ' ') + "<!-- log2.asp --></body></html>\r\n";
+    struct Case {
+        MapService service;
+        int status;
+        QByteArray body;
+        UploadOutcome expected;
+    };
+    const std::vector<Case> cases = {
+        {MapService::GmcMap, 200, "\r\n<!--  sendmail.asp-->\r\n\r\nOK.ERR0", O::Accepted},
+        // Stored, but the counter's location wants confirming.
+        {MapService::GmcMap, 200,
+         "Warning! The Geiger Counter location changed, please confirm the location.<BR>OK.ERR0",
+         O::Accepted},
+        {MapService::GmcMap, 200, page + "OK.ERR0", O::Accepted}, // read whole
+        {MapService::GmcMap, 200, "OK", O::Failed},               // not the service's words
+        {MapService::GmcMap, 200, "Error! User is not found.ERR1.", O::Refused},
+        {MapService::GmcMap, 200, "Error! Geiger Counter is not found.ERR2.", O::Refused},
+        {MapService::Radmon, 200, "OK", O::Accepted},
+        {MapService::Radmon, 200, "Too soon", O::SlowDown},
+        {MapService::Radmon, 200, page + "Incorrect login.", O::Refused},
+        // Our wording: any answer about the user or the login stops the map.
+        {MapService::Radmon, 200, "Unknown user.", O::Refused},
+        {MapService::OpenSenseMap, 201, "\"Measurements saved in box\"", O::Accepted},
+        {MapService::OpenSenseMap, 401,
+         R"({"code":"Unauthorized","message":"Box access token not valid!"})", O::Refused},
+        {MapService::OpenSenseMap, 404, R"({"code":"NotFound","message":"Box not found"})",
+         O::Unusable},
+        {MapService::OpenSenseMap, 400,
+         R"({"code":"BadRequest","message":"Measurement for sensor with id 5f1e0c0ffee000000000000f does not belong to box"})",
+         O::Unusable},
+        {MapService::OpenSenseMap, 422,
+         R"({"code":"UnprocessableEntity","message":"Invalid sensor id in measurement {}"})",
+         O::Unusable},
+        {MapService::OpenSenseMap, 422,
+         R"({"code":"UnprocessableEntity","message":"Timestamp 2030-01-01T00:00:00.000Z is too far into the future. in measurement {}"})",
+         O::Failed},
+        {MapService::OpenRadiation, 201, "", O::Accepted},
+        {MapService::OpenRadiation, 400,
+         R"({"error":{"code":"104","message":"duplicate key : reportUuid already exists"}})",
+         O::Accepted},
+        {MapService::OpenRadiation, 400,
+         R"({"error":{"code":"100","message":"You must send a JSON with a string apiKey and an object data"}})",
+         O::Unusable},
+        {MapService::OpenRadiation, 400,
+         R"({"error":{"code":"102","message":"startTime is not a real date"}})", O::Rejected},
+        {MapService::OpenRadiation, 401,
+         R"({"error":{"code":"103","message":"apiKey is not valid for submitting data"}})",
+         O::Refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << int(c.service) << " " << c.status << " " << c.body.toStdString());
+        HttpResult result;
+        result.status = c.status;
+        result.body = c.body;
+        const UploadVerdict verdict = ClassifyMapResponse(c.service, result);
+        EXPECT_EQ(verdict.outcome, c.expected) << verdict.why.toStdString();
+        EXPECT_LE(verdict.why.size(), 160);
+    }
+}
+
 // One request through the client, waited for.
 struct Exchange {
     HttpResult result;
