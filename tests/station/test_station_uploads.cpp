@@ -325,6 +325,13 @@ TEST(StationUploads, BadUploadFileEndsWithOneClearLine) {
          "line 4: interval 10 s is below radmon.org's minimum of 30 s"},
         {"[opensensemap]\nbox = 1\ntoken-file = key\n", "line 1: [opensensemap] needs sensor ="},
         {"[gmcmap]\naccount = 1\ncounter = 2\ncolour = red\n", "line 4: [gmcmap] has no key"},
+        {"[openradiation]\napi-key-file = key\nlatitude = 1\nlongitude = 2\n"
+         "measurement-environment = garden\n",
+         "line 5: measurement-environment must be one of countryside, city, ontheroad, inside, "
+         "plane"},
+        {"[openradiation]\napi-key-file = key\nlatitude = 1\nlongitude = 2\n"
+         "measurement-height = 1.5\n",
+         "line 5: measurement-height must be a whole number of metres"},
         {{}, "cannot read"},
     };
     for (const Case& c : cases) {
