@@ -38,12 +38,11 @@ HttpRequest Get(const QString& url) {
     return request;
 }
 
-HttpRequest PostJson(const QString& url, const QJsonValue& body,
-                     const QByteArray& contentType = "application/json") {
+HttpRequest PostJson(const QString& url, const QJsonValue& body) {
     HttpRequest request;
     request.method = "POST";
     request.url = url;
-    request.headers = {{"Content-Type", contentType}, {"Accept", contentType}};
+    request.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
     request.body = Json(body);
     return request;
 }
@@ -118,6 +117,8 @@ std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, 
         }
         intervals.back().counts += s.counts;
         intervals.back().liveMs += s.intervalMs;
+        if (s.intervalMs > 0)
+            intervals.back().lastMs = s.utcMs;
         return true;
     });
     if (!intervals.empty() && intervals.back().liveMs == 0)
@@ -138,7 +139,8 @@ bool NeedsDose(const MapDestination& d) {
 
 QString IsoUtc(qint64 utcMs) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC)
-        .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+        .toString(utcMs % 1000 == 0 ? QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")
+                                    : QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }
 
 QString ReportUuid(const MapDestination& d, qint64 intervalStartMs) {
@@ -178,24 +180,32 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
                          {QStringLiteral("captured_at"), IsoUtc(first.endMs)}};
         if (!d.deviceId.isEmpty())
             body.insert(QStringLiteral("device_id"), d.deviceId.toLongLong());
+        // The service keeps the height in an integer column and drops a
+        // fraction; whole metres, rounded, say what the user meant.
         if (d.height)
-            body.insert(QStringLiteral("height"), *d.height);
+            body.insert(QStringLiteral("height"), static_cast<qint64>(std::llround(*d.height)));
         if (!d.locationName.isEmpty())
             body.insert(QStringLiteral("location_name"), d.locationName);
         return PostJson(d.url + QStringLiteral("/measurements.json?api_key=") + Encoded(d.secret),
                         body);
     }
     case MapService::OpenSenseMap: {
+        // The service refuses a whole batch for one value that is not a
+        // number, so such a value stays behind alone.
         QJsonArray values;
         for (const IntervalMean& i : intervals) {
             const double value =
                 d.sensorTakesDose && extras.dose ? DoseRateUsvh(*extras.dose, i.Cpm()) : i.Cpm();
+            if (!std::isfinite(value))
+                continue;
             values.append(
                 QJsonObject{{QStringLiteral("sensor"), d.sensor},
                             {QStringLiteral("value"),
                              d.sensorTakesDose ? FormatC("%.4f", value) : FormatC("%.2f", value)},
                             {QStringLiteral("createdAt"), IsoUtc(i.endMs)}});
         }
+        if (values.isEmpty())
+            return {};
         HttpRequest request = PostJson(
             d.url + QStringLiteral("/boxes/") + Encoded(d.box) + QStringLiteral("/data"), values);
         // The box's access token as it is, without an authentication scheme.
@@ -203,22 +213,32 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
         return request;
     }
     case MapService::OpenRadiation: {
-        const QJsonObject data{{QStringLiteral("reportUuid"), ReportUuid(d, first.startMs)},
-                               {QStringLiteral("latitude"), d.latitude.value_or(0)},
-                               {QStringLiteral("longitude"), d.longitude.value_or(0)},
-                               {QStringLiteral("value"), Rounded(dose, 4)},
-                               {QStringLiteral("startTime"), IsoUtc(first.startMs)},
-                               {QStringLiteral("endTime"), IsoUtc(first.endMs)},
-                               {QStringLiteral("hitsNumber"), static_cast<qint64>(first.counts)},
-                               {QStringLiteral("apparatusSensorType"), QStringLiteral("geiger")},
-                               {QStringLiteral("manualReporting"), false},
-                               {QStringLiteral("organisationReporting"),
-                                QStringLiteral("Korvinet ") + OwnVersionText()},
-                               {QStringLiteral("reportContext"), QStringLiteral("routine")}};
+        // The hits were counted in the time the samples took, which ended
+        // with the last one: that span, not the whole interval, is the
+        // measurement's, so hits over the span give the value's rate.
+        const qint64 liveMs = static_cast<qint64>(first.liveMs);
+        QJsonObject data{{QStringLiteral("reportUuid"), ReportUuid(d, first.startMs)},
+                         {QStringLiteral("latitude"), d.latitude.value_or(0)},
+                         {QStringLiteral("longitude"), d.longitude.value_or(0)},
+                         {QStringLiteral("value"), Rounded(dose, 4)},
+                         {QStringLiteral("startTime"), IsoUtc(first.lastMs - liveMs)},
+                         {QStringLiteral("endTime"), IsoUtc(first.lastMs)},
+                         {QStringLiteral("hitsNumber"), static_cast<qint64>(first.counts)},
+                         {QStringLiteral("apparatusSensorType"), QStringLiteral("geiger")},
+                         {QStringLiteral("manualReporting"), false},
+                         {QStringLiteral("organisationReporting"),
+                          QStringLiteral("Korvinet ") + OwnVersionText()},
+                         {QStringLiteral("reportContext"), QStringLiteral("routine")}};
+        if (!d.measurementEnvironment.isEmpty())
+            data.insert(QStringLiteral("measurementEnvironment"), d.measurementEnvironment);
+        if (d.measurementHeight)
+            data.insert(QStringLiteral("measurementHeight"), *d.measurementHeight);
+        if (!d.apparatusId.isEmpty())
+            data.insert(QStringLiteral("apparatusId"), d.apparatusId);
+        // Its API reads JSON bodies of the plain JSON type only.
         return PostJson(
             d.url + QStringLiteral("/measurements"),
-            QJsonObject{{QStringLiteral("apiKey"), d.secret}, {QStringLiteral("data"), data}},
-            "application/vnd.api+json");
+            QJsonObject{{QStringLiteral("apiKey"), d.secret}, {QStringLiteral("data"), data}});
     }
     case MapService::GmcMap: {
         QString url = d.url + QStringLiteral("/log2.asp?AID=") + Encoded(d.account) +

@@ -90,6 +90,7 @@ private:
     bool slowed_ = false;
     bool waitingForDoseLogged_ = false;
     bool cursorFailing_ = false;
+    bool noValueLogged_ = false;
     qint64 lastSentAt_ = 0;        // UTC ms of the last request
     qint64 skippedFrom_ = 0;       // start of the intervals a service without time missed
     qint64 paceMs_ = 0;            // between requests while there is a backlog

@@ -48,9 +48,9 @@ TEST(MapIntervals, GroupSamplesByAlignedIntervalOldestFirst) {
         std::size_t max;
         std::vector<IntervalMean> expected;
     };
-    const IntervalMean first{t0, t0 + 60000, 3, 3000};
-    const IntervalMean second{t0 + 60000, t0 + 120000, 9, 6000};
-    const IntervalMean fifth{t0 + 240000, t0 + 300000, 1, 3000};
+    const IntervalMean first{t0, t0 + 60000, 3, 3000, t0 + 57000};
+    const IntervalMean second{t0 + 60000, t0 + 120000, 9, 6000, t0 + 63000};
+    const IntervalMean fifth{t0 + 240000, t0 + 300000, 1, 3000, t0 + 240000};
     const std::vector<Case> cases = {
         {t0, t0 + 300000, 10, {first, second, fifth}},
         {t0, t0 + 300000, 2, {first, second}},
@@ -148,6 +148,45 @@ TEST(MapReplies, MeanWhatTheServiceMeans) {
         EXPECT_EQ(verdict.outcome, c.expected) << verdict.why.toStdString();
         EXPECT_LE(verdict.why.size(), 160);
     }
+}
+
+// What goes into the requests where the services store it in their own way.
+TEST(MapRequests, CarryWhatTheServiceStores) {
+    const qint64 t0 = 1796810400000;
+    MapDestination d;
+    d.service = MapService::OpenRadiation;
+    d.latitude = 47.3769;
+    d.longitude = 8.5417;
+    d.measurementEnvironment = QStringLiteral("countryside");
+    d.measurementHeight = 1;
+    d.apparatusId = QStringLiteral("korvinet-roof");
+    UploadExtras extras;
+    extras.dose = RateConversion{0.0, 100.0, 4};
+    // The counter ran for the middle half hour of the hour only.
+    const IntervalMean half{t0, t0 + 3600000, 600, 1800000, t0 + 2700000};
+    const HttpRequest openRadiation = BuildMapRequest(d, {&half, 1}, extras);
+    EXPECT_TRUE(openRadiation.headers.contains({"Content-Type", "application/json"}));
+    const QJsonObject data =
+        QJsonDocument::fromJson(openRadiation.body).object().value("data").toObject();
+    EXPECT_EQ(data.value("startTime").toString(), IsoUtc(t0 + 900000));
+    EXPECT_EQ(data.value("endTime").toString(), IsoUtc(t0 + 2700000));
+    EXPECT_EQ(data.value("hitsNumber").toInteger(), 600);
+    EXPECT_EQ(data.value("measurementEnvironment").toString(), QStringLiteral("countryside"));
+    EXPECT_EQ(data.value("measurementHeight").toInteger(), 1);
+    EXPECT_EQ(data.value("apparatusId").toString(), QStringLiteral("korvinet-roof"));
+
+    // Safecast keeps whole metres.
+    d.service = MapService::Safecast;
+    d.height = 1.6;
+    const QByteArray safecast = BuildMapRequest(d, {&half, 1}, extras).body;
+    EXPECT_TRUE(safecast.contains("\"height\":2,")) << safecast.toStdString();
+
+    // openSenseMap refuses a batch with one value that is not a number: a
+    // conversion without sensitivity gives none, and nothing is sent.
+    d.service = MapService::OpenSenseMap;
+    d.sensorTakesDose = true;
+    extras.dose->sensitivity = 0;
+    EXPECT_TRUE(BuildMapRequest(d, {&half, 1}, extras).url.isEmpty());
 }
 
 // One request through the client, waited for.
