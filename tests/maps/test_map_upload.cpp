@@ -88,8 +88,8 @@ TEST(MapIntervals, ReportIdentifierIsAVersion4UuidFixedByKeyAndInterval) {
 // the uploads.
 TEST(MapReplies, MeanWhatTheServiceMeans) {
     using O = UploadOutcome;
-    const QByteArray page = "<html><head><title>GMCmap</title></head><body>" +
-                            QByteArray(300, ' ') + "<!-- log2.asp --></body></html>\r\n";
+    const QByteArray page = "<html><head><title>Map</title></head><body>" + QByteArray(300, ' ') +
+                            "<!-- log2.asp --></body></html>\r\n";
     struct Case {
         MapService service;
         int status;
@@ -97,23 +97,16 @@ TEST(MapReplies, MeanWhatTheServiceMeans) {
         UploadOutcome expected;
     };
     const std::vector<Case> cases = {
-        {MapService::GmcMap, 200, "\r\n<!--  sendmail.asp-->\r\n\r\nOK.ERR0", O::Accepted},
         // Stored, but the counter's location wants confirming.
         {MapService::GmcMap, 200,
          "Warning! The Geiger Counter location changed, please confirm the location.<BR>OK.ERR0",
          O::Accepted},
         {MapService::GmcMap, 200, page + "OK.ERR0", O::Accepted}, // read whole
         {MapService::GmcMap, 200, "OK", O::Failed},               // not the service's words
-        {MapService::GmcMap, 200, "Error! User is not found.ERR1.", O::Refused},
         {MapService::GmcMap, 200, "Error! Geiger Counter is not found.ERR2.", O::Refused},
-        {MapService::Radmon, 200, "OK", O::Accepted},
-        {MapService::Radmon, 200, "Too soon", O::SlowDown},
         {MapService::Radmon, 200, page + "Incorrect login.", O::Refused},
         // Our wording: any answer about the user or the login stops the map.
         {MapService::Radmon, 200, "Unknown user.", O::Refused},
-        {MapService::OpenSenseMap, 201, "\"Measurements saved in box\"", O::Accepted},
-        {MapService::OpenSenseMap, 401,
-         R"({"code":"Unauthorized","message":"Box access token not valid!"})", O::Refused},
         {MapService::OpenSenseMap, 404, R"({"code":"NotFound","message":"Box not found"})",
          O::Unusable},
         {MapService::OpenSenseMap, 400,
@@ -125,18 +118,11 @@ TEST(MapReplies, MeanWhatTheServiceMeans) {
         {MapService::OpenSenseMap, 422,
          R"({"code":"UnprocessableEntity","message":"Timestamp 2030-01-01T00:00:00.000Z is too far into the future. in measurement {}"})",
          O::Failed},
-        {MapService::OpenRadiation, 201, "", O::Accepted},
-        {MapService::OpenRadiation, 400,
-         R"({"error":{"code":"104","message":"duplicate key : reportUuid already exists"}})",
-         O::Accepted},
         {MapService::OpenRadiation, 400,
          R"({"error":{"code":"100","message":"You must send a JSON with a string apiKey and an object data"}})",
          O::Unusable},
         {MapService::OpenRadiation, 400,
          R"({"error":{"code":"102","message":"startTime is not a real date"}})", O::Rejected},
-        {MapService::OpenRadiation, 401,
-         R"({"error":{"code":"103","message":"apiKey is not valid for submitting data"}})",
-         O::Refused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message()
@@ -150,16 +136,13 @@ TEST(MapReplies, MeanWhatTheServiceMeans) {
     }
 }
 
-// What goes into the requests where the services store it in their own way.
-TEST(MapRequests, CarryWhatTheServiceStores) {
+// What goes into the requests where the services read it in their own way.
+TEST(MapRequests, CarryWhatTheServiceReads) {
     const qint64 t0 = 1796810400000;
     MapDestination d;
     d.service = MapService::OpenRadiation;
     d.latitude = 47.3769;
     d.longitude = 8.5417;
-    d.measurementEnvironment = QStringLiteral("countryside");
-    d.measurementHeight = 1;
-    d.apparatusId = QStringLiteral("korvinet-roof");
     UploadExtras extras;
     extras.dose = RateConversion{0.0, 100.0, 4};
     // The counter ran for the middle half hour of the hour only.
@@ -171,15 +154,6 @@ TEST(MapRequests, CarryWhatTheServiceStores) {
     EXPECT_EQ(data.value("startTime").toString(), IsoUtc(t0 + 900000));
     EXPECT_EQ(data.value("endTime").toString(), IsoUtc(t0 + 2700000));
     EXPECT_EQ(data.value("hitsNumber").toInteger(), 600);
-    EXPECT_EQ(data.value("measurementEnvironment").toString(), QStringLiteral("countryside"));
-    EXPECT_EQ(data.value("measurementHeight").toInteger(), 1);
-    EXPECT_EQ(data.value("apparatusId").toString(), QStringLiteral("korvinet-roof"));
-
-    // Safecast keeps whole metres.
-    d.service = MapService::Safecast;
-    d.height = 1.6;
-    const QByteArray safecast = BuildMapRequest(d, {&half, 1}, extras).body;
-    EXPECT_TRUE(safecast.contains("\"height\":2,")) << safecast.toStdString();
 
     // openSenseMap refuses a batch with one value that is not a number: a
     // conversion without sensitivity gives none, and nothing is sent.
