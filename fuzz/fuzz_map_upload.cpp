@@ -42,7 +42,7 @@ void UploadFile(QByteArrayView text) {
         FUZZ_CHECK(!d.latitude || std::abs(*d.latitude) <= 90);
         FUZZ_CHECK(!d.longitude || std::abs(*d.longitude) <= 180);
         // Whatever it holds, a request can be made of it.
-        const IntervalMean interval{60000, 120000, 20, 60000};
+        const IntervalMean interval{60000, 120000, 20, 60000, 119000};
         FUZZ_CHECK(!BuildMapRequest(d, {&interval, 1}, {}).url.isEmpty());
     }
 }

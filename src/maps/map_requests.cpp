@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrl>
 #include <cmath>
 
@@ -37,24 +38,34 @@ HttpRequest Get(const QString& url) {
     return request;
 }
 
-HttpRequest PostJson(const QString& url, const QJsonValue& body,
-                     const QByteArray& contentType = "application/json") {
+HttpRequest PostJson(const QString& url, const QJsonValue& body) {
     HttpRequest request;
     request.method = "POST";
     request.url = url;
-    request.headers = {{"Content-Type", contentType}, {"Accept", contentType}};
+    request.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
     request.body = Json(body);
     return request;
 }
 
-// The start of a reply, on one line and without control characters, for
-// the log.
-QString Excerpt(const QByteArray& body) {
-    QString text = QString::fromUtf8(body.left(400)).simplified();
-    for (QChar& c : text)
+// A reply's text without markup, on one line: what the services that answer
+// in words say, however much page there is around it.
+QString ReplyText(const QByteArray& body) {
+    static const QRegularExpression kMarkup(QStringLiteral("<!--.*?-->|<[^>]*>"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    return QString::fromUtf8(body).replace(kMarkup, QStringLiteral(" ")).simplified();
+}
+
+// The start of a reply's text, without control characters, for the log.
+QString Excerpt(const QString& text) {
+    QString line = text.left(120);
+    for (QChar& c : line)
         if (!c.isPrint())
             c = QLatin1Char('?');
-    return text.size() > 120 ? text.left(117) + QStringLiteral("...") : text;
+    return text.size() > 120 ? line.left(117) + QStringLiteral("...") : line;
+}
+
+QString Excerpt(const QByteArray& body) {
+    return Excerpt(ReplyText(body));
 }
 
 UploadVerdict Verdict(UploadOutcome outcome, const QString& why) {
@@ -106,6 +117,8 @@ std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, 
         }
         intervals.back().counts += s.counts;
         intervals.back().liveMs += s.intervalMs;
+        if (s.intervalMs > 0)
+            intervals.back().lastMs = s.utcMs;
         return true;
     });
     if (!intervals.empty() && intervals.back().liveMs == 0)
@@ -126,7 +139,8 @@ bool NeedsDose(const MapDestination& d) {
 
 QString IsoUtc(qint64 utcMs) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC)
-        .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+        .toString(utcMs % 1000 == 0 ? QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")
+                                    : QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }
 
 QString ReportUuid(const MapDestination& d, qint64 intervalStartMs) {
@@ -166,24 +180,32 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
                          {QStringLiteral("captured_at"), IsoUtc(first.endMs)}};
         if (!d.deviceId.isEmpty())
             body.insert(QStringLiteral("device_id"), d.deviceId.toLongLong());
+        // The service keeps the height in an integer column and drops a
+        // fraction; whole metres, rounded, say what the user meant.
         if (d.height)
-            body.insert(QStringLiteral("height"), *d.height);
+            body.insert(QStringLiteral("height"), static_cast<qint64>(std::llround(*d.height)));
         if (!d.locationName.isEmpty())
             body.insert(QStringLiteral("location_name"), d.locationName);
         return PostJson(d.url + QStringLiteral("/measurements.json?api_key=") + Encoded(d.secret),
                         body);
     }
     case MapService::OpenSenseMap: {
+        // The service refuses a whole batch for one value that is not a
+        // number, so such a value stays behind alone.
         QJsonArray values;
         for (const IntervalMean& i : intervals) {
             const double value =
                 d.sensorTakesDose && extras.dose ? DoseRateUsvh(*extras.dose, i.Cpm()) : i.Cpm();
+            if (!std::isfinite(value))
+                continue;
             values.append(
                 QJsonObject{{QStringLiteral("sensor"), d.sensor},
                             {QStringLiteral("value"),
                              d.sensorTakesDose ? FormatC("%.4f", value) : FormatC("%.2f", value)},
                             {QStringLiteral("createdAt"), IsoUtc(i.endMs)}});
         }
+        if (values.isEmpty())
+            return {};
         HttpRequest request = PostJson(
             d.url + QStringLiteral("/boxes/") + Encoded(d.box) + QStringLiteral("/data"), values);
         // The box's access token as it is, without an authentication scheme.
@@ -191,22 +213,32 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
         return request;
     }
     case MapService::OpenRadiation: {
-        const QJsonObject data{{QStringLiteral("reportUuid"), ReportUuid(d, first.startMs)},
-                               {QStringLiteral("latitude"), d.latitude.value_or(0)},
-                               {QStringLiteral("longitude"), d.longitude.value_or(0)},
-                               {QStringLiteral("value"), Rounded(dose, 4)},
-                               {QStringLiteral("startTime"), IsoUtc(first.startMs)},
-                               {QStringLiteral("endTime"), IsoUtc(first.endMs)},
-                               {QStringLiteral("hitsNumber"), static_cast<qint64>(first.counts)},
-                               {QStringLiteral("apparatusSensorType"), QStringLiteral("geiger")},
-                               {QStringLiteral("manualReporting"), false},
-                               {QStringLiteral("organisationReporting"),
-                                QStringLiteral("Korvinet ") + OwnVersionText()},
-                               {QStringLiteral("reportContext"), QStringLiteral("routine")}};
+        // The hits were counted in the time the samples took, which ended
+        // with the last one: that span, not the whole interval, is the
+        // measurement's, so hits over the span give the value's rate.
+        const qint64 liveMs = static_cast<qint64>(first.liveMs);
+        QJsonObject data{{QStringLiteral("reportUuid"), ReportUuid(d, first.startMs)},
+                         {QStringLiteral("latitude"), d.latitude.value_or(0)},
+                         {QStringLiteral("longitude"), d.longitude.value_or(0)},
+                         {QStringLiteral("value"), Rounded(dose, 4)},
+                         {QStringLiteral("startTime"), IsoUtc(first.lastMs - liveMs)},
+                         {QStringLiteral("endTime"), IsoUtc(first.lastMs)},
+                         {QStringLiteral("hitsNumber"), static_cast<qint64>(first.counts)},
+                         {QStringLiteral("apparatusSensorType"), QStringLiteral("geiger")},
+                         {QStringLiteral("manualReporting"), false},
+                         {QStringLiteral("organisationReporting"),
+                          QStringLiteral("Korvinet ") + OwnVersionText()},
+                         {QStringLiteral("reportContext"), QStringLiteral("routine")}};
+        if (!d.measurementEnvironment.isEmpty())
+            data.insert(QStringLiteral("measurementEnvironment"), d.measurementEnvironment);
+        if (d.measurementHeight)
+            data.insert(QStringLiteral("measurementHeight"), *d.measurementHeight);
+        if (!d.apparatusId.isEmpty())
+            data.insert(QStringLiteral("apparatusId"), d.apparatusId);
+        // Its API reads JSON bodies of the plain JSON type only.
         return PostJson(
             d.url + QStringLiteral("/measurements"),
-            QJsonObject{{QStringLiteral("apiKey"), d.secret}, {QStringLiteral("data"), data}},
-            "application/vnd.api+json");
+            QJsonObject{{QStringLiteral("apiKey"), d.secret}, {QStringLiteral("data"), data}});
     }
     case MapService::GmcMap: {
         QString url = d.url + QStringLiteral("/log2.asp?AID=") + Encoded(d.account) +
@@ -224,46 +256,73 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
 UploadVerdict ClassifyMapResponse(MapService service, const HttpResult& r) {
     if (std::optional<UploadVerdict> common = Common(r))
         return *common;
-    const QString said = Excerpt(r.body);
+    // The whole reply is read: a service's words may come after a page of
+    // other text.
+    const QString text = ReplyText(r.body);
+    const QString said = Excerpt(text);
+    const QString http = QStringLiteral("HTTP %1 %2").arg(r.status).arg(said).trimmed();
     switch (service) {
-    case MapService::Radmon:
-        if (said.contains(QLatin1String("incorrect login"), Qt::CaseInsensitive))
-            return Verdict(UploadOutcome::Refused, said);
-        if (said.contains(QLatin1String("too soon"), Qt::CaseInsensitive))
+    case MapService::Radmon: {
+        static const QRegularExpression kOk(QStringLiteral("^OK\\b"));
+        static const QRegularExpression kAccount(QStringLiteral("\\b(login|user|password)\\b"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        if (text.contains(QLatin1String("too soon"), Qt::CaseInsensitive))
             return Verdict(UploadOutcome::SlowDown, said);
-        if (r.status == 200 && said.contains(QLatin1String("OK")))
+        if (r.status == 200 && kOk.match(text).hasMatch())
             return Verdict(UploadOutcome::Accepted, said);
+        // A wrong password or a user it does not know: no use asking again.
+        if (kAccount.match(text).hasMatch())
+            return Verdict(UploadOutcome::Refused, said);
         break;
-    case MapService::GmcMap:
-        if (said.contains(QLatin1String("ERR1")))
+    }
+    case MapService::GmcMap: {
+        // Every answer ends in its code: ERR0 stored the value, also behind
+        // a warning that the counter's location needs confirming.
+        static const QRegularExpression kCode(QStringLiteral("ERR(\\d+)"));
+        QRegularExpressionMatch code;
+        for (QRegularExpressionMatchIterator it = kCode.globalMatch(text); it.hasNext();)
+            code = it.next();
+        const QString number = code.hasMatch() ? code.captured(1) : QString();
+        if (r.status == 200 && number == QLatin1String("0"))
+            return Verdict(UploadOutcome::Accepted, said);
+        if (number == QLatin1String("1"))
             return Verdict(UploadOutcome::Refused, said + QStringLiteral(" (unknown account)"));
-        if (said.contains(QLatin1String("ERR2")))
+        if (number == QLatin1String("2"))
             return Verdict(UploadOutcome::Refused, said + QStringLiteral(" (unknown counter)"));
-        if (r.status == 200 && said.contains(QLatin1String("OK")))
-            return Verdict(UploadOutcome::Accepted, said);
         break;
+    }
     case MapService::OpenSenseMap:
-        // No such box: its identifier in the upload file is wrong.
-        if (r.status == 404)
-            return Verdict(UploadOutcome::Refused, QStringLiteral("HTTP 404 ") + said);
-        return Rest(r);
+        if (r.status >= 200 && r.status < 300)
+            return Verdict(UploadOutcome::Accepted, http);
+        if (r.status == 401 || r.status == 403)
+            return Verdict(UploadOutcome::Refused, http);
+        // A timestamp ahead of the service's clock: the batch waits until the
+        // clocks agree.
+        if (r.status == 422 && text.contains(QLatin1String("too far into the future")))
+            return Verdict(UploadOutcome::Failed, http);
+        // No such box, a sensor of another box, a sensor identifier it cannot
+        // read: the upload file is wrong, and skipping the batch would drop
+        // up to 2,500 intervals for nothing.
+        return Verdict(UploadOutcome::Unusable, http);
     case MapService::OpenRadiation: {
-        // A report sent before whose answer was lost: the service has it.
         const QJsonObject reply = QJsonDocument::fromJson(r.body).object();
-        const QJsonObject error = reply.value("error").toObject();
-        // A key for trying the service out: it answers, and records nothing.
-        if (r.status == 200 && reply.value("test").toBool())
-            return Verdict(UploadOutcome::Refused,
-                           QStringLiteral("a test key, with which nothing is recorded"));
-        if (r.status == 400 && error.value("code").toString() == QLatin1String("104"))
-            return Verdict(UploadOutcome::Accepted, said);
+        const QString error = reply.value("error").toObject().value("code").toString();
+        if (r.status >= 200 && r.status < 300 && reply.value("test").toBool())
+            return Verdict(UploadOutcome::Unusable,
+                           QStringLiteral("the service recorded nothing: a test report"));
+        // A report sent before whose answer was lost: the service has it.
+        if (r.status == 400 && error == QLatin1String("104"))
+            return Verdict(UploadOutcome::Accepted, http);
+        // It could not read the request at all; every later one would fare
+        // the same.
+        if (r.status == 400 && error == QLatin1String("100"))
+            return Verdict(UploadOutcome::Unusable, http);
         return Rest(r);
     }
     case MapService::Safecast:
         return Rest(r);
     }
-    return Verdict(UploadOutcome::Failed,
-                   QStringLiteral("unexpected reply: HTTP %1 %2").arg(r.status).arg(said));
+    return Verdict(UploadOutcome::Failed, QStringLiteral("unexpected reply: ") + http);
 }
 
 } // namespace korvinet::maps

@@ -22,6 +22,7 @@ struct IntervalMean {
     qint64 endMs = 0;
     std::uint64_t counts = 0;
     std::uint64_t liveMs = 0;
+    qint64 lastMs = 0; // the moment its last sample that took time was taken
 
     // The mean count rate from the counts and the time they took.
     double Cpm() const { return liveMs > 0 ? 60000.0 * double(counts) / double(liveMs) : 0.0; }
@@ -58,6 +59,8 @@ enum class UploadOutcome {
     Accepted, // the service has the intervals (also: it had them already)
     SlowDown, // too soon, too many requests: send the same again later, slower
     Refused,  // the credentials or the station's identity: no use retrying
+    Unusable, // the service cannot take what this upload file sends (a box or
+              // sensor of another account): stop, the readings stay in the journal
     Rejected, // the service will never take these values: skip them
     Failed,   // no answer, or the service in trouble: retry later
 };
@@ -74,7 +77,8 @@ UploadVerdict ClassifyMapResponse(MapService service, const HttpResult& result);
 // same report (which the service then refuses as a duplicate).
 QString ReportUuid(const MapDestination& destination, qint64 intervalStartMs);
 
-// UTC times as the services write them.
-QString IsoUtc(qint64 utcMs); // 2026-12-09T10:40:00Z
+// UTC times as the services write them, with milliseconds where there are
+// any: 2026-12-09T10:40:00Z, 2026-12-09T10:40:59.950Z.
+QString IsoUtc(qint64 utcMs);
 
 } // namespace korvinet::maps

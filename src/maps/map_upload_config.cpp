@@ -16,15 +16,18 @@ namespace {
 
 // Customary intervals are what the services' own devices and their users'
 // scripts use; the minimums are where a service starts answering "too soon"
-// or where a map gains nothing but load.
+// or where a map gains nothing but load. Each address is the one the service
+// itself documents, with its scheme: OpenRadiation's submit API is the one
+// its API's README names today, and GMCmap's own submission page names plain
+// http (it takes no secret, only the account and counter numbers).
 constexpr std::array<MapServiceInfo, 5> kServices = {{
     {MapService::Radmon, "radmon", "radmon.org", "https://radmon.org", 60, 30, 30, 1, true},
     {MapService::Safecast, "safecast", "Safecast", "https://api.safecast.org", 300, 60, 2, 1, true},
     {MapService::OpenSenseMap, "opensensemap", "openSenseMap", "https://api.opensensemap.org", 60,
      10, 10, 2500, true},
     {MapService::OpenRadiation, "openradiation", "OpenRadiation",
-     "https://submitapi.openradiation.net", 3600, 60, 2, 1, true},
-    {MapService::GmcMap, "gmcmap", "GMCmap", "https://www.gmcmap.com", 300, 60, 60, 1, false},
+     "https://submit.openradiation.net", 3600, 60, 2, 1, true},
+    {MapService::GmcMap, "gmcmap", "GMCmap", "http://www.gmcmap.com", 300, 60, 60, 1, false},
 }};
 
 constexpr const char* kCommonKeys[] = {"interval", "url", "ca-file"};
@@ -46,7 +49,9 @@ std::vector<KeyRule> KeysOf(MapService service) {
     case MapService::OpenSenseMap:
         return {{"box", true}, {"sensor", true}, {"token-file", true}, {"unit", false}};
     case MapService::OpenRadiation:
-        return {{"api-key-file", true}, {"latitude", true}, {"longitude", true}};
+        return {{"api-key-file", true},        {"latitude", true},
+                {"longitude", true},           {"measurement-environment", false},
+                {"measurement-height", false}, {"apparatus-id", false}};
     case MapService::GmcMap:
         return {{"account", true}, {"counter", true}};
     }
@@ -153,6 +158,29 @@ private:
             d.sensorTakesDose = unit == QLatin1String("usv/h");
         } else if (key == QLatin1String("location-name")) {
             d.locationName = t;
+        } else if (key == QLatin1String("measurement-environment")) {
+            // The values OpenRadiation's submit API takes, as it spells them.
+            static const QStringList kEnvironments = {
+                QStringLiteral("countryside"), QStringLiteral("city"), QStringLiteral("ontheroad"),
+                QStringLiteral("inside"), QStringLiteral("plane")};
+            if (!kEnvironments.contains(t.toLower()))
+                return Fail(v.line, QStringLiteral("measurement-environment must be one of %1, "
+                                                   "not \"%2\"")
+                                        .arg(kEnvironments.join(QStringLiteral(", ")), t));
+            d.measurementEnvironment = t.toLower();
+        } else if (key == QLatin1String("measurement-height")) {
+            // Whole metres above the ground: the service refuses a fraction.
+            bool ok = false;
+            const int metres = t.toInt(&ok);
+            if (!ok || std::abs(metres) > 100000)
+                return Fail(v.line, QStringLiteral("measurement-height must be a whole number of "
+                                                   "metres, not \"%1\"")
+                                        .arg(t));
+            d.measurementHeight = metres;
+        } else if (key == QLatin1String("apparatus-id")) {
+            if (t.size() > 100)
+                return Fail(v.line, QStringLiteral("apparatus-id must be at most 100 characters"));
+            d.apparatusId = t;
         } else {
             // Identifiers that go into addresses: letters, digits and a few signs.
             static const QRegularExpression kId(QStringLiteral("^[A-Za-z0-9_.@-]{1,100}$"));

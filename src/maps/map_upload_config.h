@@ -40,6 +40,10 @@ struct MapDestination {
     bool sensorTakesDose = false;   // openSenseMap sensor in µSv/h rather than CPM
     QString account, counter;       // GMCmap
     QString deviceId, locationName; // Safecast
+    // OpenRadiation: where the counter stands and which it is; the service
+    // rates a value by how much of this it is told.
+    QString measurementEnvironment, apparatusId;
+    std::optional<int> measurementHeight;
     std::optional<double> latitude, longitude, height;
 
     const MapServiceInfo& Info() const { return InfoOf(service); }

@@ -160,6 +160,18 @@ void MapUploader::Send(std::vector<IntervalMean> batch) {
     }
     extras.averageCpm = ms > 0 ? 60000.0 * double(counts) / double(ms) : 0.0;
     const HttpRequest request = BuildMapRequest(d_, batch, extras);
+    if (request.url.isEmpty()) {
+        // Not one value the service could take (the counter's conversion gave
+        // no number): nothing to send, and nothing sending later would mend.
+        if (!noValueLogged_)
+            Log(QStringLiteral("the counter's conversion gives no number for the values up to "
+                               "%1; they are not sent")
+                    .arg(When(batch.back().endMs)));
+        noValueLogged_ = true;
+        Advance(batch.back().endMs);
+        ScheduleIn(0);
+        return;
+    }
     HttpOptions options;
     options.timeoutMs =
         static_cast<int>(std::max(kMinTimeoutMs, std::llround(kTimeoutMs * context_.timeScale)));
@@ -208,6 +220,7 @@ void MapUploader::Answered(const HttpResult& result) {
             skippedFrom_ = 0;
         }
         failing_ = false;
+        noValueLogged_ = false;
         retryMs_ = 0;
         paceMs_ = std::max(PaceMs(), paceMs_ / 2);
         if (paceMs_ == PaceMs())
@@ -232,9 +245,16 @@ void MapUploader::Answered(const HttpResult& result) {
         break;
     }
     case UploadOutcome::Refused:
-        Log(QStringLiteral("the service refused the login (%1); no more uploads to it. Check "
-                           "the credentials in the upload file and restart the station")
-                .arg(verdict.why));
+    case UploadOutcome::Unusable:
+        Log(verdict.outcome == UploadOutcome::Refused
+                ? QStringLiteral("the service refused the login (%1); no more uploads to it. "
+                                 "Check the credentials in the upload file and restart the "
+                                 "station")
+                      .arg(verdict.why)
+                : QStringLiteral("the service cannot take these uploads (%1); no more uploads "
+                                 "to it, the readings wait in the journal. Check the upload file "
+                                 "and restart the station")
+                      .arg(verdict.why));
         stopped_ = true;
         timer_.stop();
         inFlight_.clear();

@@ -50,7 +50,9 @@ struct UploadContext {
 // the station stopped) is sent later, oldest first and at the service's pace,
 // where the service takes a time; a service that does not (GMCmap) gets the
 // latest interval only, and the skipped ones are logged once. A refused
-// login stops this destination alone; "too soon" and HTTP 429 slow it down.
+// login, or an upload file the service cannot serve (a box or sensor of
+// another account), stops this destination alone without moving its cursor;
+// "too soon" and HTTP 429 slow it down.
 class MapUploader {
 public:
     MapUploader(MapDestination destination, const UploadContext& context);
@@ -88,6 +90,7 @@ private:
     bool slowed_ = false;
     bool waitingForDoseLogged_ = false;
     bool cursorFailing_ = false;
+    bool noValueLogged_ = false;
     qint64 lastSentAt_ = 0;        // UTC ms of the last request
     qint64 skippedFrom_ = 0;       // start of the intervals a service without time missed
     qint64 paceMs_ = 0;            // between requests while there is a backlog

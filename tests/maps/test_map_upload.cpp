@@ -48,9 +48,9 @@ TEST(MapIntervals, GroupSamplesByAlignedIntervalOldestFirst) {
         std::size_t max;
         std::vector<IntervalMean> expected;
     };
-    const IntervalMean first{t0, t0 + 60000, 3, 3000};
-    const IntervalMean second{t0 + 60000, t0 + 120000, 9, 6000};
-    const IntervalMean fifth{t0 + 240000, t0 + 300000, 1, 3000};
+    const IntervalMean first{t0, t0 + 60000, 3, 3000, t0 + 57000};
+    const IntervalMean second{t0 + 60000, t0 + 120000, 9, 6000, t0 + 63000};
+    const IntervalMean fifth{t0 + 240000, t0 + 300000, 1, 3000, t0 + 240000};
     const std::vector<Case> cases = {
         {t0, t0 + 300000, 10, {first, second, fifth}},
         {t0, t0 + 300000, 2, {first, second}},
@@ -81,6 +81,86 @@ TEST(MapIntervals, ReportIdentifierIsAVersion4UuidFixedByKeyAndInterval) {
     EXPECT_NE(ReportUuid(d, 2000), a);
     d.secret = QStringLiteral("key-2");
     EXPECT_NE(ReportUuid(d, 1000), a);
+}
+
+// Each service's answers as its server gives them (see
+// map_services_server.py for where each comes from), and what they mean for
+// the uploads.
+TEST(MapReplies, MeanWhatTheServiceMeans) {
+    using O = UploadOutcome;
+    const QByteArray page = "<html><head><title>Map</title></head><body>" + QByteArray(300, ' ') +
+                            "<!-- log2.asp --></body></html>\r\n";
+    struct Case {
+        MapService service;
+        int status;
+        QByteArray body;
+        UploadOutcome expected;
+    };
+    const std::vector<Case> cases = {
+        // Stored, but the counter's location wants confirming.
+        {MapService::GmcMap, 200,
+         "Warning! The Geiger Counter location changed, please confirm the location.<BR>OK.ERR0",
+         O::Accepted},
+        {MapService::GmcMap, 200, page + "OK.ERR0", O::Accepted}, // read whole
+        {MapService::GmcMap, 200, "OK", O::Failed},               // not the service's words
+        {MapService::GmcMap, 200, "Error! Geiger Counter is not found.ERR2.", O::Refused},
+        {MapService::Radmon, 200, page + "Incorrect login.", O::Refused},
+        // Our wording: any answer about the user or the login stops the map.
+        {MapService::Radmon, 200, "Unknown user.", O::Refused},
+        {MapService::OpenSenseMap, 404, R"({"code":"NotFound","message":"Box not found"})",
+         O::Unusable},
+        {MapService::OpenSenseMap, 400,
+         R"({"code":"BadRequest","message":"Measurement for sensor with id 5f1e0c0ffee000000000000f does not belong to box"})",
+         O::Unusable},
+        {MapService::OpenSenseMap, 422,
+         R"({"code":"UnprocessableEntity","message":"Invalid sensor id in measurement {}"})",
+         O::Unusable},
+        {MapService::OpenSenseMap, 422,
+         R"({"code":"UnprocessableEntity","message":"Timestamp 2030-01-01T00:00:00.000Z is too far into the future. in measurement {}"})",
+         O::Failed},
+        {MapService::OpenRadiation, 400,
+         R"({"error":{"code":"100","message":"You must send a JSON with a string apiKey and an object data"}})",
+         O::Unusable},
+        {MapService::OpenRadiation, 400,
+         R"({"error":{"code":"102","message":"startTime is not a real date"}})", O::Rejected},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << int(c.service) << " " << c.status << " " << c.body.toStdString());
+        HttpResult result;
+        result.status = c.status;
+        result.body = c.body;
+        const UploadVerdict verdict = ClassifyMapResponse(c.service, result);
+        EXPECT_EQ(verdict.outcome, c.expected) << verdict.why.toStdString();
+        EXPECT_LE(verdict.why.size(), 160);
+    }
+}
+
+// What goes into the requests where the services read it in their own way.
+TEST(MapRequests, CarryWhatTheServiceReads) {
+    const qint64 t0 = 1796810400000;
+    MapDestination d;
+    d.service = MapService::OpenRadiation;
+    d.latitude = 47.3769;
+    d.longitude = 8.5417;
+    UploadExtras extras;
+    extras.dose = RateConversion{0.0, 100.0, 4};
+    // The counter ran for the middle half hour of the hour only.
+    const IntervalMean half{t0, t0 + 3600000, 600, 1800000, t0 + 2700000};
+    const HttpRequest openRadiation = BuildMapRequest(d, {&half, 1}, extras);
+    EXPECT_TRUE(openRadiation.headers.contains({"Content-Type", "application/json"}));
+    const QJsonObject data =
+        QJsonDocument::fromJson(openRadiation.body).object().value("data").toObject();
+    EXPECT_EQ(data.value("startTime").toString(), IsoUtc(t0 + 900000));
+    EXPECT_EQ(data.value("endTime").toString(), IsoUtc(t0 + 2700000));
+    EXPECT_EQ(data.value("hitsNumber").toInteger(), 600);
+
+    // openSenseMap refuses a batch with one value that is not a number: a
+    // conversion without sensitivity gives none, and nothing is sent.
+    d.service = MapService::OpenSenseMap;
+    d.sensorTakesDose = true;
+    extras.dose->sensitivity = 0;
+    EXPECT_TRUE(BuildMapRequest(d, {&half, 1}, extras).url.isEmpty());
 }
 
 // One request through the client, waited for.

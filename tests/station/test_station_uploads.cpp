@@ -1,7 +1,8 @@
 // The built korvinet-station feeding the five maps, played by one local
-// server (tests/maps/map_services_server.py) that checks every request as the
-// service documents it. The station samples every 50 ms, which shortens the
-// services' 60-s intervals to 1 s.
+// server (tests/maps/map_services_server.py) that answers every request as the
+// service's own server does. The station samples every 50 ms, which shortens
+// the services' 60-s intervals to 1 s; the counter counts 100 a second, so
+// each interval has as many hits as a real hour's.
 #include "maps/count_samples.h"
 #include "maps/map_requests.h"
 #include "station_run.h"
@@ -25,7 +26,8 @@ using korvinet::testing::UnusedPort;
 using korvinet::testing::WaitUntil;
 
 constexpr qint64 kIntervalMs = 1000;
-const QStringList kFastSamples = {QStringLiteral("KORVINET_STATION_SAMPLE_MS=50")};
+const QStringList kFastSamples = {QStringLiteral("KORVINET_STATION_SAMPLE_MS=50"),
+                                  QStringLiteral("KORVINET_SIM_CPM=6000")};
 const QStringList kTimed = {"radmon", "safecast", "opensensemap", "openradiation"};
 // The secrets the map server knows; none may ever be printed.
 const QStringList kSecrets = {"s&cret=1 2", "safecast-key", "osem-token", "openradiation-key"};
@@ -33,8 +35,13 @@ const QStringList kSecrets = {"s&cret=1 2", "safecast-key", "osem-token", "openr
 struct Upload {
     qint64 endMs = 0; // the interval's end; 0 for GMCmap, which takes no time
     double value = 0;
-    qint64 hits = -1;
     double at = 0; // when it arrived, seconds since 1970
+    // OpenRadiation: the span its hits were counted in, and how the service
+    // rates the report; Safecast: the height it stored.
+    qint64 spanMs = -1;
+    qint64 hits = -1;
+    int reliability = -1;
+    int height = -1;
 };
 
 // The map server on one port for the whole test, stopped and started again
@@ -69,16 +76,23 @@ public:
                 continue;
             const QJsonArray times = entry.value("times").toArray();
             const QJsonArray values = entry.value("values").toArray();
+            const auto ms = [](const QJsonValue& time) {
+                return QDateTime::fromString(time.toString(), Qt::ISODateWithMs)
+                    .toMSecsSinceEpoch();
+            };
             for (qsizetype i = 0; i < times.size(); ++i) {
                 Upload u;
-                if (times[i].isString()) {
-                    const qint64 ms =
-                        QDateTime::fromString(times[i].toString(), Qt::ISODate).toMSecsSinceEpoch();
-                    // OpenRadiation's time is the interval's start.
-                    u.endMs = service == "openradiation" ? ms + kIntervalMs : ms;
+                if (times[i].isString())
+                    u.endMs = ms(times[i]);
+                if (service == "openradiation") {
+                    // Its end is the interval's last sample.
+                    u.spanMs = u.endMs - ms(entry.value("starts").toArray()[i]);
+                    u.endMs = maps::IntervalStart(u.endMs, kIntervalMs) + kIntervalMs;
                 }
                 u.value = values[i].toDouble();
                 u.hits = entry.value("hits").toInteger(-1);
+                u.reliability = entry.value("reliability").toInt(-1);
+                u.height = entry.value("height").toInt(-1);
                 u.at = entry.value("at").toDouble();
                 uploads.push_back(u);
             }
@@ -133,7 +147,7 @@ url = http://127.0.0.1:PORT/radmon
 api-key-file = safecast.key
 latitude = 47.3769
 longitude = 8.5417
-height = 2  # metres above the ground
+height = 1.6  # metres above the ground
 device-id = 42
 location-name = Zurich, roof
 url = http://127.0.0.1:PORT/safecast
@@ -146,6 +160,9 @@ url = http://127.0.0.1:PORT/opensensemap/
 api-key-file = openradiation.key
 latitude = 47.3769
 longitude = 8.5417
+measurement-environment = countryside
+measurement-height = 1
+apparatus-id = roof counter
 url = http://127.0.0.1:PORT/openradiation
 [gmcmap]
 account = ACCOUNT
@@ -188,9 +205,19 @@ void ExpectEveryIntervalOnce(const QTemporaryDir& home, const MapServer& server,
         SCOPED_TRACE(k);
         EXPECT_EQ(uploads[k].endMs, expected[k].endMs);
         if (service == "openradiation") {
-            EXPECT_EQ(uploads[k].hits, qint64(expected[k].counts)); // the value is a dose rate
+            // The value is a dose rate; the hits go with the time they took,
+            // and with what the file tells of the counter the service trusts
+            // a report of a whole interval (it wants more than 78).
+            EXPECT_EQ(uploads[k].hits, qint64(expected[k].counts));
+            EXPECT_EQ(uploads[k].spanMs, qint64(expected[k].liveMs));
+            if (expected[k].liveMs >= kIntervalMs * 9 / 10) {
+                EXPECT_GT(uploads[k].reliability, 78);
+            }
         } else {
             EXPECT_NEAR(uploads[k].value, expected[k].Cpm(), 0.006);
+        }
+        if (service == "safecast") {
+            EXPECT_EQ(uploads[k].height, 2); // 1.6 m in whole metres
         }
     }
 }
@@ -296,7 +323,8 @@ TEST(StationUploads, RefusedSlowedAndFailedAnswers) {
           "openSenseMap: cannot upload (HTTP 500", "OpenRadiation: cannot upload (",
           "openSenseMap: uploading again", "OpenRadiation: uploading again"})
         EXPECT_EQ(errors.count(line), 1) << line << "\n" << errors.toStdString();
-    EXPECT_EQ(errors.count("GMCmap: the service refused the login (User is not found.ERR1."), 1)
+    EXPECT_EQ(errors.count("GMCmap: the service refused the login (Error! User is not found.ERR1."),
+              1)
         << errors.toStdString();
     EXPECT_TRUE(server.Uploads("gmcmap").empty());
     EXPECT_EQ(server.Errors(), QStringList{});
@@ -325,6 +353,13 @@ TEST(StationUploads, BadUploadFileEndsWithOneClearLine) {
          "line 4: interval 10 s is below radmon.org's minimum of 30 s"},
         {"[opensensemap]\nbox = 1\ntoken-file = key\n", "line 1: [opensensemap] needs sensor ="},
         {"[gmcmap]\naccount = 1\ncounter = 2\ncolour = red\n", "line 4: [gmcmap] has no key"},
+        {"[openradiation]\napi-key-file = key\nlatitude = 1\nlongitude = 2\n"
+         "measurement-environment = garden\n",
+         "line 5: measurement-environment must be one of countryside, city, ontheroad, inside, "
+         "plane"},
+        {"[openradiation]\napi-key-file = key\nlatitude = 1\nlongitude = 2\n"
+         "measurement-height = 1.5\n",
+         "line 5: measurement-height must be a whole number of metres"},
         {{}, "cannot read"},
     };
     for (const Case& c : cases) {
