@@ -116,6 +116,8 @@ bool DiskOutbox::Open(QString* error) {
         *error = QStringLiteral("cannot make the outbox folder %1").arg(folder_);
         return false;
     }
+    // The journal folder's lock keeps every other station out of here.
+    RemoveLeftoverReplacements(folder_ + QLatin1Char('/') + kStateFile);
     QFile state(folder_ + QLatin1Char('/') + kStateFile);
     if (state.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(state.readAll()).trimmed();

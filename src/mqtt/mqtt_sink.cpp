@@ -58,6 +58,7 @@ bool MqttSink::Start(QString* error) {
     QString model;
     // The counter published last: its entities say at once that it is
     // absent, and its waiting readings go out, before it is back.
+    RemoveLeftoverReplacements(options_.outboxRoot + kMemoryFile);
     QFile memory(options_.outboxRoot + kMemoryFile);
     if (memory.open(QIODevice::ReadOnly)) {
         const QStringList lines = QString::fromUtf8(memory.readAll()).split(QLatin1Char('\n'));

@@ -138,10 +138,12 @@ int main(int argc, char* argv[]) {
     korvinet::station::Station station(config, *driver, clock, regional,
                                        [](int code) { QCoreApplication::exit(code); });
 
+    // A service stopped, Ctrl+C, or the terminal or ssh session gone
+    // (SIGHUP): each ends the run cleanly, the lock released.
     korvinet::StopSignalRoute stopSignals;
     QString routing;
     if (!stopSignals.Route(
-            {SIGTERM, SIGINT}, [&station](int) { station.Stop(0); }, &routing))
+            {SIGTERM, SIGINT, SIGHUP}, [&station](int) { station.Stop(0); }, &routing))
         return Fail(routing, 1);
 
     QString why;

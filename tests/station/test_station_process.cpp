@@ -345,26 +345,42 @@ TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
 }
 
 // No window system: the program loads no Qt Gui nor any X library, needs no
-// DISPLAY, and ends cleanly on SIGTERM.
-TEST(StationProcess, RunsOnQtCoreAloneAndStopsOnSigterm) {
+// DISPLAY, and each signal that asks it to end (a service stopped, Ctrl+C,
+// a dropped ssh session) ends it cleanly, the lock released. What a kill
+// left half replaced goes at the start.
+TEST(StationProcess, RunsOnQtCoreAloneAndEndsCleanlyOnEachStopSignal) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
     QTemporaryDir home;
-    StationRun run(home);
-    run.Start(JournalArgs(home));
-    ASSERT_TRUE(WaitUntil([&] { return !run.Lines().isEmpty(); }, 10000))
-        << run.Errors().toStdString();
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process.processId()));
-    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
-    const QByteArray mapped = maps.readAll();
-    EXPECT_TRUE(mapped.contains("libQt6Core"));
-    for (const char* library : {"libQt6Gui", "libX11", "libxcb", "libQt6Widgets"})
-        EXPECT_FALSE(mapped.contains(library)) << library;
-    run.Signal(SIGTERM);
-    ASSERT_TRUE(run.Finished(5000));
-    EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run.process.exitCode(), 0);
-    QFile state(home.filePath("journal/journal.state"));
-    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(state.readAll().startsWith("clean"));
+    const QString journal = home.filePath("journal");
+    const QStringList leftovers = {journal + "/.journal.state.k1ll3d",
+                                   journal + "/mqtt/KV100001/.outbox.state.k1ll3d"};
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QDir().mkpath(journal + "/mqtt/KV100001");
+        for (const QString& path : leftovers)
+            ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
+        StationRun run(home);
+        run.Start(JournalArgs(home) + BrokerArgs(broker));
+        ASSERT_TRUE(WaitUntil([&] { return !run.Lines().isEmpty(); }, 10000))
+            << run.Errors().toStdString();
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process.processId()));
+        ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        EXPECT_TRUE(mapped.contains("libQt6Core"));
+        for (const char* library : {"libQt6Gui", "libX11", "libxcb", "libQt6Widgets"})
+            EXPECT_FALSE(mapped.contains(library)) << library;
+        run.Signal(signal);
+        ASSERT_TRUE(run.Finished(5000));
+        EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.process.exitCode(), 0);
+        QFile state(journal + "/journal.state");
+        ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(state.readAll().startsWith("clean"));
+        EXPECT_FALSE(QFile::exists(journal + "/journal.lock"));
+        for (const QString& path : leftovers)
+            EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
+    }
 }
 
 } // namespace
