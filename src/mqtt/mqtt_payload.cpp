@@ -316,10 +316,11 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     // Earlier versions published one config per entity, named by the serial
     // alone: emptied, Home Assistant forgets them.
     const QString legacy = QStringLiteral("korvinet_") + IdText(TopicLevel(device.serial));
+    const QString& under = device.discoveryPrefix;
     return {
-        {QStringLiteral("homeassistant/sensor/%1_reading/config").arg(legacy), {}, true},
-        {QStringLiteral("homeassistant/binary_sensor/%1_alarm/config").arg(legacy), {}, true},
-        {QStringLiteral("homeassistant/device/%1/config").arg(deviceId),
+        {QStringLiteral("%1/sensor/%2_reading/config").arg(under, legacy), {}, true},
+        {QStringLiteral("%1/binary_sensor/%2_alarm/config").arg(under, legacy), {}, true},
+        {QStringLiteral("%1/device/%2/config").arg(under, deviceId),
          QJsonDocument(config).toJson(QJsonDocument::Compact), true},
     };
 }

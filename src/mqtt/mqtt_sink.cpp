@@ -47,6 +47,8 @@ MqttSink::MqttSink(MqttSinkOptions options, Log log, Failed failed)
     : options_(std::move(options)), log_(std::move(log)), failed_(std::move(failed)) {
     if (options_.topicPrefix.isEmpty())
         options_.topicPrefix = kDefaultTopicPrefix;
+    if (options_.discoveryPrefix.isEmpty())
+        options_.discoveryPrefix = kDefaultDiscoveryPrefix;
     if (options_.stationLevel.isEmpty())
         options_.stationLevel = QStringLiteral("station-") + QSysInfo::machineHostName();
 }
@@ -113,7 +115,7 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
     options.clientId = StationClientId(options_.topicPrefix, level);
     options.topics = channel->topics;
     options.replayRate = options_.replayRate;
-    options.rediscoveryTopic = kHomeAssistantStatusTopic;
+    options.rediscoveryTopic = HomeAssistantStatusTopic(options_.discoveryPrefix);
     options.announcements = Announcements(*channel);
 
     Channel* raw = channel.get();
@@ -157,6 +159,7 @@ std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
     device.prefix = options_.topicPrefix;
     device.expireAfterSeconds =
         static_cast<int>(std::ceil(kExpirePeriods * options_.sampleMs / 1000.0));
+    device.discoveryPrefix = options_.discoveryPrefix;
     return DiscoveryMessages(channel.topics, device);
 }
 
@@ -277,7 +280,8 @@ void MqttSink::OnReading(const SessionReading& reading) {
 void MqttSink::Stop(const std::function<void()>& done) {
     stopped_ = done;
     stopping_ = true;
-    SetCounterState(kCounterAbsent);
+    // The counter keeps its last word: "absent" would say it was unplugged.
+    // "offline" on the status says that nobody is watching it now.
     if (Running(channel_.get()))
         channel_->publisher->Stop(); // Finished() follows from its stopped callback
     else if (!Running(retiring_.get()))

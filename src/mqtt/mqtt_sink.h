@@ -15,8 +15,9 @@ class DiskOutbox;
 
 struct MqttSinkOptions {
     MqttUrl url;
-    QString password;    // with url.user; never logged
-    QString topicPrefix; // "korvinet" when empty
+    QString password;        // with url.user; never logged
+    QString topicPrefix;     // "korvinet" when empty
+    QString discoveryPrefix; // Home Assistant's; "homeassistant" when empty
     // mqtts: trust these certificates instead of the system's; log in with
     // this client certificate and key.
     QString caFile;
@@ -66,8 +67,8 @@ public:
 
     void OnReading(const SessionReading& reading) override;
     void OnCounter(const CounterEvent& event) override;
-    // Tells the broker "offline" (and the counter "absent"), waiting a little
-    // for it, and writes the outbox's position.
+    // Tells the broker "offline", waiting a little for it, and writes the
+    // outbox's position. The counter's topic keeps what it said last.
     void Stop(const std::function<void()>& done) override;
 
     // For a status display: the link and the readings not yet acknowledged.

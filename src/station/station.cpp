@@ -91,6 +91,7 @@ bool Station::Start(QString* error) {
         mqtt.url = *config_.options.mqtt;
         mqtt.password = config_.password;
         mqtt.topicPrefix = config_.options.topicPrefix;
+        mqtt.discoveryPrefix = config_.options.discoveryPrefix;
         mqtt.caFile = config_.options.caFile;
         mqtt.certFile = config_.options.certFile;
         mqtt.keyFile = config_.options.keyFile;

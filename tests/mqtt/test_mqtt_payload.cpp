@@ -198,13 +198,13 @@ std::string Text(const QJsonValue& value) {
 TEST(MqttPayloadTest, DiscoveryIsOneDeviceWithItsOriginAndEntities) {
     const MqttTopics topics = TopicsFor(QStringLiteral("site/roof"), QStringLiteral("KV 12"));
     const auto messages =
-        DiscoveryMessages(topics, {"KV 12", "KVT-PULSE1", "1.0.3.0", 4, "site/roof", 12});
+        DiscoveryMessages(topics, {"KV 12", "KVT-PULSE1", "1.0.3.0", 4, "site/roof", 12, "ha/2"});
     ASSERT_EQ(messages.size(), 3u);
     // The single-entity configs of earlier versions are emptied first.
-    EXPECT_EQ(messages[0].topic, "homeassistant/sensor/korvinet_KV_12_reading/config");
-    EXPECT_EQ(messages[1].topic, "homeassistant/binary_sensor/korvinet_KV_12_alarm/config");
+    EXPECT_EQ(messages[0].topic, "ha/2/sensor/korvinet_KV_12_reading/config");
+    EXPECT_EQ(messages[1].topic, "ha/2/binary_sensor/korvinet_KV_12_alarm/config");
     EXPECT_TRUE(messages[0].payload.isEmpty() && messages[1].payload.isEmpty());
-    EXPECT_EQ(messages[2].topic, "homeassistant/device/korvinet_site_roof_KV_12/config");
+    EXPECT_EQ(messages[2].topic, "ha/2/device/korvinet_site_roof_KV_12/config");
     EXPECT_TRUE(messages[0].retain && messages[1].retain && messages[2].retain);
 
     const QJsonObject expected = QJsonDocument::fromJson(R"json({

@@ -368,15 +368,15 @@ TEST(MqttPublisherTest, HomeAssistantStartingIsSentTheConfigsAgain) {
     MqttSubscriber homeAssistant(broker.Port(), QStringLiteral("homeassistant/#"));
     ASSERT_TRUE(homeAssistant.WaitSubscribed());
     Station station(broker.Port());
-    station.options.rediscoveryTopic = kHomeAssistantStatusTopic;
+    station.options.rediscoveryTopic = HomeAssistantStatusTopic(kDefaultDiscoveryPrefix);
     station.Begin();
     const MqttMessage& config = station.options.announcements.back();
     const auto received = [&] { return homeAssistant.MessagesOn(config.topic).size(); };
     ASSERT_TRUE(WaitUntil([&] { return received() == 1; }, 5000));
-    homeAssistant.Publish(kHomeAssistantStatusTopic, "offline");
+    homeAssistant.Publish(HomeAssistantStatusTopic(kDefaultDiscoveryPrefix), "offline");
     RunEventsFor(300);
     EXPECT_EQ(received(), 1u);
-    homeAssistant.Publish(kHomeAssistantStatusTopic, "online");
+    homeAssistant.Publish(HomeAssistantStatusTopic(kDefaultDiscoveryPrefix), "online");
     ASSERT_TRUE(WaitUntil([&] { return received() == 2; }, 5000));
     EXPECT_EQ(homeAssistant.MessagesOn(config.topic).back().payload, config.payload);
 }
