@@ -149,12 +149,13 @@ void MqttPublisher::SetRetained(const QString& topic, const QByteArray& payload)
                            [&](const MqttMessage& m) { return m.topic == topic; });
     if (it == retained_.end()) {
         it = retained_.insert(retained_.end(), {topic, {}, true});
-    } else if (it->payload == payload) {
+    } else if (it->payload == payload && !heldBack_.contains(topic)) {
         return;
     }
     it->payload = payload;
     if (Connected()) {
         Publish(topic, payload, true);
+        heldBack_.removeOne(topic);
         UpdateWriteNotifier();
     }
 }
@@ -181,7 +182,9 @@ void MqttPublisher::Announce() {
         Publish(message.topic, message.payload, message.retain);
     }
     for (const MqttMessage& message : retained_) {
-        Publish(message.topic, message.payload, true);
+        if (!heldBack_.contains(message.topic)) {
+            Publish(message.topic, message.payload, true);
+        }
     }
 }
 
@@ -449,12 +452,21 @@ void MqttPublisher::AfterCall(int rc, int savedErrno) {
 void MqttPublisher::HandleConnected() {
     attemptTimer_.stop();
     connectionOpen_ = true;
-    everConnected_ = true;
     if (state_ == State::Connecting) {
         state_ = State::Connected;
     }
 
     Publish(options_.topics.status, kStatusOnline, true);
+    if (!everConnected_) {
+        // An empty retained message deletes what the broker holds; in order
+        // with what follows, so no one finds the old one beside the new
+        // announcements.
+        for (const QString& topic : options_.clearedFirst) {
+            Publish(topic, {}, true);
+            heldBack_.append(topic);
+        }
+    }
+    everConnected_ = true;
     Announce();
     if (!options_.rediscoveryTopic.isEmpty()) {
         const QByteArray topic = options_.rediscoveryTopic.toUtf8();

@@ -116,6 +116,10 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
     options.topics = channel->topics;
     options.replayRate = options_.replayRate;
     options.rediscoveryTopic = HomeAssistantStatusTopic(options_.discoveryPrefix);
+    // The state an earlier run left may be in another unit: Home Assistant's
+    // sensor for this run's unit would take it for one of its own readings.
+    if (!serial.isEmpty())
+        options.clearedFirst = {channel->topics.state};
     options.announcements = Announcements(*channel);
 
     Channel* raw = channel.get();

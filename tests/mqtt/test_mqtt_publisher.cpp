@@ -381,6 +381,33 @@ TEST(MqttPublisherTest, HomeAssistantStartingIsSentTheConfigsAgain) {
     EXPECT_EQ(homeAssistant.MessagesOn(config.topic).back().payload, config.payload);
 }
 
+// A topic cleared at the first connection is emptied before the
+// announcements, and what was set on it before waits for the next value:
+// right behind them, a consumer still working on them could take it for
+// the announcements' predecessor's.
+TEST(MqttPublisherTest, ClearedFirstIsEmptiedBeforeTheAnnouncementsAndWaitsForItsNextValue) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port());
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    Station station(broker.Port());
+    const QString state = station.options.topics.state;
+    station.options.clearedFirst = {state};
+    station.Begin();
+    station.publisher->SetRetained(state, "taken before the connection");
+    const QString config = station.options.announcements.back().topic;
+    ASSERT_TRUE(WaitUntil([&] { return !subscriber.MessagesOn(config).empty(); }, 5000));
+    RunEventsFor(300);
+    QStringList order;
+    for (const auto& m : subscriber.Messages())
+        if (m.topic == state || m.topic == config)
+            order << (m.topic == config ? "config" : "state " + m.payload);
+    EXPECT_EQ(order, QStringList({"state ", "config"}));
+    station.publisher->SetRetained(state, "taken before the connection");
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(state).size() == 2; }, 5000));
+    EXPECT_EQ(RetainedOn(broker.Port(), state), QByteArrayList{"taken before the connection"});
+}
+
 // A backlog of 3,000 readings reaches a subscriber whose broker queues at
 // most 100 messages for it: paced, none is dropped on the way. Each is
 // marked replayed; the state holds the live reading alone.

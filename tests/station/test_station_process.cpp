@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace korvinet::station {
 namespace {
@@ -307,6 +308,41 @@ TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
         }
     }
     EXPECT_EQ(said, QByteArrayList({"connected", "absent", "connected"}));
+}
+
+// Restarted in another unit: the state of the run before, in its unit, is
+// emptied before the new config goes out, so Home Assistant's sensor for the
+// new unit never takes it for a reading; the first one in the new unit follows.
+TEST(StationProcess, ANewUnitsConfigNeverMeetsTheStateOfTheRunBefore) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port()); // everything, in the order sent
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    for (const char* unit : {"mR/hr", "uSv/hr"}) {
+        StationRun run(home);
+        run.Start(JournalArgs(home) + BrokerArgs(broker) +
+                  QStringList{"--units", unit, "--count", "2"});
+        ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(kStatusTopic).size() >= 4; }, 3000));
+    QByteArray latest;                   // on the state topic as the messages came
+    std::optional<QByteArray> met, next; // what the new config found there, and then
+    for (const auto& m : subscriber.Messages()) {
+        const QJsonObject sensor = QJsonDocument::fromJson(m.payload)["components"]
+                                       .toObject()["dose_rate_usv_h"]
+                                       .toObject();
+        if (!met && m.topic.endsWith("/config") && sensor.contains("unit_of_measurement"))
+            met = latest;
+        if (m.topic == kStateTopic) {
+            if (met && !next)
+                next = m.payload;
+            latest = m.payload;
+        }
+    }
+    ASSERT_TRUE(met && next);
+    EXPECT_EQ(met->toStdString(), ""); // emptied
+    EXPECT_TRUE(next->contains("Sv/hr")) << next->toStdString();
 }
 
 // No counter at the start: the station is on the broker all the same, under
