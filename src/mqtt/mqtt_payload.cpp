@@ -243,6 +243,12 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     counter.insert(QStringLiteral("value_template"),
                    QStringLiteral("{{ 'connected' if value == 'connected' else 'absent' }}"));
 
+    // A value from the state's JSON. The state emptied at a start gives an
+    // empty text, which Home Assistant's sensors ignore by design, instead
+    // of a template error.
+    const auto fromState = [](const QString& expression) {
+        return QStringLiteral("{{ (%1) if value_json is defined else '' }}").arg(expression);
+    };
     const auto entity = [&](const char* platform, const char* id, const QString& title) {
         return QJsonObject{
             {QStringLiteral("p"), QLatin1String(platform)},
@@ -255,7 +261,7 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
                               const char* field, int decimals) {
         QJsonObject o = entity("sensor", id, title);
         o.insert(QStringLiteral("value_template"),
-                 QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(field)));
+                 fromState(QStringLiteral("value_json.") + QLatin1String(field)));
         o.insert(QStringLiteral("unit_of_measurement"), unit);
         o.insert(QStringLiteral("state_class"), QStringLiteral("measurement"));
         o.insert(QStringLiteral("suggested_display_precision"), decimals);
@@ -283,13 +289,14 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
                           : measured("cpm", QStringLiteral("Counts per minute"),
                                      QStringLiteral("CPM"), "cpm", 1));
     QJsonObject total = entity("sensor", "total_counts", QStringLiteral("Total counts"));
-    total.insert(QStringLiteral("value_template"), QStringLiteral("{{ value_json.total_counts }}"));
+    total.insert(QStringLiteral("value_template"),
+                 fromState(QStringLiteral("value_json.total_counts")));
     total.insert(QStringLiteral("state_class"), QStringLiteral("total_increasing"));
     total.insert(QStringLiteral("icon"), QStringLiteral("mdi:counter"));
     components.insert(QStringLiteral("total_counts"), total);
     QJsonObject alarm = entity("binary_sensor", "alarm", QStringLiteral("Alarm"));
     alarm.insert(QStringLiteral("value_template"),
-                 QStringLiteral("{{ 'ON' if value_json.alarm else 'OFF' }}"));
+                 fromState(QStringLiteral("'ON' if value_json.alarm else 'OFF'")));
     alarm.insert(QStringLiteral("device_class"), QStringLiteral("safety"));
     components.insert(QStringLiteral("alarm"), alarm);
     // The problem needs the station alone: silent counts make the counter
@@ -297,8 +304,8 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     QJsonObject problem = entity("binary_sensor", "problem", QStringLiteral("Counter problem"));
     problem.remove(QStringLiteral("expire_after"));
     problem.insert(QStringLiteral("value_template"),
-                   QStringLiteral("{{ 'ON' if value_json.get('health') in "
-                                  "['bursts', 'too regular', 'stopped'] else 'OFF' }}"));
+                   fromState(QStringLiteral("'ON' if value_json.get('health') in "
+                                            "['bursts', 'too regular', 'stopped'] else 'OFF'")));
     problem.insert(QStringLiteral("device_class"), QStringLiteral("problem"));
     problem.insert(QStringLiteral("entity_category"), QStringLiteral("diagnostic"));
     problem.insert(QStringLiteral("availability"), QJsonArray{station});
