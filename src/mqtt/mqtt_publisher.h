@@ -212,6 +212,7 @@ private:
     int offlineMid_ = -1;
     int retryDelayMs_ = 0;
     QString lastLibraryError_;
+    QString tlsFailure_; // why this attempt's TLS failed, where that is known
     QString lastError_;
 };
 

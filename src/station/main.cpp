@@ -2,6 +2,7 @@
 // the signals routed here; the Station does the rest.
 #include "device/driver_choice.h"
 #include "maps/map_upload_config.h"
+#include "mqtt/mqtt_tls.h"
 #include "mqtt/mqtt_url.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
@@ -119,6 +120,18 @@ int main(int argc, char* argv[]) {
                          "korvinet-station: %s: \"%s\" is readable by every user of this "
                          "machine; make it readable by the station alone (chmod o-r)\n",
                          option, qPrintable(path));
+    }
+    if (config.options.mqtt && config.options.mqtt->tls) {
+        using File = korvinet::mqtt::TlsFileProblem::File;
+        const auto problem = korvinet::mqtt::CheckTlsFiles(
+            config.options.caFile, config.options.certFile, config.options.keyFile);
+        if (problem) {
+            const char* option = problem->file == File::Authority     ? "--mqtt-cafile"
+                                 : problem->file == File::Certificate ? "--mqtt-cert"
+                                                                      : "--mqtt-key";
+            return Fail(QLatin1String(option) + QStringLiteral(": ") + problem->why,
+                        korvinet::station::kUsageExitCode);
+        }
     }
     if (!config.options.uploadFile.isEmpty()) {
         QString why;

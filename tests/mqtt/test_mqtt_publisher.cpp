@@ -317,36 +317,57 @@ TEST(MqttPublisherTest, RefusedLoginEndsAtFirstAndIsRetriedLater) {
 }
 
 // Private brokers: an authority of their own, client certificates, and
-// a scheme that does not fit the port, each named in the log.
+// what goes wrong with them, each named in the log: the broker's certificate
+// signed by an authority not trusted here, expired or made out to another
+// host, this station's refused, or a scheme that does not fit the port.
 TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
+    using Certificate = MosquittoBroker::Certificate;
     MosquittoBroker tls({{}, {}, true, true});
+    MosquittoBroker expired({{}, {}, true, true, 0, Certificate::Expired});
+    MosquittoBroker elsewhere({{}, {}, true, true, 0, Certificate::ForAnotherHost});
     MosquittoBroker plain;
-    ASSERT_TRUE(tls.Start()) << tls.Output().toStdString();
-    ASSERT_TRUE(plain.Start()) << plain.Output().toStdString();
+    for (MosquittoBroker* broker : {&tls, &expired, &elsewhere, &plain})
+        ASSERT_TRUE(broker->Start()) << broker->Output().toStdString();
+    const QString ca = tls.CaFile(), cert = tls.ClientCertFile(), key = tls.ClientKeyFile();
     struct Case {
         const char* what;
         int port;
-        bool tls, ownAuthority, clientCertificate;
+        bool tls;
+        QString caFile, certFile, keyFile;
         const char* logged; // empty: the reading is delivered
     };
     const Case cases[] = {
-        {"own authority, client certificate", tls.Port(), true, true, true, ""},
-        {"the system's authorities", tls.Port(), true, false, true, "certificate verify failed"},
-        {"no client certificate", tls.Port(), true, true, false, "may want a client certificate"},
-        {"mqtts:// to a plain port", plain.Port(), true, true, false,
+        {"own authority, client certificate", tls.Port(), true, ca, cert, key, ""},
+        {"the system's authorities",
+         tls.Port(),
+         true,
+         {},
+         cert,
+         key,
+         "(the broker's certificate is not signed by an authority trusted here ("},
+        {"expired", expired.Port(), true, expired.CaFile(), cert, key,
+         "(the broker's certificate has expired)"},
+        {"another host's", elsewhere.Port(), true, elsewhere.CaFile(), cert, key,
+         "(the broker's certificate is not made out to localhost)"},
+        {"an unknown client certificate", tls.Port(), true, ca, tls.StrangerCertFile(),
+         tls.StrangerKeyFile(), "refused this station's certificate"},
+        {"no client certificate", tls.Port(), true, ca, {}, {}, "a client certificate"},
+        {"mqtts:// to a plain port",
+         plain.Port(),
+         true,
+         ca,
+         {},
+         {},
          "plain MQTT port, use mqtt://"},
-        {"mqtt:// to a TLS port", tls.Port(), false, false, false, "expects TLS, use mqtts://"},
+        {"mqtt:// to a TLS port", tls.Port(), false, {}, {}, {}, "expects TLS, use mqtts://"},
     };
     for (const Case& c : cases) {
         Station station(c.port);
         station.options.url.tls = c.tls;
         station.options.url.host = QStringLiteral("localhost"); // checked in the certificate
-        if (c.ownAuthority)
-            station.options.caFile = tls.CaFile();
-        if (c.clientCertificate) {
-            station.options.certFile = tls.ClientCertFile();
-            station.options.keyFile = tls.ClientKeyFile();
-        }
+        station.options.caFile = c.caFile;
+        station.options.certFile = c.certFile;
+        station.options.keyFile = c.keyFile;
         station.Add();
         station.Begin();
         if (*c.logged == '\0') {

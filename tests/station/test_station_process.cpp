@@ -211,6 +211,12 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
     pass.write("not-the-password\n");
     pass.close();
     const QString url = QStringLiteral("mqtt://station@127.0.0.1:%1").arg(broker.Port());
+    const QString tlsUrl = QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port());
+    const MosquittoBroker certificates({{}, {}, true}); // for its files alone
+    const QString notPem = home.filePath("ca.txt");
+    QFile text(notPem);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("no certificate\n") > 0);
+    text.close();
     // Another station or a window records into this journal folder.
     const QString busy = home.filePath("busy");
     QDir().mkpath(busy);
@@ -237,6 +243,13 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")},
          2,
          "--mqtt-password-file",
+         true},
+        // Certificates the library cannot use would be tried forever.
+        {{"--mqtt", tlsUrl, "--mqtt-cafile", notPem}, 2, "--mqtt-cafile: ", true},
+        {{"--mqtt", tlsUrl, "--mqtt-cafile", certificates.CaFile(), "--mqtt-cert",
+          certificates.ClientCertFile(), "--mqtt-key", certificates.StrangerKeyFile()},
+         2,
+         "is not the key of the certificate",
          true},
         // Refused at the first attempt: no point retrying a wrong password.
         {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},

@@ -85,9 +85,12 @@ bool MosquittoBroker::WriteConfig() {
         if (!MakeCertificates()) {
             return false;
         }
-        conf += "certfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.crt"))) +
-                "\nkeyfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.key"))) +
-                "\n";
+        const char* const certificates[] = {"server.crt", "expired.crt", "elsewhere.crt"};
+        conf +=
+            "certfile " +
+            QFile::encodeName(
+                dir_.filePath(QLatin1String(certificates[static_cast<int>(config_.certificate)]))) +
+            "\nkeyfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.key"))) + "\n";
         if (config_.clientCertificates) {
             conf += "require_certificate true\ncafile " + QFile::encodeName(CaFile()) + "\n";
         }
@@ -107,25 +110,46 @@ bool MosquittoBroker::MakeCertificates() {
         extFile.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n") < 0) {
         return false;
     }
-    extFile.close();
+    const QString elsewhere = path("elsewhere.ext");
+    QFile elsewhereFile(elsewhere);
+    if (!elsewhereFile.open(QIODevice::WriteOnly) ||
+        elsewhereFile.write("subjectAltName=DNS:elsewhere.invalid\n") < 0) {
+        return false;
+    }
+    elsewhereFile.close();
     const QString openssl = QStringLiteral("openssl");
-    // A key and a certificate the CA signed, for the broker and a client.
-    const auto signedPair = [&](const char* name, const QString& subject, const QStringList& more) {
-        const QString key = path(name) + QStringLiteral(".key");
-        const QString csr = path(name) + QStringLiteral(".csr");
-        return Run(openssl, {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                             "-nodes", "-subj", subject, "-keyout", key, "-out", csr}) &&
-               Run(openssl, QStringList{"x509", "-req", "-in", csr, "-CA", path("ca.crt"), "-CAkey",
-                                        path("ca.key"), "-CAcreateserial", "-days", "2", "-out",
-                                        path(name) + QStringLiteral(".crt")} +
-                                more);
+    const auto authority = [&](const char* name, const char* subject) {
+        return Run(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                             subject, "-keyout", path(name) + QStringLiteral(".key"), "-out",
+                             path(name) + QStringLiteral(".crt")});
     };
-    return Run(openssl,
-               {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                "-nodes", "-days", "2", "-subj", "/CN=Korvinet test CA", "-keyout", path("ca.key"),
-                "-out", path("ca.crt")}) &&
-           signedPair("server", QStringLiteral("/CN=localhost"), {"-extfile", ext}) &&
-           signedPair("client", QStringLiteral("/CN=station"), {});
+    // A certificate for a key (made when it is new), signed by an authority.
+    const auto issue = [&](const char* name, const char* key, const QString& subject,
+                           const char* by, const QStringList& more) {
+        const QString keyFile = path(key) + QStringLiteral(".key");
+        const QString csr = path(name) + QStringLiteral(".csr");
+        const QStringList newKey = {
+            "-newkey", "ec",      "-pkeyopt", "ec_paramgen_curve:prime256v1",
+            "-nodes",  "-keyout", keyFile};
+        return Run(openssl, QStringList{"req", "-new", "-subj", subject, "-out", csr} +
+                                (QFile::exists(keyFile) ? QStringList{"-key", keyFile} : newKey)) &&
+               Run(openssl,
+                   QStringList{"x509", "-req", "-in", csr, "-CA", path(by) + QStringLiteral(".crt"),
+                               "-CAkey", path(by) + QStringLiteral(".key"), "-CAcreateserial",
+                               "-days", "2", "-out", path(name) + QStringLiteral(".crt")} +
+                       more);
+    };
+    return authority("ca", "/CN=Korvinet test CA") &&
+           authority("stranger-ca", "/CN=Someone else's CA") &&
+           issue("server", "server", QStringLiteral("/CN=localhost"), "ca", {"-extfile", ext}) &&
+           // Expired a day before it became valid.
+           issue("expired", "server", QStringLiteral("/CN=localhost"), "ca",
+                 {"-extfile", ext, "-days", "-1"}) &&
+           issue("elsewhere", "server", QStringLiteral("/CN=elsewhere.invalid"), "ca",
+                 {"-extfile", elsewhere}) &&
+           issue("client", "client", QStringLiteral("/CN=station"), "ca", {}) &&
+           issue("stranger", "stranger", QStringLiteral("/CN=station"), "stranger-ca", {});
 }
 
 bool MosquittoBroker::Start() {
