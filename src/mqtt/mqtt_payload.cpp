@@ -107,6 +107,22 @@ constexpr int kUncompensatedCpm = 0;
 
 } // namespace
 
+MqttReading MqttReadingOf(const Reading& reading) {
+    MqttReading r;
+    r.time = MomentOf(reading);
+    r.value = reading.value;
+    r.unitCode = reading.unitCode;
+    r.cpm = reading.cpm;
+    r.counts = reading.counts;
+    r.intervalMs = reading.intervalMs;
+    r.alarm = reading.alarm;
+    if (reading.band) {
+        r.ciLow = reading.band->low.value;
+        r.ciHigh = reading.band->high.value;
+    }
+    return r;
+}
+
 QByteArray ReadingPayload(const MqttReading& r, bool replayed) {
     const bool overrange = r.value == TCounter::kOverrange;
     QByteArray json = "{\"seq\": " + QByteArray::number(static_cast<qulonglong>(r.seq));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/reading.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -30,6 +32,10 @@ struct MqttReading {
     QString health;
     std::optional<double> healthStatistic;
 };
+
+// What a reading itself carries, with no seq yet (the time with its
+// offset, the band as ci_low and ci_high).
+MqttReading MqttReadingOf(const Reading& reading);
 
 // The reading as JSON, keys in a fixed order:
 // {"seq": 12, "time": "2026-12-09T01:23:45+01:00", "value": 0.012, "unit": "mR/hr",

@@ -58,16 +58,17 @@ MqttSink::~MqttSink() = default;
 bool MqttSink::Start(QString* error) {
     QString serial = options_.device;
     QString model;
+    QString remembered;
     // The counter published last: its entities say at once that it is
     // absent, and its waiting readings go out, before it is back.
     RemoveLeftoverReplacements(options_.outboxRoot + kMemoryFile);
     QFile memory(options_.outboxRoot + kMemoryFile);
     if (memory.open(QIODevice::ReadOnly)) {
         const QStringList lines = QString::fromUtf8(memory.readAll()).split(QLatin1Char('\n'));
-        const QString last = lines.value(0).trimmed();
+        remembered = lines.value(0).trimmed();
         if (serial.isEmpty())
-            serial = last;
-        if (serial == last)
+            serial = remembered;
+        if (serial == remembered)
             model = lines.value(1).trimmed();
     }
     if (serial.isEmpty()) {
@@ -82,13 +83,15 @@ bool MqttSink::Start(QString* error) {
         });
         return true;
     }
-    if (!Open(serial, model, error))
+    // The journal holds this counter's readings last only when it was the
+    // one published last.
+    if (!Open(serial, model, error, serial == remembered))
         return false;
     SetCounterState(kCounterAbsent);
     return true;
 }
 
-bool MqttSink::Open(const QString& serial, const QString& model, QString* error) {
+bool MqttSink::Open(const QString& serial, const QString& model, QString* error, bool catchUp) {
     auto channel = std::make_unique<Channel>();
     channel->serial = serial;
     channel->model = model;
@@ -103,6 +106,8 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
             *error = QStringLiteral("outbox: ") + why;
             return false;
         }
+        if (catchUp)
+            CatchUp(*channel->outbox);
         source = channel->outbox.get();
     }
 
@@ -150,6 +155,32 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
     }
     channel_ = std::move(channel);
     return true;
+}
+
+void MqttSink::CatchUp(DiskOutbox& outbox) {
+    const std::optional<MqttReading> newest = outbox.NewestWritten();
+    if (!options_.journal || !newest)
+        return; // a new outbox: the journal's past was never for this broker
+    // The journal's readings after the newest written take the seqs after
+    // it; those up to LastSeq() went out from memory while the disk was full.
+    std::uint64_t seq = newest->seq;
+    std::uint64_t queued = 0;
+    QString why;
+    options_.journal(newest->time, [&](const Reading& reading) {
+        MqttReading r = MqttReadingOf(reading);
+        r.seq = ++seq;
+        if (!outbox.Hold(r))
+            return;
+        ++queued;
+        if (queued % DiskOutbox::kSegmentReadings == 0)
+            outbox.WriteHeld(&why);
+    });
+    if (queued == 0)
+        return;
+    outbox.WriteHeld(&why);
+    log_(QStringLiteral("outbox: %1 readings from the journal that never reached the outbox go "
+                        "out as well")
+             .arg(queued));
 }
 
 std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
@@ -237,21 +268,10 @@ void MqttSink::OnReading(const SessionReading& reading) {
     if (!channel_ || !channel_->outbox || reading.status == SessionReading::Status::Failed)
         return;
     Channel& channel = *channel_;
-    MqttReading r;
+    MqttReading r = MqttReadingOf(reading);
     r.seq = channel.outbox->LastSeq() + 1;
-    r.time = MomentOf(reading);
-    r.value = reading.value;
-    r.unitCode = reading.unitCode;
-    r.cpm = reading.cpm;
-    r.counts = reading.counts;
-    r.intervalMs = reading.intervalMs;
-    r.alarm = reading.alarm;
     if (reading.countsStopped)
         r.fault = NoCountsText(reading.silentSeconds).toLower();
-    if (reading.band) {
-        r.ciLow = reading.band->low.value;
-        r.ciHigh = reading.band->high.value;
-    }
     r.health = HealthText(reading);
     r.healthStatistic = reading.healthStatistic;
 
@@ -260,16 +280,13 @@ void MqttSink::OnReading(const SessionReading& reading) {
     SetCounterState(reading.countsStopped ? kCounterStopped : kCounterConnected);
 
     QString why;
-    if (!channel.outbox->Add(r, &why)) {
-        if (!outboxFailing_)
-            log_(QStringLiteral("outbox: ") + why +
-                 QStringLiteral("; this reading is not published"));
-        outboxFailing_ = true;
-        return;
-    }
-    if (outboxFailing_)
+    const bool written = channel.outbox->Add(r, &why);
+    if (!written && !outboxFailing_)
+        log_(QStringLiteral("outbox: ") + why +
+             QStringLiteral("; readings wait in memory until it can be written"));
+    else if (written && outboxFailing_)
         log_(QStringLiteral("outbox: writing again"));
-    outboxFailing_ = false;
+    outboxFailing_ = !written;
     const DiskOutbox::Dropped dropped = channel.outbox->DropOlderThan(
         r.time.addDays(-static_cast<qint64>(std::max(1, options_.outboxDays))));
     if (dropped.count > 0)

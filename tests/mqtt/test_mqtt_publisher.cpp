@@ -3,10 +3,12 @@
 #include "mqtt/mqtt_publisher.h"
 #include "mqtt/mqtt_sink.h"
 #include "platform/datetime.h"
+#include "support/file_size_limit.h"
 #include "support/mqtt_broker.h"
 #include "support/script_server.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -493,6 +495,45 @@ TEST(MqttSinkTest, BacklogReachesASubscriberWithASmallQueue) {
         QJsonDocument::fromJson(RetainedOn(broker.Port(), topics.state).value(0)).object();
     EXPECT_EQ(state["seq"], 3002);
     EXPECT_EQ(state["total_counts"], 14);
+}
+
+// The disk full while the broker is up: the readings it refuses go out all
+// the same, and the outbox writes again once it has room.
+TEST(MqttSinkTest, AFullDiskHoldsNoReadingBackWhileTheBrokerIsUp) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), kSerial);
+    MqttSubscriber subscriber(broker.Port(), topics.reading);
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir dir;
+    MqttSinkOptions options;
+    options.url.host = QStringLiteral("127.0.0.1");
+    options.url.port = broker.Port();
+    options.outboxRoot = dir.filePath(QStringLiteral("mqtt"));
+    options.device = kSerial;
+    QStringList log;
+    MqttSink sink(
+        options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
+    QString error;
+    ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
+    SessionReading reading;
+    reading.time = DateTimeFromQt(QDateTime::currentDateTime());
+    const auto add = [&](std::uint64_t seq) {
+        sink.OnReading(reading);
+        return WaitUntil([&] { return subscriber.MessagesOn(topics.reading).size() == seq; }, 5000);
+    };
+    ASSERT_TRUE(add(1)) << log.join('\n').toStdString();
+    {
+        const testing::FileSizeLimit full(
+            QFileInfo(options.outboxRoot + "/" + kSerial + "/segment-00000000000000000001.jsonl")
+                .size());
+        for (std::uint64_t seq = 2; seq <= 4; ++seq)
+            ASSERT_TRUE(add(seq)) << log.join('\n').toStdString();
+    }
+    ASSERT_TRUE(add(5));
+    EXPECT_EQ(ReceivedSeqs(subscriber, topics.reading), Range(1, 5));
+    EXPECT_EQ(log.filter("wait in memory").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("writing again").size(), 1) << log.join('\n').toStdString();
 }
 
 } // namespace

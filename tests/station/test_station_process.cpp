@@ -201,6 +201,42 @@ TEST(StationProcess, ReadingsOfARestartWhileTheBrokerIsDownArrive) {
     EXPECT_EQ(Deduplicated(ReceivedSeqs(subscriber)), Range(1, total()));
 }
 
+// Killed between the journal's line and the outbox's: at the next start
+// the reading the outbox missed goes out from the journal, ahead of the
+// new ones.
+TEST(StationProcess, AReadingTheOutboxMissedGoesOutFromTheJournal) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port(), kReadingTopic);
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    StationRun first(home);
+    first.Start(JournalArgs(home) + BrokerArgs(broker) + QStringList{"--count", "4"});
+    ASSERT_TRUE(first.Finished(20000)) << first.Errors().toStdString();
+    const QString missed = first.Lines().value(3).section('\t', 0, 0);
+    const QString outbox = home.filePath("journal/mqtt/KV100001/");
+    QFile segment(outbox + "segment-00000000000000000001.jsonl");
+    ASSERT_TRUE(segment.open(QIODevice::ReadWrite));
+    const QByteArray lines = segment.readAll();
+    ASSERT_TRUE(segment.resize(lines.lastIndexOf('\n', lines.size() - 2) + 1));
+    segment.close();
+    QFile state(outbox + "outbox.state");
+    ASSERT_TRUE(state.open(QIODevice::WriteOnly) && state.write("acked 3\n") > 0);
+    state.close();
+
+    subscriber.Clear();
+    StationRun second(home);
+    second.Start(JournalArgs(home) + BrokerArgs(broker) + QStringList{"--count", "2"});
+    ASSERT_TRUE(second.Finished(20000)) << second.Errors().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).size() >= 3; }, 3000))
+        << second.Errors().toStdString();
+    EXPECT_EQ(ReceivedSeqs(subscriber), Range(4, 6));
+    const QJsonObject fourth =
+        QJsonDocument::fromJson(subscriber.MessagesOn(kReadingTopic).front().payload).object();
+    EXPECT_EQ(fourth["time"].toString(), missed);
+    EXPECT_TRUE(fourth["replayed"].toBool());
+}
+
 TEST(StationProcess, BadInputEndsWithOneClearLine) {
     MosquittoBroker broker({QStringLiteral("station"), QStringLiteral("right-password"), false});
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
