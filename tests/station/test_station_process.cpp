@@ -1,11 +1,13 @@
 // The built korvinet-station against a real broker: a simulated counter
 // sampled every 250 ms, the journal in a temporary folder.
 #include "mqtt/mqtt_payload.h"
+#include "platform/file_replace.h"
 #include "station_run.h"
 #include "support/mqtt_broker.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -16,7 +18,6 @@
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <optional>
 
 namespace korvinet::station {
 namespace {
@@ -219,10 +220,7 @@ TEST(StationProcess, AReadingTheOutboxMissedGoesOutFromTheJournal) {
     ASSERT_TRUE(segment.open(QIODevice::ReadWrite));
     const QByteArray lines = segment.readAll();
     ASSERT_TRUE(segment.resize(lines.lastIndexOf('\n', lines.size() - 2) + 1));
-    segment.close();
-    QFile state(outbox + "outbox.state");
-    ASSERT_TRUE(state.open(QIODevice::WriteOnly) && state.write("acked 3\n") > 0);
-    state.close();
+    ASSERT_TRUE(ReplaceFileContents(outbox + "outbox.state", "acked 3\n"));
 
     subscriber.Clear();
     StationRun second(home);
@@ -250,9 +248,7 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
     const QString tlsUrl = QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port());
     const MosquittoBroker certificates({{}, {}, true}); // for its files alone
     const QString notPem = home.filePath("ca.txt");
-    QFile text(notPem);
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("no certificate\n") > 0);
-    text.close();
+    ASSERT_TRUE(ReplaceFileContents(notPem, "no certificate\n"));
     // Another station or a window records into this journal folder.
     const QString busy = home.filePath("busy");
     QDir().mkpath(busy);
@@ -375,23 +371,17 @@ TEST(StationProcess, ANewUnitsConfigNeverMeetsTheStateOfTheRunBefore) {
         ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
     }
     ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(kStatusTopic).size() >= 4; }, 3000));
-    QByteArray latest;                   // on the state topic as the messages came
-    std::optional<QByteArray> met, next; // what the new config found there, and then
+    QByteArrayList states; // as they came, and where the new config came
     for (const auto& m : subscriber.Messages()) {
-        const QJsonObject sensor = QJsonDocument::fromJson(m.payload)["components"]
-                                       .toObject()["dose_rate_usv_h"]
-                                       .toObject();
-        if (!met && m.topic.endsWith("/config") && sensor.contains("unit_of_measurement"))
-            met = latest;
-        if (m.topic == kStateTopic) {
-            if (met && !next)
-                next = m.payload;
-            latest = m.payload;
-        }
+        if (m.topic == kStateTopic)
+            states << m.payload;
+        else if (m.topic.endsWith("/config") && m.payload.contains("\"\u03BCSv/h\""))
+            states << "the new config";
     }
-    ASSERT_TRUE(met && next);
-    EXPECT_EQ(met->toStdString(), ""); // emptied
-    EXPECT_TRUE(next->contains("Sv/hr")) << next->toStdString();
+    const qsizetype config = states.indexOf("the new config");
+    ASSERT_GT(config, 0);
+    EXPECT_EQ(states[config - 1].toStdString(), ""); // emptied
+    EXPECT_TRUE(states.value(config + 1).contains("Sv/hr")) << states.join('\n').toStdString();
 }
 
 // No counter at the start: the station is on the broker all the same, under
@@ -437,40 +427,40 @@ TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
 // DISPLAY, and each signal that asks it to end (a service stopped, Ctrl+C,
 // a dropped ssh session) ends it cleanly, the lock released. What a kill
 // left half replaced goes at the start.
-TEST(StationProcess, RunsOnQtCoreAloneAndEndsCleanlyOnEachStopSignal) {
+class StationStopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StationStopSignal, RunsOnQtCoreAloneAndEndsCleanly) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
     QTemporaryDir home;
-    const QString journal = home.filePath("journal");
-    const QStringList leftovers = {journal + "/.journal.state.k1ll3d",
-                                   journal + "/mqtt/KV100001/.outbox.state.k1ll3d"};
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(signal);
-        QDir().mkpath(journal + "/mqtt/KV100001");
-        for (const QString& path : leftovers)
-            ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
-        StationRun run(home);
-        run.Start(JournalArgs(home) + BrokerArgs(broker));
-        ASSERT_TRUE(WaitUntil([&] { return !run.Lines().isEmpty(); }, 10000))
-            << run.Errors().toStdString();
-        QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process.processId()));
-        ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
-        const QByteArray mapped = maps.readAll();
-        EXPECT_TRUE(mapped.contains("libQt6Core"));
-        for (const char* library : {"libQt6Gui", "libX11", "libxcb", "libQt6Widgets"})
-            EXPECT_FALSE(mapped.contains(library)) << library;
-        run.Signal(signal);
-        ASSERT_TRUE(run.Finished(5000));
-        EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(run.process.exitCode(), 0);
-        QFile state(journal + "/journal.state");
-        ASSERT_TRUE(state.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(state.readAll().startsWith("clean"));
-        EXPECT_FALSE(QFile::exists(journal + "/journal.lock"));
-        for (const QString& path : leftovers)
-            EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
-    }
+    const QStringList leftovers = {home.filePath("journal/.journal.state.k1ll3d"),
+                                   home.filePath("journal/mqtt/KV100001/.outbox.state.k1ll3d")};
+    for (const QString& path : leftovers)
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()) &&
+                    QFile(path).open(QIODevice::WriteOnly));
+    StationRun run(home);
+    run.Start(JournalArgs(home) + BrokerArgs(broker));
+    ASSERT_TRUE(WaitUntil([&] { return !run.Lines().isEmpty(); }, 10000))
+        << run.Errors().toStdString();
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("libQt6Core"));
+    for (const char* library : {"libQt6Gui", "libX11", "libxcb", "libQt6Widgets"})
+        EXPECT_FALSE(mapped.contains(library)) << library;
+    run.Signal(GetParam());
+    ASSERT_TRUE(run.Finished(5000));
+    EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process.exitCode(), 0);
+    QFile state(home.filePath("journal/journal.state"));
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(state.readAll().startsWith("clean"));
+    EXPECT_FALSE(QFile::exists(home.filePath("journal/journal.lock")));
+    for (const QString& path : leftovers)
+        EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(TermIntHup, StationStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 } // namespace
 } // namespace korvinet::station

@@ -103,53 +103,40 @@ bool MosquittoBroker::WriteConfig() {
 }
 
 bool MosquittoBroker::MakeCertificates() {
-    const auto path = [this](const char* name) { return dir_.filePath(QLatin1String(name)); };
-    const QString ext = path("server.ext");
-    QFile extFile(ext);
-    if (!extFile.open(QIODevice::WriteOnly) ||
-        extFile.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n") < 0) {
-        return false;
-    }
-    const QString elsewhere = path("elsewhere.ext");
-    QFile elsewhereFile(elsewhere);
-    if (!elsewhereFile.open(QIODevice::WriteOnly) ||
-        elsewhereFile.write("subjectAltName=DNS:elsewhere.invalid\n") < 0) {
-        return false;
-    }
-    elsewhereFile.close();
+    const auto path = [this](const char* name, const char* suffix) {
+        return dir_.filePath(QLatin1String(name) + QLatin1String(suffix));
+    };
     const QString openssl = QStringLiteral("openssl");
     const auto authority = [&](const char* name, const char* subject) {
         return Run(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt",
                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
-                             subject, "-keyout", path(name) + QStringLiteral(".key"), "-out",
-                             path(name) + QStringLiteral(".crt")});
+                             subject, "-keyout", path(name, ".key"), "-out", path(name, ".crt")});
     };
     // A certificate for a key (made when it is new), signed by an authority.
-    const auto issue = [&](const char* name, const char* key, const QString& subject,
-                           const char* by, const QStringList& more) {
-        const QString keyFile = path(key) + QStringLiteral(".key");
-        const QString csr = path(name) + QStringLiteral(".csr");
-        const QStringList newKey = {
-            "-newkey", "ec",      "-pkeyopt", "ec_paramgen_curve:prime256v1",
-            "-nodes",  "-keyout", keyFile};
-        return Run(openssl, QStringList{"req", "-new", "-subj", subject, "-out", csr} +
-                                (QFile::exists(keyFile) ? QStringList{"-key", keyFile} : newKey)) &&
-               Run(openssl,
-                   QStringList{"x509", "-req", "-in", csr, "-CA", path(by) + QStringLiteral(".crt"),
-                               "-CAkey", path(by) + QStringLiteral(".key"), "-CAcreateserial",
-                               "-days", "2", "-out", path(name) + QStringLiteral(".crt")} +
-                       more);
+    const auto issue = [&](const char* name, const char* key, const char* subject, const char* by,
+                           const char* altNames = nullptr, const char* days = "2") {
+        QStringList request = {"req", "-new", "-subj", subject, "-out", path(name, ".csr")};
+        request += QFile::exists(path(key, ".key"))
+                       ? QStringList{"-key", path(key, ".key")}
+                       : QStringList{
+                             "-newkey", "ec",      "-pkeyopt",       "ec_paramgen_curve:prime256v1",
+                             "-nodes",  "-keyout", path(key, ".key")};
+        if (altNames != nullptr) {
+            request += {"-addext", QStringLiteral("subjectAltName=") + QLatin1String(altNames)};
+        }
+        return Run(openssl, request) &&
+               Run(openssl, {"x509", "-req", "-in", path(name, ".csr"), "-CA", path(by, ".crt"),
+                             "-CAkey", path(by, ".key"), "-CAcreateserial", "-copy_extensions",
+                             "copy", "-days", days, "-out", path(name, ".crt")});
     };
+    const char* const localhost = "DNS:localhost,IP:127.0.0.1";
     return authority("ca", "/CN=Korvinet test CA") &&
            authority("stranger-ca", "/CN=Someone else's CA") &&
-           issue("server", "server", QStringLiteral("/CN=localhost"), "ca", {"-extfile", ext}) &&
-           // Expired a day before it became valid.
-           issue("expired", "server", QStringLiteral("/CN=localhost"), "ca",
-                 {"-extfile", ext, "-days", "-1"}) &&
-           issue("elsewhere", "server", QStringLiteral("/CN=elsewhere.invalid"), "ca",
-                 {"-extfile", elsewhere}) &&
-           issue("client", "client", QStringLiteral("/CN=station"), "ca", {}) &&
-           issue("stranger", "stranger", QStringLiteral("/CN=station"), "stranger-ca", {});
+           issue("server", "server", "/CN=localhost", "ca", localhost) &&
+           issue("expired", "server", "/CN=localhost", "ca", localhost, "-1") && // before it began
+           issue("elsewhere", "server", "/CN=elsewhere.invalid", "ca", "DNS:elsewhere.invalid") &&
+           issue("client", "client", "/CN=station", "ca") &&
+           issue("stranger", "stranger", "/CN=station", "stranger-ca");
 }
 
 bool MosquittoBroker::Start() {
