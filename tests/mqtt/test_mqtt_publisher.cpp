@@ -319,9 +319,7 @@ TEST(MqttPublisherTest, RefusedLoginEndsAtFirstAndIsRetriedLater) {
 }
 
 // Private brokers: an authority of their own, client certificates, and
-// what goes wrong with them, each named in the log: the broker's certificate
-// signed by an authority not trusted here, expired or made out to another
-// host, this station's refused, or a scheme that does not fit the port.
+// what goes wrong with them or with the scheme, each named in the log.
 TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
     using Certificate = MosquittoBroker::Certificate;
     MosquittoBroker tls({{}, {}, true, true});
@@ -370,11 +368,9 @@ TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
     }
 }
 
-// What Home Assistant gets: at the first connection the state emptied
-// before the configs, and a state set before that connection held back for
-// its next value (right behind the configs it could reach an old unit's
-// sensor still being removed); the configs again when it announces its
-// start, for a Home Assistant that lost them.
+// Home Assistant finds the state emptied before the configs, one set before
+// the connection held back for its next value (right behind the configs it
+// could reach a sensor being removed), and the configs again at its start.
 TEST(MqttPublisherTest, HomeAssistantFindsNoOldStateBesideTheConfigsAndGetsThemAgainAtItsStart) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();

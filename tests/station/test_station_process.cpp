@@ -355,9 +355,8 @@ TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
     EXPECT_EQ(said, QByteArrayList({"connected", "absent", "connected"}));
 }
 
-// Restarted in another unit: the state of the run before, in its unit, is
-// emptied before the new config goes out, so Home Assistant's sensor for the
-// new unit never takes it for a reading; the first one in the new unit follows.
+// Restarted in another unit: the state of the run before is emptied before
+// the new config goes out, so the new unit's sensor never takes it.
 TEST(StationProcess, ANewUnitsConfigNeverMeetsTheStateOfTheRunBefore) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
@@ -424,9 +423,8 @@ TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
 }
 
 // No window system: the program loads no Qt Gui nor any X library, needs no
-// DISPLAY, and each signal that asks it to end (a service stopped, Ctrl+C,
-// a dropped ssh session) ends it cleanly, the lock released. What a kill
-// left half replaced goes at the start.
+// DISPLAY, and SIGTERM, SIGINT or SIGHUP (a dropped ssh session) end it
+// cleanly, the lock released. What a kill left half replaced goes at start.
 class StationStopSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(StationStopSignal, RunsOnQtCoreAloneAndEndsCleanly) {
