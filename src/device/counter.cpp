@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint32_t kUserAreaSize = 64;
 constexpr std::uint8_t kLatencyMs = 2;
+const QString kCloseFailed = QStringLiteral("Failed to close device");
 
 std::uint16_t Word(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -163,10 +164,16 @@ bool TCounter::Close() {
     undiscarded_ = 0;
     failedDiscards_ = 0;
     if (driver_.Close(handle_) != FT_OK) {
-        lastError_ = QStringLiteral("Failed to close device");
+        causeBeforeClose_ = lastError_;
+        lastError_ = kCloseFailed;
         return false;
     }
     return true;
+}
+
+QString TCounter::FailureCause() const {
+    return lastError_ == kCloseFailed && !causeBeforeClose_.isEmpty() ? causeBeforeClose_
+                                                                      : lastError_;
 }
 
 bool TCounter::ResetCounter() {

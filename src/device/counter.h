@@ -79,6 +79,11 @@ public:
     // Readers.
     bool IsOpen() const { return open_; }
     const QString& LastError() const { return lastError_; }
+    // Why the last failing operation failed: LastError(), unless closing the
+    // counter failed after the failing step (an unplugged counter cannot be
+    // closed either). LastError() then says so, as the window shows it, and
+    // this still names the step.
+    QString FailureCause() const;
     std::uint8_t UnitCode() const { return unitCode_; }
     const QStringList& DeviceNames() const { return deviceNames_; }
     const QStringList& DeviceIndices() const { return deviceIndices_; }
@@ -117,6 +122,7 @@ private:
 
     bool open_ = false;
     QString lastError_;
+    QString causeBeforeClose_; // LastError() when closing failed
     std::uint8_t unitCode_ = kMilliRoentgenPerHour;
     QStringList deviceNames_;
     QStringList deviceIndices_;

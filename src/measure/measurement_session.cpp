@@ -43,7 +43,7 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
     if (overrange)
         counter_.Close(); // its data cannot be trusted; the sample has failed already
     if (!taken)
-        r.error = counter_.LastError();
+        r.error = counter_.FailureCause();
 
     if (taken) {
         const CountWindow window = CountWindow::Of(counter_);

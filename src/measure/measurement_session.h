@@ -42,7 +42,7 @@ struct SessionReading : Reading {
     // for every reading taken, whether or not the warning is on.
     CountsHealth health = CountsHealth::Undecided;
     std::optional<double> healthStatistic;
-    QString error; // the counter's last error text unless Ok
+    QString error; // why the counter failed (its FailureCause()) unless Ok
 
     bool Ok() const { return status == Status::Ok; }
 };

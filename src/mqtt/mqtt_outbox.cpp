@@ -116,6 +116,8 @@ bool DiskOutbox::Open(QString* error) {
         *error = QStringLiteral("cannot make the outbox folder %1").arg(folder_);
         return false;
     }
+    // The journal folder's lock keeps every other station out of here.
+    RemoveLeftoverReplacements(folder_ + QLatin1Char('/') + kStateFile);
     QFile state(folder_ + QLatin1Char('/') + kStateFile);
     if (state.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(state.readAll()).trimmed();
@@ -173,29 +175,62 @@ bool DiskOutbox::StartSegment(std::uint64_t first, QString* error) {
         activeFile_.Close();
         return false;
     }
-    segments_.push_back({first, path, {}});
+    // One that could not be written to before is started again.
+    if (segments_.empty() || segments_.back().first != first)
+        segments_.push_back({first, path, {}});
     active_.clear();
     return true;
 }
 
+bool DiskOutbox::Hold(const MqttReading& reading) {
+    if (reading.seq != lastSeq_ + 1)
+        return false;
+    held_.push_back(reading);
+    lastSeq_ = reading.seq;
+    if (held_.size() > kMostHeld)
+        held_.pop_front();
+    return true;
+}
+
 bool DiskOutbox::Add(const MqttReading& reading, QString* error) {
-    if (reading.seq != lastSeq_ + 1) {
+    if (!Hold(reading)) {
         *error = QStringLiteral("reading %1 out of order after %2").arg(reading.seq).arg(lastSeq_);
         return false;
     }
-    if ((segments_.empty() || static_cast<int>(active_.size()) >= segmentReadings_ ||
-         !activeFile_.IsOpen()) &&
-        !StartSegment(reading.seq, error))
-        return false;
-    const QByteArray line = Encode(reading) + '\n';
-    // A partial line would hide every later one: Append takes it back.
-    if (!activeFile_.Append(line)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(activeFile_.Path(), activeFile_.Error());
-        return false;
+    return WriteHeld(error);
+}
+
+bool DiskOutbox::WriteHeld(QString* error) {
+    while (!held_.empty()) {
+        // Held readings the broker has had are gone from the front: what
+        // follows a gap starts a segment of its own, as a segment's lines
+        // run without one.
+        const std::uint64_t first = held_.front().seq;
+        const bool follows =
+            !segments_.empty() && activeFile_.IsOpen() &&
+            static_cast<int>(active_.size()) < segmentReadings_ &&
+            (active_.empty() ? segments_.back().first == first : active_.back().seq + 1 == first);
+        if (!follows && !StartSegment(first, error))
+            return false;
+        const auto count =
+            std::min(held_.size(), static_cast<std::size_t>(segmentReadings_) - active_.size());
+        QByteArray lines;
+        for (std::size_t i = 0; i < count; ++i)
+            lines += Encode(held_[i]) + '\n';
+        // A partial line would hide every later one: Append takes it back.
+        if (!activeFile_.Append(lines)) {
+            *error =
+                QStringLiteral("cannot write %1: %2").arg(activeFile_.Path(), activeFile_.Error());
+            return false;
+        }
+        active_.insert(active_.end(), held_.begin(), held_.begin() + count);
+        held_.erase(held_.begin(), held_.begin() + count);
     }
-    active_.push_back(reading);
-    lastSeq_ = reading.seq;
     return true;
+}
+
+std::optional<MqttReading> DiskOutbox::NewestWritten() const {
+    return active_.empty() ? std::nullopt : std::optional<MqttReading>(active_.back());
 }
 
 void DiskOutbox::DropAcknowledgedSegments() {
@@ -218,6 +253,8 @@ void DiskOutbox::Acknowledge(std::uint64_t seq) {
     if (seq <= ackedSeq_)
         return;
     ackedSeq_ = seq;
+    while (!held_.empty() && held_.front().seq <= seq)
+        held_.pop_front();
     const std::size_t before = segments_.size();
     // The state is written before a segment goes, so that a restart never
     // looks for readings in a segment that is gone.
@@ -247,7 +284,7 @@ bool DiskOutbox::WriteState(QString* error) {
 }
 
 bool DiskOutbox::Flush(QString* error) {
-    return WriteState(error);
+    return WriteHeld(error) && WriteState(error);
 }
 
 DiskOutbox::Dropped DiskOutbox::DropOlderThan(const QDateTime& cutoff) {
@@ -308,6 +345,15 @@ std::vector<MqttReading> DiskOutbox::ReadingsAfter(std::uint64_t afterSeq, int m
         }
         if (!newest && !out.empty() && out.back().seq != segments_[i + 1].first - 1)
             return out;
+    }
+    for (const MqttReading& r : held_) {
+        if (static_cast<int>(out.size()) >= maxCount)
+            break;
+        if (r.seq <= afterSeq)
+            continue;
+        if (!out.empty() && r.seq != out.back().seq + 1)
+            break;
+        out.push_back(r);
     }
     return out;
 }

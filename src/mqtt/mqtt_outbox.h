@@ -9,6 +9,7 @@
 #include <optional>
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 namespace korvinet::mqtt {
@@ -31,7 +32,9 @@ public:
 // JSON lines, "segment-<first seq>.jsonl", each reading synced to disk as it
 // is added, and "outbox.state" with the last seq the broker acknowledged,
 // replaced atomically. A segment whose readings are all acknowledged is
-// deleted once a newer one has started.
+// deleted once a newer one has started. Readings the disk refuses are held
+// in memory meanwhile; those the broker had before they could be written
+// leave a gap in the seqs on disk, where a new segment starts.
 //
 // The acknowledged seq is written at most once a second (and at Flush), so a
 // crash may send a few readings twice; a consumer sees a seq twice, never a
@@ -41,6 +44,10 @@ class DiskOutbox final : public PendingSource {
 public:
     static constexpr int kSegmentReadings = 1000;
     static constexpr int kStateWriteIntervalMs = 1000;
+    // Readings held in memory at most while the disk takes none (a full
+    // disk): over three days at the default sampling. Older ones go; the
+    // journal may still have them.
+    static constexpr std::size_t kMostHeld = 100000;
 
     explicit DiskOutbox(QString folder, int segmentReadings = kSegmentReadings);
     ~DiskOutbox() override;
@@ -56,11 +63,21 @@ public:
     std::uint64_t AcknowledgedSeq() const { return ackedSeq_; }
 
     // Appends the reading, which must carry LastSeq() + 1, and syncs it to
-    // disk. False with a reason when it could not be kept.
+    // disk, after any held ones. False with a reason when it could not be
+    // written (a full disk): it is held in memory meanwhile, served to the
+    // publisher all the same, and written with the first Add() that can,
+    // unless the broker has had it by then.
     [[nodiscard]] bool Add(const MqttReading& reading, QString* error);
+    // The same without writing: for many readings at once, which
+    // WriteHeld() then writes with one sync a segment. False when the seq
+    // does not follow.
+    [[nodiscard]] bool Hold(const MqttReading& reading);
+    bool WriteHeld(QString* error);
+    // The newest reading written; none in a new outbox.
+    std::optional<MqttReading> NewestWritten() const;
     // The broker has every reading up to seq.
     void Acknowledge(std::uint64_t seq);
-    // Writes the acknowledged seq now (at a clean stop).
+    // Writes what is held and the acknowledged seq now (at a clean stop).
     bool Flush(QString* error);
 
     // Gives up the readings taken before the cutoff that the broker never
@@ -101,6 +118,7 @@ private:
     int segmentReadings_;
     std::vector<Segment> segments_;   // oldest first; the last one is appended to
     std::vector<MqttReading> active_; // the readings of the last segment
+    std::deque<MqttReading> held_;    // after them, not written yet
     LineFile activeFile_;
     // The older segment read last, for a publisher working through a backlog.
     std::uint64_t cachedFirst_ = 0;

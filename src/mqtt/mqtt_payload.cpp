@@ -107,6 +107,22 @@ constexpr int kUncompensatedCpm = 0;
 
 } // namespace
 
+MqttReading MqttReadingOf(const Reading& reading) {
+    MqttReading r;
+    r.time = MomentOf(reading);
+    r.value = reading.value;
+    r.unitCode = reading.unitCode;
+    r.cpm = reading.cpm;
+    r.counts = reading.counts;
+    r.intervalMs = reading.intervalMs;
+    r.alarm = reading.alarm;
+    if (reading.band) {
+        r.ciLow = reading.band->low.value;
+        r.ciHigh = reading.band->high.value;
+    }
+    return r;
+}
+
 QByteArray ReadingPayload(const MqttReading& r, bool replayed) {
     const bool overrange = r.value == TCounter::kOverrange;
     QByteArray json = "{\"seq\": " + QByteArray::number(static_cast<qulonglong>(r.seq));
@@ -243,6 +259,12 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     counter.insert(QStringLiteral("value_template"),
                    QStringLiteral("{{ 'connected' if value == 'connected' else 'absent' }}"));
 
+    // A value from the state's JSON. The state emptied at a start gives an
+    // empty text, which Home Assistant's sensors ignore by design, instead
+    // of a template error.
+    const auto fromState = [](const QString& expression) {
+        return QStringLiteral("{{ (%1) if value_json is defined else '' }}").arg(expression);
+    };
     const auto entity = [&](const char* platform, const char* id, const QString& title) {
         return QJsonObject{
             {QStringLiteral("p"), QLatin1String(platform)},
@@ -255,7 +277,7 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
                               const char* field, int decimals) {
         QJsonObject o = entity("sensor", id, title);
         o.insert(QStringLiteral("value_template"),
-                 QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(field)));
+                 fromState(QStringLiteral("value_json.") + QLatin1String(field)));
         o.insert(QStringLiteral("unit_of_measurement"), unit);
         o.insert(QStringLiteral("state_class"), QStringLiteral("measurement"));
         o.insert(QStringLiteral("suggested_display_precision"), decimals);
@@ -283,13 +305,14 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
                           : measured("cpm", QStringLiteral("Counts per minute"),
                                      QStringLiteral("CPM"), "cpm", 1));
     QJsonObject total = entity("sensor", "total_counts", QStringLiteral("Total counts"));
-    total.insert(QStringLiteral("value_template"), QStringLiteral("{{ value_json.total_counts }}"));
+    total.insert(QStringLiteral("value_template"),
+                 fromState(QStringLiteral("value_json.total_counts")));
     total.insert(QStringLiteral("state_class"), QStringLiteral("total_increasing"));
     total.insert(QStringLiteral("icon"), QStringLiteral("mdi:counter"));
     components.insert(QStringLiteral("total_counts"), total);
     QJsonObject alarm = entity("binary_sensor", "alarm", QStringLiteral("Alarm"));
     alarm.insert(QStringLiteral("value_template"),
-                 QStringLiteral("{{ 'ON' if value_json.alarm else 'OFF' }}"));
+                 fromState(QStringLiteral("'ON' if value_json.alarm else 'OFF'")));
     alarm.insert(QStringLiteral("device_class"), QStringLiteral("safety"));
     components.insert(QStringLiteral("alarm"), alarm);
     // The problem needs the station alone: silent counts make the counter
@@ -297,8 +320,8 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     QJsonObject problem = entity("binary_sensor", "problem", QStringLiteral("Counter problem"));
     problem.remove(QStringLiteral("expire_after"));
     problem.insert(QStringLiteral("value_template"),
-                   QStringLiteral("{{ 'ON' if value_json.get('health') in "
-                                  "['bursts', 'too regular', 'stopped'] else 'OFF' }}"));
+                   fromState(QStringLiteral("'ON' if value_json.get('health') in "
+                                            "['bursts', 'too regular', 'stopped'] else 'OFF'")));
     problem.insert(QStringLiteral("device_class"), QStringLiteral("problem"));
     problem.insert(QStringLiteral("entity_category"), QStringLiteral("diagnostic"));
     problem.insert(QStringLiteral("availability"), QJsonArray{station});
@@ -316,10 +339,11 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
     // Earlier versions published one config per entity, named by the serial
     // alone: emptied, Home Assistant forgets them.
     const QString legacy = QStringLiteral("korvinet_") + IdText(TopicLevel(device.serial));
+    const QString& under = device.discoveryPrefix;
     return {
-        {QStringLiteral("homeassistant/sensor/%1_reading/config").arg(legacy), {}, true},
-        {QStringLiteral("homeassistant/binary_sensor/%1_alarm/config").arg(legacy), {}, true},
-        {QStringLiteral("homeassistant/device/%1/config").arg(deviceId),
+        {QStringLiteral("%1/sensor/%2_reading/config").arg(under, legacy), {}, true},
+        {QStringLiteral("%1/binary_sensor/%2_alarm/config").arg(under, legacy), {}, true},
+        {QStringLiteral("%1/device/%2/config").arg(under, deviceId),
          QJsonDocument(config).toJson(QJsonDocument::Compact), true},
     };
 }

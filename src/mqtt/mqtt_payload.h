@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/reading.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -30,6 +32,10 @@ struct MqttReading {
     QString health;
     std::optional<double> healthStatistic;
 };
+
+// What a reading itself carries, with no seq yet (the time with its
+// offset, the band as ci_low and ci_high).
+MqttReading MqttReadingOf(const Reading& reading);
 
 // The reading as JSON, keys in a fixed order:
 // {"seq": 12, "time": "2026-12-09T01:23:45+01:00", "value": 0.012, "unit": "mR/hr",
@@ -81,9 +87,15 @@ inline const QByteArray kCounterConnected = QByteArrayLiteral("connected");
 inline const QByteArray kCounterAbsent = QByteArrayLiteral("absent");
 inline const QByteArray kCounterStopped = QByteArrayLiteral("stopped");
 
+// Where Home Assistant looks for discovery configs unless told otherwise.
+inline const QString kDefaultDiscoveryPrefix = QStringLiteral("homeassistant");
 // Home Assistant announces itself here ("online") when it starts, and wants
-// the discovery configs again then.
-inline const QString kHomeAssistantStatusTopic = QStringLiteral("homeassistant/status");
+// the discovery configs again then. Its own setting of this topic ("birth
+// message") is separate from its discovery prefix; the station takes the
+// prefix's "status", the topic Home Assistant uses unless told otherwise.
+inline QString HomeAssistantStatusTopic(const QString& discoveryPrefix) {
+    return discoveryPrefix + QStringLiteral("/status");
+}
 
 // What Home Assistant's MQTT discovery shows about the counter.
 struct DiscoveryDevice {
@@ -94,15 +106,18 @@ struct DiscoveryDevice {
     QString prefix = kDefaultTopicPrefix; // the topic prefix, part of every id
     // A sensor not updated for this long shows as unavailable.
     int expireAfterSeconds = 15;
+    QString discoveryPrefix = kDefaultDiscoveryPrefix; // Home Assistant's
 };
 
-// The unit as Home Assistant spells it (its statistics are keyed on the
-// unit): "CPM", "mR/h", "μR/h", "μSv/h" (with the Greek mu, where the
-// readings' own unit names have the micro sign).
+// The unit given to Home Assistant: "CPM", "mR/h", "μR/h", "μSv/h" (with
+// the Greek mu, where the readings' own unit names have the micro sign).
+// Home Assistant defines no unit of radiation and shows these as they are;
+// they stay as first published, since it keeps long-term statistics under
+// the unit's text and a new spelling would start them afresh.
 QString HomeAssistantUnit(std::uint8_t unitCode);
 
 // Home Assistant's device-based discovery config, retained under
-// homeassistant/device/: the counter as one device with its origin and a
+// <discovery prefix>/device/: the counter as one device with its origin and a
 // sensor for the reading (one entity per unit, so a unit change never mixes
 // units in one history), counts per minute, the total count, the alarm
 // (safety) and the counter's problem (the counts stopped or do not look like

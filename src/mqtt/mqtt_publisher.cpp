@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_publisher.h"
 
 #include "mqtt/mqtt_outbox.h"
+#include "mqtt/mqtt_tls.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,12 +31,6 @@ void InitLibrary() {
 // Beside the readings in flight: the status, the counter's availability,
 // the latest reading and a few more of those.
 constexpr int kBesideReadings = 16;
-
-// A key that asks for a password cannot be used unattended: the library
-// would otherwise ask for it on the terminal.
-int NoKeyPassword(char*, int, int, void*) {
-    return 0;
-}
 
 bool IsAddress(const QString& host) {
     const QByteArray text = host.toLatin1();
@@ -149,12 +144,13 @@ void MqttPublisher::SetRetained(const QString& topic, const QByteArray& payload)
                            [&](const MqttMessage& m) { return m.topic == topic; });
     if (it == retained_.end()) {
         it = retained_.insert(retained_.end(), {topic, {}, true});
-    } else if (it->payload == payload) {
+    } else if (it->payload == payload && !heldBack_.contains(topic)) {
         return;
     }
     it->payload = payload;
     if (Connected()) {
         Publish(topic, payload, true);
+        heldBack_.removeOne(topic);
         UpdateWriteNotifier();
     }
 }
@@ -181,7 +177,9 @@ void MqttPublisher::Announce() {
         Publish(message.topic, message.payload, message.retain);
     }
     for (const MqttMessage& message : retained_) {
-        Publish(message.topic, message.payload, true);
+        if (!heldBack_.contains(message.topic)) {
+            Publish(message.topic, message.payload, true);
+        }
     }
 }
 
@@ -231,6 +229,7 @@ void MqttPublisher::BeginAttempt() {
     refusal_ = 0;
     connectionOpen_ = false;
     lastLibraryError_.clear();
+    tlsFailure_.clear();
     attemptTimer_.start(options_.attemptTimeoutMs);
     if (IsAddress(options_.url.host)) {
         ConnectTo(options_.url.host.toLatin1());
@@ -390,9 +389,17 @@ void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* m
     }
 }
 
-void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
-    if ((level & MOSQ_LOG_ERR) != 0 && text != nullptr) {
-        static_cast<MqttPublisher*>(self)->lastLibraryError_ = QString::fromUtf8(text);
+void MqttPublisher::OnLog(mosquitto* mosq, void* self, int level, const char* text) {
+    if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr) {
+        return;
+    }
+    auto* publisher = static_cast<MqttPublisher*>(self);
+    publisher->lastLibraryError_ = QString::fromUtf8(text);
+    // The first reason is the one: OpenSSL's "certificate verify failed"
+    // follows the library's own word on the host name.
+    if (publisher->options_.url.tls && publisher->tlsFailure_.isEmpty()) {
+        publisher->tlsFailure_ = TlsFailureText(
+            publisher->lastLibraryError_, mosquitto_ssl_get(mosq), publisher->options_.url.host);
     }
 }
 
@@ -449,12 +456,21 @@ void MqttPublisher::AfterCall(int rc, int savedErrno) {
 void MqttPublisher::HandleConnected() {
     attemptTimer_.stop();
     connectionOpen_ = true;
-    everConnected_ = true;
     if (state_ == State::Connecting) {
         state_ = State::Connected;
     }
 
     Publish(options_.topics.status, kStatusOnline, true);
+    if (!everConnected_) {
+        // An empty retained message deletes what the broker holds; in order
+        // with what follows, so no one finds the old one beside the new
+        // announcements.
+        for (const QString& topic : options_.clearedFirst) {
+            Publish(topic, {}, true);
+            heldBack_.append(topic);
+        }
+    }
+    everConnected_ = true;
     Announce();
     if (!options_.rediscoveryTopic.isEmpty()) {
         const QByteArray topic = options_.rediscoveryTopic.toUtf8();
@@ -632,6 +648,9 @@ void MqttPublisher::FinishStop() {
 }
 
 QString MqttPublisher::Describe(int rc, int savedErrno) const {
+    if (!tlsFailure_.isEmpty()) {
+        return tlsFailure_;
+    }
     QString text;
     if (rc == MOSQ_ERR_ERRNO) {
         text = QString::fromLocal8Bit(std::strerror(savedErrno));
@@ -651,6 +670,9 @@ QString MqttPublisher::Describe(int rc, int savedErrno) const {
 }
 
 QString MqttPublisher::SchemeHint(int rc, int savedErrno) const {
+    if (!tlsFailure_.isEmpty()) {
+        return {}; // the handshake went far enough to say what failed
+    }
     const QString port = QString::number(options_.url.port);
     // The broker hung up on what it was sent.
     const bool hungUp =
@@ -667,8 +689,12 @@ QString MqttPublisher::SchemeHint(int rc, int savedErrno) const {
                               "mqtt://")
             .arg(port);
     }
-    if (hungUp && options_.certFile.isEmpty()) {
-        return QStringLiteral("; the broker may want a client certificate");
+    // The broker's alert about a client certificate can be lost: it hangs
+    // up while the station's first packet is still unread.
+    if (hungUp) {
+        return options_.certFile.isEmpty()
+                   ? QStringLiteral("; the broker may want a client certificate")
+                   : QStringLiteral("; the broker may have refused this station's certificate");
     }
     return {};
 }

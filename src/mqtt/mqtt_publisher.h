@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <cstdint>
 #include <deque>
@@ -37,6 +38,13 @@ struct MqttPublisherOptions {
     // "online" published here (Home Assistant starting) has the
     // announcements and the retained messages sent again; empty: none.
     QString rediscoveryTopic;
+    // Retained topics emptied at the first connection, before the
+    // announcements: what an earlier run left there may not fit them (the
+    // latest reading in another unit beside a config in this one). A message
+    // set on one before that connection waits for the next SetRetained(), so
+    // that it never comes right behind announcements a consumer is still
+    // working on.
+    QStringList clearedFirst;
 
     int keepAliveSeconds = 30;
     // Readings handed to the broker and not yet acknowledged, at most.
@@ -193,6 +201,7 @@ private:
     std::vector<Event> events_;
     std::deque<Sent> inFlight_;
     std::vector<MqttMessage> retained_;
+    QStringList heldBack_; // retained topics not to be sent before they are set again
     std::uint64_t ackedSeq_ = 0;
     std::uint64_t sentSeq_ = 0;
     std::uint64_t liveSeq_ = 0; // the reading being added, while it may go live
@@ -203,6 +212,7 @@ private:
     int offlineMid_ = -1;
     int retryDelayMs_ = 0;
     QString lastLibraryError_;
+    QString tlsFailure_; // why this attempt's TLS failed, where that is known
     QString lastError_;
 };
 

@@ -47,6 +47,8 @@ MqttSink::MqttSink(MqttSinkOptions options, Log log, Failed failed)
     : options_(std::move(options)), log_(std::move(log)), failed_(std::move(failed)) {
     if (options_.topicPrefix.isEmpty())
         options_.topicPrefix = kDefaultTopicPrefix;
+    if (options_.discoveryPrefix.isEmpty())
+        options_.discoveryPrefix = kDefaultDiscoveryPrefix;
     if (options_.stationLevel.isEmpty())
         options_.stationLevel = QStringLiteral("station-") + QSysInfo::machineHostName();
 }
@@ -56,15 +58,17 @@ MqttSink::~MqttSink() = default;
 bool MqttSink::Start(QString* error) {
     QString serial = options_.device;
     QString model;
+    QString remembered;
     // The counter published last: its entities say at once that it is
     // absent, and its waiting readings go out, before it is back.
+    RemoveLeftoverReplacements(options_.outboxRoot + kMemoryFile);
     QFile memory(options_.outboxRoot + kMemoryFile);
     if (memory.open(QIODevice::ReadOnly)) {
         const QStringList lines = QString::fromUtf8(memory.readAll()).split(QLatin1Char('\n'));
-        const QString last = lines.value(0).trimmed();
+        remembered = lines.value(0).trimmed();
         if (serial.isEmpty())
-            serial = last;
-        if (serial == last)
+            serial = remembered;
+        if (serial == remembered)
             model = lines.value(1).trimmed();
     }
     if (serial.isEmpty()) {
@@ -79,13 +83,15 @@ bool MqttSink::Start(QString* error) {
         });
         return true;
     }
-    if (!Open(serial, model, error))
+    // The journal holds this counter's readings last only when it was the
+    // one published last.
+    if (!Open(serial, model, error, serial == remembered))
         return false;
     SetCounterState(kCounterAbsent);
     return true;
 }
 
-bool MqttSink::Open(const QString& serial, const QString& model, QString* error) {
+bool MqttSink::Open(const QString& serial, const QString& model, QString* error, bool catchUp) {
     auto channel = std::make_unique<Channel>();
     channel->serial = serial;
     channel->model = model;
@@ -100,6 +106,8 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
             *error = QStringLiteral("outbox: ") + why;
             return false;
         }
+        if (catchUp)
+            CatchUp(*channel->outbox);
         source = channel->outbox.get();
     }
 
@@ -112,7 +120,11 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
     options.clientId = StationClientId(options_.topicPrefix, level);
     options.topics = channel->topics;
     options.replayRate = options_.replayRate;
-    options.rediscoveryTopic = kHomeAssistantStatusTopic;
+    options.rediscoveryTopic = HomeAssistantStatusTopic(options_.discoveryPrefix);
+    // The state an earlier run left may be in another unit: Home Assistant's
+    // sensor for this run's unit would take it for one of its own readings.
+    if (!serial.isEmpty())
+        options.clearedFirst = {channel->topics.state};
     options.announcements = Announcements(*channel);
 
     Channel* raw = channel.get();
@@ -145,6 +157,32 @@ bool MqttSink::Open(const QString& serial, const QString& model, QString* error)
     return true;
 }
 
+void MqttSink::CatchUp(DiskOutbox& outbox) {
+    const std::optional<MqttReading> newest = outbox.NewestWritten();
+    if (!options_.journal || !newest)
+        return; // a new outbox: the journal's past was never for this broker
+    // The journal's readings after the newest written take the seqs after
+    // it; those up to LastSeq() went out from memory while the disk was full.
+    std::uint64_t seq = newest->seq;
+    std::uint64_t queued = 0;
+    QString why;
+    options_.journal(newest->time, [&](const Reading& reading) {
+        MqttReading r = MqttReadingOf(reading);
+        r.seq = ++seq;
+        if (!outbox.Hold(r))
+            return;
+        ++queued;
+        if (queued % DiskOutbox::kSegmentReadings == 0)
+            outbox.WriteHeld(&why);
+    });
+    if (queued == 0)
+        return;
+    outbox.WriteHeld(&why);
+    log_(QStringLiteral("outbox: %1 readings from the journal that never reached the outbox go "
+                        "out as well")
+             .arg(queued));
+}
+
 std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
     if (channel.serial.isEmpty())
         return {};
@@ -156,6 +194,7 @@ std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
     device.prefix = options_.topicPrefix;
     device.expireAfterSeconds =
         static_cast<int>(std::ceil(kExpirePeriods * options_.sampleMs / 1000.0));
+    device.discoveryPrefix = options_.discoveryPrefix;
     return DiscoveryMessages(channel.topics, device);
 }
 
@@ -229,21 +268,10 @@ void MqttSink::OnReading(const SessionReading& reading) {
     if (!channel_ || !channel_->outbox || reading.status == SessionReading::Status::Failed)
         return;
     Channel& channel = *channel_;
-    MqttReading r;
+    MqttReading r = MqttReadingOf(reading);
     r.seq = channel.outbox->LastSeq() + 1;
-    r.time = MomentOf(reading);
-    r.value = reading.value;
-    r.unitCode = reading.unitCode;
-    r.cpm = reading.cpm;
-    r.counts = reading.counts;
-    r.intervalMs = reading.intervalMs;
-    r.alarm = reading.alarm;
     if (reading.countsStopped)
         r.fault = NoCountsText(reading.silentSeconds).toLower();
-    if (reading.band) {
-        r.ciLow = reading.band->low.value;
-        r.ciHigh = reading.band->high.value;
-    }
     r.health = HealthText(reading);
     r.healthStatistic = reading.healthStatistic;
 
@@ -252,16 +280,13 @@ void MqttSink::OnReading(const SessionReading& reading) {
     SetCounterState(reading.countsStopped ? kCounterStopped : kCounterConnected);
 
     QString why;
-    if (!channel.outbox->Add(r, &why)) {
-        if (!outboxFailing_)
-            log_(QStringLiteral("outbox: ") + why +
-                 QStringLiteral("; this reading is not published"));
-        outboxFailing_ = true;
-        return;
-    }
-    if (outboxFailing_)
+    const bool written = channel.outbox->Add(r, &why);
+    if (!written && !outboxFailing_)
+        log_(QStringLiteral("outbox: ") + why +
+             QStringLiteral("; readings wait in memory until it can be written"));
+    else if (written && outboxFailing_)
         log_(QStringLiteral("outbox: writing again"));
-    outboxFailing_ = false;
+    outboxFailing_ = !written;
     const DiskOutbox::Dropped dropped = channel.outbox->DropOlderThan(
         r.time.addDays(-static_cast<qint64>(std::max(1, options_.outboxDays))));
     if (dropped.count > 0)
@@ -276,7 +301,8 @@ void MqttSink::OnReading(const SessionReading& reading) {
 void MqttSink::Stop(const std::function<void()>& done) {
     stopped_ = done;
     stopping_ = true;
-    SetCounterState(kCounterAbsent);
+    // The counter keeps its last word: "absent" would say it was unplugged.
+    // "offline" on the status says that nobody is watching it now.
     if (Running(channel_.get()))
         channel_->publisher->Stop(); // Finished() follows from its stopped callback
     else if (!Running(retiring_.get()))

@@ -15,8 +15,9 @@ class DiskOutbox;
 
 struct MqttSinkOptions {
     MqttUrl url;
-    QString password;    // with url.user; never logged
-    QString topicPrefix; // "korvinet" when empty
+    QString password;        // with url.user; never logged
+    QString topicPrefix;     // "korvinet" when empty
+    QString discoveryPrefix; // Home Assistant's; "homeassistant" when empty
     // mqtts: trust these certificates instead of the system's; log in with
     // this client certificate and key.
     QString caFile;
@@ -33,12 +34,20 @@ struct MqttSinkOptions {
     // The topic level the station speaks under while it knows no counter;
     // "station-<host name>" when empty.
     QString stationLevel;
+    // Hands `take` the readings the journal kept after a moment, oldest
+    // first. At the start the ones the outbox of the counter published last
+    // does not have (a kill between the two writes, a full disk) go out from
+    // there. Unset: not looked for.
+    using JournalReadings = std::function<void(const QDateTime& after,
+                                               const std::function<void(const Reading&)>& take)>;
+    JournalReadings journal;
 };
 
 // Publishes every reading taken to an MQTT broker. Readings wait in a disk
 // outbox of the counter's own, so none is lost while the broker is away,
 // the program is stopped or the power fails; the publisher empties it oldest
-// first, at a bounded pace. The latest reading is also held retained on the
+// first, at a bounded pace. While the disk takes nothing they wait in memory,
+// and still go out. The latest reading is also held retained on the
 // state topic, and the counter's availability on the counter topic.
 //
 // The station is on the broker from the start, counter or not. Its topics
@@ -66,8 +75,8 @@ public:
 
     void OnReading(const SessionReading& reading) override;
     void OnCounter(const CounterEvent& event) override;
-    // Tells the broker "offline" (and the counter "absent"), waiting a little
-    // for it, and writes the outbox's position.
+    // Tells the broker "offline", waiting a little for it, and writes the
+    // outbox's position. The counter's topic keeps what it said last.
     void Stop(const std::function<void()>& done) override;
 
     // For a status display: the link and the readings not yet acknowledged.
@@ -77,7 +86,8 @@ public:
 private:
     struct Channel;
 
-    bool Open(const QString& serial, const QString& model, QString* error);
+    bool Open(const QString& serial, const QString& model, QString* error, bool catchUp = false);
+    void CatchUp(DiskOutbox& outbox);
     void Retire();
     void ChannelStopped(Channel* channel);
     bool Running(const Channel* channel) const;

@@ -172,16 +172,22 @@ bool WriteExistingFileInPlace(const QByteArray& path, const ContentProducer& pro
     return SyncAndClose(fd) && ok;
 }
 
+// The name of a new file beside the file it is to replace, up to its random
+// suffix: hidden, and short enough that the suffix still fits a file name's
+// length limit.
+QByteArray SiblingPrefix(const QByteArray& name) {
+    return '.' + name.left(200) + '.';
+}
+
 // Creates a hidden file of a unique name beside `path`, with `mode` less the
 // umask; -1 (errno set) on failure.
 int CreateSibling(const QByteArray& path, mode_t mode, QByteArray* siblingPath) {
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray folder = path.left(slash + 1);
-    // Short enough that the suffix still fits a file name's length limit.
-    const QByteArray name = path.mid(slash + 1).left(200);
+    const QByteArray prefix = SiblingPrefix(path.mid(slash + 1));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *siblingPath = folder + '.' + name + '.' +
-                       QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        *siblingPath =
+            folder + prefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         const int fd =
             ::open(siblingPath->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
@@ -252,6 +258,17 @@ bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& byt
     return true;
 }
 
+int RemoveLeftoverReplacements(const QString& fileName) {
+    const QFileInfo info(fileName);
+    const QString prefix = QFile::decodeName(SiblingPrefix(QFile::encodeName(info.fileName())));
+    QDir folder = info.absoluteDir();
+    int removed = 0;
+    for (const QString& name :
+         folder.entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System))
+        removed += folder.remove(name) ? 1 : 0;
+    return removed;
+}
+
 #else
 
 bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& produce,
@@ -277,6 +294,10 @@ bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& pro
     if (options.ownerOnly)
         QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return true;
+}
+
+int RemoveLeftoverReplacements(const QString&) {
+    return 0; // QSaveFile names its new files itself
 }
 
 #endif

@@ -44,4 +44,10 @@ using ContentProducer = std::function<bool(const ContentSink& sink)>;
 [[nodiscard]] bool ReplaceFileContentsWith(const QString& fileName, const ContentProducer& produce,
                                            const ReplaceOptions& options = {});
 
+// Removes the new files a replacement of the named file left behind when
+// the process was killed half way (hidden, beside it). Only for a caller
+// that knows no other process is replacing the file now (it holds the
+// folder's lock). Returns how many went.
+int RemoveLeftoverReplacements(const QString& fileName);
+
 } // namespace korvinet

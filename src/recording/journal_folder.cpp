@@ -182,8 +182,11 @@ bool JournalFolderLock::TryLock(QString* error) {
         *error = QStringLiteral("cannot make the journal folder %1: %2").arg(folder_, why);
         return false;
     }
-    if (lock_.tryLock(0))
+    if (lock_.tryLock(0)) {
+        // Ours alone now: a state half replaced when a process was killed goes.
+        RemoveLeftoverReplacements(QDir(folder_).filePath(kStateFile));
         return true;
+    }
     qint64 pid = 0;
     QString host, app;
     if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app)) {

@@ -2,6 +2,7 @@
 // the signals routed here; the Station does the rest.
 #include "device/driver_choice.h"
 #include "maps/map_upload_config.h"
+#include "mqtt/mqtt_tls.h"
 #include "mqtt/mqtt_url.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
@@ -120,6 +121,18 @@ int main(int argc, char* argv[]) {
                          "machine; make it readable by the station alone (chmod o-r)\n",
                          option, qPrintable(path));
     }
+    if (config.options.mqtt && config.options.mqtt->tls) {
+        using File = korvinet::mqtt::TlsFileProblem::File;
+        const auto problem = korvinet::mqtt::CheckTlsFiles(
+            config.options.caFile, config.options.certFile, config.options.keyFile);
+        if (problem) {
+            const char* option = problem->file == File::Authority     ? "--mqtt-cafile"
+                                 : problem->file == File::Certificate ? "--mqtt-cert"
+                                                                      : "--mqtt-key";
+            return Fail(QLatin1String(option) + QStringLiteral(": ") + problem->why,
+                        korvinet::station::kUsageExitCode);
+        }
+    }
     if (!config.options.uploadFile.isEmpty()) {
         QString why;
         config.uploads = korvinet::maps::ReadUploadFile(config.options.uploadFile, &why);
@@ -138,10 +151,12 @@ int main(int argc, char* argv[]) {
     korvinet::station::Station station(config, *driver, clock, regional,
                                        [](int code) { QCoreApplication::exit(code); });
 
+    // A service stopped, Ctrl+C, or the terminal or ssh session gone
+    // (SIGHUP): each ends the run cleanly, the lock released.
     korvinet::StopSignalRoute stopSignals;
     QString routing;
     if (!stopSignals.Route(
-            {SIGTERM, SIGINT}, [&station](int) { station.Stop(0); }, &routing))
+            {SIGTERM, SIGINT, SIGHUP}, [&station](int) { station.Stop(0); }, &routing))
         return Fail(routing, 1);
 
     QString why;

@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include "files/journal_reader.h"
 #include "maps/map_uploader.h"
 #include "measure/averaging_time.h"
 #include "mqtt/mqtt_sink.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
+#include <limits>
 
 namespace korvinet::station {
 
@@ -91,6 +93,7 @@ bool Station::Start(QString* error) {
         mqtt.url = *config_.options.mqtt;
         mqtt.password = config_.password;
         mqtt.topicPrefix = config_.options.topicPrefix;
+        mqtt.discoveryPrefix = config_.options.discoveryPrefix;
         mqtt.caFile = config_.options.caFile;
         mqtt.certFile = config_.options.certFile;
         mqtt.keyFile = config_.options.keyFile;
@@ -100,6 +103,13 @@ bool Station::Start(QString* error) {
         mqtt.sampleMs = config_.sampleMs;
         mqtt.replayRate = config_.options.replayRate;
         mqtt.outboxDays = config_.options.outboxDays;
+        mqtt.journal = [reader = JournalReader(folder)](const QDateTime& after, const auto& take) {
+            reader.Visit(after.toMSecsSinceEpoch() + 1, std::numeric_limits<qint64>::max(),
+                         [&take](const JournalSample& sample) {
+                             take(sample.reading);
+                             return true;
+                         });
+        };
         auto sink = std::make_unique<mqtt::MqttSink>(
             mqtt, [this](const QString& line) { Log(line); },
             [this](mqtt::MqttSink::Failure failure) {

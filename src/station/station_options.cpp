@@ -54,13 +54,15 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("--count"),       QStringLiteral("--http"),
         QStringLiteral("--upload"),      QStringLiteral("--mqtt-cafile"),
         QStringLiteral("--mqtt-cert"),   QStringLiteral("--mqtt-key"),
-        QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days")};
+        QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days"),
+        QStringLiteral("--ha-prefix")};
     static const QStringList kTlsFiles = {QStringLiteral("--mqtt-cafile"),
                                           QStringLiteral("--mqtt-cert"),
                                           QStringLiteral("--mqtt-key")};
     static const QStringList kMqttOnly =
         kTlsFiles + QStringList{QStringLiteral("--mqtt-password-file"),
-                                QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days")};
+                                QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days"),
+                                QStringLiteral("--ha-prefix")};
     QStringList mqttOnly; // given, and of no use without --mqtt
 
     for (int i = 0; i < arguments.size(); ++i) {
@@ -128,11 +130,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             o.mqtt = mqtt::ParseMqttUrl(v, &why);
             if (!o.mqtt)
                 return Fail(QStringLiteral("--mqtt: %1").arg(why));
-        } else if (name == QLatin1String("--topic")) {
+        } else if (name == QLatin1String("--topic") || name == QLatin1String("--ha-prefix")) {
             const QString problem = mqtt::TopicPrefixProblem(v);
             if (!problem.isEmpty())
-                return Fail(QStringLiteral("--topic: %1").arg(problem));
-            o.topicPrefix = v;
+                return Fail(QStringLiteral("%1: %2").arg(name, problem));
+            (name == QLatin1String("--topic") ? o.topicPrefix : o.discoveryPrefix) = v;
         } else if (name == QLatin1String("--mqtt-password-file")) {
             if (v.isEmpty())
                 return Fail(QStringLiteral("--mqtt-password-file needs a file"));
@@ -198,8 +200,8 @@ QString UsageText() {
         "                        [--alarm LEVEL] [--journal DIR] [--mqtt URL] [--topic PREFIX]\n"
         "                        [--mqtt-password-file FILE] [--mqtt-cafile FILE]\n"
         "                        [--mqtt-cert FILE --mqtt-key FILE] [--replay-rate N]\n"
-        "                        [--outbox-days N] [--upload FILE] [--count N]\n"
-        "                        [--http [ADDR:]PORT]\n"
+        "                        [--outbox-days N] [--ha-prefix PREFIX] [--upload FILE]\n"
+        "                        [--count N] [--http [ADDR:]PORT]\n"
         "       korvinet-station --help | --version\n"
         "Logs a USB Geiger counter without a screen: a sample every three seconds, one\n"
         "line per reading on standard output, every reading in the recording journal\n"
@@ -226,6 +228,7 @@ QString UsageText() {
         "                       (default: 200)\n"
         "  --outbox-days N      give up readings the broker has not had for N days\n"
         "                       (default: 30; the journal keeps them)\n"
+        "  --ha-prefix PREFIX   Home Assistant's discovery prefix (default: homeassistant)\n"
         "  --upload FILE        send the readings to public radiation maps, as the INI\n"
         "                       file names them (see README, \"Sharing with radiation maps\")\n"
         "  --count N            stop after N readings\n"

@@ -19,6 +19,7 @@ struct StationOptions {
     QString journal;                   // empty: the default journal folder
     std::optional<mqtt::MqttUrl> mqtt; // none: no publishing
     QString topicPrefix = QStringLiteral("korvinet");
+    QString discoveryPrefix = QStringLiteral("homeassistant"); // Home Assistant's
     QString passwordFile;
     QString caFile;   // mqtts: the certificate authority to trust instead of the system's
     QString certFile; // mqtts: a client certificate, with its key

@@ -82,6 +82,9 @@ TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
          "CAUTION: READING OVERRANGE!  DATA IS INVALID!", "OVERRANGE"},
         {"driver", [this] { driver.FailCall(SimulatedDriver::Op::GetQueueStatus); }, 5,
          Status::Failed, "Failed to get counts", ""},
+        // Unplugged, it cannot be closed either: the step that failed is said.
+        {"unplugged", [this] { driver.DetachDevice(0); }, 5, Status::Failed, "Failed to get counts",
+         ""},
         {"closed", [this] { ASSERT_TRUE(counter.Close()); }, 5, Status::Failed, "Device not open!",
          ""},
     };
@@ -89,6 +92,7 @@ TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
         SCOPED_TRACE(c.name);
         if (!counter.IsOpen()) {
             driver.ClearFaults();
+            driver.AttachDevice(0);
             Connect();
         }
         alarm.level = 0.001;

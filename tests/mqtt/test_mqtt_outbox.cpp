@@ -1,9 +1,11 @@
 #include "mqtt/mqtt_outbox.h"
 
+#include "support/file_size_limit.h"
 #include "support/mqtt_broker.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
@@ -136,6 +138,35 @@ TEST(DiskOutbox, GivesUpSegmentsOlderThanTheCutoff) {
     ASSERT_TRUE(again.Open(&error));
     EXPECT_EQ(again.AcknowledgedSeq(), 20u);
     EXPECT_EQ(Seqs(again.ReadingsAfter(20, 100)), Range(21, 30));
+}
+
+// A full disk: the readings it refuses are held and served all the same.
+// Those the broker had meanwhile need no line; the rest follow in a segment
+// of their own once the disk has room, and a restart finds them.
+TEST(DiskOutbox, HoldsWhatAFullDiskRefusesUntilItCanBeWritten) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("mqtt/KV1"));
+    QString error;
+    {
+        DiskOutbox outbox(folder, 10);
+        ASSERT_TRUE(outbox.Open(&error)) << error.toStdString();
+        for (std::uint64_t s = 1; s <= 3; ++s)
+            ASSERT_TRUE(outbox.Add(ReadingNo(s), &error)) << error.toStdString();
+        {
+            const testing::FileSizeLimit full(
+                QFileInfo(folder + "/segment-00000000000000000001.jsonl").size());
+            for (std::uint64_t s = 4; s <= 8; ++s)
+                EXPECT_FALSE(outbox.Add(ReadingNo(s), &error));
+            EXPECT_EQ(Seqs(outbox.ReadingsAfter(0, 100)), Range(1, 8));
+            outbox.Acknowledge(5);
+        }
+        ASSERT_TRUE(outbox.Add(ReadingNo(9), &error)) << error.toStdString();
+        EXPECT_EQ(outbox.SegmentCount(), 2);
+    }
+    DiskOutbox reopened(folder, 10);
+    ASSERT_TRUE(reopened.Open(&error)) << error.toStdString();
+    EXPECT_EQ(reopened.LastSeq(), 9u);
+    EXPECT_EQ(Seqs(reopened.ReadingsAfter(5, 100)), Range(6, 9));
 }
 
 } // namespace

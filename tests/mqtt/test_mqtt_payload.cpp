@@ -198,13 +198,13 @@ std::string Text(const QJsonValue& value) {
 TEST(MqttPayloadTest, DiscoveryIsOneDeviceWithItsOriginAndEntities) {
     const MqttTopics topics = TopicsFor(QStringLiteral("site/roof"), QStringLiteral("KV 12"));
     const auto messages =
-        DiscoveryMessages(topics, {"KV 12", "KVT-PULSE1", "1.0.3.0", 4, "site/roof", 12});
+        DiscoveryMessages(topics, {"KV 12", "KVT-PULSE1", "1.0.3.0", 4, "site/roof", 12, "ha/2"});
     ASSERT_EQ(messages.size(), 3u);
     // The single-entity configs of earlier versions are emptied first.
-    EXPECT_EQ(messages[0].topic, "homeassistant/sensor/korvinet_KV_12_reading/config");
-    EXPECT_EQ(messages[1].topic, "homeassistant/binary_sensor/korvinet_KV_12_alarm/config");
+    EXPECT_EQ(messages[0].topic, "ha/2/sensor/korvinet_KV_12_reading/config");
+    EXPECT_EQ(messages[1].topic, "ha/2/binary_sensor/korvinet_KV_12_alarm/config");
     EXPECT_TRUE(messages[0].payload.isEmpty() && messages[1].payload.isEmpty());
-    EXPECT_EQ(messages[2].topic, "homeassistant/device/korvinet_site_roof_KV_12/config");
+    EXPECT_EQ(messages[2].topic, "ha/2/device/korvinet_site_roof_KV_12/config");
     EXPECT_TRUE(messages[0].retain && messages[1].retain && messages[2].retain);
 
     const QJsonObject expected = QJsonDocument::fromJson(R"json({
@@ -222,21 +222,23 @@ TEST(MqttPayloadTest, DiscoveryIsOneDeviceWithItsOriginAndEntities) {
 "components": {
   "dose_rate_usv_h": {"p": "sensor", "unique_id": "korvinet_site_roof_KV_12_dose_rate_usv_h",
     "name": "Dose rate (uSv/h)", "unit_of_measurement": "μSv/h", "state_class": "measurement",
-    "value_template": "{{ value_json.value }}", "suggested_display_precision": 2,
-    "expire_after": 12, "icon": "mdi:radioactive", "json_attributes_topic": "site/roof/KV_12/state"},
+    "value_template": "{{ (value_json.value) if value_json is defined else '' }}",
+    "suggested_display_precision": 2, "expire_after": 12, "icon": "mdi:radioactive", "json_attributes_topic": "site/roof/KV_12/state"},
   "cpm": {"p": "sensor", "unique_id": "korvinet_site_roof_KV_12_cpm", "name": "Counts per minute",
     "unit_of_measurement": "CPM", "state_class": "measurement",
-    "value_template": "{{ value_json.cpm }}", "suggested_display_precision": 1, "expire_after": 12},
+    "value_template": "{{ (value_json.cpm) if value_json is defined else '' }}",
+    "suggested_display_precision": 1, "expire_after": 12},
   "total_counts": {"p": "sensor", "unique_id": "korvinet_site_roof_KV_12_total_counts",
     "name": "Total counts", "state_class": "total_increasing", "icon": "mdi:counter",
-    "value_template": "{{ value_json.total_counts }}", "expire_after": 12},
-  "alarm": {"p": "binary_sensor", "unique_id": "korvinet_site_roof_KV_12_alarm", "name": "Alarm",
-    "device_class": "safety", "value_template": "{{ 'ON' if value_json.alarm else 'OFF' }}",
+    "value_template": "{{ (value_json.total_counts) if value_json is defined else '' }}",
     "expire_after": 12},
+  "alarm": {"p": "binary_sensor", "unique_id": "korvinet_site_roof_KV_12_alarm", "name": "Alarm",
+    "device_class": "safety", "expire_after": 12,
+    "value_template": "{{ ('ON' if value_json.alarm else 'OFF') if value_json is defined else '' }}"},
   "problem": {"p": "binary_sensor", "unique_id": "korvinet_site_roof_KV_12_problem",
     "name": "Counter problem", "device_class": "problem", "entity_category": "diagnostic",
     "value_template":
-      "{{ 'ON' if value_json.get('health') in ['bursts', 'too regular', 'stopped'] else 'OFF' }}",
+"{{ ('ON' if value_json.get('health') in ['bursts', 'too regular', 'stopped'] else 'OFF') if value_json is defined else '' }}",
     "availability": [{"topic": "site/roof/KV_12/status", "payload_available": "online",
                       "payload_not_available": "offline"}]},
   "count_rate_uncompensated": {"p": "sensor"}, "count_rate": {"p": "sensor"},

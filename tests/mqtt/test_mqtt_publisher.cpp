@@ -3,10 +3,12 @@
 #include "mqtt/mqtt_publisher.h"
 #include "mqtt/mqtt_sink.h"
 #include "platform/datetime.h"
+#include "support/file_size_limit.h"
 #include "support/mqtt_broker.h"
 #include "support/script_server.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -317,36 +319,42 @@ TEST(MqttPublisherTest, RefusedLoginEndsAtFirstAndIsRetriedLater) {
 }
 
 // Private brokers: an authority of their own, client certificates, and
-// a scheme that does not fit the port, each named in the log.
+// what goes wrong with them or with the scheme, each named in the log.
 TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
+    using Certificate = MosquittoBroker::Certificate;
     MosquittoBroker tls({{}, {}, true, true});
+    MosquittoBroker expired({{}, {}, true, true, 0, Certificate::Expired});
+    MosquittoBroker elsewhere({{}, {}, true, true, 0, Certificate::ForAnotherHost});
     MosquittoBroker plain;
-    ASSERT_TRUE(tls.Start()) << tls.Output().toStdString();
-    ASSERT_TRUE(plain.Start()) << plain.Output().toStdString();
+    for (MosquittoBroker* broker : {&tls, &expired, &elsewhere, &plain})
+        ASSERT_TRUE(broker->Start()) << broker->Output().toStdString();
+    const QString ca = tls.CaFile(), cert = tls.ClientCertFile(), key = tls.ClientKeyFile();
     struct Case {
         const char* what;
         int port;
-        bool tls, ownAuthority, clientCertificate;
+        bool tls;
+        QString caFile, certFile, keyFile;
         const char* logged; // empty: the reading is delivered
     };
     const Case cases[] = {
-        {"own authority, client certificate", tls.Port(), true, true, true, ""},
-        {"the system's authorities", tls.Port(), true, false, true, "certificate verify failed"},
-        {"no client certificate", tls.Port(), true, true, false, "may want a client certificate"},
-        {"mqtts:// to a plain port", plain.Port(), true, true, false,
-         "plain MQTT port, use mqtt://"},
-        {"mqtt:// to a TLS port", tls.Port(), false, false, false, "expects TLS, use mqtts://"},
+        {"own authority, client certificate", tls.Port(), true, ca, cert, key, ""},
+        {"the system's authorities", tls.Port(), true, {}, cert, key, "not signed by an authority"},
+        {"expired", expired.Port(), true, expired.CaFile(), cert, key, "certificate has expired"},
+        {"another host's", elsewhere.Port(), true, elsewhere.CaFile(), cert, key,
+         "not made out to localhost"},
+        {"an unknown client certificate", tls.Port(), true, ca, tls.StrangerCertFile(),
+         tls.StrangerKeyFile(), "refused this station's certificate"},
+        {"no client certificate", tls.Port(), true, ca, {}, {}, "a client certificate"},
+        {"mqtts:// to a plain port", plain.Port(), true, ca, {}, {}, "a plain MQTT port"},
+        {"mqtt:// to a TLS port", tls.Port(), false, {}, {}, {}, "expects TLS, use mqtts://"},
     };
     for (const Case& c : cases) {
         Station station(c.port);
         station.options.url.tls = c.tls;
         station.options.url.host = QStringLiteral("localhost"); // checked in the certificate
-        if (c.ownAuthority)
-            station.options.caFile = tls.CaFile();
-        if (c.clientCertificate) {
-            station.options.certFile = tls.ClientCertFile();
-            station.options.keyFile = tls.ClientKeyFile();
-        }
+        station.options.caFile = c.caFile;
+        station.options.certFile = c.certFile;
+        station.options.keyFile = c.keyFile;
         station.Add();
         station.Begin();
         if (*c.logged == '\0') {
@@ -360,25 +368,37 @@ TEST(MqttPublisherTest, TlsWithItsOwnAuthorityAndClientCertificates) {
     }
 }
 
-// Home Assistant started again without the retained configs: its "online"
-// has them sent again.
-TEST(MqttPublisherTest, HomeAssistantStartingIsSentTheConfigsAgain) {
+// Home Assistant finds the state emptied before the configs, one set before
+// the connection held back for its next value (right behind the configs it
+// could reach a sensor being removed), and the configs again at its start.
+TEST(MqttPublisherTest, HomeAssistantFindsNoOldStateBesideTheConfigsAndGetsThemAgainAtItsStart) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
-    MqttSubscriber homeAssistant(broker.Port(), QStringLiteral("homeassistant/#"));
+    MqttSubscriber homeAssistant(broker.Port());
     ASSERT_TRUE(homeAssistant.WaitSubscribed());
     Station station(broker.Port());
-    station.options.rediscoveryTopic = kHomeAssistantStatusTopic;
+    const QString state = station.options.topics.state;
+    const QString status = HomeAssistantStatusTopic(kDefaultDiscoveryPrefix);
+    station.options.clearedFirst = {state};
+    station.options.rediscoveryTopic = status;
     station.Begin();
+    station.publisher->SetRetained(state, "taken before the connection");
     const MqttMessage& config = station.options.announcements.back();
     const auto received = [&] { return homeAssistant.MessagesOn(config.topic).size(); };
     ASSERT_TRUE(WaitUntil([&] { return received() == 1; }, 5000));
-    homeAssistant.Publish(kHomeAssistantStatusTopic, "offline");
+    homeAssistant.Publish(status, "offline");
     RunEventsFor(300);
     EXPECT_EQ(received(), 1u);
-    homeAssistant.Publish(kHomeAssistantStatusTopic, "online");
+    QStringList order;
+    for (const auto& m : homeAssistant.Messages())
+        if (m.topic == state || m.topic == config.topic)
+            order << (m.topic == state ? "state " + m.payload : "config");
+    EXPECT_EQ(order, QStringList({"state ", "config"}));
+    station.publisher->SetRetained(state, "taken before the connection");
+    homeAssistant.Publish(status, "online");
     ASSERT_TRUE(WaitUntil([&] { return received() == 2; }, 5000));
     EXPECT_EQ(homeAssistant.MessagesOn(config.topic).back().payload, config.payload);
+    EXPECT_EQ(RetainedOn(broker.Port(), state), QByteArrayList{"taken before the connection"});
 }
 
 // A backlog of 3,000 readings reaches a subscriber whose broker queues at
@@ -445,6 +465,45 @@ TEST(MqttSinkTest, BacklogReachesASubscriberWithASmallQueue) {
         QJsonDocument::fromJson(RetainedOn(broker.Port(), topics.state).value(0)).object();
     EXPECT_EQ(state["seq"], 3002);
     EXPECT_EQ(state["total_counts"], 14);
+}
+
+// The disk full while the broker is up: the readings it refuses go out all
+// the same, and the outbox writes again once it has room.
+TEST(MqttSinkTest, AFullDiskHoldsNoReadingBackWhileTheBrokerIsUp) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), kSerial);
+    MqttSubscriber subscriber(broker.Port(), topics.reading);
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir dir;
+    MqttSinkOptions options;
+    options.url.host = QStringLiteral("127.0.0.1");
+    options.url.port = broker.Port();
+    options.outboxRoot = dir.filePath(QStringLiteral("mqtt"));
+    options.device = kSerial;
+    QStringList log;
+    MqttSink sink(
+        options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
+    QString error;
+    ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
+    SessionReading reading;
+    reading.time = DateTimeFromQt(QDateTime::currentDateTime());
+    const auto add = [&](std::uint64_t seq) {
+        sink.OnReading(reading);
+        return WaitUntil([&] { return subscriber.MessagesOn(topics.reading).size() == seq; }, 5000);
+    };
+    ASSERT_TRUE(add(1)) << log.join('\n').toStdString();
+    {
+        const testing::FileSizeLimit full(
+            QFileInfo(options.outboxRoot + "/" + kSerial + "/segment-00000000000000000001.jsonl")
+                .size());
+        for (std::uint64_t seq = 2; seq <= 4; ++seq)
+            ASSERT_TRUE(add(seq)) << log.join('\n').toStdString();
+    }
+    ASSERT_TRUE(add(5));
+    EXPECT_EQ(ReceivedSeqs(subscriber, topics.reading), Range(1, 5));
+    EXPECT_EQ(log.filter("wait in memory").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("writing again").size(), 1) << log.join('\n').toStdString();
 }
 
 } // namespace

@@ -33,6 +33,8 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
         {{"--mqtt", "mqtt://"}, Action::Error, "--mqtt:"},
         {{"--topic", "a/#"}, Action::Error, "--topic:"},
         {{"--topic", "a//b"}, Action::Error, "--topic:"},
+        {{"--mqtt", "mqtt://b", "--ha-prefix", "ha/+"}, Action::Error, "--ha-prefix:"},
+        {{"--ha-prefix", "ha"}, Action::Error, "--ha-prefix needs --mqtt"},
         {{"--mqtt-password-file", "/p"}, Action::Error, "needs --mqtt"},
         {{"--mqtt", "mqtt://broker", "--mqtt-password-file", "/p"}, Action::Error, "needs a user"},
         {{"--replay-rate", "50"}, Action::Error, "--replay-rate needs --mqtt"},
@@ -58,7 +60,8 @@ TEST(StationOptions, ValuesLandInTheirFields) {
         QStringLiteral("--device KV7 --units CPM --averaging 600 --alarm 2.5 --journal /var/j "
                        "--mqtt mqtts://station@broker.lan --topic site/kv "
                        "--mqtt-password-file=/etc/pass --count 4 --mqtt-cafile /ca.pem "
-                       "--mqtt-cert /c.pem --mqtt-key /k.pem --replay-rate 50 --outbox-days 7")
+                       "--mqtt-cert /c.pem --mqtt-key /k.pem --replay-rate 50 --outbox-days 7 "
+                       "--ha-prefix site/ha")
             .split(' '));
     ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
     const StationOptions& o = parsed.options;
@@ -78,12 +81,14 @@ TEST(StationOptions, ValuesLandInTheirFields) {
               QStringList({"/ca.pem", "/c.pem", "/k.pem"}));
     EXPECT_EQ(o.replayRate, 50);
     EXPECT_EQ(o.outboxDays, 7);
+    EXPECT_EQ(o.discoveryPrefix, "site/ha");
 
     // The micro sign as the window lists the unit, or typed as "u".
     EXPECT_EQ(ParseCommandLine({"--units", QStringLiteral("\u00B5R/hr")}).options.unitCode, 3);
     EXPECT_EQ(ParseCommandLine({"--units", "usv/HR"}).options.unitCode, 4);
     EXPECT_EQ(ParseCommandLine({"--units", "CPM (uncomp)"}).options.unitCode, 0);
     EXPECT_EQ(ParseCommandLine({}).options.topicPrefix, "korvinet");
+    EXPECT_EQ(ParseCommandLine({}).options.discoveryPrefix, "homeassistant");
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // The built korvinet-station against a real broker: a simulated counter
 // sampled every 250 ms, the journal in a temporary folder.
 #include "mqtt/mqtt_payload.h"
+#include "platform/file_replace.h"
 #include "station_run.h"
 #include "support/mqtt_broker.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -200,6 +202,39 @@ TEST(StationProcess, ReadingsOfARestartWhileTheBrokerIsDownArrive) {
     EXPECT_EQ(Deduplicated(ReceivedSeqs(subscriber)), Range(1, total()));
 }
 
+// Killed between the journal's line and the outbox's: at the next start
+// the reading the outbox missed goes out from the journal, ahead of the
+// new ones.
+TEST(StationProcess, AReadingTheOutboxMissedGoesOutFromTheJournal) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port(), kReadingTopic);
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    StationRun first(home);
+    first.Start(JournalArgs(home) + BrokerArgs(broker) + QStringList{"--count", "4"});
+    ASSERT_TRUE(first.Finished(20000)) << first.Errors().toStdString();
+    const QString missed = first.Lines().value(3).section('\t', 0, 0);
+    const QString outbox = home.filePath("journal/mqtt/KV100001/");
+    QFile segment(outbox + "segment-00000000000000000001.jsonl");
+    ASSERT_TRUE(segment.open(QIODevice::ReadWrite));
+    const QByteArray lines = segment.readAll();
+    ASSERT_TRUE(segment.resize(lines.lastIndexOf('\n', lines.size() - 2) + 1));
+    ASSERT_TRUE(ReplaceFileContents(outbox + "outbox.state", "acked 3\n"));
+
+    subscriber.Clear();
+    StationRun second(home);
+    second.Start(JournalArgs(home) + BrokerArgs(broker) + QStringList{"--count", "2"});
+    ASSERT_TRUE(second.Finished(20000)) << second.Errors().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedSeqs(subscriber).size() >= 3; }, 3000))
+        << second.Errors().toStdString();
+    EXPECT_EQ(ReceivedSeqs(subscriber), Range(4, 6));
+    const QJsonObject fourth =
+        QJsonDocument::fromJson(subscriber.MessagesOn(kReadingTopic).front().payload).object();
+    EXPECT_EQ(fourth["time"].toString(), missed);
+    EXPECT_TRUE(fourth["replayed"].toBool());
+}
+
 TEST(StationProcess, BadInputEndsWithOneClearLine) {
     MosquittoBroker broker({QStringLiteral("station"), QStringLiteral("right-password"), false});
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
@@ -210,6 +245,10 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
     pass.write("not-the-password\n");
     pass.close();
     const QString url = QStringLiteral("mqtt://station@127.0.0.1:%1").arg(broker.Port());
+    const QString tlsUrl = QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port());
+    const MosquittoBroker certificates({{}, {}, true}); // for its files alone
+    const QString notPem = home.filePath("ca.txt");
+    ASSERT_TRUE(ReplaceFileContents(notPem, "no certificate\n"));
     // Another station or a window records into this journal folder.
     const QString busy = home.filePath("busy");
     QDir().mkpath(busy);
@@ -236,6 +275,13 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
         {{"--mqtt", url, "--mqtt-password-file", home.filePath("missing.pass")},
          2,
          "--mqtt-password-file",
+         true},
+        // Certificates the library cannot use would be tried forever.
+        {{"--mqtt", tlsUrl, "--mqtt-cafile", notPem}, 2, "--mqtt-cafile: ", true},
+        {{"--mqtt", tlsUrl, "--mqtt-cafile", certificates.CaFile(), "--mqtt-cert",
+          certificates.ClientCertFile(), "--mqtt-key", certificates.StrangerKeyFile()},
+         2,
+         "is not the key of the certificate",
          true},
         // Refused at the first attempt: no point retrying a wrong password.
         {{"--device", "KV100002", "--mqtt", url, "--mqtt-password-file", wrongPassword},
@@ -273,9 +319,10 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
     EXPECT_EQ(chosen.Lines().size(), 1);
 }
 
-// Unplugged after a second and back 1.5 s later: a gap, logged, then the
-// readings go on. The broker hears that the counter is absent within a
-// sample period, and connected again.
+// Unplugged after a second and back 1.5 s later: a gap, logged with its
+// cause, then the readings go on. The broker hears that the counter is
+// absent within a sample period, and connected again; the clean stop at the
+// end leaves it at that.
 TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
@@ -288,10 +335,11 @@ TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
     EXPECT_EQ(run.process.exitCode(), 0);
     EXPECT_EQ(run.Lines().size(), 10);
     const QString errors = run.Errors();
-    EXPECT_TRUE(errors.contains("readings pause until it is back")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("KV100001: Failed to get counts; readings pause until it is back"))
+        << errors.toStdString();
     EXPECT_TRUE(errors.contains("back: counter KV100001")) << errors.toStdString();
 
-    ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(kCounterTopic).size() >= 4; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(kStatusTopic).size() >= 2; }, 3000));
     QByteArrayList said;
     std::chrono::steady_clock::time_point lastState;
     for (const auto& m : subscriber.Messages()) {
@@ -304,7 +352,35 @@ TEST(StationProcess, ContinuesWhenTheCounterComesBack) {
             EXPECT_LT(m.arrived - lastState, std::chrono::milliseconds(2 * 250));
         }
     }
-    EXPECT_EQ(said, QByteArrayList({"connected", "absent", "connected", "absent"}));
+    EXPECT_EQ(said, QByteArrayList({"connected", "absent", "connected"}));
+}
+
+// Restarted in another unit: the state of the run before is emptied before
+// the new config goes out, so the new unit's sensor never takes it.
+TEST(StationProcess, ANewUnitsConfigNeverMeetsTheStateOfTheRunBefore) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    MqttSubscriber subscriber(broker.Port()); // everything, in the order sent
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir home;
+    for (const char* unit : {"mR/hr", "uSv/hr"}) {
+        StationRun run(home);
+        run.Start(JournalArgs(home) + BrokerArgs(broker) +
+                  QStringList{"--units", unit, "--count", "2"});
+        ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.MessagesOn(kStatusTopic).size() >= 4; }, 3000));
+    QByteArrayList states; // as they came, and where the new config came
+    for (const auto& m : subscriber.Messages()) {
+        if (m.topic == kStateTopic)
+            states << m.payload;
+        else if (m.topic.endsWith("/config") && m.payload.contains("\"\u03BCSv/h\""))
+            states << "the new config";
+    }
+    const qsizetype config = states.indexOf("the new config");
+    ASSERT_GT(config, 0);
+    EXPECT_EQ(states[config - 1].toStdString(), ""); // emptied
+    EXPECT_TRUE(states.value(config + 1).contains("Sv/hr")) << states.join('\n').toStdString();
 }
 
 // No counter at the start: the station is on the broker all the same, under
@@ -325,6 +401,8 @@ TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
          {{kStatusTopic, "online"},
           {kCounterTopic, "absent"},
           {"homeassistant/device/korvinet_KV100001/config", "{"}}},
+        {{"--device", "KV100001", "--ha-prefix", "site/ha"},
+         {{"site/ha/device/korvinet_KV100001/config", "{"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -345,11 +423,21 @@ TEST(StationProcess, IsOnTheBrokerWithoutACounter) {
 }
 
 // No window system: the program loads no Qt Gui nor any X library, needs no
-// DISPLAY, and ends cleanly on SIGTERM.
-TEST(StationProcess, RunsOnQtCoreAloneAndStopsOnSigterm) {
+// DISPLAY, and SIGTERM, SIGINT or SIGHUP (a dropped ssh session) end it
+// cleanly, the lock released. What a kill left half replaced goes at start.
+class StationStopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StationStopSignal, RunsOnQtCoreAloneAndEndsCleanly) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
     QTemporaryDir home;
+    const QStringList leftovers = {home.filePath("journal/.journal.state.k1ll3d"),
+                                   home.filePath("journal/mqtt/KV100001/.outbox.state.k1ll3d")};
+    for (const QString& path : leftovers)
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()) &&
+                    QFile(path).open(QIODevice::WriteOnly));
     StationRun run(home);
-    run.Start(JournalArgs(home));
+    run.Start(JournalArgs(home) + BrokerArgs(broker));
     ASSERT_TRUE(WaitUntil([&] { return !run.Lines().isEmpty(); }, 10000))
         << run.Errors().toStdString();
     QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process.processId()));
@@ -358,14 +446,19 @@ TEST(StationProcess, RunsOnQtCoreAloneAndStopsOnSigterm) {
     EXPECT_TRUE(mapped.contains("libQt6Core"));
     for (const char* library : {"libQt6Gui", "libX11", "libxcb", "libQt6Widgets"})
         EXPECT_FALSE(mapped.contains(library)) << library;
-    run.Signal(SIGTERM);
+    run.Signal(GetParam());
     ASSERT_TRUE(run.Finished(5000));
     EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process.exitCode(), 0);
     QFile state(home.filePath("journal/journal.state"));
     ASSERT_TRUE(state.open(QIODevice::ReadOnly));
     EXPECT_TRUE(state.readAll().startsWith("clean"));
+    EXPECT_FALSE(QFile::exists(home.filePath("journal/journal.lock")));
+    for (const QString& path : leftovers)
+        EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(TermIntHup, StationStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 } // namespace
 } // namespace korvinet::station

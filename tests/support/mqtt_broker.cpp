@@ -85,9 +85,12 @@ bool MosquittoBroker::WriteConfig() {
         if (!MakeCertificates()) {
             return false;
         }
-        conf += "certfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.crt"))) +
-                "\nkeyfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.key"))) +
-                "\n";
+        const char* const certificates[] = {"server.crt", "expired.crt", "elsewhere.crt"};
+        conf +=
+            "certfile " +
+            QFile::encodeName(
+                dir_.filePath(QLatin1String(certificates[static_cast<int>(config_.certificate)]))) +
+            "\nkeyfile " + QFile::encodeName(dir_.filePath(QStringLiteral("server.key"))) + "\n";
         if (config_.clientCertificates) {
             conf += "require_certificate true\ncafile " + QFile::encodeName(CaFile()) + "\n";
         }
@@ -100,32 +103,39 @@ bool MosquittoBroker::WriteConfig() {
 }
 
 bool MosquittoBroker::MakeCertificates() {
-    const auto path = [this](const char* name) { return dir_.filePath(QLatin1String(name)); };
-    const QString ext = path("server.ext");
-    QFile extFile(ext);
-    if (!extFile.open(QIODevice::WriteOnly) ||
-        extFile.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n") < 0) {
-        return false;
-    }
-    extFile.close();
-    const QString openssl = QStringLiteral("openssl");
-    // A key and a certificate the CA signed, for the broker and a client.
-    const auto signedPair = [&](const char* name, const QString& subject, const QStringList& more) {
-        const QString key = path(name) + QStringLiteral(".key");
-        const QString csr = path(name) + QStringLiteral(".csr");
-        return Run(openssl, {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                             "-nodes", "-subj", subject, "-keyout", key, "-out", csr}) &&
-               Run(openssl, QStringList{"x509", "-req", "-in", csr, "-CA", path("ca.crt"), "-CAkey",
-                                        path("ca.key"), "-CAcreateserial", "-days", "2", "-out",
-                                        path(name) + QStringLiteral(".crt")} +
-                                more);
+    const auto path = [this](const char* name, const char* suffix) {
+        return dir_.filePath(QLatin1String(name) + QLatin1String(suffix));
     };
-    return Run(openssl,
-               {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                "-nodes", "-days", "2", "-subj", "/CN=Korvinet test CA", "-keyout", path("ca.key"),
-                "-out", path("ca.crt")}) &&
-           signedPair("server", QStringLiteral("/CN=localhost"), {"-extfile", ext}) &&
-           signedPair("client", QStringLiteral("/CN=station"), {});
+    const QString openssl = QStringLiteral("openssl");
+    const auto authority = [&](const char* name, const char* subject) {
+        return Run(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                             subject, "-keyout", path(name, ".key"), "-out", path(name, ".crt")});
+    };
+    // A certificate for a key (made when it is new), signed by an authority.
+    const auto issue = [&](const char* name, const char* key, const char* subject, const char* by,
+                           const char* altNames = nullptr, const char* days = "2") {
+        QStringList request = {"req", "-new", "-subj", subject, "-out", path(name, ".csr")};
+        request += QFile::exists(path(key, ".key"))
+                       ? QStringList{"-key", path(key, ".key")}
+                       : QStringList{
+                             "-newkey", "ec",      "-pkeyopt",       "ec_paramgen_curve:prime256v1",
+                             "-nodes",  "-keyout", path(key, ".key")};
+        if (altNames != nullptr) {
+            request += {"-addext", QStringLiteral("subjectAltName=") + QLatin1String(altNames)};
+        }
+        return Run(openssl, request) &&
+               Run(openssl, {"x509", "-req", "-in", path(name, ".csr"), "-CA", path(by, ".crt"),
+                             "-CAkey", path(by, ".key"), "-CAcreateserial", "-copy_extensions",
+                             "copy", "-days", days, "-out", path(name, ".crt")});
+    };
+    const char* const localhost = "DNS:localhost,IP:127.0.0.1";
+    return authority("ca", "/CN=Korvinet test CA") &&
+           authority("stranger", "/CN=station") && // its own authority, unknown to the broker
+           issue("server", "server", "/CN=localhost", "ca", localhost) &&
+           issue("expired", "server", "/CN=localhost", "ca", localhost, "-1") && // before it began
+           issue("elsewhere", "server", "/CN=elsewhere.invalid", "ca", "DNS:elsewhere.invalid") &&
+           issue("client", "client", "/CN=station", "ca");
 }
 
 bool MosquittoBroker::Start() {

@@ -27,15 +27,18 @@ inline std::vector<std::uint64_t> Range(std::uint64_t first, std::uint64_t last)
 // A mosquitto broker on 127.0.0.1 for one test: a random free port, its
 // configuration written here (no persistence, so a restart forgets retained
 // messages and sessions), anonymous or with one user, plain or TLS with a
-// certificate for "localhost" made by openssl.
+// certificate for "localhost" made by openssl (or one that has expired, or
+// one for another host).
 class MosquittoBroker {
 public:
+    enum class Certificate { ForLocalhost, Expired, ForAnotherHost };
     struct Config {
         QString user; // empty: anonymous clients are allowed
         QString password;
         bool tls = false;
         bool clientCertificates = false; // with tls: a certificate the CA signed is required
         int maxQueuedMessages = 0;       // for each client; 0: mosquitto's default
+        Certificate certificate = Certificate::ForLocalhost;
     };
 
     MosquittoBroker();
@@ -59,6 +62,9 @@ public:
     // A client certificate and its key the CA signed.
     QString ClientCertFile() const { return dir_.filePath(QStringLiteral("client.crt")); }
     QString ClientKeyFile() const { return dir_.filePath(QStringLiteral("client.key")); }
+    // A client certificate and its key signed by an authority the broker does not know.
+    QString StrangerCertFile() const { return dir_.filePath(QStringLiteral("stranger.crt")); }
+    QString StrangerKeyFile() const { return dir_.filePath(QStringLiteral("stranger.key")); }
     QString Output() const { return output_; }
 
 private:
