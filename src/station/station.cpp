@@ -1,6 +1,6 @@
 #include "station/station.h"
 
-#include "files/journal_reader.h"
+#include "recording/journal_reader.h"
 #include "maps/map_uploader.h"
 #include "measure/averaging_time.h"
 #include "mqtt/mqtt_sink.h"
@@ -105,7 +105,7 @@ bool Station::Start(QString* error) {
         mqtt.outboxDays = config_.options.outboxDays;
         mqtt.journal = [reader = JournalReader(folder)](const QDateTime& after, const auto& take) {
             reader.Visit(after.toMSecsSinceEpoch() + 1, std::numeric_limits<qint64>::max(),
-                         [&take](const JournalSample& sample) {
+                         [&take](const TimedReading& sample) {
                              take(sample.reading);
                              return true;
                          });
