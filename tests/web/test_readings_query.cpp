@@ -2,7 +2,7 @@
 // pages that chain to exactly its readings, steps, the data file the window
 // opens, and the link to the next page.
 #include "platform/clock.h"
-#include "recording/journal_reader.h"
+#include "recording/history_reader.h"
 #include "support/journal_fixture.h"
 #include "web/readings_query.h"
 #include "web/station_routes.h"
@@ -40,7 +40,7 @@ protected:
     std::vector<ReadingsRow> AllPages(ReadingsQuery q, std::size_t limit, int* pages) {
         std::vector<ReadingsRow> rows;
         for (*pages = 0; *pages < 100; ++*pages) {
-            const ReadingsPage page = ReadReadings(JournalReader(folder), q, limit);
+            const ReadingsPage page = ReadReadings(HistoryReader(folder), q, limit);
             rows.insert(rows.end(), page.rows.begin(), page.rows.end());
             if (!page.nextFromUtcMs)
                 break;
@@ -72,9 +72,9 @@ TEST_F(StationWebTest, PagesChainToExactlyTheJournalsReadings) {
     }
 }
 
-// Steps of 60 s on a grid from `from` (10 s before the readings' minutes):
-// three readings each, their mean; a page boundary keeps the grid; a unit
-// change starts a row of its own.
+// Steps of 60 s on the grid of whole minutes at or before `from`: three
+// readings each, their mean; a page boundary keeps the grid; a unit change
+// starts a row of its own.
 TEST_F(StationWebTest, StepsAverageOnTheGridOfTheRange) {
     ReadingsQuery q{Utc(At(14, 23, 57, 50)), to};
     q.stepSeconds = 60;
@@ -85,7 +85,7 @@ TEST_F(StationWebTest, StepsAverageOnTheGridOfTheRange) {
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(rows[i].n, 3);
-        EXPECT_EQ(rows[i].r.utcMs, q.fromUtcMs + static_cast<qint64>(i) * 60000);
+        EXPECT_EQ(rows[i].r.utcMs, Utc(At(14, 23, 58, 0)) + static_cast<qint64>(i) * 60000);
         EXPECT_NEAR(rows[i].r.reading.value, 0.011 + i * 0.003, 1e-9);
         EXPECT_NEAR(rows[i].min, 0.010 + i * 0.003, 1e-9);
         EXPECT_EQ(rows[i].r.reading.alarm, i == 1);
@@ -93,7 +93,7 @@ TEST_F(StationWebTest, StepsAverageOnTheGridOfTheRange) {
     EXPECT_EQ(rows[4].n, 1);
     EXPECT_EQ(rows[5].n, 3);
     EXPECT_EQ(rows[5].r.reading.unitCode, 4);
-    EXPECT_EQ(rows[5].r.utcMs, q.fromUtcMs + 5 * 60000);
+    EXPECT_EQ(rows[5].r.utcMs, Utc(At(15, 0, 3, 0)));
 }
 
 // One unit a data file: the page ends where the unit changes, and each page
@@ -108,7 +108,7 @@ TEST_F(StationWebTest, CsvPagesOpenInTheWindowsReader) {
         std::size_t count;
     } expected[] = {{kMr, 13}, {kMicroSv, 3}};
     for (const auto& e : expected) {
-        const ReadingsPage page = ReadReadings(JournalReader(folder), q, 1000);
+        const ReadingsPage page = ReadReadings(HistoryReader(folder), q, 1000);
         const QString file = dir.filePath(QStringLiteral("page.csv"));
         QFile out(file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -135,7 +135,7 @@ TEST_F(StationWebTest, AnswersNameTheNextPage) {
         StationStatus Status() const override { return {}; }
     } source;
     const ManualClock clock(0, At(15, 1, 0, 0));
-    const StationRoutes web(source, folder, clock, regional, {5});
+    const StationRoutes web(source, folder, nullptr, clock, regional, {5});
     const HttpAnswer answer =
         web.Answer({"GET", "/api/readings", {{"from", "2012-03-14T23:00:00"}, {"format", "csv"}}});
     ASSERT_TRUE(answer.later);
@@ -176,7 +176,7 @@ TEST(ReadingsQueryTest, ReadsTheTimesPeopleWrite) {
         HttpRequest request;
         request.query = c.query;
         QString why;
-        const auto q = ParseReadingsQuery(request, now, &why);
+        const auto q = ParseReadingsQuery(request, now, std::nullopt, &why);
         ASSERT_TRUE(q) << why.toStdString();
         EXPECT_EQ(q->fromUtcMs, c.from);
         EXPECT_EQ(q->toUtcMs, c.to);
