@@ -27,10 +27,10 @@ struct Step {
 
 class HistoryTest : public testing::JournalTest {
 protected:
-    // Readings every 15 s from 22:00 on the 14th to 01:30 on the 15th, with
-    // a clean restart at 23:20, a crash at 23:50 (the minute under way never
-    // written), midnight, a change from mR/hr to µSv/hr within the minute
-    // 00:30, and none from 00:40 to 00:55.
+    // Readings every 30 s from 22:00 on the 14th to 01:30 on the 15th, with
+    // a clean restart within the minute 23:20, a crash at 23:50 (the minute
+    // under way never written), midnight, a change from mR/hr to µSv/hr
+    // within the minute 00:30, and none from 00:40 to 00:55.
     void Record() {
         const struct {
             double until;
@@ -44,21 +44,9 @@ protected:
             store = std::make_unique<HistoryStore>(folder);
             QString why;
             ASSERT_TRUE(store->Open(Utc(t), &why)) << why.toStdString();
-            for (; t < session.until; t += 30 * kSecond, ++k) {
-                if (t >= At(15, 0, 40, 0) && t < At(15, 0, 55, 0))
-                    continue;
-                Reading r;
-                r.time = t;
-                r.unitCode = t < At(15, 0, 30, 30) ? 2 : 4;
-                r.value = (r.unitCode == 2 ? 0.010 : 0.10) + (k % 13) * 0.001;
-                r.cpm = r.value * 600;
-                r.counts = k % 5;
-                r.intervalMs = 15000;
-                r.alarm = k % 7 == 0;
-                if (k % 5 != 0)
-                    r.band = RateBand{{r.value / 2, false}, {r.value * 2, false}};
-                store->Recorded(r, journal->Append(r).ok);
-            }
+            for (; t < session.until; t += 30 * kSecond, ++k)
+                if (t < At(15, 0, 40, 0) || t >= At(15, 0, 55, 0))
+                    store->Recorded(ReadingAt(t, k), journal->Append(ReadingAt(t, k)).ok);
             if (!session.crash) {
                 store->Close();
                 journal->Close();
@@ -66,6 +54,20 @@ protected:
             if (&session != &sessions[2])
                 store.reset();
         }
+    }
+
+    static Reading ReadingAt(double t, int k) {
+        Reading r;
+        r.time = t;
+        r.unitCode = t < At(15, 0, 30, 30) ? 2 : 4;
+        r.value = (r.unitCode == 2 ? 0.010 : 0.10) + (k % 13) * 0.001;
+        r.cpm = r.value * 600;
+        r.counts = k % 5;
+        r.intervalMs = 30000;
+        r.alarm = k % 7 == 0;
+        if (k % 5 != 0)
+            r.band = RateBand{{r.value / 2, false}, {r.value * 2, false}};
+        return r;
     }
 
     // The steps of [from, to) as the journal's readings make them.
@@ -200,6 +202,31 @@ TEST_F(HistoryTest, StepsAreTheJournalsReadingsSummed) {
     ASSERT_TRUE(first);
     EXPECT_EQ(first->utcMs, Utc(At(14, 22, 0, 0)));
     EXPECT_EQ(first->reading.time, At(14, 22, 0, 0));
+}
+
+// When the journal fails to keep readings (none written, or written but
+// reported failed), the summaries and the recent readings follow the
+// journal, not what they were handed.
+TEST_F(HistoryTest, AJournalThatFailsIsFollowed) {
+    auto journal = Begin(At(14, 10, 0, 0));
+    store = std::make_unique<HistoryStore>(folder);
+    QString why;
+    ASSERT_TRUE(store->Open(Utc(At(14, 10, 0, 0)), &why)) << why.toStdString();
+    const HistoryReader reader(folder, store->Live());
+    int k = 0;
+    for (double t = At(14, 10, 0, 0); t < At(14, 10, 30, 0); t += 30 * kSecond, ++k) {
+        const bool lost = k >= 20 && k < 24; // 10:10 to 10:12
+        const bool failed = lost || k == 30; // 10:15 is written all the same
+        store->Recorded(ReadingAt(t, k), !failed && journal->Append(ReadingAt(t, k)).ok);
+        if (failed) {
+            EXPECT_FALSE(reader.InMemory(Utc(t))); // the newest are not known
+            ASSERT_TRUE(lost || journal->Append(ReadingAt(t, k)).ok);
+        }
+    }
+    for (const int step : {60, 600, 3600})
+        ExpectSame(reader, At(14, 10, 0, 0), At(14, 10, 30, 0), step,
+                   BruteForce(At(14, 10, 0, 0), At(14, 10, 30, 0), step));
+    EXPECT_TRUE(reader.InMemory(Utc(At(14, 10, 25, 0))));
 }
 
 } // namespace
