@@ -1,14 +1,12 @@
 // What the station's page asks of the history, made into the JSON the page
 // gets, from a station that has run for ten years: a year of 3-second
-// readings (10,512,000) before that nine years of a reading every ten
-// minutes, the journal's raw readings kept for its default 30 days, the
-// summaries for the rest. Goals (Release-like build): the last hour as it is
-// 20 ms; 24 hours in minutes, 30 days in half hours and a year in days 20 ms
-// each; ten years in days 50 ms; the page's live poll (the last few seconds,
-// answered on the event loop) 0.3 ms of CPU. Counters: the rows answered,
-// the peak memory the requests took beyond what the process held (kB) and the store's size on disk (MB).
-// The history is built once per process: its summaries made from the
-// journal's files as at a first start, which `BM_HistoryRebuild` times.
+// readings (10,512,000) after nine years of a reading every ten minutes, the journal's raw readings
+// kept for its default 30 days, the summaries for the rest. Goals (Release-like build): the last
+// hour as it is 20 ms; 24 hours in minutes, 30 days in half hours and a year in days 20 ms each;
+// ten years in days 50 ms; the page's live poll (the last few seconds, answered on the event loop)
+// 0.3 ms of CPU. Counters: the rows answered, the peak memory the requests took beyond what the
+// process held (kB) and the store's size on disk (MB). The history is built once per process: its
+// summaries made from the journal's files as at a first start, which `BM_HistoryRebuild` times.
 #include "bench_memory.h"
 #include "recording/history_database.h"
 #include "recording/history_reader.h"
