@@ -229,5 +229,39 @@ TEST_F(HistoryTest, AJournalThatFailsIsFollowed) {
     EXPECT_TRUE(reader.InMemory(Utc(At(14, 10, 25, 0))));
 }
 
+// Minute summaries go after their keeping, hour summaries stay; a store
+// that cannot keep summaries at all (its file's name taken by a folder)
+// leaves the readers to the journal's files, with the same numbers.
+TEST_F(HistoryTest, MinutesExpireHoursStayAndNoStoreStillAnswers) {
+    auto journal = Begin(At(12, 12, 0, 0));
+    store = std::make_unique<HistoryStore>(folder, HistoryStore::Options{1});
+    QString why;
+    ASSERT_TRUE(store->Open(Utc(At(12, 12, 0, 0)), &why)) << why.toStdString();
+    int k = 0;
+    for (double t = At(12, 12, 0, 0); t < At(14, 13, 0, 0); t += 1800 * kSecond, ++k)
+        store->Recorded(ReadingAt(t, k), journal->Append(ReadingAt(t, k)).ok);
+    store->Close();
+    // They go once a day, and at a start.
+    store = std::make_unique<HistoryStore>(folder, HistoryStore::Options{1});
+    ASSERT_TRUE(store->Open(Utc(At(14, 13, 0, 0)), &why)) << why.toStdString();
+    const double from = At(12, 0, 0, 0), to = At(15, 0, 0, 0);
+    const std::vector<Step> hours = BruteForce(from, to, 3600);
+    std::vector<Step> minutes = BruteForce(from, to, 60);
+    std::erase_if(minutes, [](const Step& s) { return s.start < Utc(At(13, 13, 0, 0)); });
+    ExpectSame(HistoryReader(folder), from, to, 3600, hours);
+    ExpectSame(HistoryReader(folder), from, to, 60, minutes);
+
+    store.reset();
+    const QString path = HistoryDatabase::PathIn(folder);
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("history.sqlite*")}))
+        ASSERT_TRUE(QFile::remove(QDir(folder).filePath(name)));
+    ASSERT_TRUE(QDir().mkdir(path));
+    store = std::make_unique<HistoryStore>(folder);
+    EXPECT_FALSE(store->Open(Utc(At(14, 13, 0, 0)), &why));
+    EXPECT_TRUE(why.contains(path)) << why.toStdString();
+    ExpectSame(HistoryReader(folder, store->Live()), from, to, 3600, hours);
+    ExpectSame(HistoryReader(folder, store->Live()), from, to, 60, BruteForce(from, to, 60));
+}
+
 } // namespace
 } // namespace korvinet
