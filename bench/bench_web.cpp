@@ -8,10 +8,13 @@
 // process held (kB) and the store's size on disk (MB). The history is built once per process: its
 // summaries made from the journal's files as at a first start, which `BM_HistoryRebuild` times.
 #include "bench_memory.h"
+#include "platform/clock.h"
+#include "platform/regional.h"
 #include "recording/history_database.h"
 #include "recording/history_reader.h"
 #include "recording/history_store.h"
 #include "web/readings_query.h"
+#include "web/station_routes.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -135,23 +138,32 @@ BENCHMARK(BM_History)
     ->Args({3650 * 24, 86400}) // ten years in days
     ->Unit(benchmark::kMillisecond);
 
-// The page's live poll: the readings since the last one it has (two new
-// ones), as the station answers it on its event loop.
+// The page's live poll: the readings from the last one it has on (it and
+// one new one), the whole request as the station answers it on its event
+// loop.
 void BM_HistoryLivePoll(benchmark::State& state) {
     Station& station = TenYearStation();
-    web::ReadingsQuery query;
-    query.toUtcMs = station.endUtcMs;
-    query.fromUtcMs = query.toUtcMs - 6 * kSecondMs;
-    const HistoryReader history(station.dir.path(), station.store->Live());
-    if (!history.InMemory(query.fromUtcMs))
-        state.SkipWithError("the recent readings are not in memory");
-    std::size_t rows = 0;
+    struct : web::StatusSource {
+        web::StationStatus Status() const override { return {}; }
+    } source;
+    ManualClock clock(0, LocalDateTime(station.endUtcMs, 0));
+    clock.SetUtcOffset(0);
+    const Regional regional{QLocale::c()};
+    const web::StationRoutes routes(source, station.dir.path(), station.store->Live(), clock,
+                                    regional);
+    const QString from = QDateTime::fromMSecsSinceEpoch(station.endUtcMs - 6 * kSecondMs, Qt::UTC)
+                             .toString(Qt::ISODateWithMs);
+    const web::HttpRequest poll{"GET", "/api/readings", {{QStringLiteral("from"), from}}};
+    std::size_t bytes = 0;
     for (auto _ : state) {
-        const web::ReadingsPage page = web::ReadReadings(history, query, 10000);
-        benchmark::DoNotOptimize(web::ReadingsJson(page, 0, std::nullopt));
-        rows = page.rows.size();
+        const web::HttpAnswer answer = routes.Answer(poll);
+        if (answer.later) {
+            state.SkipWithError("the live poll was not answered from memory");
+            break;
+        }
+        bytes = answer.now.body.size();
     }
-    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_HistoryLivePoll)->Unit(benchmark::kMicrosecond);
 
