@@ -5,6 +5,7 @@
 // of memory more.
 // The journal folder is made in the current folder, not in the temporary
 // folder, which may live in memory.
+#include "bench_memory.h"
 #include "platform/regional.h"
 #include "recording/journal_restore.h"
 #include "recording/recording_journal.h"
@@ -51,23 +52,8 @@ void BM_JournalAppend(benchmark::State& state) {
 BENCHMARK(BM_JournalAppend)->Unit(benchmark::kMicrosecond);
 
 #ifndef _WIN32
-// "VmHWM" (the peak) or "VmRSS" (now) of the process, in kB.
-long MemoryKb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
-
-// Starts the peak over from what the process holds now.
-void ResetPeakMemory() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
+using bench::MemoryKb;
+using bench::ResetPeakMemory;
 
 // The start of the window or the station after a crash when today's file is
 // 205 MB: the restore of the last session (an hour of readings at the file's

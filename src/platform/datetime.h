@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class QByteArray;
 class QDate;
 class QDateTime;
 
@@ -41,5 +42,11 @@ DayAndMs SplitDateTime(double value);
 // lines, its MQTT readings and the journal's samples name a moment without
 // ambiguity.
 QString IsoLocalTimeText(const QDateTime& time, bool withMs = false);
+// The same text with milliseconds for a moment (milliseconds since
+// 1970-01-01 UTC) at an offset from UTC, made without the time-zone data:
+// for answers of thousands of moments.
+QByteArray IsoMomentText(qint64 utcMs, int utcOffsetSeconds);
+// An offset from UTC as those texts end: "+01:00", "-05:30", "+00:00".
+QString UtcOffsetText(int utcOffsetSeconds);
 
 } // namespace korvinet

@@ -1,11 +1,15 @@
 #include "recording/journal_sink.h"
 
+#include "recording/history_store.h"
+
 #include <utility>
 
 namespace korvinet {
 
-JournalSink::JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange)
-    : journal_(journal), header_(std::move(header)), onChange_(std::move(onChange)) {}
+JournalSink::JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange,
+                         HistoryStore* history)
+    : journal_(journal), header_(std::move(header)), onChange_(std::move(onChange)),
+      history_(history) {}
 
 void JournalSink::OnReading(const SessionReading& reading) {
     if (!reading.Ok())
@@ -13,6 +17,8 @@ void JournalSink::OnReading(const SessionReading& reading) {
     if (header_)
         journal_.SetFileHeader(header_());
     const JournalStatus status = journal_.Append(reading);
+    if (history_)
+        history_->Recorded(reading, status.ok);
     if (status.changed && onChange_)
         onChange_(status);
 }

@@ -7,6 +7,8 @@
 
 namespace korvinet {
 
+class HistoryStore;
+
 // Records a measurement session in a recording journal: added to the session
 // as a sink, it appends every reading taken (every tick that adds a point to
 // the graph) within that tick, in the unit it was taken in. Failed and
@@ -23,8 +25,10 @@ public:
     using HeaderSource = std::function<JournalFileHeader()>;
     using StatusHandler = std::function<void(const JournalStatus&)>;
 
-    // `journal` outlives the sink; either function may be empty.
-    JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange);
+    // `journal` (and `history`, which hears of every reading right after the
+    // journal) outlives the sink; either function may be empty.
+    JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange,
+                HistoryStore* history = nullptr);
 
     void OnReading(const SessionReading& reading) override;
     void OnCounter(const CounterEvent&) override {}
@@ -34,6 +38,7 @@ private:
     RecordingJournal& journal_;
     HeaderSource header_;
     StatusHandler onChange_;
+    HistoryStore* history_;
 };
 
 } // namespace korvinet

@@ -2,6 +2,8 @@
 
 #include "measure/averaging_time.h"
 #include "platform/clock.h"
+#include "platform/datetime.h"
+#include "recording/history_store.h"
 #include "recording/journal_folder.h"
 #include "recording/journal_sink.h"
 
@@ -63,9 +65,15 @@ void Recorder::TryToRecord(bool restore, const QString& displayUnitName, double 
             sessionStart = restored->sessionStart;
     }
     const JournalStatus started = journal_->Start(now, sessionStart);
+    // The history is brought up to the journal before the first reading.
+    history_ = std::make_unique<HistoryStore>(options_.journalFolder);
+    const Clock::Moment moment = clock_.NowWithOffset();
+    QString historyProblem; // kept by the store for whoever asks
+    (void)history_->Open(QtFromDateTime(moment.local, moment.utcOffsetSeconds).toMSecsSinceEpoch(),
+                         &historyProblem);
     journalSink_ = std::make_unique<JournalSink>(
         *journal_, [this] { return header_ ? header_() : JournalFileHeader{}; },
-        [this](const JournalStatus& status) { Report(status.text); });
+        [this](const JournalStatus& status) { Report(status.text); }, history_.get());
     Report(started.ok ? QString() : started.text);
 }
 
@@ -75,6 +83,14 @@ void Recorder::Report(const QString& text) {
     status_ = text;
     if (onStatus_)
         onStatus_(text);
+}
+
+std::shared_ptr<const HistoryLive> Recorder::History() const {
+    return history_ ? history_->Live() : nullptr;
+}
+
+QString Recorder::HistoryProblem() const {
+    return history_ ? history_->Problem() : QString();
 }
 
 std::optional<JournalStatus> Recorder::MarkGraphCleared() {
@@ -207,6 +223,8 @@ void Recorder::Close(const std::function<void()>& done) {
         if (!closed.ok)
             Report(closed.text);
     }
+    if (history_)
+        history_->Close();
     // Every sink stops at once; the last one to finish ends the run. The
     // count starts one high so that sinks finishing within Stop() cannot end
     // it before all have been asked.

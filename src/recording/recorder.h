@@ -15,6 +15,8 @@ namespace korvinet {
 
 class Clock;
 class D2xxDriver;
+class HistoryLive;
+class HistoryStore;
 class JournalFolderLock;
 class JournalSink;
 class Regional;
@@ -91,6 +93,11 @@ public:
     bool IsRecording() const { return journal_ != nullptr; }
     // The status text last reported; empty while recording works.
     const QString& RecordingStatus() const { return status_; }
+    // The history beside the journal (summaries and recent readings), for
+    // readers on any thread; null until recording has started.
+    std::shared_ptr<const HistoryLive> History() const;
+    // Why the history's summaries are not kept; empty while they are.
+    QString HistoryProblem() const;
     // The graph was cleared: a restore after a crash shows what follows.
     // Returns the journal's status, or nothing when not recording.
     std::optional<JournalStatus> MarkGraphCleared();
@@ -159,6 +166,7 @@ private:
     QString status_;
     std::unique_ptr<JournalFolderLock> lock_;
     std::unique_ptr<RecordingJournal> journal_;
+    std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<JournalSink> journalSink_;
     std::vector<ReadingSink*> sinks_;
     std::vector<std::unique_ptr<ReadingSink>> owned_;

@@ -86,6 +86,8 @@ bool Station::Start(QString* error) {
         error->remove(QStringLiteral("Not recording: "));
         return false;
     }
+    if (const QString problem = recorder_.HistoryProblem(); !problem.isEmpty())
+        Log(QStringLiteral("history: ") + problem);
 
     const auto unitCode = static_cast<std::uint8_t>(settings_.UnitsIndex);
     if (config_.options.mqtt) {
@@ -159,8 +161,9 @@ bool Station::Start(QString* error) {
 }
 
 bool Station::StartWeb(QString* error) {
-    auto sink = std::make_unique<web::WebSink>(config_.journalFolder, clock_, regional_,
-                                               [this](web::StationStatus& s) { AddFacts(s); });
+    auto sink =
+        std::make_unique<web::WebSink>(config_.journalFolder, recorder_.History(), clock_,
+                                       regional_, [this](web::StationStatus& s) { AddFacts(s); });
     if (!sink->Listen(*config_.options.http, error))
         return false;
     web::HttpAddress shown = *config_.options.http;
@@ -177,6 +180,8 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.title = settings_.GraphTitle;
     s.notes = settings_.GraphNotes;
     s.sampleMs = config_.sampleMs;
+    if (const auto alarm = AlarmSettingsOf(settings_); alarm.enabled)
+        s.alarmLevel = alarm.level;
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)
         return;

@@ -2,7 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/datetime.h"
-#include "recording/journal_reader.h"
+#include "recording/history_reader.h"
 #include "web/metrics.h"
 #include "web/readings_query.h"
 
@@ -35,12 +35,46 @@ HttpResponse JsonResponse(const QByteArray& body) {
     return response;
 }
 
+// The answer to a query from one page of the history.
+HttpResponse ReadingsResponse(const HistoryReader& history, const ReadingsQuery& query,
+                              const StationStatus& status, const Regional& regional, double savedAt,
+                              std::size_t limit) {
+    const ReadingsPage page = ReadReadings(history, query, limit);
+    const bool csv = query.format == ReadingsQuery::Format::Csv;
+    HttpResponse response;
+    if (csv) {
+        response.contentType = "text/csv; charset=utf-8";
+        response.body = ReadingsCsv(page, status, regional, savedAt);
+        response.headers.emplace_back("Content-Disposition",
+                                      "attachment; filename=\"korvinet-" +
+                                          QDateTime::fromMSecsSinceEpoch(query.fromUtcMs)
+                                              .toString(QStringLiteral("yyyy-MM-dd_HHmm"))
+                                              .toLatin1() +
+                                          ".csv\"");
+    } else {
+        std::optional<AlarmLevel> alarm;
+        if (status.alarmLevel)
+            alarm = AlarmLevel{*status.alarmLevel, status.unitCode};
+        response = JsonResponse(ReadingsJson(page, query.stepSeconds, alarm));
+    }
+    if (page.nextFromUtcMs) {
+        QString link = QStringLiteral("/api/readings?from=%1&to=%2&format=%3")
+                           .arg(UtcText(*page.nextFromUtcMs), UtcText(query.toUtcMs),
+                                csv ? QStringLiteral("csv") : QStringLiteral("json"));
+        if (query.stepSeconds)
+            link += QStringLiteral("&step=%1").arg(query.stepSeconds);
+        response.headers.emplace_back("Link", "<" + link.toLatin1() + ">; rel=\"next\"");
+    }
+    return response;
+}
+
 } // namespace
 
-StationRoutes::StationRoutes(const StatusSource& source, QString journalFolder, const Clock& clock,
+StationRoutes::StationRoutes(const StatusSource& source, QString journalFolder,
+                             std::shared_ptr<const HistoryLive> history, const Clock& clock,
                              const Regional& regional, WebLimits limits)
-    : source_(source), journalFolder_(std::move(journalFolder)), clock_(clock), regional_(regional),
-      limits_(limits) {}
+    : source_(source), journalFolder_(std::move(journalFolder)), history_(std::move(history)),
+      clock_(clock), regional_(regional), limits_(limits) {}
 
 HttpAnswer StationRoutes::Answer(const HttpRequest& request) const {
     struct File {
@@ -83,40 +117,28 @@ HttpAnswer StationRoutes::Answer(const HttpRequest& request) const {
 }
 
 HttpAnswer StationRoutes::Readings(const HttpRequest& request) const {
+    const HistoryReader history(journalFolder_, history_);
+    const auto first = history.First();
     QString why;
-    const auto query = ParseReadingsQuery(request, NowUtcMs(clock_), &why);
+    const auto query = ParseReadingsQuery(request, NowUtcMs(clock_),
+                                          first ? std::optional(first->utcMs) : std::nullopt, &why,
+                                          limits_.rowLimit);
     if (!query)
         return {PlainResponse(400, why), {}};
+    // The page's live poll (the last few readings) is answered from memory
+    // at once; anything longer is read beside the station.
+    constexpr qint64 kLiveMs = 5 * 60 * 1000;
+    if (query->stepSeconds == 0 && query->toUtcMs - query->fromUtcMs <= kLiveMs &&
+        history.InMemory(query->fromUtcMs))
+        return {ReadingsResponse(history, *query, source_.Status(), regional_, clock_.Now(),
+                                 limits_.rowLimit),
+                {}};
     // The job gets copies: it runs while the station goes on.
     return {{},
-            [query = *query, folder = journalFolder_, status = source_.Status(),
+            [query = *query, folder = journalFolder_, live = history_, status = source_.Status(),
              regional = regional_, savedAt = clock_.Now(), limit = limits_.rowLimit] {
-                const JournalReader reader(folder);
-                const ReadingsPage page = ReadReadings(reader, query, limit);
-                const bool csv = query.format == ReadingsQuery::Format::Csv;
-                HttpResponse response;
-                if (csv) {
-                    response.contentType = "text/csv; charset=utf-8";
-                    response.body = ReadingsCsv(page, status, regional, savedAt);
-                    response.headers.emplace_back(
-                        "Content-Disposition", "attachment; filename=\"korvinet-" +
-                                                   QDateTime::fromMSecsSinceEpoch(query.fromUtcMs)
-                                                       .toString(QStringLiteral("yyyy-MM-dd_HHmm"))
-                                                       .toLatin1() +
-                                                   ".csv\"");
-                } else {
-                    response = JsonResponse(ReadingsJson(page, query.stepSeconds));
-                }
-                if (page.nextFromUtcMs) {
-                    QString link = QStringLiteral("/api/readings?from=%1&to=%2&format=%3")
-                                       .arg(UtcText(*page.nextFromUtcMs), UtcText(query.toUtcMs),
-                                            csv ? QStringLiteral("csv") : QStringLiteral("json"));
-                    if (query.stepSeconds)
-                        link += QStringLiteral("&step=%1").arg(query.stepSeconds);
-                    response.headers.emplace_back("Link",
-                                                  "<" + link.toLatin1() + ">; rel=\"next\"");
-                }
-                return response;
+                return ReadingsResponse(HistoryReader(folder, live), query, status, regional,
+                                        savedAt, limit);
             }};
 }
 

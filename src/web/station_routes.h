@@ -6,10 +6,12 @@
 
 #include <QString>
 #include <cstddef>
+#include <memory>
 
 namespace korvinet {
 
 class Clock;
+class HistoryLive;
 
 namespace web {
 
@@ -19,12 +21,14 @@ struct WebLimits {
 
 // The station's web site: which path gets which answer. The page and its
 // files, /api/status, /api/readings, /metrics. Read-only; answers on the
-// event loop except for journal reads, which run as jobs with copies of what
-// they need.
+// event loop except for history reads beyond the recent readings in memory,
+// which run as jobs with copies of what they need.
 class StationRoutes {
 public:
-    // All three outlive it.
-    StationRoutes(const StatusSource& source, QString journalFolder, const Clock& clock,
+    // source, clock and regional outlive it; `history` is the recording
+    // program's (none: everything is read from the folder).
+    StationRoutes(const StatusSource& source, QString journalFolder,
+                  std::shared_ptr<const HistoryLive> history, const Clock& clock,
                   const Regional& regional, WebLimits limits = {});
 
     HttpAnswer Answer(const HttpRequest& request) const;
@@ -34,6 +38,7 @@ private:
 
     const StatusSource& source_;
     QString journalFolder_;
+    std::shared_ptr<const HistoryLive> history_;
     const Clock& clock_;
     const Regional& regional_;
     WebLimits limits_;

@@ -68,6 +68,10 @@ QByteArray StatusJson(const StationStatus& s) {
     o.insert(QStringLiteral("decimals"), Decimals(s.unitCode));
     o.insert(QStringLiteral("averaging"), s.averagingTime);
     o.insert(QStringLiteral("sample_ms"), s.sampleMs);
+    o.insert(QStringLiteral("utc_offset"), UtcOffsetText(s.utcOffsetSeconds));
+    o.insert(QStringLiteral("first_reading"),
+             s.firstReading ? QJsonValue(IsoLocalTimeText(MomentOf(s.firstReading->reading), true))
+                            : QJsonValue());
     o.insert(QStringLiteral("counter"), QString::fromLatin1(CounterStateName(s.counter)));
     QJsonObject latest;
     if (s.latest) {
@@ -80,6 +84,8 @@ QByteArray StatusJson(const StationStatus& s) {
     }
     o.insert(QStringLiteral("latest"), s.latest ? QJsonValue(latest) : QJsonValue());
     o.insert(QStringLiteral("alarm"), s.latest && s.latest->reading.alarm);
+    o.insert(QStringLiteral("alarm_level"),
+             s.alarmLevel ? JsonNumber(*s.alarmLevel) : QJsonValue());
     if (s.latest && s.latest->reading.band) {
         o.insert(
             QStringLiteral("band"),

@@ -30,6 +30,11 @@ struct StationStatus {
     QString title;             // the data file header's title and notes
     QString notes;
     int sampleMs = 3000;
+    int utcOffsetSeconds = 0; // the station's offset from UTC now
+    // The alarm level in force, in unitCode; none while the alarm is off.
+    std::optional<double> alarmLevel;
+    // The oldest moment the history answers for; none while it is empty.
+    std::optional<TimedReading> firstReading;
     CounterState counter = CounterState::Looking;
     std::optional<TimedReading> latest; // none before the first reading
     // Whether the latest counts look like radiation: "ok", "bursts", "too

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/datetime.h"
+#include "recording/history_store.h"
 #include "recording/journal_reader.h"
 #include "web/station_routes.h"
 
@@ -9,9 +10,11 @@
 
 namespace korvinet::web {
 
-WebSink::WebSink(QString journalFolder, const Clock& clock, const Regional& regional, Facts facts)
-    : clock_(clock), facts_(std::move(facts)), startedAt_(clock.Now()),
-      routes_(std::make_unique<StationRoutes>(*this, std::move(journalFolder), clock, regional)) {
+WebSink::WebSink(QString journalFolder, std::shared_ptr<const HistoryLive> history,
+                 const Clock& clock, const Regional& regional, Facts facts)
+    : clock_(clock), facts_(std::move(facts)), history_(history), startedAt_(clock.Now()),
+      routes_(std::make_unique<StationRoutes>(*this, std::move(journalFolder), std::move(history),
+                                              clock, regional)) {
     running_.start();
     server_ = std::make_unique<HttpServer>(
         [this](const HttpRequest& request) { return routes_->Answer(request); });
@@ -70,6 +73,9 @@ StationStatus WebSink::Status() const {
         s.unitCode = heard_.unitCode; // the counter's, once there is one
     s.startUtcSeconds = QtFromDateTime(startedAt_).toMSecsSinceEpoch() / 1000.0;
     s.uptimeSeconds = running_.elapsed() / 1000.0;
+    s.utcOffsetSeconds = clock_.NowWithOffset().utcOffsetSeconds;
+    if (history_)
+        s.firstReading = history_->First();
     return s;
 }
 

@@ -11,6 +11,7 @@
 namespace korvinet {
 
 class Clock;
+class HistoryLive;
 class Regional;
 
 namespace web {
@@ -27,9 +28,10 @@ class WebSink final : public ReadingSink, public StatusSource {
 public:
     using Facts = std::function<void(StationStatus& status)>;
 
-    // The journal folder it reads the history from; clock and regional
-    // outlive it.
-    WebSink(QString journalFolder, const Clock& clock, const Regional& regional, Facts facts);
+    // The journal folder it reads the history from, with the recent readings
+    // the recorder keeps there; clock and regional outlive it.
+    WebSink(QString journalFolder, std::shared_ptr<const HistoryLive> history, const Clock& clock,
+            const Regional& regional, Facts facts);
     ~WebSink() override;
 
     // False with a one-line reason when the address cannot be served.
@@ -46,6 +48,7 @@ public:
 private:
     const Clock& clock_;
     Facts facts_;
+    std::shared_ptr<const HistoryLive> history_;
     StationStatus heard_; // what the readings and the counter said
     double startedAt_ = 0.0;
     QElapsedTimer running_;

@@ -226,6 +226,8 @@ TEST(StationWeb, BadRequestsAndIdleConnectionsLeaveTheStationMeasuring) {
          431, ""},
         {"a word for a date", get("/api/readings?from=yesterday"), 400, "\"from\" is no ISO 8601"},
         {"an impossible date", get("/api/readings?to=2026-02-30T10:00:00Z"), 400, "\"to\" is no"},
+        {"an impossible time", get("/api/readings?from=2026-12-09T25:61:61%2B99:99"), 400,
+         "\"from\" is no"},
         {"from after to", get("/api/readings?from=2026-12-10&to=2026-12-09"), 400,
          "\"from\" must come before \"to\""},
         {"step 0", get("/api/readings?step=0"), 400, "\"step\" is a number"},
