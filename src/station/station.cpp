@@ -167,6 +167,10 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.title = settings_.GraphTitle;
     s.notes = settings_.GraphNotes;
     s.sampleMs = config_.sampleMs;
+    if (settings_.AlarmEnabled)
+        s.alarmLevel = settings_.AlarmLevel;
+    if (recorder_.Counter().Sensitivity() > 0)
+        s.conversion = RateConversion::Of(recorder_.Counter());
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/reading.h"
+#include "measure/confidence_band.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +31,10 @@ struct StationStatus {
     QString title;             // the data file header's title and notes
     QString notes;
     int sampleMs = 3000;
+    std::optional<double> alarmLevel; // in the display unit; none while the alarm is off
+    // How the counter's counts become a dose rate; none until a counter with
+    // a sensitivity was read.
+    std::optional<RateConversion> conversion;
     CounterState counter = CounterState::Looking;
     std::optional<TimedReading> latest; // none before the first reading
     // Whether the latest counts look like radiation: "ok", "bursts", "too
@@ -55,6 +60,8 @@ QByteArray StatusJson(const StationStatus& status);
 // {"time", "value", "unit", "cpm", "counts", "interval_ms", "alarm"
 // [, "overrange"][, "band_low", "band_high"]}.
 QJsonObject ReadingJson(const TimedReading& reading);
+// The counter's conversion into µSv/h; none while it is not known.
+std::optional<RateConversion> DoseRateConversion(const StationStatus& status);
 // A number in JSON; null for one that is not finite, which JSON cannot hold.
 QJsonValue JsonNumber(double value);
 
