@@ -279,7 +279,7 @@ TEST(StationPage, OutagesAreGapsInTheChart) {
     page.Run({{"click", "#reset"}});
     ASSERT_TRUE(page.Wait("document.getElementById('chart').dataset.step === '60'"));
 
-    page.Run({{"size", QJsonArray{360, 1200}}});
+    page.Run({{"size", QJsonArray{360, 1280}}});
     page.Run({{"wait", "false"}, {"seconds", 1}}); // the chart fits itself to the width
     page.Run({{"shot", Artefact(QStringLiteral("station-page-360.png"))}});
     page.Run({{"dark", true}});
