@@ -322,6 +322,17 @@ TEST(StationPage, MeansFollowLiveStepByStep) {
             .arg(readings.size());
     };
     EXPECT_TRUE(newestMean().startsWith(expected("2026-03-10T15:00")));
+    // Every reading is of today and in the span: 1 µSv/h is 60 counts a minute
+    // on this counter of 600 CPM per mR/hr, without dead time.
+    double counts = 0;
+    for (std::size_t i = 0; i < station.canned.taken; ++i)
+        counts += station.canned.all[i].reading.counts;
+    const QString dose = QString::number(counts / 3600, 'g', 3) + " \u00b5Sv";
+    ASSERT_TRUE(page.Wait("document.getElementById('today').textContent.startsWith('Dose today " +
+                          dose + " ')"))
+        << page.Text("today").toStdString() << " " << dose.toStdString();
+    EXPECT_TRUE(page.Text("stats").endsWith("Dose:      " + dose))
+        << page.Text("stats").toStdString();
 
     const QString takenIs = QStringLiteral("document.getElementById('taken').textContent"
                                            ".startsWith('Taken %1 UTC+05:30')");
