@@ -1,181 +1,149 @@
 #!/usr/bin/env python3
-"""page_probe.py WIDTH HEIGHT
+"""page_probe.py URL SCREENSHOT WIDTH HEIGHT UNTIL [SECONDS]
 
-Headless Chromium for a test, driven through the DevTools protocol over a
-pipe (no port, no extra package), at a window of WIDTH x HEIGHT CSS pixels.
-Reads one JSON command a line from standard input and answers each with one
-JSON line on standard output:
+Loads the station's page in headless Chromium, driven through the DevTools
+protocol over a pipe (no port, no extra package). Prints {"first": the
+page's state when its chart first drew, "last": its state once the
+JavaScript expression UNTIL holds or SECONDS (20) have passed} and saves a
+screenshot of the last state.
 
-  {"go": URL}                   load a page; answers when it has loaded
-  {"eval": JS}                  {"value": what the expression gives}
-  {"wait": JS, "seconds": S}    until the expression holds: {"value", "ok"}
-  {"click": SELECTOR}           a mouse click in the middle of the element
-  {"hover": [X, Y]}             the mouse moved there
-  {"drag": [X0, Y, X1]}         the left button held from X0 to X1
-  {"dark": true}                as if the system's colours were dark
-  {"size": [W, H]}              another window size
-  {"shot": PATH}                a PNG of the window
-  {"downloads": FOLDER}         downloads go there
-  {"bytes": true}               {"value": bytes received (as sent, compressed),
-                                 "requests": how many} since the last "go"
+page_probe.py --commands WIDTH HEIGHT
 
-Errors answer {"error": text}. Ends at the end of its input.
+Reads JSON commands a line each, {"go": URL}, {"eval": JS}, {"wait": JS,
+"seconds": S}, {"click": SELECTOR}, {"hover": [X, Y]}, {"drag": [X0, Y, X1]},
+{"size": [W, H]}, {"shot": PATH}, {"downloads": FOLDER}, and answers each with
+a JSON line: {"value": ..., "ok": ...}, or {"error": text}.
 """
 import base64, json, os, subprocess, sys, tempfile, time
 
+STATE = """(() => { const $ = (id) => document.getElementById(id); return {
+  points: Number($('chart').dataset.points), value: $('value').textContent,
+  counter: $('counter').textContent, stats: $('stats').textContent,
+  firstRenderMs: document.body.dataset.firstRenderMs || null }; })()"""
 
-class Chromium:
-    def __init__(self, width, height):
-        to_chrome, self.w = os.pipe()
-        self.r, from_chrome = os.pipe()
 
-        def wire():  # Chromium reads fd 3 and writes fd 4
-            a, b = os.dup(to_chrome), os.dup(from_chrome)
-            os.dup2(a, 3)
-            os.dup2(b, 4)
+def serve(call, evaluate):
+    def wait(expression, seconds=20):
+        deadline, value = time.time() + seconds, None
+        while time.time() < deadline and not value:
+            value = evaluate(expression)
+            time.sleep(0.05)
+        return {"value": value, "ok": bool(value)}
 
-        self.profile = tempfile.TemporaryDirectory()
-        self.process = subprocess.Popen(
-            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-             "--no-first-run", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + self.profile.name,
-             "--remote-debugging-pipe", "about:blank"],
-            preexec_fn=wire, close_fds=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(to_chrome)
-        os.close(from_chrome)
-        self.pending, self.id, self.session = b"", 0, None
-        self.loaded, self.bytes, self.requests = False, 0, 0
-        target = self.call("Target.createTarget", url="about:blank")["targetId"]
-        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-        self.call("Page.enable")
-        self.call("Network.enable")
-        self.size(width, height)
+    def mouse(kind, x, y, **more):
+        call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=1, **more)
 
-    def event(self, message):
-        method = message.get("method")
-        if method == "Network.loadingFinished":
-            self.bytes += message["params"]["encodedDataLength"]
-            self.requests += 1
-        elif method == "Page.loadEventFired":
-            self.loaded = True
-
-    def call(self, method, **params):
-        self.id += 1
-        message = {"id": self.id, "method": method, "params": params}
-        if self.session:
-            message["sessionId"] = self.session
-        os.write(self.w, json.dumps(message).encode() + b"\0")
-        while True:
-            reply = self.receive()
-            if reply.get("id") == self.id:
-                if "error" in reply:
-                    raise RuntimeError(method + ": " + json.dumps(reply["error"]))
-                return reply["result"]
-            self.event(reply)
-
-    def receive(self):
-        while b"\0" not in self.pending:
-            chunk = os.read(self.r, 1 << 16)
-            if not chunk:
-                raise RuntimeError("chromium closed the pipe")
-            self.pending += chunk
-        raw, self.pending = self.pending.split(b"\0", 1)
-        return json.loads(raw)
-
-    def evaluate(self, expression):
-        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
-                           awaitPromise=True)
-        if "exceptionDetails" in result:
-            raise RuntimeError(json.dumps(result["exceptionDetails"])[:400])
-        return result["result"].get("value")
-
-    def size(self, width, height):
-        self.call("Emulation.setDeviceMetricsOverride", width=int(width), height=int(height),
-                  deviceScaleFactor=1, mobile=int(width) < 500)
-
-    def mouse(self, kind, x, y, **more):
-        self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, **more)
-
-    def run(self, command):
-        if "go" in command:
-            self.loaded, self.bytes, self.requests = False, 0, 0
-            self.call("Page.navigate", url=command["go"])
-            deadline = time.time() + 20
-            while not self.loaded and time.time() < deadline:
-                self.event(self.receive())
-            return {"ok": self.loaded}
-        if "eval" in command:
-            return {"value": self.evaluate(command["eval"])}
-        if "wait" in command:
-            deadline, value = time.time() + command.get("seconds", 20), None
-            while time.time() < deadline:
-                value = self.evaluate(command["wait"])
-                if value:
-                    return {"value": value, "ok": True}
-                time.sleep(0.1)
-            return {"value": value, "ok": False}
-        if "click" in command:
-            box = self.evaluate("(() => { const r = document.querySelector(%s)"
-                                ".getBoundingClientRect(); return [r.x + r.width / 2, "
-                                "r.y + r.height / 2]; })()" % json.dumps(command["click"]))
-            for kind in ("mousePressed", "mouseReleased"):
-                self.mouse(kind, box[0], box[1], button="left", clickCount=1)
-            return {"ok": True}
-        if "hover" in command:
-            self.mouse("mouseMoved", *command["hover"])
-            return {"ok": True}
-        if "drag" in command:
-            x0, y, x1 = command["drag"]
-            self.mouse("mouseMoved", x0, y)
-            self.mouse("mousePressed", x0, y, button="left", clickCount=1)
-            for i in range(1, 11):
-                self.mouse("mouseMoved", x0 + (x1 - x0) * i / 10, y, button="left", buttons=1)
-            self.mouse("mouseReleased", x1, y, button="left", clickCount=1)
-            return {"ok": True}
-        if "dark" in command:
-            self.call("Emulation.setEmulatedMedia", features=[
-                {"name": "prefers-color-scheme", "value": "dark" if command["dark"] else "light"}])
-            return {"ok": True}
-        if "size" in command:
-            self.size(*command["size"])
-            return {"ok": True}
-        if "shot" in command:
-            png = self.call("Page.captureScreenshot", format="png")["data"]
-            with open(command["shot"], "wb") as f:
-                f.write(base64.b64decode(png))
-            return {"ok": True}
-        if "downloads" in command:
-            session, self.session = self.session, None  # the browser's, not the page's
-            try:
-                self.call("Browser.setDownloadBehavior", behavior="allow",
-                          downloadPath=command["downloads"])
-            finally:
-                self.session = session
-            return {"ok": True}
-        if "bytes" in command:
-            self.call("Runtime.evaluate", expression="0")  # takes in the events so far
-            return {"value": self.bytes, "requests": self.requests}
-        return {"error": "unknown command"}
-
-    def close(self):
-        self.process.kill()
-        self.process.wait()
-        self.profile.cleanup()
+    for line in sys.stdin:
+        c, answer = json.loads(line), None
+        try:
+            if "go" in c:
+                call("Page.navigate", url=c["go"])
+                answer = wait("document.readyState === 'complete'")
+            elif "eval" in c:
+                answer = {"value": evaluate(c["eval"])}
+            elif "wait" in c:
+                answer = wait(c["wait"], c.get("seconds", 20))
+            elif "click" in c or "drag" in c:
+                if "click" in c:
+                    x0, y = evaluate("(r => [r.x + r.width / 2, r.y + r.height / 2])(document."
+                                     "querySelector(%s).getBoundingClientRect())" % json.dumps(c["click"]))
+                    x1 = x0
+                else:
+                    x0, y, x1 = c["drag"]
+                call("Input.dispatchMouseEvent", type="mouseMoved", x=x0, y=y)
+                mouse("mousePressed", x0, y)
+                for i in range(1, 11):
+                    mouse("mouseMoved", x0 + (x1 - x0) * i / 10, y, buttons=1)
+                mouse("mouseReleased", x1, y)
+            elif "hover" in c:
+                call("Input.dispatchMouseEvent", type="mouseMoved", x=c["hover"][0], y=c["hover"][1])
+            elif "size" in c:
+                call("Emulation.setDeviceMetricsOverride", width=c["size"][0],
+                 height=c["size"][1], deviceScaleFactor=1, mobile=c["size"][0] < 500)
+            elif "shot" in c:
+                with open(c["shot"], "wb") as f:
+                    f.write(base64.b64decode(call("Page.captureScreenshot", format="png")["data"]))
+            else:
+                call("Page.setDownloadBehavior", behavior="allow", downloadPath=c["downloads"])
+            answer = answer or {"ok": True}
+        except Exception as e:  # the test fails with it
+            answer = {"error": str(e)}
+        print(json.dumps(answer), flush=True)
 
 
 def main():
-    chromium = Chromium(*sys.argv[1:3])
+    commands = sys.argv[1] == "--commands"
+    if commands:
+        width, height = sys.argv[2:4]
+    else:
+        url, screenshot, width, height, until = sys.argv[1:6]
+        seconds = float(sys.argv[6]) if len(sys.argv) > 6 else 20
+    to_chrome, w = os.pipe()
+    r, from_chrome = os.pipe()
+
+    def wire():  # Chromium reads fd 3 and writes fd 4
+        a, b = os.dup(to_chrome), os.dup(from_chrome)
+        os.dup2(a, 3)
+        os.dup2(b, 4)
+
+    profile = tempfile.TemporaryDirectory()
+    chrome = subprocess.Popen(
+        ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+         "--no-first-run", "--disable-background-networking", "--disable-component-update",
+         "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile.name,
+         "--remote-debugging-pipe", "about:blank"],
+        preexec_fn=wire, close_fds=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(to_chrome)
+    os.close(from_chrome)
+    pending = b""
+    calls = {"id": 0, "session": None}
+
+    def call(method, **params):
+        calls["id"] += 1
+        message = {"id": calls["id"], "method": method, "params": params}
+        if calls["session"]:
+            message["sessionId"] = calls["session"]
+        os.write(w, json.dumps(message).encode() + b"\0")
+        nonlocal pending
+        while True:
+            while b"\0" not in pending:
+                chunk = os.read(r, 1 << 16)
+                if not chunk:
+                    raise RuntimeError("chromium closed the pipe")
+                pending += chunk
+            raw, pending = pending.split(b"\0", 1)
+            reply = json.loads(raw)
+            if reply.get("id") == calls["id"]:
+                if "error" in reply:
+                    raise RuntimeError(method + ": " + json.dumps(reply["error"]))
+                return reply["result"]
+
+    def evaluate(expression):
+        return call("Runtime.evaluate", expression=expression, returnByValue=True)["result"].get("value")
+
     try:
-        for line in sys.stdin:
-            if not line.strip():
-                continue
-            try:
-                answer = chromium.run(json.loads(line))
-            except Exception as e:  # the test reads it and fails with it
-                answer = {"error": str(e)}
-            print(json.dumps(answer), flush=True)
+        target = call("Target.createTarget", url="about:blank")["targetId"]
+        calls["session"] = call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        call("Emulation.setDeviceMetricsOverride", width=int(width), height=int(height),
+             deviceScaleFactor=1, mobile=int(width) < 500)
+        if commands:
+            return serve(call, evaluate)
+        call("Page.navigate", url=url)
+        first, deadline = None, time.time() + seconds
+        while time.time() < deadline and not (first and evaluate(until)):
+            state = evaluate("document.getElementById('chart') && " + STATE)
+            if first is None and state and state["firstRenderMs"]:
+                first = state
+            time.sleep(0.1)
+        last = evaluate(STATE)
+        png = call("Page.captureScreenshot", format="png")["data"]
+        with open(screenshot, "wb") as f:
+            f.write(base64.b64decode(png))
+        print(json.dumps({"first": first, "last": last}))
     finally:
-        chromium.close()
+        chrome.kill()
+        chrome.wait()
+        profile.cleanup()
 
 
 if __name__ == "__main__":
