@@ -43,6 +43,7 @@
   let today = null;
   // The last hour, asked for at once, in parallel with the first status.
   let firstHour = readings(null, null, 0);
+  firstHour.catch(() => {}); // a failure is met where it is used
 
   const pad = (n) => String(n).padStart(2, '0');
   const fixed = (v, d) => (v == null || !isFinite(v) ? '\u2013' : v.toFixed(d));
@@ -377,7 +378,8 @@
     const d = decimals(), u = ' ' + unit();
     $('readout').textContent = stationTime(p.t * 1000, p.off != null ? p.off : stationOffset()) +
       ': ' + fixed(p.v, d) + u + (view.step ? ' (mean of ' + p.n + ' readings, ' +
-      fixed(p.min, d) + ' to ' + fixed(p.max, d) + ')' : '') + (p.alarm ? ', alarm' : '');
+      fixed(p.min, d) + ' to ' + fixed(p.max, d) + (p.ac ? ', ' + p.ac + ' in alarm' : '') + ')'
+      : '') + (p.alarm ? ', alarm' : '');
   }
 
   // Zooms into what was dragged across.
@@ -454,7 +456,8 @@
     const level = status && status.alarm_level;
     $('caption').textContent = stepText(view.step) + ', ' + unit() + ', at the station\u2019s time (' +
       offsetText(stationOffset()) + '); the light band is the 95 % range' +
-      (level != null ? '; dashed, the alarm level ' + fixed(level, decimals()) + ' ' + unit() : '') +
+      (level != null ? '; dashed, the alarm level ' + fixed(level, decimals()) + ' ' + unit() +
+        (level > yRange()[1] ? ' (above the chart)' : '') : '') +
       '. Drag across the chart to zoom in.';
     let step = view.step;
     const seconds = (view.to - view.from) / 1000;
