@@ -419,9 +419,10 @@
       },
       series: [
         {},
-        { stroke: css('--line'), width: 1.5, points: { show: false } },
+        // Points shown by uPlot only where they stand far apart: a lone mean.
+        { stroke: css('--line'), width: 1.5 },
         hidden(), hidden(),
-        { stroke: css('--alarm'), width: 2, points: { show: false } },
+        { stroke: css('--alarm'), width: 2 },
       ],
       bands: [{ series: [3, 2], fill: css('--band') }],
       axes: [
