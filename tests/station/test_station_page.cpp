@@ -103,6 +103,8 @@ struct Station : web::StatusSource {
     web::StationStatus Status() const override {
         web::StationStatus s;
         s.serial = QStringLiteral("KV200002");
+        s.model = QStringLiteral("KVT-PULSE1");
+        s.version = QStringLiteral("1.0.3.0");
         s.counter = web::CounterState::Connected;
         s.latest = taken.back();
         s.readingsTaken = static_cast<long long>(taken.size());
