@@ -140,12 +140,16 @@
     const n = r.n || 1;
     const v = r.value == null ? null : r.value;
     const banded = r.band_low != null && r.band_high != null;
+    // A mean is in alarm when above the level drawn, as the station answers
+    // it now (an older station marked a mean when any of its readings was).
+    const level = status && status.alarm_level;
+    const alarm = r.n && level != null && v != null ? v > level : !!r.alarm;
     return {
       t, v, lo: banded ? r.band_low : null, hi: banded ? r.band_high : null, n,
       nv: v == null ? 0 : n, nb: banded ? n : 0,
       min: r.min != null ? r.min : v, max: r.max != null ? r.max : v,
       counts: r.counts || 0, ms: r.interval_ms || 0,
-      ac: r.alarm_count != null ? r.alarm_count : r.alarm ? 1 : 0, alarm: !!r.alarm,
+      ac: r.alarm_count != null ? r.alarm_count : !r.n && r.alarm ? 1 : 0, alarm,
       off: offsetOf(r.time),
     };
   }
