@@ -11,7 +11,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev libmicrohttpd-dev
-    libcurl4-openssl-dev libssl-dev libsqlite3-dev
+    libcurl4-openssl-dev libssl-dev libsqlite3-dev zlib1g-dev
     mosquitto openssl chromium prometheus systemd
     python3 python3-pyftpdlib python3-pandas
     fonts-liberation fonts-dejavu-core

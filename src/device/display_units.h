@@ -30,6 +30,8 @@ inline constexpr std::array<DisplayUnit, 5> kDisplayUnits = {{
 
 // The unit of the counter's range, which a reading must not exceed.
 inline constexpr int kMilliRoentgenPerHour = 2;
+// The unit dose rates are published in, whatever the display unit.
+inline constexpr int kMicroSievertPerHour = 4;
 
 // The unit of a code; null for a code that names none (an unselected list
 // entry reads as 255, or as -1 taken signed).

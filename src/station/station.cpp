@@ -182,6 +182,8 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.sampleMs = config_.sampleMs;
     if (const auto alarm = AlarmSettingsOf(settings_); alarm.enabled)
         s.alarmLevel = alarm.level;
+    if (recorder_.Counter().Sensitivity() > 0)
+        s.conversion = RateConversion::Of(recorder_.Counter());
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)
         return;

@@ -106,6 +106,13 @@ std::optional<QString> HttpRequest::Argument(const QString& name) const {
     return std::nullopt;
 }
 
+std::optional<QByteArray> HttpRequest::Header(const QByteArray& name) const {
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return std::nullopt;
+}
+
 HttpResponse PlainResponse(int status, const QString& line) {
     HttpResponse response;
     response.status = status;
@@ -147,6 +154,11 @@ struct HttpServerGlue {
                                       const char* value) {
         static_cast<std::vector<std::pair<QString, QString>>*>(list)->emplace_back(
             QString::fromUtf8(key), QString::fromUtf8(value ? value : ""));
+        return MHD_YES;
+    }
+    static MHD_Result CollectHeader(void* list, MHD_ValueKind, const char* key, const char* value) {
+        static_cast<std::vector<std::pair<QByteArray, QByteArray>>*>(list)->emplace_back(
+            QByteArray(key), QByteArray(value ? value : ""));
         return MHD_YES;
     }
 };
@@ -246,6 +258,8 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
     }
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &HttpServerGlue::CollectArgument,
                               &request.query);
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, &HttpServerGlue::CollectHeader,
+                              &request.headers);
 
     HttpAnswer answer;
     try {

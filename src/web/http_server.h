@@ -37,16 +37,20 @@ struct HttpRequest {
     QByteArray path;   // decoded, without the query
     // The query's arguments, decoded, in the order given.
     std::vector<std::pair<QString, QString>> query;
+    // The header fields as sent, in the order given.
+    std::vector<std::pair<QByteArray, QByteArray>> headers = {};
 
     // The first value of a query argument; none when absent.
     std::optional<QString> Argument(const QString& name) const;
+    // The first value of a header field, its name in any case; none when absent.
+    std::optional<QByteArray> Header(const QByteArray& name) const;
 };
 
 struct HttpResponse {
     int status = 200;
     QByteArray contentType = "text/plain; charset=utf-8";
     QByteArray body;
-    std::vector<std::pair<QByteArray, QByteArray>> headers;
+    std::vector<std::pair<QByteArray, QByteArray>> headers = {};
 };
 
 // A response with a one-line plain-text reason.

@@ -1,124 +1,148 @@
 #include "web/metrics.h"
 
-#include "device/counter.h"
-
 #include <charconv>
-#include <utility>
+#include <cmath>
+#include <limits>
 
 namespace korvinet::web {
 
 namespace {
 
-// A label value with \, " and line ends escaped.
+constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+
+// A label value in ASCII with \, " and line ends escaped: tools downstream
+// of Prometheus do not all read UTF-8, so anything else becomes "_".
 QByteArray LabelValue(const QString& text) {
     QByteArray out;
-    for (const char c : text.toUtf8()) {
-        if (c == '\\' || c == '"')
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '\\' || u == '"')
             out += '\\';
-        if (c == '\n')
+        if (u == '\n')
             out += "\\n";
-        else if (c != '\r')
-            out += c;
+        else if (u >= 0x20 && u < 0x7F)
+            out += static_cast<char>(u);
+        else if (u != '\r')
+            out += '_';
     }
     return out;
 }
 
 class Exposition {
 public:
-    explicit Exposition(QByteArray serialLabel) : serial_(std::move(serialLabel)) {}
-
     void Family(const char* name, const char* type, const char* help) {
         text_ += "# HELP " + QByteArray(name) + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
         name_ = name;
     }
-    void Sample(double value, const QByteArray& extraLabels = {}) {
+    void Sample(double value, const QByteArray& labels = {}) {
+        text_ += name_;
+        if (!labels.isEmpty())
+            text_ += '{' + labels + '}';
+        text_ += ' ';
+        if (std::isnan(value)) {
+            text_ += "NaN\n";
+            return;
+        }
         // The shortest text that reads back as the same number.
         char digits[32];
         const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        text_ += name_ + "{serial=\"" + serial_ + '"' + extraLabels + "} " +
-                 QByteArray(digits, end - digits) + '\n';
+        text_ += QByteArray(digits, end - digits) + '\n';
+    }
+    // A gauge of one sample.
+    void Gauge(const char* name, const char* help, double value) {
+        Family(name, "gauge", help);
+        Sample(value);
     }
     const QByteArray& Text() const { return text_; }
-    void Raw(const QByteArray& text) { text_ += text; }
 
 private:
-    QByteArray serial_;
     QByteArray name_;
     QByteArray text_;
 };
 
+double Flag(bool on) {
+    return on ? 1 : 0;
+}
+
 } // namespace
 
 QByteArray MetricsText(const StationStatus& s) {
-    Exposition m(LabelValue(s.serial));
+    Exposition m;
     m.Family("korvinet_build_info", "gauge", "The station's version, in the version label.");
-    m.Raw("korvinet_build_info{version=\"" + LabelValue(s.version) + "\"} 1\n");
-    m.Family("korvinet_start_time_seconds", "gauge",
-             "When the station started, in seconds since 1970-01-01 UTC.");
-    m.Sample(s.startUtcSeconds);
-    m.Family("korvinet_device_connected", "gauge",
-             "1 while the counter is open, 0 while it is "
-             "looked for.");
-    m.Sample(s.counter == CounterState::Looking ? 0 : 1);
-    m.Family("korvinet_counts_stopped", "gauge",
-             "1 while the counter has been silent for longer than a live tube would be.");
-    m.Sample(s.counter == CounterState::CountsStopped ? 1 : 0);
+    m.Sample(1, "version=\"" + LabelValue(s.version) + '"');
+    // Named for the device, as korvinet_device_connected is: promtool will
+    // not pass a gauge with "counter" in its name.
+    m.Family("korvinet_device_info", "gauge",
+             "The counter read, in the serial and model labels (empty before one was found).");
+    m.Sample(1, "serial=\"" + LabelValue(s.serial) + "\",model=\"" + LabelValue(s.model) + '"');
+    m.Gauge("korvinet_start_time_seconds",
+            "When the station started, in seconds since 1970-01-01 UTC.", s.startUtcSeconds);
+    m.Gauge("korvinet_device_connected", "1 while the counter is open, 0 while it is looked for.",
+            Flag(s.counter != CounterState::Looking));
+    m.Gauge("korvinet_counts_stopped",
+            "1 while the counter has been silent for longer than a live tube would be.",
+            Flag(s.counter == CounterState::CountsStopped));
     m.Family("korvinet_counts_health", "gauge",
              "1 for the state the counts are judged in (ok, bursts, too regular, stopped, "
              "undecided): whether they look like radiation.");
     for (const char* state : {"ok", "bursts", "too regular", "stopped", "undecided"})
-        m.Sample(s.health == QLatin1String(state) ||
-                         (s.health.isEmpty() && QByteArray(state) == "undecided")
-                     ? 1
-                     : 0,
-                 QByteArray(",state=\"") + state + '"');
-    if (s.healthStatistic) {
-        m.Family("korvinet_counts_health_statistic", "gauge",
-                 "Spread of the counts against Poisson over the last minutes: about 1 for "
-                 "radiation, far above for bursts, near 0 for a too regular source.");
-        m.Sample(*s.healthStatistic);
-    }
+        m.Sample(Flag(s.health == QLatin1String(state) ||
+                      (s.health.isEmpty() && QByteArray(state) == "undecided")),
+                 QByteArray("state=\"") + state + '"');
+    m.Gauge("korvinet_counts_health_statistic",
+            "Spread of the counts against Poisson over the last minutes: about 1 for radiation, "
+            "far above for bursts, near 0 for a too regular source; NaN until judged.",
+            s.healthStatistic.value_or(kUnknown));
     m.Family("korvinet_readings_total", "counter", "Readings taken since the station started.");
     m.Sample(static_cast<double>(s.readingsTaken));
     m.Family("korvinet_counts_total", "counter", "Counts (tube pulses) since the station started.");
     m.Sample(static_cast<double>(s.countsTotal));
-    if (s.latest) {
-        const Reading& r = s.latest->reading;
-        const QByteArray unit =
-            ",unit=\"" + LabelValue(TCounter::UnitNameOf(static_cast<std::int8_t>(r.unitCode))) +
-            '"';
-        m.Family("korvinet_overrange", "gauge",
-                 "1 when the latest reading was beyond the "
-                 "counter's range.");
-        m.Sample(r.overrange ? 1 : 0);
-        m.Family("korvinet_alarm", "gauge", "1 while the latest reading is in alarm.");
-        m.Sample(r.alarm ? 1 : 0);
-        m.Family("korvinet_reading_timestamp_seconds", "gauge",
-                 "When the latest reading was taken, in seconds since 1970-01-01 UTC.");
-        m.Sample(static_cast<double>(s.latest->utcMs) / 1000.0);
-        if (!r.overrange) {
-            m.Family("korvinet_reading", "gauge",
-                     "The latest reading in its display unit (the unit label).");
-            m.Sample(r.value, unit);
-            m.Family("korvinet_counts_per_minute", "gauge",
-                     "Counts per minute over the averaging time, without dead-time correction.");
-            m.Sample(r.cpm);
-        }
-        if (r.band) {
-            m.Family("korvinet_reading_band_low", "gauge",
-                     "Lower limit of the latest reading's 95 % band, in its display unit.");
-            m.Sample(r.band->low.value, unit);
-            m.Family("korvinet_reading_band_high", "gauge",
-                     "Upper limit of the latest reading's 95 % band, in its display unit.");
-            m.Sample(r.band->high.value, unit);
-        }
-    }
+
+    // The latest reading in fixed units, whatever unit the station shows: a
+    // change of --units must not start other series.
+    const Reading* r = s.latest ? &s.latest->reading : nullptr;
+    const bool valued = r && !r->overrange;
+    m.Gauge("korvinet_overrange", "1 when the latest reading was beyond the counter's range.",
+            Flag(r && r->overrange));
+    m.Gauge("korvinet_alarm", "1 while the latest reading is in alarm.", Flag(r && r->alarm));
+    m.Gauge("korvinet_reading_timestamp_seconds",
+            "When the latest reading was taken, in seconds since 1970-01-01 UTC; NaN before the "
+            "first.",
+            s.latest ? static_cast<double>(s.latest->utcMs) / 1000.0 : kUnknown);
+    m.Gauge("korvinet_counts_per_second",
+            "Count rate over the averaging time as counted, without dead-time correction.",
+            valued ? r->cpm / 60.0 : kUnknown);
+
+    // Sieverts per hour through the counter's sensitivity and dead time, the
+    // way the readings are converted; the band back from the display unit.
+    const std::optional<RateConversion> dose = DoseRateConversion(s);
+    const auto sievertsPerHour = [&](double rawCpm) {
+        return dose ? dose->FromRawCpm(rawCpm).value * 1e-6 : kUnknown;
+    };
+    const auto bandLimit = [&](double displayValue) {
+        if (!dose)
+            return kUnknown;
+        RateConversion shown = *s.conversion;
+        shown.unitCode = static_cast<std::int8_t>(r->unitCode);
+        return sievertsPerHour(shown.RawCpmAt(displayValue));
+    };
+    m.Gauge("korvinet_dose_rate_sieverts_per_hour",
+            "The latest reading as a dose rate through the counter's calibration.",
+            valued ? sievertsPerHour(r->cpm) : kUnknown);
+    const bool banded = valued && r->band;
+    m.Gauge("korvinet_dose_rate_band_low_sieverts_per_hour",
+            "Lower limit of the latest reading's 95 % band, as a dose rate.",
+            banded ? bandLimit(r->band->low.value) : kUnknown);
+    m.Gauge("korvinet_dose_rate_band_high_sieverts_per_hour",
+            "Upper limit of the latest reading's 95 % band, as a dose rate.",
+            banded ? bandLimit(r->band->high.value) : kUnknown);
+
     if (s.mqtt.configured) {
-        m.Family("korvinet_mqtt_connected", "gauge", "1 while the MQTT broker is connected.");
-        m.Sample(s.mqtt.connected ? 1 : 0);
-        m.Family("korvinet_mqtt_outbox_readings", "gauge",
-                 "Readings waiting on disk for the broker to acknowledge them.");
-        m.Sample(static_cast<double>(s.mqtt.waiting));
+        m.Gauge("korvinet_mqtt_connected", "1 while the MQTT broker is connected.",
+                Flag(s.mqtt.connected));
+        m.Gauge("korvinet_mqtt_outbox_readings",
+                "Readings waiting on disk for the broker to acknowledge them.",
+                static_cast<double>(s.mqtt.waiting));
     }
     return m.Text();
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 namespace korvinet {
 
@@ -22,7 +23,9 @@ struct WebLimits {
 // The station's web site: which path gets which answer. The page and its
 // files, /api/status, /api/readings, /metrics. Read-only; answers on the
 // event loop except for history reads beyond the recent readings in memory,
-// which run as jobs with copies of what they need.
+// which run as jobs with copies of what they need. The page's files are gzipped once, here, and sent with a tag
+// naming their content, so a browser that has them hears "not modified";
+// every answer is gzipped for a client that takes it.
 class StationRoutes {
 public:
     // source, clock and regional outlive it; `history` is the recording
@@ -34,6 +37,18 @@ public:
     HttpAnswer Answer(const HttpRequest& request) const;
 
 private:
+    // One of the page's files as sent, plain and gzipped, and the entity
+    // tag of each.
+    struct PageFile {
+        QByteArray path;
+        QByteArray type;
+        QByteArray plain;
+        QByteArray gzipped;
+        QByteArray plainTag;
+        QByteArray gzippedTag;
+    };
+
+    HttpAnswer Route(const HttpRequest& request) const;
     HttpAnswer Readings(const HttpRequest& request) const;
 
     const StatusSource& source_;
@@ -42,6 +57,7 @@ private:
     const Clock& clock_;
     const Regional& regional_;
     WebLimits limits_;
+    std::vector<PageFile> files_;
 };
 
 } // namespace web

@@ -35,6 +35,14 @@ const char* CounterStateName(CounterState state) {
 
 } // namespace
 
+std::optional<RateConversion> DoseRateConversion(const StationStatus& status) {
+    if (!status.conversion || !(status.conversion->sensitivity > 0))
+        return std::nullopt;
+    RateConversion dose = *status.conversion;
+    dose.unitCode = kMicroSievertPerHour;
+    return dose;
+}
+
 QJsonValue JsonNumber(double value) {
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
 }
@@ -72,6 +80,11 @@ QByteArray StatusJson(const StationStatus& s) {
     o.insert(QStringLiteral("first_reading"),
              s.firstReading ? QJsonValue(IsoLocalTimeText(MomentOf(s.firstReading->reading), true))
                             : QJsonValue());
+    // What the page needs to turn counts into a dose: µSv/h per compensated
+    // count per minute, and the dead time the compensation takes.
+    const std::optional<RateConversion> dose = DoseRateConversion(s);
+    o.insert(QStringLiteral("usvh_per_cpm"), dose ? JsonNumber(dose->UnitsPerCpm()) : QJsonValue());
+    o.insert(QStringLiteral("dead_time_s"), dose ? JsonNumber(dose->deadTime) : QJsonValue());
     o.insert(QStringLiteral("counter"), QString::fromLatin1(CounterStateName(s.counter)));
     QJsonObject latest;
     if (s.latest) {

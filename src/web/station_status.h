@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/reading.h"
+#include "measure/confidence_band.h"
 
 #include <QByteArray>
 #include <QString>
@@ -35,6 +36,9 @@ struct StationStatus {
     std::optional<double> alarmLevel;
     // The oldest moment the history answers for; none while it is empty.
     std::optional<TimedReading> firstReading;
+    // How the counter's counts become a dose rate; none until a counter with
+    // a sensitivity was read.
+    std::optional<RateConversion> conversion;
     CounterState counter = CounterState::Looking;
     std::optional<TimedReading> latest; // none before the first reading
     // Whether the latest counts look like radiation: "ok", "bursts", "too
@@ -60,6 +64,8 @@ QByteArray StatusJson(const StationStatus& status);
 // {"time", "value", "unit", "cpm", "counts", "interval_ms", "alarm"
 // [, "overrange"][, "band_low", "band_high"]}.
 QJsonObject ReadingJson(const TimedReading& reading);
+// The counter's conversion into µSv/h; none while it is not known.
+std::optional<RateConversion> DoseRateConversion(const StationStatus& status);
 // A number in JSON; null for one that is not finite, which JSON cannot hold.
 QJsonValue JsonNumber(double value);
 
