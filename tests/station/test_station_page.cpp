@@ -109,6 +109,7 @@ struct Station : web::StatusSource {
         s.latest = taken.back();
         s.readingsTaken = static_cast<long long>(taken.size());
         s.alarmLevel = 0.13;
+        s.utcOffsetSeconds = 19800; // +05:30, as its readings were taken
         s.conversion = RateConversion{0.0, 600.0, 2}; // 1 µSv/h is 60 counts a minute
         return s;
     }
@@ -122,7 +123,7 @@ struct Station : web::StatusSource {
     Regional regional{QLocale::c()};
     RecordingJournal journal{dir.filePath("journal"), regional};
     ManualClock clock;
-    web::StationRoutes routes{*this, dir.filePath("journal"), clock, regional};
+    web::StationRoutes routes{*this, dir.filePath("journal"), nullptr, clock, regional};
     std::unique_ptr<web::HttpServer> server = std::make_unique<web::HttpServer>(
         [this](const web::HttpRequest& r) { return routes.Answer(r); });
 };
@@ -240,7 +241,7 @@ TEST(StationPage, FollowsAStationsDayAtItsTime) {
     ASSERT_TRUE(page.Wait("document.getElementById('taken').textContent.includes('15:01:24')"));
     EXPECT_EQ(page.Chart("points"), points + 1);
     EXPECT_TRUE(newest().startsWith(mean("15:01"))) << newest().toStdString();
-    EXPECT_TRUE(page.Text("stats").startsWith("2026-03-10 15:01:24 UTC+05:30\n"));
+    EXPECT_TRUE(page.Text("stats").startsWith("2026-03-10 15:01:24 UTC+05:30\n")) << page.Text("stats").toStdString();
     EXPECT_TRUE(page.Text("caption").startsWith("Means of 1 minute, mR/hr"));
 
     const QJsonArray drag = page.Eval("(() => { " + x +

@@ -31,7 +31,7 @@ protected:
     }
 
     ManualClock clock{0, At(15, 1, 0, 0)};
-    StationRoutes routes{*this, folder, clock, regional};
+    StationRoutes routes{*this, folder, nullptr, clock, regional};
 };
 
 // Each file, and the answers above a kilobyte (the metrics now, a history

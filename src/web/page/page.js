@@ -284,7 +284,8 @@
     if (!zoom) await loadToday(token);
   }
 
-  // The dose since the station's midnight: its hours from the journal, then
+  // The dose since the station's midnight: its minutes from the journal (an
+  // hour of the history begins on a whole hour of UTC, midnight need not), then
   // each reading as it comes.
   async function loadToday(token) {
     if (!status || !status.usvh_per_cpm || newest == null) {
@@ -294,7 +295,7 @@
     const shift = stationOffset() * 60000;
     const start = Math.floor((newest + shift) / DAY_MS) * DAY_MS - shift;
     const end = newest + 1;
-    const got = await readings(start, end, 3600);
+    const got = await readings(start, end, 60);
     if (token !== loadToken) return;
     today = { start, dose: got.reduce((sum, r) => sum + doseOf(point(r)), 0), upto: end - 1 };
     showToday();
