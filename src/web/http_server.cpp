@@ -208,10 +208,26 @@ bool HttpServer::Listen(const HttpAddress& address, QString* error) {
     return true;
 }
 
+unsigned HttpServer::Connections() const {
+    return MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections;
+}
+
 void HttpServer::Run() {
     if (!daemon_)
         return;
+    const unsigned before = Connections();
     MHD_run(daemon_);
+    // At its connection limit the library takes its listening socket out of
+    // its epoll set and puts it back only at the start of a later run, while
+    // the connections a run closes are counted off at its end. So once one
+    // has gone, run again straight away: no other event need ever come (with
+    // every connection gone no timeout is due and nothing left in the set is
+    // ready), and the clients waiting in the kernel's queue would wait for
+    // good.
+    if (Connections() < before) {
+        timer_.start(0);
+        return;
+    }
     MHD_UNSIGNED_LONG_LONG ms = 0;
     if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
         timer_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, 3600000)));

@@ -96,6 +96,7 @@ private:
     bool Request(MHD_Connection* connection, const char* url, const char* method, void** state);
     void Deliver(Exchange* exchange, HttpResponse response);
     void Run();
+    unsigned Connections() const;
 
     Handler handler_;
     HttpServerLimits limits_;

@@ -4,17 +4,24 @@
 #include "support/http_probe.h"
 #include "web/http_server.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace korvinet::web {
 namespace {
 
+using korvinet::testing::CloseAll;
 using korvinet::testing::HttpGet;
 using korvinet::testing::HttpReply;
 using korvinet::testing::HttpSend;
+using korvinet::testing::OpenIdleConnections;
 using korvinet::testing::RunWhileServing;
+using namespace std::chrono_literals;
 
 // Echoes the request; "/slow" answers from a job after a while.
 class EchoServer {
@@ -105,6 +112,39 @@ TEST(HttpServer, JobsAnswerFromThePoolWhileTheLoopRuns) {
     EXPECT_EQ(slow.status, 200);
     EXPECT_EQ(slow.body, "slow\n");
     EXPECT_GE(ticks, 5); // 200 ms of job, the loop not blocked
+}
+
+// At its connection limit the server leaves the rest in the kernel's queue;
+// one closing must let the next in at once, not after some timeout or never.
+TEST(HttpServer, ServesAgainOnceAConnectionClosesAtTheLimit) {
+    HttpServerLimits limits;
+    limits.maxConnectionsPerIp = limits.maxConnections; // all come from 127.0.0.1
+    HttpServer server(
+        [](const HttpRequest&) {
+            return HttpAnswer{PlainResponse(200, "up"), {}};
+        },
+        limits);
+    QString why;
+    ASSERT_TRUE(server.Listen({QStringLiteral("127.0.0.1"), 0}, &why)) << why.toStdString();
+    const int port = server.Port();
+    std::vector<int> idle = OpenIdleConnections(port, int(limits.maxConnections));
+    ASSERT_EQ(idle.size(), limits.maxConnections);
+    auto reply = std::async(std::launch::async, [=] { return HttpGet(port, "/", 5000); });
+    const auto serveUntil = [&](auto done) {
+        while (!done())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    serveUntil([&] { return clock.elapsed() > 300; });
+    ASSERT_NE(reply.wait_for(0ms), std::future_status::ready) << "no limit reached";
+    ::close(idle.back());
+    idle.pop_back();
+    clock.restart();
+    serveUntil([&] { return reply.wait_for(1ms) == std::future_status::ready; });
+    EXPECT_EQ(reply.get().status, 200);
+    EXPECT_LT(clock.elapsed(), 1000);
+    CloseAll(idle);
 }
 
 TEST(HttpServer, ListensOnlyWhereAsked) {
