@@ -113,19 +113,23 @@ HttpResponse PlainResponse(int status, const QString& line) {
     return response;
 }
 
+// One request from its head to its answer.
 struct HttpServer::Exchange {
     MHD_Connection* connection = nullptr;
+    bool answering = false;               // handed to the handler
     std::optional<HttpResponse> response; // a job's, ready to send
 };
 
 // The library's callbacks, back into the server; nothing may escape them.
 struct HttpServerGlue {
     static MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url,
-                                const char* method, const char*, const char*, std::size_t*,
-                                void** state) {
+                                const char* method, const char*, const char*,
+                                std::size_t* uploadSize, void** state) {
         try {
-            return static_cast<HttpServer*>(self)->Request(connection, url, method, state) ? MHD_YES
-                                                                                           : MHD_NO;
+            return static_cast<HttpServer*>(self)->Request(connection, url, method, uploadSize,
+                                                           state)
+                       ? MHD_YES
+                       : MHD_NO;
         } catch (...) {
             return MHD_NO; // the library closes the connection
         }
@@ -236,8 +240,35 @@ void HttpServer::Run() {
 }
 
 bool HttpServer::Request(MHD_Connection* connection, const char* url, const char* method,
-                         void** state) {
-    if (auto* exchange = static_cast<Exchange*>(*state)) {
+                         std::size_t* uploadSize, void** state) {
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (!exchange) {
+        // Refusals are answered at once, from the head: the library then
+        // closes the connection without reading a body nobody wants.
+        if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0) {
+            HttpResponse response = PlainResponse(
+                405, QStringLiteral("only GET and HEAD: this server changes nothing"));
+            response.headers.emplace_back("Allow", "GET, HEAD");
+            return QueueResponse(connection, response);
+        }
+        if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) >
+            limits_.maxHeaders) {
+            return QueueResponse(connection,
+                                 PlainResponse(431, QStringLiteral("too many header fields")));
+        }
+        // The rest are answered at the next call, once the request is read
+        // to its end: a response queued before that closes the connection,
+        // and the page polls every second over one kept open.
+        exchange = new Exchange;
+        exchange->connection = connection;
+        *state = exchange;
+        return true;
+    }
+    if (*uploadSize != 0) {
+        *uploadSize = 0; // a body sent with a GET: read and dropped
+        return true;
+    }
+    if (exchange->answering) {
         // Called again after its job: the response is ready.
         if (!exchange->response)
             return true;
@@ -245,24 +276,13 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
         exchange->response.reset();
         return queued;
     }
+    exchange->answering = true;
 
     HttpRequest request;
     request.method = method;
     request.path = url;
-    if (request.method != "GET" && request.method != "HEAD") {
-        HttpResponse response =
-            PlainResponse(405, QStringLiteral("only GET and HEAD: this server changes nothing"));
-        response.headers.emplace_back("Allow", "GET, HEAD");
-        return QueueResponse(connection, response);
-    }
-    if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) >
-        limits_.maxHeaders) {
-        return QueueResponse(connection,
-                             PlainResponse(431, QStringLiteral("too many header fields")));
-    }
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &HttpServerGlue::CollectArgument,
                               &request.query);
-
     HttpAnswer answer;
     try {
         answer = handler_(request);
@@ -272,9 +292,6 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
     if (!answer.later)
         return QueueResponse(connection, answer.now);
 
-    auto* exchange = new Exchange;
-    exchange->connection = connection;
-    *state = exchange;
     suspended_.insert(exchange);
     MHD_suspend_connection(connection);
     QObject* inbox = inbox_.get();

@@ -26,20 +26,22 @@ using namespace std::chrono_literals;
 // Echoes the request; "/slow" answers from a job after a while.
 class EchoServer {
 public:
-    EchoServer()
-        : server_([this](const HttpRequest& r) {
-              ++requests;
-              if (r.path == "/slow") {
-                  return HttpAnswer{{}, [] {
-                                        QThread::msleep(200);
-                                        return PlainResponse(200, QStringLiteral("slow"));
-                                    }};
-              }
-              QString text = QString::fromLatin1(r.method + ' ' + r.path);
-              for (const auto& [key, value] : r.query)
-                  text += QStringLiteral(" %1=%2").arg(key, value);
-              return HttpAnswer{PlainResponse(200, text), {}};
-          }) {
+    explicit EchoServer(HttpServerLimits limits = {})
+        : server_(
+              [this](const HttpRequest& r) {
+                  ++requests;
+                  if (r.path == "/slow") {
+                      return HttpAnswer{{}, [] {
+                                            QThread::msleep(200);
+                                            return PlainResponse(200, QStringLiteral("slow"));
+                                        }};
+                  }
+                  QString text = QString::fromLatin1(r.method + ' ' + r.path);
+                  for (const auto& [key, value] : r.query)
+                      text += QStringLiteral(" %1=%2").arg(key, value);
+                  return HttpAnswer{PlainResponse(200, text), {}};
+              },
+              limits) {
         QString why;
         EXPECT_TRUE(server_.Listen({QStringLiteral("127.0.0.1"), 0}, &why)) << why.toStdString();
     }
@@ -72,8 +74,9 @@ TEST(HttpServer, AnswersWhatTheHandlerSaysAndRefusesWhatItMustNot) {
     };
     const Case cases[] = {
         {"decoded path and query",
-         "GET /a%20b?from=2026-12-09T10:00:00%2B01:00&x HTTP/1.1\r\nHost: h\r\n\r\n", 200,
-         "GET /a b from=2026-12-09T10:00:00+01:00 x="},
+         "GET /a%20b?from=2026-12-09T10:00:00%2B01:00&x HTTP/1.1\r\nHost: h\r\n"
+         "Connection: close\r\n\r\n",
+         200, "GET /a b from=2026-12-09T10:00:00+01:00 x="},
         {"HEAD", "HEAD / HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n", 200, ""},
         {"not HTTP", "\x01\x02garbage\r\n\r\n", 0, {}},
         {"one word", "GARBAGE\r\n\r\n", 0, {}},
@@ -99,6 +102,25 @@ TEST(HttpServer, AnswersWhatTheHandlerSaysAndRefusesWhatItMustNot) {
     // Only the first two reached the handler.
     EXPECT_EQ(server.requests, 2);
     EXPECT_EQ(server.Get("/").status, 200);
+}
+
+// One connection carries request after request (the page polls every
+// second) and closes once silent for the idle timeout.
+TEST(HttpServer, KeepsConnectionsOpenUntilIdle) {
+    HttpServerLimits limits;
+    limits.idleTimeoutSeconds = 1;
+    EchoServer server(limits);
+    QElapsedTimer clock;
+    clock.start();
+    const HttpReply reply = server.Send("GET /a HTTP/1.1\r\nHost: h\r\n\r\n"
+                                        "GET /slow HTTP/1.1\r\nHost: h\r\n\r\n"
+                                        "GET /b HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_FALSE(reply.head.toLower().contains("connection: close")) << reply.head.toStdString();
+    EXPECT_TRUE(reply.body.contains("\r\n\r\nslow\n") && reply.body.endsWith("GET /b\n"))
+        << reply.body.toStdString();
+    EXPECT_GE(clock.elapsed(), 1000); // closed by the server, silent for a second
+    EXPECT_LT(clock.elapsed(), 4000);
 }
 
 // Jobs answer in the order they finish, and the event loop goes on meanwhile.
