@@ -5,14 +5,17 @@
 #include "recording/journal_file.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,6 +178,35 @@ QString MakeFolder(const QString& folder) {
                : qt_error_string(errno);
 }
 
+// The lock is taken over from a holder that has died only when its file
+// names the holder (its process number on the first line). A holder killed
+// between making the file and writing into it (a kill or a power cut while
+// it starts) leaves it empty, and the folder would stay locked for good:
+// nothing recorded, the last session never restored. So does, for half a
+// minute, the ".rmlock" beside it, taken while a dead holder's lock is
+// removed. A holder keeps a lock on the file itself (flock) from before it
+// writes its name until it ends: a nameless file that nobody holds so, made
+// more than a second ago, is left over from a holder that died.
+void RemoveNamelessLock(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const auto nameless = [&file] {
+        bool number = false;
+        file.seek(0);
+        return file.readLine(32).trimmed().toLongLong(&number) <= 0 || !number;
+    };
+    if (!nameless())
+        return;
+    constexpr qint64 kSettleMs = 1000;
+    const qint64 age =
+        file.fileTime(QFileDevice::FileModificationTime).msecsTo(QDateTime::currentDateTimeUtc());
+    if (age >= 0 && age < kSettleMs)
+        QThread::msleep(static_cast<unsigned long>(kSettleMs - age));
+    if (::flock(file.handle(), LOCK_EX | LOCK_NB) == 0 && nameless())
+        QFile::remove(path);
+}
+
 } // namespace
 
 bool JournalFolderLock::TryLock(QString* error) {
@@ -184,6 +216,13 @@ bool JournalFolderLock::TryLock(QString* error) {
     }
     if (lock_.tryLock(0))
         return true;
+    if (lock_.error() == QLockFile::LockFailedError) {
+        const QString path = QDir(folder_).filePath(QStringLiteral("journal.lock"));
+        RemoveNamelessLock(path + QStringLiteral(".rmlock"));
+        RemoveNamelessLock(path);
+        if (lock_.tryLock(0))
+            return true;
+    }
     qint64 pid = 0;
     QString host, app;
     if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &app)) {

@@ -4,6 +4,7 @@
 #include "support/journal_fixture.h"
 
 #include <QProcess>
+#include <sys/file.h>
 
 namespace korvinet {
 namespace {
@@ -226,6 +227,51 @@ TEST_F(RecordingJournalTest, ExpiredFilesAreRemovedAtStartAndAtDayChange) {
     Add(journal, At(15, 0, 0, 0), "0.012");
     EXPECT_EQ(remaining(), QStringList({"2012-02-14.csv"}));
     EXPECT_TRUE(QFile::exists(Path("notes.csv")));
+}
+
+// What a holder killed while taking the lock leaves (an empty lock, or an
+// empty ".rmlock" beside a dead holder's) does not keep the folder locked;
+// a lock someone holds, or is still writing, stays.
+TEST(JournalFolderLock, ALockLeftByAHolderKilledWhileTakingItIsTakenOver) {
+    QProcess gone;
+    gone.start(QStringLiteral("/bin/true"));
+    ASSERT_TRUE(gone.waitForFinished());
+    const QByteArray deadHolder = QByteArray::number(gone.processId()) + "\nkorvinet\n\n";
+    const struct {
+        const char* what;
+        QByteArray lock, rmlock; // null: none
+        bool fresh;              // made just now, not a minute ago
+        bool held;               // a process holds a lock on the lock file
+        bool taken;
+    } cases[] = {
+        {"empty", "", {}, false, false, true},
+        {"empty, the start right after the kill", "", {}, true, false, true},
+        {"empty .rmlock", deadHolder, "", false, false, true},
+        {"empty, being written", "", {}, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.lock"));
+        QFile lock(path);
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+        lock.write(c.lock);
+        lock.flush();
+        if (c.held) {
+            ASSERT_EQ(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
+        }
+        QFile rmlock(path + QStringLiteral(".rmlock"));
+        if (!c.rmlock.isNull()) {
+            ASSERT_TRUE(rmlock.open(QIODevice::WriteOnly));
+        }
+        for (QFile* file : {&lock, &rmlock})
+            if (file->isOpen() && !c.fresh)
+                file->setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                  QFileDevice::FileModificationTime);
+        JournalFolderLock folder(dir.path());
+        QString why;
+        EXPECT_EQ(folder.TryLock(&why), c.taken) << why.toStdString();
+    }
 }
 
 // A journal in a unit with the micro sign reads in pandas as it is (UTF-8).
