@@ -33,21 +33,16 @@ QString DefaultRecordingsFolder() {
     return data.isEmpty() ? QString() : data + QStringLiteral("/Korvinet/recordings");
 }
 
-QString JournalFile::Name() const {
-    return part <= 1 ? day.toString(kDayFormat) + QStringLiteral(".csv")
+namespace {
+
+QString DayPartName(QDate day, int part, const QString& suffix) {
+    return part <= 1 ? day.toString(kDayFormat) + suffix
                      : day.toString(kDayFormat) +
-                           QStringLiteral("_%1.csv").arg(part, 2, 10, QLatin1Char('0'));
+                           QStringLiteral("_%1").arg(part, 2, 10, QLatin1Char('0')) + suffix;
 }
 
-QString JournalFile::AlarmsName() const {
-    QString name = Name();
-    name.chop(4);
-    return name + QStringLiteral(".alarms");
-}
-
-std::optional<JournalFile> ParseJournalFileName(const QString& name) {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.csv$"));
+std::optional<JournalFile> ParseDayPartName(const QString& name,
+                                            const QRegularExpression& pattern) {
     const QRegularExpressionMatch match = pattern.match(name);
     if (!match.hasMatch())
         return std::nullopt;
@@ -59,15 +54,49 @@ std::optional<JournalFile> ParseJournalFileName(const QString& name) {
     return file;
 }
 
-std::vector<JournalFile> ListJournalFiles(const QString& folder) {
+template <typename Parse>
+std::vector<JournalFile> ListDayParts(const QString& folder, const QString& glob, Parse parse) {
     std::vector<JournalFile> files;
-    const QStringList names =
-        QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files | QDir::NoDotAndDotDot);
+    const QStringList names = QDir(folder).entryList({glob}, QDir::Files | QDir::NoDotAndDotDot);
     for (const QString& name : names)
-        if (const auto file = ParseJournalFileName(name))
+        if (const auto file = parse(name))
             files.push_back(*file);
     std::sort(files.begin(), files.end());
     return files;
+}
+
+} // namespace
+
+QString JournalFile::Name() const {
+    return DayPartName(day, part, QStringLiteral(".csv"));
+}
+
+QString JournalFile::AlarmsName() const {
+    return DayPartName(day, part, QStringLiteral(".alarms"));
+}
+
+std::optional<JournalFile> ParseJournalFileName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.csv$"));
+    return ParseDayPartName(name, pattern);
+}
+
+std::vector<JournalFile> ListJournalFiles(const QString& folder) {
+    return ListDayParts(folder, QStringLiteral("*.csv"), ParseJournalFileName);
+}
+
+QString JournalSamplesName(QDate day, int part) {
+    return DayPartName(day, part, QStringLiteral(".samples"));
+}
+
+std::optional<JournalFile> ParseJournalSamplesName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.samples$"));
+    return ParseDayPartName(name, pattern);
+}
+
+std::vector<JournalFile> ListJournalSamples(const QString& folder) {
+    return ListDayParts(folder, QStringLiteral("*.samples"), ParseJournalSamplesName);
 }
 
 QDate JournalDay(double dateTime) {
@@ -80,22 +109,25 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
     const QDate oldestKept = today.addDays(-keepDays);
     QDir dir(folder);
     int removed = 0;
-    // Alarm lists and samples go by the same names, so that none outlives
-    // its file.
-    const QStringList names = dir.entryList(
-        {QStringLiteral("*.csv"), QStringLiteral("*.alarms"), QStringLiteral("*.samples")},
-        QDir::Files);
-    for (const QString& name : names) {
-        const bool csv = name.endsWith(QLatin1String(".csv"));
-        const auto file = ParseJournalFileName(
-            csv ? name : name.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".csv"));
-        if (!file || file->day >= oldestKept)
+    // An alarm list goes before its data file, so that none outlives it;
+    // another program's file under one of their names stays.
+    for (const JournalFile& file : ListJournalFiles(folder)) {
+        if (file.day >= oldestKept)
+            break;
+        const JournalFileFront front = ReadJournalFileFront(dir.filePath(file.Name()));
+        if (front.origin == JournalFileOrigin::Foreign)
             continue;
-        // Another program's file under a journal file's name stays.
-        if (csv && ReadJournalFileFront(dir.filePath(name)).origin == JournalFileOrigin::Foreign)
-            continue;
-        if (dir.remove(name) && csv)
+        if (AlarmListBelongs(dir.filePath(file.AlarmsName()), front.columns))
+            dir.remove(file.AlarmsName());
+        if (dir.remove(file.Name()))
             ++removed;
+    }
+    for (const JournalFile& samples : ListJournalSamples(folder)) {
+        const QString name = JournalSamplesName(samples.day, samples.part);
+        if (samples.day >= oldestKept)
+            break;
+        if (ReadJournalSamplesOrigin(dir.filePath(name)) != JournalFileOrigin::Foreign)
+            dir.remove(name);
     }
     return removed;
 }

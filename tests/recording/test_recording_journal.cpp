@@ -5,6 +5,8 @@
 
 #include <QProcess>
 #include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace korvinet {
 namespace {
@@ -13,7 +15,30 @@ using testing::At;
 using testing::kMicroSv;
 using testing::kMr;
 
-class RecordingJournalTest : public testing::JournalTest {};
+class RecordingJournalTest : public testing::JournalTest {
+protected:
+    // The values of the day's readings as the samples hold them, and as its
+    // data files do.
+    std::vector<double> SampleValues() const {
+        std::vector<double> values;
+        for (const TimedReading& s :
+             ReadBack(testing::Utc(At(13, 0, 0, 0)), testing::Utc(At(16, 0, 0, 0))))
+            values.push_back(s.reading.value);
+        return values;
+    }
+    std::vector<double> DataFileValues() const {
+        std::vector<double> values;
+        for (const JournalFile& file : ListJournalFiles(folder))
+            for (const Reading& point : Read(file.Name().toLatin1().constData()).points)
+                values.push_back(point.value);
+        return values;
+    }
+    void Put(const char* name, const QByteArray& bytes, QIODevice::OpenMode mode = {}) const {
+        QFile file(Path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | mode));
+        file.write(bytes);
+    }
+};
 
 // The file is a data file the reader takes as it is, and a later session
 // appends to it without a second header block.
@@ -127,6 +152,123 @@ TEST_F(RecordingJournalTest, FilesTheJournalDidNotBeginAreLeftAlone) {
         ASSERT_EQ(restored.points.size(), 1u);
         EXPECT_EQ(restored.points[0].value, 0.012);
     }
+}
+
+// Samples and alarm lists under the journal's names that it did not begin
+// (made by hand, another program's) are never written to, cut, read back as
+// history or removed when their day expires: the journal takes the next part.
+TEST_F(RecordingJournalTest, SamplesAndAlarmListsTheJournalDidNotBeginAreLeftAlone) {
+    const QByteArray samples = "2012-03-14T08:00:00.000Z,0.100,2,60.0,3,3000,0,,\n"
+                               "2012-03-14T08:00:03.000Z,0.1";
+    const struct {
+        const char* name; // the foreign file
+        QByteArray bytes;
+        QStringList ours; // what the journal wrote instead
+    } cases[] = {
+        {"2012-03-14.samples", samples, {"2012-03-14_02.samples"}},
+        {"2012-03-14.alarms", "mine\n", {"2012-03-14_02.alarms", "2012-03-14_03.alarms"}},
+        {"2012-03-14_02.alarms", "Time, mR/hr\r\n", {"2012-03-14.alarms", "2012-03-14_03.alarms"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir(folder).removeRecursively() && QDir().mkpath(folder));
+        Put(c.name, c.bytes);
+        auto journal = Begin(At(14, 9, 0, 0));
+        EXPECT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012", true).ok);
+        EXPECT_TRUE(Add(*journal, At(14, 9, 0, 6), "0.140", true, kMicroSv).ok);
+        journal.reset();
+
+        EXPECT_EQ(Bytes(Path(c.name)), c.bytes);
+        for (const QString& name : c.ours)
+            EXPECT_TRUE(QFile::exists(QDir(folder).filePath(name))) << name.toStdString();
+        EXPECT_EQ(SampleValues(), (std::vector<double>{0.012, 0.140}));
+        RemoveExpiredJournalFiles(folder, QDate(2012, 5, 1), 30);
+        EXPECT_EQ(QDir(folder).entryList({QStringLiteral("2012-*")}), QStringList{c.name});
+    }
+}
+
+// A day's file the journal began but can no longer write to (its mode
+// changed) is followed by a new part, for the data file and the samples
+// alike, not by a day of nothing recorded. Tried as a user whom modes stop,
+// also when the tests run as root.
+TEST_F(RecordingJournalTest, AFileItCanNoLongerWriteToIsFollowedByANewPart) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    ASSERT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
+    journal.reset();
+    const QStringList files = {Path("2012-03-14.csv"), Path("2012-03-14.samples")};
+    const QByteArray before = Bytes(files[0]) + Bytes(files[1]);
+    constexpr uid_t kNobody = 65534;
+    for (const QString& path : QStringList{dir.path(), folder, Path("journal.state")} + files)
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
+        }
+    for (const QString& path : files)
+        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(10);
+        RecordingJournal next(folder, regional);
+        const bool ok = next.Start(At(14, 9, 1, 0), At(14, 9, 1, 0)).ok &&
+                        Add(next, At(14, 9, 1, 3), "0.013").ok &&
+                        Add(next, At(14, 9, 1, 6), "0.014").ok;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Bytes(files[0]) + Bytes(files[1]), before);
+    EXPECT_EQ(Read("2012-03-14_02.csv").points.size(), 2u);
+    EXPECT_TRUE(QFile::exists(Path("2012-03-14_02.samples")));
+    EXPECT_EQ(SampleValues(), (std::vector<double>{0.012, 0.013, 0.014}));
+}
+
+// A reading goes into both the data file and the samples or into neither,
+// whichever of the two a full disk fails (here a limit on file sizes, the
+// line failing as the file following it reaches it), and a sample that a
+// crash left without its line is taken back at the next start.
+TEST_F(RecordingJournalTest, TheDataFileAndTheSamplesHoldTheSameReadings) {
+    const struct {
+        const char* what;
+        int notes;           // a long header makes the data file the larger
+        const char* follows; // the file the limit lies beyond
+    } cases[] = {
+        {"the sample fails", 0, "2012-03-14.samples"},
+        {"the data file's line fails", 4000, "2012-03-14.csv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(QDir(folder).removeRecursively());
+        RecordingJournal journal(folder, regional);
+        journal.SetFileHeader({QStringLiteral("KVT-PULSE1"), QStringLiteral("45 seconds"),
+                               QString(), QString(c.notes, 'n')});
+        ASSERT_TRUE(journal.Start(At(14, 9, 0, 0), At(14, 9, 0, 0)).ok);
+        int n = 0;
+        const auto next = [&] {
+            ++n;
+            return Add(journal, At(14, 9, 0, 0) + 3 * n / 86400.0,
+                       QString::number(0.001 * n, 'f', 3).toLatin1().constData());
+        };
+        for (int i = 0; i < 6; ++i)
+            ASSERT_TRUE(next().ok);
+        int failed = 0;
+        for (rlim_t room = 0; room < 80; room += 4) {
+            const testing::FileSizeLimit full(
+                static_cast<rlim_t>(QFileInfo(Path(c.follows)).size()) + room);
+            failed += next().ok ? 0 : 1;
+        }
+        EXPECT_GT(failed, 3);
+        EXPECT_TRUE(next().ok);
+        EXPECT_EQ(SampleValues(), DataFileValues());
+    }
+
+    Put("2012-03-14.samples", JournalSampleLine(testing::MakeReading(At(14, 9, 5, 0), kMr, "0.5")),
+        QIODevice::Append);
+    auto journal = Begin(At(14, 9, 6, 0));
+    EXPECT_TRUE(Add(*journal, At(14, 9, 6, 3), "0.6").ok);
+    EXPECT_EQ(SampleValues(), DataFileValues());
+    EXPECT_EQ(SampleValues().back(), 0.6);
 }
 
 // The unfinished end is found also where only the file's end is read.
