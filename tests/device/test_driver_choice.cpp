@@ -55,7 +55,6 @@ TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
          30.0,
          1,
          "KORVINET_SIM_DEVICES=-2 is no number of counters (0 to 16): simulating 1"},
-        // More than the simulator attaches: as many as it can, and it says so.
         {{{"KORVINET_DRIVER", "simulator"}, {"KORVINET_SIM_DEVICES", "100000"}},
          "simulator",
          kMaxSimulatedDevices,
