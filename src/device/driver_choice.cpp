@@ -5,7 +5,9 @@
 
 #include "platform/clock.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QStringList>
 #include <QtGlobal>
 #include <cstdio>
@@ -120,9 +122,23 @@ DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
     DriverChoice choice;
     choice.backend = lookup("KORVINET_DRIVER").trimmed().toLower();
     bool ok = false;
-    const int devices = lookup("KORVINET_SIM_DEVICES").trimmed().toInt(&ok);
-    if (ok && devices >= 0 && devices <= 16)
-        choice.simulatedDevices = devices;
+    const QString devicesText = lookup("KORVINET_SIM_DEVICES").trimmed();
+    const qlonglong devices = devicesText.toLongLong(&ok);
+    if (ok && devices >= 0 && devices <= kMaxSimulatedDevices) {
+        choice.simulatedDevices = static_cast<int>(devices);
+    } else if (ok && devices > kMaxSimulatedDevices) {
+        choice.simulatedDevices = kMaxSimulatedDevices;
+        choice.problems << QStringLiteral("KORVINET_SIM_DEVICES=%1 is more than the "
+                                          "simulator's %2 counters: simulating %2")
+                               .arg(devicesText)
+                               .arg(kMaxSimulatedDevices);
+    } else if (!devicesText.isEmpty()) {
+        choice.problems << QStringLiteral("KORVINET_SIM_DEVICES=%1 is no number of counters "
+                                          "(0 to %2): simulating %3")
+                               .arg(devicesText)
+                               .arg(kMaxSimulatedDevices)
+                               .arg(choice.simulatedDevices);
+    }
     const double cpm = lookup("KORVINET_SIM_CPM").trimmed().toDouble(&ok);
     if (ok && cpm >= 0.0 && cpm <= 1e7)
         choice.simulatedCpm = cpm;
@@ -153,7 +169,14 @@ DriverChoice ReadDriverChoice() {
 }
 
 std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock) {
+    // On the console of the program that runs: the window's or the station's.
+    const QByteArray program =
+        QCoreApplication::instance()
+            ? QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLocal8Bit()
+            : QByteArray("korvinet");
     if (choice.backend == QLatin1String("simulator")) {
+        for (const QString& problem : choice.problems)
+            std::fprintf(stderr, "%s: %s\n", program.constData(), qPrintable(problem));
         const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
         auto simulator = std::make_unique<SimulatedDriver>(clock, seed);
         for (int i = 0; i < choice.simulatedDevices; ++i) {
@@ -190,7 +213,8 @@ std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock
 
     // No usable USB backend: start all the same, with nothing attached, so
     // saved data files can still be opened; say why on the console.
-    std::fprintf(stderr, "korvinet: no counter driver available: %s\n", qPrintable(why));
+    std::fprintf(stderr, "%s: no counter driver available: %s\n", program.constData(),
+                 qPrintable(why));
     return std::make_unique<SimulatedDriver>(clock, 1);
 }
 

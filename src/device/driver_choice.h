@@ -4,6 +4,7 @@
 #include "device/simulated_driver.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -14,7 +15,8 @@ class Clock;
 // Which device backend the program talks to, read from the environment:
 //   KORVINET_DRIVER    "simulator" for simulated counters, "libftdi" or "d2xx"
 //                      for a USB backend; unset: the best USB backend there is
-//   KORVINET_SIM_DEVICES  how many simulated counters are attached (default 1)
+//   KORVINET_SIM_DEVICES  how many simulated counters are attached (default 1,
+//                         at most kMaxSimulatedDevices)
 //   KORVINET_SIM_CPM      their background rate in counts per minute (default 30);
 //                         now and then a counter counts faster for a minute
 //                         (SimulatedDriver::DemoEpisodes), none at 0
@@ -32,7 +34,12 @@ struct DriverChoice {
     int unplugAfterMs = -1; // none
     int unplugForMs = 0;
     SimulatedFault simulatedFault = SimulatedFault::None;
+    // What was asked that cannot be done as asked, one line each; CreateDriver
+    // says them on the console.
+    QStringList problems;
 };
+
+inline constexpr int kMaxSimulatedDevices = 16;
 
 using EnvironmentLookup = std::function<QString(const char* name)>;
 

@@ -162,6 +162,10 @@ bool LineFile::Open(const QString& path) {
 }
 
 bool LineFile::CutTo(qint64 size) {
+    if (!IsOpen()) {
+        error_ = ErrorText(EBADF);
+        return false;
+    }
     if (TruncateFd(fd_, size) != 0 || SyncFd(fd_) != 0)
         return Fail();
     size_ = size;
@@ -181,7 +185,7 @@ bool LineFile::Append(const QByteArray& bytes) {
     }
     if (!WriteAll(fd_, bytes) || SyncFd(fd_) != 0) {
         const int why = errno;
-        CutTo(size_); // a partial line must not run into the next one
+        (void)CutTo(size_); // a partial line must not run into the next one
         error_ = ErrorText(why);
         return false;
     }

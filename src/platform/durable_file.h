@@ -34,6 +34,9 @@ public:
     [[nodiscard]] bool Open(const QString& path);
     // Cuts the open file to length 0.
     [[nodiscard]] bool Clear();
+    // Cuts the open file back to `size` bytes, synced: takes back what was
+    // appended last.
+    [[nodiscard]] bool CutTo(qint64 size);
     // Writes the bytes at the end and syncs them to the disk. On failure the
     // file is cut back to its length before the call (as far as the system
     // lets it) and stays open.
@@ -48,7 +51,6 @@ public:
 
 private:
     bool Fail();
-    bool CutTo(qint64 size);
 
     int fd_ = -1;
     qint64 size_ = 0;

@@ -1,5 +1,7 @@
 #include "recording/journal_file.h"
 
+#include "recording/journal_reader.h"
+
 #include <QFile>
 #include <QStringDecoder>
 #include <algorithm>
@@ -86,16 +88,61 @@ JournalFileFront ReadJournalFileFront(const QString& path) {
         } else if (i == kHeaderLines) {
             if (line.startsWith(QLatin1Char('#')) || AfterLastComma(line) != units)
                 return front;
+            front.columns = line;
         } else {
             // The first reading went out with the header, dated as saved.
             if (BeforeLastComma(line) == saved) {
                 front.origin = JournalFileOrigin::Own;
                 front.unit = units;
+            } else {
+                front.columns.clear();
             }
             return front;
         }
     }
     return front;
+}
+
+std::optional<double> LastDataFileTime(const QString& path, const JournalFileFront& front,
+                                       const Regional& regional) {
+    QFile file(path);
+    if (front.origin != JournalFileOrigin::Own || !file.open(QIODevice::ReadOnly) ||
+        !file.seek(std::max<qint64>(0, file.size() - kProbeBytes)))
+        return std::nullopt;
+    const QByteArray tail = file.read(kProbeBytes);
+    const qsizetype end = tail.lastIndexOf('\n');
+    const qsizetype start = tail.lastIndexOf('\n', end - 1);
+    DataFileContents line;
+    if (start < 0 ||
+        !ParseDataFile(front.columns.toUtf8() + tail.sliced(start, end - start + 1), {}, regional,
+                       &line) ||
+        line.points.size() != 1)
+        return std::nullopt;
+    return line.points.front().time;
+}
+
+JournalFileOrigin ReadJournalSamplesOrigin(const QString& path) {
+    const QByteArrayView header(kJournalSamplesHeader);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return JournalFileOrigin::Foreign;
+    const QByteArray front = file.read(header.size());
+    if (front.size() == header.size() && front == header)
+        return JournalFileOrigin::Own;
+    return front.size() == file.size() && header.startsWith(front) ? JournalFileOrigin::Unfinished
+                                                                   : JournalFileOrigin::Foreign;
+}
+
+bool AlarmListBelongs(const QString& path, const QString& columns) {
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (file.size() == 0)
+        return true;
+    const QByteArray line = columns.toUtf8() + "\r\n";
+    return !columns.isEmpty() && file.read(line.size()) == line;
 }
 
 bool ReadDataFileFrom(const QString& path, double from, const Regional& regional,

@@ -3,6 +3,7 @@
 #include "files/data_file.h"
 
 #include <QString>
+#include <optional>
 
 namespace korvinet {
 
@@ -27,12 +28,28 @@ enum class JournalFileOrigin {
 
 struct JournalFileFront {
     JournalFileOrigin origin = JournalFileOrigin::Foreign;
-    QString unit; // the unit of an own file's readings
+    QString unit;    // the unit of an own file's readings
+    QString columns; // an own file's column titles line, without its line end
 };
 
 // Reads the first 64 KiB of the file at most. A file that cannot be read is
 // foreign.
 JournalFileFront ReadJournalFileFront(const QString& path);
+
+// When the last whole line of an own file with this front was taken, read
+// from the file's last few KiB; none when that line does not read.
+std::optional<double> LastDataFileTime(const QString& path, const JournalFileFront& front,
+                                       const Regional& regional);
+
+// The same for a day's samples (journal_reader.h): the journal's own begin
+// with their column line, an unfinished one is empty or cut short within it.
+JournalFileOrigin ReadJournalSamplesOrigin(const QString& path);
+
+// Whether the alarm list at `path` belongs to the data file whose column
+// titles line is `columns` (empty while the data file is unfinished), so that
+// the journal may write to it or remove it: it is missing or empty, or it
+// begins with that line, as the journal begins the list.
+bool AlarmListBelongs(const QString& path, const QString& columns);
 
 // The points of a data file taken at or after `from`, with its header block
 // and column titles: the header is read from the front, the lines from the

@@ -5,14 +5,17 @@
 #include "recording/journal_file.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,21 +33,16 @@ QString DefaultRecordingsFolder() {
     return data.isEmpty() ? QString() : data + QStringLiteral("/Korvinet/recordings");
 }
 
-QString JournalFile::Name() const {
-    return part <= 1 ? day.toString(kDayFormat) + QStringLiteral(".csv")
+namespace {
+
+QString DayPartName(QDate day, int part, const QString& suffix) {
+    return part <= 1 ? day.toString(kDayFormat) + suffix
                      : day.toString(kDayFormat) +
-                           QStringLiteral("_%1.csv").arg(part, 2, 10, QLatin1Char('0'));
+                           QStringLiteral("_%1").arg(part, 2, 10, QLatin1Char('0')) + suffix;
 }
 
-QString JournalFile::AlarmsName() const {
-    QString name = Name();
-    name.chop(4);
-    return name + QStringLiteral(".alarms");
-}
-
-std::optional<JournalFile> ParseJournalFileName(const QString& name) {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.csv$"));
+std::optional<JournalFile> ParseDayPartName(const QString& name,
+                                            const QRegularExpression& pattern) {
     const QRegularExpressionMatch match = pattern.match(name);
     if (!match.hasMatch())
         return std::nullopt;
@@ -56,15 +54,49 @@ std::optional<JournalFile> ParseJournalFileName(const QString& name) {
     return file;
 }
 
-std::vector<JournalFile> ListJournalFiles(const QString& folder) {
+template <typename Parse>
+std::vector<JournalFile> ListDayParts(const QString& folder, const QString& glob, Parse parse) {
     std::vector<JournalFile> files;
-    const QStringList names =
-        QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files | QDir::NoDotAndDotDot);
+    const QStringList names = QDir(folder).entryList({glob}, QDir::Files | QDir::NoDotAndDotDot);
     for (const QString& name : names)
-        if (const auto file = ParseJournalFileName(name))
+        if (const auto file = parse(name))
             files.push_back(*file);
     std::sort(files.begin(), files.end());
     return files;
+}
+
+} // namespace
+
+QString JournalFile::Name() const {
+    return DayPartName(day, part, QStringLiteral(".csv"));
+}
+
+QString JournalFile::AlarmsName() const {
+    return DayPartName(day, part, QStringLiteral(".alarms"));
+}
+
+std::optional<JournalFile> ParseJournalFileName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.csv$"));
+    return ParseDayPartName(name, pattern);
+}
+
+std::vector<JournalFile> ListJournalFiles(const QString& folder) {
+    return ListDayParts(folder, QStringLiteral("*.csv"), ParseJournalFileName);
+}
+
+QString JournalSamplesName(QDate day, int part) {
+    return DayPartName(day, part, QStringLiteral(".samples"));
+}
+
+std::optional<JournalFile> ParseJournalSamplesName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.samples$"));
+    return ParseDayPartName(name, pattern);
+}
+
+std::vector<JournalFile> ListJournalSamples(const QString& folder) {
+    return ListDayParts(folder, QStringLiteral("*.samples"), ParseJournalSamplesName);
 }
 
 QDate JournalDay(double dateTime) {
@@ -77,22 +109,25 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
     const QDate oldestKept = today.addDays(-keepDays);
     QDir dir(folder);
     int removed = 0;
-    // Alarm lists and samples go by the same names, so that none outlives
-    // its file.
-    const QStringList names = dir.entryList(
-        {QStringLiteral("*.csv"), QStringLiteral("*.alarms"), QStringLiteral("*.samples")},
-        QDir::Files);
-    for (const QString& name : names) {
-        const bool csv = name.endsWith(QLatin1String(".csv"));
-        const auto file = ParseJournalFileName(
-            csv ? name : name.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".csv"));
-        if (!file || file->day >= oldestKept)
+    // An alarm list goes before its data file, so that none outlives it;
+    // another program's file under one of their names stays.
+    for (const JournalFile& file : ListJournalFiles(folder)) {
+        if (file.day >= oldestKept)
+            break;
+        const JournalFileFront front = ReadJournalFileFront(dir.filePath(file.Name()));
+        if (front.origin == JournalFileOrigin::Foreign)
             continue;
-        // Another program's file under a journal file's name stays.
-        if (csv && ReadJournalFileFront(dir.filePath(name)).origin == JournalFileOrigin::Foreign)
-            continue;
-        if (dir.remove(name) && csv)
+        if (AlarmListBelongs(dir.filePath(file.AlarmsName()), front.columns))
+            dir.remove(file.AlarmsName());
+        if (dir.remove(file.Name()))
             ++removed;
+    }
+    for (const JournalFile& samples : ListJournalSamples(folder)) {
+        const QString name = JournalSamplesName(samples.day, samples.part);
+        if (samples.day >= oldestKept)
+            break;
+        if (ReadJournalSamplesOrigin(dir.filePath(name)) != JournalFileOrigin::Foreign)
+            dir.remove(name);
     }
     return removed;
 }
@@ -175,6 +210,35 @@ QString MakeFolder(const QString& folder) {
                : qt_error_string(errno);
 }
 
+// The lock is taken over from a holder that has died only when its file
+// names the holder (its process number on the first line). A holder killed
+// between making the file and writing into it (a kill or a power cut while
+// it starts) leaves it empty, and the folder would stay locked for good:
+// nothing recorded, the last session never restored. So does, for half a
+// minute, the ".rmlock" beside it, taken while a dead holder's lock is
+// removed. A holder keeps a lock on the file itself (flock) from before it
+// writes its name until it ends: a nameless file that nobody holds so, made
+// more than a second ago, is left over from a holder that died.
+void RemoveNamelessLock(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const auto nameless = [&file] {
+        bool number = false;
+        file.seek(0);
+        return file.readLine(32).trimmed().toLongLong(&number) <= 0 || !number;
+    };
+    if (!nameless())
+        return;
+    constexpr qint64 kSettleMs = 1000;
+    const qint64 age =
+        file.fileTime(QFileDevice::FileModificationTime).msecsTo(QDateTime::currentDateTimeUtc());
+    if (age >= 0 && age < kSettleMs)
+        QThread::msleep(static_cast<unsigned long>(kSettleMs - age));
+    if (::flock(file.handle(), LOCK_EX | LOCK_NB) == 0 && nameless())
+        QFile::remove(path);
+}
+
 } // namespace
 
 bool JournalFolderLock::TryLock(QString* error) {
@@ -182,7 +246,14 @@ bool JournalFolderLock::TryLock(QString* error) {
         *error = QStringLiteral("cannot make the journal folder %1: %2").arg(folder_, why);
         return false;
     }
-    if (lock_.tryLock(0)) {
+    bool locked = lock_.tryLock(0);
+    if (!locked && lock_.error() == QLockFile::LockFailedError) {
+        const QString path = QDir(folder_).filePath(QStringLiteral("journal.lock"));
+        RemoveNamelessLock(path + QStringLiteral(".rmlock"));
+        RemoveNamelessLock(path);
+        locked = lock_.tryLock(0);
+    }
+    if (locked) {
         // Ours alone now: a state half replaced when a process was killed goes.
         RemoveLeftoverReplacements(QDir(folder_).filePath(kStateFile));
         return true;

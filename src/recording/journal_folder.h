@@ -33,12 +33,20 @@ std::optional<JournalFile> ParseJournalFileName(const QString& name);
 // The journal files in the folder, oldest first.
 std::vector<JournalFile> ListJournalFiles(const QString& folder);
 
+// The samples of a day (journal_reader.h) are numbered apart from its data
+// files: "2026-12-09.samples", and where that file is not the journal's or
+// can no longer be written, "2026-12-09_02.samples" and so on.
+QString JournalSamplesName(QDate day, int part);
+std::optional<JournalFile> ParseJournalSamplesName(const QString& name);
+std::vector<JournalFile> ListJournalSamples(const QString& folder);
+
 // The local calendar day a date-time is written under: the date part after
 // rounding to the millisecond, as the data file's date-time text rounds.
 QDate JournalDay(double dateTime);
 
-// Removes the journal files (and their alarm lists) of the days more than
-// `keepDays` before `today`; 0 or less keeps everything. Returns how many
+// Removes the journal files, their alarm lists and samples of the days more
+// than `keepDays` before `today`; 0 or less keeps everything. Only what the
+// journal began goes, as its front shows (journal_file.h). Returns how many
 // journal files were removed.
 int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays);
 

@@ -2,6 +2,7 @@
 
 #include "device/counter.h"
 #include "platform/datetime.h"
+#include "recording/journal_folder.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -107,20 +108,25 @@ double Rounded(double value, int unitCode) {
     return Number(QByteArrayView(text), &rounded) ? rounded : value;
 }
 
-// The "<day>.samples" files that may hold moments in [fromUtcMs, toUtcMs):
-// a local day reaches at most 14 hours to either side of its UTC day.
-std::vector<QString> SampleFilesFor(const QString& folder, qint64 fromUtcMs, qint64 toUtcMs) {
+// The samples files that may hold moments in [fromUtcMs, toUtcMs), a day's
+// parts together: a local day reaches at most 14 hours to either side of its
+// UTC day.
+std::vector<std::vector<QString>> SampleFilesFor(const QString& folder, qint64 fromUtcMs,
+                                                 qint64 toUtcMs) {
     const QDate first = QDateTime::fromMSecsSinceEpoch(fromUtcMs, Qt::UTC).date().addDays(-1);
     const QDate last = QDateTime::fromMSecsSinceEpoch(toUtcMs, Qt::UTC).date().addDays(1);
-    std::vector<QString> files;
+    std::vector<std::vector<QString>> days;
     const QDir dir(folder);
-    for (const QString& name : dir.entryList({QStringLiteral("*.samples")}, QDir::Files)) {
-        const QDate day = QDate::fromString(name.chopped(8), QStringLiteral("yyyy-MM-dd"));
-        if (day.isValid() && day >= first && day <= last)
-            files.push_back(dir.filePath(name));
+    QDate day;
+    for (const JournalFile& file : ListJournalSamples(folder)) {
+        if (file.day < first || file.day > last)
+            continue;
+        if (file.day != day)
+            days.emplace_back();
+        day = file.day;
+        days.back().push_back(dir.filePath(JournalSamplesName(file.day, file.part)));
     }
-    std::sort(files.begin(), files.end());
-    return files;
+    return days;
 }
 
 } // namespace
@@ -200,26 +206,31 @@ int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
     if (fromUtcMs >= toUtcMs)
         return 0;
     std::vector<TimedReading> day;
-    for (const QString& path : SampleFilesFor(folder_, fromUtcMs, toUtcMs)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = file.readAll();
+    for (const std::vector<QString>& parts : SampleFilesFor(folder_, fromUtcMs, toUtcMs)) {
         day.clear();
-        // Up to the last line end: a line being written (or cut by a crash)
-        // is not a reading yet.
-        const qsizetype end = bytes.lastIndexOf('\n') + 1;
-        for (qsizetype at = 0; at < end;) {
-            const qsizetype next = bytes.indexOf('\n', at);
-            const QByteArrayView line(bytes.constData() + at, next - at);
-            at = next + 1;
-            if (line.isEmpty() || line.front() == '#')
+        for (const QString& path : parts) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
                 continue;
-            TimedReading sample;
-            if (!ParseJournalSampleLine(line, &sample))
-                ++corrupt;
-            else if (sample.utcMs >= fromUtcMs && sample.utcMs < toUtcMs)
-                day.push_back(sample);
+            const QByteArray bytes = file.readAll();
+            // Another program's file under a samples name is no history.
+            if (!bytes.startsWith(kJournalSamplesHeader))
+                continue;
+            // Up to the last line end: a line being written (or cut by a
+            // crash) is not a reading yet.
+            const qsizetype end = bytes.lastIndexOf('\n') + 1;
+            for (qsizetype at = 0; at < end;) {
+                const qsizetype next = bytes.indexOf('\n', at);
+                const QByteArrayView line(bytes.constData() + at, next - at);
+                at = next + 1;
+                if (line.isEmpty() || line.front() == '#')
+                    continue;
+                TimedReading sample;
+                if (!ParseJournalSampleLine(line, &sample))
+                    ++corrupt;
+                else if (sample.utcMs >= fromUtcMs && sample.utcMs < toUtcMs)
+                    day.push_back(sample);
+            }
         }
         // In order even if the clock was set back while recording.
         std::stable_sort(day.begin(), day.end(), [](const TimedReading& a, const TimedReading& b) {

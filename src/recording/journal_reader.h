@@ -43,7 +43,8 @@ public:
 
     // Hands each sample with fromUtcMs <= utcMs < toUtcMs to `visit`, in time
     // order; `visit` returns false to stop. Returns how many lines in the
-    // files read were corrupt.
+    // files read were corrupt. A day's samples parts are read together, and
+    // only those the journal began (journal_folder.h).
     int Visit(qint64 fromUtcMs, qint64 toUtcMs,
               const std::function<bool(const TimedReading&)>& visit) const;
 

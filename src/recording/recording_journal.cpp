@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <utility>
 
 namespace korvinet {
@@ -72,8 +73,17 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
 
     // The alarm goes on its list first: a crash in between leaves a listed
     // time without a reading, which marks nothing.
-    const bool alarmListed = !reading.alarm || AppendAlarm(current_, reading, unitName);
+    const bool alarmListed = !reading.alarm || AppendAlarm(reading);
 
+    // Then the sample and the data file's line, as one step: the sample is
+    // taken back when the line cannot follow (a full disk), so that neither
+    // file holds a reading the other lacks.
+    qint64 samplesBefore = 0;
+    if (!AppendSample(day, reading, &samplesBefore)) {
+        // Said of the day's file, whose reading went unrecorded with it.
+        Failed(file_.Path(), samples_.Error());
+        return Report(false);
+    }
     QByteArray text;
     if (needsHeader_) {
         DataFileHeader header;
@@ -89,69 +99,152 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
     if (!file_.Append(text)) {
         Failed(file_.Path(), file_.Error());
         file_.Close(); // the next reading starts from a freshly opened file
+        if (!samples_.CutTo(samplesBefore))
+            samples_.Close(); // taken back when opened again
         return Report(false);
     }
     needsHeader_ = false;
-    const bool sampled = AppendSample(day, reading);
-    return Report(alarmListed && sampled && stateWritten_);
+    return Report(alarmListed && stateWritten_);
 }
 
-bool RecordingJournal::AppendSample(QDate day, const Reading& reading) {
-    const QString path = QDir(folder_).filePath(day.toString(QStringLiteral("yyyy-MM-dd")) +
-                                                QStringLiteral(".samples"));
-    if ((!samples_.IsOpen() || samples_.Path() != path) && !samples_.Open(path))
-        return Failed(samples_.Path(), samples_.Error());
+bool RecordingJournal::AppendSample(QDate day, const Reading& reading, qint64* sizeBefore) {
+    if ((!samples_.IsOpen() || samplesDay_ != day) && !OpenSamplesFor(day))
+        return false;
     QByteArray bytes = JournalSampleLine(reading);
     if (samples_.Size() == 0)
         bytes.prepend(kJournalSamplesHeader);
+    *sizeBefore = samples_.Size();
     if (!samples_.Append(bytes)) {
-        Failed(samples_.Path(), samples_.Error());
         samples_.Close();
         return false;
     }
     return true;
 }
 
+// The day's last samples file if the journal began it and can still write
+// to it, otherwise a new part. Whose it is is settled from its front before
+// it is opened, as for the data files.
+bool RecordingJournal::OpenSamplesFor(QDate day) {
+    const QDir dir(folder_);
+    int last = 0;
+    for (const JournalFile& file : ListJournalSamples(folder_))
+        if (file.day == day)
+            last = file.part;
+    samplesDay_ = day;
+    if (last > 0) {
+        const QString path = dir.filePath(JournalSamplesName(day, last));
+        if (ReadJournalSamplesOrigin(path) != JournalFileOrigin::Foreign && samples_.Open(path)) {
+            TakeBackUnrecordedSample(day);
+            return true;
+        }
+    }
+    for (int part = last + 1;; ++part) {
+        const QString path = dir.filePath(JournalSamplesName(day, part));
+        if (QFileInfo::exists(path))
+            continue; // taken meanwhile: passed over, never opened
+        if (!samples_.Open(path))
+            return false;
+        if (samples_.Size() == 0)
+            return true;
+        samples_.Close();
+    }
+}
+
+// A crash between a sample and its data file line leaves a sample whose
+// reading the data file lacks. It is taken back, as a line that fails takes
+// it back, so that both files hold the same readings; but only where the
+// data files show it for certain: none of the day's parts is the journal's,
+// the last of them is in another unit, or its last line was taken before
+// the sample's second.
+void RecordingJournal::TakeBackUnrecordedSample(QDate day) {
+    QFile file(samples_.Path());
+    const qint64 size = samples_.Size();
+    constexpr qint64 kTail = 4096; // far more than a line
+    if (size == 0 || !file.open(QIODevice::ReadOnly) ||
+        !file.seek(std::max<qint64>(0, size - kTail)))
+        return;
+    const QByteArray tail = file.read(kTail);
+    if (tail.size() != std::min(size, kTail) || !tail.endsWith('\n'))
+        return;
+    const QByteArrayView line =
+        QByteArrayView(tail).chopped(1).sliced(tail.lastIndexOf('\n', tail.size() - 2) + 1);
+    TimedReading sample;
+    if (!ParseJournalSampleLine(line, &sample))
+        return;
+
+    const QDir dir(folder_);
+    const std::vector<JournalFile> files = ListJournalFiles(folder_);
+    for (auto part = files.rbegin(); part != files.rend(); ++part) {
+        if (part->day != day)
+            continue;
+        const QString path = dir.filePath(part->Name());
+        const JournalFileFront front = ReadJournalFileFront(path);
+        if (front.origin != JournalFileOrigin::Own)
+            continue;
+        if (front.unit.compare(
+                TCounter::UnitNameOf(static_cast<std::int8_t>(sample.reading.unitCode)),
+                Qt::CaseInsensitive) == 0) {
+            const std::optional<double> last = LastDataFileTime(path, front, regional_);
+            if (!last || *last > sample.reading.time - 1.0 / 86400.0)
+                return; // there, or not known for certain
+        }
+        break;
+    }
+    if (!samples_.CutTo(size - line.size() - 1))
+        samples_.Close();
+}
+
 // Picks the file for a reading of `day` in `unitName`: the day's last file if
-// the journal began it in that unit (or stopped while beginning it),
-// otherwise a new part. Whether it is the journal's own is settled from its
-// front before it is opened for writing: opening cuts an unfinished last
-// line, and another program's file is never touched.
+// the journal began it in that unit (or stopped while beginning it), and its
+// alarm list if there is one, otherwise a new part. Whether they are the
+// journal's own is settled from their fronts before they are opened for
+// writing: opening cuts an unfinished last line, and another program's file
+// is never touched.
 bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
     const QDir dir(folder_);
     JournalFile last{day, 0};
     for (const JournalFile& file : ListJournalFiles(folder_))
         if (file.day == day)
             last = file;
+    const QString newColumns = header_.bottomAxisTitle + QStringLiteral(", ") + unitName;
 
     if (last.part > 0) {
         const JournalFileFront front = ReadJournalFileFront(dir.filePath(last.Name()));
         const bool unfinished = front.origin == JournalFileOrigin::Unfinished;
-        if (unfinished || (front.origin == JournalFileOrigin::Own &&
-                           front.unit.compare(unitName, Qt::CaseInsensitive) == 0)) {
+        const QString columns = unfinished ? newColumns : front.columns;
+        if ((unfinished || (front.origin == JournalFileOrigin::Own &&
+                            front.unit.compare(unitName, Qt::CaseInsensitive) == 0)) &&
+            AlarmListBelongs(dir.filePath(last.AlarmsName()), columns)) {
             // An unfinished start is begun again.
-            if (!file_.Open(dir.filePath(last.Name())) ||
-                (unfinished && file_.Size() > 0 && !file_.Clear()))
-                return Failed(file_.Path(), file_.Error());
-            current_ = last;
-            currentUnit_ = unitName;
-            needsHeader_ = unfinished;
-            return true;
+            if (file_.Open(dir.filePath(last.Name())) &&
+                (!unfinished || file_.Size() == 0 || file_.Clear())) {
+                current_ = last;
+                currentUnit_ = unitName;
+                currentColumns_ = columns;
+                needsHeader_ = unfinished;
+                return true;
+            }
+            // One it can no longer write to (its permissions changed, say)
+            // is followed by a new part, not by a day of nothing recorded.
+            Failed(file_.Path(), file_.Error());
+            file_.Close();
         }
     }
 
     // A new part; one that has come into being since the folder was listed
-    // is not the journal's either.
+    // is not the journal's either, nor is an alarm list found under its name.
     for (JournalFile next{day, last.part + 1};; ++next.part) {
         // Opening cuts an unfinished last line: a name taken meanwhile is
         // passed over, never opened.
-        if (QFileInfo::exists(dir.filePath(next.Name())))
+        if (QFileInfo::exists(dir.filePath(next.Name())) ||
+            QFileInfo::exists(dir.filePath(next.AlarmsName())))
             continue;
         if (!file_.Open(dir.filePath(next.Name())))
             return Failed(file_.Path(), file_.Error());
         if (file_.Size() == 0) {
             current_ = next;
             currentUnit_ = unitName;
+            currentColumns_ = newColumns;
             needsHeader_ = true;
             return true;
         }
@@ -170,14 +263,19 @@ QByteArray RecordingJournal::Line(const Reading& reading) {
     return line;
 }
 
-bool RecordingJournal::AppendAlarm(const JournalFile& file, const Reading& reading,
-                                   const QString& unitName) {
-    const QString path = QDir(folder_).filePath(file.AlarmsName());
-    if ((!alarms_.IsOpen() || alarms_.Path() != path) && !alarms_.Open(path))
-        return Failed(alarms_.Path(), alarms_.Error());
+bool RecordingJournal::AppendAlarm(const Reading& reading) {
+    const QString path = QDir(folder_).filePath(current_.AlarmsName());
+    if (!alarms_.IsOpen() || alarms_.Path() != path) {
+        // Checked again as it is opened: one put there meanwhile is not the
+        // journal's either.
+        if (!AlarmListBelongs(path, currentColumns_))
+            return Failed(path, QStringLiteral("another program's file is in its place"));
+        if (!alarms_.Open(path))
+            return Failed(alarms_.Path(), alarms_.Error());
+    }
     QByteArray lines;
     if (alarms_.Size() == 0)
-        lines = (header_.bottomAxisTitle + QStringLiteral(", ") + unitName).toUtf8() + "\r\n";
+        lines = currentColumns_.toUtf8() + "\r\n";
     lines += Line(reading);
     if (!alarms_.Append(lines)) {
         Failed(alarms_.Path(), alarms_.Error());

@@ -38,7 +38,8 @@ struct JournalStatus {
 // "Open Data File" and other tools read as they are. Alarm points are listed
 // beside each file ("<day>.alarms"), every reading with all it carries in
 // the day's "<day>.samples" (see journal_reader.h), the session state in
-// "journal.state".
+// "journal.state". A file the journal did not begin (as its front shows) is
+// never written to, cut or removed: the journal goes on in the next part.
 //
 // Nothing here throws or stops the caller: a failure is reported in the
 // status, and the next operation tries again from a freshly opened file.
@@ -75,9 +76,12 @@ public:
 
 private:
     bool OpenFileFor(QDate day, const QString& unitName);
-    bool AppendAlarm(const JournalFile& file, const Reading& reading, const QString& unitName);
+    bool AppendAlarm(const Reading& reading);
     QByteArray Line(const Reading& reading);
-    bool AppendSample(QDate day, const Reading& reading);
+    // False with the reason in samples_.Error().
+    bool AppendSample(QDate day, const Reading& reading, qint64* sizeBefore);
+    bool OpenSamplesFor(QDate day);
+    void TakeBackUnrecordedSample(QDate day);
     bool WriteState(bool running);
     JournalStatus Report(bool ok);
     bool Failed(const QString& path, const QString& why);
@@ -89,12 +93,14 @@ private:
     double sessionStart_ = 0.0;
     QDate lastDay_; // day of the latest reading or start, for expiring files
     LineFile file_;
-    LineFile alarms_;                       // the alarm list of the file last given an alarm
-    LineFile samples_;                      // the samples of the day last written
+    LineFile alarms_;  // the alarm list of the file last given an alarm
+    LineFile samples_; // the samples of samplesDay_
+    QDate samplesDay_;
     std::unique_ptr<DataLineWriter> lines_; // for the unit of lineUnit_
     int lineUnit_ = -1;
     JournalFile current_;
     QString currentUnit_;
+    QString currentColumns_; // its column titles line, which its alarm list begins with
     bool needsHeader_ = false;
     bool stateWritten_ = false;
     QString error_;

@@ -120,19 +120,23 @@ HttpResponse PlainResponse(int status, const QString& line) {
     return response;
 }
 
+// One request from its head to its answer.
 struct HttpServer::Exchange {
     MHD_Connection* connection = nullptr;
+    bool answering = false;               // handed to the handler
     std::optional<HttpResponse> response; // a job's, ready to send
 };
 
 // The library's callbacks, back into the server; nothing may escape them.
 struct HttpServerGlue {
     static MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url,
-                                const char* method, const char*, const char*, std::size_t*,
-                                void** state) {
+                                const char* method, const char*, const char*,
+                                std::size_t* uploadSize, void** state) {
         try {
-            return static_cast<HttpServer*>(self)->Request(connection, url, method, state) ? MHD_YES
-                                                                                           : MHD_NO;
+            return static_cast<HttpServer*>(self)->Request(connection, url, method, uploadSize,
+                                                           state)
+                       ? MHD_YES
+                       : MHD_NO;
         } catch (...) {
             return MHD_NO; // the library closes the connection
         }
@@ -220,10 +224,26 @@ bool HttpServer::Listen(const HttpAddress& address, QString* error) {
     return true;
 }
 
+unsigned HttpServer::Connections() const {
+    return MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections;
+}
+
 void HttpServer::Run() {
     if (!daemon_)
         return;
+    const unsigned before = Connections();
     MHD_run(daemon_);
+    // At its connection limit the library takes its listening socket out of
+    // its epoll set and puts it back only at the start of a later run, while
+    // the connections a run closes are counted off at its end. So once one
+    // has gone, run again straight away: no other event need ever come (with
+    // every connection gone no timeout is due and nothing left in the set is
+    // ready), and the clients waiting in the kernel's queue would wait for
+    // good.
+    if (Connections() < before) {
+        timer_.start(0);
+        return;
+    }
     MHD_UNSIGNED_LONG_LONG ms = 0;
     if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
         timer_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, 3600000)));
@@ -232,8 +252,35 @@ void HttpServer::Run() {
 }
 
 bool HttpServer::Request(MHD_Connection* connection, const char* url, const char* method,
-                         void** state) {
-    if (auto* exchange = static_cast<Exchange*>(*state)) {
+                         std::size_t* uploadSize, void** state) {
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (!exchange) {
+        // Refusals are answered at once, from the head: the library then
+        // closes the connection without reading a body nobody wants.
+        if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0) {
+            HttpResponse response = PlainResponse(
+                405, QStringLiteral("only GET and HEAD: this server changes nothing"));
+            response.headers.emplace_back("Allow", "GET, HEAD");
+            return QueueResponse(connection, response);
+        }
+        if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) >
+            limits_.maxHeaders) {
+            return QueueResponse(connection,
+                                 PlainResponse(431, QStringLiteral("too many header fields")));
+        }
+        // The rest are answered at the next call, once the request is read
+        // to its end: a response queued before that closes the connection,
+        // and the page polls every second over one kept open.
+        exchange = new Exchange;
+        exchange->connection = connection;
+        *state = exchange;
+        return true;
+    }
+    if (*uploadSize != 0) {
+        *uploadSize = 0; // a body sent with a GET: read and dropped
+        return true;
+    }
+    if (exchange->answering) {
         // Called again after its job: the response is ready.
         if (!exchange->response)
             return true;
@@ -241,21 +288,11 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
         exchange->response.reset();
         return queued;
     }
+    exchange->answering = true;
 
     HttpRequest request;
     request.method = method;
     request.path = url;
-    if (request.method != "GET" && request.method != "HEAD") {
-        HttpResponse response =
-            PlainResponse(405, QStringLiteral("only GET and HEAD: this server changes nothing"));
-        response.headers.emplace_back("Allow", "GET, HEAD");
-        return QueueResponse(connection, response);
-    }
-    if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) >
-        limits_.maxHeaders) {
-        return QueueResponse(connection,
-                             PlainResponse(431, QStringLiteral("too many header fields")));
-    }
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &HttpServerGlue::CollectArgument,
                               &request.query);
     MHD_get_connection_values(connection, MHD_HEADER_KIND, &HttpServerGlue::CollectHeader,
@@ -270,9 +307,6 @@ bool HttpServer::Request(MHD_Connection* connection, const char* url, const char
     if (!answer.later)
         return QueueResponse(connection, answer.now);
 
-    auto* exchange = new Exchange;
-    exchange->connection = connection;
-    *state = exchange;
     suspended_.insert(exchange);
     MHD_suspend_connection(connection);
     QObject* inbox = inbox_.get();

@@ -78,7 +78,8 @@ struct HttpServerLimits {
 // notifier and its timeouts by a timer, so handlers run on that thread, next
 // to the data they read, without locks. Only GET and HEAD reach the handler;
 // other methods get 405. Jobs run on a small pool of their own and their
-// responses are sent from the event loop again.
+// responses are sent from the event loop again. Connections are kept open
+// between requests until silent for the idle timeout.
 class HttpServer {
 public:
     using Handler = std::function<HttpAnswer(const HttpRequest&)>;
@@ -97,9 +98,11 @@ private:
     struct Exchange;
     friend struct HttpServerGlue; // the library's callbacks
 
-    bool Request(MHD_Connection* connection, const char* url, const char* method, void** state);
+    bool Request(MHD_Connection* connection, const char* url, const char* method,
+                 std::size_t* uploadSize, void** state);
     void Deliver(Exchange* exchange, HttpResponse response);
     void Run();
+    unsigned Connections() const;
 
     Handler handler_;
     HttpServerLimits limits_;

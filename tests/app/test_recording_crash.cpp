@@ -160,7 +160,8 @@ protected:
             << "reading " << differ.first - recorded.begin() << " of " << recorded.size()
             << " restored as " << differ.second->second << " " << differ.second->text.toStdString()
             << ", recorded " << differ.first->second << " " << differ.first->text.toStdString();
-        ASSERT_GE(child.restored.size(), recorded.size()) << "the last ones lost";
+        ASSERT_GE(child.restored.size(), recorded.size())
+            << "the last ones lost; status \"" << child.status.toStdString() << "\"";
         ASSERT_LE(child.restored.size(), recorded.size() + 1);
         EXPECT_EQ(child.status,
                   child.restored.empty()

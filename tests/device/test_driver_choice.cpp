@@ -26,6 +26,7 @@ TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
         int devices;
         double cpm;
         std::uint32_t listed; // counters the driver lists
+        QString problem{};    // the line said on the console
     };
     const std::vector<Case> cases = {
         {{}, QString(), 1, 30.0, 0},
@@ -52,12 +53,14 @@ TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
          "simulator",
          1,
          30.0,
-         1},
+         1,
+         "KORVINET_SIM_DEVICES=-2 is no number of counters (0 to 16): simulating 1"},
         {{{"KORVINET_DRIVER", "simulator"}, {"KORVINET_SIM_DEVICES", "100000"}},
          "simulator",
-         1,
+         kMaxSimulatedDevices,
          30.0,
-         1},
+         kMaxSimulatedDevices,
+         "KORVINET_SIM_DEVICES=100000 is more than the simulator's 16 counters: simulating 16"},
         // A USB backend never lists simulated counters (no FTDI device here).
         {{{"KORVINET_DRIVER", "libftdi"}, {"KORVINET_SIM_DEVICES", "2"}}, "libftdi", 2, 30.0, 0},
     };
@@ -68,6 +71,7 @@ TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
         EXPECT_EQ(choice.backend, c.backend);
         EXPECT_EQ(choice.simulatedDevices, c.devices);
         EXPECT_DOUBLE_EQ(choice.simulatedCpm, c.cpm);
+        EXPECT_EQ(choice.problems.join('\n'), c.problem);
 
         ManualClock clock;
         const auto driver = CreateDriver(choice, clock);

@@ -4,6 +4,9 @@
 #include "support/journal_fixture.h"
 
 #include <QProcess>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace korvinet {
 namespace {
@@ -11,8 +14,30 @@ namespace {
 using testing::At;
 using testing::kMicroSv;
 using testing::kMr;
+using testing::Utc;
 
-class RecordingJournalTest : public testing::JournalTest {};
+class RecordingJournalTest : public testing::JournalTest {
+protected:
+    // The values of the day's readings as its samples hold them, and as its
+    // first data file does.
+    std::vector<double> SampleValues() const {
+        std::vector<double> values;
+        for (const TimedReading& s : ReadBack(Utc(At(13, 0, 0, 0)), Utc(At(16, 0, 0, 0))))
+            values.push_back(s.reading.value);
+        return values;
+    }
+    std::vector<double> DataFileValues() const {
+        std::vector<double> values;
+        for (const Reading& point : Read("2012-03-14.csv").points)
+            values.push_back(point.value);
+        return values;
+    }
+    void Put(const char* name, const QByteArray& bytes, QIODevice::OpenMode mode = {}) const {
+        QFile file(Path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | mode));
+        file.write(bytes);
+    }
+};
 
 // The file is a data file the reader takes as it is, and a later session
 // appends to it without a second header block.
@@ -98,34 +123,126 @@ TEST_F(RecordingJournalTest, UnfinishedLinesAreCutBeforeWritingOn) {
     EXPECT_EQ(Read("2012-03-13.csv").points.size(), 1u);
 }
 
-// Files under a journal file's name that the journal did not begin (another
-// program's, a data file saved there) are never written to, cut, restored
-// from or removed: the readings go to the day's next part.
+// Files under the journal's names that it did not begin (another program's,
+// a data file saved there, one made by hand) are never written to, cut,
+// restored from, read back as history or removed when their day expires:
+// the readings go to the next part.
 TEST_F(RecordingJournalTest, FilesTheJournalDidNotBeginAreLeftAlone) {
-    const QByteArray foreign[] = {
-        "time,value\n2012-03-14T08:00:00,0.100\n2012-03-14T08:00:03,0.1",
-        "# Device: KVT-PULSE1\r\n# Units: mR/hr\r\n# Averaging Time: 45 seconds sec\r\n"
-        "# Title: \r\n# Notes: \r\n# Date Saved: 3/14/2012 8:30:00 AM\r\nTime, mR/hr\r\n"
-        "3/14/2012 8:00:00 AM, 0.100\r\n3/14/2012 8:00:03 AM, 0.1"};
-    for (const QByteArray& bytes : foreign) {
+    const struct {
+        const char* name; // the foreign file, also on a day long expired
+        QByteArray bytes;
+    } cases[] = {
+        {"2012-03-14.csv", "time,value\n2012-03-14T08:00:00,0.100\n2012-03-14T08:00:03,0.1"},
+        {"2012-03-14.csv",
+         "# Device: KVT-PULSE1\r\n# Units: mR/hr\r\n# Averaging Time: 45 seconds sec\r\n"
+         "# Title: \r\n# Notes: \r\n# Date Saved: 3/14/2012 8:30:00 AM\r\nTime, mR/hr\r\n"
+         "3/14/2012 8:00:00 AM, 0.100\r\n3/14/2012 8:00:03 AM, 0.1"},
+        {"2012-03-14.samples", "2012-03-14T08:00:00.000Z,0.100,2,60.0,3,3000,0,,\n"
+                               "2012-03-14T08:00:03.000Z,0.1"},
+        {"2012-03-14.alarms", "mine\n"},
+        {"2012-03-14_02.alarms", "Time, mR/hr\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ASSERT_TRUE(QDir(folder).removeRecursively() && QDir().mkpath(folder));
-        for (const char* name : {"2012-03-14.csv", "2012-02-01.csv"}) {
-            QFile file(Path(name));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(bytes);
-        }
+        const QString expired = QString::fromLatin1(c.name).replace("03-14", "02-01");
+        Put(c.name, c.bytes);
+        Put(expired.toLatin1().constData(), c.bytes);
         auto journal = Begin(At(14, 7, 0, 0));
-        EXPECT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
+        EXPECT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012", true).ok);
+        EXPECT_TRUE(Add(*journal, At(14, 9, 0, 6), "0.140", true, kMicroSv).ok);
         journal.reset(); // killed
 
-        EXPECT_EQ(Bytes(Path("2012-03-14.csv")), bytes);
-        EXPECT_EQ(Bytes(Path("2012-02-01.csv")), bytes);
-        EXPECT_EQ(Read("2012-03-14_02.csv").points.size(), 1u);
+        EXPECT_EQ(Bytes(Path(c.name)), c.bytes);
+        EXPECT_EQ(Bytes(QDir(folder).filePath(expired)), c.bytes);
+        EXPECT_EQ(SampleValues(), (std::vector<double>{0.012, 0.140}));
         const RestoredSession restored =
-            RestoreLastSession(folder, kMr, 48.0, At(14, 9, 1, 0), regional);
+            RestoreLastSession(folder, kMicroSv, 48.0, At(14, 9, 1, 0), regional);
         ASSERT_EQ(restored.points.size(), 1u);
-        EXPECT_EQ(restored.points[0].value, 0.012);
+        EXPECT_EQ(restored.points[0].value, 0.140);
+        EXPECT_TRUE(restored.points[0].alarm); // from the alarm list of its own part
+        RemoveExpiredJournalFiles(folder, QDate(2012, 5, 1), 30);
+        EXPECT_EQ(QDir(folder).entryList({QStringLiteral("2012-*")}),
+                  QStringList({expired, QString::fromLatin1(c.name)}));
     }
+}
+
+// A day's file the journal began but can no longer write to (its mode
+// changed) is followed by a new part, for the data file and the samples
+// alike, not by a day of nothing recorded. Tried as a user whom modes stop,
+// also when the tests run as root.
+TEST_F(RecordingJournalTest, AFileItCanNoLongerWriteToIsFollowedByANewPart) {
+    auto journal = Begin(At(14, 9, 0, 0));
+    ASSERT_TRUE(Add(*journal, At(14, 9, 0, 3), "0.012").ok);
+    journal.reset();
+    const QStringList files = {Path("2012-03-14.csv"), Path("2012-03-14.samples")};
+    const QByteArray before = Bytes(files[0]) + Bytes(files[1]);
+    constexpr uid_t kNobody = 65534;
+    for (const QString& path : QStringList{dir.path(), folder, Path("journal.state")} + files)
+        ASSERT_TRUE(::geteuid() != 0 ||
+                    ::chown(QFile::encodeName(path).constData(), kNobody, kNobody) == 0);
+    for (const QString& path : files)
+        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RecordingJournal next(folder, regional);
+        const bool ok = (::geteuid() != 0 || (::setgid(kNobody) == 0 && ::setuid(kNobody) == 0)) &&
+                        next.Start(At(14, 9, 1, 0), At(14, 9, 1, 0)).ok &&
+                        Add(next, At(14, 9, 1, 3), "0.013").ok &&
+                        Add(next, At(14, 9, 1, 6), "0.014").ok;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Bytes(files[0]) + Bytes(files[1]), before);
+    EXPECT_EQ(Read("2012-03-14_02.csv").points.size(), 2u);
+    EXPECT_EQ(SampleValues(), (std::vector<double>{0.012, 0.013, 0.014})); // in _02.samples
+}
+
+// A reading goes into both the data file and the samples or into neither,
+// whichever of the two a full disk fails (here a limit on file sizes, the
+// line failing as the file following it reaches it), and a sample that a
+// crash left without its line is taken back at the next start.
+TEST_F(RecordingJournalTest, TheDataFileAndTheSamplesHoldTheSameReadings) {
+    const struct {
+        const char* what;
+        int notes;           // a long header makes the data file the larger
+        const char* follows; // the file the limit lies beyond
+    } cases[] = {
+        {"the sample fails", 0, "2012-03-14.samples"},
+        {"the data file's line fails", 4000, "2012-03-14.csv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(QDir(folder).removeRecursively());
+        RecordingJournal journal(folder, regional);
+        journal.SetFileHeader({{}, {}, {}, QString(c.notes, 'n')});
+        ASSERT_TRUE(journal.Start(At(14, 9, 0, 0), At(14, 9, 0, 0)).ok);
+        int n = 0;
+        const auto next = [&] {
+            ++n;
+            return Add(journal, At(14, 9, 0, 0) + 3 * n / 86400.0,
+                       QByteArray::number(0.001 * n).constData());
+        };
+        for (int i = 0; i < 6; ++i)
+            ASSERT_TRUE(next().ok);
+        int failed = 0;
+        for (rlim_t room = 0; room < 80; room += 4) {
+            const testing::FileSizeLimit full(
+                static_cast<rlim_t>(QFileInfo(Path(c.follows)).size()) + room);
+            failed += next().ok ? 0 : 1;
+        }
+        EXPECT_GT(failed, 3);
+        EXPECT_TRUE(next().ok);
+        EXPECT_EQ(SampleValues(), DataFileValues());
+    }
+
+    Put("2012-03-14.samples", JournalSampleLine(testing::MakeReading(At(14, 9, 5, 0), kMr, "0.5")),
+        QIODevice::Append);
+    auto journal = Begin(At(14, 9, 6, 0));
+    EXPECT_TRUE(Add(*journal, At(14, 9, 6, 3), "0.6").ok);
+    EXPECT_EQ(SampleValues(), DataFileValues());
 }
 
 // The unfinished end is found also where only the file's end is read.
@@ -226,6 +343,33 @@ TEST_F(RecordingJournalTest, ExpiredFilesAreRemovedAtStartAndAtDayChange) {
     Add(journal, At(15, 0, 0, 0), "0.012");
     EXPECT_EQ(remaining(), QStringList({"2012-02-14.csv"}));
     EXPECT_TRUE(QFile::exists(Path("notes.csv")));
+}
+
+// What a holder killed while taking the lock leaves (an empty lock, or an
+// empty ".rmlock" beside a dead holder's) does not keep the folder locked;
+// a lock someone holds, or is still writing, stays.
+TEST(JournalFolderLock, ALockLeftByAHolderKilledWhileTakingItIsTakenOver) {
+    const struct {
+        const char* what;
+        QByteArray lock;
+        bool emptyRmlock, held /* flock on the lock */, taken;
+    } cases[] = {
+        {"empty, the start right after the kill", "", false, false, true},
+        {"empty .rmlock", "2147483646\nkorvinet\n\n" /* no such process */, true, false, true},
+        {"empty, being written", "", false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        QFile lock(dir.filePath(QStringLiteral("journal.lock")));
+        QFile rmlock(lock.fileName() + QStringLiteral(".rmlock"));
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly) && lock.write(c.lock) == c.lock.size());
+        ASSERT_TRUE(lock.flush() && (!c.held || ::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0));
+        ASSERT_TRUE(!c.emptyRmlock || rmlock.open(QIODevice::WriteOnly));
+        JournalFolderLock folder(dir.path());
+        QString why;
+        EXPECT_EQ(folder.TryLock(&why), c.taken) << why.toStdString();
+    }
 }
 
 // A journal in a unit with the micro sign reads in pandas as it is (UTF-8).

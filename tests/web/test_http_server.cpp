@@ -4,9 +4,13 @@
 #include "support/http_probe.h"
 #include "web/http_server.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace korvinet::web {
 namespace {
@@ -65,8 +69,9 @@ TEST(HttpServer, AnswersWhatTheHandlerSaysAndRefusesWhatItMustNot) {
     };
     const Case cases[] = {
         {"decoded path and query",
-         "GET /a%20b?from=2026-12-09T10:00:00%2B01:00&x HTTP/1.1\r\nHost: h\r\n\r\n", 200,
-         "GET /a b from=2026-12-09T10:00:00+01:00 x="},
+         "GET /a%20b?from=2026-12-09T10:00:00%2B01:00&x HTTP/1.1\r\nHost: h\r\n"
+         "Connection: close\r\n\r\n",
+         200, "GET /a b from=2026-12-09T10:00:00+01:00 x="},
         {"HEAD", "HEAD / HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n", 200, ""},
         {"not HTTP", "\x01\x02garbage\r\n\r\n", 0, {}},
         {"one word", "GARBAGE\r\n\r\n", 0, {}},
@@ -94,6 +99,32 @@ TEST(HttpServer, AnswersWhatTheHandlerSaysAndRefusesWhatItMustNot) {
     EXPECT_EQ(server.Get("/").status, 200);
 }
 
+// One connection carries request after request (the page polls every
+// second), one answered from a job among them, and closes once silent for
+// the idle timeout.
+TEST(HttpServer, KeepsConnectionsOpenUntilIdle) {
+    HttpServer server(
+        [](const HttpRequest& r) {
+            if (r.path == "/job")
+                return HttpAnswer{{}, [] { return PlainResponse(200, QStringLiteral("job")); }};
+            return HttpAnswer{PlainResponse(200, QString::fromLatin1(r.path)), {}};
+        },
+        {.idleTimeoutSeconds = 1});
+    QString why;
+    ASSERT_TRUE(server.Listen({QStringLiteral("127.0.0.1"), 0}, &why)) << why.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    const HttpReply reply = RunWhileServing([port = server.Port()] {
+        return HttpSend(port, "GET /a HTTP/1.1\r\nHost: h\r\n\r\nGET /job HTTP/1.1\r\nHost: "
+                              "h\r\n\r\nGET /b HTTP/1.1\r\nHost: h\r\n\r\n");
+    });
+    EXPECT_FALSE(reply.head.toLower().contains("connection: close")) << reply.head.toStdString();
+    EXPECT_TRUE(reply.body.contains("\r\n\r\njob\n") && reply.body.endsWith("/b\n"))
+        << reply.body.toStdString();
+    EXPECT_GE(clock.elapsed(), 1000); // closed by the server, silent for a second
+    EXPECT_LT(clock.elapsed(), 4000);
+}
+
 // Jobs answer in the order they finish, and the event loop goes on meanwhile.
 TEST(HttpServer, JobsAnswerFromThePoolWhileTheLoopRuns) {
     EchoServer server;
@@ -105,6 +136,32 @@ TEST(HttpServer, JobsAnswerFromThePoolWhileTheLoopRuns) {
     EXPECT_EQ(slow.status, 200);
     EXPECT_EQ(slow.body, "slow\n");
     EXPECT_GE(ticks, 5); // 200 ms of job, the loop not blocked
+}
+
+// At its connection limit the server leaves the rest in the kernel's queue;
+// one closing must let the next in at once, not after some timeout or never.
+TEST(HttpServer, ServesAgainOnceAConnectionClosesAtTheLimit) {
+    const HttpServerLimits limits{.maxConnectionsPerIp = 64}; // all from 127.0.0.1
+    HttpServer server([](auto&) { return HttpAnswer{PlainResponse(200, "up"), {}}; }, limits);
+    QString why;
+    ASSERT_TRUE(server.Listen({QStringLiteral("127.0.0.1"), 0}, &why)) << why.toStdString();
+    const int port = server.Port();
+    std::vector<int> idle =
+        korvinet::testing::OpenIdleConnections(port, int(limits.maxConnections));
+    ASSERT_EQ(idle.size(), limits.maxConnections);
+    auto reply = std::async(std::launch::async, [=] { return HttpGet(port, "/", 5000); });
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 300) // every connection taken in
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_NE(reply.wait_for(std::chrono::seconds(0)), std::future_status::ready)
+        << "no limit reached";
+    ::close(idle.back());
+    idle.pop_back();
+    clock.restart();
+    EXPECT_EQ(RunWhileServing([&] { return reply.get(); }).status, 200);
+    EXPECT_LT(clock.elapsed(), 1000);
+    korvinet::testing::CloseAll(idle);
 }
 
 TEST(HttpServer, ListensOnlyWhereAsked) {
