@@ -105,6 +105,7 @@ bool TCounter::OpenDevice(std::unique_ptr<CounterDevice> device,
     sensitivity_ = cpmOnly_ ? 0.0 : calibration->sensitivity;
     deadTime_ = cpmOnly_ ? 0.0 : calibration->deadTime;
     calibrationSource_ = cpmOnly_ ? QString() : calibration->source;
+    calibrationChosen_ = !cpmOnly_ && !device_->OwnCalibration();
 
     ClearHistories();
     RestartAccumulation();

@@ -115,6 +115,8 @@ public:
     // Where the sensitivity and dead time in use come from; empty without
     // a calibration.
     const QString& CalibrationSource() const { return calibrationSource_; }
+    // The calibration in use is the user's choice, not the counter's own.
+    bool CalibrationChosen() const { return calibrationChosen_; }
     // Opened without a calibration: readings are in CPM whatever unit was set.
     bool CpmOnly() const { return cpmOnly_; }
     // What the open counter's link has seen; nothing for a closed counter.
@@ -173,6 +175,7 @@ private:
     QString kind_;
     QString calibrationSource_;
     bool cpmOnly_ = false;
+    bool calibrationChosen_ = false;
     bool hasSpeaker_ = false;
     std::int32_t range_ = 0;
     double sensitivity_ = 0.0;

@@ -59,7 +59,7 @@ CounterDevice::OpenResult FtdiCounter::Open(QString* error) {
         return Fail("Failed to get device information", error);
     facts_.serial = serial;
     facts_.model = description;
-    facts_.kind = QStringLiteral("FTDI pulse counter");
+    facts_.kind = kKindName;
 
     std::uint8_t area[kUserAreaSize] = {};
     std::uint32_t read = 0;

@@ -19,6 +19,7 @@ public:
     static constexpr int kMaxFailedDiscards = 3;
     // Part of the driver description that marks one of our counters.
     static inline const QString kModelString = QStringLiteral("KVT-PULSE1");
+    static inline const QString kKindName = QStringLiteral("FTDI pulse counter");
 
     // The device at a place of the driver's list.
     FtdiCounter(D2xxDriver& driver, int index) : driver_(driver), index_(index) {}

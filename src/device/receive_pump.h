@@ -7,7 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
+
+class QThread;
 
 namespace korvinet {
 
@@ -21,7 +22,8 @@ namespace korvinet {
 //
 // Everything else that touches the port (line settings, flushing, EEPROM)
 // runs through Call() on the pump's thread between two reads, so the port
-// itself is only ever used from one thread.
+// itself is only ever used from one thread. That thread is a QThread, so a
+// port built of Qt objects (a serial port) can be made and used on it.
 class ReceivePump {
 public:
     // The port calls the pump makes on its own.
@@ -53,6 +55,13 @@ public:
         int maxTransientErrors = 50;
         // Called on the pump's thread when an overrun is seen, with the total.
         std::function<void(std::uint64_t overruns)> onOverrun;
+        // Called on the pump's thread with every chunk read, before Received()
+        // counts it: for a protocol that reads the bytes rather than counting
+        // them.
+        std::function<void(const std::uint8_t* data, int size)> onReceived;
+        // Called by Call() once its command is queued: a port whose reads may
+        // wait long is woken, so the command runs at once.
+        std::function<void()> wake;
     };
 
     ReceivePump(std::unique_ptr<Port> port, Options options);
@@ -107,7 +116,7 @@ private:
     std::condition_variable done_;
     std::deque<std::shared_ptr<Job>> jobs_;
     bool stop_ = false;
-    std::thread thread_;
+    std::unique_ptr<QThread> thread_;
 };
 
 } // namespace korvinet
