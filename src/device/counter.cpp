@@ -115,7 +115,7 @@ bool TCounter::OpenDevice(std::unique_ptr<CounterDevice> device,
 
 std::uint8_t TCounter::UnitCode() const {
     const DisplayUnit* unit = FindDisplayUnit(unitCode_);
-    return cpmOnly_ && unit && unit->perSensitivity ? kCpmUnit : unitCode_;
+    return open_ && cpmOnly_ && unit && unit->perSensitivity ? kCpmUnit : unitCode_;
 }
 
 CounterLinkStatus TCounter::LinkStatus() const {

@@ -97,8 +97,8 @@ public:
     // Readers.
     bool IsOpen() const { return open_; }
     const QString& LastError() const { return lastError_; }
-    // The unit readings are given in: the one set, or CPM for a counter
-    // without calibration when the one set needs a sensitivity.
+    // The unit readings are given in: the one set, or CPM while a counter
+    // without calibration is open and the one set needs a sensitivity.
     std::uint8_t UnitCode() const;
     const QStringList& DeviceNames() const { return deviceNames_; }
     const QStringList& DeviceIndices() const { return deviceIndices_; }

@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include "device/serial_finder.h"
 #include "maps/map_uploader.h"
 #include "measure/averaging_time.h"
 #include "mqtt/mqtt_sink.h"
@@ -40,6 +41,35 @@ SettingsRecord InForce(const StationConfig& config) {
 
 } // namespace
 
+CounterChoices ChoicesInForce(const StationConfig& config) {
+    CounterChoices choices = ParseCounterChoices(config.stored.CounterChoices);
+    const StationOptions& o = config.options;
+    if (o.kind.isEmpty() && o.tube.isEmpty() && !o.sensitivity)
+        return choices;
+    const QString counter = o.device.isEmpty() ? kAnyCounter : o.device;
+    CounterChoice chosen;
+    chosen.counter = counter;
+    for (auto it = choices.begin(); it != choices.end(); ++it) {
+        if (it->counter == counter) {
+            chosen = *it;
+            choices.erase(it);
+            break;
+        }
+    }
+    if (!o.kind.isEmpty()) {
+        chosen.kind = o.kind;
+        chosen.baud = o.baud;
+    }
+    if (!o.tube.isEmpty() || o.sensitivity) {
+        chosen.tube = o.tube;
+        chosen.cpmPerMicrosievertHour = o.sensitivity.value_or(0.0);
+        chosen.deadTimeSeconds = o.deadTime.value_or(0.0);
+    }
+    // The command line's choice decides over a stored one for any counter.
+    choices.insert(choices.begin(), chosen);
+    return choices;
+}
+
 QString ReadingLine(const SessionReading& reading) {
     const bool overrange = reading.status == SessionReading::Status::Overrange;
     QStringList fields = {IsoLocalTimeText(MomentOf(reading)), reading.text, reading.unitName,
@@ -51,10 +81,14 @@ QString ReadingLine(const SessionReading& reading) {
 }
 
 Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
-                 const Regional& regional, Finished finished)
+                 const Regional& regional, Finished finished, SerialFinder* serial)
     : config_(std::move(config)), settings_(InForce(config_)), clock_(clock), regional_(regional),
       finished_(std::move(finished)),
-      recorder_(driver, clock, regional, {config_.journalFolder, settings_.RecordingKeepDays}) {
+      recorder_(driver, clock, regional, {config_.journalFolder, settings_.RecordingKeepDays},
+                serial),
+      serial_(serial) {
+    if (serial_)
+        serial_->SetChoices(ChoicesInForce(config_));
     auto unattended = std::make_unique<Unattended>(recorder_);
     unattended_ = unattended.get();
     recorder_.AddSink(std::move(unattended));
@@ -138,6 +172,7 @@ bool Station::Start(QString* error) {
     plan.alarm = [this] { return AlarmSettingsOf(settings_); };
     plan.ticked = [this](const MeasurementSession::TickOutcome& tick) { Ticked(tick); };
     plan.log = [this](const QString& line) { Log(line); };
+    plan.uncalibratedHint = QStringLiteral(" (give --tube NAME or --sensitivity CPM)");
     plan.ambiguous = [this](const QStringList& serials) {
         Log(QStringLiteral("%1 counters are attached (%2): choose one with --device SERIAL")
                 .arg(serials.size())
@@ -167,6 +202,10 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.title = settings_.GraphTitle;
     s.notes = settings_.GraphNotes;
     s.sampleMs = config_.sampleMs;
+    const TCounter& counter = recorder_.Counter();
+    if (!counter.Kind().isEmpty() && !counter.CpmOnly())
+        s.calibration = web::StationStatus::Calibration{
+            counter.Sensitivity() / 10, counter.DeadTime(), counter.CalibrationSource()};
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)
         return;
@@ -186,9 +225,22 @@ void Station::Ticked(const MeasurementSession::TickOutcome& tick) {
         Log(tick.countsStoppedText);
     if (tick.showHealthWarning)
         Log(tick.healthWarningText);
+    LogSkippedLines();
     ++readings_;
     if (config_.options.count && readings_ >= *config_.options.count)
         Stop(0);
+}
+
+void Station::LogSkippedLines() {
+    // A counter whose lines do not read (noise, a wrong baud rate) says so
+    // as it happens, not every sample.
+    const std::uint64_t skipped = recorder_.Counter().LinkStatus().skipped;
+    if (skipped > skippedLogged_)
+        Log(QStringLiteral("counter %1: %2 lines did not read and were skipped (%3 so far)")
+                .arg(recorder_.Counter().Info().SerialNumber)
+                .arg(skipped - skippedLogged_)
+                .arg(skipped));
+    skippedLogged_ = skipped;
 }
 
 void Station::Stop(int exitCode) {

@@ -41,6 +41,19 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
         {{"--mqtt", "mqtt://b", "--mqtt-cafile", "/ca"}, Action::Error, "needs an mqtts:// URL"},
         {{"--mqtt", "mqtts://b", "--mqtt-cert", "/c"}, Action::Error, "go together"},
         {{"--mqtt", "mqtts://b", "--mqtt-key", ""}, Action::Error, "--mqtt-key needs a file"},
+        {{"--device", "/dev/pts/3", "--kind", "text-line", "--baud", "19200", "--tube", "sbm20"},
+         Action::Run,
+         {}},
+        {{"--device", "/dev/ttyUSB0", "--kind", "geiger"}, Action::Error, "--kind must be"},
+        {{"--kind", "pulse-byte"}, Action::Error, "--kind needs --device"},
+        {{"--device", "/dev/ttyS0", "--baud", "9600"}, Action::Error, "--baud needs --kind"},
+        {{"--device", "/d", "--kind", "pulse-byte", "--baud", "12"}, Action::Error, "--baud needs"},
+        {{"--tube", "SBM-2O"}, Action::Error, "unknown tube \"SBM-2O\"; use one of SBM-20"},
+        {{"--sensitivity", "0"}, Action::Error, "--sensitivity needs"},
+        {{"--sensitivity", "inf"}, Action::Error, "--sensitivity needs"},
+        {{"--tube", "J305", "--sensitivity", "120"}, Action::Error, "exclude each other"},
+        {{"--dead-time", "0.0001"}, Action::Error, "--dead-time needs --sensitivity"},
+        {{"--sensitivity", "120", "--dead-time", "1"}, Action::Error, "--dead-time needs seconds"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -78,6 +91,16 @@ TEST(StationOptions, ValuesLandInTheirFields) {
               QStringList({"/ca.pem", "/c.pem", "/k.pem"}));
     EXPECT_EQ(o.replayRate, 50);
     EXPECT_EQ(o.outboxDays, 7);
+
+    const StationOptions serial = ParseCommandLine(QStringLiteral("--device /dev/pts/3 --kind "
+                                                                  "pulse-byte --sensitivity 153.8 "
+                                                                  "--dead-time 0.0001")
+                                                       .split(' '))
+                                      .options;
+    EXPECT_EQ(serial.kind, "pulse-byte");
+    EXPECT_EQ(serial.sensitivity, 153.8);
+    EXPECT_EQ(serial.deadTime, 0.0001);
+    EXPECT_EQ(ParseCommandLine({"--tube", "lnd 7317"}).options.tube, "LND-7317");
 
     // The micro sign as the window lists the unit, or typed as "u".
     EXPECT_EQ(ParseCommandLine({"--units", QStringLiteral("\u00B5R/hr")}).options.unitCode, 3);

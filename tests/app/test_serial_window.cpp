@@ -1,0 +1,106 @@
+// The window measuring from each kind of serial counter's simulator through
+// a pseudo-terminal: its name in the device list, readings in CPM with the
+// status line saying why, a tube chosen in Options and readings in the
+// stored unit after that, and lines that did not read.
+#include "app/options_dialog.h"
+#include "device/serial_kinds.h"
+#include "main_window_rig.h"
+#include "support/serial_rig.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+
+using korvinet::TFormMain;
+using korvinet::TFormOptions;
+using korvinet::testing::Eventually;
+using korvinet::testing::MainWindowRig;
+using korvinet::testing::SerialRig;
+
+class SerialWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void measuresFromTheSimulatorThroughAPty_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("listed");
+        QTest::newRow("text-line") << QStringLiteral("text-line") << "Text-line counter";
+        QTest::newRow("pulse-byte") << QStringLiteral("pulse-byte") << "Pulse-per-byte counter";
+    }
+    void measuresFromTheSimulatorThroughAPty() {
+        QFETCH(QString, kind);
+        QFETCH(QString, listed);
+        MainWindowRig rig;
+        SerialRig serial(kind, rig.clock);
+        QVERIFY(serial.plugged);
+        rig.serial = &serial.finder;
+        TFormMain& w = rig.Open(); // the one counter there is connects at once
+        const QString path = serial.counter.Entry().path;
+        QCOMPARE(w.SelectDevice->currentText(), listed + " (" + path + ")");
+        QCOMPARE(w.OpenCloseDevice->text(), "Disconnect " + path);
+        QVERIFY(w.Counter.IsOpen());
+
+        // Without a calibration: CPM, and the status line says why.
+        QCOMPARE(w.ValUnits->currentText(), QStringLiteral("CPM"));
+        QVERIFY(!w.statusBar()->isHidden());
+        QVERIFY(w.LabelCounterNote->text().contains("Readings in CPM only"));
+        const auto sample = [&](std::uint32_t counts) {
+            const auto lines = w.Counter.LinkStatus().lines + 3;
+            const auto bytes = w.Counter.LinkStatus().bytes;
+            if (kind == korvinet::kTextLineKind) {
+                for (int second = 0; second < 3; ++second)
+                    serial.counter.Count(counts / 3);
+                return Eventually([&] { return w.Counter.LinkStatus().lines == lines; });
+            }
+            serial.counter.Count(counts);
+            return Eventually([&] { return w.Counter.LinkStatus().bytes == bytes + counts; });
+        };
+        QVERIFY(sample(30));
+        rig.Plan(0);
+        QVERIFY(rig.RunPlanned());
+        QCOMPARE(w.ValReading->text(), QStringLiteral("600.0 CPM"));
+        QCOMPARE(w.Counter.AccumulatedTotal(), 30u);
+
+        // A tube chosen in Options counts from the next connection on.
+        rig.options = [](TFormOptions& d) {
+            if (!d.SerialCounters || d.SerialCounters->rowCount() != 1)
+                return false;
+            auto* tube =
+                static_cast<QComboBox*>(d.SerialCounters->cellWidget(0, TFormOptions::kTubeColumn));
+            tube->setCurrentIndex(tube->findData(QStringLiteral("SBM-20")));
+            return true;
+        };
+        w.FileOptionsClick();
+        QCOMPARE(rig.optionsShown, 1);
+        QVERIFY(w.Options.CounterChoices.contains("SBM-20"));
+        w.OpenCloseDeviceClick(); // disconnect
+        rig.ui.AnswerConfirm(
+            QStringLiteral("Starting a new connection will clear the graph data.  Continue?"),
+            true);
+        w.OpenCloseDeviceClick();
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(w.Counter.CalibrationSource(), QStringLiteral("tube SBM-20"));
+        QVERIFY(w.statusBar()->isHidden());
+        QVERIFY(sample(54));
+        rig.Plan(0);
+        QVERIFY(rig.RunPlanned());
+        // 1080 CPM, 1 mR/hr for the SBM-20 with its 190 µs of dead time.
+        QCOMPARE(w.ValReading->text(), QStringLiteral("1.003 mR/hr"));
+
+        if (kind == korvinet::kTextLineKind) {
+            serial.counter.Send("CPS, 4, CPM\r\n");
+            QVERIFY(sample(0));
+            rig.Plan(0);
+            QVERIFY(rig.RunPlanned());
+            QCOMPARE(w.LabelCounterNote->text(),
+                     QStringLiteral("1 lines from the counter did not read and were skipped."));
+        }
+        QVERIFY(rig.ui.ScriptDone());
+    }
+};
+
+QTEST_MAIN(SerialWindowTest)
+#include "test_serial_window.moc"
