@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
-#include <thread>
 #include <vector>
 
 namespace korvinet {
@@ -13,8 +12,12 @@ ReceivePump::ReceivePump(std::unique_ptr<Port> port, Options options)
     : port_(std::move(port)), options_(std::move(options)) {
     options_.readSize = std::max(options_.readSize, 1);
     options_.statusEvery = std::max(options_.statusEvery, 1);
-    thread_.reset(QThread::create([this] { Loop(); }));
-    thread_->start();
+    if (options_.qtThread) {
+        qtThread_.reset(QThread::create([this] { Loop(); }));
+        qtThread_->start();
+    } else {
+        thread_ = std::thread([this] { Loop(); });
+    }
 }
 
 ReceivePump::~ReceivePump() {
@@ -25,7 +28,14 @@ ReceivePump::~ReceivePump() {
     wake_.notify_all();
     if (options_.wake)
         options_.wake();
-    thread_->wait();
+    if (qtThread_) {
+        qtThread_->wait();
+        // The thread's last release of the lock orders its work before
+        // what follows, as the wait does, in a way a thread checker sees.
+        const std::lock_guard lock(mutex_);
+    } else {
+        thread_.join();
+    }
     port_.reset();
 }
 

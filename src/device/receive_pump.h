@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class QThread;
 
@@ -22,8 +23,8 @@ namespace korvinet {
 //
 // Everything else that touches the port (line settings, flushing, EEPROM)
 // runs through Call() on the pump's thread between two reads, so the port
-// itself is only ever used from one thread. That thread is a QThread, so a
-// port built of Qt objects (a serial port) can be made and used on it.
+// itself is only ever used from one thread. A port built of Qt objects (a
+// serial port) asks for a QThread, on which they can be made and used.
 class ReceivePump {
 public:
     // The port calls the pump makes on its own.
@@ -62,6 +63,8 @@ public:
         // Called by Call() once its command is queued: a port whose reads may
         // wait long is woken, so the command runs at once.
         std::function<void()> wake;
+        // The pump's thread is a QThread, for a port of Qt objects.
+        bool qtThread = false;
     };
 
     ReceivePump(std::unique_ptr<Port> port, Options options);
@@ -116,7 +119,8 @@ private:
     std::condition_variable done_;
     std::deque<std::shared_ptr<Job>> jobs_;
     bool stop_ = false;
-    std::unique_ptr<QThread> thread_;
+    std::thread thread_;
+    std::unique_ptr<QThread> qtThread_;
 };
 
 } // namespace korvinet

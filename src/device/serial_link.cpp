@@ -126,6 +126,7 @@ bool SerialLink::Open(const QString& path, int baud, Receiver onReceived, QStrin
     ReceivePump::Options options;
     options.onReceived = std::move(onReceived);
     options.wake = [port = port_] { port->Wake(); };
+    options.qtThread = true;
     pump_ = std::make_unique<ReceivePump>(std::move(port), options);
     QString why;
     if (pump_->Call([this, &path, baud, &why] { return port_->OpenHere(path, baud, &why); }) != 0) {

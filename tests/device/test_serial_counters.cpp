@@ -116,6 +116,11 @@ TEST(CounterChoices, RoundTripThroughTheStoreAndGiveTheCalibrationChosen) {
     EXPECT_EQ(FindChoice(choices, QStringLiteral("other")), &choices[2]);
     EXPECT_EQ(FindChoice(choices, QStringLiteral("x"), QStringLiteral("/dev/ttyUSB0")),
               &choices[0]);
+
+    for (const char* typed : {"LND 7317", "lnd-7317", "Lnd7317"})
+        EXPECT_EQ(FindTube(QString::fromLatin1(typed)), FindTube(u"LND-7317")) << typed;
+    EXPECT_EQ(FindTube(u"LND-73"), nullptr);
+    EXPECT_EQ(FindTube(u""), nullptr);
 }
 
 // ------------------------------------------------------- through a pty
@@ -253,6 +258,44 @@ TEST_F(SerialCounterTest, FaultsOfTheLineFailTheSampleOrAreSkippedNeverRead) {
         } else {
             EXPECT_TRUE(taken == 5 || taken == 7) << taken; // bytes are pulses until the end
         }
+    }
+}
+
+TEST_F(SerialCounterTest, WithoutACalibrationReadingsAreInCpmAndNeverADose) {
+    const struct {
+        const char* tube; // chosen for the counter; null: none
+        std::uint8_t unitSet;
+        std::uint8_t unitRead;
+        const char* text; // 54 counts in 3 s
+    } cases[] = {
+        {nullptr, 2, 1, "1080.0"}, // mR/hr needs a sensitivity: CPM instead
+        {nullptr, 4, 1, "1080.0"}, {nullptr, 0, 0, "1080.0"}, // CPM as counted needs none
+        {"SBM-20", 2, 2, "1.003"},                            // 1080 CPM, dead time 190 µs
+        {"SBM-20", 3, 3, "1003"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.tube ? c.tube : "none") + " " + std::to_string(c.unitSet));
+        SerialRig rig(kPulseByteKind, clock);
+        ASSERT_TRUE(rig.plugged);
+        CounterChoice choice;
+        choice.counter = QString::fromLatin1(SerialRig::kSerial);
+        choice.tube = QString::fromLatin1(c.tube);
+        rig.finder.SetChoices({choice});
+        SimulatedDriver none(clock, 1);
+        TCounter serial(none, clock, &rig.finder);
+        ASSERT_EQ(serial.ListDevices(), 1);
+        ASSERT_TRUE(serial.OpenListed(0)) << S(serial.LastError());
+        serial.SetUnitCode(c.unitSet);
+        serial.SetAveragingWindow(1);
+        EXPECT_EQ(serial.CpmOnly(), c.tube == nullptr);
+        EXPECT_EQ(serial.CalibrationChosen(), c.tube != nullptr);
+        EXPECT_EQ(serial.UnitCode(), c.unitRead);
+        ASSERT_NO_FATAL_FAILURE(Send(rig, serial, kPulseByteKind, {18, 18, 18}));
+        clock.Advance(3000);
+        ASSERT_TRUE(serial.ReadCounts());
+        EXPECT_EQ(S(serial.ReadingText()), c.text);
+        ASSERT_TRUE(serial.Close());
+        EXPECT_EQ(serial.UnitCode(), c.unitSet); // the unit set, for the next counter
     }
 }
 

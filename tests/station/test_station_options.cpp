@@ -1,4 +1,5 @@
 #include "measure/averaging_time.h"
+#include "station/station.h"
 #include "station/station_options.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,31 @@ TEST(StationOptions, ValuesLandInTheirFields) {
     EXPECT_EQ(ParseCommandLine({"--units", "usv/HR"}).options.unitCode, 4);
     EXPECT_EQ(ParseCommandLine({"--units", "CPM (uncomp)"}).options.unitCode, 0);
     EXPECT_EQ(ParseCommandLine({}).options.topicPrefix, "korvinet");
+}
+
+// The command line's kind and calibration go with its --device (or, without
+// one, with any counter), before what the window program stored.
+TEST(StationOptions, CommandLineChoicesComeBeforeStoredOnes) {
+    const CounterChoice stored{"/dev/ttyUSB0", "text-line", 0, "J305", 0, 0};
+    const CounterChoice other{"B2", "pulse-byte", 0, {}, 0, 0};
+    const struct {
+        const char* args;
+        CounterChoices expected;
+    } cases[] = {
+        {"--count 1", {stored, other}},
+        {"--device /dev/ttyUSB0 --tube SBM-20",
+         {{"/dev/ttyUSB0", "text-line", 0, "SBM-20", 0, 0}, other}},
+        {"--device /dev/pts/3 --kind pulse-byte --baud 115200",
+         {{"/dev/pts/3", "pulse-byte", 115200, {}, 0, 0}, stored, other}},
+        {"--sensitivity 150 --dead-time 0.0001", {{"*", {}, 0, {}, 150, 0.0001}, stored, other}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        StationConfig config;
+        config.stored.CounterChoices = FormatCounterChoices({stored, other});
+        config.options = ParseCommandLine(QString::fromLatin1(c.args).split(' ')).options;
+        EXPECT_EQ(ChoicesInForce(config), c.expected);
+    }
 }
 
 } // namespace

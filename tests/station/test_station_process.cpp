@@ -370,8 +370,9 @@ TEST(StationProcess, RunsOnQtCoreAloneAndStopsOnSigterm) {
 }
 
 // Each kind of serial counter on a pseudo-terminal: one the test runs and
-// names by its path, or the simulator the station runs itself; without a
-// calibration in CPM, with a tube or factor in the stored unit.
+// names by its path, or the simulator the station runs itself (unplugged for
+// a while and found again); without a calibration in CPM, with a tube or
+// factor in the stored unit.
 TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
     const struct {
         QStringView kind;
@@ -402,12 +403,12 @@ TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
             args << "--device" << counter.Entry().path << "--kind" << c.kind.toString();
             env << "KORVINET_SIM_DEVICES=0";
         } else {
-            env << "KORVINET_SIM_KIND=" + c.kind.toString();
+            env << "KORVINET_SIM_KIND=" + c.kind.toString() << "KORVINET_SIM_UNPLUG=1000:1500";
         }
         QTemporaryDir home;
         StationRun run(home, env);
         run.Start(JournalArgs(home) + args + c.extra);
-        ASSERT_TRUE(run.Finished(20000)) << run.Errors().toStdString();
+        ASSERT_TRUE(run.Finished(30000)) << run.Errors().toStdString();
         EXPECT_EQ(run.process.exitCode(), 0) << run.Errors().toStdString();
         const QStringList lines = run.Lines();
         ASSERT_EQ(lines.size(), 8) << run.out.toStdString() << run.Errors().toStdString();
