@@ -10,7 +10,12 @@ std::vector<ListedCounter> SerialFinder::List() {
     found_.clear();
     std::vector<ListedCounter> listed;
     const auto add = [&](const SerialPortEntry& port, const CounterChoice* choice) {
-        const QString kindId = !port.kind.isEmpty() ? port.kind : choice ? choice->kind : QString();
+        QString kindId = !port.kind.isEmpty() ? port.kind : choice ? choice->kind : QString();
+        // A kind whose counters answer a question is asked for on a port the
+        // user named without a kind.
+        for (const SerialKind& k : SerialKinds())
+            if (kindId.isEmpty() && choice && k.recognise && k.recognise(port))
+                kindId = k.id.toString();
         const SerialKind* kind = FindSerialKind(kindId);
         if (!kind || found_.contains(port.path))
             return;
@@ -30,7 +35,7 @@ std::vector<ListedCounter> SerialFinder::List() {
     // Ports named by a path the list does not hold: pseudo-terminals, or a
     // link such as /dev/serial/by-id/... to a listed port.
     for (const CounterChoice& choice : choices_) {
-        if (!choice.counter.startsWith(QLatin1Char('/')) || choice.kind.isEmpty())
+        if (!choice.counter.startsWith(QLatin1Char('/')))
             continue;
         if (const std::optional<SerialPortEntry> port = PortAt(choice.counter)) {
             SerialPortEntry named = *port;

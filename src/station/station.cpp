@@ -1,6 +1,7 @@
 #include "station/station.h"
 
 #include "device/serial_finder.h"
+#include "device/serial_kinds.h"
 #include "maps/map_uploader.h"
 #include "measure/averaging_time.h"
 #include "mqtt/mqtt_sink.h"
@@ -44,8 +45,13 @@ SettingsRecord InForce(const StationConfig& config) {
 CounterChoices ChoicesInForce(const StationConfig& config) {
     CounterChoices choices = ParseCounterChoices(config.stored.CounterChoices);
     const StationOptions& o = config.options;
-    if (o.kind.isEmpty() && o.tube.isEmpty() && !o.sensitivity)
+    if (o.kind.isEmpty() && o.tube.isEmpty() && !o.sensitivity) {
+        // A port named without a kind: only a counter that says what it is
+        // when asked can be found there.
+        if (o.device.startsWith(QLatin1Char('/')) && !FindChoice(choices, o.device, o.device))
+            choices.push_back({o.device, {}, 0, {}, 0, 0});
         return choices;
+    }
     const QString counter = o.device.isEmpty() ? kAnyCounter : o.device;
     CounterChoice chosen;
     chosen.counter = counter;
@@ -179,6 +185,10 @@ bool Station::Start(QString* error) {
                 .arg(serials.join(QStringLiteral(", "))));
         Stop(kUsageExitCode);
     };
+    const CounterChoice* named = FindChoice(ChoicesInForce(config_), config_.options.device);
+    if (config_.options.device.startsWith(QLatin1Char('/')) && named && named->kind.isEmpty())
+        Log(QStringLiteral("%1: no kind of counter named for this port; give --kind %2")
+                .arg(config_.options.device, SerialKindIds()));
     unattended_->Run(std::move(plan));
     return true;
 }

@@ -120,6 +120,7 @@ TEST(StationOptions, CommandLineChoicesComeBeforeStoredOnes) {
         CounterChoices expected;
     } cases[] = {
         {"--count 1", {stored, other}},
+        {"--device /dev/ttyS3", {stored, other, {"/dev/ttyS3", {}, 0, {}, 0, 0}}},
         {"--device /dev/ttyUSB0 --tube SBM-20",
          {{"/dev/ttyUSB0", "text-line", 0, "SBM-20", 0, 0}, other}},
         {"--device /dev/pts/3 --kind pulse-byte --baud 115200",
