@@ -89,6 +89,18 @@ private slots:
         QVERIFY(rig.RunPlanned());
         // 1080 CPM, 1 mR/hr for the SBM-20 with its 190 µs of dead time.
         QCOMPARE(w.ValReading->text(), QStringLiteral("1.003 mR/hr"));
+        // The device information box says what the counter is and how it
+        // is calibrated.
+        const korvinet::CounterLinkStatus link = w.Counter.LinkStatus();
+        QString received = QStringLiteral("\nReceived:\t\t%1 bytes").arg(link.bytes);
+        if (kind == korvinet::kTextLineKind)
+            received += QStringLiteral(", %1 lines read, 0 skipped").arg(link.lines);
+        rig.ui.ExpectMessage("Model:\t\t\tTest counter\nKind:\t\t\t" + listed +
+                             "\nSerial Number:\t\tKVTT000001\nPort:\t\t\t" + path +
+                             QStringLiteral("\nSensitivity:\t\t108 cpm/\u00b5Sv/hr (tube SBM-20)"
+                                            "\nDead Time:\t\t190 \u00b5S") +
+                             received);
+        w.ButtonDeviceInfoClick();
 
         if (kind == korvinet::kTextLineKind) {
             serial.counter.Send("CPS, 4, CPM\r\n");
