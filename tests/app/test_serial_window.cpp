@@ -6,6 +6,7 @@
 #include "device/serial_kinds.h"
 #include "main_window_rig.h"
 #include "support/serial_rig.h"
+#include "support/wait_events.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -16,9 +17,9 @@
 
 using korvinet::TFormMain;
 using korvinet::TFormOptions;
-using korvinet::testing::Eventually;
 using korvinet::testing::MainWindowRig;
 using korvinet::testing::SerialRig;
+using korvinet::testing::WaitUntil;
 
 class SerialWindowTest : public QObject {
     Q_OBJECT
@@ -53,10 +54,10 @@ private slots:
             if (kind == korvinet::kTextLineKind) {
                 for (int second = 0; second < 3; ++second)
                     serial.counter.Count(counts / 3);
-                return Eventually([&] { return w.Counter.LinkStatus().lines == lines; });
+                return WaitUntil([&] { return w.Counter.LinkStatus().lines == lines; }, 5000);
             }
             serial.counter.Count(counts);
-            return Eventually([&] { return w.Counter.LinkStatus().bytes == bytes + counts; });
+            return WaitUntil([&] { return w.Counter.LinkStatus().bytes == bytes + counts; }, 5000);
         };
         QVERIFY(sample(30));
         rig.Plan(0);

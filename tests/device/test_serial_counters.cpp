@@ -7,14 +7,17 @@
 #include "device/tube_profiles.h"
 #include "support/counter_fixture.h"
 #include "support/serial_rig.h"
+#include "support/wait_events.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace korvinet {
 namespace {
 
-using testing::Eventually;
 using testing::SerialRig;
+using testing::WaitUntil;
 
 std::string S(const QString& s) {
     return s.toStdString();
@@ -151,12 +154,12 @@ protected:
             const std::uint64_t lines = serial.LinkStatus().lines + 3;
             for (const std::uint32_t n : seconds)
                 rig.counter.Count(n);
-            ASSERT_TRUE(Eventually([&] { return serial.LinkStatus().lines == lines; }));
+            ASSERT_TRUE(WaitUntil([&] { return serial.LinkStatus().lines == lines; }, 5000));
         } else {
             const std::uint32_t n = seconds[0] + seconds[1] + seconds[2];
             const std::uint64_t bytes = serial.LinkStatus().bytes + n;
             rig.counter.Count(n);
-            ASSERT_TRUE(Eventually([&] { return serial.LinkStatus().bytes == bytes; }));
+            ASSERT_TRUE(WaitUntil([&] { return serial.LinkStatus().bytes == bytes; }, 5000));
         }
     }
 };
@@ -221,7 +224,7 @@ TEST_F(SerialCounterTest, FaultsOfTheLineFailTheSampleOrAreSkippedNeverRead) {
             static const char noise[] =
                 "\x00\xff\x13garbage\r\nCPS, 4, CP\r\nCPS, 4, CPM, 9, uSv/hr, 0.05, SLOW\r\n";
             rig.counter.Send(QByteArrayView(noise, sizeof noise - 1));
-            ASSERT_TRUE(Eventually([&] { return serial.LinkStatus().lines == 4; }));
+            ASSERT_TRUE(WaitUntil([&] { return serial.LinkStatus().lines == 4; }, 5000));
             break;
         }
         case Fault::Silence:

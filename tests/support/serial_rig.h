@@ -3,10 +3,6 @@
 #include "device/serial_finder.h"
 #include "device/serial_simulator.h"
 
-#include <chrono>
-#include <functional>
-#include <thread>
-
 namespace korvinet::testing {
 
 // A serial counter of one kind on a pseudo-terminal, the simulation of its
@@ -38,17 +34,5 @@ struct SerialRig {
     SerialFinder finder;
     bool plugged = false;
 };
-
-// Waits (without an event loop: the link reads on a thread of its own)
-// until the condition holds or the time is up.
-inline bool Eventually(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 } // namespace korvinet::testing
