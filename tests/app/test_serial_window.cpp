@@ -111,6 +111,26 @@ private slots:
             QCOMPARE(w.LabelCounterNote->text(),
                      QStringLiteral("1 lines from the counter did not read and were skipped."));
         }
+
+        // Unplugged, the sample fails with the reason, as the FTDI counter's
+        // does; plugged in again on a new path, it is found by its serial
+        // number and connected.
+        rig.ui.ExpectMessage("Error: The counter on " + path + " is gone (unplugged?)");
+        serial.counter.Unplug();
+        for (int tick = 0; tick < 20 && w.Counter.IsOpen(); ++tick) {
+            QTest::qWait(20);
+            rig.Plan(0);
+            QVERIFY(rig.RunPlanned());
+        }
+        QVERIFY(!w.Counter.IsOpen());
+        QCOMPARE(w.LabelStatus->text(), QStringLiteral("Not Connected"));
+        QVERIFY(serial.counter.Plug());
+        rig.ui.AnswerConfirm(
+            QStringLiteral("Starting a new connection will clear the graph data.  Continue?"),
+            true);
+        w.OpenCloseDeviceClick();
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(w.OpenCloseDevice->text(), "Disconnect " + serial.counter.Entry().path);
         QVERIFY(rig.ui.ScriptDone());
     }
 };

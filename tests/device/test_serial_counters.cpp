@@ -9,6 +9,8 @@
 #include "support/serial_rig.h"
 #include "support/wait_events.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
@@ -330,6 +332,31 @@ TEST(SerialFinder, ListsOnlyPortsGivenAKindAndNamesThemWithKindAndPort) {
             EXPECT_EQ(S(listed[0].serial), "A1");
         }
     }
+}
+
+// A port named through a link (as /dev/serial/by-id/... names one) is
+// listed, opened and found by that name.
+TEST(SerialFinder, APortNamedThroughALinkIsFoundByIt) {
+    ManualClock clock;
+    SimulatedSerialPorts ports;
+    PtyCounter& pty = ports.Add(
+        std::make_unique<PtyCounter>(MakeSimulation(kPulseByteKind), PtyCounter::Identity{}));
+    ASSERT_TRUE(pty.Plug());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("usb-KIT_1234-if00-port0"));
+    ASSERT_TRUE(QFile::link(pty.Entry().path, link));
+    // Not listed by the system: the port list of the finder stays empty.
+    SimulatedSerialPorts none;
+    SerialFinder finder(none, clock);
+    finder.SetChoices({{link, QStringLiteral("pulse-byte"), 0, {}, 0, 0}});
+    SimulatedDriver ftdi(clock, 1);
+    TCounter counter(ftdi, clock, &finder);
+    ASSERT_EQ(counter.ListDevices(), 1);
+    EXPECT_EQ(counter.FindNamed(link), 0);
+    EXPECT_EQ(counter.FindNamed(QStringLiteral("/dev/ttyUSB9")), -1);
+    ASSERT_TRUE(counter.OpenListed(0)) << S(counter.LastError());
+    pty.Count(3);
+    ASSERT_TRUE(WaitUntil([&] { return counter.LinkStatus().bytes == 3; }, 5000));
 }
 
 } // namespace

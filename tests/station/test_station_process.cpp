@@ -408,6 +408,10 @@ TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
         QTemporaryDir home;
         StationRun run(home, env);
         run.Start(JournalArgs(home) + args + c.extra);
+        if (c.named) { // a line that does not read, and is logged
+            ASSERT_TRUE(WaitUntil([&] { return run.Lines().size() >= 2; }, 10000));
+            counter.Send("noise\r\n");
+        }
         ASSERT_TRUE(run.Finished(30000)) << run.Errors().toStdString();
         EXPECT_EQ(run.process.exitCode(), 0) << run.Errors().toStdString();
         const QStringList lines = run.Lines();
