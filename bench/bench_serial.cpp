@@ -106,13 +106,13 @@ void BM_PulseByteSample(benchmark::State& state) {
     SamplePath(state, kPulseByteKind);
 }
 BENCHMARK(BM_TextLineSample)
-    ->Arg(30)
+    ->Arg(60)
     ->Arg(600)
     ->Arg(60000)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PulseByteSample)
-    ->Arg(30)
+    ->Arg(60)
     ->Arg(600)
     ->Arg(60000)
     ->UseManualTime()
