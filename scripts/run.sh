@@ -6,6 +6,8 @@
 #   KORVINET_SIM_DEVICES  number of simulated counters attached (default 1)
 #   KORVINET_SIM_CPM      their background counts per minute (default 30);
 #                         a minute of raised rate comes every 1-4 minutes
+#   KORVINET_SIM_KIND     text-line or pulse-byte: serial counters of that kind,
+#                         each on a pseudo-terminal, instead of FTDI counters
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

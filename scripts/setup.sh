@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache
     clang libclang-rt-14-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins qt6-serialport-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libftp-dev libftdi1-dev libmosquitto-dev libmicrohttpd-dev
     libcurl4-openssl-dev libssl-dev libsqlite3-dev zlib1g-dev

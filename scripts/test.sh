@@ -3,7 +3,8 @@
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh --sanitize AddressSanitizer + UBSan build in build-asan/
 #   scripts/test.sh --tsan     the device tests (receive pump, hardware backends)
-#                              under ThreadSanitizer in build-tsan/, 200 times over
+#                              under ThreadSanitizer in build-tsan/, 200 times over,
+#                              and the serial counters' tests 20 times over
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,13 +17,16 @@ if [ "${1:-}" = "--tsan" ]; then
     build=build-tsan
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVINET_TSAN=ON \
         -DKORVINET_BUILD_BENCHMARKS=OFF
-    cmake --build "$build" --target device_tests hardware_driver_tests
+    cmake --build "$build" --target device_tests hardware_driver_tests serial_counter_tests
     # Threads race rarely; many rounds give a race many chances to show.
-    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
     for t in device_tests hardware_driver_tests; do
         echo "== $t under ThreadSanitizer, 200 rounds"
         "$build/tests/device/$t" --gtest_repeat=200 --gtest_brief=1
     done
+    # Each round of these passes real bytes through pseudo-terminals.
+    echo "== serial_counter_tests under ThreadSanitizer, 20 rounds"
+    "$build/tests/device/serial_counter_tests" --gtest_repeat=20 --gtest_brief=1
     exit 0
 fi
 

@@ -56,7 +56,9 @@ constexpr char kUsage[] =
     "  --help     print this text and exit\n"
     "  --version  print the version and exit\n"
     "\n"
-    "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n";
+    "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n"
+    "KORVINET_SIM_KIND=text-line|pulse-byte makes the simulated counters serial\n"
+    "counters of that kind, each on a pseudo-terminal.\n";
 
 // --help and --version answer on the terminal before anything of the window
 // system is touched, so they work without a display (in scripts, over ssh,
@@ -89,8 +91,8 @@ int main(int argc, char* argv[]) {
         korvinet::QtUiServices ui;
         app.ui = &ui;
         korvinet::RegFileSettingsStore store(korvinet::RegFileSettingsStore::DefaultPath());
-        const std::unique_ptr<korvinet::D2xxDriver> driver =
-            korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
+        const korvinet::CounterDrivers drivers =
+            korvinet::CreateCounterDrivers(korvinet::ReadDriverChoice(), clock);
 
         // A logout (SIGTERM), Ctrl+C in the terminal (SIGINT) or a closed
         // terminal (SIGHUP) ends the run as File > Exit does: the settings
@@ -112,7 +114,8 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "korvinet: %s\n", qPrintable(routing));
 
         main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
-            *driver, clock, ui, store, regional, korvinet::Recorder::DefaultJournalFolder()});
+            *drivers.ftdi, clock, ui, store, regional, korvinet::Recorder::DefaultJournalFolder(),
+            drivers.serial.get()});
         if (stopAsked)
             QTimer::singleShot(0, main.get(), &QWidget::close);
         ui.SetOwner(main.get());

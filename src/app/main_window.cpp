@@ -1,6 +1,8 @@
 #include "app/main_window.h"
+
 #include "app/form_fonts.h"
 #include "device/display_units.h"
+#include "device/serial_finder.h"
 
 #include "graph/chart.h"
 #include "graph/graph_texts.h"
@@ -107,10 +109,11 @@ QPlainTextEdit* PlaceMemo(QWidget* parent, const char* name, int left, int top, 
 
 TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     : QMainWindow(parent),
-      Recording(deps.driver, deps.clock, deps.regional, {deps.recordingsFolder}),
+      Recording(deps.driver, deps.clock, deps.regional, {deps.recordingsFolder}, deps.serial),
       Counter(Recording.Counter()), HttpClient(std::make_unique<net::HttpClient>(deps.clock)),
       timerSafeUi_(deps.ui, this), deps_{deps.driver, deps.clock,    timerSafeUi_,
-                                         deps.store,  deps.regional, deps.recordingsFolder} {
+                                         deps.store,  deps.regional, deps.recordingsFolder,
+                                         deps.serial} {
     // 1. The window, its controls, menu, timers and dialogs.
     BuildLayout();
     BuildMenu();
@@ -137,6 +140,9 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
     // counter is connected: start it in the stored unit the list shows.
     if (Options.UnitsIndex >= 0 && Options.UnitsIndex < ValUnits->count())
         Recording.SetUnit(static_cast<std::uint8_t>(Options.UnitsIndex));
+    // Serial ports are searched only for the kinds the user gave them.
+    if (deps_.serial)
+        deps_.serial->SetChoices(ParseCounterChoices(Options.CounterChoices));
 
     // 7-9. Look for counters (a single one connects at once), bring the
     // controls up to date and apply the loaded graph settings.

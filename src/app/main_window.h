@@ -41,6 +41,7 @@ class ChartSaver;
 class Clock;
 class D2xxDriver;
 class Regional;
+class SerialFinder;
 class SettingsStore;
 class TChart;
 class TFormAbout;
@@ -59,6 +60,9 @@ struct MainWindowDeps {
     const Regional& regional;
     // Where the recording journal keeps its files; empty: no journal.
     QString recordingsFolder;
+    // The counters on serial ports, found by the kinds the user chose for
+    // them in Options; none: the FTDI driver's counters alone.
+    SerialFinder* serial = nullptr;
 };
 
 // The program's one main window: every control of the counter, graph, file,
@@ -107,6 +111,10 @@ public:
     void ShowConnected(Recorder::Connection connection);
     void ShowDeviceError();
     void ButtonDeviceInfoClick();
+    // The status line's note on the counter: readings in CPM only for want
+    // of a calibration, lines of a text-line counter that did not read.
+    // The status line appears only once there is something to say.
+    void ShowCounterNote();
     // Selects the stored unit in the units list without running its handler.
     void ShowStoredUnit();
 
@@ -315,6 +323,7 @@ public:
     QLabel* LabelStatus = nullptr;
     QProgressBar* ProgressBarSample = nullptr;
     QLabel* LabelCountsStopped = nullptr; // "No counts for 45 seconds" while so
+    QLabel* LabelCounterNote = nullptr;   // in the status line; made when first needed
     QGroupBox* GroupBox5 = nullptr;
     QPlainTextEdit* Accumulator = nullptr;
     QPushButton* CopyAccumToClipboard = nullptr;

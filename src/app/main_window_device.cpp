@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -96,6 +97,7 @@ void TFormMain::UpdateConnectionState() {
         OpenCloseDevice->setText(QStringLiteral("Connect to Device"));
     LabelStatus->setText(QStringLiteral("Not Connected"));
     LabelCountsStopped->clear();
+    ShowCounterNote();
     ProgressBarSample->setValue(0);
     TimerProgressBar->stop();
     ShowAlarmControls();
@@ -112,6 +114,14 @@ void TFormMain::ShowConnected(Recorder::Connection connection) {
         return;
     }
     ShowStoredUnit();
+    // A counter without a calibration reads in CPM whatever unit is stored:
+    // the list and the graph say so.
+    if (Counter.CpmOnly() && ValUnits->currentIndex() != Counter.UnitCode()) {
+        ValUnits->setCurrentIndex(Counter.UnitCode());
+        if (Series1.IsEmpty())
+            Chart1->SetLeftAxisTitle(Counter.UnitName());
+    }
+    ShowCounterNote();
     OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
     // A failed restart of the count closed the counter; the averaging time
     // was applied all the same.
@@ -139,7 +149,56 @@ void TFormMain::ShowDeviceError() {
     deps_.ui.Message(QStringLiteral("Error: ") + Counter.LastError());
 }
 
+void TFormMain::ShowCounterNote() {
+    QStringList notes;
+    if (Counter.IsOpen() && Counter.CpmOnly())
+        notes << QStringLiteral("Readings in CPM only: this counter carries no calibration. "
+                                "Choose its tube in File > Options.");
+    const std::uint64_t skipped = Counter.LinkStatus().skipped;
+    if (skipped > 0)
+        notes << QStringLiteral("%1 lines from the counter did not read and were skipped.")
+                     .arg(skipped);
+    const QString text = notes.join(QLatin1Char(' '));
+    if (!LabelCounterNote) {
+        if (text.isEmpty())
+            return;
+        // Made when first needed, the window growing by its height, so the
+        // window of a counter with nothing to say stays as it always was.
+        LabelCounterNote = new QLabel(this);
+        LabelCounterNote->setObjectName(QStringLiteral("LabelCounterNote"));
+        statusBar()->addWidget(LabelCounterNote, 1);
+        resize(width(), height() + statusBar()->sizeHint().height());
+    }
+    LabelCounterNote->setText(text);
+    statusBar()->setVisible(!text.isEmpty());
+}
+
 void TFormMain::ButtonDeviceInfoClick() {
+    if (Counter.Kind() != FtdiCounter::kKindName) {
+        // Counters of the other kinds tell what they are and how they are
+        // calibrated; the FTDI counter's box below stays as it always was.
+        const Regional& regional = deps_.regional;
+        const CounterLinkStatus link = Counter.LinkStatus();
+        QString text = QStringLiteral("Model:\t\t\t") + Counter.Info().Model +
+                       QStringLiteral("\nKind:\t\t\t") + Counter.Kind() +
+                       QStringLiteral("\nSerial Number:\t\t") + Counter.Info().SerialNumber +
+                       QStringLiteral("\nPort:\t\t\t") + Counter.Info().PortName;
+        if (Counter.CpmOnly()) {
+            text += QStringLiteral("\nCalibration:\t\tnone (readings in CPM only)");
+        } else {
+            text += QStringLiteral("\nSensitivity:\t\t") +
+                    regional.GeneralFloatText(Counter.Sensitivity() / 10) +
+                    QStringLiteral(" cpm/\u00b5Sv/hr (") + Counter.CalibrationSource() +
+                    QStringLiteral(")\nDead Time:\t\t") +
+                    regional.GeneralFloatText(Counter.DeadTime() * 1e6) +
+                    QStringLiteral(" \u00b5S");
+        }
+        text += QStringLiteral("\nReceived:\t\t%1 bytes").arg(link.bytes);
+        if (link.lines > 0 || link.skipped > 0)
+            text += QStringLiteral(", %1 lines read, %2 skipped").arg(link.lines).arg(link.skipped);
+        deps_.ui.Message(text);
+        return;
+    }
     const TCounter::_Info& info = Counter.Info();
     QString detects;
     static const char* const kKinds[] = {" ALPHA,", " BETA,", " GAMMA,", " XRAY,", " NEUTRON,"};

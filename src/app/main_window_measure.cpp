@@ -74,6 +74,7 @@ void TFormMain::CountTimerTimer() {
     if (tick.alarm.beep)
         deps_.ui.Beep(AlarmRule::kBeepHz, AlarmRule::kBeepMs);
     ShowCountsStopped(reading);
+    ShowCounterNote();
     if (tick.alarm.showWarning)
         deps_.ui.Message(tick.warningText);
     if (tick.showCountsStopped)
@@ -142,7 +143,9 @@ void TFormMain::ValUnitsChange() {
     }
     Options.UnitsIndex = unit;
     Recording.SetUnit(static_cast<std::uint8_t>(unit));
-    SelectEntry(ValUnits, unit);
+    // A counter without a calibration stays in CPM; the unit chosen is kept
+    // for the next counter.
+    SelectEntry(ValUnits, Counter.UnitCode());
     ClearGraph();
 }
 

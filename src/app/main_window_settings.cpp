@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 
+#include "device/serial_finder.h"
 #include "graph/chart.h"
 
 #include "platform/regional.h"
@@ -65,13 +66,16 @@ void TFormMain::FileOptionsClick() {
     TFormOptions dialog(Options,
                         DetectionLimitWarning(Counter, Options.AlarmLevel,
                                               entry >= 0 ? CountTime->itemText(entry) : QString()),
-                        this);
+                        this, deps_.serial ? deps_.serial->Ports() : QList<SerialPortEntry>());
     const bool accepted =
         RunOptionsDialog ? RunOptionsDialog(dialog) : dialog.exec() == QDialog::Accepted;
     if (!accepted)
         return;
     dialog.ApplyTo(&Options);
     Recording.SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
+    // Kinds and tubes count from the next search and connection on.
+    if (deps_.serial)
+        deps_.serial->SetChoices(ParseCounterChoices(Options.CounterChoices));
     if (!Options.WarnCountsStopped || !Options.WarnCountsHealth)
         LabelCountsStopped->clear(); // the next tick shows what still applies
     if (!Options.ShowConfidenceBand)

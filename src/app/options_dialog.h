@@ -1,8 +1,11 @@
 #pragma once
 
+#include "device/counter_choice.h"
+#include "device/serial_ports.h"
 #include "settings/settings_record.h"
 
 #include <QDialog>
+#include <QList>
 #include <QString>
 
 class QCheckBox;
@@ -10,6 +13,7 @@ class QComboBox;
 class QDialogButtonBox;
 class QLabel;
 class QSpinBox;
+class QTableWidget;
 
 namespace korvinet {
 
@@ -19,15 +23,20 @@ class TCounter;
 // trusted and how long recordings are kept, which have no place among the
 // window's own controls. It edits a copy of the settings; the window takes
 // the values over when the user presses OK.
+//
+// Where there are serial ports (or choices stored for some), a table names
+// the kind of counter on each (only ports given a kind are ever opened) and
+// the tube or factor of a counter that carries no calibration of its own.
 class TFormOptions : public QDialog {
     Q_OBJECT
 
 public:
     static constexpr int kMaxKeepDays = 36500;
 
-    // detectionWarning, when not empty, is shown below the alarm rule.
+    // detectionWarning, when not empty, is shown below the alarm rule; ports
+    // are the serial ports there are now.
     TFormOptions(const SettingsRecord& current, const QString& detectionWarning,
-                 QWidget* parent = nullptr);
+                 QWidget* parent = nullptr, const QList<SerialPortEntry>& ports = {});
 
     // Puts the dialog's values into `record`, leaving its other values alone.
     void ApplyTo(SettingsRecord* record) const;
@@ -39,7 +48,27 @@ public:
     QCheckBox* WarnCountsStopped = nullptr;
     QCheckBox* WarnCountsHealth = nullptr;
     QSpinBox* KeepDays = nullptr;
+    // One row per port: its name, then lists of its kind, baud rate and
+    // calibration (SerialColumn), and the factor and dead time a "Factor"
+    // calibration takes. Null without ports.
+    QTableWidget* SerialCounters = nullptr;
+    enum SerialColumn {
+        kPortColumn,
+        kKindColumn,
+        kBaudColumn,
+        kTubeColumn,
+        kFactorColumn,
+        kDeadTimeColumn
+    };
     QDialogButtonBox* Buttons = nullptr;
+
+private:
+    void AddSerialRow(const QString& counter, const QString& label, const CounterChoice* choice,
+                      const QString& ownKind);
+    CounterChoices SerialChoices() const;
+
+    QStringList rowCounters_;     // the counter each row of SerialCounters is for
+    CounterChoices otherChoices_; // stored for counters the table does not show
 };
 
 // The warning Options shows when the alarm level (display unit) lies below

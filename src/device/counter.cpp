@@ -2,71 +2,40 @@
 
 #include "platform/clock.h"
 
-#include <QByteArray>
-#include <vector>
+#include <QFileInfo>
+#include <algorithm>
 
 namespace korvinet {
 
 namespace {
 
-constexpr std::uint32_t kUserAreaSize = 64;
-constexpr std::uint8_t kLatencyMs = 2;
 const QString kCloseFailed = QStringLiteral("Failed to close device");
-
-std::uint16_t Word(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-// CRC-16/ARC: reflected polynomial 0x8005 (0xA001), initial value 0, no final XOR.
-constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
-    std::array<std::uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned crc = i;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        table[i] = static_cast<std::uint16_t>(crc);
-    }
-    return table;
-}
-constexpr auto kCrcTable = MakeCrcTable();
 
 } // namespace
 
-TCounter::TCounter(D2xxDriver& driver, const Clock& clock) : driver_(driver), clock_(clock) {}
+TCounter::TCounter(D2xxDriver& driver, const Clock& clock, CounterFinder* otherKinds)
+    : ftdi_(driver), otherKinds_(otherKinds), clock_(clock) {}
+
+TCounter::~TCounter() = default;
 
 std::uint16_t TCounter::ConfigChecksum(const std::uint8_t* bytes, std::size_t count) {
-    std::uint16_t crc = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        crc = static_cast<std::uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ bytes[i]) & 0xFF]);
-    return crc;
+    return FtdiCounter::ConfigChecksum(bytes, count);
 }
 
 int TCounter::ListDevices() {
     deviceNames_.clear();
     deviceIndices_.clear();
     deviceIdentities_.clear();
+    listed_.clear();
 
-    std::uint32_t n = 0;
-    driver_.CreateDeviceInfoList(&n); // a failure leaves n at 0
-    if (n > 0) {
-        std::vector<FtDeviceListInfoNode> nodes;
-        if (driver_.GetDeviceInfoList(nodes, &n) == FT_OK) {
-            for (std::uint32_t i = 0; i < n && i < nodes.size(); ++i) {
-                const QString& description = nodes[i].Description;
-                if (!description.contains(kModelString, Qt::CaseSensitive))
-                    continue;
-                std::int32_t port = 0;
-                FtHandle probe = 0;
-                if (driver_.Open(static_cast<int>(i), &probe) == FT_OK) {
-                    driver_.GetComPortNumber(probe, &port);
-                    driver_.Close(probe);
-                }
-                deviceNames_.append(port > 0
-                                        ? QStringLiteral("COM%1: %2").arg(port).arg(kModelString)
-                                        : description);
-                deviceIndices_.append(QString::number(i));
-                deviceIdentities_.append({nodes[i].SerialNumber, description});
-            }
+    for (CounterFinder* finder : {static_cast<CounterFinder*>(&ftdi_), otherKinds_}) {
+        if (!finder)
+            continue;
+        for (ListedCounter& counter : finder->List()) {
+            deviceNames_.append(counter.name);
+            deviceIndices_.append(counter.address);
+            deviceIdentities_.append({counter.serial, counter.description});
+            listed_.push_back({std::move(counter), finder});
         }
     }
     return static_cast<int>(deviceNames_.size());
@@ -78,74 +47,100 @@ int TCounter::FindDevice(const DeviceIdentity& device, int hint) const {
     return static_cast<int>(deviceIdentities_.indexOf(device));
 }
 
-bool TCounter::FailOpen(const char* message) {
-    lastError_ = QString::fromLatin1(message);
-    Close(); // appends ". Device not open!" when the failing step already closed it
-    return false;
+int TCounter::FindNamed(const QString& serialOrPath) const {
+    // A path may be a link to the port (/dev/serial/by-id/...).
+    const QString real = serialOrPath.startsWith(QLatin1Char('/'))
+                             ? QFileInfo(serialOrPath).canonicalFilePath()
+                             : QString();
+    for (int i = 0; i < static_cast<int>(listed_.size()); ++i) {
+        const ListedCounter& counter = listed_[static_cast<std::size_t>(i)].counter;
+        if (counter.serial == serialOrPath ||
+            (!counter.port.isEmpty() && (counter.port == serialOrPath || counter.port == real)))
+            return i;
+    }
+    return -1;
 }
 
 bool TCounter::Open(std::uint32_t deviceIndex) {
-    FtHandle handle = 0;
-    if (driver_.Open(static_cast<int>(deviceIndex), &handle) != FT_OK)
-        return FailOpen("Failed to open port");
-    handle_ = handle;
+    return OpenDevice(std::make_unique<FtdiCounter>(ftdi_.Driver(), static_cast<int>(deviceIndex)),
+                      std::nullopt);
+}
+
+bool TCounter::OpenListed(int position) {
+    if (position < 0 || position >= static_cast<int>(listed_.size()))
+        return false;
+    const Listed& entry = listed_[static_cast<std::size_t>(position)];
+    std::unique_ptr<CounterDevice> device = entry.finder->Make(entry.counter);
+    if (!device)
+        return false;
+    return OpenDevice(std::move(device), entry.counter.chosen);
+}
+
+bool TCounter::OpenDevice(std::unique_ptr<CounterDevice> device,
+                          const std::optional<CounterCalibration>& chosen) {
+    QString error;
+    switch (device->Open(&error)) {
+    case CounterDevice::OpenResult::NotOpened:
+        lastError_ = error;
+        return false;
+    case CounterDevice::OpenResult::Closed:
+        // It was open for a moment: what this counter measured before is
+        // gone with it.
+        lastError_ = error;
+        ClearSession();
+        return false;
+    case CounterDevice::OpenResult::Opened:
+        break;
+    }
+    device_ = std::move(device);
     open_ = true;
 
-    if (driver_.SetBaudRate(handle_, kBaudRate) != FT_OK)
-        return FailOpen("Failed to change baud rate");
+    const CounterFacts& facts = device_->Facts();
+    info_.SerialNumber = facts.serial;
+    info_.Model = facts.model;
+    info_.ComPortNumber = facts.comPort;
+    info_.PortName = facts.port;
+    kind_ = facts.kind;
+    hasSpeaker_ = facts.speaker;
+    range_ = facts.range;
+    detectionFlags_ = facts.detectionFlags;
+    accuracy_ = facts.accuracy;
+    const std::optional<CounterCalibration> calibration =
+        device_->OwnCalibration() ? device_->OwnCalibration() : chosen;
+    cpmOnly_ = !calibration || !(calibration->sensitivity > 0);
+    sensitivity_ = cpmOnly_ ? 0.0 : calibration->sensitivity;
+    deadTime_ = cpmOnly_ ? 0.0 : calibration->deadTime;
+    calibrationSource_ = cpmOnly_ ? QString() : calibration->source;
+    calibrationChosen_ = !cpmOnly_ && !device_->OwnCalibration();
 
-    std::uint32_t type = 0, id = 0;
-    QString serial, description;
-    if (driver_.GetDeviceInfo(handle_, &type, &id, &serial, &description) != FT_OK)
-        return FailOpen("Failed to get device information");
-    info_.SerialNumber = serial;
-    info_.Model = description;
-
-    std::uint8_t area[kUserAreaSize] = {};
-    std::uint32_t read = 0;
-    if (driver_.EE_UARead(handle_, area, kUserAreaSize, &read) != FT_OK)
-        return FailOpen("Failed to read device configuration");
-    if (read < 2)
-        return FailOpen("No device configuration found!");
-    if (area[0] != 1)
-        return FailOpen("Unknown device, update your software!");
-    if (area[1] != 1 && area[1] != 2)
-        return FailOpen("Unknown device revision, update your software!");
-    if (read < kConfigSize)
-        return FailOpen("Invalid configuration size!");
-    std::copy(area, area + kConfigSize, config_.begin());
-    if (ConfigChecksum(config_.data(), 11) != Word(&config_[11]))
-        return FailOpen("Invalid device configuration found!");
-
-    hasSpeaker_ = (config_[9] & 0x80) != 0;
-    range_ = Word(&config_[2]);
-    sensitivity_ = static_cast<double>(static_cast<long double>(Word(&config_[4])) * 60 * 0.01L);
-    deadTime_ = config_[6] * 1e-6;
-    detectionFlags_ = config_[9];
-    accuracy_ = static_cast<std::int8_t>(config_[10]);
-    if (sensitivity_ == 0.0 || range_ == 0)
-        return FailOpen("Unknown configuration error!");
-
-    std::int32_t port = 0;
-    if (driver_.GetComPortNumber(handle_, &port) != FT_OK)
-        return FailOpen("Failed to get port number");
-    info_.ComPortNumber = port;
-    // Without a COM port (Linux) "COM-1" would name nothing: the device is
-    // named by its description, as in the device list.
-    info_.PortName = port > 0 ? QStringLiteral("COM%1").arg(port) : info_.Model;
-
-    if (!ResetCounter())
-        return FailOpen("Failed to reset counter");
-
+    ClearHistories();
     RestartAccumulation();
-    driver_.SetLatencyTimer(handle_, kLatencyMs);
     lastTick_ = clock_.TickCount();
     return true;
+}
+
+std::uint8_t TCounter::UnitCode() const {
+    const DisplayUnit* unit = FindDisplayUnit(unitCode_);
+    return open_ && cpmOnly_ && unit && unit->perSensitivity ? kCpmUnit : unitCode_;
+}
+
+CounterLinkStatus TCounter::LinkStatus() const {
+    return open_ && device_ ? device_->LinkStatus() : CounterLinkStatus{};
 }
 
 void TCounter::ClearHistories() {
     counts_.fill(0);
     elapsed_.fill(0);
+}
+
+void TCounter::ClearSession() {
+    ClearHistories();
+    accumulatedTotal_ = 0;
+    accumulationStart_ = 0.0;
+    lastTick_ = 0;
+    latestReadingTime_ = 0.0;
+    countRate_ = 0.0;
+    averagingWindow_ = 0;
 }
 
 bool TCounter::Close() {
@@ -154,16 +149,10 @@ bool TCounter::Close() {
         return false;
     }
     open_ = false;
-    ClearHistories();
-    accumulatedTotal_ = 0;
-    accumulationStart_ = 0.0;
-    lastTick_ = 0;
-    latestReadingTime_ = 0.0;
-    countRate_ = 0.0;
-    averagingWindow_ = 0;
-    undiscarded_ = 0;
-    failedDiscards_ = 0;
-    if (driver_.Close(handle_) != FT_OK) {
+    ClearSession();
+    const bool closed = device_->Close();
+    device_.reset();
+    if (!closed) {
         causeBeforeClose_ = lastError_;
         lastError_ = kCloseFailed;
         return false;
@@ -182,13 +171,11 @@ bool TCounter::ResetCounter() {
         lastError_ = QStringLiteral("Device not open!");
         return false;
     }
-    if (driver_.Purge(handle_, FT_PURGE_RX | FT_PURGE_TX) != FT_OK) {
+    if (!device_->Restart()) {
         lastError_ = QStringLiteral("Failed to reset counter");
         Close();
         return false;
     }
-    undiscarded_ = 0; // the purge emptied the queue
-    failedDiscards_ = 0;
     lastTick_ = clock_.TickCount();
     return true;
 }
@@ -198,32 +185,19 @@ bool TCounter::ReadCounts() {
         lastError_ = QStringLiteral("Device not open!");
         return false;
     }
-    std::uint32_t queued = 0;
-    if (driver_.GetQueueStatus(handle_, &queued) != FT_OK) {
-        lastError_ = QStringLiteral("Failed to get counts");
+    CounterSample sample;
+    QString why;
+    if (!device_->Sample(&sample, &why)) {
+        lastError_ = why.isEmpty() ? QStringLiteral("Failed to get counts") : why;
         Close();
         return false;
     }
-    // Bytes an earlier sample counted but could not discard are still at
-    // the front of the queue: they are not counted again.
-    const std::uint32_t n = queued - std::min(undiscarded_, queued);
-    // Consume exactly the bytes looked at. A full purge here would also throw
-    // away the bytes that arrived since the queue status was read, and those
-    // pulses would never be counted: readings would run low at high rates.
-    if (driver_.DiscardReceived(handle_, queued) == FT_OK) {
-        undiscarded_ = 0;
-        failedDiscards_ = 0;
-    } else {
-        undiscarded_ = queued;
-        if (++failedDiscards_ >= kMaxFailedDiscards) {
-            lastError_ = QStringLiteral("Failed to get counts");
-            Close();
-            return false;
-        }
-    }
+    const std::uint32_t n = sample.counts;
 
     const std::uint32_t now = clock_.TickCount();
-    const std::uint32_t elapsed = now - lastTick_; // modulo 2^32: survives a wrap
+    // Counts that carry no time of their own cover the time since the last
+    // sample, modulo 2^32: that survives a wrap.
+    const std::uint32_t elapsed = sample.ms ? *sample.ms : now - lastTick_;
     lastTick_ = now;
     const Clock::Moment taken = clock_.NowWithOffset();
     latestReadingTime_ = taken.local;
@@ -244,8 +218,17 @@ bool TCounter::ReadCounts() {
     countRate_ =
         msSum > 0 ? static_cast<double>(static_cast<long double>(countSum) * 60000 / msSum) : 0.0;
 
-    const double mrPerHour = ConvertRate(countRate_, kMilliRoentgenPerHour);
-    if (mrPerHour > range_ || !(mrPerHour >= 0)) {
+    // Beyond the counter's range, or so fast that the dead-time correction
+    // turns negative; a counter that states no range (or has no
+    // calibration to give one in mR/hr) is only checked for the latter.
+    bool overrange = false;
+    if (!cpmOnly_) {
+        const double mrPerHour = ConvertRate(countRate_, kMilliRoentgenPerHour);
+        overrange = (range_ > 0 && mrPerHour > range_) || !(mrPerHour >= 0);
+    } else {
+        overrange = !(ConvertRate(countRate_, kCpmUnit) >= 0);
+    }
+    if (overrange) {
         countRate_ = kOverrange;
         lastError_ = QStringLiteral("CAUTION: READING OVERRANGE!  DATA IS INVALID!");
         return false;
@@ -262,9 +245,7 @@ bool TCounter::SetBeep(bool on) {
         lastError_ = QStringLiteral("Device does not have a speaker.");
         return false;
     }
-    // The speaker clicks while RTS is low.
-    const FtStatus status = on ? driver_.ClrRts(handle_) : driver_.SetRts(handle_);
-    if (status != FT_OK) {
+    if (!device_->SetBeep(on)) {
         lastError_ = QStringLiteral("Failed to set beep");
         Close();
         return false;

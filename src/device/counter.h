@@ -1,37 +1,46 @@
 #pragma once
 
+#include "device/counter_device.h"
 #include "device/d2xx.h"
 #include "device/display_units.h"
+#include "device/ftdi_counter.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace korvinet {
 
 class Clock;
 
-// The program's only link to a counter device: lists attached counters, opens
-// one and checks its configuration block, takes one sample per ReadCounts
-// (the bytes received since the previous sample and the milliseconds that
-// passed), keeps the last 200 samples, turns them into a count rate over the
-// averaging window and that into readings in the five display units.
+// The program's only link to a counter device: lists the attached counters of
+// every kind it knows (our FTDI counters first, then those the other finder
+// lists), opens one, takes one sample per ReadCounts (the counts since the
+// previous sample and the milliseconds they cover), keeps the last 200
+// samples, turns them into a count rate over the averaging window and that
+// into readings in the five display units. The counter itself is a
+// CounterDevice of its kind; what is said here holds for every kind.
+//
+// A counter that carries no calibration of its own reads with the one the
+// user chose for it, and without a choice in counts per minute only: the
+// units that need a sensitivity give way to CPM (CpmOnly()).
 //
 // Every operation that can fail returns false and leaves its message in
 // LastError(); success never clears the message.
 class TCounter {
 public:
     static constexpr int kHistorySize = 200;
-    static constexpr int kConfigSize = 13;
-    static constexpr std::uint32_t kBaudRate = 921600;
+    static constexpr int kConfigSize = FtdiCounter::kConfigSize;
+    static constexpr std::uint32_t kBaudRate = FtdiCounter::kBaudRate;
     static constexpr double kOverrange = -1.0;
-    // Samples in a row whose counted bytes could not be discarded, after
-    // which the count is given up as failed.
-    static constexpr int kMaxFailedDiscards = 3;
-    // Part of the driver description that marks one of our counters.
-    static inline const QString kModelString = QStringLiteral("KVT-PULSE1");
+    static constexpr int kMaxFailedDiscards = FtdiCounter::kMaxFailedDiscards;
+    static inline const QString kModelString = FtdiCounter::kModelString;
+    // The unit readings are given in when the counter has no calibration.
+    static constexpr std::uint8_t kCpmUnit = 1;
 
     struct _Info {
         QString SerialNumber;
@@ -48,7 +57,10 @@ public:
         bool operator==(const DeviceIdentity&) const = default;
     };
 
-    TCounter(D2xxDriver& driver, const Clock& clock);
+    // otherKinds, when given, lists the counters of the other kinds after
+    // the FTDI driver's own; it outlives the counter.
+    TCounter(D2xxDriver& driver, const Clock& clock, CounterFinder* otherKinds = nullptr);
+    ~TCounter();
     TCounter(const TCounter&) = delete;
     TCounter& operator=(const TCounter&) = delete;
 
@@ -57,7 +69,13 @@ public:
     // The position of a device in the lists, or -1 when it is not listed;
     // among devices that look alike, the one at hint.
     int FindDevice(const DeviceIdentity& device, int hint = -1) const;
+    // The position in the lists of the counter with this serial number, or
+    // on this port path; -1 when none is listed.
+    int FindNamed(const QString& serialOrPath) const;
+    // Opens the FTDI driver's device at this index of its own list.
     bool Open(std::uint32_t deviceIndex);
+    // Opens the counter at a position of the lists, of whatever kind.
+    bool OpenListed(int position);
     bool Close();
     bool ResetCounter();
     bool ReadCounts();
@@ -84,7 +102,9 @@ public:
     // closed either). LastError() then says so, as the window shows it, and
     // this still names the step.
     QString FailureCause() const;
-    std::uint8_t UnitCode() const { return unitCode_; }
+    // The unit readings are given in: the one set, or CPM while a counter
+    // without calibration is open and the one set needs a sensitivity.
+    std::uint8_t UnitCode() const;
     const QStringList& DeviceNames() const { return deviceNames_; }
     const QStringList& DeviceIndices() const { return deviceIndices_; }
     const QList<DeviceIdentity>& DeviceIdentities() const { return deviceIdentities_; }
@@ -95,6 +115,17 @@ public:
     bool HasSpeaker() const { return hasSpeaker_; }
     std::uint8_t DetectionFlags() const { return detectionFlags_; }
     std::int8_t Accuracy() const { return accuracy_; }
+    // The kind of the counter opened last ("Text-line counter").
+    const QString& Kind() const { return kind_; }
+    // Where the sensitivity and dead time in use come from; empty without
+    // a calibration.
+    const QString& CalibrationSource() const { return calibrationSource_; }
+    // The calibration in use is the user's choice, not the counter's own.
+    bool CalibrationChosen() const { return calibrationChosen_; }
+    // Opened without a calibration: readings are in CPM whatever unit was set.
+    bool CpmOnly() const { return cpmOnly_; }
+    // What the open counter's link has seen; nothing for a closed counter.
+    CounterLinkStatus LinkStatus() const;
     std::uint32_t AccumulatedTotal() const { return accumulatedTotal_; }
     double AccumulationStart() const { return accumulationStart_; }
     double LatestReadingTime() const { return latestReadingTime_; }
@@ -114,11 +145,21 @@ public:
     void SetAveragingWindow(std::int32_t samples) { averagingWindow_ = samples; }
 
 private:
-    bool FailOpen(const char* message);
+    bool OpenDevice(std::unique_ptr<CounterDevice> device,
+                    const std::optional<CounterCalibration>& chosen);
     void ClearHistories();
+    void ClearSession();
 
-    D2xxDriver& driver_;
+    struct Listed {
+        ListedCounter counter;
+        CounterFinder* finder = nullptr;
+    };
+
+    FtdiFinder ftdi_;
+    CounterFinder* otherKinds_;
     const Clock& clock_;
+    std::unique_ptr<CounterDevice> device_;
+    std::vector<Listed> listed_;
 
     bool open_ = false;
     QString lastError_;
@@ -132,22 +173,21 @@ private:
     std::uint32_t accumulatedTotal_ = 0;
     double accumulationStart_ = 0.0;
     std::uint32_t lastTick_ = 0;
-    // Counted bytes still in the driver's queue because discarding them failed.
-    std::uint32_t undiscarded_ = 0;
-    int failedDiscards_ = 0;
     double latestReadingTime_ = 0.0;
     int latestReadingOffset_ = 0;
     double countRate_ = 0.0;
     std::int32_t averagingWindow_ = 10;
     _Info info_;
-    std::array<std::uint8_t, kConfigSize> config_{};
+    QString kind_;
+    QString calibrationSource_;
+    bool cpmOnly_ = false;
+    bool calibrationChosen_ = false;
     bool hasSpeaker_ = false;
     std::int32_t range_ = 0;
     double sensitivity_ = 0.0;
     double deadTime_ = 0.0;
     std::uint8_t detectionFlags_ = 0;
     std::int8_t accuracy_ = 0;
-    FtHandle handle_ = 0;
 };
 
 } // namespace korvinet

@@ -1,6 +1,8 @@
 #include "device/driver_choice.h"
 
 #include "device/hardware_drivers.h"
+#include "device/serial_kinds.h"
+#include "device/serial_simulator.h"
 #include "device/simulated_driver.h"
 
 #include "platform/clock.h"
@@ -116,6 +118,37 @@ private:
 // before it.
 constexpr std::uint64_t kStepAfterMs = 10 * 60000;
 
+// The demo's n-th counter, with its episodes or its fault, as the choice
+// asks.
+void AddDemoDevice(SimulatedDriver& simulator, int n, const DriverChoice& choice) {
+    const int device = simulator.AddDevice(SimulatedDriver::DemoDevice(n, choice.simulatedCpm));
+    // A steady background alone never shows the alarm or a red line; a fault
+    // is shown on its own, so it alone decides what the counts look like.
+    if (choice.simulatedFault == SimulatedFault::None)
+        simulator.SetRateEpisodes(device, SimulatedDriver::DemoEpisodes(choice.simulatedCpm));
+    else
+        simulator.SetFault(device, choice.simulatedFault,
+                           choice.simulatedFault == SimulatedFault::Step ? kStepAfterMs : 0);
+}
+
+// A serial simulated counter's pulses: the FTDI simulator's pulse source,
+// one device of it open for good, taken from on the counter's thread alone.
+std::function<std::uint32_t()> DemoPulses(const DriverChoice& choice, int n, const Clock& clock,
+                                          std::uint64_t seed) {
+    auto simulator = std::make_shared<SimulatedDriver>(clock, seed);
+    AddDemoDevice(*simulator, n, choice);
+    std::uint32_t listed = 0;
+    FtHandle handle = 0;
+    simulator->CreateDeviceInfoList(&listed);
+    (void)simulator->Open(0, &handle);
+    return [simulator, handle] {
+        std::uint32_t pulses = 0;
+        simulator->GetQueueStatus(handle, &pulses);
+        simulator->DiscardReceived(handle, pulses);
+        return pulses;
+    };
+}
+
 } // namespace
 
 DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
@@ -161,6 +194,9 @@ DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
         choice.simulatedFault = SimulatedFault::Drift;
     else if (fault == QLatin1String("step"))
         choice.simulatedFault = SimulatedFault::Step;
+    const QString kind = lookup("KORVINET_SIM_KIND").trimmed().toLower();
+    if (FindSerialKind(kind))
+        choice.simulatedKind = kind;
     return choice;
 }
 
@@ -179,20 +215,8 @@ std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock
             std::fprintf(stderr, "%s: %s\n", program.constData(), qPrintable(problem));
         const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
         auto simulator = std::make_unique<SimulatedDriver>(clock, seed);
-        for (int i = 0; i < choice.simulatedDevices; ++i) {
-            const int device =
-                simulator->AddDevice(SimulatedDriver::DemoDevice(i, choice.simulatedCpm));
-            // A steady background alone never shows the alarm or a red line;
-            // a fault is shown on its own, so it alone decides what the
-            // counts look like.
-            if (choice.simulatedFault == SimulatedFault::None)
-                simulator->SetRateEpisodes(device,
-                                           SimulatedDriver::DemoEpisodes(choice.simulatedCpm));
-            else
-                simulator->SetFault(device, choice.simulatedFault,
-                                    choice.simulatedFault == SimulatedFault::Step ? kStepAfterMs
-                                                                                  : 0);
-        }
+        for (int i = 0; i < choice.simulatedDevices; ++i)
+            AddDemoDevice(*simulator, i, choice);
         if (choice.unplugAfterMs >= 0)
             return std::make_unique<UnpluggingDriver>(std::move(simulator), choice.simulatedDevices,
                                                       clock, choice.unplugAfterMs,
@@ -216,6 +240,43 @@ std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock
     std::fprintf(stderr, "%s: no counter driver available: %s\n", program.constData(),
                  qPrintable(why));
     return std::make_unique<SimulatedDriver>(clock, 1);
+}
+
+CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const Clock& clock) {
+    CounterDrivers drivers;
+    const bool serial =
+        choice.backend == QLatin1String("simulator") && !choice.simulatedKind.isEmpty();
+    if (!serial) {
+        drivers.ftdi = CreateDriver(choice, clock);
+        drivers.ports = std::make_unique<SystemSerialPorts>();
+    } else {
+        // The serial counters alone, each on a pseudo-terminal of its own.
+        drivers.ftdi = std::make_unique<SimulatedDriver>(clock, 1);
+        auto ports = std::make_unique<SimulatedSerialPorts>();
+        const SerialKind* kind = FindSerialKind(choice.simulatedKind);
+        const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
+        const QString prefix =
+            choice.simulatedKind == kTextLineKind ? QStringLiteral("KVTL") : QStringLiteral("KVTB");
+        for (int i = 0; i < choice.simulatedDevices; ++i) {
+            PtyCounter& counter = ports->Add(std::make_unique<PtyCounter>(
+                MakeSimulation(choice.simulatedKind),
+                PtyCounter::Identity{
+                    prefix + QStringLiteral("%1").arg(100001 + i, 6, 10, QLatin1Char('0')),
+                    QStringLiteral("Simulated ") + kind->name.toString().toLower(),
+                    choice.simulatedKind}));
+            QString why;
+            if (!counter.Plug(&why)) {
+                std::fprintf(stderr, "korvinet: no simulated serial counter: %s\n",
+                             qPrintable(why));
+                continue;
+            }
+            counter.Run(DemoPulses(choice, i, clock, seed + static_cast<std::uint64_t>(i)),
+                        choice.unplugAfterMs, choice.unplugForMs);
+        }
+        drivers.ports = std::move(ports);
+    }
+    drivers.serial = std::make_unique<SerialFinder>(*drivers.ports, clock);
+    return drivers;
 }
 
 } // namespace korvinet

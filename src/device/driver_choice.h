@@ -1,6 +1,8 @@
 #pragma once
 
 #include "device/d2xx.h"
+#include "device/serial_finder.h"
+#include "device/serial_ports.h"
 #include "device/simulated_driver.h"
 
 #include <QString>
@@ -27,6 +29,10 @@ class Clock;
 //                         counters go wrong that way (SimulatedFault), instead
 //                         of having raised-rate episodes; a step comes ten
 //                         minutes after connecting, the others at once
+//   KORVINET_SIM_KIND     "text-line" or "pulse-byte": the simulated counters
+//                         are serial counters of that kind, each on a
+//                         pseudo-terminal, instead of FTDI counters (the
+//                         default, "ftdi")
 struct DriverChoice {
     QString backend;
     int simulatedDevices = 1;
@@ -37,6 +43,7 @@ struct DriverChoice {
     // What was asked that cannot be done as asked, one line each; CreateDriver
     // says them on the console.
     QStringList problems;
+    QString simulatedKind; // a serial kind's id; empty: FTDI counters
 };
 
 inline constexpr int kMaxSimulatedDevices = 16;
@@ -49,5 +56,15 @@ DriverChoice ReadDriverChoice(); // from the process environment
 // The backend the choice names. When no USB backend can start, the program
 // runs with no counter attached (a simulator without devices).
 std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock);
+
+// Every way to a counter the program has: the FTDI driver, and the serial
+// ports with the finder of the counters on them (the simulated counters'
+// pseudo-terminals under KORVINET_SIM_KIND, else the system's ports).
+struct CounterDrivers {
+    std::unique_ptr<D2xxDriver> ftdi;
+    std::unique_ptr<SerialPortList> ports;
+    std::unique_ptr<SerialFinder> serial;
+};
+CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const Clock& clock);
 
 } // namespace korvinet

@@ -22,11 +22,11 @@ double TCounter::ConvertRate(double countRate, std::int8_t unitCode) const {
 }
 
 double TCounter::Reading() const {
-    return ConvertRate(countRate_, static_cast<std::int8_t>(unitCode_));
+    return ConvertRate(countRate_, static_cast<std::int8_t>(UnitCode()));
 }
 
 QString TCounter::FormatValue(double value) const {
-    return FormatValueOf(value, static_cast<std::int8_t>(unitCode_));
+    return FormatValueOf(value, static_cast<std::int8_t>(UnitCode()));
 }
 
 QString TCounter::FormatValueOf(double value, std::int8_t unitCode) {
@@ -41,7 +41,7 @@ QString TCounter::ReadingText() const {
 }
 
 QString TCounter::UnitName() const {
-    return UnitNameOf(static_cast<std::int8_t>(unitCode_));
+    return UnitNameOf(static_cast<std::int8_t>(UnitCode()));
 }
 
 QString TCounter::UnitNameOf(std::int8_t unitCode) {

@@ -1,5 +1,6 @@
 #include "device/receive_pump.h"
 
+#include <QThread>
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -11,7 +12,12 @@ ReceivePump::ReceivePump(std::unique_ptr<Port> port, Options options)
     : port_(std::move(port)), options_(std::move(options)) {
     options_.readSize = std::max(options_.readSize, 1);
     options_.statusEvery = std::max(options_.statusEvery, 1);
-    thread_ = std::thread([this] { Loop(); });
+    if (options_.qtThread) {
+        qtThread_.reset(QThread::create([this] { Loop(); }));
+        qtThread_->start();
+    } else {
+        thread_ = std::thread([this] { Loop(); });
+    }
 }
 
 ReceivePump::~ReceivePump() {
@@ -20,7 +26,16 @@ ReceivePump::~ReceivePump() {
         stop_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (options_.wake)
+        options_.wake();
+    if (qtThread_) {
+        qtThread_->wait();
+        // The thread's last release of the lock orders its work before
+        // what follows, as the wait does, in a way a thread checker sees.
+        const std::lock_guard lock(mutex_);
+    } else {
+        thread_.join();
+    }
     port_.reset();
 }
 
@@ -61,6 +76,8 @@ int ReceivePump::Call(const std::function<int()>& command) {
         return kStopped;
     jobs_.push_back(job);
     wake_.notify_all();
+    if (options_.wake)
+        options_.wake();
     done_.wait(lock, [&] { return job->done; });
     return job->result;
 }
@@ -81,6 +98,8 @@ void ReceivePump::RunJobs(std::unique_lock<std::mutex>& lock) {
 void ReceivePump::ReadOnce(std::uint8_t* buffer) {
     const int n = port_->Read(buffer, options_.readSize);
     if (n > 0) {
+        if (options_.onReceived)
+            options_.onReceived(buffer, n);
         received_.fetch_add(static_cast<std::uint64_t>(n));
         transientErrors_ = 0;
     } else if (n == 0) {

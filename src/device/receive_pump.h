@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+class QThread;
+
 namespace korvinet {
 
 // Keeps a USB-serial port drained on a thread of its own and counts what
@@ -21,7 +23,8 @@ namespace korvinet {
 //
 // Everything else that touches the port (line settings, flushing, EEPROM)
 // runs through Call() on the pump's thread between two reads, so the port
-// itself is only ever used from one thread.
+// itself is only ever used from one thread. A port built of Qt objects (a
+// serial port) asks for a QThread, on which they can be made and used.
 class ReceivePump {
 public:
     // The port calls the pump makes on its own.
@@ -53,6 +56,15 @@ public:
         int maxTransientErrors = 50;
         // Called on the pump's thread when an overrun is seen, with the total.
         std::function<void(std::uint64_t overruns)> onOverrun;
+        // Called on the pump's thread with every chunk read, before Received()
+        // counts it: for a protocol that reads the bytes rather than counting
+        // them.
+        std::function<void(const std::uint8_t* data, int size)> onReceived;
+        // Called by Call() once its command is queued: a port whose reads may
+        // wait long is woken, so the command runs at once.
+        std::function<void()> wake;
+        // The pump's thread is a QThread, for a port of Qt objects.
+        bool qtThread = false;
     };
 
     ReceivePump(std::unique_ptr<Port> port, Options options);
@@ -108,6 +120,7 @@ private:
     std::deque<std::shared_ptr<Job>> jobs_;
     bool stop_ = false;
     std::thread thread_;
+    std::unique_ptr<QThread> qtThread_;
 };
 
 } // namespace korvinet

@@ -10,9 +10,9 @@
 namespace korvinet {
 
 Recorder::Recorder(D2xxDriver& driver, const Clock& clock, const Regional& regional,
-                   Options options)
-    : counter_(driver, clock), session_(counter_, clock), clock_(clock), regional_(regional),
-      options_(std::move(options)) {}
+                   Options options, CounterFinder* otherKinds)
+    : counter_(driver, clock, otherKinds), session_(counter_, clock), clock_(clock),
+      regional_(regional), options_(std::move(options)) {}
 
 QString Recorder::DefaultJournalFolder() {
     return DefaultRecordingsFolder();
@@ -138,9 +138,7 @@ int Recorder::ListCounters() {
 }
 
 Recorder::Connection Recorder::Connect(int listIndex, const CounterSettings& settings) {
-    bool isNumber = false;
-    const uint index = counter_.DeviceIndices().value(listIndex).toUInt(&isNumber);
-    if (!isNumber || !counter_.Open(index))
+    if (!counter_.OpenListed(listIndex))
         return Connection::NotOpened;
     const Connection connection = SetUp(settings);
     if (connection == Connection::Ready) {

@@ -14,6 +14,7 @@
 namespace korvinet {
 
 class Clock;
+class CounterFinder;
 class D2xxDriver;
 class HistoryLive;
 class HistoryStore;
@@ -48,7 +49,10 @@ public:
     // empty once it works again.
     using StatusHandler = std::function<void(const QString& text)>;
 
-    Recorder(D2xxDriver& driver, const Clock& clock, const Regional& regional, Options options);
+    // otherKinds, when given, finds the counters of the other kinds (on
+    // serial ports); it outlives the recorder.
+    Recorder(D2xxDriver& driver, const Clock& clock, const Regional& regional, Options options,
+             CounterFinder* otherKinds = nullptr);
     // Ends as Close() does when that has not been done, without waiting for
     // the sinks.
     ~Recorder();

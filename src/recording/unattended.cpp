@@ -28,9 +28,7 @@ void Unattended::Search() {
     int chosen = -1;
     const QString wanted = !serial_.isEmpty() ? serial_ : plan_.wanted;
     if (!wanted.isEmpty()) {
-        for (int i = 0; i < found; ++i)
-            if (attached.at(i).SerialNumber == wanted)
-                chosen = i;
+        chosen = recorder_.Counter().FindNamed(wanted);
     } else if (found == 1) {
         chosen = 0;
     } else if (found > 1) {
@@ -89,6 +87,18 @@ void Unattended::OnCounter(const CounterEvent& event) {
     Log(QStringLiteral("%1 counter %2 (%3), %4, averaging %5")
             .arg(first ? QStringLiteral("logging") : QStringLiteral("back:"), serial_, event.model,
                  recorder_.Counter().UnitName(), recorder_.AveragingTime()));
+    const TCounter& counter = recorder_.Counter();
+    if (counter.CpmOnly())
+        Log(QStringLiteral("counter %1 carries no calibration and none was chosen: readings in "
+                           "CPM only%2")
+                .arg(serial_, plan_.uncalibratedHint));
+    else if (counter.CalibrationChosen())
+        Log(QStringLiteral("calibration of counter %1: %2 CPM per \u00B5Sv/hr, dead time %3 "
+                           "\u00B5s (%4)")
+                .arg(serial_)
+                .arg(counter.Sensitivity() / 10)
+                .arg(counter.DeadTime() * 1e6)
+                .arg(counter.CalibrationSource()));
 }
 
 void Unattended::Sample() {

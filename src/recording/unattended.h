@@ -22,7 +22,8 @@ namespace korvinet {
 class Unattended final : public ReadingSink {
 public:
     struct Plan {
-        QString wanted; // a counter's serial number; empty: the only one attached
+        // A counter's serial number or port path; empty: the only one attached.
+        QString wanted;
         Recorder::CounterSettings settings;
         int sampleMs = 3000;
         int searchMs = 5000;
@@ -33,6 +34,9 @@ public:
         std::function<void(const QString& line)> log;
         // Several counters and none chosen: the serials attached.
         std::function<void(const QStringList& serials)> ambiguous;
+        // Said after the line for a counter without a calibration: how to
+        // give it one.
+        QString uncalibratedHint;
     };
 
     // The recorder outlives this.

@@ -174,6 +174,7 @@ constexpr Setting kSettings[] = {
     {"AlarmRuleIndex", Int{&R::AlarmRuleIndex, 0, 1}, true},
     {"WarnCountsStopped", Flag{&R::WarnCountsStopped}, true},
     {"WarnCountsHealth", Flag{&R::WarnCountsHealth}, true},
+    {"CounterChoices", Text{&R::CounterChoices}, true},
 };
 
 // The setting's value from the key into the record; false as for Read.

@@ -36,6 +36,10 @@ struct SettingsRecord {
     std::int32_t AlarmRuleIndex = 0;     // 0: every reading above the level; 1: significant excess
     bool WarnCountsStopped = true;       // warn when the counter stops counting
     bool WarnCountsHealth = false;       // warn when the counts do not look like radiation
+    // The kinds of counter on serial ports and the tubes or factors of
+    // counters without a calibration of their own, per counter (a list the
+    // device layer reads: ParseCounterChoices).
+    QString CounterChoices;
 
     bool operator==(const SettingsRecord&) const = default;
 };

@@ -146,10 +146,11 @@ int main(int argc, char* argv[]) {
 
     korvinet::SystemClock clock;
     korvinet::Regional regional;
-    const std::unique_ptr<korvinet::D2xxDriver> driver =
-        korvinet::CreateDriver(korvinet::ReadDriverChoice(), clock);
-    korvinet::station::Station station(config, *driver, clock, regional,
-                                       [](int code) { QCoreApplication::exit(code); });
+    const korvinet::CounterDrivers drivers =
+        korvinet::CreateCounterDrivers(korvinet::ReadDriverChoice(), clock);
+    korvinet::station::Station station(
+        config, *drivers.ftdi, clock, regional, [](int code) { QCoreApplication::exit(code); },
+        drivers.serial.get());
 
     // A service stopped, Ctrl+C, or the terminal or ssh session gone
     // (SIGHUP): each ends the run cleanly, the lock released.

@@ -1,6 +1,8 @@
 #include "station/station.h"
 
 #include "recording/journal_reader.h"
+#include "device/serial_finder.h"
+#include "device/serial_kinds.h"
 #include "maps/map_uploader.h"
 #include "measure/averaging_time.h"
 #include "mqtt/mqtt_sink.h"
@@ -42,6 +44,40 @@ SettingsRecord InForce(const StationConfig& config) {
 
 } // namespace
 
+CounterChoices ChoicesInForce(const StationConfig& config) {
+    CounterChoices choices = ParseCounterChoices(config.stored.CounterChoices);
+    const StationOptions& o = config.options;
+    if (o.kind.isEmpty() && o.tube.isEmpty() && !o.sensitivity) {
+        // A port named without a kind: only a counter that says what it is
+        // when asked can be found there.
+        if (o.device.startsWith(QLatin1Char('/')) && !FindChoice(choices, o.device, o.device))
+            choices.push_back({o.device, {}, 0, {}, 0, 0});
+        return choices;
+    }
+    const QString counter = o.device.isEmpty() ? kAnyCounter : o.device;
+    CounterChoice chosen;
+    chosen.counter = counter;
+    for (auto it = choices.begin(); it != choices.end(); ++it) {
+        if (it->counter == counter) {
+            chosen = *it;
+            choices.erase(it);
+            break;
+        }
+    }
+    if (!o.kind.isEmpty()) {
+        chosen.kind = o.kind;
+        chosen.baud = o.baud;
+    }
+    if (!o.tube.isEmpty() || o.sensitivity) {
+        chosen.tube = o.tube;
+        chosen.cpmPerMicrosievertHour = o.sensitivity.value_or(0.0);
+        chosen.deadTimeSeconds = o.deadTime.value_or(0.0);
+    }
+    // The command line's choice decides over a stored one for any counter.
+    choices.insert(choices.begin(), chosen);
+    return choices;
+}
+
 QString ReadingLine(const SessionReading& reading) {
     const bool overrange = reading.status == SessionReading::Status::Overrange;
     QStringList fields = {IsoLocalTimeText(MomentOf(reading)), reading.text, reading.unitName,
@@ -53,10 +89,14 @@ QString ReadingLine(const SessionReading& reading) {
 }
 
 Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
-                 const Regional& regional, Finished finished)
+                 const Regional& regional, Finished finished, SerialFinder* serial)
     : config_(std::move(config)), settings_(InForce(config_)), clock_(clock), regional_(regional),
       finished_(std::move(finished)),
-      recorder_(driver, clock, regional, {config_.journalFolder, settings_.RecordingKeepDays}) {
+      recorder_(driver, clock, regional, {config_.journalFolder, settings_.RecordingKeepDays},
+                serial),
+      serial_(serial) {
+    if (serial_)
+        serial_->SetChoices(ChoicesInForce(config_));
     auto unattended = std::make_unique<Unattended>(recorder_);
     unattended_ = unattended.get();
     recorder_.AddSink(std::move(unattended));
@@ -150,12 +190,17 @@ bool Station::Start(QString* error) {
     plan.alarm = [this] { return AlarmSettingsOf(settings_); };
     plan.ticked = [this](const MeasurementSession::TickOutcome& tick) { Ticked(tick); };
     plan.log = [this](const QString& line) { Log(line); };
+    plan.uncalibratedHint = QStringLiteral(" (give --tube NAME or --sensitivity CPM)");
     plan.ambiguous = [this](const QStringList& serials) {
         Log(QStringLiteral("%1 counters are attached (%2): choose one with --device SERIAL")
                 .arg(serials.size())
                 .arg(serials.join(QStringLiteral(", "))));
         Stop(kUsageExitCode);
     };
+    const CounterChoice* named = FindChoice(ChoicesInForce(config_), config_.options.device);
+    if (config_.options.device.startsWith(QLatin1Char('/')) && named && named->kind.isEmpty())
+        Log(QStringLiteral("%1: no kind of counter named for this port; give --kind %2")
+                .arg(config_.options.device, SerialKindIds()));
     unattended_->Run(std::move(plan));
     return true;
 }
@@ -182,8 +227,14 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.sampleMs = config_.sampleMs;
     if (const auto alarm = AlarmSettingsOf(settings_); alarm.enabled)
         s.alarmLevel = alarm.level;
-    if (recorder_.Counter().Sensitivity() > 0)
-        s.conversion = RateConversion::Of(recorder_.Counter());
+    // Whatever the kind, the calibration its readings are converted with:
+    // the counter's own, or the tube or factor chosen for it.
+    const TCounter& counter = recorder_.Counter();
+    if (counter.Sensitivity() > 0 && !counter.CpmOnly()) {
+        s.conversion = RateConversion::Of(counter);
+        s.calibration = web::StationStatus::Calibration{
+            counter.Sensitivity() / 10, counter.DeadTime(), counter.CalibrationSource()};
+    }
     s.mqtt.configured = mqtt_ != nullptr;
     if (!mqtt_)
         return;
@@ -203,9 +254,22 @@ void Station::Ticked(const MeasurementSession::TickOutcome& tick) {
         Log(tick.countsStoppedText);
     if (tick.showHealthWarning)
         Log(tick.healthWarningText);
+    LogSkippedLines();
     ++readings_;
     if (config_.options.count && readings_ >= *config_.options.count)
         Stop(0);
+}
+
+void Station::LogSkippedLines() {
+    // A counter whose lines do not read (noise, a wrong baud rate) says so
+    // as it happens, not every sample.
+    const std::uint64_t skipped = recorder_.Counter().LinkStatus().skipped;
+    if (skipped > skippedLogged_)
+        Log(QStringLiteral("counter %1: %2 lines did not read and were skipped (%3 so far)")
+                .arg(recorder_.Counter().Info().SerialNumber)
+                .arg(skipped - skippedLogged_)
+                .arg(skipped));
+    skippedLogged_ = skipped;
 }
 
 void Station::Stop(int exitCode) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/counter_choice.h"
 #include "maps/map_upload_config.h"
 #include "measure/measurement_session.h"
 #include "recording/recorder.h"
@@ -16,6 +17,7 @@ namespace korvinet {
 class Clock;
 class D2xxDriver;
 class Regional;
+class SerialFinder;
 class Unattended;
 
 namespace mqtt {
@@ -35,6 +37,11 @@ struct StationConfig {
     std::optional<maps::UploadConfig> uploads; // maps to feed from the journal
 };
 
+// The choices for counters the station works with: the window program's,
+// with the command line's for its --device (or, without --device, its tube
+// or sensitivity for any counter that carries no calibration).
+CounterChoices ChoicesInForce(const StationConfig& config);
+
 // One line of standard output for a reading: local time with its UTC offset,
 // the value as the window shows it, the unit, counts per minute, the counts
 // of the sample and "ALARM" when the alarm is on, separated by tabs.
@@ -51,8 +58,10 @@ public:
     // Called once when the station has ended, with the exit status.
     using Finished = std::function<void(int exitCode)>;
 
+    // serial, when given, finds the counters on serial ports; it outlives
+    // the station.
     Station(StationConfig config, D2xxDriver& driver, const Clock& clock, const Regional& regional,
-            Finished finished);
+            Finished finished, SerialFinder* serial = nullptr);
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
@@ -68,6 +77,7 @@ private:
     void Ticked(const MeasurementSession::TickOutcome& tick);
     bool StartWeb(QString* error);
     void AddFacts(web::StationStatus& status) const;
+    void LogSkippedLines();
     void Log(const QString& line) const;
 
     StationConfig config_;
@@ -80,6 +90,8 @@ private:
     Recorder recorder_;
     Unattended* unattended_ = nullptr;     // owned by the recorder
     const mqtt::MqttSink* mqtt_ = nullptr; // owned by the recorder
+    SerialFinder* serial_;
+    std::uint64_t skippedLogged_ = 0;
     long long readings_ = 0;
     bool stopping_ = false;
     int exitCode_ = 0;

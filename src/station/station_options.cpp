@@ -1,6 +1,8 @@
 #include "station/station_options.h"
 
 #include "device/display_units.h"
+#include "device/serial_kinds.h"
+#include "device/tube_profiles.h"
 #include "measure/averaging_time.h"
 #include "mqtt/mqtt_payload.h"
 
@@ -55,7 +57,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("--upload"),      QStringLiteral("--mqtt-cafile"),
         QStringLiteral("--mqtt-cert"),   QStringLiteral("--mqtt-key"),
         QStringLiteral("--replay-rate"), QStringLiteral("--outbox-days"),
-        QStringLiteral("--ha-prefix")};
+        QStringLiteral("--kind"),        QStringLiteral("--baud"),
+        QStringLiteral("--tube"),        QStringLiteral("--sensitivity"),
+        QStringLiteral("--dead-time"),   QStringLiteral("--ha-prefix")};
     static const QStringList kTlsFiles = {QStringLiteral("--mqtt-cafile"),
                                           QStringLiteral("--mqtt-cert"),
                                           QStringLiteral("--mqtt-key")};
@@ -97,8 +101,40 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 
         if (name == QLatin1String("--device")) {
             if (v.isEmpty())
-                return Fail(QStringLiteral("--device needs a serial number"));
+                return Fail(QStringLiteral("--device needs a serial number or a port path"));
             o.device = v;
+        } else if (name == QLatin1String("--kind")) {
+            if (!FindSerialKind(v))
+                return Fail(
+                    QStringLiteral("--kind must be %1, not \"%2\"")
+                        .arg(SerialKindIds().replace(QLatin1Char('|'), QStringLiteral(" or ")), v));
+            o.kind = v;
+        } else if (name == QLatin1String("--baud")) {
+            bool ok = false;
+            o.baud = v.toInt(&ok);
+            if (!ok || o.baud < 300 || o.baud > 4000000)
+                return Fail(
+                    QStringLiteral("--baud needs a rate from 300 to 4000000, not \"%1\"").arg(v));
+        } else if (name == QLatin1String("--tube")) {
+            if (!FindTube(v))
+                return Fail(
+                    QStringLiteral("unknown tube \"%1\"; use one of %2").arg(v, TubeNames()));
+            o.tube = FindTube(v)->name.toString();
+        } else if (name == QLatin1String("--sensitivity")) {
+            bool ok = false;
+            const double cpm = v.toDouble(&ok);
+            if (!ok || !std::isfinite(cpm) || cpm <= 0.0 || cpm > 1e6)
+                return Fail(QStringLiteral("--sensitivity needs counts per minute for 1 uSv/hr "
+                                           "above 0, not \"%1\"")
+                                .arg(v));
+            o.sensitivity = cpm;
+        } else if (name == QLatin1String("--dead-time")) {
+            bool ok = false;
+            const double seconds = v.toDouble(&ok);
+            if (!ok || !std::isfinite(seconds) || seconds < 0.0 || seconds > 0.01)
+                return Fail(
+                    QStringLiteral("--dead-time needs seconds from 0 to 0.01, not \"%1\"").arg(v));
+            o.deadTime = seconds;
         } else if (name == QLatin1String("--units")) {
             o.unitCode = UnitCodeFor(v);
             if (!o.unitCode)
@@ -181,6 +217,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                 return Fail(QStringLiteral("--http: %1").arg(why));
         }
     }
+    if (!o.kind.isEmpty() && o.device.isEmpty())
+        return Fail(QStringLiteral("--kind needs --device (the port, or its serial number)"));
+    if (o.baud > 0 && o.kind.isEmpty())
+        return Fail(QStringLiteral("--baud needs --kind"));
+    if (!o.tube.isEmpty() && o.sensitivity)
+        return Fail(QStringLiteral("--tube and --sensitivity exclude each other"));
+    if (o.deadTime && !o.sensitivity)
+        return Fail(QStringLiteral("--dead-time needs --sensitivity"));
     if (!mqttOnly.isEmpty() && !o.mqtt)
         return Fail(QStringLiteral("%1 needs --mqtt").arg(mqttOnly.first()));
     for (const QString& name : mqttOnly)
@@ -196,7 +240,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: korvinet-station [--device SERIAL] [--units NAME] [--averaging SECONDS]\n"
+        "Usage: korvinet-station [--device SERIAL|PORT [--kind KIND [--baud N]]]\n"
+        "                        [--tube NAME | --sensitivity CPM [--dead-time SECONDS]]\n"
+        "                        [--units NAME] [--averaging SECONDS]\n"
         "                        [--alarm LEVEL] [--journal DIR] [--mqtt URL] [--topic PREFIX]\n"
         "                        [--mqtt-password-file FILE] [--mqtt-cafile FILE]\n"
         "                        [--mqtt-cert FILE --mqtt-key FILE] [--replay-rate N]\n"
@@ -207,8 +253,20 @@ QString UsageText() {
         "line per reading on standard output, every reading in the recording journal\n"
         "and, with --mqtt, published to an MQTT broker.\n"
         "\n"
-        "  --device SERIAL      the counter with this serial number (default: the only\n"
-        "                       attached counter)\n"
+        "  --device SERIAL|PORT the counter with this serial number, or on this port\n"
+        "                       (/dev/ttyUSB0, a pseudo-terminal such as /dev/pts/3;\n"
+        "                       default: the only attached counter)\n"
+        "  --kind KIND          the counter on --device is a text-line counter\n"
+        "                       (text-line) or sends a byte per pulse (pulse-byte);\n"
+        "                       serial ports are only opened when named so, here or\n"
+        "                       in the window's Options\n"
+        "  --baud N             its baud rate (default: 9600)\n"
+        "  --tube NAME          the tube of a counter without a calibration of its own:\n"
+        "                       SBM-20, SBM-19, SI-29BG, SI-22G, STS-5, SI-3BG, J305,\n"
+        "                       M4011, J321, HH614, LND-712 or LND-7317\n"
+        "  --sensitivity CPM    instead of a tube: counts per minute for 1 uSv/hr\n"
+        "  --dead-time SECONDS  with --sensitivity: the tube's dead time (default: 0)\n"
+        "                       (without either, such a counter reads in CPM only)\n"
         "  --units NAME         \"CPM (uncomp)\", CPM, mR/hr, uR/hr or uSv/hr (default: the\n"
         "                       unit stored by the window program)\n"
         "  --averaging SECONDS  15, 30, 45, 60, 180, 300 or 600 (default: the window\n"
@@ -237,7 +295,9 @@ QString UsageText() {
         "  --help               print this text and exit\n"
         "  --version            print the version and exit\n"
         "\n"
-        "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n");
+        "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver;\n"
+        "with the simulator, KORVINET_SIM_KIND=text-line|pulse-byte simulates serial\n"
+        "counters of that kind on pseudo-terminals.\n");
 }
 
 } // namespace korvinet::station

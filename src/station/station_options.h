@@ -12,7 +12,12 @@ namespace korvinet::station {
 // What the command line asks of the station. Settings left out take their
 // defaults later, from the window program's stored settings and the system.
 struct StationOptions {
-    QString device;                    // serial number; empty: the only attached counter
+    QString device; // serial number or port path; empty: the only attached counter
+    QString kind;   // the serial kind of the counter on --device; empty: as stored
+    int baud = 0;   // its baud rate; 0: the kind's own
+    QString tube;   // the tube of a counter without a calibration of its own
+    std::optional<double> sensitivity; // instead of a tube: CPM per µSv/hr
+    std::optional<double> deadTime;    // with sensitivity, in seconds
     std::optional<int> unitCode;       // display unit code (kDisplayUnits)
     std::optional<int> averagingIndex; // entry of CountTimeEntries()
     std::optional<double> alarmLevel;  // in the display unit; none: no alarm

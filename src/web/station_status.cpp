@@ -110,6 +110,14 @@ QByteArray StatusJson(const StationStatus& s) {
     o.insert(QStringLiteral("health"), s.health.isEmpty() ? QJsonValue() : QJsonValue(s.health));
     o.insert(QStringLiteral("health_statistic"),
              s.healthStatistic ? QJsonValue(*s.healthStatistic) : QJsonValue());
+    if (s.calibration)
+        o.insert(
+            QStringLiteral("calibration"),
+            QJsonObject{{QStringLiteral("cpm_per_usvh"), s.calibration->cpmPerMicrosievertHour},
+                        {QStringLiteral("dead_time_s"), s.calibration->deadTimeSeconds},
+                        {QStringLiteral("source"), s.calibration->source}});
+    else
+        o.insert(QStringLiteral("calibration"), QJsonValue());
     o.insert(QStringLiteral("readings_taken"), s.readingsTaken);
     o.insert(QStringLiteral("counts_total"), static_cast<qint64>(s.countsTotal));
     o.insert(QStringLiteral("uptime_s"), std::floor(s.uptimeSeconds));

@@ -45,6 +45,14 @@ struct StationStatus {
     // regular", "stopped"; empty while undecided. With the statistic judged.
     QString health;
     std::optional<double> healthStatistic;
+    // How the counter's counts become a dose rate, and where that comes from
+    // ("EEPROM", "tube SBM-20"); none without a counter or a calibration.
+    struct Calibration {
+        double cpmPerMicrosievertHour = 0.0;
+        double deadTimeSeconds = 0.0;
+        QString source;
+    };
+    std::optional<Calibration> calibration;
     long long readingsTaken = 0;        // since the station started
     unsigned long long countsTotal = 0; // counts of those readings
     double startUtcSeconds = 0.0;       // when the station started

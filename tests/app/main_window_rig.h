@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/options_dialog.h"
+#include "device/serial_finder.h"
 #include "device/simulated_driver.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
@@ -71,6 +72,7 @@ struct MainWindowRig {
     SettingsStore* store = &fileStore; // point elsewhere to wrap or replace the store
     Regional regional{QLocale::c()};
     QString recordingsFolder = dir.filePath(QStringLiteral("recordings"));
+    SerialFinder* serial = nullptr; // point at a finder for counters on serial ports
     std::unique_ptr<TFormMain> window;
 
     // Answers File > "Options...": sets the dialog's controls and says
@@ -86,7 +88,7 @@ struct MainWindowRig {
     // `testPace` false keeps the program's own timer intervals.
     TFormMain& Open(bool testPace = true) {
         window = std::make_unique<TFormMain>(
-            MainWindowDeps{driver, clock, *services, *store, regional, recordingsFolder});
+            MainWindowDeps{driver, clock, *services, *store, regional, recordingsFolder, serial});
         window->RunOptionsDialog = [this](TFormOptions& dialog) {
             ++optionsShown;
             return options && options(dialog);

@@ -37,6 +37,7 @@ SettingsRecord Unusual() {
     r.ShowConfidenceBand = true;
     r.AlarmRuleIndex = 1;
     r.WarnCountsStopped = false;
+    r.CounterChoices = QStringLiteral("[{\"counter\":\"/dev/ttyUSB0\",\"kind\":\"text-line\"}]");
     return r;
 }
 
@@ -176,6 +177,7 @@ TEST_F(SettingsIoTest, AddedValuesNeverDecideTheLoad) {
             expected.ShowConfidenceBand = defaults.ShowConfidenceBand;
             expected.AlarmRuleIndex = defaults.AlarmRuleIndex;
             expected.WarnCountsStopped = defaults.WarnCountsStopped;
+            expected.CounterChoices = defaults.CounterChoices;
         }
         EXPECT_EQ(read, expected);
     }

@@ -1,4 +1,5 @@
 #include "measure/averaging_time.h"
+#include "station/station.h"
 #include "station/station_options.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,19 @@ TEST(StationOptions, CommandLinesParseOrFailWithOneLine) {
         {{"--mqtt", "mqtt://b", "--mqtt-cafile", "/ca"}, Action::Error, "needs an mqtts:// URL"},
         {{"--mqtt", "mqtts://b", "--mqtt-cert", "/c"}, Action::Error, "go together"},
         {{"--mqtt", "mqtts://b", "--mqtt-key", ""}, Action::Error, "--mqtt-key needs a file"},
+        {{"--device", "/dev/pts/3", "--kind", "text-line", "--baud", "19200", "--tube", "sbm20"},
+         Action::Run,
+         {}},
+        {{"--device", "/dev/ttyUSB0", "--kind", "geiger"}, Action::Error, "--kind must be"},
+        {{"--kind", "pulse-byte"}, Action::Error, "--kind needs --device"},
+        {{"--device", "/dev/ttyS0", "--baud", "9600"}, Action::Error, "--baud needs --kind"},
+        {{"--device", "/d", "--kind", "pulse-byte", "--baud", "12"}, Action::Error, "--baud needs"},
+        {{"--tube", "SBM-2O"}, Action::Error, "unknown tube \"SBM-2O\"; use one of SBM-20"},
+        {{"--sensitivity", "0"}, Action::Error, "--sensitivity needs"},
+        {{"--sensitivity", "inf"}, Action::Error, "--sensitivity needs"},
+        {{"--tube", "J305", "--sensitivity", "120"}, Action::Error, "exclude each other"},
+        {{"--dead-time", "0.0001"}, Action::Error, "--dead-time needs --sensitivity"},
+        {{"--sensitivity", "120", "--dead-time", "1"}, Action::Error, "--dead-time needs seconds"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -83,12 +97,48 @@ TEST(StationOptions, ValuesLandInTheirFields) {
     EXPECT_EQ(o.outboxDays, 7);
     EXPECT_EQ(o.discoveryPrefix, "site/ha");
 
+    const StationOptions serial = ParseCommandLine(QStringLiteral("--device /dev/pts/3 --kind "
+                                                                  "pulse-byte --sensitivity 153.8 "
+                                                                  "--dead-time 0.0001")
+                                                       .split(' '))
+                                      .options;
+    EXPECT_EQ(serial.kind, "pulse-byte");
+    EXPECT_EQ(serial.sensitivity, 153.8);
+    EXPECT_EQ(serial.deadTime, 0.0001);
+    EXPECT_EQ(ParseCommandLine({"--tube", "lnd 7317"}).options.tube, "LND-7317");
+
     // The micro sign as the window lists the unit, or typed as "u".
     EXPECT_EQ(ParseCommandLine({"--units", QStringLiteral("\u00B5R/hr")}).options.unitCode, 3);
     EXPECT_EQ(ParseCommandLine({"--units", "usv/HR"}).options.unitCode, 4);
     EXPECT_EQ(ParseCommandLine({"--units", "CPM (uncomp)"}).options.unitCode, 0);
     EXPECT_EQ(ParseCommandLine({}).options.topicPrefix, "korvinet");
     EXPECT_EQ(ParseCommandLine({}).options.discoveryPrefix, "homeassistant");
+}
+
+// The command line's kind and calibration go with its --device (or, without
+// one, with any counter), before what the window program stored.
+TEST(StationOptions, CommandLineChoicesComeBeforeStoredOnes) {
+    const CounterChoice stored{"/dev/ttyUSB0", "text-line", 0, "J305", 0, 0};
+    const CounterChoice other{"B2", "pulse-byte", 0, {}, 0, 0};
+    const struct {
+        const char* args;
+        CounterChoices expected;
+    } cases[] = {
+        {"--count 1", {stored, other}},
+        {"--device /dev/ttyS3", {stored, other, {"/dev/ttyS3", {}, 0, {}, 0, 0}}},
+        {"--device /dev/ttyUSB0 --tube SBM-20",
+         {{"/dev/ttyUSB0", "text-line", 0, "SBM-20", 0, 0}, other}},
+        {"--device /dev/pts/3 --kind pulse-byte --baud 115200",
+         {{"/dev/pts/3", "pulse-byte", 115200, {}, 0, 0}, stored, other}},
+        {"--sensitivity 150 --dead-time 0.0001", {{"*", {}, 0, {}, 150, 0.0001}, stored, other}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        StationConfig config;
+        config.stored.CounterChoices = FormatCounterChoices({stored, other});
+        config.options = ParseCommandLine(QString::fromLatin1(c.args).split(' ')).options;
+        EXPECT_EQ(ChoicesInForce(config), c.expected);
+    }
 }
 
 } // namespace

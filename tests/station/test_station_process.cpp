@@ -1,5 +1,7 @@
 // The built korvinet-station against a real broker: a simulated counter
 // sampled every 250 ms, the journal in a temporary folder.
+#include "device/serial_kinds.h"
+#include "device/serial_simulator.h"
 #include "mqtt/mqtt_payload.h"
 #include "platform/file_replace.h"
 #include "station_run.h"
@@ -459,6 +461,64 @@ TEST_P(StationStopSignal, RunsOnQtCoreAloneAndEndsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TermIntHup, StationStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// Each kind of serial counter on a pseudo-terminal: one the test runs and
+// names by its path, or the simulator the station runs itself (unplugged for
+// a while and found again); without a calibration in CPM, with a tube or
+// factor in the stored unit.
+TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
+    const struct {
+        QStringView kind;
+        bool named;         // the test's counter, by --device PATH --kind; else KORVINET_SIM_KIND
+        QStringList extra;  // calibration options
+        const char* unit;   // of the readings
+        const char* logged; // what the log says of the calibration
+    } cases[] = {
+        {kTextLineKind, true, {}, "CPM", "readings in CPM only (give --tube NAME"},
+        {kPulseByteKind,
+         true,
+         {"--tube", "SBM-20"},
+         "mR/hr",
+         "108 CPM per \u00B5Sv/hr, dead time 190"},
+        {kTextLineKind, false, {"--sensitivity", "150"}, "mR/hr", "(factor 150 CPM per"},
+        {kPulseByteKind, false, {}, "CPM", "readings in CPM only"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind.toString().toStdString() + (c.named ? " named" : " simulated"));
+        PtyCounter counter(MakeSimulation(c.kind), {QStringLiteral("T1"), {}, {}});
+        QStringList args = {"--count", "8"};
+        QStringList env = {"KORVINET_STATION_SAMPLE_MS=500"};
+        if (c.named) {
+            ASSERT_TRUE(counter.Plug());
+            // 10 counts a second, whatever the kind's period.
+            const std::uint32_t perPeriod = c.kind == kTextLineKind ? 10 : 1;
+            counter.Run([perPeriod] { return perPeriod; });
+            args << "--device" << counter.Entry().path << "--kind" << c.kind.toString();
+            env << "KORVINET_SIM_DEVICES=0";
+        } else {
+            env << "KORVINET_SIM_KIND=" + c.kind.toString() << "KORVINET_SIM_UNPLUG=1000:1500";
+        }
+        QTemporaryDir home;
+        StationRun run(home, env);
+        run.Start(JournalArgs(home) + args + c.extra);
+        if (c.named) { // a line that does not read, and is logged
+            ASSERT_TRUE(WaitUntil([&] { return run.Lines().size() >= 2; }, 10000));
+            counter.Send("noise\r\n");
+        }
+        ASSERT_TRUE(run.Finished(30000)) << run.Errors().toStdString();
+        EXPECT_EQ(run.process.exitCode(), 0) << run.Errors().toStdString();
+        const QStringList lines = run.Lines();
+        ASSERT_EQ(lines.size(), 8) << run.out.toStdString() << run.Errors().toStdString();
+        long long counts = 0;
+        for (const QString& line : lines) {
+            EXPECT_EQ(line.section('\t', 2, 2), c.unit) << line.toStdString();
+            counts += line.section('\t', 4, 4).toLongLong();
+        }
+        EXPECT_GT(counts, 10) << run.out.toStdString();
+        EXPECT_TRUE(run.Errors().contains(QString::fromUtf8(c.logged)))
+            << run.Errors().toStdString();
+    }
+}
 
 } // namespace
 } // namespace korvinet::station

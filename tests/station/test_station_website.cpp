@@ -271,5 +271,36 @@ TEST(StationWeb, BadRequestsAndIdleConnectionsLeaveTheStationMeasuring) {
     EXPECT_EQ(run.process.exitCode(), 0) << run.Errors().toStdString();
 }
 
+// /api/status names the counter's calibration and where it comes from: the
+// FTDI counter's EEPROM, a tube chosen for a serial counter, or none.
+TEST(StationWeb, StatusNamesTheCalibrationAndItsSource) {
+    const struct {
+        const char* kind; // KORVINET_SIM_KIND; empty: the FTDI simulator
+        QStringList args;
+        QJsonValue calibration;
+    } cases[] = {
+        {"",
+         {},
+         QJsonObject{{"cpm_per_usvh", 60}, {"dead_time_s", 90 * 1e-6}, {"source", "EEPROM"}}},
+        {"text-line",
+         {"--tube", "LND-712"},
+         QJsonObject{{"cpm_per_usvh", 108}, {"dead_time_s", 90e-6}, {"source", "tube LND-712"}}},
+        {"pulse-byte", {}, QJsonValue::Null},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        QTemporaryDir home;
+        StationRun run(home, {QStringLiteral("KORVINET_SIM_KIND=") + c.kind});
+        const int port = StartServing(run, JournalArgs(home) + c.args);
+        ASSERT_GT(port, 0) << run.Errors().toStdString();
+        ASSERT_TRUE(WaitUntil([&] { return run.Lines().size() >= 1; }, 10000));
+        const HttpReply reply = HttpGet(port, "/api/status");
+        const QJsonObject status = QJsonDocument::fromJson(reply.body).object();
+        EXPECT_EQ(status["calibration"], c.calibration) << reply.body.toStdString();
+        run.Signal(SIGTERM);
+        EXPECT_TRUE(run.Finished(10000));
+    }
+}
+
 } // namespace
 } // namespace korvinet::station

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "device/counter_choice.h"
+#include "device/counter_device.h"
+#include "device/serial_ports.h"
+
+#include <QHash>
+
+namespace korvinet {
+
+class Clock;
+
+// The counters on serial ports: a port is listed when its kind is known,
+// because the user chose it for that port (by its serial number or its
+// path) or because the port itself says (a simulated counter). A port named
+// by a path that the system does not list (a pseudo-terminal) is listed as
+// long as the path is there. Each is named with its kind and port:
+// "Text-line counter (/dev/ttyUSB0)". Ports of no known kind are never
+// opened.
+class SerialFinder final : public CounterFinder {
+public:
+    // Both outlive the finder.
+    SerialFinder(SerialPortList& ports, const Clock& clock) : ports_(ports), clock_(clock) {}
+
+    void SetChoices(CounterChoices choices) { choices_ = std::move(choices); }
+    const CounterChoices& Choices() const { return choices_; }
+    // The ports there are now, whatever their kind (for choosing one).
+    QList<SerialPortEntry> Ports() { return ports_.Ports(); }
+
+    std::vector<ListedCounter> List() override;
+    std::unique_ptr<CounterDevice> Make(const ListedCounter& counter) override;
+
+private:
+    struct Found {
+        SerialPortEntry port;
+        QString kind;
+        int baud = 0;
+    };
+
+    SerialPortList& ports_;
+    const Clock& clock_;
+    CounterChoices choices_;
+    QHash<QString, Found> found_; // by path, from the last List()
+};
+
+} // namespace korvinet

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "device/serial_finder.h"
+#include "device/serial_simulator.h"
+
+namespace korvinet::testing {
+
+// A serial counter of one kind on a pseudo-terminal, the simulation of its
+// protocol writing what the test says it counted, and the finder that lists
+// its port (which says its kind itself).
+struct SerialRig {
+    static constexpr const char* kSerial = "KVTT000001";
+
+    SerialRig(QStringView kind, const Clock& clock)
+        : counter(ports.Add(std::make_unique<PtyCounter>(
+              MakeSimulation(kind),
+              PtyCounter::Identity{QString::fromLatin1(kSerial), QStringLiteral("Test counter"),
+                                   kind.toString()}))),
+          finder(ports, clock) {
+        plugged = counter.Plug();
+    }
+
+    // Gives the counter a calibration of counts per minute for 1 µSv/hr.
+    void Calibrate(double cpmPerMicrosievertHour, double deadTimeSeconds) {
+        CounterChoice choice;
+        choice.counter = QString::fromLatin1(kSerial);
+        choice.cpmPerMicrosievertHour = cpmPerMicrosievertHour;
+        choice.deadTimeSeconds = deadTimeSeconds;
+        finder.SetChoices({choice});
+    }
+
+    SimulatedSerialPorts ports;
+    PtyCounter& counter;
+    SerialFinder finder;
+    bool plugged = false;
+};
+
+} // namespace korvinet::testing
