@@ -428,6 +428,9 @@ void TFormMain::BuildMenu() {
     RestoreDefaultOptions =
         item(File1, "RestoreDefaultOptions", QStringLiteral("Restore Default Options"));
     Exit1 = item(File1, "Exit1", QStringLiteral("Exit"));
+    // After the items that were there before it, so that each keeps its
+    // place.
+    OpenRecordingSpan = item(File1, "OpenRecordingSpan", QStringLiteral("Open Recording Span..."));
     Graph1 = menu("Graph1", QStringLiteral("Graph"));
     Print1 = item(Graph1, "Print1", QStringLiteral("Print"));
     CopyToClipboard1 = item(Graph1, "CopyToClipboard1", QStringLiteral("Copy to Clipboard"));
@@ -511,6 +514,7 @@ void TFormMain::ConnectCommands() {
 
     menu(OpenDataFile, &TFormMain::OpenDataFileClick);
     menu(OpenRecording, &TFormMain::OpenRecordingClick);
+    menu(OpenRecordingSpan, &TFormMain::OpenRecordingSpanClick);
     menu(FileOptions, &TFormMain::FileOptionsClick);
     menu(RestoreDefaultOptions, &TFormMain::RestoreDefaultOptionsClick);
     menu(Exit1, &TFormMain::Exit1Click);

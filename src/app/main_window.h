@@ -3,6 +3,7 @@
 #include "app/timer_safe_ui.h"
 #include "app/ui_services.h"
 #include "device/counter.h"
+#include "files/file_commands.h"
 #include "graph/band_series.h"
 #include "graph/line_series.h"
 #include "measure/measurement_session.h"
@@ -185,6 +186,9 @@ public:
     // "Open Recording...": "Open Data File" with the dialog in the journal
     // folder, whose files are data files.
     void OpenRecordingClick();
+    // "Open Recording Span...": a span of the journal, read from its history
+    // store, opened as a data file is (open_recording.h).
+    void OpenRecordingSpanClick();
     // Shows the print preview for `printer`, which runs `paintPage` whenever
     // the preview or the print needs the page drawn. Left empty, Print runs
     // the desktop's modal print preview; tests put a stand-in here that
@@ -337,6 +341,8 @@ public:
     FileDialogSpec SaveCSVDialog;
     FileDialogSpec OpenCSVDialog;
     FileDialogSpec OpenRecordingDialog;
+    // The span "Open Recording Span..." last opened.
+    RecordingSpanChoice RecordingSpanDialog;
 
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
@@ -347,6 +353,7 @@ public:
     QAction* FileOptions = nullptr;
     QAction* RestoreDefaultOptions = nullptr;
     QAction* Exit1 = nullptr;
+    QAction* OpenRecordingSpan = nullptr;
     QAction* Print1 = nullptr;
     QAction* CopyToClipboard1 = nullptr;
     QAction* SaveAsCSV = nullptr;
@@ -383,6 +390,9 @@ private:
     ChartSaver MakeChartSaver();
     // "Open Data File" with the file chosen in `dialog`.
     void OpenDataFileFrom(FileDialogSpec& dialog);
+    // What every open does to the window, its progress shown under `label`
+    // from the first report on, and ended with the hooks.
+    OpenDataFileHooks OpenHooks(const QString& progressLabel);
 
     // The graph as a sink of Recording.
     class GraphSink final : public ReadingSink {

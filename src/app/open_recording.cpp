@@ -5,6 +5,7 @@
 #include "platform/regional.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -45,7 +46,7 @@ QStringList RecordingSpanNames() {
 
 RecordingSpan RecordingSpanOf(const RecordingSpanChoice& choice, qint64 nowUtcMs) {
     if (choice.span >= 0 && choice.span < static_cast<int>(std::size(kSpanHours)))
-        return {nowUtcMs - kSpanHours[choice.span] * kHourMs, nowUtcMs};
+        return {nowUtcMs - kSpanHours[choice.span] * kHourMs, nowUtcMs + 1};
     return {QtFromDateTime(choice.rangeFrom).toMSecsSinceEpoch(),
             QtFromDateTime(choice.rangeTo).toMSecsSinceEpoch()};
 }
@@ -87,7 +88,12 @@ void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
 
     std::vector<Reading>& points = contents->points;
     std::array<std::int64_t, 256> readingsIn{}; // by unit code
+    std::int64_t repeated = 0;                  // readings whose local time does not move on
     const auto add = [&](double time, double value, std::uint8_t unitCode, std::int64_t n) {
+        if (!points.empty() && time <= points.back().time) {
+            repeated += n;
+            return;
+        }
         Reading p;
         p.time = time;
         p.value = value;
@@ -144,6 +150,64 @@ void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
     if (leftOut > 0)
         contents->headerLines
             << QStringLiteral("# Readings in other units left out: %1").arg(leftOut);
+    if (repeated > 0)
+        contents->headerLines
+            << QStringLiteral("# Readings of a repeated local hour left out: %1").arg(repeated);
+}
+
+QString NoRecordingText(const QString& journalFolder) {
+    if (journalFolder.isEmpty())
+        return QStringLiteral("There is no recording to open: readings are not recorded.");
+    return QStringLiteral("There is no recording to open: nothing has been recorded in %1 yet.")
+        .arg(QDir::toNativeSeparators(journalFolder));
+}
+
+QString EmptySpanText(const RecordingSpan& span, const Regional& regional) {
+    return QStringLiteral("The recording holds no readings from %1 to %2.")
+        .arg(regional.DateTimeText(LocalOf(span.fromUtcMs)),
+             regional.DateTimeText(LocalOf(span.toUtcMs)));
+}
+
+void OpenRecordingCommand(
+    const OpenDataFileHooks& window,
+    const std::function<RecordingSpanChoice(const RecordingSpanChoice&)>& choose,
+    const RecordingSource& source, const Regional& regional, RecordingSpanChoice* lastChoice) {
+    if (source.journalFolder.isEmpty()) {
+        window.message(NoRecordingText(source.journalFolder));
+        return;
+    }
+    const HistoryReader history(source.journalFolder, source.live);
+    if (!history.First()) {
+        window.message(NoRecordingText(source.journalFolder));
+        return;
+    }
+    if (window.graphHasPoints() && !window.confirm(kOpenDataFileQuestion))
+        return;
+    // A range never chosen yet is offered as the last day.
+    if (lastChoice->rangeFrom >= lastChoice->rangeTo) {
+        lastChoice->rangeTo = LocalOf(source.nowUtcMs);
+        lastChoice->rangeFrom = LocalOf(source.nowUtcMs - kSpanHours[0] * kHourMs);
+    }
+    const RecordingSpanChoice choice = choose(*lastChoice);
+    if (!choice.accepted)
+        return;
+    *lastChoice = choice;
+    const RecordingSpan span = RecordingSpanOf(choice, source.nowUtcMs);
+
+    // Read before anything changes, so a cancelled reading or an empty span
+    // leaves the measurement and the graph as they were.
+    DataFileContents contents;
+    if (span.fromUtcMs < span.toUtcMs)
+        ReadRecording(history, span, window.unitNames, regional, window.progress, &contents);
+    if (contents.cancelled)
+        return;
+    if (contents.points.empty()) {
+        window.message(EmptySpanText(span, regional));
+        return;
+    }
+    // The journal folder stands where a data file's name would, so that the
+    // statistics name it with the span and the step beneath.
+    ShowOpenedData(window, source.journalFolder, contents, true);
 }
 
 } // namespace korvinet

@@ -2,6 +2,7 @@
 
 #include "app/ui_services.h"
 #include "files/data_file.h"
+#include "files/file_commands.h"
 #include "recording/history_reader.h"
 
 #include <QStringList>
@@ -10,14 +11,15 @@
 
 namespace korvinet {
 
+class HistoryLive;
 class Regional;
 
-// The spans "Open Recording..." offers, in its dialog's order; the last is
+// The spans "Open Recording Span..." offers, in its dialog's order; the last is
 // the range.
 QStringList RecordingSpanNames();
 
-// The moments [from, to) of the span chosen: one ending at nowUtcMs, or the
-// range between its local date-times.
+// The moments [from, to) of the span chosen: one ending with nowUtcMs (a
+// reading taken now is in it), or the range between its local date-times.
 struct RecordingSpan {
     qint64 fromUtcMs = 0;
     qint64 toUtcMs = 0;
@@ -41,12 +43,38 @@ int RecordingStepSeconds(const RecordingSpan& span, std::optional<qint64> firstU
 // Reads a span of the history as a data file's contents, the step chosen as
 // above: one point per reading or per step (at its local time, or its
 // step's start, with its value or mean), in the unit of the span's last
-// reading, readings in other units left out; the column titles "Time" and
+// reading, readings in other units left out, and like a data file's in
+// strictly ascending local time (the hour the clocks go back is left out
+// where it repeats); the column titles "Time" and
 // that unit; header lines that say the span, the step and how many readings
 // were left out. Tells progress how far it got (contents->cancelled when it
 // said stop).
 void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
                    const QStringList& unitNames, const Regional& regional,
                    const DataFileProgress& progress, DataFileContents* contents);
+
+// Messages of "Open Recording Span...", exactly as the user sees them.
+QString NoRecordingText(const QString& journalFolder);
+QString EmptySpanText(const RecordingSpan& span, const Regional& regional);
+
+// Where a recording is read from: the window's journal folder (empty: it
+// keeps none), the live history of its own recording (null when it does not
+// record), and now as the window's clock has it.
+struct RecordingSource {
+    QString journalFolder;
+    std::shared_ptr<const HistoryLive> live;
+    qint64 nowUtcMs = 0;
+};
+
+// "Open Recording Span...": the span chosen in a dialog (`lastChoice` is
+// the one it opens with, and keeps the one accepted) is read from the
+// history store and takes the graph's place as an opened data file does,
+// its statistics with it. Where nothing has been recorded, or the span holds
+// no reading, a message says so and the window stays as it was; so it does
+// for a "No", a cancelled dialog or a cancelled reading.
+void OpenRecordingCommand(
+    const OpenDataFileHooks& window,
+    const std::function<RecordingSpanChoice(const RecordingSpanChoice&)>& choose,
+    const RecordingSource& source, const Regional& regional, RecordingSpanChoice* lastChoice);
 
 } // namespace korvinet

@@ -1,6 +1,7 @@
 // Data files, image export, printing and the clipboard as the main window
 // runs them: the real window, real files in a temporary folder, the user's
 // answers scripted.
+#include "app/open_recording.h"
 #include "app/qt_ui_services.h"
 #include "files/chart_export.h"
 #include "files/data_file.h"
@@ -695,6 +696,47 @@ private slots:
         QCOMPARE(w.Series1.LastY(), 0.15);
         QCOMPARE(w.ValUnits->currentText(), unit);
         QCOMPARE(w.DataFileName, path);
+    }
+
+    // "Open Recording Span..." comes after every other File item. With
+    // nothing recorded it says so; the window's own recording, opened for
+    // the last 24 hours, takes the measurement's place as a data file does,
+    // and the statistics name the journal and the span.
+    void openRecordingSpanShowsTheWindowsOwnRecording() {
+        MainWindowRig rig;
+        rig.AddCounter();
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.File1->actions().last(), w.OpenRecordingSpan);
+        rig.ui.ExpectMessage(NoRecordingText(rig.recordingsFolder));
+        w.OpenRecordingSpan->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+
+        rig.Plan(5, 3000, 12);
+        QVERIFY(rig.RunPlanned());
+        const auto values = [&w] {
+            std::vector<std::pair<double, double>> xy;
+            for (const GraphPoint& p : testing::PointsOf(w.Series1))
+                // To the millisecond, and as the journal keeps a reading: as shown.
+                xy.emplace_back(std::round(p.x * 86400e3), std::round(p.y * 1000));
+            return xy;
+        };
+        const auto live = values();
+        QCOMPARE(live.size(), std::size_t(12));
+        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerRecordingSpan(RecordingSpanNames(), {true, 0, 0, 0});
+        w.OpenRecordingSpan->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+        QVERIFY(!w.Counter.IsOpen());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Progress")),
+                 QStringList{QStringLiteral("Opening the recording...")});
+        QCOMPARE(values(), live);
+        w.Chart1->RenderImage();
+        const QStringList stats = w.Statistics->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(stats.mid(0, 3),
+                 QStringList({QStringLiteral("Filename: recordings"),
+                              QStringLiteral("# Recording: 3/13/2012 9:00:36 AM to "
+                                             "3/14/2012 9:00:36 AM"),
+                              QStringLiteral("# Every reading")}));
     }
 
     void reconnectingAfterAFileShowsTheStoredUnit() {
