@@ -1,4 +1,4 @@
-// "Open Recording Span..." from a station that has run for ten years (the
+// "Open Recording..." from a station that has run for ten years (the
 // history of BM_History): the span read from the history store as the
 // window reads it, put into the graph's series with their average, and the
 // chart drawn once at its design size. Goal: a year at most 1 s. Counters:

@@ -183,12 +183,9 @@ public:
     void Print1Click();
     void CopyToClipboard1Click();
     void OpenDataFileClick();
-    // "Open Recording...": "Open Data File" with the dialog in the journal
-    // folder, whose files are data files.
-    void OpenRecordingClick();
-    // "Open Recording Span...": a span of the journal, read from its history
+    // "Open Recording...": a span of the journal, read from its history
     // store, opened as a data file is (open_recording.h).
-    void OpenRecordingSpanClick();
+    void OpenRecordingClick();
     // Shows the print preview for `printer`, which runs `paintPage` whenever
     // the preview or the print needs the page drawn. Left empty, Print runs
     // the desktop's modal print preview; tests put a stand-in here that
@@ -340,8 +337,7 @@ public:
     FileDialogSpec SaveGraphDialog;
     FileDialogSpec SaveCSVDialog;
     FileDialogSpec OpenCSVDialog;
-    FileDialogSpec OpenRecordingDialog;
-    // The span "Open Recording Span..." last opened.
+    // The span "Open Recording..." last opened.
     RecordingSpanChoice RecordingSpanDialog;
 
     QMenuBar* MainMenu1 = nullptr;
@@ -349,11 +345,10 @@ public:
     QMenu* Graph1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* OpenDataFile = nullptr;
-    QAction* OpenRecording = nullptr;
     QAction* FileOptions = nullptr;
     QAction* RestoreDefaultOptions = nullptr;
     QAction* Exit1 = nullptr;
-    QAction* OpenRecordingSpan = nullptr;
+    QAction* OpenRecording = nullptr;
     QAction* Print1 = nullptr;
     QAction* CopyToClipboard1 = nullptr;
     QAction* SaveAsCSV = nullptr;

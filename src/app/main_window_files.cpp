@@ -124,15 +124,6 @@ void TFormMain::OpenDataFileClick() {
 }
 
 void TFormMain::OpenRecordingClick() {
-    // Always in the journal folder, made if no reading has been recorded yet.
-    if (!deps_.recordingsFolder.isEmpty())
-        QDir().mkpath(deps_.recordingsFolder);
-    OpenRecordingDialog.directory = deps_.recordingsFolder;
-    OpenRecordingDialog.fileName.clear();
-    OpenDataFileFrom(OpenRecordingDialog);
-}
-
-void TFormMain::OpenRecordingSpanClick() {
     const Clock::Moment now = deps_.clock.NowWithOffset();
     const RecordingSource source{
         deps_.recordingsFolder, Recording.History(),

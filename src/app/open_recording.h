@@ -14,7 +14,7 @@ namespace korvinet {
 class HistoryLive;
 class Regional;
 
-// The spans "Open Recording Span..." offers, in its dialog's order; the last is
+// The spans "Open Recording..." offers, in its dialog's order; the last is
 // the range.
 QStringList RecordingSpanNames();
 
@@ -53,7 +53,7 @@ void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
                    const QStringList& unitNames, const Regional& regional,
                    const DataFileProgress& progress, DataFileContents* contents);
 
-// Messages of "Open Recording Span...", exactly as the user sees them.
+// Messages of "Open Recording...", exactly as the user sees them.
 QString NoRecordingText(const QString& journalFolder);
 QString EmptySpanText(const RecordingSpan& span, const Regional& regional);
 
@@ -66,7 +66,7 @@ struct RecordingSource {
     qint64 nowUtcMs = 0;
 };
 
-// "Open Recording Span...": the span chosen in a dialog (`lastChoice` is
+// "Open Recording...": the span chosen in a dialog (`lastChoice` is
 // the one it opens with, and keeps the one accepted) is read from the
 // history store and takes the graph's place as an opened data file does,
 // its statistics with it. Where nothing has been recorded, or the span holds

@@ -60,7 +60,7 @@ public:
     virtual bool Confirm(const QString& question) = 0;
     virtual FileChoice OpenFile(const FileDialogSpec& dialog) = 0;
     virtual FileChoice SaveFile(const FileDialogSpec& dialog) = 0;
-    // The dialog of "Open Recording Span...": one of `spans` or a range, the
+    // The dialog of "Open Recording...": one of `spans` or a range, the
     // choice given in `initial` selected when it opens.
     virtual RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
                                                     const RecordingSpanChoice& initial) = 0;

@@ -662,53 +662,17 @@ private slots:
         QVERIFY(landscape);
     }
 
-    // A file in its own unit switches the list; the next connection measures
-    // in the stored unit again, and the list and the fresh axis say so.
-    // "Open Recording..." follows "Open Data File" with its dialog in the
-    // journal folder; a journal file opens as any data file, unit and all.
-    void openRecordingStartsInTheJournalFolder() {
-        MainWindowRig rig;
-        TFormMain& w = rig.Open();
-        const QList<QAction*> items = w.File1->actions();
-        QCOMPARE(items.indexOf(w.OpenRecording), items.indexOf(w.OpenDataFile) + 1);
-        QCOMPARE(w.OpenRecording->text(), QStringLiteral("Open Recording..."));
-        const QString unit = QStringLiteral("\u00B5Sv/hr");
-        RecordingJournal journal(rig.recordingsFolder, rig.regional);
-        QVERIFY(journal.Start(kStart, kStart).ok);
-        QVERIFY(journal
-                    .Append(testing::MakeReading(kStart + 3 * kSecond, unit,
-                                                 QStringLiteral("0.140"), false))
-                    .ok);
-        QVERIFY(journal
-                    .Append(testing::MakeReading(kStart + 6 * kSecond, unit,
-                                                 QStringLiteral("0.150"), true))
-                    .ok);
-        const QString path = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
-
-        rig.ui.AnswerOpenFile(QStringLiteral("Open Recording"), path);
-        w.OpenRecording->trigger();
-        QVERIFY(rig.ui.ScriptDone());
-        QVERIFY(rig.ui.Texts(QStringLiteral("Message")).isEmpty());
-        QCOMPARE(rig.ui.Dialogs().last().directory, rig.recordingsFolder);
-        QVERIFY(rig.ui.Dialogs().last().fileName.isEmpty());
-        QCOMPARE(rig.ui.Dialogs().last().filters, w.OpenCSVDialog.filters);
-        QCOMPARE(w.GraphPointCount(), 2);
-        QCOMPARE(w.Series1.LastY(), 0.15);
-        QCOMPARE(w.ValUnits->currentText(), unit);
-        QCOMPARE(w.DataFileName, path);
-    }
-
-    // "Open Recording Span..." comes after every other File item. With
+    // "Open Recording..." comes after every other File item. With
     // nothing recorded it says so; the window's own recording, opened for
     // the last 24 hours, takes the measurement's place as a data file does,
     // and the statistics name the journal and the span.
-    void openRecordingSpanShowsTheWindowsOwnRecording() {
+    void openRecordingShowsTheWindowsOwnRecording() {
         MainWindowRig rig;
         rig.AddCounter();
         TFormMain& w = rig.Open();
-        QCOMPARE(w.File1->actions().last(), w.OpenRecordingSpan);
+        QCOMPARE(w.File1->actions().last(), w.OpenRecording);
         rig.ui.ExpectMessage(NoRecordingText(rig.recordingsFolder));
-        w.OpenRecordingSpan->trigger();
+        w.OpenRecording->trigger();
         QVERIFY(rig.ui.ScriptDone());
 
         rig.Plan(5, 3000, 12);
@@ -724,7 +688,7 @@ private slots:
         QCOMPARE(live.size(), std::size_t(12));
         rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
         rig.ui.AnswerRecordingSpan(RecordingSpanNames(), {true, 0, 0, 0});
-        w.OpenRecordingSpan->trigger();
+        w.OpenRecording->trigger();
         QVERIFY(rig.ui.ScriptDone());
         QCOMPARE(rig.ui.Texts(QStringLiteral("Progress")),
                  QStringList{QStringLiteral("Opening the recording...")});
@@ -738,6 +702,8 @@ private slots:
                               QStringLiteral("# Every reading")}));
     }
 
+    // A file in its own unit switches the list; the next connection measures
+    // in the stored unit again, and the list and the fresh axis say so.
     void reconnectingAfterAFileShowsTheStoredUnit() {
         MainWindowRig rig;
         rig.AddCounter();

@@ -1,4 +1,4 @@
-// "Open Recording Span...": the step a span is read in, the span's moments,
+// "Open Recording...": the step a span is read in, the span's moments,
 // the points and header lines read from a recorded journal's history, and
 // what the command does with each answer of the user.
 #include "app/open_recording.h"
