@@ -404,8 +404,6 @@ void TFormMain::BuildLayout() {
     OpenCSVDialog.title = QStringLiteral("Open CSV File");
     OpenCSVDialog.defaultExt = QStringLiteral("csv");
     OpenCSVDialog.filters = SaveCSVDialog.filters;
-    OpenRecordingDialog = OpenCSVDialog;
-    OpenRecordingDialog.title = QStringLiteral("Open Recording");
 }
 
 void TFormMain::BuildMenu() {
@@ -423,11 +421,13 @@ void TFormMain::BuildMenu() {
     };
     File1 = menu("File1", QStringLiteral("File"));
     OpenDataFile = item(File1, "OpenDataFile", QStringLiteral("Open Data File"));
-    OpenRecording = item(File1, "OpenRecording", QStringLiteral("Open Recording..."));
     FileOptions = item(File1, "FileOptions", QStringLiteral("Options..."));
     RestoreDefaultOptions =
         item(File1, "RestoreDefaultOptions", QStringLiteral("Restore Default Options"));
     Exit1 = item(File1, "Exit1", QStringLiteral("Exit"));
+    // After the items that were there before it, so that each keeps its
+    // place.
+    OpenRecording = item(File1, "OpenRecording", QStringLiteral("Open Recording..."));
     Graph1 = menu("Graph1", QStringLiteral("Graph"));
     Print1 = item(Graph1, "Print1", QStringLiteral("Print"));
     CopyToClipboard1 = item(Graph1, "CopyToClipboard1", QStringLiteral("Copy to Clipboard"));

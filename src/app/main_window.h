@@ -3,6 +3,7 @@
 #include "app/timer_safe_ui.h"
 #include "app/ui_services.h"
 #include "device/counter.h"
+#include "files/file_commands.h"
 #include "graph/band_series.h"
 #include "graph/line_series.h"
 #include "measure/measurement_session.h"
@@ -182,8 +183,8 @@ public:
     void Print1Click();
     void CopyToClipboard1Click();
     void OpenDataFileClick();
-    // "Open Recording...": "Open Data File" with the dialog in the journal
-    // folder, whose files are data files.
+    // "Open Recording...": a span of the journal, read from its history
+    // store, opened as a data file is (open_recording.h).
     void OpenRecordingClick();
     // Shows the print preview for `printer`, which runs `paintPage` whenever
     // the preview or the print needs the page drawn. Left empty, Print runs
@@ -336,17 +337,18 @@ public:
     FileDialogSpec SaveGraphDialog;
     FileDialogSpec SaveCSVDialog;
     FileDialogSpec OpenCSVDialog;
-    FileDialogSpec OpenRecordingDialog;
+    // The span "Open Recording..." last opened.
+    RecordingSpanChoice RecordingSpanDialog;
 
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
     QMenu* Graph1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* OpenDataFile = nullptr;
-    QAction* OpenRecording = nullptr;
     QAction* FileOptions = nullptr;
     QAction* RestoreDefaultOptions = nullptr;
     QAction* Exit1 = nullptr;
+    QAction* OpenRecording = nullptr;
     QAction* Print1 = nullptr;
     QAction* CopyToClipboard1 = nullptr;
     QAction* SaveAsCSV = nullptr;
@@ -383,6 +385,9 @@ private:
     ChartSaver MakeChartSaver();
     // "Open Data File" with the file chosen in `dialog`.
     void OpenDataFileFrom(FileDialogSpec& dialog);
+    // What every open does to the window, its progress shown under `label`
+    // from the first report on, and ended with the hooks.
+    OpenDataFileHooks OpenHooks(const QString& progressLabel);
 
     // The graph as a sink of Recording.
     class GraphSink final : public ReadingSink {

@@ -1,11 +1,14 @@
 #include "app/main_window.h"
 
+#include "app/open_recording.h"
+
 #include "files/chart_export.h"
 #include "files/chart_print.h"
 #include "files/data_file.h"
 #include "files/file_commands.h"
 #include "graph/chart.h"
 #include "platform/clock.h"
+#include "platform/datetime.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -121,19 +124,40 @@ void TFormMain::OpenDataFileClick() {
 }
 
 void TFormMain::OpenRecordingClick() {
-    // Always in the journal folder, made if no reading has been recorded yet.
-    if (!deps_.recordingsFolder.isEmpty())
-        QDir().mkpath(deps_.recordingsFolder);
-    OpenRecordingDialog.directory = deps_.recordingsFolder;
-    OpenRecordingDialog.fileName.clear();
-    OpenDataFileFrom(OpenRecordingDialog);
+    const Clock::Moment now = deps_.clock.NowWithOffset();
+    const RecordingSource source{
+        deps_.recordingsFolder, Recording.History(),
+        QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch()};
+    OpenRecordingCommand(
+        OpenHooks(QStringLiteral("Opening the recording...")),
+        [this](const RecordingSpanChoice& initial) {
+            return deps_.ui.ChooseRecordingSpan(RecordingSpanNames(), initial);
+        },
+        source, deps_.regional, &RecordingSpanDialog);
 }
 
 void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
+    OpenDataFileHooks hooks = OpenHooks(QStringLiteral("Opening the data file..."));
+    hooks.chooseFile = [this, &dialog] { return Chosen(dialog, deps_.ui.OpenFile(dialog)); };
+    // The points go straight into a series of their own while the file is
+    // read, and take the place of Series1's only once the file has been
+    // read whole.
+    auto opened = std::make_shared<TLineSeries>(Series1.Title(), Series1.SeriesColor());
+    hooks.readPoint = [opened](double x, double y) { opened->Add(x, y); };
+    hooks.showReadPoints = [this, opened] {
+        // The graph was cleared just before: the points replace nothing.
+        Chart1->SetAutoRepaint(false);
+        Series1.TakePoints(*opened);
+        RefreshAverage(Series1, Series2);
+        Chart1->SetAutoRepaint(true);
+    };
+    OpenDataFileCommand(hooks, deps_.regional);
+}
+
+OpenDataFileHooks TFormMain::OpenHooks(const QString& progressLabel) {
     OpenDataFileHooks hooks;
     hooks.graphHasPoints = [this] { return GraphPointCount() > 0; };
     hooks.confirm = [this](const QString& question) { return deps_.ui.Confirm(question); };
-    hooks.chooseFile = [this, &dialog] { return Chosen(dialog, deps_.ui.OpenFile(dialog)); };
     hooks.message = [this](const QString& text) { deps_.ui.Message(text); };
     hooks.closeDevice = [this] {
         // Whether the close worked or not, the window shows no device.
@@ -156,28 +180,20 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
         Recording.SetUnit(static_cast<std::uint8_t>(unitIndex));
         ValUnits->setCurrentIndex(unitIndex);
     };
-    // The points go straight into a series of their own while the file is
-    // read, and take the place of Series1's only once the file has been
-    // read whole.
-    auto opened = std::make_shared<TLineSeries>(Series1.Title(), Series1.SeriesColor());
-    hooks.readPoint = [opened](double x, double y) { opened->Add(x, y); };
-    hooks.showReadPoints = [this, opened] {
-        // The graph was cleared just before: the points replace nothing.
-        Chart1->SetAutoRepaint(false);
-        Series1.TakePoints(*opened);
-        RefreshAverage(Series1, Series2);
-        Chart1->SetAutoRepaint(true);
-    };
     // Started with the reading, not before: its half second must not run out
-    // while the file dialog or the question is still open.
-    std::unique_ptr<ProgressReport> progress;
-    bool started = false;
-    hooks.progress = [this, &progress, &started](double done) {
-        if (!started) {
-            started = true;
-            progress = deps_.ui.StartProgress(QStringLiteral("Opening the data file..."));
+    // while a dialog or the question is still open. The report ends with the
+    // hooks.
+    struct Progress {
+        bool started = false;
+        std::unique_ptr<ProgressReport> report;
+    };
+    auto progress = std::make_shared<Progress>();
+    hooks.progress = [this, progress, progressLabel](double done) {
+        if (!progress->started) {
+            progress->started = true;
+            progress->report = deps_.ui.StartProgress(progressLabel);
         }
-        return !progress || progress->Update(done);
+        return !progress->report || progress->report->Update(done);
     };
     hooks.showPoints = [this](const std::vector<Reading>& points) {
         // One repaint for the whole file instead of one per point.
@@ -189,7 +205,7 @@ void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
     };
     for (int i = 0; i < ValUnits->count(); ++i)
         hooks.unitNames << ValUnits->itemText(i);
-    OpenDataFileCommand(hooks, deps_.regional);
+    return hooks;
 }
 
 } // namespace korvinet

@@ -1,26 +1,34 @@
 #include "app/qt_ui_services.h"
 
+#include "platform/datetime.h"
+
 #include <QApplication>
+#include <QButtonGroup>
 #include <QClipboard>
+#include <QDateTimeEdit>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLibrary>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTextDocument>
 #include <QTextOption>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
@@ -138,6 +146,53 @@ FileChoice QtUiServices::OpenFile(const FileDialogSpec& dialog) {
 
 FileChoice QtUiServices::SaveFile(const FileDialogSpec& dialog) {
     return RunDialog(dialog, true);
+}
+
+RecordingSpanChoice QtUiServices::ChooseRecordingSpan(const QStringList& spans,
+                                                      const RecordingSpanChoice& initial) {
+    QDialog dialog(owner_);
+    dialog.setWindowTitle(QStringLiteral("Open Recording"));
+    auto* layout = new QVBoxLayout(&dialog);
+    QButtonGroup group(&dialog);
+    for (int i = 0; i < spans.size(); ++i) {
+        auto* button = new QRadioButton(spans.at(i), &dialog);
+        group.addButton(button, i);
+        layout->addWidget(button);
+    }
+    const auto field = [&dialog](double at) {
+        auto* edit = new QDateTimeEdit(QtFromDateTime(at), &dialog);
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+        return edit;
+    };
+    QDateTimeEdit* from = field(initial.rangeFrom);
+    QDateTimeEdit* to = field(initial.rangeTo);
+    auto* range = new QFormLayout;
+    range->addRow(QStringLiteral("From:"), from);
+    range->addRow(QStringLiteral("To:"), to);
+    layout->addLayout(range);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    // The date-time fields belong to the range, the last choice.
+    const auto enableRange = [&group, from, to, last = static_cast<int>(spans.size()) - 1] {
+        from->setEnabled(group.checkedId() == last);
+        to->setEnabled(group.checkedId() == last);
+    };
+    QObject::connect(&group, &QButtonGroup::idClicked, &dialog, enableRange);
+    if (QAbstractButton* chosen = group.button(initial.span))
+        chosen->setChecked(true);
+    enableRange();
+
+    RecordingSpanChoice choice;
+    if (dialog.exec() != QDialog::Accepted || group.checkedId() < 0)
+        return choice;
+    choice.accepted = true;
+    choice.span = group.checkedId();
+    choice.rangeFrom = DateTimeFromQt(from->dateTime());
+    choice.rangeTo = DateTimeFromQt(to->dateTime());
+    return choice;
 }
 
 void QtUiServices::SetClipboardText(const QString& text) {

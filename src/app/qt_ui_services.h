@@ -25,6 +25,10 @@ public:
     bool Confirm(const QString& question) override;
     FileChoice OpenFile(const FileDialogSpec& dialog) override;
     FileChoice SaveFile(const FileDialogSpec& dialog) override;
+    // A box of choices, one per span, and two date-time fields for the
+    // range, enabled while the range is chosen.
+    RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
+                                            const RecordingSpanChoice& initial) override;
     void SetClipboardText(const QString& text) override;
     void SetClipboardImage(const QImage& image) override;
     void ShellOpen(const QString& target) override;

@@ -41,6 +41,10 @@ public:
     bool Confirm(const QString& question) override { return inner_.Confirm(question); }
     FileChoice OpenFile(const FileDialogSpec& dialog) override { return inner_.OpenFile(dialog); }
     FileChoice SaveFile(const FileDialogSpec& dialog) override { return inner_.SaveFile(dialog); }
+    RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
+                                            const RecordingSpanChoice& initial) override {
+        return inner_.ChooseRecordingSpan(spans, initial);
+    }
     void SetClipboardText(const QString& text) override { inner_.SetClipboardText(text); }
     void SetClipboardImage(const QImage& image) override { inner_.SetClipboardImage(image); }
     void ShellOpen(const QString& target) override { inner_.ShellOpen(target); }

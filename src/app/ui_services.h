@@ -26,6 +26,16 @@ struct FileChoice {
     int filterIndex = 0; // 1-based index of the filter in use when accepted
 };
 
+// The span of the recording journal to open: one of the spans offered
+// (0-based), the last of them the range between two local date-times (days
+// since 30 December 1899, as the clock gives).
+struct RecordingSpanChoice {
+    bool accepted = false;
+    int span = 0;
+    double rangeFrom = 0.0;
+    double rangeTo = 0.0;
+};
+
 // A long piece of work the user sees progress of and may cancel.
 class ProgressReport {
 public:
@@ -50,6 +60,10 @@ public:
     virtual bool Confirm(const QString& question) = 0;
     virtual FileChoice OpenFile(const FileDialogSpec& dialog) = 0;
     virtual FileChoice SaveFile(const FileDialogSpec& dialog) = 0;
+    // The dialog of "Open Recording...": one of `spans` or a range, the
+    // choice given in `initial` selected when it opens.
+    virtual RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
+                                                    const RecordingSpanChoice& initial) = 0;
     virtual void SetClipboardText(const QString& text) = 0;
     virtual void SetClipboardImage(const QImage& image) = 0;
     // Opens a URL, or a local file with its viewer; the outcome is not

@@ -46,12 +46,17 @@ void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& region
     // measurement and the graph as they were.
     DataFileContents contents;
     const bool ok = reader.Read(window.unitNames, &contents, window.readPoint, window.progress);
+    ShowOpenedData(window, chosen->fileName, contents, ok);
+}
+
+void ShowOpenedData(const OpenDataFileHooks& window, const QString& path,
+                    const DataFileContents& contents, bool ok) {
     if (contents.cancelled)
         return;
 
     window.closeDevice();
     window.clearGraph();
-    window.setDataFilePath(chosen->fileName);
+    window.setDataFilePath(path);
     window.setHeaderLines({});
 
     window.setHeaderLines(contents.headerLines);

@@ -80,5 +80,11 @@ struct OpenDataFileHooks {
 // has been read; a "No", a cancelled dialog, an unopenable file or a
 // cancelled reading changes nothing.
 void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& regional);
+// Its second half, for every open alike: the data read (`ok` false for a
+// failure outside a single line) takes the graph's place as an opened data
+// file's does, with `path` as the open data file (empty: none). Cancelled
+// contents change nothing.
+void ShowOpenedData(const OpenDataFileHooks& window, const QString& path,
+                    const DataFileContents& contents, bool ok);
 
 } // namespace korvinet

@@ -8,6 +8,15 @@
 
 namespace korvinet {
 
+namespace {
+
+HistoryDatabase::Table TableOf(HistoryReader::Resolution resolution) {
+    return resolution == HistoryReader::Resolution::Hours ? HistoryDatabase::Table::Hours
+                                                          : HistoryDatabase::Table::Minutes;
+}
+
+} // namespace
+
 HistoryReader::HistoryReader(QString journalFolder, std::shared_ptr<const HistoryLive> live)
     : folder_(std::move(journalFolder)), live_(std::move(live)) {}
 
@@ -78,9 +87,7 @@ void HistoryReader::Steps(qint64 fromUtcMs, qint64 toUtcMs, int stepSeconds,
             // The mark and the rows as one moment's state: what the rows do
             // not hold yet comes from the readings after the mark.
             if (const auto mark = db->Mark()) {
-                const auto table = resolution == Resolution::Hours
-                                       ? HistoryDatabase::Table::Hours
-                                       : HistoryDatabase::Table::Minutes;
+                const auto table = TableOf(resolution);
                 // Rows read before a failure are kept: the readings after
                 // the mark still follow them.
                 qint64 rows = 0;
@@ -101,6 +108,27 @@ void HistoryReader::Steps(qint64 fromUtcMs, qint64 toUtcMs, int stepSeconds,
         steps.Finish();
 }
 
+std::optional<qint64> HistoryReader::Reach(Resolution resolution) const {
+    if (resolution != Resolution::Readings) {
+        if (HistoryDatabase* db = Db()) {
+            if (const auto row = db->First(TableOf(resolution)))
+                return row->firstUtcMs;
+        }
+    }
+    if (const std::optional<TimedReading> oldest = OldestReading())
+        return oldest->utcMs;
+    return std::nullopt;
+}
+
+std::optional<TimedReading> HistoryReader::OldestReading() const {
+    std::optional<TimedReading> oldest;
+    JournalReader(folder_).Visit(0, kHistoryEndUtcMs, [&](const TimedReading& t) {
+        oldest = t;
+        return false;
+    });
+    return oldest;
+}
+
 std::optional<TimedReading> HistoryReader::First() const {
     if (live_)
         return live_->First();
@@ -112,12 +140,7 @@ std::optional<TimedReading> HistoryReader::First() const {
             first->reading.time = LocalDateTime(row->firstUtcMs, row->utcOffsetSeconds);
         }
     }
-    if (!first)
-        JournalReader(folder_).Visit(0, kHistoryEndUtcMs, [&](const TimedReading& t) {
-            first = t;
-            return false;
-        });
-    return first;
+    return first ? first : OldestReading();
 }
 
 } // namespace korvinet

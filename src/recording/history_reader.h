@@ -57,11 +57,19 @@ public:
     // The oldest reading's moment the history can answer for (its offset
     // from UTC with it); none when it holds nothing.
     std::optional<TimedReading> First() const;
+    // How far back a resolution reaches: the oldest reading the journal
+    // still keeps, or the oldest reading in a minute or hour summary (where
+    // no summaries are kept, steps are made of the journal's readings and
+    // reach as far). None when it holds nothing. The summaries outlive the
+    // raw readings, so an old span may be answered in steps alone.
+    std::optional<qint64> Reach(Resolution resolution) const;
 
 private:
     // The summaries' database, opened when first asked for; null when
     // there is none to read.
     HistoryDatabase* Db() const;
+    // The oldest reading the journal's files keep.
+    std::optional<TimedReading> OldestReading() const;
 
     QString folder_;
     std::shared_ptr<const HistoryLive> live_;

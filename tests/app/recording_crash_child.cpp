@@ -92,6 +92,10 @@ public:
     void Message(const QString&) override {}
     bool Confirm(const QString&) override { return false; }
     FileChoice OpenFile(const FileDialogSpec&) override { return {}; }
+    RecordingSpanChoice ChooseRecordingSpan(const QStringList&,
+                                            const RecordingSpanChoice&) override {
+        return {};
+    }
     FileChoice SaveFile(const FileDialogSpec&) override { return {}; }
     void SetClipboardText(const QString&) override {}
     void SetClipboardImage(const QImage&) override {}

@@ -34,7 +34,8 @@ public:
     struct Call {
         QString kind; // "Message", "Confirm", "OpenFile", "SaveFile", "ErrorBox",
                       // "ClipboardText", "ClipboardImage", "ShellOpen", "Beep",
-                      // "Progress" (the label of a long piece of work)
+                      // "RecordingSpan", "Progress" (the label of a long
+                      // piece of work)
         QString text; // the box text, dialog title, clipboard text or target
     };
 
@@ -56,6 +57,11 @@ public:
     }
     void AnswerSaveFile(const QString& title, const QString& file, int filterIndex = 1) {
         script_.push_back({"SaveFile", title, false, {!file.isEmpty(), file, filterIndex}, {}});
+    }
+    // The span dialog, answered with `choice` (not accepted: cancelled); its
+    // call's text is the spans offered, joined by "|".
+    void AnswerRecordingSpan(const QStringList& spans, const RecordingSpanChoice& choice) {
+        script_.push_back({"RecordingSpan", spans.join('|'), false, {}, {}, choice});
     }
 
     // The user cancels the next long piece of work once it reports this much
@@ -80,6 +86,8 @@ public:
         return texts;
     }
     const QList<FileDialogSpec>& Dialogs() const { return dialogs_; }
+    // The choice the span dialog last opened with.
+    const RecordingSpanChoice& SpanInitial() const { return spanInitial_; }
     const QImage& ClipboardImage() const { return clipboardImage_; }
     QString ClipboardText() const { return clipboardText_; }
     const QList<QPair<int, int>>& Beeps() const { return beeps_; }
@@ -103,6 +111,12 @@ public:
         dialogs_.append(dialog);
         const Step* step = Box("SaveFile", dialog.title);
         return step ? step->file : FileChoice{};
+    }
+    RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
+                                            const RecordingSpanChoice& initial) override {
+        spanInitial_ = initial;
+        const Step* step = Box("RecordingSpan", spans.join('|'));
+        return step ? step->span : RecordingSpanChoice{};
     }
     void SetClipboardText(const QString& text) override {
         clipboardText_ = text;
@@ -137,6 +151,7 @@ private:
         bool yes = false;
         FileChoice file;
         Hold hold;
+        RecordingSpanChoice span = {};
     };
 
     const Step* Box(const char* kind, const QString& text) {
@@ -197,6 +212,7 @@ private:
     QList<Call> calls_;
     QStringList failures_;
     QList<FileDialogSpec> dialogs_;
+    RecordingSpanChoice spanInitial_;
     QString clipboardText_;
     QImage clipboardImage_;
     QList<QPair<int, int>> beeps_;

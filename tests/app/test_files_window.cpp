@@ -1,6 +1,7 @@
 // Data files, image export, printing and the clipboard as the main window
 // runs them: the real window, real files in a temporary folder, the user's
 // answers scripted.
+#include "app/open_recording.h"
 #include "app/qt_ui_services.h"
 #include "files/chart_export.h"
 #include "files/data_file.h"
@@ -661,42 +662,48 @@ private slots:
         QVERIFY(landscape);
     }
 
-    // A file in its own unit switches the list; the next connection measures
-    // in the stored unit again, and the list and the fresh axis say so.
-    // "Open Recording..." follows "Open Data File" with its dialog in the
-    // journal folder; a journal file opens as any data file, unit and all.
-    void openRecordingStartsInTheJournalFolder() {
+    // "Open Recording..." comes after every other File item. With
+    // nothing recorded it says so; the window's own recording, opened for
+    // the last 24 hours, takes the measurement's place as a data file does,
+    // and the statistics name the journal and the span.
+    void openRecordingShowsTheWindowsOwnRecording() {
         MainWindowRig rig;
+        rig.AddCounter();
         TFormMain& w = rig.Open();
-        const QList<QAction*> items = w.File1->actions();
-        QCOMPARE(items.indexOf(w.OpenRecording), items.indexOf(w.OpenDataFile) + 1);
-        QCOMPARE(w.OpenRecording->text(), QStringLiteral("Open Recording..."));
-        const QString unit = QStringLiteral("\u00B5Sv/hr");
-        RecordingJournal journal(rig.recordingsFolder, rig.regional);
-        QVERIFY(journal.Start(kStart, kStart).ok);
-        QVERIFY(journal
-                    .Append(testing::MakeReading(kStart + 3 * kSecond, unit,
-                                                 QStringLiteral("0.140"), false))
-                    .ok);
-        QVERIFY(journal
-                    .Append(testing::MakeReading(kStart + 6 * kSecond, unit,
-                                                 QStringLiteral("0.150"), true))
-                    .ok);
-        const QString path = QDir(rig.recordingsFolder).filePath(QStringLiteral("2012-03-14.csv"));
-
-        rig.ui.AnswerOpenFile(QStringLiteral("Open Recording"), path);
+        QCOMPARE(w.File1->actions().last(), w.OpenRecording);
+        rig.ui.ExpectMessage(NoRecordingText(rig.recordingsFolder));
         w.OpenRecording->trigger();
         QVERIFY(rig.ui.ScriptDone());
-        QVERIFY(rig.ui.Texts(QStringLiteral("Message")).isEmpty());
-        QCOMPARE(rig.ui.Dialogs().last().directory, rig.recordingsFolder);
-        QVERIFY(rig.ui.Dialogs().last().fileName.isEmpty());
-        QCOMPARE(rig.ui.Dialogs().last().filters, w.OpenCSVDialog.filters);
-        QCOMPARE(w.GraphPointCount(), 2);
-        QCOMPARE(w.Series1.LastY(), 0.15);
-        QCOMPARE(w.ValUnits->currentText(), unit);
-        QCOMPARE(w.DataFileName, path);
+
+        rig.Plan(5, 3000, 12);
+        QVERIFY(rig.RunPlanned());
+        const auto values = [&w] {
+            std::vector<std::pair<double, double>> xy;
+            for (const GraphPoint& p : testing::PointsOf(w.Series1))
+                // To the millisecond, and as the journal keeps a reading: as shown.
+                xy.emplace_back(std::round(p.x * 86400e3), std::round(p.y * 1000));
+            return xy;
+        };
+        const auto live = values();
+        QCOMPARE(live.size(), std::size_t(12));
+        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerRecordingSpan(RecordingSpanNames(), {true, 0, 0, 0});
+        w.OpenRecording->trigger();
+        QVERIFY(rig.ui.ScriptDone());
+        QCOMPARE(rig.ui.Texts(QStringLiteral("Progress")),
+                 QStringList{QStringLiteral("Opening the recording...")});
+        QCOMPARE(values(), live);
+        w.Chart1->RenderImage();
+        const QStringList stats = w.Statistics->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(stats.mid(0, 3),
+                 QStringList({QStringLiteral("Filename: recordings"),
+                              QStringLiteral("# Recording: 3/13/2012 9:00:36 AM to "
+                                             "3/14/2012 9:00:36 AM"),
+                              QStringLiteral("# Every reading")}));
     }
 
+    // A file in its own unit switches the list; the next connection measures
+    // in the stored unit again, and the list and the fresh axis say so.
     void reconnectingAfterAFileShowsTheStoredUnit() {
         MainWindowRig rig;
         rig.AddCounter();

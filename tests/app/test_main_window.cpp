@@ -1,6 +1,7 @@
 // The main window: its layout, menu, timers, command map and device controls.
 
 #include "app/about_window.h"
+#include "app/open_recording.h"
 #include "graph/chart.h"
 #include "main_window_rig.h"
 #include "support/script_server.h"
@@ -229,9 +230,9 @@ private slots:
         };
         QCOMPARE(w.File1->title(), QStringLiteral("File"));
         QCOMPARE(captions(w.File1),
-                 QStringList({"OpenDataFile=Open Data File", "OpenRecording=Open Recording...",
-                              "FileOptions=Options...",
-                              "RestoreDefaultOptions=Restore Default Options", "Exit1=Exit"}));
+                 QStringList({"OpenDataFile=Open Data File", "FileOptions=Options...",
+                              "RestoreDefaultOptions=Restore Default Options", "Exit1=Exit",
+                              "OpenRecording=Open Recording..."}));
         QCOMPARE(w.Graph1->title(), QStringLiteral("Graph"));
         QCOMPARE(captions(w.Graph1),
                  QStringList({"Print1=Print", "CopyToClipboard1=Copy to Clipboard",
@@ -295,10 +296,11 @@ private slots:
         w.PrintPreview = [&previews](QPrinter&, const std::function<void(QPrinter&)>&) {
             ++previews;
         };
-        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), {});  // File > "Open Data File"
-        rig.ui.AnswerOpenFile(QStringLiteral("Open Recording"), {}); // File > "Open Recording..."
+        rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), {}); // File > "Open Data File"
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
+        // File > "Open Recording...", before anything was recorded
+        rig.ui.ExpectMessage(korvinet::NoRecordingText(rig.recordingsFolder));
         rig.ui.ExpectMessage(copied);         // Graph > "Copy to Clipboard"
         rig.ui.AnswerSaveFile(saveCsv, {});   // Graph > "Save as Data (CSV)"
         rig.ui.AnswerSaveFile(saveImage, {}); // Graph > "Save as Image"

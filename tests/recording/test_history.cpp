@@ -1,7 +1,8 @@
 // The history store against the journal it summarises: every span and step
 // gives the numbers a brute-force read of the .samples files gives, while
 // recording, for another process, after a crash, after the summaries were
-// damaged, and after the raw readings have expired.
+// damaged, and after the raw readings have expired; how far back each
+// resolution reaches.
 #include "recording/history_database.h"
 #include "recording/history_reader.h"
 #include "recording/history_store.h"
@@ -196,6 +197,9 @@ TEST_F(HistoryTest, StepsAreTheJournalsReadingsSummed) {
     for (const QString& name : QDir(folder).entryList({QStringLiteral("*.samples")}))
         ASSERT_TRUE(QFile::remove(QDir(folder).filePath(name)));
     all("raw readings expired", HistoryReader(folder), false);
+    EXPECT_FALSE(HistoryReader(folder).Reach(HistoryReader::Resolution::Readings));
+    EXPECT_EQ(HistoryReader(folder).Reach(HistoryReader::Resolution::Minutes),
+              Utc(At(14, 22, 0, 0)));
     store = std::make_unique<HistoryStore>(folder);
     ASSERT_TRUE(store->Open(Utc(At(15, 1, 30, 0)), &why)) << why.toStdString();
     const auto first = store->Live()->First();
@@ -250,6 +254,10 @@ TEST_F(HistoryTest, MinutesExpireHoursStayAndNoStoreStillAnswers) {
     std::erase_if(minutes, [](const Step& s) { return s.start < Utc(At(13, 13, 0, 0)); });
     ExpectSame(HistoryReader(folder), from, to, 3600, hours);
     ExpectSame(HistoryReader(folder), from, to, 60, minutes);
+    using Resolution = HistoryReader::Resolution;
+    EXPECT_EQ(HistoryReader(folder).Reach(Resolution::Readings), Utc(At(12, 12, 0, 0)));
+    EXPECT_EQ(HistoryReader(folder).Reach(Resolution::Minutes), Utc(At(13, 13, 0, 0)));
+    EXPECT_EQ(HistoryReader(folder).Reach(Resolution::Hours), Utc(At(12, 12, 0, 0)));
 
     store.reset();
     const QString path = HistoryDatabase::PathIn(folder);
@@ -261,6 +269,7 @@ TEST_F(HistoryTest, MinutesExpireHoursStayAndNoStoreStillAnswers) {
     EXPECT_TRUE(why.contains(path)) << why.toStdString();
     ExpectSame(HistoryReader(folder, store->Live()), from, to, 3600, hours);
     ExpectSame(HistoryReader(folder, store->Live()), from, to, 60, BruteForce(from, to, 60));
+    EXPECT_EQ(HistoryReader(folder).Reach(Resolution::Minutes), Utc(At(12, 12, 0, 0)));
 }
 
 } // namespace
