@@ -1,6 +1,10 @@
 #include "device/serial_exchange.h"
 
+#include "platform/clock.h"
+#include "platform/datetime.h"
+
 #include <algorithm>
+#include <cmath>
 
 namespace korvinet {
 
@@ -11,6 +15,13 @@ namespace {
 constexpr auto kLostPoll = std::chrono::milliseconds(20);
 
 } // namespace
+
+std::int64_t ComputerUtcMs(const Clock& clock) {
+    // Date-time doubles count local days from 1899-12-30; 1970-01-01 is day 25569.
+    const Clock::Moment now = clock.NowWithOffset();
+    return std::llround((now.local - 25569.0) * kMsPerDay) -
+           static_cast<std::int64_t>(now.utcOffsetSeconds) * 1000;
+}
 
 bool SerialExchange::Open(const QString& path, int baud, Stream stream, QString* error) {
     stream_ = std::move(stream);
@@ -32,9 +43,10 @@ void SerialExchange::OnReceived(const std::uint8_t* data, int size) {
         stream_(reinterpret_cast<const char*>(data), size);
 }
 
-SerialExchange::Answer SerialExchange::Wait(
-    QByteArrayView request, const std::function<qsizetype(Steady::time_point)>& whole, int idleMs,
-    QByteArray* reply) {
+SerialExchange::Answer
+SerialExchange::Wait(QByteArrayView request,
+                     const std::function<qsizetype(Steady::time_point)>& whole, int idleMs,
+                     QByteArray* reply) {
     {
         std::lock_guard lock(mutex_);
         buffer_.clear();
@@ -71,11 +83,10 @@ SerialExchange::Answer SerialExchange::Wait(
     }
 }
 
-SerialExchange::Answer SerialExchange::Ask(QByteArrayView request, const Whole& whole,
-                                           int idleMs, QByteArray* reply) {
+SerialExchange::Answer SerialExchange::Ask(QByteArrayView request, const Whole& whole, int idleMs,
+                                           QByteArray* reply) {
     return Wait(
-        request, [&](Steady::time_point) { return whole(QByteArrayView(buffer_)); }, idleMs,
-        reply);
+        request, [&](Steady::time_point) { return whole(QByteArrayView(buffer_)); }, idleMs, reply);
 }
 
 SerialExchange::Answer SerialExchange::AskUntilQuiet(QByteArrayView request, qsizetype minBytes,
@@ -96,8 +107,8 @@ bool SerialExchange::Send(QByteArrayView bytes) {
 bool SerialExchange::Settle(int ms) {
     QByteArray ignored;
     // Asked of nobody: whatever arrives meanwhile is gathered and dropped.
-    return Wait({}, [](Steady::time_point) { return qsizetype(0); }, ms, &ignored) ==
-           Answer::Silent;
+    return Wait(
+               {}, [](Steady::time_point) { return qsizetype(0); }, ms, &ignored) == Answer::Silent;
 }
 
 qsizetype SerialExchange::LineLength(QByteArrayView received) {

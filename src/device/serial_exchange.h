@@ -12,6 +12,12 @@
 
 namespace korvinet {
 
+class Clock;
+
+// The computer's time in milliseconds since 1970-01-01 UTC, which a counter
+// that keeps a clock of its own is compared with.
+std::int64_t ComputerUtcMs(const Clock& clock);
+
 // Requests and their replies over a serial link, for the kinds of counter
 // that answer questions. What arrives while a request waits is its reply;
 // what arrives at other times (a counter that also talks of its own accord)
