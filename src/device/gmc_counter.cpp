@@ -224,7 +224,10 @@ CounterDevice::OpenResult GmcCounter::Open(QString* error) {
     };
     if (AskBytes(Command("GETSERIAL"), 7, kReplyMs, &reply) != SerialExchange::Answer::Replied)
         return fail(silent("GETSERIAL"));
-    facts_.serial = QString::fromLatin1(reply.toHex().toUpper());
+    // Its serial number is binary, and told with the model; the port's
+    // identity, as the list found it, stays the one it is looked for by
+    // when it is plugged in again.
+    facts_.model += QStringLiteral(", serial ") + QString::fromLatin1(reply.toHex().toUpper());
 
     const qsizetype configBytes = version_ == GmcVersion::Rfc1201 ? 256 : 512;
     if (AskBytes(Command("GETCFG"), configBytes, kReplyMs, &reply) !=

@@ -194,7 +194,9 @@ CounterDevice::OpenResult RadProCounter::Open(QString* error) {
     facts_.model = identity->hardware;
     if (!identity->software.isEmpty())
         facts_.model += QStringLiteral(", ") + identity->software;
-    facts_.serial = identity->deviceId;
+    facts_.model += QStringLiteral(", device ") + identity->deviceId;
+    // The port's identity stays the counter's, as the list found it: the
+    // one it is looked for by when it is plugged in again.
 
     // Releases before 2.0 call the sensitivity the conversion factor.
     std::optional<double> sensitivity = GetNumber("tubeSensitivity", &why);
