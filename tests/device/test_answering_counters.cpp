@@ -1,5 +1,6 @@
 // Counters that answer questions, Rad Pro and GQ GMC: their replies read,
 // their memories and clocks, and their faults through a pseudo-terminal.
+#include "device/counter_choice.h"
 #include "device/gmc_counter.h"
 #include "device/rad_pro_counter.h"
 #include "device/serial_kinds.h"
@@ -313,7 +314,24 @@ TEST_F(AnsweringCounterTest, ClockHoursOffAndTheMemoryOfTheSpanBeforeAreRead) {
     }
 }
 
-TEST(SerialFinder, AsksOnlyTheBridgesCountersUseOrPortsTheUserNamed) {
+// Counts the requests a simulation hears.
+class Listening final : public SimulatedProtocol {
+public:
+    explicit Listening(std::unique_ptr<SimulatedProtocol> inner) : inner_(std::move(inner)) {}
+    int PeriodMs() const override { return inner_->PeriodMs(); }
+    QByteArray PowerOn() override { return inner_->PowerOn(); }
+    QByteArray Counted(std::uint32_t pulses) override { return inner_->Counted(pulses); }
+    QByteArray Heard(QByteArrayView bytes) override {
+        heard += bytes.size();
+        return inner_->Heard(bytes);
+    }
+    std::atomic<qsizetype> heard{0};
+
+private:
+    std::unique_ptr<SimulatedProtocol> inner_;
+};
+
+TEST(SerialFinder, AsksOnlyTheBridgesCountersUseOrPortsTheUserNamedAndOnce) {
     SerialPortEntry port;
     port.path = QStringLiteral("/dev/ttyUSB0");
     EXPECT_FALSE(IsCounterBridge(port));
@@ -327,6 +345,27 @@ TEST(SerialFinder, AsksOnlyTheBridgesCountersUseOrPortsTheUserNamed) {
         port.productId = static_cast<std::uint16_t>(product);
         EXPECT_EQ(IsCounterBridge(port), bridge) << std::hex << vendor << ":" << product;
     }
+
+    // A port of no known bridge and of no kind, as the system lists an
+    // Arduino's: never sent a byte until the user names it.
+    auto owned = std::make_unique<Listening>(MakeSimulation(kRadProKind));
+    Listening& listening = *owned;
+    SystemClock clock;
+    SerialRig rig(std::move(owned), QString(), clock);
+    rig.counter.Run(nullptr);
+    EXPECT_TRUE(rig.finder.List().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(listening.heard.load(), 0);
+    CounterChoice named;
+    named.counter = rig.counter.Entry().path;
+    rig.finder.SetChoices({named});
+    const std::vector<ListedCounter> listed = rig.finder.List();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed.front().name, "Rad Pro FS2011 (" + named.counter + ")");
+    const qsizetype asked = listening.heard.load();
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(rig.finder.List().size(), 1u); // known now: not asked again
+    EXPECT_EQ(listening.heard.load(), asked);
 }
 
 } // namespace
