@@ -3,6 +3,7 @@
 #include "device/counter_choice.h"
 #include "device/gmc_counter.h"
 #include "device/rad_pro_counter.h"
+#include "device/rad_pro_simulation.h"
 #include "device/serial_kinds.h"
 #include "platform/clock.h"
 #include "support/serial_rig.h"
@@ -247,6 +248,22 @@ TEST_F(AnsweringCounterTest, FaultsOfTheRepliesFailTheSampleWithWhy) {
         EXPECT_TRUE(failed);
         EXPECT_TRUE(why.startsWith(QLatin1String(c.why))) << why.toStdString();
         (void)device->Close();
+    }
+}
+
+TEST_F(AnsweringCounterTest, RadProCountsAcrossTheWrapOfItsLifetimeCount) {
+    SerialRig rig(std::make_unique<RadProSimulation>(SimulatedMemory{}, 0xfffffffbu),
+                  kRadProKind.toString(), clock);
+    ASSERT_EQ(rig.finder.List().size(), 1u);
+    std::unique_ptr<CounterDevice> device = rig.finder.Make(rig.finder.List().front());
+    QString error;
+    ASSERT_EQ(device->Open(&error), CounterDevice::OpenResult::Opened) << error.toStdString();
+    for (const std::uint32_t counts : {3u, 10u, 0u}) { // 0xfffffffe, 8, 8
+        rig.counter.Count(counts);
+        CounterSample sample;
+        QString why;
+        ASSERT_TRUE(device->Sample(&sample, &why)) << why.toStdString();
+        EXPECT_EQ(sample.counts, counts);
     }
 }
 
