@@ -212,7 +212,10 @@ CounterDevice::OpenResult GmcCounter::Open(QString* error) {
         *error = QStringLiteral("No GQ GMC counter answers on %1").arg(port_.path);
         return OpenResult::Closed;
     }
-    version_ = GmcReplies::VersionOf(*model);
+    {
+        std::lock_guard lock(mutex_); // the heartbeat's width, read as bytes arrive
+        version_ = GmcReplies::VersionOf(*model);
+    }
     facts_ = SerialCounterFacts(port_, kGmcKind);
     facts_.model = QStringLiteral("GQ ") + *model;
 
