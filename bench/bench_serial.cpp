@@ -1,12 +1,12 @@
 // What reading a serial counter costs: for each kind, one 3-s sample's
 // worth of the counter's output written into a pseudo-terminal as it would
 // arrive (the text-line kit's three lines; pulse bytes in the 20-ms chunks
-// of a bridge's latency, at most one write per pulse), read by the link's
-// thread, and the sample taken. The time reported is the process's CPU
-// time per sample (every thread: the link's reads, the decoding, the sample,
-// and the simulated counter's writes as well), against the goal of at most
-// 1 ms of CPU per sample per counter. BM_SerialIdle is the cost of a link
-// with nothing arriving over one real 3-s sample.
+// of a bridge's latency, at most one write per pulse; a GMC's three
+// heartbeats), read by the link's thread, and the sample taken (a Rad Pro
+// counter's is a request and its reply, answered by the simulation's thread). The time reported is
+// the process's CPU time per sample (every thread: the link's reads, the decoding, the sample, and
+// the simulated counter's writes as well), against the goal of at most 1 ms of CPU per sample per
+// counter. BM_SerialIdle is the cost of a link with nothing arriving over one real 3-s sample.
 #include "device/counter.h"
 #include "device/serial_finder.h"
 #include "device/serial_kinds.h"
@@ -34,14 +34,25 @@ struct Rig {
     explicit Rig(QStringView kind)
         : counter(ports.Add(std::make_unique<PtyCounter>(
               MakeSimulation(kind),
-              PtyCounter::Identity{QStringLiteral("B1"), {}, kind.toString()}))),
+              PtyCounter::Identity{QStringLiteral("B1"), {}, SimulatedSerialKind(kind)}))),
           finder(ports, clock) {
         CounterChoice choice;
         choice.counter = QStringLiteral("B1");
         choice.tube = QStringLiteral("SBM-20");
         finder.SetChoices({choice});
-        opened = counter.Plug() && tcounter.ListDevices() == 1 && tcounter.OpenListed(0);
+        const bool answers = kind == kRadProKind || kind.startsWith(u"gmc");
+        opened = counter.Plug();
+        if (answers)
+            counter.Run(nullptr);
+        opened = opened && tcounter.ListDevices() == 1 && tcounter.OpenListed(0);
         tcounter.SetAveragingWindow(TCounter::kHistorySize);
+        // A GMC's heartbeat flows once its simulation has heard it asked for.
+        for (int i = 0;
+             i < 100 && opened && kind.startsWith(u"gmc") && tcounter.LinkStatus().lines == 0;
+             ++i) {
+            counter.Count(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     // Waits until the link has what was written.
     bool Settle(std::uint64_t bytes, std::uint64_t lines) const {
@@ -71,11 +82,13 @@ void SamplePath(benchmark::State& state, QStringView kind) {
     }
     const auto cpm = static_cast<std::uint32_t>(state.range(0));
     const std::uint32_t perSample = cpm / 20; // 3 s of counts
-    std::uint64_t lines = 0;
+    std::uint64_t lines = rig.tcounter.LinkStatus().lines;
     for (auto _ : state) {
         const double start = CpuSeconds();
         const std::uint64_t bytes = rig.tcounter.LinkStatus().bytes;
-        if (kind == kTextLineKind) {
+        if (kind == kRadProKind) {
+            rig.counter.Count(perSample); // asked for by the sample
+        } else if (kind == kTextLineKind || kind.startsWith(u"gmc")) {
             for (int second = 0; second < 3; ++second)
                 rig.counter.Count(perSample / 3);
             lines += 3;
@@ -105,6 +118,12 @@ void BM_TextLineSample(benchmark::State& state) {
 void BM_PulseByteSample(benchmark::State& state) {
     SamplePath(state, kPulseByteKind);
 }
+void BM_RadProSample(benchmark::State& state) {
+    SamplePath(state, kRadProKind);
+}
+void BM_GmcSample(benchmark::State& state) {
+    SamplePath(state, u"gmc-500");
+}
 BENCHMARK(BM_TextLineSample)
     ->Arg(60)
     ->Arg(600)
@@ -132,6 +151,9 @@ void BM_SerialIdle(benchmark::State& state) {
         state.SetIterationTime(CpuSeconds() - start);
     }
 }
+BENCHMARK(BM_RadProSample)->Arg(600)->Arg(60000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GmcSample)->Arg(600)->Arg(60000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_SerialIdle)->Iterations(3)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace

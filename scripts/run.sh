@@ -6,8 +6,12 @@
 #   KORVINET_SIM_DEVICES  number of simulated counters attached (default 1)
 #   KORVINET_SIM_CPM      their background counts per minute (default 30);
 #                         a minute of raised rate comes every 1-4 minutes
-#   KORVINET_SIM_KIND     text-line or pulse-byte: serial counters of that kind,
-#                         each on a pseudo-terminal, instead of FTDI counters
+#   KORVINET_SIM_KIND     text-line, pulse-byte, rad-pro, gmc-300 or gmc-500:
+#                         serial counters of that kind, each on a
+#                         pseudo-terminal, instead of FTDI counters
+#   KORVINET_SIM_CLOCK_OFFSET_S, KORVINET_SIM_MEMORY_S, KORVINET_SIM_LOG_S
+#                         the clock and memory of simulated Rad Pro and GMC
+#                         counters (README, "Serial counters")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -57,8 +57,8 @@ constexpr char kUsage[] =
     "  --version  print the version and exit\n"
     "\n"
     "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver.\n"
-    "KORVINET_SIM_KIND=text-line|pulse-byte makes the simulated counters serial\n"
-    "counters of that kind, each on a pseudo-terminal.\n";
+    "KORVINET_SIM_KIND=text-line|pulse-byte|rad-pro|gmc-300|gmc-500 makes the\n"
+    "simulated counters serial counters of that kind, each on a pseudo-terminal.\n";
 
 // --help and --version answer on the terminal before anything of the window
 // system is touched, so they work without a display (in scripts, over ssh,

@@ -50,6 +50,35 @@ struct CounterLinkStatus {
     std::uint64_t skipped = 0; // lines that did not read
 };
 
+// One stretch of a counter's own memory: the counts of the interval of ms
+// milliseconds that ended at endMs, on the counter's own clock (milliseconds
+// since 1970-01-01 UTC as the counter keeps time; subtract the clock's offset
+// for the computer's).
+struct MemoryRecord {
+    std::int64_t endMs = 0;
+    std::uint32_t ms = 0;
+    std::uint32_t counts = 0;
+    bool operator==(const MemoryRecord&) const = default;
+};
+
+// The memory of a counter that logs its counts while nobody reads it (a
+// data log, a history in flash), and the clock those logs are kept by.
+class CounterMemory {
+public:
+    virtual ~CounterMemory() = default;
+    // The counter's clock minus the computer's, in milliseconds, measured
+    // when the counter was opened (to the counter's resolution, a second).
+    virtual std::int64_t ClockOffsetMs() const = 0;
+    // The records of the intervals that end after sinceMs (on the counter's
+    // clock), oldest first, read from the counter now: a transfer that takes
+    // as long as the memory is large, between two samples. Intervals across
+    // a break in the log (the counter switched off, its clock set) are not
+    // records: their counts are unknown. False with why when the counter did
+    // not answer; the counter is then to be closed.
+    [[nodiscard]] virtual bool ReadSince(std::int64_t sinceMs, std::vector<MemoryRecord>* records,
+                                         QString* why) = 0;
+};
+
 // One counter of some kind, below the measuring engine: TCounter keeps the
 // histories, the averaging and the conversions, and drives one of these.
 // Each kind of counter (one driver, one protocol) is one implementation.
@@ -83,6 +112,8 @@ public:
     // tell, whose user chooses a tube or a factor instead.
     virtual std::optional<CounterCalibration> OwnCalibration() const = 0;
     virtual CounterLinkStatus LinkStatus() const = 0;
+    // Its memory and clock, while it is open; null for a counter without.
+    virtual CounterMemory* Memory() = 0;
 };
 
 // One counter as a search finds it.

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QtGlobal>
+#include <cmath>
 #include <cstdio>
 
 namespace korvinet {
@@ -195,8 +196,17 @@ DriverChoice ReadDriverChoice(const EnvironmentLookup& lookup) {
     else if (fault == QLatin1String("step"))
         choice.simulatedFault = SimulatedFault::Step;
     const QString kind = lookup("KORVINET_SIM_KIND").trimmed().toLower();
-    if (FindSerialKind(kind))
+    if (!SimulatedSerialKind(kind).isEmpty())
         choice.simulatedKind = kind;
+    const double offset = lookup("KORVINET_SIM_CLOCK_OFFSET_S").trimmed().toDouble(&ok);
+    if (ok && std::abs(offset) <= 1e9)
+        choice.simulatedClockOffsetMs = std::llround(offset * 1000.0);
+    const int past = lookup("KORVINET_SIM_MEMORY_S").trimmed().toInt(&ok);
+    if (ok && past >= 0 && past <= 366 * 86400)
+        choice.simulatedPastS = past;
+    const int logEvery = lookup("KORVINET_SIM_LOG_S").trimmed().toInt(&ok);
+    if (ok && logEvery >= 1 && logEvery <= 86400)
+        choice.simulatedLogS = logEvery;
     return choice;
 }
 
@@ -253,17 +263,26 @@ CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const Clock& clo
         // The serial counters alone, each on a pseudo-terminal of its own.
         drivers.ftdi = std::make_unique<SimulatedDriver>(clock, 1);
         auto ports = std::make_unique<SimulatedSerialPorts>();
-        const SerialKind* kind = FindSerialKind(choice.simulatedKind);
+        const QString kindId = SimulatedSerialKind(choice.simulatedKind);
+        const SerialKind* kind = FindSerialKind(kindId);
         const auto seed = static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
-        const QString prefix =
-            choice.simulatedKind == kTextLineKind ? QStringLiteral("KVTL") : QStringLiteral("KVTB");
+        const QString prefix = kindId == kTextLineKind    ? QStringLiteral("KVTL")
+                               : kindId == kPulseByteKind ? QStringLiteral("KVTB")
+                               : kindId == kRadProKind    ? QStringLiteral("KVRP")
+                                                          : QStringLiteral("KVGM");
         for (int i = 0; i < choice.simulatedDevices; ++i) {
+            const QString id =
+                prefix + QStringLiteral("%1").arg(100001 + i, 6, 10, QLatin1Char('0'));
+            SimulatedMemory memory;
+            memory.clockOffsetMs = choice.simulatedClockOffsetMs;
+            memory.logIntervalS = choice.simulatedLogS;
+            memory.pastS = choice.simulatedPastS;
+            memory.pastCpm = choice.simulatedCpm;
+            memory.serial = id;
             PtyCounter& counter = ports->Add(std::make_unique<PtyCounter>(
-                MakeSimulation(choice.simulatedKind),
-                PtyCounter::Identity{
-                    prefix + QStringLiteral("%1").arg(100001 + i, 6, 10, QLatin1Char('0')),
-                    QStringLiteral("Simulated ") + kind->name.toString().toLower(),
-                    choice.simulatedKind}));
+                MakeSimulation(choice.simulatedKind, memory),
+                PtyCounter::Identity{id, QStringLiteral("Simulated ") + kind->name.toString(),
+                                     kindId}));
             QString why;
             if (!counter.Plug(&why)) {
                 std::fprintf(stderr, "korvinet: no simulated serial counter: %s\n",

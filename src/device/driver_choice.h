@@ -29,10 +29,16 @@ class Clock;
 //                         counters go wrong that way (SimulatedFault), instead
 //                         of having raised-rate episodes; a step comes ten
 //                         minutes after connecting, the others at once
-//   KORVINET_SIM_KIND     "text-line" or "pulse-byte": the simulated counters
-//                         are serial counters of that kind, each on a
-//                         pseudo-terminal, instead of FTDI counters (the
-//                         default, "ftdi")
+//   KORVINET_SIM_KIND     "text-line", "pulse-byte", "rad-pro", "gmc-300" or
+//                         "gmc-500": the simulated counters are serial
+//                         counters of that kind, each on a pseudo-terminal,
+//                         instead of FTDI counters (the default, "ftdi")
+//   KORVINET_SIM_CLOCK_OFFSET_S  the clock of simulated counters that keep one
+//                         (Rad Pro, GMC) is this many seconds off the computer's
+//   KORVINET_SIM_MEMORY_S their memory already holds this many seconds of
+//                         records, logged before the program started (the
+//                         computer was off); they also log on while unplugged
+//   KORVINET_SIM_LOG_S    they log a record every this many seconds (default 60)
 struct DriverChoice {
     QString backend;
     int simulatedDevices = 1;
@@ -43,7 +49,10 @@ struct DriverChoice {
     // What was asked that cannot be done as asked, one line each; CreateDriver
     // says them on the console.
     QStringList problems;
-    QString simulatedKind; // a serial kind's id; empty: FTDI counters
+    QString simulatedKind; // a simulation's name (MakeSimulation); empty: FTDI counters
+    std::int64_t simulatedClockOffsetMs = 0;
+    int simulatedPastS = 0;
+    int simulatedLogS = 60;
 };
 
 inline constexpr int kMaxSimulatedDevices = 16;

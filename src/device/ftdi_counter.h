@@ -35,6 +35,7 @@ public:
     const CounterFacts& Facts() const override { return facts_; }
     std::optional<CounterCalibration> OwnCalibration() const override { return calibration_; }
     CounterLinkStatus LinkStatus() const override { return {}; }
+    CounterMemory* Memory() override { return nullptr; }
 
 private:
     OpenResult Fail(const char* message, QString* error);

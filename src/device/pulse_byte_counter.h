@@ -25,6 +25,7 @@ public:
     const CounterFacts& Facts() const override { return facts_; }
     std::optional<CounterCalibration> OwnCalibration() const override { return std::nullopt; }
     CounterLinkStatus LinkStatus() const override { return {link_.Received(), 0, 0}; }
+    CounterMemory* Memory() override { return nullptr; }
 
 private:
     SerialPortEntry port_;

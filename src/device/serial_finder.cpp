@@ -3,25 +3,52 @@
 #include "device/serial_kinds.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 namespace korvinet {
 
 std::vector<ListedCounter> SerialFinder::List() {
     found_.clear();
     std::vector<ListedCounter> listed;
+    QSet<QString> present;
     const auto add = [&](const SerialPortEntry& port, const CounterChoice* choice) {
+        if (found_.contains(port.path))
+            return;
         QString kindId = !port.kind.isEmpty() ? port.kind : choice ? choice->kind : QString();
-        // A kind whose counters answer a question is asked for on a port the
-        // user named without a kind.
-        for (const SerialKind& k : SerialKinds())
-            if (kindId.isEmpty() && choice && k.recognise && k.recognise(port))
+        // Kinds whose counters answer a question are asked on a port the
+        // user named, on a bridge such counters use, and on a port of their
+        // own kind (for its name).
+        const bool ask = !kindId.isEmpty() || choice || IsCounterBridge(port);
+        QString name;
+        for (const SerialKind& k : SerialKinds()) {
+            if (!ask || !k.recognise || (!kindId.isEmpty() && k.id != kindId))
+                continue;
+            const QString key = port.path + QLatin1Char('|') + port.serialNumber +
+                                QLatin1Char('|') + k.id.toString();
+            present.insert(key);
+            std::optional<QString> recognised;
+            if (const auto known = asked_.constFind(key); known != asked_.constEnd()) {
+                recognised = *known;
+            } else {
+                recognised = k.recognise(port);
+                // A port of no counter is not asked again while it stays;
+                // one the user named is, as its counter may be switched on.
+                if (recognised || !choice)
+                    asked_.insert(key, recognised);
+            }
+            if (recognised) {
                 kindId = k.id.toString();
+                name = *recognised;
+                break;
+            }
+        }
         const SerialKind* kind = FindSerialKind(kindId);
-        if (!kind || found_.contains(port.path))
+        if (!kind)
             return;
         found_.insert(port.path, {port, kindId, choice ? choice->baud : 0});
         ListedCounter counter;
-        counter.name = QStringLiteral("%1 (%2)").arg(kind->name.toString(), port.path);
+        counter.name =
+            QStringLiteral("%1 (%2)").arg(name.isEmpty() ? kind->name.toString() : name, port.path);
         counter.serial = port.Identity();
         counter.description = kind->name.toString();
         counter.address = port.path;
@@ -44,6 +71,9 @@ std::vector<ListedCounter> SerialFinder::List() {
             add(named, &choice);
         }
     }
+    // What was asked of ports that are gone is asked again when they return.
+    for (auto it = asked_.begin(); it != asked_.end();)
+        it = present.contains(it.key()) ? std::next(it) : asked_.erase(it);
     return listed;
 }
 

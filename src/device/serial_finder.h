@@ -5,6 +5,7 @@
 #include "device/serial_ports.h"
 
 #include <QHash>
+#include <optional>
 
 namespace korvinet {
 
@@ -12,11 +13,14 @@ class Clock;
 
 // The counters on serial ports: a port is listed when its kind is known,
 // because the user chose it for that port (by its serial number or its
-// path) or because the port itself says (a simulated counter). A port named
-// by a path that the system does not list (a pseudo-terminal) is listed as
-// long as the path is there. Each is named with its kind and port:
-// "Text-line counter (/dev/ttyUSB0)". Ports of no known kind are never
-// opened.
+// path), because the port itself says (a simulated counter), or because a
+// counter of a kind that answers questions answered on it (a port the user
+// named, or one of the USB bridges such counters use). A port named by a
+// path that the system does not list (a pseudo-terminal) is listed as long
+// as the path is there. Each is named with its kind or model and port:
+// "Text-line counter (/dev/ttyUSB0)", "Rad Pro FS2011 (/dev/ttyUSB0)".
+// Ports of no known kind are never opened, and no other port is sent a
+// byte.
 class SerialFinder final : public CounterFinder {
 public:
     // Both outlive the finder.
@@ -41,6 +45,9 @@ private:
     const Clock& clock_;
     CounterChoices choices_;
     QHash<QString, Found> found_; // by path, from the last List()
+    // What a kind's question found on a port (path, serial number, kind),
+    // while the port stays.
+    QHash<QString, std::optional<QString>> asked_;
 };
 
 } // namespace korvinet

@@ -5,6 +5,7 @@
 
 #include <QStringView>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace korvinet {
@@ -21,19 +22,30 @@ struct SerialKind {
     std::unique_ptr<CounterDevice> (*make)(const SerialPortEntry& port, int baud,
                                            const Clock& clock);
     // A kind whose counters answer a question is recognised on a port by
-    // asking it, so its port needs no choice of kind; null for the kinds
-    // that only talk of their own accord, whose ports the user names.
-    bool (*recognise)(const SerialPortEntry& port) = nullptr;
+    // asking it, so its port needs no choice of kind: the counter's name as
+    // lists show it ("Rad Pro FS2011"), none when nothing of the kind
+    // answers. Null for the kinds that only talk of their own accord, whose
+    // ports the user names.
+    std::optional<QString> (*recognise)(const SerialPortEntry& port) = nullptr;
 };
 
 inline constexpr QStringView kTextLineKind = u"text-line";
 inline constexpr QStringView kPulseByteKind = u"pulse-byte";
+inline constexpr QStringView kRadProKind = u"rad-pro";
+inline constexpr QStringView kGmcKind = u"gmc";
 
 std::span<const SerialKind> SerialKinds();
 // The kind with this id; null for none.
 const SerialKind* FindSerialKind(QStringView id);
 // The ids, "a|b", for messages.
 QString SerialKindIds();
+
+// A port of a USB bridge that counters answering questions use: CH340/
+// CH341, CP210x and PL2303 bridges (GQ GMC counters, the Rad Pro handhelds
+// wired to one), and the virtual port Rad Pro enumerates with where its
+// device has USB of its own. Only such ports, and ports the user named, are
+// ever asked what they are.
+bool IsCounterBridge(const SerialPortEntry& port);
 
 // What a counter on a port says of itself, and the message for a port that
 // is gone; the same for every serial kind.

@@ -1,5 +1,7 @@
 #include "device/serial_simulator.h"
 
+#include "device/gmc_simulation.h"
+#include "device/rad_pro_simulation.h"
 #include "device/serial_kinds.h"
 
 #include <algorithm>
@@ -52,12 +54,26 @@ QByteArray PulseByteSimulation::Counted(std::uint32_t pulses) {
     return QByteArray(static_cast<qsizetype>(pulses), '\x55');
 }
 
-std::unique_ptr<SimulatedProtocol> MakeSimulation(QStringView kind) {
+std::unique_ptr<SimulatedProtocol> MakeSimulation(QStringView kind, const SimulatedMemory& memory) {
     if (kind == kTextLineKind)
         return std::make_unique<TextLineSimulation>();
     if (kind == kPulseByteKind)
         return std::make_unique<PulseByteSimulation>();
+    if (kind == kRadProKind)
+        return std::make_unique<RadProSimulation>(memory);
+    if (kind == u"gmc-300")
+        return std::make_unique<GmcSimulation>(GmcVersion::Rfc1201, memory);
+    if (kind == u"gmc-500")
+        return std::make_unique<GmcSimulation>(GmcVersion::Rfc1801, memory);
     return nullptr;
+}
+
+QString SimulatedSerialKind(QStringView simulation) {
+    if (simulation == kTextLineKind || simulation == kPulseByteKind || simulation == kRadProKind)
+        return simulation.toString();
+    if (simulation == u"gmc-300" || simulation == u"gmc-500")
+        return kGmcKind.toString();
+    return {};
 }
 
 PtyCounter::PtyCounter(std::unique_ptr<SimulatedProtocol> protocol, Identity identity)
@@ -172,9 +188,15 @@ void PtyCounter::Loop(PulseSource source, int unplugAfterMs, int unplugForMs) {
             phase = After;
         }
         if (now >= next) {
-            const std::uint32_t pulses = source ? source() : 0;
-            if (phase != Unplugged)
-                Count(pulses);
+            if (source) {
+                const std::uint32_t pulses = source();
+                if (phase != Unplugged) {
+                    Count(pulses);
+                } else {
+                    std::lock_guard lock(mutex_);
+                    protocol_->Unheard(pulses);
+                }
+            }
             next += period;
             if (next < now)
                 next = now + period; // a stall is not made up in a burst

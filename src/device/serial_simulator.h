@@ -29,6 +29,24 @@ public:
     virtual QByteArray Counted(std::uint32_t pulses) = 0;
     // Its answer to bytes it was sent (a request); empty for none.
     virtual QByteArray Heard(QByteArrayView bytes) = 0;
+    // It counted pulses in a period while unplugged: a counter on a battery
+    // of its own goes on counting (and logging) with nobody to hear it.
+    virtual void Unheard(std::uint32_t) {}
+};
+
+// What a simulated counter that keeps a clock and a memory starts with: a
+// clock clockOffsetMs off the computer's, and a log that already holds
+// pastS seconds of records at pastCpm (the counter logged them while the
+// computer was off), one every logIntervalS, up to the moment it starts.
+struct SimulatedMemory {
+    std::int64_t clockOffsetMs = 0;
+    int logIntervalS = 60;
+    int pastS = 0;
+    double pastCpm = 30.0;
+    QString serial; // the device's own identity, where its protocol tells one
+    // The computer's time in milliseconds since 1970 UTC; the system's when
+    // not set (tests set a time of their own).
+    std::function<std::int64_t()> nowMs;
 };
 
 // The open-hardware kit's firmware as published: a line a second at
@@ -62,8 +80,14 @@ public:
     QByteArray Heard(QByteArrayView) override { return {}; }
 };
 
-// The simulation of a serial kind's protocol; null for a kind without one.
-std::unique_ptr<SimulatedProtocol> MakeSimulation(QStringView kind);
+// The simulation of a counter: a serial kind's id, or for GQ GMC counters
+// the document version's model, "gmc-300" (GQ-RFC1201) or "gmc-500"
+// (GQ-RFC1801); null for none.
+std::unique_ptr<SimulatedProtocol> MakeSimulation(QStringView kind,
+                                                  const SimulatedMemory& memory = {});
+// The serial kind a simulation's counters are ("gmc" for "gmc-300"); empty
+// for a name of no simulation.
+QString SimulatedSerialKind(QStringView simulation);
 
 // A simulated counter on a pseudo-terminal pair: the simulation writes to
 // the master side, and the program opens the slave's path as it opens any
@@ -90,7 +114,8 @@ public:
     [[nodiscard]] bool Plug(QString* error = nullptr);
     void Unplug();
     // Runs the counter on a thread of its own from now on: every period it
-    // reports what source counted, and it answers what it is sent. With
+    // reports what source counted (without a source, only what Count is
+    // given), and it answers what it is sent. With
     // unplugAfterMs >= 0 it is unplugged once, that long after starting,
     // and plugged in again unplugForMs later.
     void Run(PulseSource source, int unplugAfterMs = -1, int unplugForMs = 0);

@@ -77,6 +77,7 @@ public:
     const CounterFacts& Facts() const override { return facts_; }
     std::optional<CounterCalibration> OwnCalibration() const override { return std::nullopt; }
     CounterLinkStatus LinkStatus() const override;
+    CounterMemory* Memory() override { return nullptr; }
 
 private:
     SerialPortEntry port_;

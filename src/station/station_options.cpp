@@ -296,8 +296,8 @@ QString UsageText() {
         "  --version            print the version and exit\n"
         "\n"
         "Environment: KORVINET_DRIVER=simulator|libftdi|d2xx chooses the counter driver;\n"
-        "with the simulator, KORVINET_SIM_KIND=text-line|pulse-byte simulates serial\n"
-        "counters of that kind on pseudo-terminals.\n");
+        "with the simulator, KORVINET_SIM_KIND=text-line|pulse-byte|rad-pro|gmc-300|\n"
+        "gmc-500 simulates serial counters of that kind on pseudo-terminals.\n");
 }
 
 } // namespace korvinet::station

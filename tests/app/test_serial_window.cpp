@@ -133,6 +133,44 @@ private slots:
         QCOMPARE(w.OpenCloseDevice->text(), "Disconnect " + serial.counter.Entry().path);
         QVERIFY(rig.ui.ScriptDone());
     }
+
+    // Counters that answer: recognised by asking, named by their model,
+    // calibrated by themselves.
+    void measuresFromAnsweringCountersThroughAPty_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("rad-pro") << QStringLiteral("rad-pro") << "Rad Pro FS2011"
+                                 << "Rad Pro";
+        QTest::newRow("gmc-300") << QStringLiteral("gmc-300") << "GQ GMC-300"
+                                 << "GMC";
+        QTest::newRow("gmc-500") << QStringLiteral("gmc-500") << "GQ GMC-500+"
+                                 << "GMC";
+    }
+    void measuresFromAnsweringCountersThroughAPty() {
+        QFETCH(QString, kind);
+        QFETCH(QString, listed);
+        QFETCH(QString, source);
+        MainWindowRig rig;
+        SerialRig serial(kind, rig.clock);
+        QVERIFY(serial.plugged);
+        rig.serial = &serial.finder;
+        TFormMain& w = rig.Open();
+        QCOMPARE(w.SelectDevice->currentText(), listed + " (" + serial.counter.Entry().path + ")");
+        QVERIFY(w.Counter.IsOpen());
+        QCOMPARE(w.Counter.CalibrationSource(), source);
+        QVERIFY(!w.Counter.CpmOnly());
+        QTest::qWait(300); // a GMC's simulation hears the heartbeat asked for
+        const auto lines = w.Counter.LinkStatus().lines;
+        for (int second = 0; second < 3; ++second)
+            serial.counter.Count(10);
+        if (kind != korvinet::kRadProKind)
+            QVERIFY(WaitUntil([&] { return w.Counter.LinkStatus().lines == lines + 3; }, 5000));
+        rig.Plan(0);
+        QVERIFY(rig.RunPlanned());
+        QCOMPARE(w.Counter.AccumulatedTotal(), 30u);
+        QVERIFY(w.ValReading->text().endsWith(QStringLiteral(" mR/hr")));
+    }
 };
 
 QTEST_MAIN(SerialWindowTest)

@@ -82,6 +82,27 @@ TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
     }
 }
 
+// The simulated counters that keep a clock and a memory: their kind, and
+// the clock's offset and the span of the memory from the environment.
+TEST(DriverChoice, SimulatedClockAndMemoryFromTheEnvironment) {
+    const QMap<QString, QString> env = {{"KORVINET_DRIVER", "simulator"},
+                                        {"KORVINET_SIM_KIND", "GMC-500"},
+                                        {"KORVINET_SIM_CLOCK_OFFSET_S", "-18000.5"},
+                                        {"KORVINET_SIM_MEMORY_S", "7200"},
+                                        {"KORVINET_SIM_LOG_S", "0"}};
+    const DriverChoice choice =
+        ReadDriverChoice([&](const char* name) { return env.value(QString::fromLatin1(name)); });
+    EXPECT_EQ(choice.simulatedKind, QStringLiteral("gmc-500"));
+    EXPECT_EQ(choice.simulatedClockOffsetMs, -18000500);
+    EXPECT_EQ(choice.simulatedPastS, 7200);
+    EXPECT_EQ(choice.simulatedLogS, 60); // none is no interval
+    ManualClock clock;
+    const CounterDrivers drivers = CreateCounterDrivers(choice, clock);
+    const QList<SerialPortEntry> ports = drivers.ports->Ports();
+    ASSERT_EQ(ports.size(), 1);
+    EXPECT_EQ(ports.front().kind, QStringLiteral("gmc"));
+}
+
 // The demo counter is not a flat line: within five minutes of connecting it
 // has had a raised-rate episode well above its background.
 TEST(DriverChoice, DemoCounterHasRaisedRateEpisodes) {

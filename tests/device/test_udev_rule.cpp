@@ -68,6 +68,23 @@ TEST(UdevRule, GrantsTheSeatUserEveryFtdiBridge) {
     }
 }
 
+TEST(UdevRule, GivesPlugdevTheSerialPortsOfEveryBridgeCountersUse) {
+    const auto rules = ParseRules(RulesText());
+    for (const char* id : {"1a86:7523", "1a86:5523", "10c4:ea60", "067b:2303", "0483:5740",
+                           "0403:6001", "0403:6015"}) {
+        const QStringList parts = QString::fromLatin1(id).split(QLatin1Char(':'));
+        const auto it = std::find_if(rules.begin(), rules.end(), [&](const Rule& r) {
+            return r.matches.value(QStringLiteral("SUBSYSTEM")) == QLatin1String("tty") &&
+                   r.matches.value(QStringLiteral("ATTRS{idVendor}")) == parts[0] &&
+                   r.matches.value(QStringLiteral("ATTRS{idProduct}")) == parts[1];
+        });
+        ASSERT_NE(it, rules.end()) << "no serial port rule for " << id;
+        EXPECT_EQ(it->assignments.value(QStringLiteral("GROUP")), QStringLiteral("plugdev"));
+        EXPECT_EQ(it->assignments.value(QStringLiteral("MODE")), QStringLiteral("0660"));
+        EXPECT_EQ(it->assignments.value(QStringLiteral("TAG+")), QStringLiteral("uaccess"));
+    }
+}
+
 TEST(UdevRule, RunsBeforeTheSeatRulesThatActOnUaccess) {
     // udev applies "uaccess" in 73-seat-late.rules; a rule sorting after it
     // would be silently ignored.

@@ -498,18 +498,27 @@ TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
          "108 CPM per \u00B5Sv/hr, dead time 190"},
         {kTextLineKind, false, {"--sensitivity", "150"}, "mR/hr", "(factor 150 CPM per"},
         {kPulseByteKind, false, {}, "CPM", "readings in CPM only"},
+        // Counters that answer are recognised on the path named, without a
+        // kind, and carry their calibration.
+        {kRadProKind, true, {}, "mR/hr", "(FS2011 (STM32F051C8), Rad Pro 3.0/en, device b5706d937087f975b5812810)"},
+        {u"gmc-300", true, {}, "mR/hr", "(GQ GMC-300, serial 00000000000000)"},
+        {u"gmc-500", false, {}, "mR/hr", "KVGM100001 (GQ GMC-500+, serial 4D313030303031)"},
+        {kRadProKind, false, {}, "mR/hr", "Rad Pro 3.0/en"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind.toString().toStdString() + (c.named ? " named" : " simulated"));
+        const bool answers = FindSerialKind(SimulatedSerialKind(c.kind))->recognise != nullptr;
         PtyCounter counter(MakeSimulation(c.kind), {QStringLiteral("T1"), {}, {}});
         QStringList args = {"--count", "8"};
         QStringList env = {"KORVINET_STATION_SAMPLE_MS=500"};
         if (c.named) {
             ASSERT_TRUE(counter.Plug());
             // 10 counts a second, whatever the kind's period.
-            const std::uint32_t perPeriod = c.kind == kTextLineKind ? 10 : 1;
+            const std::uint32_t perPeriod = c.kind == kPulseByteKind ? 1 : 10;
             counter.Run([perPeriod] { return perPeriod; });
-            args << "--device" << counter.Entry().path << "--kind" << c.kind.toString();
+            args << "--device" << counter.Entry().path;
+            if (!answers)
+                args << "--kind" << c.kind.toString();
             env << "KORVINET_SIM_DEVICES=0";
         } else {
             env << "KORVINET_SIM_KIND=" + c.kind.toString() << "KORVINET_SIM_UNPLUG=1000:1500";
@@ -517,7 +526,7 @@ TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
         QTemporaryDir home;
         StationRun run(home, env);
         run.Start(JournalArgs(home) + args + c.extra);
-        if (c.named) { // a line that does not read, and is logged
+        if (c.named && !answers) { // a line that does not read, and is logged
             ASSERT_TRUE(WaitUntil([&] { return run.Lines().size() >= 2; }, 10000))
                 << counter.Entry().path.toStdString() << ": " << run.Errors().toStdString();
             counter.Send("noise\r\n");

@@ -1,23 +1,30 @@
 #pragma once
 
 #include "device/serial_finder.h"
+#include "device/serial_kinds.h"
 #include "device/serial_simulator.h"
 
 namespace korvinet::testing {
 
-// A serial counter of one kind on a pseudo-terminal, the simulation of its
-// protocol writing what the test says it counted, and the finder that lists
-// its port (which says its kind itself).
+// A serial counter of one kind (a simulation's name) on a pseudo-terminal,
+// the simulation of its protocol writing what the test says it counted and
+// answering what it is asked, and the finder that lists its port (which
+// says its kind itself).
 struct SerialRig {
     static constexpr const char* kSerial = "KVTT000001";
 
-    SerialRig(QStringView kind, const Clock& clock)
+    SerialRig(QStringView kind, const Clock& clock, const SimulatedMemory& memory = {})
+        : SerialRig(MakeSimulation(kind, memory), SimulatedSerialKind(kind), clock) {}
+    SerialRig(std::unique_ptr<SimulatedProtocol> protocol, const QString& kind, const Clock& clock)
         : counter(ports.Add(std::make_unique<PtyCounter>(
-              MakeSimulation(kind),
-              PtyCounter::Identity{QString::fromLatin1(kSerial), QStringLiteral("Test counter"),
-                                   kind.toString()}))),
+              std::move(protocol), PtyCounter::Identity{QString::fromLatin1(kSerial),
+                                                        QStringLiteral("Test counter"), kind}))),
           finder(ports, clock) {
         plugged = counter.Plug();
+        // A kind that answers questions answers on its own thread; the test
+        // says what it counts.
+        if (const SerialKind* k = FindSerialKind(kind); k && k->recognise)
+            counter.Run(nullptr);
     }
 
     // Gives the counter a calibration of counts per minute for 1 µSv/hr.
