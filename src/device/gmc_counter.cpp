@@ -3,10 +3,6 @@
 #include "device/serial_kinds.h"
 #include "platform/clock.h"
 
-#include <QDate>
-#include <QDateTime>
-#include <QTime>
-#include <QTimeZone>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -19,9 +15,6 @@ namespace {
 // it is whole once the counter has said nothing more for this long.
 constexpr int kVersionQuietMs = 80;
 constexpr int kReplyMs = 1000;
-// The history is read in the largest piece the documents allow.
-constexpr int kFlashPage = 4096;
-constexpr std::uint32_t kFlashEnd = 1u << 24; // three address bytes
 
 QByteArray Command(const char* name) {
     return QByteArray("<") + name + ">>";
@@ -88,67 +81,6 @@ std::optional<double> GmcReplies::Sensitivity(GmcVersion version, QByteArrayView
         }
     }
     return std::nullopt;
-}
-
-std::optional<std::int64_t> GmcReplies::DateTimeMs(QByteArrayView reply) {
-    if (reply.size() != 7 || static_cast<std::uint8_t>(reply[6]) != 0xaa)
-        return std::nullopt;
-    const auto at = [&](int i) { return static_cast<int>(static_cast<std::uint8_t>(reply[i])); };
-    const QDate date(2000 + at(0), at(1), at(2));
-    const QTime time(at(3), at(4), at(5));
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    return QDateTime(date, time, QTimeZone::utc()).toMSecsSinceEpoch();
-}
-
-void GmcReplies::ReadHistory(QByteArrayView flash, std::int64_t sinceMs,
-                             std::vector<MemoryRecord>* records) {
-    // The unwritten flash after the last record.
-    while (!flash.isEmpty() && static_cast<std::uint8_t>(flash.back()) == 0xff)
-        flash.chop(1);
-    const auto byte = [&](qsizetype i) { return static_cast<std::uint8_t>(flash[i]); };
-    const auto marked = [&](qsizetype i, std::uint8_t what) {
-        return i + 2 < flash.size() && byte(i) == 0x55 && byte(i + 1) == 0xaa &&
-               byte(i + 2) == what;
-    };
-    std::int64_t time = 0;    // the end of the last record, ms
-    std::uint32_t stepMs = 0; // 0: no session whose records can be read
-    std::uint32_t scale = 1;  // hourly records are a mean CPM
-    for (qsizetype i = 0; i < flash.size();) {
-        std::optional<std::uint32_t> count;
-        if (marked(i, 0)) {
-            stepMs = 0;
-            if (i + 12 > flash.size())
-                break;
-            const std::optional<std::int64_t> start = DateTimeMs(
-                flash.sliced(i + 3, 6).toByteArray() + QByteArrayView("\xaa", 1).toByteArray());
-            const std::uint8_t mode = byte(i + 11);
-            if (start && byte(i + 9) == 0x55 && byte(i + 10) == 0xaa && mode >= 1 && mode <= 3) {
-                time = *start;
-                stepMs = mode == 1 ? 1000 : mode == 2 ? 60000 : 3600000;
-                scale = mode == 3 ? 60 : 1;
-            }
-            i += 12;
-            continue;
-        }
-        if (marked(i, 1)) {
-            if (i + 5 > flash.size())
-                break;
-            count = std::uint32_t(byte(i + 3)) << 8 | byte(i + 4);
-            i += 5;
-        } else if (marked(i, 2)) {
-            i += 4 + (i + 3 < flash.size() ? byte(i + 3) : 0);
-            continue;
-        } else {
-            count = byte(i);
-            i += 1;
-        }
-        if (stepMs == 0)
-            continue;
-        time += stepMs;
-        if (time > sinceMs)
-            records->push_back({time, stepMs, *count * scale});
-    }
 }
 
 std::optional<QString> GmcCounter::Recognise(const SerialPortEntry& port) {
@@ -240,15 +172,6 @@ CounterDevice::OpenResult GmcCounter::Open(QString* error) {
     if (const std::optional<double> sensitivity = GmcReplies::Sensitivity(version_, reply))
         calibration_ = CounterCalibration{*sensitivity * 10.0, 0.0, QStringLiteral("GMC")};
 
-    const std::int64_t before = ComputerUtcMs(clock_);
-    if (AskBytes(Command("GETDATETIME"), 7, kReplyMs, &reply) != SerialExchange::Answer::Replied)
-        return fail(silent("GETDATETIME"));
-    const std::int64_t after = ComputerUtcMs(clock_);
-    const std::optional<std::int64_t> deviceMs = GmcReplies::DateTimeMs(reply);
-    if (!deviceMs)
-        return fail(QStringLiteral("The counter on %1 tells no time").arg(port_.path));
-    clockOffsetMs_ = *deviceMs + 500 - (before + after) / 2;
-
     if (!Restart())
         return fail(SerialPortLostText(port_));
     return OpenResult::Opened;
@@ -289,46 +212,6 @@ bool GmcCounter::Sample(CounterSample* sample, QString* why) {
     sample->counts = counts_;
     sample->ms = beats_ * 1000;
     counts_ = beats_ = 0;
-    return true;
-}
-
-bool GmcCounter::ReadSince(std::int64_t sinceMs, std::vector<MemoryRecord>* records, QString* why) {
-    records->clear();
-    if (!Heartbeat(false)) {
-        *why = SerialPortLostText(port_);
-        return false;
-    }
-    QByteArray flash;
-    for (std::uint32_t at = 0; at < kFlashEnd; at += kFlashPage) {
-        QByteArray command = "<SPIR";
-        command += char(at >> 16);
-        command += char(at >> 8);
-        command += char(at);
-        command += char(kFlashPage >> 8);
-        command += char(kFlashPage & 0xff);
-        command += ">>";
-        QByteArray page;
-        if (AskBytes(command, kFlashPage, 3000, &page) != SerialExchange::Answer::Replied) {
-            *why =
-                exchange_.Lost()
-                    ? SerialPortLostText(port_)
-                    : QStringLiteral("The counter on %1 did not send its history").arg(port_.path);
-            return false;
-        }
-        // Some firmware sends a byte more than asked: it goes with the rest.
-        if (!exchange_.Settle(30)) {
-            *why = SerialPortLostText(port_);
-            return false;
-        }
-        flash += page;
-        if (page.count('\xff') == page.size())
-            break;
-    }
-    GmcReplies::ReadHistory(flash, sinceMs, records);
-    if (!Heartbeat(true)) {
-        *why = SerialPortLostText(port_);
-        return false;
-    }
     return true;
 }
 

@@ -38,24 +38,14 @@ struct GmcReplies {
     // least significant byte first in RFC1201 and most significant first
     // in RFC1801, as the configuration the counters return is laid out.
     static std::optional<double> Sensitivity(GmcVersion version, QByteArrayView config);
-    // <GETDATETIME>>: YY MM DD HH MM SS 0xAA, the counter's wall clock, as
-    // milliseconds since 1970 taking it for UTC.
-    static std::optional<std::int64_t> DateTimeMs(QByteArrayView reply);
-    // The records of the history in flash (what <SPIR>> reads from address
-    // 0) whose intervals end after sinceMs, on the counter's wall clock
-    // taken for UTC. The layout, which the documents leave out: a session
-    // starts 55 AA 00 YY MM DD HH MM SS 55 AA MODE (MODE 1: a count each
-    // second, 2: each minute, 3: the mean CPM of each hour; 0 and the
-    // threshold modes log nothing read here); each record is one byte, or
-    // 55 AA 01 HI LO for a larger count; 55 AA 02 LEN and LEN bytes are a
-    // note; the unwritten flash after the last record reads FF.
-    static void ReadHistory(QByteArrayView flash, std::int64_t sinceMs,
-                            std::vector<MemoryRecord>* records);
 };
 
 // A GQ GMC counter (GmcVersion): counts from its heartbeat, one count a
-// second, the calibration it stores, its clock and the history in its flash.
-class GmcCounter final : public CounterDevice, public CounterMemory {
+// second, and the calibration it stores. The history in its flash is left
+// unread: the protocol documents give the command that reads it but not how
+// the records are laid out, and a gap filled by guessing would put readings
+// nobody can trust into the journal.
+class GmcCounter final : public CounterDevice {
 public:
     static constexpr int kBaud = 115200;
     static constexpr int kOtherBaud = 57600;
@@ -76,10 +66,7 @@ public:
     const CounterFacts& Facts() const override { return facts_; }
     std::optional<CounterCalibration> OwnCalibration() const override { return calibration_; }
     CounterLinkStatus LinkStatus() const override;
-    CounterMemory* Memory() override { return exchange_.IsOpen() ? this : nullptr; }
-
-    std::int64_t ClockOffsetMs() const override { return clockOffsetMs_; }
-    bool ReadSince(std::int64_t sinceMs, std::vector<MemoryRecord>* records, QString* why) override;
+    CounterMemory* Memory() override { return nullptr; }
 
 private:
     void Heard(const char* data, int size);
@@ -94,7 +81,6 @@ private:
     GmcVersion version_ = GmcVersion::Rfc1201;
     CounterFacts facts_;
     std::optional<CounterCalibration> calibration_;
-    std::int64_t clockOffsetMs_ = 0;
 
     mutable std::mutex mutex_; // the heartbeat, fed on the link's thread
     QByteArray word_;

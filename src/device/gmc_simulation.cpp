@@ -2,10 +2,8 @@
 
 #include <QDateTime>
 #include <QTimeZone>
-#include <algorithm>
 #include <bit>
 #include <cctype>
-#include <cmath>
 
 namespace korvinet {
 
@@ -38,48 +36,13 @@ GmcSimulation::GmcSimulation(GmcVersion version, SimulatedMemory memory)
     : version_(version), memory_(std::move(memory)) {
     if (!memory_.nowMs)
         memory_.nowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    // The counter logs a count each second, minute or hour.
-    stepS_ = memory_.logIntervalS <= 1 ? 1 : memory_.logIntervalS >= 3600 ? 3600 : 60;
-    const char mode = stepS_ == 1 ? 1 : stepS_ == 60 ? 2 : 3;
-    const std::int64_t now = DeviceMs() / 1000;
-    const std::int64_t start = now - std::max(0, memory_.pastS) / stepS_ * stepS_;
-    flash_ = QByteArray("\x55\xaa\x00", 3) + Stamp(start * 1000) + QByteArray("\x55\xaa", 2) + mode;
-    double carried = 0.0;
-    for (std::int64_t t = start + stepS_; t <= now; t += stepS_) {
-        carried += memory_.pastCpm * stepS_ / 60.0;
-        const auto whole = static_cast<std::uint32_t>(std::floor(carried));
-        carried -= whole;
-        Record(stepS_ == 3600 ? whole / 60 : whole);
-    }
-    nextRecordS_ = now + stepS_;
 }
 
 std::int64_t GmcSimulation::DeviceMs() const {
     return memory_.nowMs() + memory_.clockOffsetMs;
 }
 
-void GmcSimulation::Record(std::uint32_t count) {
-    count = std::min<std::uint32_t>(count, 0xffff);
-    if (count < 0xff && count != 0x55)
-        flash_ += char(count);
-    else
-        flash_ += QByteArray("\x55\xaa\x01", 3) + char(count >> 8) + char(count & 0xff);
-}
-
-void GmcSimulation::Log(std::uint32_t pulses) {
-    logged_ += pulses;
-    const std::int64_t now = DeviceMs() / 1000;
-    if (now < nextRecordS_)
-        return;
-    Record(stepS_ == 3600 ? logged_ / 60 : logged_);
-    logged_ = 0;
-    nextRecordS_ += stepS_;
-    if (nextRecordS_ <= now)
-        nextRecordS_ = now + stepS_;
-}
-
 QByteArray GmcSimulation::Counted(std::uint32_t pulses) {
-    Log(pulses);
     if (!heartbeat_)
         return {};
     QByteArray word;
@@ -94,9 +57,8 @@ QByteArray GmcSimulation::Counted(std::uint32_t pulses) {
     return word;
 }
 
-void GmcSimulation::Unheard(std::uint32_t pulses) {
+void GmcSimulation::Unheard(std::uint32_t) {
     heartbeat_ = false; // unplugging ends the host's session
-    Log(pulses);
 }
 
 QByteArray GmcSimulation::Heard(QByteArrayView bytes) {
@@ -125,12 +87,12 @@ QByteArray GmcSimulation::Heard(QByteArrayView bytes) {
         const QByteArray command = heard_.first(nameEnd + parameters + 2);
         heard_.remove(0, command.size());
         if (command.endsWith(">>"))
-            replies += Answer(name, QByteArrayView(command).sliced(nameEnd, parameters));
+            replies += Answer(name);
     }
     return replies;
 }
 
-QByteArray GmcSimulation::Answer(QByteArrayView name, QByteArrayView parameters) {
+QByteArray GmcSimulation::Answer(QByteArrayView name) {
     const bool rfc1201 = version_ == GmcVersion::Rfc1201;
     if (name == "GETVER")
         return rfc1201 ? QByteArray("GMC-300Re 4.54") : QByteArray("GMC-500+Re 2.42");
@@ -156,17 +118,6 @@ QByteArray GmcSimulation::Answer(QByteArrayView name, QByteArrayView parameters)
                 config[at + 2 + i] = char(rfc1201 ? bits >> (8 * i) : bits >> (24 - 8 * i));
         }
         return config;
-    }
-    if (name == "SPIR" && parameters.size() == 5) {
-        const auto byte = [&](int i) { return std::uint32_t(std::uint8_t(parameters[i])); };
-        const std::uint32_t address = byte(0) << 16 | byte(1) << 8 | byte(2);
-        const std::uint32_t length = byte(3) << 8 | byte(4);
-        QByteArray page(length, '\xff');
-        if (address < static_cast<std::uint32_t>(flash_.size())) {
-            const QByteArray written = flash_.mid(address, length);
-            page.replace(0, written.size(), written);
-        }
-        return page;
     }
     return {};
 }

@@ -11,8 +11,8 @@ namespace korvinet {
 // heard it sends each second's count, 2 bytes in RFC1201 (14 bits of count)
 // and 4 in RFC1801, until <HEARTBEAT0>>. <GETCFG>> gives its configuration
 // with the factory calibration (60 CPM for 0.39 µSv/h); <GETDATETIME>> its
-// clock; <SPIR>> its history in flash, a session header and then a count
-// each log interval, laid out as GmcReplies::ReadHistory reads it.
+// clock. Its history in flash is not simulated: the counters' documents do
+// not describe how it is laid out, so it is never read.
 class GmcSimulation final : public SimulatedProtocol {
 public:
     GmcSimulation(GmcVersion version, SimulatedMemory memory);
@@ -25,17 +25,11 @@ public:
 
 private:
     std::int64_t DeviceMs() const;
-    void Log(std::uint32_t pulses);
-    void Record(std::uint32_t count);
-    QByteArray Answer(QByteArrayView name, QByteArrayView parameters);
+    QByteArray Answer(QByteArrayView name);
 
     GmcVersion version_;
     SimulatedMemory memory_;
     bool heartbeat_ = false;
-    QByteArray flash_;
-    int stepS_ = 60;
-    std::int64_t nextRecordS_ = 0;
-    std::uint32_t logged_ = 0; // counted since the last record
     QByteArray heard_;
 };
 

@@ -101,38 +101,6 @@ TEST(GmcReplies, ModelsWidthsCalibrationAndClockAsEachDocumentGivesThem) {
     EXPECT_FALSE(GmcReplies::Sensitivity(GmcVersion::Rfc1801, little)); // read the wrong way
     EXPECT_FALSE(GmcReplies::Sensitivity(GmcVersion::Rfc1201, QByteArray(256, '\xff')));
     EXPECT_FALSE(GmcReplies::Sensitivity(GmcVersion::Rfc1201, little.first(12)));
-
-    EXPECT_EQ(
-        GmcReplies::DateTimeMs(QByteArray("\x1a\x0c\x0a\x0f\x30\x05\xaa", 7)),
-        QDateTime(QDate(2026, 12, 10), QTime(15, 48, 5), QTimeZone::utc()).toMSecsSinceEpoch());
-    for (const QByteArray& bad :
-         {QByteArray("\x1a\x0d\x0a\x0f\x30\x05\xaa", 7),
-          QByteArray("\x1a\x0c\x0a\x0f\x30\x05\x00", 7), QByteArray("\x1a\x0c\x0a", 3)})
-        EXPECT_FALSE(GmcReplies::DateTimeMs(bad)) << bad.toHex().toStdString();
-}
-
-TEST(GmcReplies, TheHistoryGivesRecordsOfItsSessionsAndStopsAtTheUnwrittenFlash) {
-    const auto header = [](char minute, char mode) {
-        return QByteArray("\x55\xaa\x00\x1a\x0c\x0a\x0f", 7) + minute +
-               QByteArray("\x00\x55\xaa", 3) + mode;
-    };
-    const std::int64_t at1500 =
-        QDateTime(QDate(2026, 12, 10), QTime(15, 0), QTimeZone::utc()).toMSecsSinceEpoch();
-    const QByteArray flash = QByteArray("\x07", 1) +                 // before any header: no time
-                             header(0, 2) + "\x05\x06" +             // minutes 15:01, 15:02
-                             QByteArray("\x55\xaa\x01\x01\x2c", 5) + // 300 at 15:03
-                             QByteArray("\x55\xaa\x02\x03hi!", 7) + "\x04" + // a note, then 15:04
-                             header(10, 0) + "\x09" +                        // logging off: nothing
-                             header(20, 1) + "\x02\xff" + // seconds from 15:20:00, a 255
-                             QByteArray("\x03") + QByteArray(40, '\xff'); // and the unwritten flash
-    std::vector<MemoryRecord> records;
-    GmcReplies::ReadHistory(flash, at1500 + 120000, &records);
-    const std::vector<MemoryRecord> expected = {{at1500 + 180000, 60000, 300},
-                                                {at1500 + 240000, 60000, 4},
-                                                {at1500 + 1201000, 1000, 2},
-                                                {at1500 + 1202000, 1000, 255},
-                                                {at1500 + 1203000, 1000, 3}};
-    EXPECT_EQ(records, expected);
 }
 
 // ------------------------------------------------------- through a pty
@@ -274,10 +242,11 @@ TEST_F(AnsweringCounterTest, ClockHoursOffAndTheMemoryOfTheSpanBeforeAreRead) {
         const char* name;
         double sensitivity; // CPM per mR/hr
         double deadTime;
+        bool memory; // its layout is documented, so it is read
     } cases[] = {
-        {"rad-pro", "Rad Pro FS2011", 1538.0, 0.000242},
-        {"gmc-300", "GQ GMC-300", 1538.46, 0.0},
-        {"gmc-500", "GQ GMC-500+", 1538.46, 0.0},
+        {"rad-pro", "Rad Pro FS2011", 1538.0, 0.000242, true},
+        {"gmc-300", "GQ GMC-300", 1538.46, 0.0, false},
+        {"gmc-500", "GQ GMC-500+", 1538.46, 0.0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -298,7 +267,9 @@ TEST_F(AnsweringCounterTest, ClockHoursOffAndTheMemoryOfTheSpanBeforeAreRead) {
         EXPECT_DOUBLE_EQ(device->OwnCalibration()->deadTime, c.deadTime);
 
         CounterMemory* deviceMemory = device->Memory();
-        ASSERT_NE(deviceMemory, nullptr);
+        ASSERT_EQ(deviceMemory != nullptr, c.memory);
+        if (!deviceMemory)
+            continue;
         const std::int64_t offset = deviceMemory->ClockOffsetMs();
         EXPECT_NEAR(static_cast<double>(offset), memory.clockOffsetMs, 1500.0);
         // The last two hours on the computer's clock, on the counter's.
