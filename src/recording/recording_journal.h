@@ -47,7 +47,12 @@ class RecordingJournal {
 public:
     static constexpr int kDefaultKeepDays = 30;
 
-    RecordingJournal(QString folder, const Regional& regional);
+    // With `memory`, it writes the parts of readings from a counter's memory
+    // (journal_folder.h) and leaves the session's state alone: Start(),
+    // MarkGraphCleared() and Close() are not for it. Each of its files
+    // keeps ascending times: a reading not after the last one of the day's
+    // last part starts the next.
+    RecordingJournal(QString folder, const Regional& regional, bool memory = false);
     RecordingJournal(const RecordingJournal&) = delete;
     RecordingJournal& operator=(const RecordingJournal&) = delete;
     // Closes the file without marking a clean end.
@@ -75,7 +80,7 @@ public:
     JournalStatus Close();
 
 private:
-    bool OpenFileFor(QDate day, const QString& unitName);
+    bool OpenFileFor(QDate day, const QString& unitName, double time);
     bool AppendAlarm(const Reading& reading);
     QByteArray Line(const Reading& reading);
     // False with the reason in samples_.Error().
@@ -88,6 +93,7 @@ private:
 
     QString folder_;
     const Regional& regional_;
+    bool memory_ = false;
     int keepDays_ = kDefaultKeepDays;
     JournalFileHeader header_;
     double sessionStart_ = 0.0;
