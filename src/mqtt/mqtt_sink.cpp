@@ -208,7 +208,7 @@ void MqttSink::Backfilled(const CounterEvent& event) {
         return;
     log_(QStringLiteral("outbox: %1 readings from the counter's memory go out as a backlog")
              .arg(queued));
-    channel_->publisher->ReadingAdded(outbox.LastSeq());
+    channel_->publisher->BacklogAdded();
 }
 
 std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
