@@ -578,8 +578,9 @@ TEST(MqttSinkTest, ACountersMemoryGoesOutOnceAsABacklog) {
     EXPECT_EQ(ReceivedSeqs(subscriber, topics.reading), Range(1, 8));
     for (const auto& m : subscriber.MessagesOn(topics.reading)) {
         const QJsonObject json = QJsonDocument::fromJson(m.payload).object();
-        if (json["seq"].toInteger() > 3)
+        if (json["seq"].toInteger() > 3) {
             EXPECT_TRUE(json["replayed"].toBool()) << m.payload.toStdString();
+        }
     }
     EXPECT_EQ(stateSeq(), 3);
 }

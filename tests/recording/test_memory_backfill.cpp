@@ -120,8 +120,9 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
         for (std::size_t i = 0; i < journal.size(); ++i) {
             const TimedReading& t = journal[i];
             // No reading's interval reaches back over another.
-            if (i > 0)
+            if (i > 0) {
                 ASSERT_GE(t.utcMs - t.reading.intervalMs, journal[i - 1].utcMs) << i;
+            }
             if (t.utcMs > last && t.utcMs < now)
                 filled.push_back(t.utcMs);
         }
