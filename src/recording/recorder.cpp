@@ -210,8 +210,9 @@ void Recorder::Backfill(const Fill& fill) {
             Report(status.text);
             break;
         }
-        ++event.readings;
         event.lastUtcMs = AsJournalled(reading).utcMs;
+        if (event.readings++ == 0)
+            event.firstUtcMs = event.lastUtcMs;
     }
     if (history_)
         history_->TakeLate(NowUtcMs());

@@ -89,7 +89,7 @@ void Unattended::OnCounter(const CounterEvent& event) {
                            "%4")
                 .arg(event.serial)
                 .arg(event.readings)
-                .arg(IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.afterUtcMs)),
+                .arg(IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.firstUtcMs)),
                      IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.lastUtcMs))));
         return;
     }

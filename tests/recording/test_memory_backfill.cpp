@@ -130,6 +130,7 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
         ASSERT_EQ(heard.events.size(), 1u);
         EXPECT_EQ(heard.events[0].readings, static_cast<int>(expected.size()));
         EXPECT_EQ(heard.events[0].afterUtcMs, last);
+        EXPECT_EQ(heard.events[0].firstUtcMs, expected.front());
         EXPECT_EQ(heard.events[0].lastUtcMs, expected.back());
         EXPECT_EQ(memory.reads, 3);
         memory.reads = 0;
