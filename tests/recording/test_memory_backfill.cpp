@@ -17,8 +17,7 @@
 namespace korvinet {
 namespace {
 
-constexpr qint64 kMinute = 60000;
-constexpr qint64 kHour = 60 * kMinute;
+constexpr qint64 kMinute = 60000, kHour = 60 * kMinute;
 
 struct Backfills final : ReadingSink {
     std::vector<CounterEvent> events;
@@ -38,122 +37,99 @@ protected:
     QTemporaryDir dir;
     QString folder = dir.filePath(QStringLiteral("recordings"));
     testing::FakeCounterMemory memory;
-    testing::MemoryCounterFinder finder{&memory};
+    testing::MemoryCounter::Finder finder{&memory};
     Backfills heard;
 
-    std::unique_ptr<Recorder> Start() {
+    // Started, connected, and `samples` live readings taken.
+    std::unique_ptr<Recorder> Run(int samples, Recorder::Connection expected = {}) {
         auto recorder = std::make_unique<Recorder>(driver, clock, regional,
                                                    Recorder::Options{folder, 30}, &finder);
         recorder->AddSink(heard);
         recorder->StartRecording();
-        EXPECT_TRUE(recorder->IsRecording());
         EXPECT_EQ(recorder->ListCounters(), 1);
-        return recorder;
-    }
-    static void Live(Recorder& recorder, ManualClock& clock, int samples) {
+        EXPECT_EQ(recorder->Connect(0, {}), expected);
         for (int i = 0; i < samples; ++i) {
             clock.Advance(3000);
-            EXPECT_TRUE(recorder.Tick({}).reading.Ok());
+            EXPECT_TRUE(recorder->Tick({}).reading.Ok());
         }
-    }
-    qint64 NowUtc() const {
-        const Clock::Moment now = clock.NowWithOffset();
-        return QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
+        return recorder;
     }
     std::vector<TimedReading> Journal() const {
         std::vector<TimedReading> all;
-        JournalReader(folder).Visit(0, std::numeric_limits<qint64>::max(),
-                                    [&](const TimedReading& t) {
-                                        all.push_back(t);
-                                        return true;
-                                    });
+        JournalReader(folder).Visit(0, std::numeric_limits<qint64>::max(), [&](const auto& t) {
+            all.push_back(t);
+            return true;
+        });
         return all;
     }
 };
 
 // The computer was off for two hours while the counter logged a record a
-// minute, with its clock set anywhere: the records wholly inside the gap
-// are journalled at their end on the computer's clock, across a break in
-// the log; one overlapping the last reading, one ending on it and one in
-// the future are not; connecting again adds nothing.
+// minute, its clock set anywhere: the records wholly inside the gap are
+// journalled at their end on the computer's clock, across a break in the
+// log; one overlapping the last reading, one ending on it and one in the
+// future are not; connecting again adds nothing. The history sums them all.
 TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
     for (const qint64 offset : {qint64{0}, 3 * kHour + 1234, -5 * kHour - 30 * kMinute}) {
         SCOPED_TRACE(offset);
-        ASSERT_TRUE(QDir(folder).removeRecursively() || !QDir(folder).exists());
+        ASSERT_TRUE(QDir(folder).removeRecursively());
         heard.events.clear();
+        memory = {};
         memory.offsetMs = offset;
-        memory.records.clear();
-
-        auto recorder = Start();
-        ASSERT_EQ(recorder->Connect(0, {}), Recorder::Connection::Ready);
-        Live(*recorder, clock, 20);
+        Run(20)->Close();
         const qint64 last = Journal().back().utcMs;
-        recorder->Close();
-        recorder.reset();
 
         clock.Advance(2 * kHour);
-        const qint64 now = NowUtc();
+        const qint64 now = QtFromDateTime(clock.Now()).toMSecsSinceEpoch();
         std::vector<qint64> expected; // ends on the computer's clock
-        const auto record = [&](qint64 end, std::uint32_t ms, std::uint32_t counts) {
-            memory.records.push_back({end + offset, ms, counts});
+        const auto record = [&](qint64 end, std::uint32_t counts = 9) {
+            memory.records.push_back({end + offset, 60000, counts});
         };
-        record(last - 10 * kMinute, 60000, 9); // long journalled
-        record(last, 60000, 9);                // ends on the last reading
-        record(last + 30000, 60000, 9);        // begins before it
-        for (qint64 end = last + 30000 + kMinute; end < now - 5000; end += kMinute) {
-            if (end > last + 40 * kMinute && end < last + 50 * kMinute)
-                continue; // switched off for ten minutes
-            record(end, 60000, static_cast<std::uint32_t>(expected.size() % 7));
-            expected.push_back(end);
+        record(last - 10 * kMinute); // long journalled
+        record(last);                // ends on the last reading
+        record(last + 30000);        // begins before it
+        for (qint64 end = last + 90000; end < now - 5000; end += kMinute) {
+            if (end < last + 40 * kMinute || end > last + 50 * kMinute) { // else switched off
+                record(end, expected.size() % 7);
+                expected.push_back(end);
+            }
         }
-        record(now + 5 * kMinute, 60000, 9); // the future
+        record(now + 5 * kMinute); // the future
 
-        recorder = Start();
-        ASSERT_EQ(recorder->Connect(0, {}), Recorder::Connection::Ready);
-        Live(*recorder, clock, 3);
+        auto recorder = Run(3, Recorder::Connection::Ready);
         ASSERT_TRUE(recorder->Disconnect());
         ASSERT_EQ(recorder->Connect(0, {}), Recorder::Connection::Ready);
-        Live(*recorder, clock, 3);
+        recorder->Close();
 
         std::vector<qint64> filled;
         const std::vector<TimedReading> journal = Journal();
-        for (std::size_t i = 0; i < journal.size(); ++i) {
-            const TimedReading& t = journal[i];
+        for (std::size_t i = 1; i < journal.size(); ++i) {
             // No reading's interval reaches back over another.
-            if (i > 0) {
-                ASSERT_GE(t.utcMs - t.reading.intervalMs, journal[i - 1].utcMs) << i;
-            }
-            if (t.utcMs > last && t.utcMs < now)
-                filled.push_back(t.utcMs);
+            ASSERT_GE(journal[i].utcMs - journal[i].reading.intervalMs, journal[i - 1].utcMs);
+            if (journal[i].utcMs > last && journal[i].utcMs < now)
+                filled.push_back(journal[i].utcMs);
         }
         EXPECT_EQ(filled, expected);
         ASSERT_EQ(heard.events.size(), 1u);
-        EXPECT_EQ(heard.events[0].readings, static_cast<int>(expected.size()));
-        EXPECT_EQ(heard.events[0].afterUtcMs, last);
-        EXPECT_EQ(heard.events[0].firstUtcMs, expected.front());
-        EXPECT_EQ(heard.events[0].lastUtcMs, expected.back());
+        const CounterEvent& e = heard.events[0];
+        EXPECT_EQ(std::vector<qint64>({e.readings, e.afterUtcMs, e.firstUtcMs, e.lastUtcMs}),
+                  std::vector<qint64>(
+                      {qint64(expected.size()), last, expected.front(), expected.back()}));
         EXPECT_EQ(memory.reads, 3);
-        memory.reads = 0;
-
-        // In parts of their own, with the counter's conversion: 600 CPM per
-        // mR/hr, the display unit mR/hr.
+        // In parts of their own, converted as the counter's live readings.
         const QDate day = JournalDay(clock.Now());
         EXPECT_TRUE(QFile::exists(QDir(folder).filePath(JournalSamplesName(day, 1, true))));
         EXPECT_TRUE(QFile::exists(QDir(folder).filePath(JournalFile{day, 1, true}.Name())));
         const auto second = std::find_if(journal.begin(), journal.end(),
                                          [&](const auto& t) { return t.utcMs == expected[1]; });
-        ASSERT_NE(second, journal.end());
         EXPECT_EQ(second->reading.cpm, 1.0);
-        EXPECT_NEAR(second->reading.value, 1.0 / 600, 0.0005);
-
-        // The history's summaries hold every reading the journal holds.
-        recorder->Close();
-        std::int64_t summed = 0;
-        HistoryReader(folder).Steps(0, now + kHour, 3600, [&](const HistorySummary& s) {
+        EXPECT_NEAR(second->reading.value, 1.0 / 600, 0.0005); // in mR/hr
+        qint64 summed = 0;
+        HistoryReader(folder).Steps(last - kHour, now + kHour, 3600, [&](const HistorySummary& s) {
             summed += s.n;
             return true;
         });
-        EXPECT_EQ(summed, static_cast<std::int64_t>(journal.size()));
+        EXPECT_EQ(summed, qint64(journal.size()));
     }
 }
 
@@ -161,8 +137,7 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
 // fails its set-up is, and nothing reaches the journal.
 TEST_F(MemoryBackfillTest, AMemoryThatDoesNotAnswerClosesTheCounter) {
     memory.answers = false;
-    auto recorder = Start();
-    EXPECT_EQ(recorder->Connect(0, {}), Recorder::Connection::Closed);
+    auto recorder = Run(0, Recorder::Connection::Closed);
     EXPECT_FALSE(recorder->Counter().IsOpen());
     EXPECT_EQ(recorder->Counter().FailureCause(),
               QStringLiteral("no answer to the data log request"));
