@@ -147,8 +147,10 @@ Recorder::Connection Recorder::Connect(int listIndex, const CounterSettings& set
     if (!counter_.OpenListed(listIndex))
         return Connection::NotOpened;
     Connection connection = SetUp(settings);
+    connectedUtcMs_ = NowUtcMs();
+    memoryDue_ = counter_.MemoryClockOffsetMs().has_value();
     Fill fill;
-    if (connection == Connection::Ready && !ReadMemory(&fill))
+    if (connection == Connection::Ready && journal_ && !ReadMemory(&fill))
         connection = Connection::Closed;
     if (connection == Connection::Ready) {
         session_.CounterConnected();
@@ -168,9 +170,11 @@ qint64 Recorder::NowUtcMs() const {
 // the gap is the journal's.
 bool Recorder::ReadMemory(Fill* fill) {
     const std::optional<std::int64_t> offset = counter_.MemoryClockOffsetMs();
+    memoryDue_ = false;
     if (!offset || !journal_)
         return true;
-    const qint64 now = NowUtcMs();
+    // Up to where the live count began: its first sample covers the rest.
+    const qint64 now = connectedUtcMs_;
     constexpr qint64 kDayMs = 86400000;
     // An empty journal takes what its keeping time would keep.
     const qint64 after =
@@ -230,6 +234,7 @@ Recorder::Connection Recorder::SetUp(const CounterSettings& settings) {
 }
 
 bool Recorder::Disconnect() {
+    memoryDue_ = false;
     const bool closed = counter_.Close();
     CounterEvent event;
     event.kind = CounterEvent::Kind::Lost;
@@ -265,6 +270,13 @@ void Recorder::RestartAccumulation() {
 MeasurementSession::TickOutcome Recorder::Tick(const MeasurementSession::AlarmSettings& alarm) {
     if (!journal_)
         TryToRecord(false, QString(), 0, nullptr);
+    // A counter connected before recording began (the window connects one
+    // before it restores the last session) has its memory read now, before
+    // its first reading reaches the journal. One that does not answer is
+    // closed, and this sample is lost with it.
+    Fill fill;
+    if (memoryDue_ && journal_ && counter_.IsOpen() && ReadMemory(&fill))
+        Backfill(fill);
     const MeasurementSession::TickOutcome out = session_.Tick(alarm);
     Dispatch(out.reading);
     if (!counter_.IsOpen()) {

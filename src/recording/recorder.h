@@ -118,7 +118,8 @@ public:
     // memory of its own (counter_device.h) is asked, while recording, for
     // what it kept after the journal's last reading: that goes into the
     // journal's memory parts and the history, and the sinks hear of it
-    // (CounterEvent::Kind::Backfilled) after they hear of the counter. One
+    // (CounterEvent::Kind::Backfilled) after they hear of the counter; when
+    // recording has not started yet, at the first tick that records. One
     // that does not answer is closed (Closed).
     [[nodiscard]] Connection Connect(int listIndex, const CounterSettings& settings);
     // Sets the open counter up again as Connect does: the speaker (one
@@ -183,6 +184,8 @@ private:
     std::unique_ptr<JournalFolderLock> lock_;
     std::unique_ptr<RecordingJournal> journal_;
     std::unique_ptr<RecordingJournal> memoryJournal_; // the parts of counters' memories
+    qint64 connectedUtcMs_ = 0;                       // the open counter's count started then
+    bool memoryDue_ = false;                          // its memory is still to be read
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<JournalSink> journalSink_;
     std::vector<ReadingSink*> sinks_;

@@ -40,14 +40,20 @@ protected:
     testing::MemoryCounter::Finder finder{&memory};
     Backfills heard;
 
-    // Started, connected, and `samples` live readings taken.
-    std::unique_ptr<Recorder> Run(int samples, Recorder::Connection expected = {}) {
+    // Started, connected (before recording starts, as the window does, when
+    // `early`), and `samples` live readings taken.
+    std::unique_ptr<Recorder> Run(int samples, Recorder::Connection expected = {},
+                                  bool early = false) {
         auto recorder = std::make_unique<Recorder>(driver, clock, regional,
                                                    Recorder::Options{folder, 30}, &finder);
         recorder->AddSink(heard);
-        recorder->StartRecording();
         EXPECT_EQ(recorder->ListCounters(), 1);
-        EXPECT_EQ(recorder->Connect(0, {}), expected);
+        const auto connect = [&] { EXPECT_EQ(recorder->Connect(0, {}), expected); };
+        if (early)
+            connect();
+        recorder->StartRecording();
+        if (!early)
+            connect();
         for (int i = 0; i < samples; ++i) {
             clock.Advance(3000);
             EXPECT_TRUE(recorder->Tick({}).reading.Ok());
@@ -69,8 +75,13 @@ protected:
 // journalled at their end on the computer's clock, across a break in the
 // log; one overlapping the last reading, one ending on it and one in the
 // future are not; connecting again adds nothing. The history sums them all.
+// So it is when the counter was connected before recording began.
 TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
-    for (const qint64 offset : {qint64{0}, 3 * kHour + 1234, -5 * kHour - 30 * kMinute}) {
+    const struct {
+        qint64 offset;
+        bool early;
+    } cases[] = {{0, false}, {3 * kHour + 1234, false}, {-5 * kHour - 30 * kMinute, true}};
+    for (const auto [offset, early] : cases) {
         SCOPED_TRACE(offset);
         ASSERT_TRUE(QDir(folder).removeRecursively());
         heard.events.clear();
@@ -96,7 +107,7 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
         }
         record(now + 5 * kMinute); // the future
 
-        auto recorder = Run(3, Recorder::Connection::Ready);
+        auto recorder = Run(3, Recorder::Connection::Ready, early);
         ASSERT_TRUE(recorder->Disconnect());
         ASSERT_EQ(recorder->Connect(0, {}), Recorder::Connection::Ready);
         recorder->Close();
