@@ -206,17 +206,16 @@ void Recorder::Backfill(const Fill& fill) {
     event.model = counter_.Info().Model;
     event.unitCode = counter_.UnitCode();
     event.afterUtcMs = fill.afterUtcMs;
-    for (const Reading& reading : fill.readings) {
-        const JournalStatus status = memoryJournal_->Append(reading);
-        if (!status.ok) {
-            // The rest goes as a live reading that cannot be written goes:
-            // the journal's next reading closes the gap behind it.
-            Report(status.text);
-            break;
-        }
-        event.lastUtcMs = AsJournalled(reading).utcMs;
-        if (event.readings++ == 0)
-            event.firstUtcMs = event.lastUtcMs;
+    std::size_t written = 0;
+    const JournalStatus status = memoryJournal_->AppendMany(fill.readings, &written);
+    // The rest goes as a live reading that cannot be written goes: the
+    // journal's next reading closes the gap behind it.
+    if (!status.ok)
+        Report(status.text);
+    if (written > 0) {
+        event.readings = static_cast<int>(written);
+        event.firstUtcMs = AsJournalled(fill.readings.front()).utcMs;
+        event.lastUtcMs = AsJournalled(fill.readings[written - 1]).utcMs;
     }
     if (history_)
         history_->TakeLate(NowUtcMs());

@@ -52,8 +52,33 @@ bool RecordingJournal::WriteState(bool running) {
 }
 
 JournalStatus RecordingJournal::Append(const Reading& reading) {
-    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(reading.unitCode));
-    const QDate day = JournalDay(reading.time);
+    return AppendRun(std::span(&reading, 1));
+}
+
+JournalStatus RecordingJournal::AppendMany(const std::vector<Reading>& readings,
+                                           std::size_t* written) {
+    *written = 0;
+    JournalStatus status = Report(true);
+    for (std::size_t i = 0, j = 0; i < readings.size(); i = j) {
+        const QDate day = JournalDay(readings[i].time);
+        for (j = i + 1; j < readings.size() && readings[j].unitCode == readings[i].unitCode &&
+                        JournalDay(readings[j].time) == day;
+             ++j) {
+        }
+        status = AppendRun(std::span(readings).subspan(i, j - i));
+        if (!status.ok)
+            break;
+        *written = j;
+    }
+    return status;
+}
+
+// Readings of one day and unit, in time order, written together: each file
+// synced once for all of them.
+JournalStatus RecordingJournal::AppendRun(std::span<const Reading> readings) {
+    const Reading& first = readings.front();
+    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(first.unitCode));
+    const QDate day = JournalDay(first.time);
     if (lastDay_.isValid() && day > lastDay_)
         RemoveExpiredJournalFiles(folder_, day, keepDays_);
     if (!lastDay_.isValid() || day > lastDay_)
@@ -70,18 +95,20 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
 
     if (file_.IsOpen() && (day != current_.day || unitName != currentUnit_))
         file_.Close();
-    if (!file_.IsOpen() && !OpenFileFor(day, unitName, reading.time))
+    if (!file_.IsOpen() && !OpenFileFor(day, unitName, first.time))
         return Report(false);
 
     // The alarm goes on its list first: a crash in between leaves a listed
     // time without a reading, which marks nothing.
-    const bool alarmListed = !reading.alarm || AppendAlarm(reading);
+    bool alarmListed = true;
+    for (const Reading& reading : readings)
+        alarmListed = (!reading.alarm || AppendAlarm(reading)) && alarmListed;
 
     // Then the sample and the data file's line, as one step: the sample is
     // taken back when the line cannot follow (a full disk), so that neither
     // file holds a reading the other lacks.
     qint64 samplesBefore = 0;
-    if (!AppendSample(day, reading, &samplesBefore)) {
+    if (!AppendSamples(day, readings, &samplesBefore)) {
         // Said of the day's file, whose reading went unrecorded with it.
         Failed(file_.Path(), samples_.Error());
         return Report(false);
@@ -92,12 +119,13 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
         header.averagingTime = header_.averagingTime;
         header.title = header_.title;
         header.notes = header_.notes;
-        header.dateSaved = reading.time;
+        header.dateSaved = first.time;
         header.bottomAxisTitle = header_.bottomAxisTitle;
         header.leftAxisTitle = unitName;
         text = DataFileHeaderText(header_.device, unitName, header, regional_).toUtf8();
     }
-    text += Line(reading);
+    for (const Reading& reading : readings)
+        text += Line(reading);
     if (!file_.Append(text)) {
         Failed(file_.Path(), file_.Error());
         file_.Close(); // the next reading starts from a freshly opened file
@@ -109,12 +137,15 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
     return Report(alarmListed && stateWritten_);
 }
 
-bool RecordingJournal::AppendSample(QDate day, const Reading& reading, qint64* sizeBefore) {
+bool RecordingJournal::AppendSamples(QDate day, std::span<const Reading> readings,
+                                     qint64* sizeBefore) {
     if ((!samples_.IsOpen() || samplesDay_ != day) && !OpenSamplesFor(day))
         return false;
-    QByteArray bytes = JournalSampleLine(reading);
+    QByteArray bytes;
     if (samples_.Size() == 0)
-        bytes.prepend(kJournalSamplesHeader);
+        bytes = kJournalSamplesHeader;
+    for (const Reading& reading : readings)
+        bytes += JournalSampleLine(reading);
     *sizeBefore = samples_.Size();
     if (!samples_.Append(bytes)) {
         samples_.Close();

@@ -8,6 +8,8 @@
 #include <QDate>
 #include <QString>
 #include <memory>
+#include <span>
+#include <vector>
 
 namespace korvinet {
 
@@ -73,6 +75,11 @@ public:
     // samples: one write each, synced before returning. A new day or unit
     // starts a new file.
     [[nodiscard]] JournalStatus Append(const Reading& reading);
+    // The same for many readings in time order (a counter's memory), each
+    // file written and synced once a day and unit. *written says how many
+    // of them, from the first, were kept.
+    [[nodiscard]] JournalStatus AppendMany(const std::vector<Reading>& readings,
+                                           std::size_t* written);
     // The graph was cleared: a restore gives back only the readings from
     // `now` on.
     JournalStatus MarkGraphCleared(double now);
@@ -83,8 +90,9 @@ private:
     bool OpenFileFor(QDate day, const QString& unitName, double time);
     bool AppendAlarm(const Reading& reading);
     QByteArray Line(const Reading& reading);
+    JournalStatus AppendRun(std::span<const Reading> readings);
     // False with the reason in samples_.Error().
-    bool AppendSample(QDate day, const Reading& reading, qint64* sizeBefore);
+    bool AppendSamples(QDate day, std::span<const Reading> readings, qint64* sizeBefore);
     bool OpenSamplesFor(QDate day);
     void TakeBackUnrecordedSample(QDate day);
     bool WriteState(bool running);
