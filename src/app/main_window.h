@@ -204,6 +204,10 @@ public:
     // band on the band series; the window's graph is one of the recorder's
     // sinks.
     void AddToGraph(const SessionReading& reading);
+    // What a counter's memory filled the journal's gap with, where the
+    // graph's span reaches: it follows the graph's last point, before the
+    // live readings to come.
+    void AddBackfillToGraph(const CounterEvent& event);
 
     // --- Network (main_window_net.cpp)
     void CheckForUpdatesClick();
@@ -394,7 +398,10 @@ private:
     public:
         explicit GraphSink(TFormMain& window) : window_(window) {}
         void OnReading(const SessionReading& reading) override { window_.AddToGraph(reading); }
-        void OnCounter(const CounterEvent&) override {}
+        void OnCounter(const CounterEvent& event) override {
+            if (event.kind == CounterEvent::Kind::Backfilled)
+                window_.AddBackfillToGraph(event);
+        }
         void Stop(const std::function<void()>& done) override { done(); }
 
     private:

@@ -3,6 +3,7 @@
 #include "graph/chart.h"
 #include "platform/clock.h"
 #include "platform/regional.h"
+#include "recording/journal_reader.h"
 #include "recording/recorder_settings.h"
 
 #include <QComboBox>
@@ -58,6 +59,23 @@ void TFormMain::AddToGraph(const SessionReading& reading) {
         Band.RemoveBefore(Series1.FirstX());
     }
     LatestBand = reading.band;
+}
+
+void TFormMain::AddBackfillToGraph(const CounterEvent& event) {
+    const double from = deps_.clock.Now() - Options.MaxSpan / 24.0;
+    Chart1->SetAutoRepaint(false);
+    JournalReader(deps_.recordingsFolder)
+        .Visit(event.firstUtcMs, event.lastUtcMs + 1, [&](const TimedReading& t) {
+            // Another unit's readings are not mixed in, as with a restore.
+            if (t.reading.time >= from && t.reading.unitCode == Counter.UnitCode() &&
+                (Series1.Count() == 0 || t.reading.time > Series1.LastX())) {
+                SessionReading reading;
+                static_cast<Reading&>(reading) = t.reading;
+                AddToGraph(reading);
+            }
+            return true;
+        });
+    Chart1->SetAutoRepaint(true);
 }
 
 } // namespace korvinet

@@ -218,22 +218,40 @@ bool TCounter::ReadCounts() {
     countRate_ =
         msSum > 0 ? static_cast<double>(static_cast<long double>(countSum) * 60000 / msSum) : 0.0;
 
-    // Beyond the counter's range, or so fast that the dead-time correction
-    // turns negative; a counter that states no range (or has no
-    // calibration to give one in mR/hr) is only checked for the latter.
-    bool overrange = false;
-    if (!cpmOnly_) {
-        const double mrPerHour = ConvertRate(countRate_, kMilliRoentgenPerHour);
-        overrange = (range_ > 0 && mrPerHour > range_) || !(mrPerHour >= 0);
-    } else {
-        overrange = !(ConvertRate(countRate_, kCpmUnit) >= 0);
-    }
-    if (overrange) {
+    if (IsOverrange(countRate_)) {
         countRate_ = kOverrange;
         lastError_ = QStringLiteral("CAUTION: READING OVERRANGE!  DATA IS INVALID!");
         return false;
     }
     return true;
+}
+
+bool TCounter::IsOverrange(double countRate) const {
+    if (cpmOnly_)
+        return !(ConvertRate(countRate, kCpmUnit) >= 0);
+    const double mrPerHour = ConvertRate(countRate, kMilliRoentgenPerHour);
+    return (range_ > 0 && mrPerHour > range_) || !(mrPerHour >= 0);
+}
+
+std::optional<std::int64_t> TCounter::MemoryClockOffsetMs() const {
+    CounterMemory* memory = open_ ? device_->Memory() : nullptr;
+    if (!memory)
+        return std::nullopt;
+    return memory->ClockOffsetMs();
+}
+
+bool TCounter::ReadMemory(std::int64_t sinceMs, std::vector<MemoryRecord>* records) {
+    records->clear();
+    CounterMemory* memory = open_ ? device_->Memory() : nullptr;
+    if (!memory)
+        return true;
+    QString why;
+    if (memory->ReadSince(sinceMs, records, &why))
+        return true;
+    records->clear();
+    lastError_ = why.isEmpty() ? QStringLiteral("Failed to read the counter's memory") : why;
+    Close();
+    return false;
 }
 
 bool TCounter::SetBeep(bool on) {

@@ -81,10 +81,21 @@ public:
     bool ReadCounts();
     bool SetBeep(bool on);
     void RestartAccumulation();
+    // The open counter's own memory (counter_device.h): the offset of its
+    // clock, none for a counter without a memory.
+    std::optional<std::int64_t> MemoryClockOffsetMs() const;
+    // Its records of the intervals ending after sinceMs on its clock, as
+    // CounterMemory::ReadSince gives them. False when the counter did not
+    // answer: it is then closed, and LastError() says why.
+    bool ReadMemory(std::int64_t sinceMs, std::vector<MemoryRecord>* records);
     static std::uint16_t ConfigChecksum(const std::uint8_t* bytes, std::size_t count);
 
     // Readings and units.
     double ConvertRate(double countRate, std::int8_t unitCode) const;
+    // Beyond the counter's range, or so fast that the dead-time correction
+    // turns negative; a counter that states no range (or has no
+    // calibration to give one in mR/hr) is only checked for the latter.
+    bool IsOverrange(double countRate) const;
     double Reading() const;
     QString FormatValue(double value) const;
     // The same text for a value in the given units, without a counter.

@@ -108,11 +108,31 @@ void MapUploader::ScheduleIn(qint64 ms) {
     timer_.start(static_cast<int>(std::clamp<qint64>(ms, 0, 24 * 3600 * 1000)));
 }
 
+void MapUploader::Refill(qint64 afterUtcMs) {
+    if (stopped_ || !d_.Info().takesTime)
+        return;
+    const qint64 from = IntervalStart(afterUtcMs, IntervalMs()) + IntervalMs();
+    refill_ = std::min(refill_.value_or(from), from);
+    Poll();
+}
+
 void MapUploader::Poll() {
     if (stopped_ || sending_)
         return;
     const qint64 now = context_.nowUtcMs();
     const qint64 interval = IntervalMs();
+    if (refill_) {
+        // The intervals it passed in the gap held nothing: none was sent.
+        if (*refill_ < cursor_) {
+            Log(QStringLiteral("readings from the counter's memory fill %1 to %2: sending them")
+                    .arg(When(*refill_), When(cursor_)));
+            cursor_ = *refill_;
+            QString why;
+            if (!cursorStore_.Save(cursor_, &why))
+                Log(why);
+        }
+        refill_.reset();
+    }
     const qint64 closedEnd = IntervalStart(now - kGraceMs, interval);
     const qint64 nextDue = closedEnd + interval + kGraceMs - now;
     if (cursor_ >= closedEnd) {
@@ -302,6 +322,9 @@ void MapUploads::SetConversion(const RateConversion& conversion) {
 }
 
 void MapUploads::OnCounter(const CounterEvent& event) {
+    if (event.kind == CounterEvent::Kind::Backfilled)
+        for (auto& u : uploaders_)
+            u->Refill(event.afterUtcMs);
     if (event.kind == CounterEvent::Kind::Connected && counterConversion_)
         SetConversion(counterConversion_());
 }

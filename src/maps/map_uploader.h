@@ -64,6 +64,12 @@ public:
     void SetConversion(const RateConversion& conversion);
     // Does whatever is due now: sends the next interval or batch, or waits.
     void Poll();
+    // The journal has been given readings after afterUtcMs that it lacked
+    // when the cursor passed them (a counter's own memory filled a gap).
+    // A service that takes a time gets the intervals after the one of
+    // afterUtcMs, which was sent already, without what it lacked then; one
+    // that takes none gets the latest interval only, as ever.
+    void Refill(qint64 afterUtcMs);
 
     // The destination's intervals and delays after the time scale.
     qint64 IntervalMs() const;
@@ -83,6 +89,7 @@ private:
     QTimer timer_;
     std::optional<RateConversion> conversion_;
     qint64 cursor_ = 0;
+    std::optional<qint64> refill_; // the cursor goes back here once nothing is in flight
     std::vector<IntervalMean> inFlight_;
     bool sending_ = false;
     bool stopped_ = false;

@@ -8,14 +8,24 @@
 
 namespace korvinet {
 
-// The counter as a sink hears of it: found and opened, or lost.
+// The counter as a sink hears of it: found and opened, or lost; or the
+// journal has been given what its own memory kept while nobody read it.
 struct CounterEvent {
-    enum class Kind { Connected, Lost };
+    enum class Kind { Connected, Lost, Backfilled };
     Kind kind = Kind::Connected;
     QString serial;
     QString model;
     std::uint8_t unitCode = 2;
     QString reason; // why it was lost, in the counter's words
+    // Backfilled: the journal now holds `readings` readings from the
+    // counter's memory, from firstUtcMs to lastUtcMs, all after the moment
+    // of its reading before them (afterUtcMs), and none in between of any
+    // other kind. They were handed to no sink as readings: whoever wants
+    // them reads them from the journal.
+    int readings = 0;
+    qint64 afterUtcMs = 0;
+    qint64 lastUtcMs = 0;
+    qint64 firstUtcMs = 0;
 };
 
 // Where the readings go once taken: the journal, the window's graph, a

@@ -126,6 +126,11 @@ void MqttPublisher::ReadingAdded(std::uint64_t seq) {
     liveSeq_ = 0;
 }
 
+void MqttPublisher::BacklogAdded() {
+    sourceDrained_ = false;
+    Pump();
+}
+
 bool MqttPublisher::Connected() const {
     return state_ == State::Connected && mosq_ != nullptr && connectionOpen_;
 }

@@ -119,6 +119,9 @@ public:
     // The source has a new reading, taken now: it goes out at once, unless
     // older ones are still waiting.
     void ReadingAdded(std::uint64_t seq);
+    // Readings older than the live one were added after it (a counter's
+    // memory filling a gap): they go out as a backlog, marked replayed.
+    void BacklogAdded();
     // A retained message the broker is to hold while this publisher runs
     // (the latest reading, the counter's availability): sent now when
     // connected, and on every connection.

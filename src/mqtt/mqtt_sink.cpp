@@ -163,24 +163,52 @@ void MqttSink::CatchUp(DiskOutbox& outbox) {
         return; // a new outbox: the journal's past was never for this broker
     // The journal's readings after the newest written take the seqs after
     // it; those up to LastSeq() went out from memory while the disk was full.
-    std::uint64_t seq = newest->seq;
+    const std::uint64_t queued = Queue(outbox, newest->time, newest->seq, {});
+    if (queued > 0)
+        log_(QStringLiteral("outbox: %1 readings from the journal that never reached the outbox "
+                            "go out as well")
+                 .arg(queued));
+}
+
+std::uint64_t MqttSink::Queue(DiskOutbox& outbox, const QDateTime& after, std::uint64_t seq,
+                              std::optional<qint64> upToUtcMs) {
     std::uint64_t queued = 0;
     QString why;
-    options_.journal(newest->time, [&](const Reading& reading) {
+    options_.journal(after, [&](const Reading& reading) {
+        if (upToUtcMs && MomentOf(reading).toMSecsSinceEpoch() > *upToUtcMs)
+            return;
         MqttReading r = MqttReadingOf(reading);
-        r.seq = ++seq;
+        r.seq = seq + 1;
         if (!outbox.Hold(r))
             return;
+        ++seq;
         ++queued;
         if (queued % DiskOutbox::kSegmentReadings == 0)
             outbox.WriteHeld(&why);
     });
+    if (queued > 0)
+        outbox.WriteHeld(&why);
+    return queued;
+}
+
+// A counter's memory filled the journal's gap: those readings join the
+// backlog once, in time order, after whatever the outbox has, and like the
+// journal's catch-up they never touch the retained state, which stays the
+// latest live reading's.
+void MqttSink::Backfilled(const CounterEvent& event) {
+    if (!channel_ || !channel_->outbox || channel_->serial != event.serial || !options_.journal)
+        return;
+    DiskOutbox& outbox = *channel_->outbox;
+    const std::optional<MqttReading> newest = outbox.NewestWritten();
+    const qint64 after =
+        std::max(event.afterUtcMs, newest ? newest->time.toMSecsSinceEpoch() : event.afterUtcMs);
+    const std::uint64_t queued =
+        Queue(outbox, QDateTime::fromMSecsSinceEpoch(after), outbox.LastSeq(), event.lastUtcMs);
     if (queued == 0)
         return;
-    outbox.WriteHeld(&why);
-    log_(QStringLiteral("outbox: %1 readings from the journal that never reached the outbox go "
-                        "out as well")
+    log_(QStringLiteral("outbox: %1 readings from the counter's memory go out as a backlog")
              .arg(queued));
+    channel_->publisher->BacklogAdded();
 }
 
 std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
@@ -244,6 +272,10 @@ void MqttSink::Remember(const QString& serial, const QString& model) {
 void MqttSink::OnCounter(const CounterEvent& event) {
     if (stopping_)
         return;
+    if (event.kind == CounterEvent::Kind::Backfilled) {
+        Backfilled(event);
+        return;
+    }
     if (event.kind == CounterEvent::Kind::Lost) {
         SetCounterState(kCounterAbsent);
         return;

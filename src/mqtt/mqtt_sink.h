@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace korvinet::mqtt {
 
@@ -88,6 +89,11 @@ private:
 
     bool Open(const QString& serial, const QString& model, QString* error, bool catchUp = false);
     void CatchUp(DiskOutbox& outbox);
+    // Holds and writes the journal's readings after `after` (up to the
+    // moment given) with the seqs after `seq`; says how many.
+    std::uint64_t Queue(DiskOutbox& outbox, const QDateTime& after, std::uint64_t seq,
+                        std::optional<qint64> upToUtcMs);
+    void Backfilled(const CounterEvent& event);
     void Retire();
     void ChannelStopped(Channel* channel);
     bool Running(const Channel* channel) const;

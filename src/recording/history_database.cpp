@@ -194,6 +194,7 @@ bool HistoryDatabase::Prepare() {
         sql[kVisit + t] = "SELECT start, unit, summary FROM " + table +
                           " WHERE start >= ?1 AND start < ?2 ORDER BY start, unit";
         sql[kRemove + t] = "DELETE FROM " + table + " WHERE start < ?1";
+        sql[kRemoveFrom + t] = "DELETE FROM " + table + " WHERE start >= ?1";
     }
     for (int i = 0; i < kStatements; ++i) {
         const int code = sqlite3_prepare_v3(db_, sql[i].constData(), -1, SQLITE_PREPARE_PERSISTENT,
@@ -323,6 +324,13 @@ std::optional<HistorySummary> HistoryDatabase::First(Table table) {
 
 bool HistoryDatabase::RemoveBefore(Table table, qint64 utcMs) {
     sqlite3_stmt* s = Prepared(kRemove + static_cast<int>(table));
+    sqlite3_bind_int64(s, 1, utcMs / 1000);
+    const int code = sqlite3_step(s);
+    return code == SQLITE_DONE || Failed(code);
+}
+
+bool HistoryDatabase::RemoveFrom(Table table, qint64 utcMs) {
+    sqlite3_stmt* s = Prepared(kRemoveFrom + static_cast<int>(table));
     sqlite3_bind_int64(s, 1, utcMs / 1000);
     const int code = sqlite3_step(s);
     return code == SQLITE_DONE || Failed(code);

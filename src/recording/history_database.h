@@ -58,6 +58,8 @@ public:
     std::optional<HistorySummary> First(Table table);
     // Removes the rows of the stretches starting before the moment.
     [[nodiscard]] bool RemoveBefore(Table table, qint64 utcMs);
+    // Removes the rows of the stretches starting at or after the moment.
+    [[nodiscard]] bool RemoveFrom(Table table, qint64 utcMs);
 
     // The last failure in SQLite's words.
     QString Error() const;
@@ -72,7 +74,8 @@ private:
         kUpdate = kRow + 2,
         kVisit = kUpdate + 2,
         kRemove = kVisit + 2,
-        kStatements = kRemove + 2,
+        kRemoveFrom = kRemove + 2,
+        kStatements = kRemoveFrom + 2,
     };
     bool Exec(const char* sql);
     bool Failed(int code);

@@ -272,6 +272,32 @@ void HistoryStore::Join(std::vector<HistorySummary>* summaries, const HistorySum
     summaries->push_back(s);
 }
 
+bool HistoryStore::Rewind(qint64 fromUtcMs) {
+    if (!usable_ || behind_)
+        return usable_; // caught up from the journal anyway
+    // The minute under way is in the journal: it is read again with the rest.
+    pending_.clear();
+    hourPending_.clear();
+    minute_ = -1;
+    hour_ = -1;
+    const qint64 hour = PeriodStart(fromUtcMs, kHourMs);
+    if (hour >= mark_)
+        return true; // nothing summarised there yet
+    if (!db_.Begin() || !db_.RemoveFrom(HistoryDatabase::Table::Minutes, hour) ||
+        !db_.RemoveFrom(HistoryDatabase::Table::Hours, hour) || !db_.SetMark(hour) ||
+        !db_.Commit()) {
+        Fail(db_.Error());
+        return false;
+    }
+    mark_ = hour;
+    return true;
+}
+
+void HistoryStore::TakeLate(qint64 nowUtcMs) {
+    if (usable_ && !behind_)
+        CatchUp(nowUtcMs);
+}
+
 void HistoryStore::Close() {
     if (usable_ && !behind_)
         Flush();

@@ -77,6 +77,17 @@ public:
     // it did. After a failed write the summaries leave the live readings
     // aside and catch up from the journal once it writes again.
     void Recorded(const Reading& reading, bool kept);
+    // Readings are about to reach the journal for a time the summaries may
+    // have passed already (a counter's own memory filling a gap): the
+    // summaries from the hour of fromUtcMs on are removed, together with
+    // the mark, in one transaction, before the journal has them. Made again
+    // from the journal by TakeLate(), or by the next Open() after a crash
+    // in between, so none is counted twice or left out. False when the
+    // summaries cannot be kept.
+    bool Rewind(qint64 fromUtcMs);
+    // The journal has them now: the summaries and the recent readings are
+    // made again from it.
+    void TakeLate(qint64 nowUtcMs);
     // Writes the minute under way: the end of a recording.
     void Close();
 

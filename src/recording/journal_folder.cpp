@@ -67,36 +67,56 @@ std::vector<JournalFile> ListDayParts(const QString& folder, const QString& glob
 
 } // namespace
 
+namespace {
+
+QString Kind(bool memory, const char* suffix) {
+    return (memory ? QStringLiteral(".memory") : QString()) + QLatin1String(suffix);
+}
+
+} // namespace
+
 QString JournalFile::Name() const {
-    return DayPartName(day, part, QStringLiteral(".csv"));
+    return DayPartName(day, part, Kind(memory, ".csv"));
 }
 
 QString JournalFile::AlarmsName() const {
-    return DayPartName(day, part, QStringLiteral(".alarms"));
+    return DayPartName(day, part, Kind(memory, ".alarms"));
 }
 
 std::optional<JournalFile> ParseJournalFileName(const QString& name) {
     static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.csv$"));
-    return ParseDayPartName(name, pattern);
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?(\\.memory)?\\.csv$"));
+    std::optional<JournalFile> file = ParseDayPartName(name, pattern);
+    if (file)
+        file->memory = name.endsWith(QStringLiteral(".memory.csv"));
+    return file;
 }
 
-std::vector<JournalFile> ListJournalFiles(const QString& folder) {
-    return ListDayParts(folder, QStringLiteral("*.csv"), ParseJournalFileName);
+std::vector<JournalFile> ListJournalFiles(const QString& folder, bool memory) {
+    return ListDayParts(folder, QStringLiteral("*.csv"), [memory](const QString& name) {
+        std::optional<JournalFile> file = ParseJournalFileName(name);
+        return file && file->memory == memory ? file : std::nullopt;
+    });
 }
 
-QString JournalSamplesName(QDate day, int part) {
-    return DayPartName(day, part, QStringLiteral(".samples"));
+QString JournalSamplesName(QDate day, int part, bool memory) {
+    return DayPartName(day, part, Kind(memory, ".samples"));
 }
 
 std::optional<JournalFile> ParseJournalSamplesName(const QString& name) {
     static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?\\.samples$"));
-    return ParseDayPartName(name, pattern);
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:_(\\d{2,9}))?(\\.memory)?\\.samples$"));
+    std::optional<JournalFile> file = ParseDayPartName(name, pattern);
+    if (file)
+        file->memory = name.endsWith(QStringLiteral(".memory.samples"));
+    return file;
 }
 
-std::vector<JournalFile> ListJournalSamples(const QString& folder) {
-    return ListDayParts(folder, QStringLiteral("*.samples"), ParseJournalSamplesName);
+std::vector<JournalFile> ListJournalSamples(const QString& folder, bool memory) {
+    return ListDayParts(folder, QStringLiteral("*.samples"), [memory](const QString& name) {
+        std::optional<JournalFile> file = ParseJournalSamplesName(name);
+        return file && file->memory == memory ? file : std::nullopt;
+    });
 }
 
 QDate JournalDay(double dateTime) {
@@ -111,9 +131,15 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
     int removed = 0;
     // An alarm list goes before its data file, so that none outlives it;
     // another program's file under one of their names stays.
-    for (const JournalFile& file : ListJournalFiles(folder)) {
+    std::vector<JournalFile> files = ListJournalFiles(folder);
+    const std::vector<JournalFile> memory = ListJournalFiles(folder, true);
+    files.insert(files.end(), memory.begin(), memory.end());
+    std::vector<JournalFile> samples = ListJournalSamples(folder);
+    const std::vector<JournalFile> memorySamples = ListJournalSamples(folder, true);
+    samples.insert(samples.end(), memorySamples.begin(), memorySamples.end());
+    for (const JournalFile& file : files) {
         if (file.day >= oldestKept)
-            break;
+            continue;
         const JournalFileFront front = ReadJournalFileFront(dir.filePath(file.Name()));
         if (front.origin == JournalFileOrigin::Foreign)
             continue;
@@ -122,10 +148,10 @@ int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) 
         if (dir.remove(file.Name()))
             ++removed;
     }
-    for (const JournalFile& samples : ListJournalSamples(folder)) {
-        const QString name = JournalSamplesName(samples.day, samples.part);
-        if (samples.day >= oldestKept)
-            break;
+    for (const JournalFile& file : samples) {
+        const QString name = JournalSamplesName(file.day, file.part, file.memory);
+        if (file.day >= oldestKept)
+            continue;
         if (ReadJournalSamplesOrigin(dir.filePath(name)) != JournalFileOrigin::Foreign)
             dir.remove(name);
     }

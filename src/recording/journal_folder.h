@@ -16,9 +16,15 @@ QString DefaultRecordingsFolder();
 // One journal file: the readings of one local calendar day in one unit. The
 // first file of a day is "2026-12-09.csv"; a unit change starts the next part,
 // "2026-12-09_02.csv", and so on.
+//
+// Readings a counter kept in its own memory while nobody read it, written
+// when it is connected again, have parts of their own, numbered apart:
+// "2026-12-09.memory.csv", "2026-12-09_02.memory.csv". They fill a gap of the
+// day's other files, which are never rewritten for them.
 struct JournalFile {
     QDate day;
     int part = 1;
+    bool memory = false; // from a counter's memory
 
     QString Name() const;
     // The file beside it that lists its alarm points: "2026-12-09_02.alarms".
@@ -30,15 +36,17 @@ struct JournalFile {
 
 // A journal file's name read back; nothing for any other name.
 std::optional<JournalFile> ParseJournalFileName(const QString& name);
-// The journal files in the folder, oldest first.
-std::vector<JournalFile> ListJournalFiles(const QString& folder);
+// The journal files in the folder, oldest first: the ones of readings as
+// they were taken, or (memory) those of readings from a counter's memory.
+std::vector<JournalFile> ListJournalFiles(const QString& folder, bool memory = false);
 
 // The samples of a day (journal_reader.h) are numbered apart from its data
 // files: "2026-12-09.samples", and where that file is not the journal's or
-// can no longer be written, "2026-12-09_02.samples" and so on.
-QString JournalSamplesName(QDate day, int part);
+// can no longer be written, "2026-12-09_02.samples" and so on. Those of a
+// counter's memory are "2026-12-09.memory.samples" and so on.
+QString JournalSamplesName(QDate day, int part, bool memory = false);
 std::optional<JournalFile> ParseJournalSamplesName(const QString& name);
-std::vector<JournalFile> ListJournalSamples(const QString& folder);
+std::vector<JournalFile> ListJournalSamples(const QString& folder, bool memory = false);
 
 // The local calendar day a date-time is written under: the date part after
 // rounding to the millisecond, as the data file's date-time text rounds.

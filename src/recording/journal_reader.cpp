@@ -118,13 +118,20 @@ std::vector<std::vector<QString>> SampleFilesFor(const QString& folder, qint64 f
     std::vector<std::vector<QString>> days;
     const QDir dir(folder);
     QDate day;
-    for (const JournalFile& file : ListJournalSamples(folder)) {
+    // A counter's memory fills the day's gaps: its parts are read with the
+    // day's others.
+    std::vector<JournalFile> files = ListJournalSamples(folder);
+    const std::vector<JournalFile> memory = ListJournalSamples(folder, true);
+    files.insert(files.end(), memory.begin(), memory.end());
+    std::stable_sort(files.begin(), files.end(),
+                     [](const JournalFile& a, const JournalFile& b) { return a.day < b.day; });
+    for (const JournalFile& file : files) {
         if (file.day < first || file.day > last)
             continue;
         if (file.day != day)
             days.emplace_back();
         day = file.day;
-        days.back().push_back(dir.filePath(JournalSamplesName(file.day, file.part)));
+        days.back().push_back(dir.filePath(JournalSamplesName(file.day, file.part, file.memory)));
     }
     return days;
 }
@@ -198,6 +205,37 @@ bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample) {
         r.band = band;
     }
     return std::isfinite(r.value) && std::isfinite(r.cpm);
+}
+
+std::optional<qint64> JournalReader::LastUtcMs() const {
+    std::vector<JournalFile> files = ListJournalSamples(folder_);
+    const std::vector<JournalFile> memory = ListJournalSamples(folder_, true);
+    files.insert(files.end(), memory.begin(), memory.end());
+    std::stable_sort(files.begin(), files.end(),
+                     [](const JournalFile& a, const JournalFile& b) { return a.day > b.day; });
+    constexpr qint64 kTail = 4096; // far more than a line
+    const QDir dir(folder_);
+    std::optional<qint64> last;
+    for (std::size_t i = 0; i < files.size() && (!last || files[i].day == files[i - 1].day); ++i) {
+        QFile file(dir.filePath(JournalSamplesName(files[i].day, files[i].part, files[i].memory)));
+        if (!file.open(QIODevice::ReadOnly) ||
+            file.read(sizeof kJournalSamplesHeader - 1) != kJournalSamplesHeader ||
+            !file.seek(std::max<qint64>(sizeof kJournalSamplesHeader - 1, file.size() - kTail)))
+            continue;
+        const QByteArray tail = file.read(kTail);
+        // Whole lines only, the last that reads.
+        qsizetype end = tail.lastIndexOf('\n');
+        while (end > 0) {
+            const qsizetype start = tail.lastIndexOf('\n', end - 1) + 1;
+            TimedReading sample;
+            if (ParseJournalSampleLine(QByteArrayView(tail).sliced(start, end - start), &sample)) {
+                last = std::max(last.value_or(sample.utcMs), sample.utcMs);
+                break;
+            }
+            end = start - 1;
+        }
+    }
+    return last;
 }
 
 int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,

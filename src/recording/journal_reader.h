@@ -7,6 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 
 namespace korvinet {
 
@@ -47,6 +48,11 @@ public:
     // only those the journal began (journal_folder.h).
     int Visit(qint64 fromUtcMs, qint64 toUtcMs,
               const std::function<bool(const TimedReading&)>& visit) const;
+
+    // The moment of the latest sample of the latest day that has any, read
+    // from the ends of that day's files (the lines of each ascend in time);
+    // none when the journal holds none.
+    std::optional<qint64> LastUtcMs() const;
 
     const QString& Folder() const { return folder_; }
 

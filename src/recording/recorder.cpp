@@ -5,7 +5,9 @@
 #include "platform/datetime.h"
 #include "recording/history_store.h"
 #include "recording/journal_folder.h"
+#include "recording/journal_reader.h"
 #include "recording/journal_sink.h"
+#include "recording/memory_backfill.h"
 
 namespace korvinet {
 
@@ -29,6 +31,8 @@ void Recorder::SetKeepDays(int days) {
     options_.keepDays = days;
     if (journal_)
         journal_->SetKeepDays(days);
+    if (memoryJournal_)
+        memoryJournal_->SetKeepDays(days);
 }
 
 RestoredSession Recorder::StartRecording(bool restore, const QString& displayUnitName,
@@ -54,6 +58,8 @@ void Recorder::TryToRecord(bool restore, const QString& displayUnitName, double 
     lock_ = std::move(lock);
     journal_ = std::make_unique<RecordingJournal>(options_.journalFolder, regional_);
     journal_->SetKeepDays(options_.keepDays);
+    memoryJournal_ = std::make_unique<RecordingJournal>(options_.journalFolder, regional_, true);
+    memoryJournal_->SetKeepDays(options_.keepDays);
     const double now = clock_.Now();
     double sessionStart = now;
     if (restore && restored) {
@@ -140,12 +146,81 @@ int Recorder::ListCounters() {
 Recorder::Connection Recorder::Connect(int listIndex, const CounterSettings& settings) {
     if (!counter_.OpenListed(listIndex))
         return Connection::NotOpened;
-    const Connection connection = SetUp(settings);
+    Connection connection = SetUp(settings);
+    connectedUtcMs_ = NowUtcMs();
+    memoryDue_ = counter_.MemoryClockOffsetMs().has_value();
+    Fill fill;
+    if (connection == Connection::Ready && journal_ && !ReadMemory(&fill))
+        connection = Connection::Closed;
     if (connection == Connection::Ready) {
         session_.CounterConnected();
         Announce(Connected());
+        Backfill(fill);
     }
     return connection;
+}
+
+qint64 Recorder::NowUtcMs() const {
+    const Clock::Moment now = clock_.NowWithOffset();
+    return QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
+}
+
+// Asked between the counter's set-up and its first sample, so that the
+// journal's gap ends where its live readings begin. Only while recording:
+// the gap is the journal's.
+bool Recorder::ReadMemory(Fill* fill) {
+    const std::optional<std::int64_t> offset = counter_.MemoryClockOffsetMs();
+    memoryDue_ = false;
+    if (!offset || !journal_)
+        return true;
+    // Up to where the live count began: its first sample covers the rest.
+    const qint64 now = connectedUtcMs_;
+    constexpr qint64 kDayMs = 86400000;
+    // An empty journal takes what its keeping time would keep.
+    const qint64 after =
+        JournalReader(options_.journalFolder)
+            .LastUtcMs()
+            .value_or(options_.keepDays > 0 ? now - options_.keepDays * kDayMs : 0);
+    std::vector<MemoryRecord> records;
+    if (!counter_.ReadMemory(after + *offset, &records))
+        return false;
+    fill->afterUtcMs = after;
+    for (const MemoryRecord& record : GapRecords(records, *offset, after, now))
+        if (const std::optional<Reading> reading = MemoryReading(record, counter_))
+            fill->readings.push_back(*reading);
+    return true;
+}
+
+void Recorder::Backfill(const Fill& fill) {
+    if (fill.readings.empty() || !memoryJournal_)
+        return;
+    // The summaries step back before the journal has the readings: a crash
+    // in between leaves them to be made again at the next start.
+    if (history_)
+        history_->Rewind(AsJournalled(fill.readings.front()).utcMs);
+    if (header_)
+        memoryJournal_->SetFileHeader(header_());
+    CounterEvent event;
+    event.kind = CounterEvent::Kind::Backfilled;
+    event.serial = counter_.Info().SerialNumber;
+    event.model = counter_.Info().Model;
+    event.unitCode = counter_.UnitCode();
+    event.afterUtcMs = fill.afterUtcMs;
+    std::size_t written = 0;
+    const JournalStatus status = memoryJournal_->AppendMany(fill.readings, &written);
+    // The rest goes as a live reading that cannot be written goes: the
+    // journal's next reading closes the gap behind it.
+    if (!status.ok)
+        Report(status.text);
+    if (written > 0) {
+        event.readings = static_cast<int>(written);
+        event.firstUtcMs = AsJournalled(fill.readings.front()).utcMs;
+        event.lastUtcMs = AsJournalled(fill.readings[written - 1]).utcMs;
+    }
+    if (history_)
+        history_->TakeLate(NowUtcMs());
+    if (event.readings > 0)
+        Announce(event);
 }
 
 Recorder::Connection Recorder::SetUp(const CounterSettings& settings) {
@@ -158,6 +233,7 @@ Recorder::Connection Recorder::SetUp(const CounterSettings& settings) {
 }
 
 bool Recorder::Disconnect() {
+    memoryDue_ = false;
     const bool closed = counter_.Close();
     CounterEvent event;
     event.kind = CounterEvent::Kind::Lost;
@@ -193,6 +269,13 @@ void Recorder::RestartAccumulation() {
 MeasurementSession::TickOutcome Recorder::Tick(const MeasurementSession::AlarmSettings& alarm) {
     if (!journal_)
         TryToRecord(false, QString(), 0, nullptr);
+    // A counter connected before recording began (the window connects one
+    // before it restores the last session) has its memory read now, before
+    // its first reading reaches the journal. One that does not answer is
+    // closed, and this sample is lost with it.
+    Fill fill;
+    if (memoryDue_ && journal_ && counter_.IsOpen() && ReadMemory(&fill))
+        Backfill(fill);
     const MeasurementSession::TickOutcome out = session_.Tick(alarm);
     Dispatch(out.reading);
     if (!counter_.IsOpen()) {
@@ -221,6 +304,8 @@ void Recorder::Close(const std::function<void()>& done) {
         if (!closed.ok)
             Report(closed.text);
     }
+    if (memoryJournal_)
+        (void)memoryJournal_->Close();
     if (history_)
         history_->Close();
     // Every sink stops at once; the last one to finish ends the run. The

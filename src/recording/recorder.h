@@ -114,7 +114,13 @@ public:
     // Looks for attached counters; Counter() lists them. Returns how many.
     int ListCounters();
     // Opens the counter at a place of that list and sets it up; only one
-    // that is Ready is told to the session and the sinks.
+    // that is Ready is told to the session and the sinks. A counter with a
+    // memory of its own (counter_device.h) is asked, while recording, for
+    // what it kept after the journal's last reading: that goes into the
+    // journal's memory parts and the history, and the sinks hear of it
+    // (CounterEvent::Kind::Backfilled) after they hear of the counter; when
+    // recording has not started yet, at the first tick that records. One
+    // that does not answer is closed (Closed).
     [[nodiscard]] Connection Connect(int listIndex, const CounterSettings& settings);
     // Sets the open counter up again as Connect does: the speaker (one
     // without a speaker just stays silent), the unit, a fresh count and the
@@ -159,6 +165,13 @@ private:
     void Announce(const CounterEvent& event);
     CounterEvent Connected() const;
     void Finish();
+    qint64 NowUtcMs() const;
+    struct Fill {
+        qint64 afterUtcMs = 0;
+        std::vector<Reading> readings;
+    };
+    bool ReadMemory(Fill* fill);
+    void Backfill(const Fill& fill);
 
     TCounter counter_;
     MeasurementSession session_;
@@ -170,6 +183,9 @@ private:
     QString status_;
     std::unique_ptr<JournalFolderLock> lock_;
     std::unique_ptr<RecordingJournal> journal_;
+    std::unique_ptr<RecordingJournal> memoryJournal_; // the parts of counters' memories
+    qint64 connectedUtcMs_ = 0;                       // the open counter's count started then
+    bool memoryDue_ = false;                          // its memory is still to be read
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<JournalSink> journalSink_;
     std::vector<ReadingSink*> sinks_;

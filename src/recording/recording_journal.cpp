@@ -13,8 +13,8 @@
 
 namespace korvinet {
 
-RecordingJournal::RecordingJournal(QString folder, const Regional& regional)
-    : folder_(std::move(folder)), regional_(regional) {}
+RecordingJournal::RecordingJournal(QString folder, const Regional& regional, bool memory)
+    : folder_(std::move(folder)), regional_(regional), memory_(memory), stateWritten_(memory) {}
 
 JournalStatus RecordingJournal::Start(double now, double sessionStart) {
     sessionStart_ = sessionStart;
@@ -43,6 +43,8 @@ JournalStatus RecordingJournal::Close() {
 }
 
 bool RecordingJournal::WriteState(bool running) {
+    if (memory_)
+        return true; // the session's state is the other journal's
     QString why;
     if (WriteJournalSessionState(folder_, JournalSessionState{running, sessionStart_}, &why))
         return true;
@@ -50,8 +52,33 @@ bool RecordingJournal::WriteState(bool running) {
 }
 
 JournalStatus RecordingJournal::Append(const Reading& reading) {
-    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(reading.unitCode));
-    const QDate day = JournalDay(reading.time);
+    return AppendRun(std::span(&reading, 1));
+}
+
+JournalStatus RecordingJournal::AppendMany(const std::vector<Reading>& readings,
+                                           std::size_t* written) {
+    *written = 0;
+    JournalStatus status = Report(true);
+    for (std::size_t i = 0, j = 0; i < readings.size(); i = j) {
+        const QDate day = JournalDay(readings[i].time);
+        for (j = i + 1; j < readings.size() && readings[j].unitCode == readings[i].unitCode &&
+                        JournalDay(readings[j].time) == day;
+             ++j) {
+        }
+        status = AppendRun(std::span(readings).subspan(i, j - i));
+        if (!status.ok)
+            break;
+        *written = j;
+    }
+    return status;
+}
+
+// Readings of one day and unit, in time order, written together: each file
+// synced once for all of them.
+JournalStatus RecordingJournal::AppendRun(std::span<const Reading> readings) {
+    const Reading& first = readings.front();
+    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(first.unitCode));
+    const QDate day = JournalDay(first.time);
     if (lastDay_.isValid() && day > lastDay_)
         RemoveExpiredJournalFiles(folder_, day, keepDays_);
     if (!lastDay_.isValid() || day > lastDay_)
@@ -68,18 +95,20 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
 
     if (file_.IsOpen() && (day != current_.day || unitName != currentUnit_))
         file_.Close();
-    if (!file_.IsOpen() && !OpenFileFor(day, unitName))
+    if (!file_.IsOpen() && !OpenFileFor(day, unitName, first.time))
         return Report(false);
 
     // The alarm goes on its list first: a crash in between leaves a listed
     // time without a reading, which marks nothing.
-    const bool alarmListed = !reading.alarm || AppendAlarm(reading);
+    bool alarmListed = true;
+    for (const Reading& reading : readings)
+        alarmListed = (!reading.alarm || AppendAlarm(reading)) && alarmListed;
 
     // Then the sample and the data file's line, as one step: the sample is
     // taken back when the line cannot follow (a full disk), so that neither
     // file holds a reading the other lacks.
     qint64 samplesBefore = 0;
-    if (!AppendSample(day, reading, &samplesBefore)) {
+    if (!AppendSamples(day, readings, &samplesBefore)) {
         // Said of the day's file, whose reading went unrecorded with it.
         Failed(file_.Path(), samples_.Error());
         return Report(false);
@@ -90,12 +119,13 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
         header.averagingTime = header_.averagingTime;
         header.title = header_.title;
         header.notes = header_.notes;
-        header.dateSaved = reading.time;
+        header.dateSaved = first.time;
         header.bottomAxisTitle = header_.bottomAxisTitle;
         header.leftAxisTitle = unitName;
         text = DataFileHeaderText(header_.device, unitName, header, regional_).toUtf8();
     }
-    text += Line(reading);
+    for (const Reading& reading : readings)
+        text += Line(reading);
     if (!file_.Append(text)) {
         Failed(file_.Path(), file_.Error());
         file_.Close(); // the next reading starts from a freshly opened file
@@ -107,12 +137,15 @@ JournalStatus RecordingJournal::Append(const Reading& reading) {
     return Report(alarmListed && stateWritten_);
 }
 
-bool RecordingJournal::AppendSample(QDate day, const Reading& reading, qint64* sizeBefore) {
+bool RecordingJournal::AppendSamples(QDate day, std::span<const Reading> readings,
+                                     qint64* sizeBefore) {
     if ((!samples_.IsOpen() || samplesDay_ != day) && !OpenSamplesFor(day))
         return false;
-    QByteArray bytes = JournalSampleLine(reading);
+    QByteArray bytes;
     if (samples_.Size() == 0)
-        bytes.prepend(kJournalSamplesHeader);
+        bytes = kJournalSamplesHeader;
+    for (const Reading& reading : readings)
+        bytes += JournalSampleLine(reading);
     *sizeBefore = samples_.Size();
     if (!samples_.Append(bytes)) {
         samples_.Close();
@@ -127,19 +160,19 @@ bool RecordingJournal::AppendSample(QDate day, const Reading& reading, qint64* s
 bool RecordingJournal::OpenSamplesFor(QDate day) {
     const QDir dir(folder_);
     int last = 0;
-    for (const JournalFile& file : ListJournalSamples(folder_))
+    for (const JournalFile& file : ListJournalSamples(folder_, memory_))
         if (file.day == day)
             last = file.part;
     samplesDay_ = day;
     if (last > 0) {
-        const QString path = dir.filePath(JournalSamplesName(day, last));
+        const QString path = dir.filePath(JournalSamplesName(day, last, memory_));
         if (ReadJournalSamplesOrigin(path) != JournalFileOrigin::Foreign && samples_.Open(path)) {
             TakeBackUnrecordedSample(day);
             return true;
         }
     }
     for (int part = last + 1;; ++part) {
-        const QString path = dir.filePath(JournalSamplesName(day, part));
+        const QString path = dir.filePath(JournalSamplesName(day, part, memory_));
         if (QFileInfo::exists(path))
             continue; // taken meanwhile: passed over, never opened
         if (!samples_.Open(path))
@@ -173,7 +206,7 @@ void RecordingJournal::TakeBackUnrecordedSample(QDate day) {
         return;
 
     const QDir dir(folder_);
-    const std::vector<JournalFile> files = ListJournalFiles(folder_);
+    const std::vector<JournalFile> files = ListJournalFiles(folder_, memory_);
     for (auto part = files.rbegin(); part != files.rend(); ++part) {
         if (part->day != day)
             continue;
@@ -200,10 +233,10 @@ void RecordingJournal::TakeBackUnrecordedSample(QDate day) {
 // journal's own is settled from their fronts before they are opened for
 // writing: opening cuts an unfinished last line, and another program's file
 // is never touched.
-bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
+bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName, double time) {
     const QDir dir(folder_);
-    JournalFile last{day, 0};
-    for (const JournalFile& file : ListJournalFiles(folder_))
+    JournalFile last{day, 0, memory_};
+    for (const JournalFile& file : ListJournalFiles(folder_, memory_))
         if (file.day == day)
             last = file;
     const QString newColumns = header_.bottomAxisTitle + QStringLiteral(", ") + unitName;
@@ -212,9 +245,18 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
         const JournalFileFront front = ReadJournalFileFront(dir.filePath(last.Name()));
         const bool unfinished = front.origin == JournalFileOrigin::Unfinished;
         const QString columns = unfinished ? newColumns : front.columns;
+        // A memory read later may reach back before what an earlier one
+        // wrote (the counter's clock was set back): its own part then.
+        const auto ascending = [&] {
+            if (!memory_ || unfinished)
+                return true;
+            const std::optional<double> lastTime =
+                LastDataFileTime(dir.filePath(last.Name()), front, regional_);
+            return lastTime && *lastTime < time;
+        };
         if ((unfinished || (front.origin == JournalFileOrigin::Own &&
                             front.unit.compare(unitName, Qt::CaseInsensitive) == 0)) &&
-            AlarmListBelongs(dir.filePath(last.AlarmsName()), columns)) {
+            AlarmListBelongs(dir.filePath(last.AlarmsName()), columns) && ascending()) {
             // An unfinished start is begun again.
             if (file_.Open(dir.filePath(last.Name())) &&
                 (!unfinished || file_.Size() == 0 || file_.Clear())) {
@@ -233,7 +275,7 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName) {
 
     // A new part; one that has come into being since the folder was listed
     // is not the journal's either, nor is an alarm list found under its name.
-    for (JournalFile next{day, last.part + 1};; ++next.part) {
+    for (JournalFile next{day, last.part + 1, memory_};; ++next.part) {
         // Opening cuts an unfinished last line: a name taken meanwhile is
         // passed over, never opened.
         if (QFileInfo::exists(dir.filePath(next.Name())) ||

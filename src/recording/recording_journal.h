@@ -8,6 +8,8 @@
 #include <QDate>
 #include <QString>
 #include <memory>
+#include <span>
+#include <vector>
 
 namespace korvinet {
 
@@ -47,7 +49,12 @@ class RecordingJournal {
 public:
     static constexpr int kDefaultKeepDays = 30;
 
-    RecordingJournal(QString folder, const Regional& regional);
+    // With `memory`, it writes the parts of readings from a counter's memory
+    // (journal_folder.h) and leaves the session's state alone: Start(),
+    // MarkGraphCleared() and Close() are not for it. Each of its files
+    // keeps ascending times: a reading not after the last one of the day's
+    // last part starts the next.
+    RecordingJournal(QString folder, const Regional& regional, bool memory = false);
     RecordingJournal(const RecordingJournal&) = delete;
     RecordingJournal& operator=(const RecordingJournal&) = delete;
     // Closes the file without marking a clean end.
@@ -68,6 +75,11 @@ public:
     // samples: one write each, synced before returning. A new day or unit
     // starts a new file.
     [[nodiscard]] JournalStatus Append(const Reading& reading);
+    // The same for many readings in time order (a counter's memory), each
+    // file written and synced once a day and unit. *written says how many
+    // of them, from the first, were kept.
+    [[nodiscard]] JournalStatus AppendMany(const std::vector<Reading>& readings,
+                                           std::size_t* written);
     // The graph was cleared: a restore gives back only the readings from
     // `now` on.
     JournalStatus MarkGraphCleared(double now);
@@ -75,11 +87,12 @@ public:
     JournalStatus Close();
 
 private:
-    bool OpenFileFor(QDate day, const QString& unitName);
+    bool OpenFileFor(QDate day, const QString& unitName, double time);
     bool AppendAlarm(const Reading& reading);
     QByteArray Line(const Reading& reading);
+    JournalStatus AppendRun(std::span<const Reading> readings);
     // False with the reason in samples_.Error().
-    bool AppendSample(QDate day, const Reading& reading, qint64* sizeBefore);
+    bool AppendSamples(QDate day, std::span<const Reading> readings, qint64* sizeBefore);
     bool OpenSamplesFor(QDate day);
     void TakeBackUnrecordedSample(QDate day);
     bool WriteState(bool running);
@@ -88,6 +101,7 @@ private:
 
     QString folder_;
     const Regional& regional_;
+    bool memory_ = false;
     int keepDays_ = kDefaultKeepDays;
     JournalFileHeader header_;
     double sessionStart_ = 0.0;

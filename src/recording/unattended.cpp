@@ -1,5 +1,9 @@
 #include "recording/unattended.h"
 
+#include "platform/datetime.h"
+
+#include <QDateTime>
+
 namespace korvinet {
 
 Unattended::Unattended(Recorder& recorder) : recorder_(recorder) {
@@ -80,6 +84,15 @@ bool Unattended::Connect(int listIndex) {
 }
 
 void Unattended::OnCounter(const CounterEvent& event) {
+    if (event.kind == CounterEvent::Kind::Backfilled && !stopped_) {
+        Log(QStringLiteral("counter %1: %2 readings from its memory fill the journal from %3 to "
+                           "%4")
+                .arg(event.serial)
+                .arg(event.readings)
+                .arg(IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.firstUtcMs)),
+                     IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.lastUtcMs))));
+        return;
+    }
     if (event.kind != CounterEvent::Kind::Connected || stopped_)
         return;
     const bool first = serial_.isEmpty();

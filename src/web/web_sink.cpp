@@ -49,6 +49,8 @@ void WebSink::OnReading(const SessionReading& s) {
 }
 
 void WebSink::OnCounter(const CounterEvent& event) {
+    if (event.kind == CounterEvent::Kind::Backfilled)
+        return; // the history has them; the status is the live counter's
     if (event.kind == CounterEvent::Kind::Lost) {
         heard_.counter = CounterState::Looking;
         return;

@@ -8,10 +8,13 @@
 #include "support/wait_events.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -312,6 +315,62 @@ TEST(MapUploads, StoppedWithAnUploadUnderWay) {
     korvinet::testing::RunEventsFor(200);
     ::close(service);
     EXPECT_EQ(logged, loggedAtStop);
+}
+
+// A service that takes what it is sent at once.
+struct AcceptingService final : HttpTransport {
+    QStringList times; // the intervals' "createdAt" sent to openSenseMap
+    void Send(const HttpRequest& request, const HttpOptions&, Done done) override {
+        for (const QJsonValue& v : QJsonDocument::fromJson(request.body).array())
+            times << v[QStringLiteral("createdAt")].toString();
+        QTimer::singleShot(0, [done] { done(HttpResult{201, "{}", {}, {}}); });
+    }
+};
+
+// A counter's memory fills a gap the cursor has passed: a service that takes
+// a time gets the intervals after the one already sent, each once; one that
+// takes none still gets the latest alone.
+TEST(MapUploads, AGapFilledLaterIsSentOnceWhereTheServiceTakesATime) {
+    const struct {
+        MapService service;
+        int intervals; // sent in all
+    } cases[] = {{MapService::OpenSenseMap, 9}, {MapService::GmcMap, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.service));
+        QTemporaryDir dir;
+        MapDestination d;
+        d.service = c.service;
+        d.url = QStringLiteral("http://127.0.0.1:9");
+        d.box = d.sensor = d.secret = d.account = d.counter = QStringLiteral("1");
+        AcceptingService service;
+        UploadContext context;
+        context.http = &service;
+        context.timeScale = 0.01; // 0.6-s intervals
+        const qint64 t0 = 1'800'000'000'000;
+        QElapsedTimer clock;
+        clock.start();
+        context.nowUtcMs = [&clock, t0] { return t0 + 6000 + clock.elapsed(); };
+        std::vector<CountSample> samples;
+        for (qint64 t = 0; t < 1200; t += 30)
+            samples.push_back({t0 + t, 1, 30});
+        context.readSamples = [&samples](qint64 from, qint64 to, const SampleVisitor& visit) {
+            FromList(samples)(from, to, visit);
+        };
+        context.cursorFolder = dir.path();
+        MapUploader uploader(d, context);
+        // Two intervals sent, the next ones passed empty.
+        ASSERT_TRUE(UploadCursor(dir.path(), d).Save(t0, nullptr));
+        uploader.Start();
+        const auto cursor = [&] { return UploadCursor(dir.path(), d).Load().value_or(0); };
+        ASSERT_TRUE(WaitUntil([&] { return cursor() >= t0 + 6000; }, 5000));
+        for (qint64 end = t0 + 1800; end < t0 + 6000; end += 600)
+            samples.push_back({end, 4, 600});
+        uploader.Refill(t0 + 1170);
+        korvinet::testing::RunEventsFor(500);
+        const QStringList& times = service.times;
+        EXPECT_EQ(times.size(), c.intervals) << times.join(' ').toStdString();
+        EXPECT_EQ(QSet<QString>(times.begin(), times.end()).size(), times.size());
+    }
 }
 
 } // namespace

@@ -509,5 +509,71 @@ TEST(MqttSinkTest, AFullDiskHoldsNoReadingBackWhileTheBrokerIsUp) {
     EXPECT_EQ(log.filter("writing again").size(), 1) << log.join('\n').toStdString();
 }
 
+// Readings a counter's memory filled the journal with go out once, after
+// what the outbox had, as a replayed backlog (told twice, sent once); the
+// retained state stays the latest live reading.
+TEST(MqttSinkTest, ACountersMemoryGoesOutOnceAsABacklog) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Output().toStdString();
+    const MqttTopics topics = TopicsFor(QStringLiteral("korvinet"), kSerial);
+    MqttSubscriber subscriber(broker.Port(), topics.reading);
+    ASSERT_TRUE(subscriber.WaitSubscribed());
+    QTemporaryDir dir;
+    std::vector<Reading> journal;
+    MqttSinkOptions options;
+    options.url.host = QStringLiteral("127.0.0.1");
+    options.url.port = broker.Port();
+    options.outboxRoot = dir.filePath(QStringLiteral("mqtt"));
+    options.device = kSerial;
+    options.journal = [&journal](const QDateTime& after, const auto& take) {
+        for (const Reading& r : journal)
+            if (MomentOf(r) > after)
+                take(r);
+    };
+    QStringList log;
+    MqttSink sink(
+        options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
+    QString error;
+    ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
+    sink.OnCounter({CounterEvent::Kind::Connected, kSerial, QStringLiteral("KVT"), 2, {}});
+    const QDateTime t0 = QDateTime::currentDateTime().addSecs(-3600);
+    const auto at = [&t0](int seconds) {
+        SessionReading r;
+        r.time = DateTimeFromQt(t0.addSecs(seconds));
+        r.utcOffsetSeconds = t0.addSecs(seconds).offsetFromUtc();
+        return r;
+    };
+    const auto stateSeq = [&] {
+        return QJsonDocument::fromJson(RetainedOn(broker.Port(), topics.state).value(0))
+            .object()["seq"]
+            .toInteger();
+    };
+    ASSERT_TRUE(
+        WaitUntil([&] { return sink.LinkState() == MqttPublisher::State::Connected; }, 5000));
+    for (int i = 0; i < 3; ++i) {
+        journal.push_back(at(3 * i));
+        sink.OnReading(at(3 * i));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return stateSeq() == 3; }, 5000)) << log.join('\n').toStdString();
+    CounterEvent filled;
+    filled.kind = CounterEvent::Kind::Backfilled;
+    filled.serial = kSerial;
+    filled.afterUtcMs = t0.addSecs(6).toMSecsSinceEpoch();
+    filled.lastUtcMs = t0.addSecs(300).toMSecsSinceEpoch();
+    for (int k = 1; k <= 5; ++k)
+        journal.push_back(at(60 * k));
+    sink.OnCounter(filled);
+    sink.OnCounter(filled);
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReceivedSeqs(subscriber, topics.reading).size() >= 8; }, 5000));
+    RunEventsFor(300);
+    EXPECT_EQ(ReceivedSeqs(subscriber, topics.reading), Range(1, 8));
+    for (const auto& m : subscriber.MessagesOn(topics.reading)) {
+        const QJsonObject json = QJsonDocument::fromJson(m.payload).object();
+        EXPECT_TRUE(json["seq"].toInteger() <= 3 || json["replayed"].toBool());
+    }
+    EXPECT_EQ(stateSeq(), 3);
+}
+
 } // namespace
 } // namespace korvinet::mqtt

@@ -233,6 +233,41 @@ TEST_F(HistoryTest, AJournalThatFailsIsFollowed) {
     EXPECT_TRUE(reader.InMemory(Utc(At(14, 10, 25, 0))));
 }
 
+// Readings the journal is given late, for minutes and hours the summaries
+// have passed (a counter's memory filling a gap), are summed in once: when
+// the store is told, and after a crash between its rewind and the journal.
+TEST_F(HistoryTest, LateReadingsAreSummedInOnce) {
+    for (const bool crash : {false, true}) {
+        SCOPED_TRACE(crash ? "crash" : "told");
+        dir.remove();
+        ASSERT_TRUE(QDir().mkpath(folder));
+        auto journal = Begin(At(14, 10, 0, 0));
+        store = std::make_unique<HistoryStore>(folder);
+        QString why;
+        ASSERT_TRUE(store->Open(Utc(At(14, 10, 0, 0)), &why)) << why.toStdString();
+        int k = 0;
+        for (double t = At(14, 10, 0, 0); t < At(14, 11, 20, 0); t += 30 * kSecond, ++k)
+            if (t < At(14, 10, 20, 0) || t >= At(14, 11, 0, 0))
+                store->Recorded(ReadingAt(t, k), journal->Append(ReadingAt(t, k)).ok);
+        RecordingJournal memory(folder, regional, true);
+        ASSERT_TRUE(store->Rewind(Utc(At(14, 10, 30, 0))));
+        if (crash)
+            store.reset();
+        for (double t = At(14, 10, 30, 0); t < At(14, 10, 50, 0); t += 60 * kSecond, ++k)
+            ASSERT_TRUE(memory.Append(ReadingAt(t, k)).ok);
+        if (crash) {
+            store = std::make_unique<HistoryStore>(folder);
+            ASSERT_TRUE(store->Open(Utc(At(14, 11, 20, 0)), &why)) << why.toStdString();
+        } else {
+            store->TakeLate(Utc(At(14, 11, 20, 0)));
+        }
+        store->Close();
+        for (const int step : {60, 600, 3600})
+            ExpectSame(HistoryReader(folder), At(14, 10, 0, 0), At(14, 11, 30, 0), step,
+                       BruteForce(At(14, 10, 0, 0), At(14, 11, 30, 0), step));
+    }
+}
+
 // Minute summaries go after their keeping, hour summaries stay; a store
 // that cannot keep summaries at all (its file's name taken by a folder)
 // leaves the readers to the journal's files, with the same numbers.
