@@ -338,9 +338,9 @@ public:
     QTimer* TimerProgressBar = nullptr;
     QTimer* TimerFTP = nullptr;
 
-    FileDialogSpec SaveGraphDialog;
-    FileDialogSpec SaveCSVDialog;
-    FileDialogSpec OpenCSVDialog;
+    FileDialogRequest SaveGraphDialog;
+    FileDialogRequest SaveCSVDialog;
+    FileDialogRequest OpenCSVDialog;
     // The span "Open Recording..." last opened.
     RecordingSpanChoice RecordingSpanDialog;
 
@@ -388,7 +388,7 @@ private:
     // series and settings.
     ChartSaver MakeChartSaver();
     // "Open Data File" with the file chosen in `dialog`.
-    void OpenDataFileFrom(FileDialogSpec& dialog);
+    void OpenDataFileFrom(FileDialogRequest& dialog);
     // What every open does to the window, its progress shown under `label`
     // from the first report on, and ended with the hooks.
     OpenDataFileHooks OpenHooks(const QString& progressLabel);

@@ -24,7 +24,7 @@ namespace {
 
 // Like a form's own dialog, it keeps the name and the filter last accepted, so
 // the next showing starts from them (the save commands clear the name first).
-std::optional<ChosenFile> Chosen(FileDialogSpec& dialog, const FileChoice& choice) {
+std::optional<ChosenFile> Chosen(FileDialogRequest& dialog, const FileChoice& choice) {
     if (!choice.accepted)
         return std::nullopt;
     dialog.fileName = choice.fileName;
@@ -136,7 +136,7 @@ void TFormMain::OpenRecordingClick() {
         source, deps_.regional, &RecordingSpanDialog);
 }
 
-void TFormMain::OpenDataFileFrom(FileDialogSpec& dialog) {
+void TFormMain::OpenDataFileFrom(FileDialogRequest& dialog) {
     OpenDataFileHooks hooks = OpenHooks(QStringLiteral("Opening the data file..."));
     hooks.chooseFile = [this, &dialog] { return Chosen(dialog, deps_.ui.OpenFile(dialog)); };
     // The points go straight into a series of their own while the file is

@@ -117,7 +117,7 @@ bool QtUiServices::Confirm(const QString& question) {
     return box.clickedButton() == yes;
 }
 
-FileChoice QtUiServices::RunDialog(const FileDialogSpec& profile, bool save) {
+FileChoice QtUiServices::RunDialog(const FileDialogRequest& profile, bool save) {
     QFileDialog dialog(owner_, profile.title);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -140,11 +140,11 @@ FileChoice QtUiServices::RunDialog(const FileDialogSpec& profile, bool save) {
     return choice;
 }
 
-FileChoice QtUiServices::OpenFile(const FileDialogSpec& dialog) {
+FileChoice QtUiServices::OpenFile(const FileDialogRequest& dialog) {
     return RunDialog(dialog, false);
 }
 
-FileChoice QtUiServices::SaveFile(const FileDialogSpec& dialog) {
+FileChoice QtUiServices::SaveFile(const FileDialogRequest& dialog) {
     return RunDialog(dialog, true);
 }
 

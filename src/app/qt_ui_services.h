@@ -23,8 +23,8 @@ public:
 
     void Message(const QString& text) override;
     bool Confirm(const QString& question) override;
-    FileChoice OpenFile(const FileDialogSpec& dialog) override;
-    FileChoice SaveFile(const FileDialogSpec& dialog) override;
+    FileChoice OpenFile(const FileDialogRequest& dialog) override;
+    FileChoice SaveFile(const FileDialogRequest& dialog) override;
     // A box of choices, one per span, and two date-time fields for the
     // range, enabled while the range is chosen.
     RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
@@ -51,7 +51,7 @@ public:
 private:
     struct ToneState;
 
-    FileChoice RunDialog(const FileDialogSpec& dialog, bool save);
+    FileChoice RunDialog(const FileDialogRequest& dialog, bool save);
     bool PlayWithPlayer(int frequencyHz, int durationMs);
     bool PlayWithAlsa(int frequencyHz, int durationMs);
 

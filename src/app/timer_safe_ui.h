@@ -39,8 +39,8 @@ public:
     void Message(const QString& text) override;
     void ErrorBox(const QString& text) override;
     bool Confirm(const QString& question) override { return inner_.Confirm(question); }
-    FileChoice OpenFile(const FileDialogSpec& dialog) override { return inner_.OpenFile(dialog); }
-    FileChoice SaveFile(const FileDialogSpec& dialog) override { return inner_.SaveFile(dialog); }
+    FileChoice OpenFile(const FileDialogRequest& dialog) override { return inner_.OpenFile(dialog); }
+    FileChoice SaveFile(const FileDialogRequest& dialog) override { return inner_.SaveFile(dialog); }
     RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
                                             const RecordingSpanChoice& initial) override {
         return inner_.ChooseRecordingSpan(spans, initial);

@@ -10,7 +10,7 @@ namespace korvinet {
 
 // How a standard open or save dialog is set up: one entry per filter, such
 // as "JPEG Image (*.jpg)".
-struct FileDialogSpec {
+struct FileDialogRequest {
     QString title;
     QString defaultExt;  // added to a name typed without extension
     QStringList filters; // "Description (*.ext)"
@@ -58,8 +58,8 @@ public:
     // A box captioned "Confirm" with a question mark and "&Yes"/"&No";
     // true only for Yes.
     virtual bool Confirm(const QString& question) = 0;
-    virtual FileChoice OpenFile(const FileDialogSpec& dialog) = 0;
-    virtual FileChoice SaveFile(const FileDialogSpec& dialog) = 0;
+    virtual FileChoice OpenFile(const FileDialogRequest& dialog) = 0;
+    virtual FileChoice SaveFile(const FileDialogRequest& dialog) = 0;
     // The dialog of "Open Recording...": one of `spans` or a range, the
     // choice given in `initial` selected when it opens.
     virtual RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,

@@ -91,12 +91,12 @@ class SilentUi final : public UiServices {
 public:
     void Message(const QString&) override {}
     bool Confirm(const QString&) override { return false; }
-    FileChoice OpenFile(const FileDialogSpec&) override { return {}; }
+    FileChoice OpenFile(const FileDialogRequest&) override { return {}; }
     RecordingSpanChoice ChooseRecordingSpan(const QStringList&,
                                             const RecordingSpanChoice&) override {
         return {};
     }
-    FileChoice SaveFile(const FileDialogSpec&) override { return {}; }
+    FileChoice SaveFile(const FileDialogRequest&) override { return {}; }
     void SetClipboardText(const QString&) override {}
     void SetClipboardImage(const QImage&) override {}
     void ShellOpen(const QString&) override {}

@@ -85,7 +85,7 @@ public:
                 texts.append(call.text);
         return texts;
     }
-    const QList<FileDialogSpec>& Dialogs() const { return dialogs_; }
+    const QList<FileDialogRequest>& Dialogs() const { return dialogs_; }
     // The choice the span dialog last opened with.
     const RecordingSpanChoice& SpanInitial() const { return spanInitial_; }
     const QImage& ClipboardImage() const { return clipboardImage_; }
@@ -102,12 +102,12 @@ public:
         const Step* step = Box("Confirm", question);
         return step && step->yes;
     }
-    FileChoice OpenFile(const FileDialogSpec& dialog) override {
+    FileChoice OpenFile(const FileDialogRequest& dialog) override {
         dialogs_.append(dialog);
         const Step* step = Box("OpenFile", dialog.title);
         return step ? step->file : FileChoice{};
     }
-    FileChoice SaveFile(const FileDialogSpec& dialog) override {
+    FileChoice SaveFile(const FileDialogRequest& dialog) override {
         dialogs_.append(dialog);
         const Step* step = Box("SaveFile", dialog.title);
         return step ? step->file : FileChoice{};
@@ -211,7 +211,7 @@ private:
     Step answered_;
     QList<Call> calls_;
     QStringList failures_;
-    QList<FileDialogSpec> dialogs_;
+    QList<FileDialogRequest> dialogs_;
     RecordingSpanChoice spanInitial_;
     QString clipboardText_;
     QImage clipboardImage_;
