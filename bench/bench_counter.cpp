@@ -29,17 +29,17 @@ void operator delete(void* p, std::size_t) noexcept {
 }
 
 static void BM_ReadCountsFullWindow(benchmark::State& state) {
-    korvinet::ManualClock clock(0, 45000.0);
-    korvinet::SimulatedDriver driver(clock, 1);
-    driver.AddDevice(korvinet::SimulatedDriver::DemoDevice(0, 3000));
-    korvinet::TCounter counter(driver, clock);
+    korvinet::platform::ManualClock clock(0, 45000.0);
+    korvinet::device::SimulatedDriver driver(clock, 1);
+    driver.AddDevice(korvinet::device::SimulatedDriver::DemoDevice(0, 3000));
+    korvinet::device::TCounter counter(driver, clock);
     counter.ListDevices();
     if (!counter.Open(0)) {
         state.SkipWithError("open failed");
         return;
     }
-    counter.SetAveragingWindow(korvinet::TCounter::kHistorySize);
-    for (int i = 0; i < korvinet::TCounter::kHistorySize; ++i) {
+    counter.SetAveragingWindow(korvinet::device::TCounter::kHistorySize);
+    for (int i = 0; i < korvinet::device::TCounter::kHistorySize; ++i) {
         clock.Advance(3000);
         counter.ReadCounts();
     }

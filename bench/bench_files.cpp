@@ -25,16 +25,17 @@ namespace {
 using namespace korvinet;
 
 struct Graph {
-    ManualClock clock{0, 40982.375};
-    SimulatedDriver driver{clock, 1};
-    TCounter counter{driver, clock};
-    Regional regional{QLocale::c()};
-    TLineSeries series{"Live Reading", kColorBlue};
-    DataFileHeader header;
+    platform::ManualClock clock{0, 40982.375};
+    device::SimulatedDriver driver{clock, 1};
+    device::TCounter counter{driver, clock};
+    platform::Regional regional{QLocale::c()};
+    graph::TLineSeries series{"Live Reading", graph::kColorBlue};
+    files::DataFileHeader header;
     QTemporaryDir dir;
 
     explicit Graph(std::int64_t points) {
-        const double start = DateTimeFromQt(QDateTime(QDate(2012, 3, 14), QTime(9, 0, 3)));
+        const double start =
+            platform::DateTimeFromQt(QDateTime(QDate(2012, 3, 14), QTime(9, 0, 3)));
         for (std::int64_t i = 0; i < points; ++i)
             series.Add(start + static_cast<double>(3 * i) / 86400.0,
                        static_cast<double>(i % 1000) / 1000.0);
@@ -46,11 +47,11 @@ struct Graph {
     }
     QString Path() const { return dir.filePath(QStringLiteral("graph.csv")); }
     bool Save() const {
-        return WriteDataFilePoints(Path(),
-                                   {series.Count(),
-                                    [this](std::size_t i) { return series.XValue(i); },
-                                    [this](std::size_t i) { return series.YValue(i); }},
-                                   counter, header, regional);
+        return files::WriteDataFilePoints(Path(),
+                                          {series.Count(),
+                                           [this](std::size_t i) { return series.XValue(i); },
+                                           [this](std::size_t i) { return series.YValue(i); }},
+                                          counter, header, regional);
     }
 };
 
@@ -73,11 +74,11 @@ void BM_OpenDataFile(benchmark::State& state) {
         state.SkipWithError("not saved");
     QStringList units;
     for (std::int8_t u = 0; u < 5; ++u)
-        units << TCounter::UnitNameOf(u);
+        units << device::TCounter::UnitNameOf(u);
     for (auto _ : state) {
-        DataFileReader reader(g.regional);
-        DataFileContents contents;
-        TLineSeries opened("Live Reading", kColorBlue);
+        files::DataFileReader reader(g.regional);
+        files::DataFileContents contents;
+        graph::TLineSeries opened("Live Reading", graph::kColorBlue);
         reader.Open(g.Path());
         benchmark::DoNotOptimize(
             reader.Read(units, &contents, [&opened](double x, double y) { opened.Add(x, y); }, {}));

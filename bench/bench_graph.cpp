@@ -42,11 +42,11 @@ std::size_t HeapInUse() {
 // A live graph with noisy readings and a few alarm stretches, spanning just
 // its points, labelled with the time of day as the window labels them.
 struct LiveGraph {
-    TLineSeries live{"Live Reading", kColorBlue};
-    TLineSeries average{"Average", kColorGreen};
-    TBandSeries band{kColorBlue};
-    TChart chart;
-    Regional regional{QLocale::c()};
+    graph::TLineSeries live{"Live Reading", graph::kColorBlue};
+    graph::TLineSeries average{"Average", graph::kColorGreen};
+    graph::TBandSeries band{graph::kColorBlue};
+    graph::TChart chart;
+    platform::Regional regional{QLocale::c()};
     std::mt19937 random{7};
     std::normal_distribution<double> noise{0.02, 0.004};
     double nextX = kDay0;
@@ -57,34 +57,34 @@ struct LiveGraph {
     explicit LiveGraph(std::int64_t points, bool withBand = false) {
         spanHours = static_cast<double>(points - 1) * kTickSeconds / 3600.0;
         chart.AddSeries(&live);
-        chart.SetTimeLabelFormat(TimeLabelFormat::LongTime(regional));
+        chart.SetTimeLabelFormat(graph::TimeLabelFormat::LongTime(regional));
         chart.AddSeries(&average);
         chart.SetAutoRepaint(false);
         chart.SetLeftAxisAutomaticMaximum(true);
         const std::size_t before = HeapInUse();
         for (std::int64_t i = 0; i < points; ++i) {
             const double y = noise(random);
-            live.Add(nextX, y, y > 0.034 ? kColorRed : kDefaultPointColor);
+            live.Add(nextX, y, y > 0.034 ? graph::kColorRed : graph::kDefaultPointColor);
             if (withBand)
                 band.Add(nextX, y * 0.6, y * 1.5);
             nextX += kTick;
         }
         bytesPerPoint = static_cast<double>(HeapInUse() - before) / static_cast<double>(points);
-        RefreshAverage(live, average);
+        graph::RefreshAverage(live, average);
         if (withBand)
             chart.SetBand(&band);
     }
 
     void Append() {
         const double y = noise(random);
-        live.Add(nextX, y, y > 0.034 ? kColorRed : kDefaultPointColor);
+        live.Add(nextX, y, y > 0.034 ? graph::kColorRed : graph::kDefaultPointColor);
         nextX += kTick;
     }
 };
 
 void FullRedraw(benchmark::State& state, bool withBand) {
     LiveGraph graph(state.range(0), withBand);
-    QImage image(TChart::kDesignWidth, TChart::kDesignHeight, QImage::Format_RGB32);
+    QImage image(graph::TChart::kDesignWidth, graph::TChart::kDesignHeight, QImage::Format_RGB32);
     const QRect target = image.rect();
     for (auto _ : state) {
         QPainter painter(&image);
@@ -107,21 +107,22 @@ BENCHMARK(BM_FullRedrawWithBand)->Arg(57600)->Arg(10512000)->Unit(benchmark::kMi
 
 void BM_LiveTick(benchmark::State& state) {
     LiveGraph graph(state.range(0));
-    ManualClock clock(0, kDay0);
-    SimulatedDriver driver(clock);
-    TCounter counter(driver, clock);
-    QImage image(TChart::kDesignWidth, TChart::kDesignHeight, QImage::Format_RGB32);
+    platform::ManualClock clock(0, kDay0);
+    device::SimulatedDriver driver(clock);
+    device::TCounter counter(driver, clock);
+    QImage image(graph::TChart::kDesignWidth, graph::TChart::kDesignHeight, QImage::Format_RGB32);
     const QRect target = image.rect();
     QStringList statistics;
     graph.chart.SetAfterDrawHandler([&](QPainter& painter, const QRect&) {
-        DrawChartOverlays(painter, TChart::kDesignHeight,
-                          {graph.live, graph.average, counter, graph.regional, "notes", ""});
-        statistics = StatisticsLines(graph.live, graph.average, counter, graph.regional, {}, {});
+        graph::DrawChartOverlays(painter, graph::TChart::kDesignHeight,
+                                 {graph.live, graph.average, counter, graph.regional, "notes", ""});
+        statistics =
+            graph::StatisticsLines(graph.live, graph.average, counter, graph.regional, {}, {});
     });
     for (auto _ : state) {
         graph.Append();
-        TrimToSpan(graph.live, graph.spanHours);
-        RefreshAverage(graph.live, graph.average);
+        graph::TrimToSpan(graph.live, graph.spanHours);
+        graph::RefreshAverage(graph.live, graph.average);
         QPainter painter(&image);
         graph.chart.Draw(painter, target);
         painter.end();

@@ -14,7 +14,7 @@ static void BM_CountsHealthUpdate(benchmark::State& state) {
     std::vector<std::uint32_t> counts(4096);
     for (auto& c : counts)
         c = poisson(random);
-    korvinet::CountsHealthCheck check;
+    korvinet::measure::CountsHealthCheck check;
     for (std::size_t i = 0; i < 1000; ++i) // a full window to judge
         check.Update(counts[i % counts.size()], 3000);
     std::size_t i = 0;

@@ -22,31 +22,31 @@ using namespace korvinet::bench;
 // range(0): the span in hours, ending with the last reading.
 void BM_OpenRecording(benchmark::State& state) {
     Station& station = TenYearStation();
-    const Regional regional{QLocale::c()};
-    const RecordingSpan span{station.endUtcMs - state.range(0) * 3600 * kSecondMs,
-                             station.endUtcMs};
+    const platform::Regional regional{QLocale::c()};
+    const app::RecordingSpan span{station.endUtcMs - state.range(0) * 3600 * kSecondMs,
+                                  station.endUtcMs};
     const QStringList units{QStringLiteral("CPM"), QStringLiteral("mR/hr"),
                             QStringLiteral("\u00B5Sv/hr")};
-    QImage image(TChart::kDesignWidth, TChart::kDesignHeight, QImage::Format_RGB32);
+    QImage image(graph::TChart::kDesignWidth, graph::TChart::kDesignHeight, QImage::Format_RGB32);
     std::size_t points = 0;
     double readSeconds = 0.0;
     for (auto _ : state) {
         QElapsedTimer read;
         read.start();
-        DataFileContents contents;
-        ReadRecording(HistoryReader(station.dir.path(), station.store->Live()), span, units,
-                      regional, {}, &contents);
+        files::DataFileContents contents;
+        app::ReadRecording(recording::HistoryReader(station.dir.path(), station.store->Live()),
+                           span, units, regional, {}, &contents);
         readSeconds += read.nsecsElapsed() / 1e9;
 
-        TLineSeries live{"Live Reading", kColorBlue};
-        TLineSeries average{"Average", kColorGreen};
-        TChart chart;
+        graph::TLineSeries live{"Live Reading", graph::kColorBlue};
+        graph::TLineSeries average{"Average", graph::kColorGreen};
+        graph::TChart chart;
         chart.SetAutoRepaint(false);
         chart.AddSeries(&live);
         chart.AddSeries(&average);
-        for (const Reading& p : contents.points)
+        for (const device::Reading& p : contents.points)
             live.Add(p.time, p.value);
-        RefreshAverage(live, average);
+        graph::RefreshAverage(live, average);
         QPainter painter(&image);
         chart.Draw(painter, image.rect());
         painter.end();

@@ -27,9 +27,9 @@ namespace {
 using namespace korvinet;
 
 void BM_JournalAppend(benchmark::State& state) {
-    const Regional regional{QLocale::c()};
+    const platform::Regional regional{QLocale::c()};
     const QTemporaryDir dir(QDir::current().filePath(QStringLiteral("journal-bench-XXXXXX")));
-    RecordingJournal journal(dir.path(), regional);
+    recording::RecordingJournal journal(dir.path(), regional);
     double now = 40982.375; // 2012-03-14 09:00
     journal.SetFileHeader({QStringLiteral("KVT-PULSE1"), QStringLiteral("45 seconds"),
                            QStringLiteral("Radiation vs. Time"), QString()});
@@ -37,7 +37,7 @@ void BM_JournalAppend(benchmark::State& state) {
         state.SkipWithError("the journal folder cannot be written");
         return;
     }
-    Reading entry;
+    device::Reading entry;
     entry.time = now;
     entry.value = 0.012;
     entry.cpm = 7.2;
@@ -58,8 +58,8 @@ BENCHMARK(BM_JournalAppend)->Unit(benchmark::kMicrosecond);
 // summaries made again from the gap's hour. The window waits for it before
 // its next sample, so the goal is well under a second.
 void BM_BackfillDay(benchmark::State& state) {
-    const Regional regional{QLocale::c()};
-    std::vector<Reading> day(1440);
+    const platform::Regional regional{QLocale::c()};
+    std::vector<device::Reading> day(1440);
     for (std::size_t minute = 0; minute < day.size(); ++minute) {
         day[minute].time = 40982.0 + double(minute) / 1440.0; // 2012-03-14
         day[minute].value = 0.012;
@@ -69,9 +69,9 @@ void BM_BackfillDay(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         const QTemporaryDir dir(QDir::current().filePath(QStringLiteral("journal-bench-XXXXXX")));
-        HistoryStore history(dir.path());
+        recording::HistoryStore history(dir.path());
         QString why;
-        RecordingJournal memory(dir.path(), regional, true);
+        recording::RecordingJournal memory(dir.path(), regional, true);
         if (!history.Open(0, &why)) {
             state.SkipWithError("the history cannot be kept");
             return;
@@ -83,7 +83,7 @@ void BM_BackfillDay(benchmark::State& state) {
             state.SkipWithError("append failed");
             return;
         }
-        history.TakeLate(QtFromDateTime(40983.0).toMSecsSinceEpoch()); // the day after
+        history.TakeLate(platform::QtFromDateTime(40983.0).toMSecsSinceEpoch()); // the day after
     }
 }
 BENCHMARK(BM_BackfillDay)->Unit(benchmark::kMillisecond);
@@ -100,14 +100,14 @@ using bench::ResetPeakMemory;
 void BM_StartAfterCrashWithLargeDayFile(benchmark::State& state) {
     constexpr double kSecond = 1.0 / 86400.0;
     constexpr double kNineOClock = 40982.375; // 2012-03-14 09:00
-    const Regional regional{QLocale::c()};
+    const platform::Regional regional{QLocale::c()};
     const QTemporaryDir dir(QDir::current().filePath(QStringLiteral("journal-bench-XXXXXX")));
     const QString mr = QStringLiteral("mR/hr");
-    Reading entry;
+    device::Reading entry;
     entry.time = kNineOClock - 9 * 3600 * kSecond; // midnight
     {
         // The day's first session began the file...
-        RecordingJournal journal(dir.path(), regional);
+        recording::RecordingJournal journal(dir.path(), regional);
         if (!journal.Start(entry.time, entry.time).ok || !journal.Append(entry).ok) {
             state.SkipWithError("the journal folder cannot be written");
             return;
@@ -137,7 +137,7 @@ void BM_StartAfterCrashWithLargeDayFile(benchmark::State& state) {
     // The last session: an hour from 9:00, then a crash (no Close()).
     entry.time = kNineOClock;
     {
-        RecordingJournal journal(dir.path(), regional);
+        recording::RecordingJournal journal(dir.path(), regional);
         if (!journal.Start(entry.time, entry.time).ok) {
             state.SkipWithError("the journal cannot start");
             return;
@@ -156,8 +156,9 @@ void BM_StartAfterCrashWithLargeDayFile(benchmark::State& state) {
     for (auto _ : state) {
         entry.time += 3 * kSecond;
         const double now = entry.time;
-        const RestoredSession session = RestoreLastSession(dir.path(), mr, 48.0, now, regional);
-        RecordingJournal journal(dir.path(), regional);
+        const recording::RestoredSession session =
+            recording::RestoreLastSession(dir.path(), mr, 48.0, now, regional);
+        recording::RecordingJournal journal(dir.path(), regional);
         if (!journal.Start(now, session.sessionStart).ok || !journal.Append(entry).ok) {
             state.SkipWithError("the journal cannot go on");
             break;

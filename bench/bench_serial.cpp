@@ -32,20 +32,21 @@ double CpuSeconds() {
 // A counter of the kind on a pty, opened by TCounter and calibrated.
 struct Rig {
     explicit Rig(QStringView kind)
-        : counter(ports.Add(std::make_unique<PtyCounter>(
-              MakeSimulation(kind),
-              PtyCounter::Identity{QStringLiteral("B1"), {}, SimulatedSerialKind(kind)}))),
+        : counter(ports.Add(std::make_unique<device::PtyCounter>(
+              device::MakeSimulation(kind),
+              device::PtyCounter::Identity{
+                  QStringLiteral("B1"), {}, device::SimulatedSerialKind(kind)}))),
           finder(ports, clock) {
-        CounterChoice choice;
+        device::CounterChoice choice;
         choice.counter = QStringLiteral("B1");
         choice.tube = QStringLiteral("SBM-20");
         finder.SetChoices({choice});
-        const bool answers = kind == kRadProKind || kind.startsWith(u"gmc");
+        const bool answers = kind == device::kRadProKind || kind.startsWith(u"gmc");
         opened = counter.Plug();
         if (answers)
             counter.Run(nullptr);
         opened = opened && tcounter.ListDevices() == 1 && tcounter.OpenListed(0);
-        tcounter.SetAveragingWindow(TCounter::kHistorySize);
+        tcounter.SetAveragingWindow(device::TCounter::kHistorySize);
         // A GMC's heartbeat flows once its simulation has heard it asked for.
         for (int i = 0;
              i < 100 && opened && kind.startsWith(u"gmc") && tcounter.LinkStatus().lines == 0;
@@ -57,7 +58,7 @@ struct Rig {
     // Waits until the link has what was written.
     bool Settle(std::uint64_t bytes, std::uint64_t lines) const {
         for (int i = 0; i < 5000; ++i) {
-            const CounterLinkStatus link = tcounter.LinkStatus();
+            const device::CounterLinkStatus link = tcounter.LinkStatus();
             if (link.bytes >= bytes && link.lines >= lines)
                 return true;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -65,12 +66,12 @@ struct Rig {
         return false;
     }
 
-    ManualClock clock{0, 45000.0};
-    SimulatedDriver none{clock, 1};
-    SimulatedSerialPorts ports;
-    PtyCounter& counter;
-    SerialFinder finder;
-    TCounter tcounter{none, clock, &finder};
+    platform::ManualClock clock{0, 45000.0};
+    device::SimulatedDriver none{clock, 1};
+    device::SimulatedSerialPorts ports;
+    device::PtyCounter& counter;
+    device::SerialFinder finder;
+    device::TCounter tcounter{none, clock, &finder};
     bool opened = false;
 };
 
@@ -86,9 +87,9 @@ void SamplePath(benchmark::State& state, QStringView kind) {
     for (auto _ : state) {
         const double start = CpuSeconds();
         const std::uint64_t bytes = rig.tcounter.LinkStatus().bytes;
-        if (kind == kRadProKind) {
+        if (kind == device::kRadProKind) {
             rig.counter.Count(perSample); // asked for by the sample
-        } else if (kind == kTextLineKind || kind.startsWith(u"gmc")) {
+        } else if (kind == device::kTextLineKind || kind.startsWith(u"gmc")) {
             for (int second = 0; second < 3; ++second)
                 rig.counter.Count(perSample / 3);
             lines += 3;
@@ -113,13 +114,13 @@ void SamplePath(benchmark::State& state, QStringView kind) {
 }
 
 void BM_TextLineSample(benchmark::State& state) {
-    SamplePath(state, kTextLineKind);
+    SamplePath(state, device::kTextLineKind);
 }
 void BM_PulseByteSample(benchmark::State& state) {
-    SamplePath(state, kPulseByteKind);
+    SamplePath(state, device::kPulseByteKind);
 }
 void BM_RadProSample(benchmark::State& state) {
-    SamplePath(state, kRadProKind);
+    SamplePath(state, device::kRadProKind);
 }
 void BM_GmcSample(benchmark::State& state) {
     SamplePath(state, u"gmc-500");
@@ -138,7 +139,7 @@ BENCHMARK(BM_PulseByteSample)
     ->Unit(benchmark::kMicrosecond);
 
 void BM_SerialIdle(benchmark::State& state) {
-    Rig rig(kPulseByteKind);
+    Rig rig(device::kPulseByteKind);
     if (!rig.opened) {
         state.SkipWithError("cannot open the counter on a pty");
         return;

@@ -7,7 +7,7 @@
 
 namespace {
 
-using korvinet::RegFileSettingsStore;
+using korvinet::settings::RegFileSettingsStore;
 
 QByteArray Header() {
     return "Windows Registry Editor Version 5.00\n\n[" + RegFileSettingsStore::kKeyPath.toUtf8() +

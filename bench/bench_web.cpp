@@ -43,7 +43,7 @@ void BM_History(benchmark::State& state) {
     bench::ResetPeakMemory();
     const long before = bench::MemoryKb("VmRSS:");
     for (auto _ : state) {
-        const HistoryReader history(station.dir.path(), station.store->Live());
+        const recording::HistoryReader history(station.dir.path(), station.store->Live());
         const web::ReadingsPage page = web::ReadReadings(history, query, 10000);
         benchmark::DoNotOptimize(web::ReadingsJson(page, query.stepSeconds, alarm));
         rows = page.rows.size();
@@ -68,9 +68,9 @@ void BM_HistoryLivePoll(benchmark::State& state) {
     struct : web::StatusSource {
         web::StationStatus Status() const override { return {}; }
     } source;
-    ManualClock clock(0, LocalDateTime(station.endUtcMs, 0));
+    platform::ManualClock clock(0, recording::LocalDateTime(station.endUtcMs, 0));
     clock.SetUtcOffset(0);
-    const Regional regional{QLocale::c()};
+    const platform::Regional regional{QLocale::c()};
     const web::StationRoutes routes(source, station.dir.path(), station.store->Live(), clock,
                                     regional);
     const QString from = QDateTime::fromMSecsSinceEpoch(station.endUtcMs - 6 * kSecondMs, Qt::UTC)

@@ -41,7 +41,7 @@ inline void AppendSample(QByteArray* text, qint64 utcMs, int i) {
 struct Station {
     QTemporaryDir dir;
     qint64 endUtcMs = 0; // just after the last reading
-    std::unique_ptr<HistoryStore> store;
+    std::unique_ptr<recording::HistoryStore> store;
     double rebuildSeconds = 0.0;
     double storeMb = 0.0;
 
@@ -77,7 +77,7 @@ struct Station {
 
         QElapsedTimer rebuild;
         rebuild.start();
-        store = std::make_unique<HistoryStore>(dir.path());
+        store = std::make_unique<recording::HistoryStore>(dir.path());
         QString why;
         if (!store->Open(endUtcMs, &why))
             std::fprintf(stderr, "the history cannot be kept: %s\n", qPrintable(why));
@@ -90,7 +90,9 @@ struct Station {
                 QFile::remove(dir.filePath(name));
         for (const char* suffix : {"", "-wal"})
             storeMb +=
-                QFileInfo(HistoryDatabase::PathIn(dir.path()) + QLatin1String(suffix)).size() / 1e6;
+                QFileInfo(recording::HistoryDatabase::PathIn(dir.path()) + QLatin1String(suffix))
+                    .size() /
+                1e6;
     }
 };
 

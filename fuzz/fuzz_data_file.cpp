@@ -9,13 +9,13 @@
 
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::fuzz {
 namespace {
 
 QStringList UnitNames() {
     QStringList names;
     for (std::int8_t code = 0; code < 5; ++code) {
-        names << TCounter::UnitNameOf(code);
+        names << device::TCounter::UnitNameOf(code);
     }
     return names;
 }
@@ -28,7 +28,8 @@ qsizetype LineCount(const std::uint8_t* data, std::size_t size) {
     return lines;
 }
 
-void Check(const DataFileContents& c, bool ok, const QStringList& unitNames, qsizetype lines) {
+void Check(const files::DataFileContents& c, bool ok, const QStringList& unitNames,
+           qsizetype lines) {
     if (!ok) {
         FUZZ_CHECK(c.points.empty());
     }
@@ -54,23 +55,24 @@ void Check(const DataFileContents& c, bool ok, const QStringList& unitNames, qsi
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace korvinet;
+    using namespace korvinet::fuzz;
     static const QStringList unitNames = UnitNames();
-    static const Regional regionals[] = {
-        Regional(QLocale::c()),
-        Regional(QLocale(QLocale::German, QLocale::Germany)),
-        Regional(QLocale(QLocale::Korean, QLocale::SouthKorea)),
+    static const platform::Regional regionals[] = {
+        platform::Regional(QLocale::c()),
+        platform::Regional(QLocale(QLocale::German, QLocale::Germany)),
+        platform::Regional(QLocale(QLocale::Korean, QLocale::SouthKorea)),
     };
     static fuzz::MemoryFile file;
     file.Fill(data, size);
     const qsizetype lines = LineCount(data, size);
-    for (const Regional& regional : regionals) {
-        DataFileReader reader(regional);
+    for (const platform::Regional& regional : regionals) {
+        files::DataFileReader reader(regional);
         FUZZ_CHECK(reader.Open(file.Path()));
-        DataFileContents contents;
+        files::DataFileContents contents;
         const bool ok = reader.Read(unitNames, &contents);
         Check(contents, ok, unitNames, lines);
     }

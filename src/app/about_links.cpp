@@ -2,7 +2,7 @@
 
 #include "net/update_check.h"
 
-namespace korvinet {
+namespace korvinet::app {
 
 AboutLinks MakeAboutLinks(const QString& host) {
     QString domain = host;
@@ -24,4 +24,4 @@ QString AboutVersionCaption(const QString& ownVersion) {
     return QLatin1Char('v') + ownVersion;
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

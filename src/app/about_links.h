@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::app {
 
 // What the About window's link labels show and what their clicks ask the
 // shell to open. Everything hangs off the update server's host name.
@@ -24,4 +24,4 @@ AboutLinks MakeAboutLinks(const QString& host);
 // version text ("v" alone when the version cannot be read).
 QString AboutVersionCaption(const QString& ownVersion);
 
-} // namespace korvinet
+} // namespace korvinet::app

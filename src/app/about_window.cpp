@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
@@ -164,7 +164,7 @@ void TFormAbout::showEvent(QShowEvent* event) {
 void TFormAbout::FormShow() {
     // Read anew each time: the links follow the main window's update host.
     ShowLinks();
-    const QString version = mainWindow_ ? mainWindow_->ProgramVersion : OwnVersionText();
+    const QString version = mainWindow_ ? mainWindow_->ProgramVersion : platform::OwnVersionText();
     SetCaption(Version, AboutVersionCaption(version));
 }
 
@@ -249,4 +249,4 @@ QImage TFormAbout::MakeLogo() {
     return image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

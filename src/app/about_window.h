@@ -9,7 +9,7 @@
 class QLabel;
 class QPushButton;
 
-namespace korvinet {
+namespace korvinet::app {
 
 class TFormMain;
 class UiServices;
@@ -73,4 +73,4 @@ private:
     bool frameFitted_ = false;
 };
 
-} // namespace korvinet
+} // namespace korvinet::app

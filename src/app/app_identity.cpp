@@ -5,11 +5,11 @@
 
 #include <QCoreApplication>
 
-namespace korvinet {
+namespace korvinet::app {
 
 void NameApplication() {
     QCoreApplication::setApplicationName(QStringLiteral("Korvinet"));
-    QCoreApplication::setApplicationVersion(OwnVersionText());
+    QCoreApplication::setApplicationVersion(platform::OwnVersionText());
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace korvinet {
+namespace korvinet::app {
 
 // Names the running application "Korvinet" with the build's version, before
 // any window is made. No display name is set: the desktop would add it to
@@ -9,4 +9,4 @@ namespace korvinet {
 // application name.
 void NameApplication();
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::app {
 
 // The windows' form font, standing in for "MS Sans Serif" 8 point: a sans
 // face at a size whose metrics keep every caption inside its control (the
@@ -24,4 +24,4 @@ inline QFont SizedFont(const QFont& base, int pixels, bool bold, const QString& 
     return font;
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -26,7 +26,7 @@ class GuardedApplication final : public QApplication {
 public:
     using QApplication::QApplication;
 
-    korvinet::UiServices* ui = nullptr;
+    korvinet::app::UiServices* ui = nullptr;
 
     bool notify(QObject* receiver, QEvent* event) override {
         try {
@@ -70,7 +70,7 @@ bool AnswerInfoOption(int argc, char* argv[]) {
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("korvinet %s\n", qPrintable(korvinet::OwnVersionText()));
+            std::printf("korvinet %s\n", qPrintable(korvinet::platform::OwnVersionText()));
             return true;
         }
     }
@@ -83,25 +83,26 @@ int main(int argc, char* argv[]) {
     if (AnswerInfoOption(argc, argv))
         return 0;
     GuardedApplication app(argc, argv);
-    korvinet::NameApplication();
+    korvinet::app::NameApplication();
 
     try {
-        korvinet::SystemClock clock;
-        korvinet::Regional regional;
-        korvinet::QtUiServices ui;
+        korvinet::platform::SystemClock clock;
+        korvinet::platform::Regional regional;
+        korvinet::app::QtUiServices ui;
         app.ui = &ui;
-        korvinet::RegFileSettingsStore store(korvinet::RegFileSettingsStore::DefaultPath());
-        const korvinet::CounterDrivers drivers =
-            korvinet::CreateCounterDrivers(korvinet::ReadDriverChoice(), clock);
+        korvinet::settings::RegFileSettingsStore store(
+            korvinet::settings::RegFileSettingsStore::DefaultPath());
+        const korvinet::device::CounterDrivers drivers =
+            korvinet::device::CreateCounterDrivers(korvinet::device::ReadDriverChoice(), clock);
 
         // A logout (SIGTERM), Ctrl+C in the terminal (SIGINT) or a closed
         // terminal (SIGHUP) ends the run as File > Exit does: the settings
         // are saved and the journal marked clean, so the next start does not
         // take the session for a crash. One that comes while the window is
         // still being made (a box of its start) closes it once it is there.
-        std::unique_ptr<korvinet::TFormMain> main;
+        std::unique_ptr<korvinet::app::TFormMain> main;
         bool stopAsked = false;
-        korvinet::StopSignalRoute stopSignals;
+        korvinet::platform::StopSignalRoute stopSignals;
         QString routing;
         if (!stopSignals.Route(
                 {SIGTERM, SIGINT, SIGHUP},
@@ -113,13 +114,13 @@ int main(int argc, char* argv[]) {
                 &routing))
             std::fprintf(stderr, "korvinet: %s\n", qPrintable(routing));
 
-        main = std::make_unique<korvinet::TFormMain>(korvinet::MainWindowDeps{
-            *drivers.ftdi, clock, ui, store, regional, korvinet::Recorder::DefaultJournalFolder(),
-            drivers.serial.get()});
+        main = std::make_unique<korvinet::app::TFormMain>(korvinet::app::MainWindowDeps{
+            *drivers.ftdi, clock, ui, store, regional,
+            korvinet::recording::Recorder::DefaultJournalFolder(), drivers.serial.get()});
         if (stopAsked)
             QTimer::singleShot(0, main.get(), &QWidget::close);
         ui.SetOwner(main.get());
-        auto about = std::make_unique<korvinet::TFormAbout>();
+        auto about = std::make_unique<korvinet::app::TFormAbout>();
         main->SetAboutWindow(about.get());
         main->show();
         const int status = QApplication::exec();

@@ -28,7 +28,7 @@
 #include <QToolButton>
 #include <exception>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
@@ -130,7 +130,7 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
 
     // 5. The display units, in code order.
     ValUnits->clear();
-    for (const DisplayUnit& unit : kDisplayUnits)
+    for (const device::DisplayUnit& unit : device::kDisplayUnits)
         ValUnits->addItem(unit.name.toString());
 
     // 6. The stored options; from here on they are saved at exit.
@@ -142,7 +142,7 @@ TFormMain::TFormMain(const MainWindowDeps& deps, QWidget* parent)
         Recording.SetUnit(static_cast<std::uint8_t>(Options.UnitsIndex));
     // Serial ports are searched only for the kinds the user gave them.
     if (deps_.serial)
-        deps_.serial->SetChoices(ParseCounterChoices(Options.CounterChoices));
+        deps_.serial->SetChoices(device::ParseCounterChoices(Options.CounterChoices));
 
     // 7-9. Look for counters (a single one connects at once), bring the
     // controls up to date and apply the loaded graph settings.
@@ -252,17 +252,17 @@ void TFormMain::BuildLayout() {
     EditMaxSpan->setText(QStringLiteral("48"));
     Label5 = PlaceLabel(GroupBox2, "Label5", 140, 115, QStringLiteral("Hours"));
 
-    Chart1 = Place<TChart>(client, "Chart1", 211, 0, 800, 470);
+    Chart1 = Place<graph::TChart>(client, "Chart1", 211, 0, 800, 470);
     Chart1->AddSeries(&Series1);
     Chart1->AddSeries(&Series2);
     Chart1->SetBand(&Band);
     // Live and opened points are labelled with their time of day in the
     // user's long time format.
-    Chart1->SetTimeLabelFormat(TimeLabelFormat::LongTime(deps_.regional));
+    Chart1->SetTimeLabelFormat(graph::TimeLabelFormat::LongTime(deps_.regional));
     Chart1->SetAfterDrawHandler(
         [this](QPainter& painter, const QRect& target) { Chart1AfterDraw(painter, target); });
     // The notes and summary lines need the bottom of the chart to themselves.
-    Chart1->SetFooterBand(kNotesFromBottom);
+    Chart1->SetFooterBand(graph::kNotesFromBottom);
 
     // "Graph"
     GroupBox4 = PlaceGroup(client, "GroupBox4", 223, 480, 241, 140, QStringLiteral("   Graph   "));
@@ -555,4 +555,4 @@ void TFormMain::ConnectCommands() {
     click(Button6, &TFormMain::CheckForUpdatesClick);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

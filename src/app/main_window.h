@@ -36,34 +36,49 @@ class QPushButton;
 class QTimer;
 class QToolButton;
 
-namespace korvinet {
-
-class ChartSaver;
-class Clock;
+namespace korvinet::device {
 class D2xxDriver;
-class Regional;
 class SerialFinder;
-class SettingsStore;
+} // namespace korvinet::device
+
+namespace korvinet::files {
+class ChartSaver;
+} // namespace korvinet::files
+
+namespace korvinet::graph {
 class TChart;
+} // namespace korvinet::graph
+
+namespace korvinet::net {
+class HttpClient;
+} // namespace korvinet::net
+
+namespace korvinet::platform {
+class Clock;
+class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::settings {
+class SettingsStore;
+} // namespace korvinet::settings
+
+namespace korvinet::app {
+
 class TFormAbout;
 class TFormOptions;
 
-namespace net {
-class HttpClient;
-}
-
 // What the main window needs from outside; all of it outlives the window.
 struct MainWindowDeps {
-    D2xxDriver& driver;
-    const Clock& clock;
+    device::D2xxDriver& driver;
+    const platform::Clock& clock;
     UiServices& ui;
-    SettingsStore& store;
-    const Regional& regional;
+    settings::SettingsStore& store;
+    const platform::Regional& regional;
     // Where the recording journal keeps its files; empty: no journal.
     QString recordingsFolder;
     // The counters on serial ports, found by the kinds the user chose for
     // them in Options; none: the FTDI driver's counters alone.
-    SerialFinder* serial = nullptr;
+    device::SerialFinder* serial = nullptr;
 };
 
 // The program's one main window: every control of the counter, graph, file,
@@ -80,7 +95,7 @@ class TFormMain : public QMainWindow {
     Q_OBJECT
 
 public:
-    using _Options = SettingsRecord;
+    using _Options = settings::SettingsRecord;
 
     explicit TFormMain(const MainWindowDeps& deps, QWidget* parent = nullptr);
     ~TFormMain() override;
@@ -109,7 +124,7 @@ public:
     void UpdateConnectionState();
     // The connected state after the counter was set up; the disconnected
     // state, with the error, when that closed it.
-    void ShowConnected(Recorder::Connection connection);
+    void ShowConnected(recording::Recorder::Connection connection);
     void ShowDeviceError();
     void ButtonDeviceInfoClick();
     // The status line's note on the counter: readings in CPM only for want
@@ -135,17 +150,17 @@ public:
 
     // The settings the counter is connected with: the stored unit and beep
     // setting, the averaging time the list shows.
-    Recorder::CounterSettings WantedCounterSettings() const;
+    recording::Recorder::CounterSettings WantedCounterSettings() const;
     // Keeps the averaging entry the list shows as the stored choice; when the
     // list shows none, the stored entry comes back with an error box. The
     // sample's progress starts afresh.
     void ShowAveragingEntry();
 
     // The settings a tick works with.
-    MeasurementSession::AlarmSettings TickSettings() const;
+    measure::MeasurementSession::AlarmSettings TickSettings() const;
     // Shows whether the counts have stopped or do not look like radiation
     // (when those warnings are on), quietly, beside the sample timer.
-    void ShowCountsStopped(const SessionReading& reading);
+    void ShowCountsStopped(const measure::SessionReading& reading);
 
     // --- Options (main_window_settings.cpp)
     // File > "Options...": the dialog over the current settings; OK puts its
@@ -203,11 +218,11 @@ public:
     // Puts a reading taken on the graph (red when it raised the alarm), its
     // band on the band series; the window's graph is one of the recorder's
     // sinks.
-    void AddToGraph(const SessionReading& reading);
+    void AddToGraph(const measure::SessionReading& reading);
     // What a counter's memory filled the journal's gap with, where the
     // graph's span reaches: it follows the graph's last point, before the
     // live readings to come.
-    void AddBackfillToGraph(const CounterEvent& event);
+    void AddBackfillToGraph(const measure::CounterEvent& event);
 
     // --- Network (main_window_net.cpp)
     void CheckForUpdatesClick();
@@ -226,12 +241,12 @@ public:
     // The measuring engine: the counter connection, the sampling cycle, the
     // recording journal and the sinks the readings go to (this window's
     // graph among them).
-    Recorder Recording;
+    recording::Recorder Recording;
     // The counter as the window reads it; it is changed through Recording.
-    const TCounter& Counter;
+    const device::TCounter& Counter;
     // The band of the latest reading, for the statistics; none before the
     // first reading and after the graph was cleared.
-    std::optional<RateBand> LatestBand;
+    std::optional<device::RateBand> LatestBand;
     _Options Options;
     bool SaveAtExit = false;
     QStringList DataFileLines; // lines kept from the data file opened last
@@ -246,7 +261,7 @@ public:
     QString UpdateHostName = net::UpdateHost();
     // The program's own version text, compared by the update check and shown
     // by the About window; empty when the build carries none.
-    QString ProgramVersion = OwnVersionText();
+    QString ProgramVersion = platform::OwnVersionText();
     // Writes the file an upload sends; SaveChartAs when empty. Tests put a
     // stand-in here to choose the bytes uploaded.
     net::FtpUploader::SaveChartAsFunction FtpFileWriter;
@@ -285,11 +300,11 @@ public:
 
     // The readings and their mean; the chart draws them. Declared before the
     // chart's construction in BuildLayout() registers them with it.
-    TLineSeries Series1{QStringLiteral("Live Reading"), kColorBlue};
-    TLineSeries Series2{QStringLiteral("Average"), kColorGreen};
+    graph::TLineSeries Series1{QStringLiteral("Live Reading"), graph::kColorBlue};
+    graph::TLineSeries Series2{QStringLiteral("Average"), graph::kColorGreen};
     // The 95 % band around the readings while that option is on.
-    TBandSeries Band{kColorBlue};
-    TChart* Chart1 = nullptr;
+    graph::TBandSeries Band{graph::kColorBlue};
+    graph::TChart* Chart1 = nullptr;
 
     QGroupBox* GroupBox4 = nullptr;
     QPushButton* Button5 = nullptr;
@@ -386,20 +401,22 @@ private:
     void ShowAlarmControls();
     // The save path behind SaveChartAs, drawing on this window's chart,
     // series and settings.
-    ChartSaver MakeChartSaver();
+    files::ChartSaver MakeChartSaver();
     // "Open Data File" with the file chosen in `dialog`.
     void OpenDataFileFrom(FileDialogRequest& dialog);
     // What every open does to the window, its progress shown under `label`
     // from the first report on, and ended with the hooks.
-    OpenDataFileHooks OpenHooks(const QString& progressLabel);
+    files::OpenDataFileHooks OpenHooks(const QString& progressLabel);
 
     // The graph as a sink of Recording.
-    class GraphSink final : public ReadingSink {
+    class GraphSink final : public measure::ReadingSink {
     public:
         explicit GraphSink(TFormMain& window) : window_(window) {}
-        void OnReading(const SessionReading& reading) override { window_.AddToGraph(reading); }
-        void OnCounter(const CounterEvent& event) override {
-            if (event.kind == CounterEvent::Kind::Backfilled)
+        void OnReading(const measure::SessionReading& reading) override {
+            window_.AddToGraph(reading);
+        }
+        void OnCounter(const measure::CounterEvent& event) override {
+            if (event.kind == measure::CounterEvent::Kind::Backfilled)
                 window_.AddBackfillToGraph(event);
         }
         void Stop(const std::function<void()>& done) override { done(); }
@@ -419,4 +436,4 @@ private:
     QHash<QCheckBox*, void (TFormMain::*)()> clickHandlers_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-namespace korvinet {
+namespace korvinet::app {
 
 void TFormMain::ButtonRefreshClick() {
     SelectDevice->clear();
@@ -22,7 +22,7 @@ void TFormMain::ButtonRefreshClick() {
     if (found > 0) {
         // Each entry remembers its device, which Connect looks for again.
         for (int i = 0; i < found; ++i) {
-            const TCounter::DeviceIdentity& device = Counter.DeviceIdentities().at(i);
+            const device::TCounter::DeviceIdentity& device = Counter.DeviceIdentities().at(i);
             SelectDevice->addItem(Counter.DeviceNames().at(i),
                                   QStringList{device.SerialNumber, device.Description});
         }
@@ -59,9 +59,9 @@ void TFormMain::OpenCloseDeviceClick() {
         const int at = chosen.size() == 2 ? Counter.FindDevice({chosen[0], chosen[1]}, entry) : -1;
         if (at < 0) {
             ButtonRefreshClick();
-        } else if (const Recorder::Connection connection =
+        } else if (const recording::Recorder::Connection connection =
                        Recording.Connect(at, WantedCounterSettings());
-                   connection != Recorder::Connection::NotOpened) {
+                   connection != recording::Recorder::Connection::NotOpened) {
             ClearGraph();
             ShowConnected(connection);
             return;
@@ -103,13 +103,13 @@ void TFormMain::UpdateConnectionState() {
     ShowAlarmControls();
 }
 
-void TFormMain::ShowConnected(Recorder::Connection connection) {
+void TFormMain::ShowConnected(recording::Recorder::Connection connection) {
     SelectDevice->setEnabled(false);
     ButtonRefresh->hide();
     ButtonDeviceInfo->show();
     // A counter without a speaker just stays silent; a driver failure,
     // though, has closed the counter, and the error is shown.
-    if (connection == Recorder::Connection::Closed) {
+    if (connection == recording::Recorder::Connection::Closed) {
         ShowDeviceError();
         return;
     }
@@ -125,7 +125,7 @@ void TFormMain::ShowConnected(Recorder::Connection connection) {
     OpenCloseDevice->setText(QStringLiteral("Disconnect ") + Counter.Info().PortName);
     // A failed restart of the count closed the counter; the averaging time
     // was applied all the same.
-    if (connection == Recorder::Connection::NotRestarted)
+    if (connection == recording::Recorder::Connection::NotRestarted)
         ShowDeviceError();
     ShowAveragingEntry();
     // Closed now: the disconnected state and its error have been shown, and
@@ -174,11 +174,11 @@ void TFormMain::ShowCounterNote() {
 }
 
 void TFormMain::ButtonDeviceInfoClick() {
-    if (Counter.Kind() != FtdiCounter::kKindName) {
+    if (Counter.Kind() != device::FtdiCounter::kKindName) {
         // Counters of the other kinds tell what they are and how they are
         // calibrated; the FTDI counter's box below stays as it always was.
-        const Regional& regional = deps_.regional;
-        const CounterLinkStatus link = Counter.LinkStatus();
+        const platform::Regional& regional = deps_.regional;
+        const device::CounterLinkStatus link = Counter.LinkStatus();
         QString text = QStringLiteral("Model:\t\t\t") + Counter.Info().Model +
                        QStringLiteral("\nKind:\t\t\t") + Counter.Kind() +
                        QStringLiteral("\nSerial Number:\t\t") + Counter.Info().SerialNumber +
@@ -199,7 +199,7 @@ void TFormMain::ButtonDeviceInfoClick() {
         deps_.ui.Message(text);
         return;
     }
-    const TCounter::_Info& info = Counter.Info();
+    const device::TCounter::_Info& info = Counter.Info();
     QString detects;
     static const char* const kKinds[] = {" ALPHA,", " BETA,", " GAMMA,", " XRAY,", " NEUTRON,"};
     for (int bit = 0; bit < 5; ++bit)
@@ -207,7 +207,7 @@ void TFormMain::ButtonDeviceInfoClick() {
             detects += QLatin1String(kKinds[bit]);
     if (!detects.isEmpty())
         detects.chop(1);
-    const Regional& regional = deps_.regional;
+    const platform::Regional& regional = deps_.regional;
     const QString text =
         QStringLiteral("Model:\t\t\t") + info.Model + QStringLiteral("\nSerial Number:\t\t") +
         info.SerialNumber + QStringLiteral("\nCOM Port:\t\t") + info.PortName +
@@ -221,4 +221,4 @@ void TFormMain::ButtonDeviceInfoClick() {
     deps_.ui.Message(text);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

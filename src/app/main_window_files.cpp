@@ -18,27 +18,27 @@
 #include <QPrinter>
 #include <memory>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
 // Like a form's own dialog, it keeps the name and the filter last accepted, so
 // the next showing starts from them (the save commands clear the name first).
-std::optional<ChosenFile> Chosen(FileDialogRequest& dialog, const FileChoice& choice) {
+std::optional<files::ChosenFile> Chosen(FileDialogRequest& dialog, const FileChoice& choice) {
     if (!choice.accepted)
         return std::nullopt;
     dialog.fileName = choice.fileName;
     if (choice.filterIndex >= 1 && choice.filterIndex <= dialog.filters.size())
         dialog.filterIndex = choice.filterIndex;
-    return ChosenFile{choice.fileName, choice.filterIndex};
+    return files::ChosenFile{choice.fileName, choice.filterIndex};
 }
 
 } // namespace
 
-ChartSaver TFormMain::MakeChartSaver() {
+files::ChartSaver TFormMain::MakeChartSaver() {
     const auto render = [this] { return Chart1->RenderImage(Chart1->size()); };
     const auto saveDataFile = [this](const QString& fileName) {
-        DataFileHeader header;
+        files::DataFileHeader header;
         // The entry as the list shows it, not what may have been typed over it.
         const int averaging = CountTime->currentIndex();
         header.averagingTime = averaging >= 0 ? CountTime->itemText(averaging) : QString();
@@ -51,7 +51,7 @@ ChartSaver TFormMain::MakeChartSaver() {
         // may be cancelled, which fails it with the old file kept.
         const std::unique_ptr<ProgressReport> progress =
             deps_.ui.StartProgress(QStringLiteral("Saving the data file..."));
-        return WriteDataFilePoints(
+        return files::WriteDataFilePoints(
             fileName,
             {Series1.Count(), [this](std::size_t i) { return Series1.XValue(i); },
              [this](std::size_t i) { return Series1.YValue(i); }},
@@ -59,8 +59,8 @@ ChartSaver TFormMain::MakeChartSaver() {
             [&progress](double done) { return !progress || progress->Update(done); });
     };
     // The temporary folder is asked for afresh on every save.
-    return ChartSaver(render, saveDataFile,
-                      [this](const QString& text) { deps_.ui.Message(text); });
+    return files::ChartSaver(render, saveDataFile,
+                             [this](const QString& text) { deps_.ui.Message(text); });
 }
 
 bool TFormMain::SaveChartAs(const QString& fileName, int format) {
@@ -68,7 +68,7 @@ bool TFormMain::SaveChartAs(const QString& fileName, int format) {
 }
 
 void TFormMain::SaveAsCSVClick() {
-    SaveAsCsvCommand(
+    files::SaveAsCsvCommand(
         [this] {
             SaveCSVDialog.fileName.clear();
             return Chosen(SaveCSVDialog, deps_.ui.SaveFile(SaveCSVDialog));
@@ -77,7 +77,7 @@ void TFormMain::SaveAsCSVClick() {
 }
 
 void TFormMain::SaveAsImage1Click() {
-    SaveAsImageCommand(
+    files::SaveAsImageCommand(
         [this] {
             SaveGraphDialog.fileName.clear();
             return Chosen(SaveGraphDialog, deps_.ui.SaveFile(SaveGraphDialog));
@@ -88,11 +88,12 @@ void TFormMain::SaveAsImage1Click() {
 void TFormMain::Print1Click() {
     // Set again on every print: the page margins follow from the chart's own,
     // and the chart fills the area inside them.
-    const ChartPrintSettings settings = DefaultChartPrintSettings(
-        ChartMargins{kChartMarginLeft, kChartMarginTop, kChartMarginRight, kChartMarginBottom});
+    const files::ChartPrintSettings settings = files::DefaultChartPrintSettings(
+        files::ChartMargins{graph::kChartMarginLeft, graph::kChartMarginTop,
+                            graph::kChartMarginRight, graph::kChartMarginBottom});
     const QSize chartSize = Chart1->size();
     const auto paintPage = [this, settings, chartSize](QPrinter& printer) {
-        PrintChart(printer, settings, chartSize, [this, chartSize](QPainter& painter) {
+        files::PrintChart(printer, settings, chartSize, [this, chartSize](QPainter& painter) {
             Chart1->Draw(painter, QRect(QPoint(0, 0), chartSize));
         });
     };
@@ -113,7 +114,7 @@ void TFormMain::Print1Click() {
 }
 
 void TFormMain::CopyToClipboard1Click() {
-    CopyToClipboardCommand(
+    files::CopyToClipboardCommand(
         Chart1->RenderImage(Chart1->size()),
         [this](const QImage& image) { deps_.ui.SetClipboardImage(image); },
         [this](const QString& text) { deps_.ui.Message(text); });
@@ -124,10 +125,10 @@ void TFormMain::OpenDataFileClick() {
 }
 
 void TFormMain::OpenRecordingClick() {
-    const Clock::Moment now = deps_.clock.NowWithOffset();
+    const platform::Clock::Moment now = deps_.clock.NowWithOffset();
     const RecordingSource source{
         deps_.recordingsFolder, Recording.History(),
-        QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch()};
+        platform::QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch()};
     OpenRecordingCommand(
         OpenHooks(QStringLiteral("Opening the recording...")),
         [this](const RecordingSpanChoice& initial) {
@@ -137,25 +138,25 @@ void TFormMain::OpenRecordingClick() {
 }
 
 void TFormMain::OpenDataFileFrom(FileDialogRequest& dialog) {
-    OpenDataFileHooks hooks = OpenHooks(QStringLiteral("Opening the data file..."));
+    files::OpenDataFileHooks hooks = OpenHooks(QStringLiteral("Opening the data file..."));
     hooks.chooseFile = [this, &dialog] { return Chosen(dialog, deps_.ui.OpenFile(dialog)); };
     // The points go straight into a series of their own while the file is
     // read, and take the place of Series1's only once the file has been
     // read whole.
-    auto opened = std::make_shared<TLineSeries>(Series1.Title(), Series1.SeriesColor());
+    auto opened = std::make_shared<graph::TLineSeries>(Series1.Title(), Series1.SeriesColor());
     hooks.readPoint = [opened](double x, double y) { opened->Add(x, y); };
     hooks.showReadPoints = [this, opened] {
         // The graph was cleared just before: the points replace nothing.
         Chart1->SetAutoRepaint(false);
         Series1.TakePoints(*opened);
-        RefreshAverage(Series1, Series2);
+        graph::RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
     };
-    OpenDataFileCommand(hooks, deps_.regional);
+    files::OpenDataFileCommand(hooks, deps_.regional);
 }
 
-OpenDataFileHooks TFormMain::OpenHooks(const QString& progressLabel) {
-    OpenDataFileHooks hooks;
+files::OpenDataFileHooks TFormMain::OpenHooks(const QString& progressLabel) {
+    files::OpenDataFileHooks hooks;
     hooks.graphHasPoints = [this] { return GraphPointCount() > 0; };
     hooks.confirm = [this](const QString& question) { return deps_.ui.Confirm(question); };
     hooks.message = [this](const QString& text) { deps_.ui.Message(text); };
@@ -195,12 +196,12 @@ OpenDataFileHooks TFormMain::OpenHooks(const QString& progressLabel) {
         }
         return !progress->report || progress->report->Update(done);
     };
-    hooks.showPoints = [this](const std::vector<Reading>& points) {
+    hooks.showPoints = [this](const std::vector<device::Reading>& points) {
         // One repaint for the whole file instead of one per point.
         Chart1->SetAutoRepaint(false);
-        for (const Reading& p : points)
+        for (const device::Reading& p : points)
             Series1.Add(p.time, p.value);
-        RefreshAverage(Series1, Series2);
+        graph::RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
     };
     for (int i = 0; i < ValUnits->count(); ++i)
@@ -208,4 +209,4 @@ OpenDataFileHooks TFormMain::OpenHooks(const QString& progressLabel) {
     return hooks;
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

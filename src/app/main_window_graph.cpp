@@ -16,10 +16,10 @@
 #include <QTimer>
 #include <utility>
 
-namespace korvinet {
+namespace korvinet::app {
 
 void TFormMain::ApplyGraphSettings() {
-    const GraphSettingsOutcome out = ComputeGraphSettings(
+    const graph::GraphSettingsOutcome out = graph::ComputeGraphSettings(
         {EditChartTitle->text(), EditChartNotes->text(), ChartYMaxAuto->isChecked(),
          EditChartYMax->text(), EditMaxSpan->text()},
         {Options.GraphTitle, Options.GraphNotes, Options.YMaxAutoEnabled, Options.YMaxValue,
@@ -30,7 +30,7 @@ void TFormMain::ApplyGraphSettings() {
     Options.YMaxAutoEnabled = out.values.YMaxAutoEnabled;
     Options.YMaxValue = out.values.YMaxValue;
     Options.MaxSpan = out.values.MaxSpan;
-    ApplyGraphSettingsToChart(out, *Chart1);
+    graph::ApplyGraphSettingsToChart(out, *Chart1);
     EditChartYMax->setEnabled(out.yMaxEditEnabled);
     if (out.yMaxEditText)
         EditChartYMax->setText(*out.yMaxEditText);
@@ -40,26 +40,27 @@ void TFormMain::ApplyGraphSettings() {
 }
 
 void TFormMain::Chart1AfterDraw(QPainter& painter, const QRect& /*target*/) {
-    if (!HasOverlays(Series1, Series2))
+    if (!graph::HasOverlays(Series1, Series2))
         return;
     try {
         const QString averagingTime =
             CountTime->currentIndex() >= 0 ? CountTime->currentText() : QString();
-        DrawChartOverlays(
+        graph::DrawChartOverlays(
             painter, Chart1->height(),
             {Series1, Series2, Counter, deps_.regional, Options.GraphNotes, averagingTime});
-        QStringList lines =
-            StatisticsLines(Series1, Series2, Counter, deps_.regional, DataFileName, DataFileLines);
+        QStringList lines = graph::StatisticsLines(Series1, Series2, Counter, deps_.regional,
+                                                   DataFileName, DataFileLines);
         // The band of the latest reading follows the latest reading.
         if (Options.ShowConfidenceBand && LatestBand) {
             qsizetype at = 0;
             while (at < lines.size() && !lines[at].startsWith(QStringLiteral("Latest:")))
                 ++at;
-            lines.insert(at < lines.size() ? at + 1 : at, ConfidenceBandLine(*LatestBand, Counter));
+            lines.insert(at < lines.size() ? at + 1 : at,
+                         measure::ConfidenceBandLine(*LatestBand, Counter));
         }
         MemoTexts texts{lines.join(QLatin1Char('\n')), std::nullopt};
         if (Counter.IsOpen())
-            texts.accumulator = AccumulatedCountsLines(Counter).join(QLatin1Char('\n'));
+            texts.accumulator = measure::AccumulatedCountsLines(Counter).join(QLatin1Char('\n'));
         if (painter.device() != Chart1) {
             pendingTexts_.reset(); // older than these
             ShowMemoTexts(texts);
@@ -106,11 +107,11 @@ void TFormMain::ShowStatistics(const QString& text) {
 }
 
 void TFormMain::ButtonCopyStatisticsClick() {
-    deps_.ui.SetClipboardText(StatisticsClipboardText(Statistics->toPlainText()));
+    deps_.ui.SetClipboardText(graph::StatisticsClipboardText(Statistics->toPlainText()));
 }
 
 int TFormMain::GraphPointCount() const {
     return static_cast<int>(Series1.Count());
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

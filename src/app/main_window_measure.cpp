@@ -15,7 +15,7 @@
 #include <QProgressBar>
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
@@ -35,24 +35,24 @@ void SelectEntry(QComboBox* list, int index) {
         list->setEditText(index >= 0 && index < list->count() ? list->itemText(index) : QString());
 }
 
-void SetFontColor(QLabel* label, TColor color) {
+void SetFontColor(QLabel* label, graph::TColor color) {
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, ColorFromTColor(color));
+    palette.setColor(QPalette::WindowText, graph::ColorFromTColor(color));
     label->setPalette(palette);
 }
 
 } // namespace
 
-MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
-    return AlarmSettingsOf(Options);
+measure::MeasurementSession::AlarmSettings TFormMain::TickSettings() const {
+    return recording::AlarmSettingsOf(Options);
 }
 
-void TFormMain::ShowCountsStopped(const SessionReading& reading) {
-    const bool fault = Options.WarnCountsHealth && IsFault(reading.health);
-    LabelCountsStopped->setText(reading.countsStopped ? NoCountsText(reading.silentSeconds)
-                                : fault
-                                    ? QStringLiteral("Counts: ") + CountsHealthText(reading.health)
-                                    : QString());
+void TFormMain::ShowCountsStopped(const measure::SessionReading& reading) {
+    const bool fault = Options.WarnCountsHealth && measure::IsFault(reading.health);
+    LabelCountsStopped->setText(reading.countsStopped ? measure::NoCountsText(reading.silentSeconds)
+                                : fault               ? QStringLiteral("Counts: ") +
+                                              measure::CountsHealthText(reading.health)
+                                        : QString());
 }
 
 void TFormMain::CountTimerTimer() {
@@ -60,8 +60,8 @@ void TFormMain::CountTimerTimer() {
     // The reading joins the graph within the tick (the graph is a sink):
     // the warning opens only after this slot has returned, and the ticks
     // that run while it is open add their own points behind this one.
-    const MeasurementSession::TickOutcome tick = Recording.Tick(TickSettings());
-    const SessionReading& reading = tick.reading;
+    const measure::MeasurementSession::TickOutcome tick = Recording.Tick(TickSettings());
+    const measure::SessionReading& reading = tick.reading;
     if (!reading.Ok()) {
         // The counter is closed now. Like every box asked for by a timer's
         // slot, the error opens once this slot has returned.
@@ -70,9 +70,9 @@ void TFormMain::CountTimerTimer() {
     }
 
     ValReading->setText(reading.text + QLatin1Char(' ') + reading.unitName);
-    SetFontColor(ValReading, reading.alarm ? kColorRed : kColorBlack);
+    SetFontColor(ValReading, reading.alarm ? graph::kColorRed : graph::kColorBlack);
     if (tick.alarm.beep)
-        deps_.ui.Beep(AlarmRule::kBeepHz, AlarmRule::kBeepMs);
+        deps_.ui.Beep(measure::AlarmRule::kBeepHz, measure::AlarmRule::kBeepMs);
     ShowCountsStopped(reading);
     ShowCounterNote();
     if (tick.alarm.showWarning)
@@ -87,11 +87,11 @@ void TFormMain::TimerProgressBarTimer() {
     // One step of the nominal 250 ms, whatever pace the timer runs at. The bar
     // stays full until the next sample empties it (a value beyond the maximum
     // would be ignored rather than clamped).
-    ProgressBarSample->setValue(
-        std::min(ProgressBarSample->value() + kProgressStepMs, ProgressBarSample->maximum()));
+    ProgressBarSample->setValue(std::min(ProgressBarSample->value() + measure::kProgressStepMs,
+                                         ProgressBarSample->maximum()));
 }
 
-Recorder::CounterSettings TFormMain::WantedCounterSettings() const {
+recording::Recorder::CounterSettings TFormMain::WantedCounterSettings() const {
     // No averaging entry selected (an index stored that the list does not
     // have): the counter keeps the averaging it has.
     const int entry = SelectedEntry(CountTime);
@@ -118,7 +118,7 @@ void TFormMain::ShowAveragingEntry() {
     }
 
     ProgressBarSample->setValue(0);
-    ProgressBarSample->setMaximum(kSampleIntervalMs);
+    ProgressBarSample->setMaximum(measure::kSampleIntervalMs);
 }
 
 void TFormMain::ValUnitsChange() {
@@ -150,8 +150,9 @@ void TFormMain::ValUnitsChange() {
 }
 
 void TFormMain::ClearGraph() {
-    ClearGraphSeries(*Chart1, Series1, Series2,
-                     TCounter::UnitNameOf(static_cast<std::int8_t>(ValUnits->currentIndex())));
+    graph::ClearGraphSeries(
+        *Chart1, Series1, Series2,
+        device::TCounter::UnitNameOf(static_cast<std::int8_t>(ValUnits->currentIndex())));
     Statistics->clear();
     DataFileName.clear();
     LatestBand.reset();
@@ -192,7 +193,7 @@ void TFormMain::EditAlarmLevelExit() {
         Options.AlarmLevel = level;
     else
         deps_.ui.Message(QStringLiteral("Alarm Level is not a valid value! ") + entered);
-    EditAlarmLevel->setText(FormatC("%.3f", Options.AlarmLevel));
+    EditAlarmLevel->setText(platform::FormatC("%.3f", Options.AlarmLevel));
 }
 
 void TFormMain::CopyAccumToClipboardClick() {
@@ -208,4 +209,4 @@ void TFormMain::AccumulatorResetClick() {
     Accumulator->clear();
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -9,7 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-namespace korvinet {
+namespace korvinet::app {
 
 void TFormMain::SetAboutWindow(TFormAbout* about) {
     aboutWindow_ = about;
@@ -71,4 +71,4 @@ void TFormMain::FTPSendNowClick() {
     FtpTempFileName.clear();
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -9,13 +9,13 @@
 #include <QComboBox>
 #include <QLabel>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
 // A reading that raised the alarm is drawn red.
-TColor PointColor(const Reading& reading) {
-    return reading.alarm ? kColorRed : kDefaultPointColor;
+graph::TColor PointColor(const device::Reading& reading) {
+    return reading.alarm ? graph::kColorRed : graph::kDefaultPointColor;
 }
 
 } // namespace
@@ -23,7 +23,7 @@ TColor PointColor(const Reading& reading) {
 void TFormMain::StartRecording() {
     Recording.SetKeepDays(Options.RecordingKeepDays);
     Recording.SetFileHeader([this] {
-        JournalFileHeader h = JournalHeaderOf(Options, Recording);
+        recording::JournalFileHeader h = recording::JournalHeaderOf(Options, Recording);
         h.bottomAxisTitle = Chart1->BottomAxisTitle();
         return h;
     });
@@ -31,29 +31,30 @@ void TFormMain::StartRecording() {
     Recording.SetStatusHandler([this](const QString& text) { RecordingStatusLbl->setText(text); });
     Recording.AddSink(graphSink_);
 
-    const RestoredSession restored =
+    const recording::RestoredSession restored =
         Recording.StartRecording(true, Counter.UnitName(), Options.MaxSpan);
     const int count = static_cast<int>(restored.points.size());
     if (count > 0) {
         // One repaint for all of them instead of one per point.
         Chart1->SetAutoRepaint(false);
         Chart1->SetLeftAxisTitle(Counter.UnitName());
-        for (const Reading& p : restored.points)
+        for (const device::Reading& p : restored.points)
             Series1.Add(p.time, p.value, PointColor(p));
-        RefreshAverage(Series1, Series2);
+        graph::RefreshAverage(Series1, Series2);
         Chart1->SetAutoRepaint(true);
         if (Recording.RecordingStatus().isEmpty())
-            RecordingStatusLbl->setText(RestoredReadingsText(count, restored.skippedLines));
+            RecordingStatusLbl->setText(
+                recording::RestoredReadingsText(count, restored.skippedLines));
     }
 }
 
-void TFormMain::AddToGraph(const SessionReading& reading) {
+void TFormMain::AddToGraph(const measure::SessionReading& reading) {
     if (!reading.Ok())
         return;
     // The point joins the graph in its place in time.
-    AppendLiveReading(Series1, Series2,
-                      GraphPoint{reading.time, reading.value, PointColor(reading)},
-                      Options.MaxSpan);
+    graph::AppendLiveReading(Series1, Series2,
+                             graph::GraphPoint{reading.time, reading.value, PointColor(reading)},
+                             Options.MaxSpan);
     if (Options.ShowConfidenceBand && reading.band) {
         Band.Add(reading.time, reading.band->low.value, reading.band->high.value);
         Band.RemoveBefore(Series1.FirstX());
@@ -61,16 +62,16 @@ void TFormMain::AddToGraph(const SessionReading& reading) {
     LatestBand = reading.band;
 }
 
-void TFormMain::AddBackfillToGraph(const CounterEvent& event) {
+void TFormMain::AddBackfillToGraph(const measure::CounterEvent& event) {
     const double from = deps_.clock.Now() - Options.MaxSpan / 24.0;
     Chart1->SetAutoRepaint(false);
-    JournalReader(deps_.recordingsFolder)
-        .Visit(event.firstUtcMs, event.lastUtcMs + 1, [&](const TimedReading& t) {
+    recording::JournalReader(deps_.recordingsFolder)
+        .Visit(event.firstUtcMs, event.lastUtcMs + 1, [&](const device::TimedReading& t) {
             // Another unit's readings are not mixed in, as with a restore.
             if (t.reading.time >= from && t.reading.unitCode == Counter.UnitCode() &&
                 (Series1.Count() == 0 || t.reading.time > Series1.LastX())) {
-                SessionReading reading;
-                static_cast<Reading&>(reading) = t.reading;
+                measure::SessionReading reading;
+                static_cast<device::Reading&>(reading) = t.reading;
                 AddToGraph(reading);
             }
             return true;
@@ -78,4 +79,4 @@ void TFormMain::AddBackfillToGraph(const CounterEvent& event) {
     Chart1->SetAutoRepaint(true);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -13,10 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 
-namespace korvinet {
+namespace korvinet::app {
 
 void TFormMain::LoadSettings() {
-    if (!ReadSettings(deps_.store, &Options))
+    if (!settings::ReadSettings(deps_.store, &Options))
         RestoreDefaults(); // nothing said: a first run looks just like this
 
     // The check boxes run their click handlers as they change, and those
@@ -30,13 +30,13 @@ void TFormMain::LoadSettings() {
     CountTime->setCurrentIndex(loaded.AveragingTimeIndex);
     SetChecked(CheckBoxBeep, loaded.BeepEnabled);
     SetChecked(AlarmEnabled, loaded.AlarmEnabled);
-    EditAlarmLevel->setText(FormatC("%.3f", loaded.AlarmLevel));
+    EditAlarmLevel->setText(platform::FormatC("%.3f", loaded.AlarmLevel));
     SetChecked(AlarmBuzzer, loaded.AlarmBuzzer);
     EditChartTitle->setText(loaded.GraphTitle);
     EditChartNotes->setText(loaded.GraphNotes);
     SetChecked(ChartYMaxAuto, loaded.YMaxAutoEnabled);
     EditChartYMax->setText(deps_.regional.GeneralFloatText(loaded.YMaxValue));
-    EditMaxSpan->setText(FormatC("%.2f", loaded.MaxSpan));
+    EditMaxSpan->setText(platform::FormatC("%.2f", loaded.MaxSpan));
     FTPHost->setText(loaded.ftpHost);
     FTPUsername->setText(loaded.ftpUsername);
     FTPPassword->setText(loaded.ftpPassword);
@@ -50,7 +50,7 @@ void TFormMain::LoadSettings() {
 }
 
 bool TFormMain::SaveSettings() {
-    if (WriteSettings(deps_.store, Options))
+    if (settings::WriteSettings(deps_.store, Options))
         return true;
     deps_.ui.Message(QStringLiteral("Error saving settings!"));
     return false;
@@ -66,7 +66,8 @@ void TFormMain::FileOptionsClick() {
     TFormOptions dialog(Options,
                         DetectionLimitWarning(Counter, Options.AlarmLevel,
                                               entry >= 0 ? CountTime->itemText(entry) : QString()),
-                        this, deps_.serial ? deps_.serial->Ports() : QList<SerialPortEntry>());
+                        this,
+                        deps_.serial ? deps_.serial->Ports() : QList<device::SerialPortEntry>());
     const bool accepted =
         RunOptionsDialog ? RunOptionsDialog(dialog) : dialog.exec() == QDialog::Accepted;
     if (!accepted)
@@ -75,7 +76,7 @@ void TFormMain::FileOptionsClick() {
     Recording.SetKeepDays(Options.RecordingKeepDays); // from the next day's first reading on
     // Kinds and tubes count from the next search and connection on.
     if (deps_.serial)
-        deps_.serial->SetChoices(ParseCounterChoices(Options.CounterChoices));
+        deps_.serial->SetChoices(device::ParseCounterChoices(Options.CounterChoices));
     if (!Options.WarnCountsStopped || !Options.WarnCountsHealth)
         LabelCountsStopped->clear(); // the next tick shows what still applies
     if (!Options.ShowConfidenceBand)
@@ -92,4 +93,4 @@ void TFormMain::RestoreDefaultOptionsClick() {
     deps_.ui.Message(QStringLiteral("Restart the program for changes to take effect."));
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

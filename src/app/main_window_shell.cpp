@@ -11,7 +11,7 @@
 #define KORVINET_DOC_DIR ""
 #endif
 
-namespace korvinet {
+namespace korvinet::app {
 
 void TFormMain::Exit1Click() {
     // Ends the run as closing the window does; the window's destruction
@@ -55,4 +55,4 @@ void TFormMain::InstructionsClick() {
         deps_.ui.ShellOpen(document);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

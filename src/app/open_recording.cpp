@@ -10,18 +10,18 @@
 #include <array>
 #include <iterator>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
 // The spans ending now, in hours, in the dialog's order.
 constexpr qint64 kSpanHours[] = {24, 7 * 24, 30 * 24, 365 * 24};
-constexpr qint64 kReadingsSpanMs = 48 * kHourMs;
+constexpr qint64 kReadingsSpanMs = 48 * recording::kHourMs;
 // The steps after every reading, finest first.
 constexpr int kSteps[] = {60, 3600, 86400};
 
 double LocalOf(qint64 utcMs) {
-    return DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(utcMs));
+    return platform::DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(utcMs));
 }
 
 QString StepLine(int stepSeconds) {
@@ -46,14 +46,14 @@ QStringList RecordingSpanNames() {
 
 RecordingSpan RecordingSpanOf(const RecordingSpanChoice& choice, qint64 nowUtcMs) {
     if (choice.span >= 0 && choice.span < static_cast<int>(std::size(kSpanHours)))
-        return {nowUtcMs - kSpanHours[choice.span] * kHourMs, nowUtcMs + 1};
-    return {QtFromDateTime(choice.rangeFrom).toMSecsSinceEpoch(),
-            QtFromDateTime(choice.rangeTo).toMSecsSinceEpoch()};
+        return {nowUtcMs - kSpanHours[choice.span] * recording::kHourMs, nowUtcMs + 1};
+    return {platform::QtFromDateTime(choice.rangeFrom).toMSecsSinceEpoch(),
+            platform::QtFromDateTime(choice.rangeTo).toMSecsSinceEpoch()};
 }
 
 int RecordingStepSeconds(const RecordingSpan& span, std::optional<qint64> firstUtcMs,
                          const HistoryReach& reach) {
-    using Resolution = HistoryReader::Resolution;
+    using Resolution = recording::HistoryReader::Resolution;
     const auto reaches = [&](Resolution resolution) {
         if (!firstUtcMs)
             return true; // the history holds nothing at all
@@ -66,27 +66,29 @@ int RecordingStepSeconds(const RecordingSpan& span, std::optional<qint64> firstU
     for (const int step : kSteps) {
         const qint64 stepMs = step * qint64(1000);
         const bool fits = (length + stepMs - 1) / stepMs <= kMaxRecordingPoints;
-        if (fits && reaches(HistoryReader::ResolutionOf(step)))
+        if (fits && reaches(recording::HistoryReader::ResolutionOf(step)))
             return step;
     }
     return std::end(kSteps)[-1];
 }
 
-void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
-                   const QStringList& unitNames, const Regional& regional,
-                   const DataFileProgress& progress, DataFileContents* contents) {
+void ReadRecording(const recording::HistoryReader& history, const RecordingSpan& span,
+                   const QStringList& unitNames, const platform::Regional& regional,
+                   const files::DataFileProgress& progress, files::DataFileContents* contents) {
     // Told at once, so that a progress report counts its half second from
     // the start of the reading.
     if (progress && !progress(0.0)) {
         contents->cancelled = true;
         return;
     }
-    const std::optional<TimedReading> first = history.First();
-    const int step = RecordingStepSeconds(
-        span, first ? std::optional<qint64>(first->utcMs) : std::nullopt,
-        [&history](HistoryReader::Resolution resolution) { return history.Reach(resolution); });
+    const std::optional<device::TimedReading> first = history.First();
+    const int step =
+        RecordingStepSeconds(span, first ? std::optional<qint64>(first->utcMs) : std::nullopt,
+                             [&history](recording::HistoryReader::Resolution resolution) {
+                                 return history.Reach(resolution);
+                             });
 
-    std::vector<Reading>& points = contents->points;
+    std::vector<device::Reading>& points = contents->points;
     std::array<std::int64_t, 256> readingsIn{}; // by unit code
     std::int64_t repeated = 0;                  // readings whose local time does not move on
     const auto add = [&](double time, double value, std::uint8_t unitCode, std::int64_t n) {
@@ -94,7 +96,7 @@ void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
             repeated += n;
             return;
         }
-        Reading p;
+        device::Reading p;
         p.time = time;
         p.value = value;
         p.unitCode = unitCode;
@@ -110,16 +112,17 @@ void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
         return going;
     };
     if (step == 0) {
-        history.Readings(span.fromUtcMs, span.toUtcMs, [&](const TimedReading& t) {
+        history.Readings(span.fromUtcMs, span.toUtcMs, [&](const device::TimedReading& t) {
             // An overrange marker holds no value.
             if (!t.reading.overrange)
                 add(t.reading.time, t.reading.value, t.reading.unitCode, 1);
             return goOn(t.utcMs);
         });
     } else {
-        history.Steps(span.fromUtcMs, span.toUtcMs, step, [&](const HistorySummary& s) {
+        history.Steps(span.fromUtcMs, span.toUtcMs, step, [&](const recording::HistorySummary& s) {
             if (s.n > 0)
-                add(LocalDateTime(s.startUtcMs, s.utcOffsetSeconds), s.Mean(), s.unitCode, s.n);
+                add(recording::LocalDateTime(s.startUtcMs, s.utcOffsetSeconds), s.Mean(),
+                    s.unitCode, s.n);
             return goOn(s.startUtcMs);
         });
     }
@@ -134,8 +137,8 @@ void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
     // One unit on one axis: the one the span ends in, as the user sees it
     // now.
     const std::uint8_t unitCode = points.back().unitCode;
-    std::erase_if(points, [unitCode](const Reading& p) { return p.unitCode != unitCode; });
-    const DisplayUnit* unit = FindDisplayUnit(unitCode);
+    std::erase_if(points, [unitCode](const device::Reading& p) { return p.unitCode != unitCode; });
+    const device::DisplayUnit* unit = device::FindDisplayUnit(unitCode);
     contents->hasColumnTitles = true;
     contents->bottomAxisTitle = QStringLiteral("Time");
     contents->leftAxisTitle = unit ? unit->name.toString() : QString();
@@ -162,31 +165,32 @@ QString NoRecordingText(const QString& journalFolder) {
         .arg(QDir::toNativeSeparators(journalFolder));
 }
 
-QString EmptySpanText(const RecordingSpan& span, const Regional& regional) {
+QString EmptySpanText(const RecordingSpan& span, const platform::Regional& regional) {
     return QStringLiteral("The recording holds no readings from %1 to %2.")
         .arg(regional.DateTimeText(LocalOf(span.fromUtcMs)),
              regional.DateTimeText(LocalOf(span.toUtcMs)));
 }
 
 void OpenRecordingCommand(
-    const OpenDataFileHooks& window,
+    const files::OpenDataFileHooks& window,
     const std::function<RecordingSpanChoice(const RecordingSpanChoice&)>& choose,
-    const RecordingSource& source, const Regional& regional, RecordingSpanChoice* lastChoice) {
+    const RecordingSource& source, const platform::Regional& regional,
+    RecordingSpanChoice* lastChoice) {
     if (source.journalFolder.isEmpty()) {
         window.message(NoRecordingText(source.journalFolder));
         return;
     }
-    const HistoryReader history(source.journalFolder, source.live);
+    const recording::HistoryReader history(source.journalFolder, source.live);
     if (!history.First()) {
         window.message(NoRecordingText(source.journalFolder));
         return;
     }
-    if (window.graphHasPoints() && !window.confirm(kOpenDataFileQuestion))
+    if (window.graphHasPoints() && !window.confirm(files::kOpenDataFileQuestion))
         return;
     // A range never chosen yet is offered as the last day.
     if (lastChoice->rangeFrom >= lastChoice->rangeTo) {
         lastChoice->rangeTo = LocalOf(source.nowUtcMs);
-        lastChoice->rangeFrom = LocalOf(source.nowUtcMs - kSpanHours[0] * kHourMs);
+        lastChoice->rangeFrom = LocalOf(source.nowUtcMs - kSpanHours[0] * recording::kHourMs);
     }
     const RecordingSpanChoice choice = choose(*lastChoice);
     if (!choice.accepted)
@@ -196,7 +200,7 @@ void OpenRecordingCommand(
 
     // Read before anything changes, so a cancelled reading or an empty span
     // leaves the measurement and the graph as they were.
-    DataFileContents contents;
+    files::DataFileContents contents;
     if (span.fromUtcMs < span.toUtcMs)
         ReadRecording(history, span, window.unitNames, regional, window.progress, &contents);
     if (contents.cancelled)
@@ -207,7 +211,7 @@ void OpenRecordingCommand(
     }
     // The journal folder stands where a data file's name would, so that the
     // statistics name it with the span and the step beneath.
-    ShowOpenedData(window, source.journalFolder, contents, true);
+    files::ShowOpenedData(window, source.journalFolder, contents, true);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

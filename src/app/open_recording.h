@@ -9,10 +9,15 @@
 #include <functional>
 #include <optional>
 
-namespace korvinet {
-
-class HistoryLive;
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::recording {
+class HistoryLive;
+} // namespace korvinet::recording
+
+namespace korvinet::app {
 
 // The spans "Open Recording..." offers, in its dialog's order; the last is
 // the range.
@@ -36,7 +41,7 @@ RecordingSpan RecordingSpanOf(const RecordingSpanChoice& choice, qint64 nowUtcMs
 // where it reaches (firstUtcMs, the history's oldest reading). Returns the
 // step in seconds; 0 for every reading.
 inline constexpr qint64 kMaxRecordingPoints = 100000;
-using HistoryReach = std::function<std::optional<qint64>(HistoryReader::Resolution)>;
+using HistoryReach = std::function<std::optional<qint64>(recording::HistoryReader::Resolution)>;
 int RecordingStepSeconds(const RecordingSpan& span, std::optional<qint64> firstUtcMs,
                          const HistoryReach& reach);
 
@@ -49,20 +54,20 @@ int RecordingStepSeconds(const RecordingSpan& span, std::optional<qint64> firstU
 // that unit; header lines that say the span, the step and how many readings
 // were left out. Tells progress how far it got (contents->cancelled when it
 // said stop).
-void ReadRecording(const HistoryReader& history, const RecordingSpan& span,
-                   const QStringList& unitNames, const Regional& regional,
-                   const DataFileProgress& progress, DataFileContents* contents);
+void ReadRecording(const recording::HistoryReader& history, const RecordingSpan& span,
+                   const QStringList& unitNames, const platform::Regional& regional,
+                   const files::DataFileProgress& progress, files::DataFileContents* contents);
 
 // Messages of "Open Recording...", exactly as the user sees them.
 QString NoRecordingText(const QString& journalFolder);
-QString EmptySpanText(const RecordingSpan& span, const Regional& regional);
+QString EmptySpanText(const RecordingSpan& span, const platform::Regional& regional);
 
 // Where a recording is read from: the window's journal folder (empty: it
 // keeps none), the live history of its own recording (null when it does not
 // record), and now as the window's clock has it.
 struct RecordingSource {
     QString journalFolder;
-    std::shared_ptr<const HistoryLive> live;
+    std::shared_ptr<const recording::HistoryLive> live;
     qint64 nowUtcMs = 0;
 };
 
@@ -73,8 +78,9 @@ struct RecordingSource {
 // no reading, a message says so and the window stays as it was; so it does
 // for a "No", a cancelled dialog or a cancelled reading.
 void OpenRecordingCommand(
-    const OpenDataFileHooks& window,
+    const files::OpenDataFileHooks& window,
     const std::function<RecordingSpanChoice(const RecordingSpanChoice&)>& choose,
-    const RecordingSource& source, const Regional& regional, RecordingSpanChoice* lastChoice);
+    const RecordingSource& source, const platform::Regional& regional,
+    RecordingSpanChoice* lastChoice);
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -19,7 +19,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace korvinet {
+namespace korvinet::app {
+
+using device::CounterChoice;
 
 namespace {
 
@@ -28,8 +30,8 @@ const QString kFactor = QStringLiteral("=");
 
 } // namespace
 
-TFormOptions::TFormOptions(const SettingsRecord& current, const QString& detectionWarning,
-                           QWidget* parent, const QList<SerialPortEntry>& ports)
+TFormOptions::TFormOptions(const settings::SettingsRecord& current, const QString& detectionWarning,
+                           QWidget* parent, const QList<device::SerialPortEntry>& ports)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FormOptions"));
     setWindowTitle(QStringLiteral("Options"));
@@ -74,7 +76,7 @@ TFormOptions::TFormOptions(const SettingsRecord& current, const QString& detecti
 
     // The serial ports there are, then the counters stored choices name
     // that are not attached now.
-    CounterChoices stored = ParseCounterChoices(current.CounterChoices);
+    device::CounterChoices stored = device::ParseCounterChoices(current.CounterChoices);
     QStringList shown;
     const auto choiceFor = [&](const QString& identity, const QString& path) {
         for (const CounterChoice& choice : stored)
@@ -82,7 +84,7 @@ TFormOptions::TFormOptions(const SettingsRecord& current, const QString& detecti
                 return &choice;
         return static_cast<const CounterChoice*>(nullptr);
     };
-    for (const SerialPortEntry& port : ports) {
+    for (const device::SerialPortEntry& port : ports) {
         const CounterChoice* choice = choiceFor(port.Identity(), port.path);
         const QString counter = choice ? choice->counter : port.Identity();
         const QString about =
@@ -93,7 +95,8 @@ TFormOptions::TFormOptions(const SettingsRecord& current, const QString& detecti
     for (const CounterChoice& choice : stored) {
         if (shown.contains(choice.counter))
             continue;
-        if (choice.counter == kAnyCounter || (choice.kind.isEmpty() && !choice.Calibration()))
+        if (choice.counter == device::kAnyCounter ||
+            (choice.kind.isEmpty() && !choice.Calibration()))
             otherChoices_.push_back(choice);
         else
             AddSerialRow(choice.counter, choice.counter + QStringLiteral(" (not attached)"),
@@ -138,7 +141,7 @@ void TFormOptions::AddSerialRow(const QString& counter, const QString& label,
 
     auto* kind = new QComboBox(SerialCounters);
     kind->addItem(QStringLiteral("Not a counter"), QString());
-    for (const SerialKind& k : SerialKinds())
+    for (const device::SerialKind& k : device::SerialKinds())
         kind->addItem(k.name.toString(), k.id.toString());
     // A port that says what it is (a simulated counter) keeps its kind.
     kind->setCurrentIndex(std::max(0, kind->findData(!ownKind.isEmpty() ? ownKind
@@ -156,13 +159,13 @@ void TFormOptions::AddSerialRow(const QString& counter, const QString& label,
 
     auto* tube = new QComboBox(SerialCounters);
     tube->addItem(QStringLiteral("None: CPM only"), QString());
-    for (const TubeProfile& profile : TubeProfiles())
+    for (const device::TubeProfile& profile : device::TubeProfiles())
         tube->addItem(QStringLiteral("%1 (%2 CPM per \u00B5Sv/hr)")
                           .arg(profile.name.toString())
                           .arg(profile.cpmPerMicrosievertHour),
                       profile.name.toString());
     tube->addItem(QStringLiteral("Factor"), kFactor);
-    const TubeProfile* profile = choice ? FindTube(choice->tube) : nullptr;
+    const device::TubeProfile* profile = choice ? device::FindTube(choice->tube) : nullptr;
     tube->setCurrentIndex(profile ? tube->findData(profile->name.toString())
                           : choice && choice->cpmPerMicrosievertHour > 0 ? tube->count() - 1
                                                                          : 0);
@@ -188,8 +191,8 @@ void TFormOptions::AddSerialRow(const QString& counter, const QString& label,
     follow();
 }
 
-CounterChoices TFormOptions::SerialChoices() const {
-    CounterChoices choices = otherChoices_;
+device::CounterChoices TFormOptions::SerialChoices() const {
+    device::CounterChoices choices = otherChoices_;
     for (int row = 0; SerialCounters && row < SerialCounters->rowCount(); ++row) {
         const auto* kind = static_cast<QComboBox*>(SerialCounters->cellWidget(row, kKindColumn));
         const auto* baud = static_cast<QComboBox*>(SerialCounters->cellWidget(row, kBaudColumn));
@@ -215,29 +218,30 @@ CounterChoices TFormOptions::SerialChoices() const {
     return choices;
 }
 
-void TFormOptions::ApplyTo(SettingsRecord* record) const {
+void TFormOptions::ApplyTo(settings::SettingsRecord* record) const {
     record->ShowConfidenceBand = ShowBand->isChecked();
     record->AlarmRuleIndex = AlarmRuleList->currentIndex();
     record->WarnCountsStopped = WarnCountsStopped->isChecked();
     record->WarnCountsHealth = WarnCountsHealth->isChecked();
     record->RecordingKeepDays = KeepDays->value();
-    record->CounterChoices = FormatCounterChoices(SerialChoices());
+    record->CounterChoices = device::FormatCounterChoices(SerialChoices());
 }
 
-QString DetectionLimitWarning(const TCounter& counter, double level,
+QString DetectionLimitWarning(const device::TCounter& counter, double level,
                               const QString& averagingTimeText) {
     if (!counter.IsOpen() || counter.AveragingWindow() <= 0)
         return {};
-    const double seconds = counter.AveragingWindow() * (kSampleIntervalMs / 1000.0);
+    const double seconds = counter.AveragingWindow() * (measure::kSampleIntervalMs / 1000.0);
     // The background is what the counter has counted since the accumulation
     // began; before the first sample only the floor of the limit applies,
     // which no background lowers.
     const double minutes = (counter.LatestReadingTime() - counter.AccumulationStart()) * 1440;
     const double background = minutes > 0 ? counter.AccumulatedTotal() / minutes : 0.0;
-    const RateConversion conversion = RateConversion::Of(counter);
-    if (!LevelBelowDetectionLimit(level, background, seconds, conversion))
+    const measure::RateConversion conversion = measure::RateConversion::Of(counter);
+    if (!measure::LevelBelowDetectionLimit(level, background, seconds, conversion))
         return {};
-    const double detectable = conversion.FromRawCpm(DetectableLevelCpm(background, seconds)).value;
+    const double detectable =
+        conversion.FromRawCpm(measure::DetectableLevelCpm(background, seconds)).value;
     const QString unit = QLatin1Char(' ') + counter.UnitName();
     return QStringLiteral("The alarm level of ") + counter.FormatValue(level) + unit +
            QStringLiteral(" is below ") + counter.FormatValue(detectable) + unit +
@@ -246,4 +250,4 @@ QString DetectionLimitWarning(const TCounter& counter, double level,
                           "relied on.");
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

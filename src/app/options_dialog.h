@@ -15,9 +15,11 @@ class QLabel;
 class QSpinBox;
 class QTableWidget;
 
-namespace korvinet {
-
+namespace korvinet::device {
 class TCounter;
+} // namespace korvinet::device
+
+namespace korvinet::app {
 
 // File > "Options...": the settings that change how far readings are
 // trusted and how long recordings are kept, which have no place among the
@@ -35,11 +37,11 @@ public:
 
     // detectionWarning, when not empty, is shown below the alarm rule; ports
     // are the serial ports there are now.
-    TFormOptions(const SettingsRecord& current, const QString& detectionWarning,
-                 QWidget* parent = nullptr, const QList<SerialPortEntry>& ports = {});
+    TFormOptions(const settings::SettingsRecord& current, const QString& detectionWarning,
+                 QWidget* parent = nullptr, const QList<device::SerialPortEntry>& ports = {});
 
     // Puts the dialog's values into `record`, leaving its other values alone.
-    void ApplyTo(SettingsRecord* record) const;
+    void ApplyTo(settings::SettingsRecord* record) const;
 
     // --- Controls
     QCheckBox* ShowBand = nullptr;
@@ -63,12 +65,12 @@ public:
     QDialogButtonBox* Buttons = nullptr;
 
 private:
-    void AddSerialRow(const QString& counter, const QString& label, const CounterChoice* choice,
-                      const QString& ownKind);
-    CounterChoices SerialChoices() const;
+    void AddSerialRow(const QString& counter, const QString& label,
+                      const device::CounterChoice* choice, const QString& ownKind);
+    device::CounterChoices SerialChoices() const;
 
-    QStringList rowCounters_;     // the counter each row of SerialCounters is for
-    CounterChoices otherChoices_; // stored for counters the table does not show
+    QStringList rowCounters_;             // the counter each row of SerialCounters is for
+    device::CounterChoices otherChoices_; // stored for counters the table does not show
 };
 
 // The warning Options shows when the alarm level (display unit) lies below
@@ -76,7 +78,7 @@ private:
 // counted so far: an alarm set there sounds at background or never
 // reliably at all. Empty when the level is clear of it or no counter is
 // connected, since only a counter tells its background, window and unit.
-QString DetectionLimitWarning(const TCounter& counter, double level,
+QString DetectionLimitWarning(const device::TCounter& counter, double level,
                               const QString& averagingTimeText);
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -35,7 +35,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
@@ -160,7 +160,7 @@ RecordingSpanChoice QtUiServices::ChooseRecordingSpan(const QStringList& spans,
         layout->addWidget(button);
     }
     const auto field = [&dialog](double at) {
-        auto* edit = new QDateTimeEdit(QtFromDateTime(at), &dialog);
+        auto* edit = new QDateTimeEdit(platform::QtFromDateTime(at), &dialog);
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
         return edit;
@@ -190,8 +190,8 @@ RecordingSpanChoice QtUiServices::ChooseRecordingSpan(const QStringList& spans,
         return choice;
     choice.accepted = true;
     choice.span = group.checkedId();
-    choice.rangeFrom = DateTimeFromQt(from->dateTime());
-    choice.rangeTo = DateTimeFromQt(to->dateTime());
+    choice.rangeFrom = platform::DateTimeFromQt(from->dateTime());
+    choice.rangeTo = platform::DateTimeFromQt(to->dateTime());
     return choice;
 }
 
@@ -445,4 +445,4 @@ void QtUiServices::ErrorBox(const QString& text) {
     box.exec();
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -10,7 +10,7 @@
 
 class QTemporaryFile;
 
-namespace korvinet {
+namespace korvinet::app {
 
 // The desktop's own boxes, dialogs, clipboard and shell.
 class QtUiServices final : public UiServices {
@@ -59,4 +59,4 @@ private:
     std::shared_ptr<ToneState> tone_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::app

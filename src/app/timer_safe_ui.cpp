@@ -3,7 +3,7 @@
 #include <QMetaObject>
 #include <QObject>
 
-namespace korvinet {
+namespace korvinet::app {
 
 void TimerSafeUi::Message(const QString& text) {
     if (slotDepth_ == 0 || !context_) {
@@ -27,4 +27,4 @@ void TimerSafeUi::ErrorBox(const QString& text) {
         context_, [&inner = inner_, text] { inner.ErrorBox(text); }, Qt::QueuedConnection);
 }
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -6,7 +6,7 @@
 
 class QObject;
 
-namespace korvinet {
+namespace korvinet::app {
 
 // UI services that never open a box inside a timer's slot. A timer is not
 // delivered again while its own slot still runs, so a box opened there would
@@ -39,8 +39,12 @@ public:
     void Message(const QString& text) override;
     void ErrorBox(const QString& text) override;
     bool Confirm(const QString& question) override { return inner_.Confirm(question); }
-    FileChoice OpenFile(const FileDialogRequest& dialog) override { return inner_.OpenFile(dialog); }
-    FileChoice SaveFile(const FileDialogRequest& dialog) override { return inner_.SaveFile(dialog); }
+    FileChoice OpenFile(const FileDialogRequest& dialog) override {
+        return inner_.OpenFile(dialog);
+    }
+    FileChoice SaveFile(const FileDialogRequest& dialog) override {
+        return inner_.SaveFile(dialog);
+    }
     RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
                                             const RecordingSpanChoice& initial) override {
         return inner_.ChooseRecordingSpan(spans, initial);
@@ -57,4 +61,4 @@ private:
     int slotDepth_ = 0;
 };
 
-} // namespace korvinet
+} // namespace korvinet::app

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace korvinet {
+namespace korvinet::app {
 
 // How a standard open or save dialog is set up: one entry per filter, such
 // as "JPEG Image (*.jpg)".
@@ -78,4 +78,4 @@ public:
     virtual std::unique_ptr<ProgressReport> StartProgress(const QString& label) = 0;
 };
 
-} // namespace korvinet
+} // namespace korvinet::app

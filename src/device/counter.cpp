@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -13,7 +13,7 @@ const QString kCloseFailed = QStringLiteral("Failed to close device");
 
 } // namespace
 
-TCounter::TCounter(D2xxDriver& driver, const Clock& clock, CounterFinder* otherKinds)
+TCounter::TCounter(D2xxDriver& driver, const platform::Clock& clock, CounterFinder* otherKinds)
     : ftdi_(driver), otherKinds_(otherKinds), clock_(clock) {}
 
 TCounter::~TCounter() = default;
@@ -199,7 +199,7 @@ bool TCounter::ReadCounts() {
     // sample, modulo 2^32: that survives a wrap.
     const std::uint32_t elapsed = sample.ms ? *sample.ms : now - lastTick_;
     lastTick_ = now;
-    const Clock::Moment taken = clock_.NowWithOffset();
+    const platform::Clock::Moment taken = clock_.NowWithOffset();
     latestReadingTime_ = taken.local;
     latestReadingOffset_ = taken.utcOffsetSeconds;
 
@@ -276,4 +276,4 @@ void TCounter::RestartAccumulation() {
     accumulationStart_ = (open_ && HasReading()) ? latestReadingTime_ : clock_.Now();
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

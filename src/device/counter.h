@@ -13,9 +13,11 @@
 #include <memory>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // The program's only link to a counter device: lists the attached counters of
 // every kind it knows (our FTDI counters first, then those the other finder
@@ -59,7 +61,7 @@ public:
 
     // otherKinds, when given, lists the counters of the other kinds after
     // the FTDI driver's own; it outlives the counter.
-    TCounter(D2xxDriver& driver, const Clock& clock, CounterFinder* otherKinds = nullptr);
+    TCounter(D2xxDriver& driver, const platform::Clock& clock, CounterFinder* otherKinds = nullptr);
     ~TCounter();
     TCounter(const TCounter&) = delete;
     TCounter& operator=(const TCounter&) = delete;
@@ -168,7 +170,7 @@ private:
 
     FtdiFinder ftdi_;
     CounterFinder* otherKinds_;
-    const Clock& clock_;
+    const platform::Clock& clock_;
     std::unique_ptr<CounterDevice> device_;
     std::vector<Listed> listed_;
 
@@ -201,4 +203,4 @@ private:
     std::int8_t accuracy_ = 0;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -83,4 +83,4 @@ const CounterChoice* FindChoice(const CounterChoices& choices, const QString& id
     return any;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

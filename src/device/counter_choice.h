@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // What the user chose for a counter that cannot tell it: the kind of counter
 // on a serial port (only ports given a kind are ever opened) and, for a
@@ -42,4 +42,4 @@ QString FormatCounterChoices(const CounterChoices& choices);
 const CounterChoice* FindChoice(const CounterChoices& choices, const QString& identity,
                                 const QString& path = {});
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // What a counter counted since the previous sample (or since it was opened
 // or restarted), and the milliseconds those counts cover where the counter
@@ -136,4 +136,4 @@ public:
     virtual std::unique_ptr<CounterDevice> Make(const ListedCounter& counter) = 0;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

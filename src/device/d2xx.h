@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // The USB-serial driver as the counter code sees it: the handful of calls a
 // counter session needs, shaped after the vendor's D2XX library (status codes,
@@ -85,4 +85,4 @@ public:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -9,7 +9,7 @@
 #include <dlfcn.h>
 #endif
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -102,4 +102,4 @@ D2xxLibrary::~D2xxLibrary() {
         CloseModule(module_);
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // Our own declarations of the parts of FTDI's D2XX library that Korvinet
 // calls, so nothing of FTDI's is needed to build: the library is looked for
@@ -102,4 +102,4 @@ private:
     QString path_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -167,4 +167,4 @@ FtStatus D2xxLibraryDriver::ClrRts(FtHandle handle) {
     return library_->ClrRts(H(handle));
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-namespace korvinet {
+namespace korvinet::device {
 
 class D2xxLibrary;
 
@@ -38,4 +38,4 @@ private:
     std::unique_ptr<D2xxLibrary> library_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

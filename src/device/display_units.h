@@ -3,7 +3,7 @@
 #include <QStringView>
 #include <array>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // One unit a reading can be shown in: its name, how many decimals its texts
 // carry, and how a count rate becomes a reading in it.
@@ -40,4 +40,4 @@ inline const DisplayUnit* FindDisplayUnit(int code) {
                                                                       : nullptr;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -15,7 +15,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -23,8 +23,8 @@ namespace {
 // schedule of the clock's tick count, as seen by the next driver call.
 class UnpluggingDriver final : public D2xxDriver {
 public:
-    UnpluggingDriver(std::unique_ptr<SimulatedDriver> simulator, int devices, const Clock& clock,
-                     int afterMs, int forMs)
+    UnpluggingDriver(std::unique_ptr<SimulatedDriver> simulator, int devices,
+                     const platform::Clock& clock, int afterMs, int forMs)
         : sim_(std::move(simulator)), devices_(devices), clock_(clock), start_(clock.TickCount()),
           afterMs_(static_cast<std::uint32_t>(afterMs)), forMs_(static_cast<std::uint32_t>(forMs)) {
     }
@@ -108,7 +108,7 @@ private:
 
     std::unique_ptr<SimulatedDriver> sim_;
     int devices_;
-    const Clock& clock_;
+    const platform::Clock& clock_;
     std::uint32_t start_;
     std::uint32_t afterMs_;
     std::uint32_t forMs_;
@@ -134,8 +134,8 @@ void AddDemoDevice(SimulatedDriver& simulator, int n, const DriverChoice& choice
 
 // A serial simulated counter's pulses: the FTDI simulator's pulse source,
 // one device of it open for good, taken from on the counter's thread alone.
-std::function<std::uint32_t()> DemoPulses(const DriverChoice& choice, int n, const Clock& clock,
-                                          std::uint64_t seed) {
+std::function<std::uint32_t()> DemoPulses(const DriverChoice& choice, int n,
+                                          const platform::Clock& clock, std::uint64_t seed) {
     auto simulator = std::make_shared<SimulatedDriver>(clock, seed);
     AddDemoDevice(*simulator, n, choice);
     std::uint32_t listed = 0;
@@ -214,7 +214,7 @@ DriverChoice ReadDriverChoice() {
     return ReadDriverChoice([](const char* name) { return qEnvironmentVariable(name); });
 }
 
-std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock) {
+std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const platform::Clock& clock) {
     // On the console of the program that runs: the window's or the station's.
     const QByteArray program =
         QCoreApplication::instance()
@@ -252,7 +252,7 @@ std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock
     return std::make_unique<SimulatedDriver>(clock, 1);
 }
 
-CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const Clock& clock) {
+CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const platform::Clock& clock) {
     CounterDrivers drivers;
     const bool serial =
         choice.backend == QLatin1String("simulator") && !choice.simulatedKind.isEmpty();
@@ -298,4 +298,4 @@ CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const Clock& clo
     return drivers;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -10,9 +10,11 @@
 #include <functional>
 #include <memory>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // Which device backend the program talks to, read from the environment:
 //   KORVINET_DRIVER    "simulator" for simulated counters, "libftdi" or "d2xx"
@@ -64,7 +66,7 @@ DriverChoice ReadDriverChoice(); // from the process environment
 
 // The backend the choice names. When no USB backend can start, the program
 // runs with no counter attached (a simulator without devices).
-std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const Clock& clock);
+std::unique_ptr<D2xxDriver> CreateDriver(const DriverChoice& choice, const platform::Clock& clock);
 
 // Every way to a counter the program has: the FTDI driver, and the serial
 // ports with the finder of the counters on them (the simulated counters'
@@ -74,6 +76,6 @@ struct CounterDrivers {
     std::unique_ptr<SerialPortList> ports;
     std::unique_ptr<SerialFinder> serial;
 };
-CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const Clock& clock);
+CounterDrivers CreateCounterDrivers(const DriverChoice& choice, const platform::Clock& clock);
 
-} // namespace korvinet
+} // namespace korvinet::device

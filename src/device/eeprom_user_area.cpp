@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::vector<std::uint8_t> LocateUserArea(FtdiChip chip, std::span<const std::uin
     return {first.begin(), first.end()};
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

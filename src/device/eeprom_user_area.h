@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // FTDI bridge families whose EEPROM layouts differ in where the user area
 // lies. Numbered like libftdi's chip types so a backend can cast.
@@ -42,4 +42,4 @@ std::vector<std::uint8_t> LocateUserArea(FtdiChip chip, std::span<const std::uin
 // otherwise 256.
 int EepromSizeOf(FtdiChip chip, std::span<const std::uint8_t> image);
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -185,4 +185,4 @@ std::unique_ptr<CounterDevice> FtdiFinder::Make(const ListedCounter& counter) {
     return std::make_unique<FtdiCounter>(driver_, static_cast<int>(index));
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -5,7 +5,7 @@
 
 #include <array>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // Our own pulse counter behind an FTDI bridge: one byte per pulse at
 // 921600 baud, its range, calibration and fittings in a checksummed block of
@@ -67,4 +67,4 @@ private:
     D2xxDriver& driver_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -97,7 +97,7 @@ std::optional<QString> GmcCounter::Recognise(const SerialPortEntry& port) {
     return std::nullopt;
 }
 
-GmcCounter::GmcCounter(SerialPortEntry port, int baud, const Clock& clock)
+GmcCounter::GmcCounter(SerialPortEntry port, int baud, const platform::Clock& clock)
     : port_(std::move(port)), baud_(baud), clock_(clock) {}
 
 void GmcCounter::Heard(const char* data, int size) {
@@ -226,4 +226,4 @@ CounterLinkStatus GmcCounter::LinkStatus() const {
     return {exchange_.Received(), beatsRead_, 0};
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

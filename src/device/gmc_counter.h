@@ -9,9 +9,11 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // The protocol versions of GQ's GMC counters: GQ-RFC1201 (GMC-280/300/320)
 // and GQ-RFC1801 (GMC-500/600/800). Both take commands "<NAME>>" with
@@ -56,7 +58,7 @@ public:
     static std::optional<QString> Recognise(const SerialPortEntry& port);
 
     // With baud 0 both common rates are tried.
-    GmcCounter(SerialPortEntry port, int baud, const Clock& clock);
+    GmcCounter(SerialPortEntry port, int baud, const platform::Clock& clock);
 
     OpenResult Open(QString* error) override;
     bool Restart() override;
@@ -77,7 +79,7 @@ private:
 
     SerialPortEntry port_;
     int baud_;
-    const Clock& clock_;
+    const platform::Clock& clock_;
     GmcVersion version_ = GmcVersion::Rfc1201;
     CounterFacts facts_;
     std::optional<CounterCalibration> calibration_;
@@ -91,4 +93,4 @@ private:
     SerialExchange exchange_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cctype>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -122,4 +122,4 @@ QByteArray GmcSimulation::Answer(QByteArrayView name) {
     return {};
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

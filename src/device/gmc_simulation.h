@@ -3,7 +3,7 @@
 #include "device/gmc_counter.h"
 #include "device/serial_simulator.h"
 
-namespace korvinet {
+namespace korvinet::device {
 
 // A GQ GMC counter as GQ-RFC1201 (a GMC-300) or GQ-RFC1801 (a GMC-500+)
 // describes it: commands "<NAME>>" with binary parameters, replies in raw
@@ -33,4 +33,4 @@ private:
     QByteArray heard_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

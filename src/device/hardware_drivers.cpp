@@ -7,7 +7,7 @@
 #include "device/libftdi_driver.h"
 #endif
 
-namespace korvinet {
+namespace korvinet::device {
 
 std::unique_ptr<D2xxDriver> CreateLibFtdiDriver(QString* whyUnavailable) {
 #ifdef KORVINET_HAVE_LIBFTDI
@@ -43,4 +43,4 @@ std::unique_ptr<D2xxDriver> CreateDefaultHardwareDriver(QString* note) {
     return driver;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -5,7 +5,7 @@
 #include <QString>
 #include <memory>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // The driver backends that talk to real counters. Each returns null when it
 // cannot be used here, with a sentence saying why in whyUnavailable.
@@ -25,4 +25,4 @@ std::unique_ptr<D2xxDriver> CreateD2xxLibraryDriver(QString* whyUnavailable = nu
 // was passed over, why. Null only when neither can be used.
 std::unique_ptr<D2xxDriver> CreateDefaultHardwareDriver(QString* note = nullptr);
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -10,7 +10,7 @@
 #include <ftdi.h>
 #include <libusb.h>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -318,4 +318,4 @@ FtStatus LibFtdiDriver::GetOverrunCount(FtHandle handle, std::uint32_t* overruns
     return FT_OK;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

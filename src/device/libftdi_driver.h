@@ -10,7 +10,7 @@
 
 struct ftdi_context;
 
-namespace korvinet {
+namespace korvinet::device {
 
 class ReceivePump;
 
@@ -69,4 +69,4 @@ private:
     FtHandle nextHandle_ = 1;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <libusb.h>
 #include <utility>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -170,4 +170,4 @@ ReceivePump::Port::Error LibFtdiPort::Classify(int error) const {
     }
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -8,7 +8,7 @@
 
 struct ftdi_context;
 
-namespace korvinet {
+namespace korvinet::device {
 
 // One open FTDI device as the receive pump sees it, over a libftdi context
 // that the port owns and closes (giving the device back to ftdi_sio).
@@ -63,4 +63,4 @@ private:
     int lineStatus_ = 0;              // line status bits of the packets since the last look
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -2,7 +2,7 @@
 
 #include "device/serial_kinds.h"
 
-namespace korvinet {
+namespace korvinet::device {
 
 PulseByteCounter::PulseByteCounter(SerialPortEntry port, int baud)
     : port_(std::move(port)), baud_(baud > 0 ? baud : kBaud) {}
@@ -35,4 +35,4 @@ bool PulseByteCounter::Close() {
     return true;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

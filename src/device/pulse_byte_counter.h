@@ -4,7 +4,7 @@
 #include "device/serial_link.h"
 #include "device/serial_ports.h"
 
-namespace korvinet {
+namespace korvinet::device {
 
 // A counter that sends one byte for every pulse through any serial bridge
 // (CH340, CP210x, PL2303, an FTDI chip without our configuration block):
@@ -34,4 +34,4 @@ private:
     SerialLink link_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <QList>
 #include <charconv>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -137,7 +137,7 @@ std::optional<QString> RadProCounter::Recognise(const SerialPortEntry& port) {
     return name;
 }
 
-RadProCounter::RadProCounter(SerialPortEntry port, int baud, const Clock& clock)
+RadProCounter::RadProCounter(SerialPortEntry port, int baud, const platform::Clock& clock)
     : port_(std::move(port)), baud_(baud > 0 ? baud : kBaud), clock_(clock) {}
 
 std::optional<QByteArray> RadProCounter::Get(QByteArrayView what, int idleMs, QString* why) {
@@ -290,4 +290,4 @@ bool RadProCounter::Close() {
     return true;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -8,9 +8,11 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // A counter running the open Rad Pro firmware (FS2011, Bosean FS-600/1000/
 // 5000, FNIRSI GC-01/03, GMC-800 and others), which answers request lines at
@@ -55,7 +57,7 @@ public:
     // otherwise.
     static std::optional<QString> Recognise(const SerialPortEntry& port);
 
-    RadProCounter(SerialPortEntry port, int baud, const Clock& clock);
+    RadProCounter(SerialPortEntry port, int baud, const platform::Clock& clock);
 
     OpenResult Open(QString* error) override;
     bool Restart() override;
@@ -79,7 +81,7 @@ private:
 
     SerialPortEntry port_;
     int baud_;
-    const Clock& clock_;
+    const platform::Clock& clock_;
     CounterFacts facts_;
     std::optional<CounterCalibration> calibration_;
     std::int64_t clockOffsetMs_ = 0;
@@ -89,4 +91,4 @@ private:
     SerialExchange exchange_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -4,7 +4,7 @@
 #include <QList>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::device {
 
 RadProSimulation::RadProSimulation(SimulatedMemory memory, std::uint32_t firstCount)
     : memory_(std::move(memory)), count_(firstCount) {
@@ -101,4 +101,4 @@ QByteArray RadProSimulation::Answer(QByteArrayView request) {
     return reply + "\r\n";
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

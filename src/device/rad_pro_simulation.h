@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // A counter running Rad Pro as its USB communications protocol describes it
 // (docs/comm.md of the firmware) and as its firmware answers: request lines
@@ -49,4 +49,4 @@ private:
     QByteArray line_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // A bound that may have been capped: near saturation the dead-time factor is
 // limited, and a value computed with the cap reads "at least".
@@ -57,8 +57,9 @@ struct TimedReading {
 
 // The moment a reading was taken, with its offset where known.
 inline QDateTime MomentOf(const Reading& reading) {
-    return reading.utcOffsetSeconds ? QtFromDateTime(reading.time, *reading.utcOffsetSeconds)
-                                    : QtFromDateTime(reading.time);
+    return reading.utcOffsetSeconds
+               ? platform::QtFromDateTime(reading.time, *reading.utcOffsetSeconds)
+               : platform::QtFromDateTime(reading.time);
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

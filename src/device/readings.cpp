@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace korvinet {
+namespace korvinet::device {
 
 double TCounter::ConvertRate(double countRate, std::int8_t unitCode) const {
     if (countRate == kOverrange)
@@ -33,7 +33,7 @@ QString TCounter::FormatValueOf(double value, std::int8_t unitCode) {
     if (value == kOverrange)
         return QStringLiteral("OVERRANGE");
     const DisplayUnit* unit = FindDisplayUnit(unitCode);
-    return unit ? FormatC("%.*f", unit->decimals, value) : QStringLiteral("?");
+    return unit ? platform::FormatC("%.*f", unit->decimals, value) : QStringLiteral("?");
 }
 
 QString TCounter::ReadingText() const {
@@ -57,8 +57,8 @@ QString TCounter::ElapsedText(double days) {
     ms = std::llabs(ms);
     const long long d = ms / 86400000;
     const long long t = ms % 86400000;
-    return FormatC("%s%03lldd:%02lldh:%02lldm:%02llds", sign, d, t / 3600000, (t / 60000) % 60,
-                   (t / 1000) % 60);
+    return platform::FormatC("%s%03lldd:%02lldh:%02lldm:%02llds", sign, d, t / 3600000,
+                             (t / 60000) % 60, (t / 1000) % 60);
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

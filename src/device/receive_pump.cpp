@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 ReceivePump::ReceivePump(std::unique_ptr<Port> port, Options options)
     : port_(std::move(port)), options_(std::move(options)) {
@@ -150,4 +150,4 @@ void ReceivePump::Loop() {
     done_.notify_all();
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -11,7 +11,7 @@
 
 class QThread;
 
-namespace korvinet {
+namespace korvinet::device {
 
 // Keeps a USB-serial port drained on a thread of its own and counts what
 // arrives. The bridge chip's receive FIFO holds only a few milliseconds of
@@ -123,4 +123,4 @@ private:
     std::unique_ptr<QThread> qtThread_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -16,10 +16,10 @@ constexpr auto kLostPoll = std::chrono::milliseconds(20);
 
 } // namespace
 
-std::int64_t ComputerUtcMs(const Clock& clock) {
+std::int64_t ComputerUtcMs(const platform::Clock& clock) {
     // Date-time doubles count local days from 1899-12-30; 1970-01-01 is day 25569.
-    const Clock::Moment now = clock.NowWithOffset();
-    return std::llround((now.local - 25569.0) * kMsPerDay) -
+    const platform::Clock::Moment now = clock.NowWithOffset();
+    return std::llround((now.local - 25569.0) * platform::kMsPerDay) -
            static_cast<std::int64_t>(now.utcOffsetSeconds) * 1000;
 }
 
@@ -122,4 +122,4 @@ QByteArrayView SerialExchange::Line(QByteArrayView reply) {
     return reply;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

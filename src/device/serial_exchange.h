@@ -10,13 +10,15 @@
 #include <functional>
 #include <mutex>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // The computer's time in milliseconds since 1970-01-01 UTC, which a counter
 // that keeps a clock of its own is compared with.
-std::int64_t ComputerUtcMs(const Clock& clock);
+std::int64_t ComputerUtcMs(const platform::Clock& clock);
 
 // Requests and their replies over a serial link, for the kinds of counter
 // that answer questions. What arrives while a request waits is its reply;
@@ -77,4 +79,4 @@ private:
     Steady::time_point lastArrival_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

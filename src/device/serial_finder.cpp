@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QSet>
 
-namespace korvinet {
+namespace korvinet::device {
 
 std::vector<ListedCounter> SerialFinder::List() {
     found_.clear();
@@ -85,4 +85,4 @@ std::unique_ptr<CounterDevice> SerialFinder::Make(const ListedCounter& counter) 
     return kind ? kind->make(it->port, it->baud, clock_) : nullptr;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -7,9 +7,11 @@
 #include <QHash>
 #include <optional>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // The counters on serial ports: a port is listed when its kind is known,
 // because the user chose it for that port (by its serial number or its
@@ -24,7 +26,8 @@ class Clock;
 class SerialFinder final : public CounterFinder {
 public:
     // Both outlive the finder.
-    SerialFinder(SerialPortList& ports, const Clock& clock) : ports_(ports), clock_(clock) {}
+    SerialFinder(SerialPortList& ports, const platform::Clock& clock)
+        : ports_(ports), clock_(clock) {}
 
     void SetChoices(CounterChoices choices) { choices_ = std::move(choices); }
     const CounterChoices& Choices() const { return choices_; }
@@ -42,7 +45,7 @@ private:
     };
 
     SerialPortList& ports_;
-    const Clock& clock_;
+    const platform::Clock& clock_;
     CounterChoices choices_;
     QHash<QString, Found> found_; // by path, from the last List()
     // What a kind's question found on a port (path, serial number, kind),
@@ -50,4 +53,4 @@ private:
     QHash<QString, std::optional<QString>> asked_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -8,30 +8,31 @@
 #include <QStringList>
 #include <array>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
 constexpr std::array<SerialKind, 4> kKinds = {{
     {kTextLineKind, u"Text-line counter", TextLineCounter::kBaud,
      [](const SerialPortEntry& port, int baud,
-        const Clock& clock) -> std::unique_ptr<CounterDevice> {
+        const platform::Clock& clock) -> std::unique_ptr<CounterDevice> {
          return std::make_unique<TextLineCounter>(port, baud, clock);
      }},
     {kPulseByteKind, u"Pulse-per-byte counter", PulseByteCounter::kBaud,
-     [](const SerialPortEntry& port, int baud, const Clock&) -> std::unique_ptr<CounterDevice> {
+     [](const SerialPortEntry& port, int baud,
+        const platform::Clock&) -> std::unique_ptr<CounterDevice> {
          return std::make_unique<PulseByteCounter>(port, baud);
      }},
     {kRadProKind, u"Rad Pro", RadProCounter::kBaud,
      [](const SerialPortEntry& port, int baud,
-        const Clock& clock) -> std::unique_ptr<CounterDevice> {
+        const platform::Clock& clock) -> std::unique_ptr<CounterDevice> {
          return std::make_unique<RadProCounter>(port, baud, clock);
      },
      &RadProCounter::Recognise},
     // Both baud rates are tried unless the user chose one.
     {kGmcKind, u"GQ GMC", 0,
      [](const SerialPortEntry& port, int baud,
-        const Clock& clock) -> std::unique_ptr<CounterDevice> {
+        const platform::Clock& clock) -> std::unique_ptr<CounterDevice> {
          return std::make_unique<GmcCounter>(port, baud, clock);
      },
      &GmcCounter::Recognise},
@@ -92,4 +93,4 @@ QString SerialPortLostText(const SerialPortEntry& port) {
     return QStringLiteral("The counter on %1 is gone (unplugged?)").arg(port.path);
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

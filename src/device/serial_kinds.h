@@ -8,9 +8,11 @@
 #include <optional>
 #include <span>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // The kinds of counter found on serial ports. Each is one class under
 // src/device and one entry here: its name on the command line and in the
@@ -20,7 +22,7 @@ struct SerialKind {
     QStringView name; // "Text-line counter"
     int baud;
     std::unique_ptr<CounterDevice> (*make)(const SerialPortEntry& port, int baud,
-                                           const Clock& clock);
+                                           const platform::Clock& clock);
     // A kind whose counters answer a question is recognised on a port by
     // asking it, so its port needs no choice of kind: the counter's name as
     // lists show it ("Rad Pro FS2011"), none when nothing of the kind
@@ -52,4 +54,4 @@ bool IsCounterBridge(const SerialPortEntry& port);
 CounterFacts SerialCounterFacts(const SerialPortEntry& port, QStringView kindId);
 QString SerialPortLostText(const SerialPortEntry& port);
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -8,7 +8,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -175,4 +175,4 @@ void SerialLink::Close() {
     port_ = nullptr;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-namespace korvinet {
+namespace korvinet::device {
 
 class ReceivePump;
 
@@ -51,4 +51,4 @@ private:
     std::unique_ptr<ReceivePump> pump_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

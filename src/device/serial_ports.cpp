@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -41,4 +41,4 @@ std::optional<SerialPortEntry> PortAt(const QString& path) {
     return entry;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

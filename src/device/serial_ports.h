@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // A serial port as the system lists it.
 struct SerialPortEntry {
@@ -41,4 +41,4 @@ public:
 // named through a /dev/serial/by-id link); none when there is nothing there.
 std::optional<SerialPortEntry> PortAt(const QString& path);
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -15,7 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace korvinet {
+namespace korvinet::device {
 
 QByteArray TextLineSimulation::PowerOn() {
     return QByteArrayLiteral("Geiger Counter 1.00\r\n");
@@ -238,4 +238,4 @@ QList<SerialPortEntry> SimulatedSerialPorts::Ports() {
     return ports;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

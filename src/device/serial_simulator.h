@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // One counter's side of a serial protocol, as a simulator plays it: what it
 // sends of its own accord and what it answers. Each protocol's simulation is
@@ -154,4 +154,4 @@ private:
     std::vector<std::unique_ptr<PtyCounter>> counters_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace korvinet {
+namespace korvinet::device {
 
 struct SimulatedDriver::Device {
     SimulatedDeviceProfile profile;
@@ -29,7 +29,7 @@ struct SimulatedDriver::Device {
     double regularPhase = 0;      // ms after faultStart of the first fixed-rate pulse
 };
 
-SimulatedDriver::SimulatedDriver(const Clock& clock, std::uint64_t seed)
+SimulatedDriver::SimulatedDriver(const platform::Clock& clock, std::uint64_t seed)
     : clock_(clock), random_(seed) {}
 
 SimulatedDriver::~SimulatedDriver() = default;
@@ -478,4 +478,4 @@ FtStatus SimulatedDriver::ClrRts(FtHandle handle) {
     return FT_OK;
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

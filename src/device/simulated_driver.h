@@ -9,9 +9,11 @@
 #include <random>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // What one simulated counter looks like to the driver.
 struct SimulatedDeviceProfile {
@@ -71,7 +73,7 @@ public:
         Count
     };
 
-    explicit SimulatedDriver(const Clock& clock, std::uint64_t seed = 1);
+    explicit SimulatedDriver(const platform::Clock& clock, std::uint64_t seed = 1);
     ~SimulatedDriver() override;
 
     // Devices are numbered in the order they were added; that number stays
@@ -175,7 +177,7 @@ private:
     Device& At(int device);
     const Device& At(int device) const;
 
-    const Clock& clock_;
+    const platform::Clock& clock_;
     std::mt19937_64 random_;
     std::vector<std::unique_ptr<Device>> devices_;
     std::vector<int> list_; // the device list built by CreateDeviceInfoList
@@ -183,4 +185,4 @@ private:
     std::array<Fault, static_cast<int>(Op::Count)> faults_{};
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -5,7 +5,7 @@
 
 #include <QList>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -95,7 +95,7 @@ void TextLineDecoder::Restart() {
     taken_ = {};
 }
 
-TextLineCounter::TextLineCounter(SerialPortEntry port, int baud, const Clock& clock)
+TextLineCounter::TextLineCounter(SerialPortEntry port, int baud, const platform::Clock& clock)
     : port_(std::move(port)), baud_(baud > 0 ? baud : kBaud), clock_(clock) {}
 
 CounterDevice::OpenResult TextLineCounter::Open(QString* error) {
@@ -157,4 +157,4 @@ CounterLinkStatus TextLineCounter::LinkStatus() const {
     return {link_.Received(), decoder_.LinesRead(), decoder_.LinesSkipped()};
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

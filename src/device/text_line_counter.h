@@ -9,9 +9,11 @@
 #include <mutex>
 #include <optional>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::device {
 
 // The lines of the common open-hardware kit, once a second at 9600 baud:
 //   CPS, 12, CPM, 745, uSv/hr, 4.24, SLOW
@@ -67,7 +69,7 @@ public:
     static constexpr std::uint32_t kSilenceMs = 10000;
     static constexpr std::uint32_t kLineMs = 1000;
 
-    TextLineCounter(SerialPortEntry port, int baud, const Clock& clock);
+    TextLineCounter(SerialPortEntry port, int baud, const platform::Clock& clock);
 
     OpenResult Open(QString* error) override;
     bool Restart() override;
@@ -82,7 +84,7 @@ public:
 private:
     SerialPortEntry port_;
     int baud_;
-    const Clock& clock_;
+    const platform::Clock& clock_;
     CounterFacts facts_;
     mutable std::mutex mutex_; // the decoder is fed on the link's thread
     TextLineDecoder decoder_;
@@ -90,4 +92,4 @@ private:
     SerialLink link_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::device

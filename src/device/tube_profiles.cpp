@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <array>
 
-namespace korvinet {
+namespace korvinet::device {
 
 namespace {
 
@@ -73,4 +73,4 @@ QString TubeNames() {
     return names.join(QStringLiteral(", "));
 }
 
-} // namespace korvinet
+} // namespace korvinet::device

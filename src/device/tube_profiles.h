@@ -4,7 +4,7 @@
 #include <QStringView>
 #include <span>
 
-namespace korvinet {
+namespace korvinet::device {
 
 // A Geiger-Müller tube as a counter without a calibration of its own is
 // told it has: its sensitivity to gamma rays in counts per minute for
@@ -24,4 +24,4 @@ const TubeProfile* FindTube(QStringView name);
 // The names, comma-separated, for messages.
 QString TubeNames();
 
-} // namespace korvinet
+} // namespace korvinet::device

@@ -12,7 +12,7 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 
-namespace korvinet {
+namespace korvinet::files {
 
 namespace {
 
@@ -166,4 +166,4 @@ bool ChartSaver::SaveJpeg(const QString& fileName) const {
     return !jpeg.isEmpty() && WriteWholeFile(fileName, jpeg);
 }
 
-} // namespace korvinet
+} // namespace korvinet::files

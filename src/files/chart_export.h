@@ -8,7 +8,7 @@
 
 class QPainter;
 
-namespace korvinet {
+namespace korvinet::files {
 
 // Messages of the export commands, exactly as the user sees them.
 inline const QString kImageNotSaved = QStringLiteral("Error: The file could not be saved.");
@@ -69,4 +69,4 @@ private:
     QString tempFolder_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::files

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::files {
 
 namespace {
 
@@ -80,4 +80,4 @@ bool PrintChart(QPrinter& printer, const ChartPrintSettings& settings, const QSi
     return painter.end();
 }
 
-} // namespace korvinet
+} // namespace korvinet::files

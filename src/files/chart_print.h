@@ -8,7 +8,7 @@
 class QPainter;
 class QPrinter;
 
-namespace korvinet {
+namespace korvinet::files {
 
 // The chart's own margins, percent of the chart (left, top, right, bottom).
 struct ChartMargins {
@@ -63,4 +63,4 @@ void PaintChartOnPage(QPainter& painter, const QRectF& page, const ChartPrintSet
 bool PrintChart(QPrinter& printer, const ChartPrintSettings& settings, const QSize& chartSize,
                 const PaintChart& paint);
 
-} // namespace korvinet
+} // namespace korvinet::files

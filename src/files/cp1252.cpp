@@ -3,7 +3,7 @@
 #include <QStringDecoder>
 #include <array>
 
-namespace korvinet {
+namespace korvinet::files {
 
 namespace {
 
@@ -78,4 +78,4 @@ QString DecodeWindows1252OrUtf8(const QByteArray& bytes) {
     return DecodeWindows1252(bytes);
 }
 
-} // namespace korvinet
+} // namespace korvinet::files

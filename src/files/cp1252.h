@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::files {
 
 // Windows-1252, the 8-bit code page our data files are written in so they move
 // between this program and Windows programs unchanged (the micro sign of
@@ -23,4 +23,4 @@ QByteArray EncodeWindows1252(const QString& text, bool* exact = nullptr);
 // means UTF-8, anything else Windows-1252.
 QString DecodeWindows1252OrUtf8(const QByteArray& bytes);
 
-} // namespace korvinet
+} // namespace korvinet::files

@@ -22,7 +22,9 @@
 #include <string_view>
 #include <unordered_map>
 
-namespace korvinet {
+namespace korvinet::files {
+
+using platform::Regional;
 
 namespace {
 
@@ -135,7 +137,8 @@ public:
                 if (ms < 0)
                     continue;
             }
-            *dateTime = static_cast<double>(date.toJulianDay() - EpochJulianDay()) + ms / kMsPerDay;
+            *dateTime = static_cast<double>(date.toJulianDay() - EpochJulianDay()) +
+                        ms / platform::kMsPerDay;
             return true;
         }
         return false;
@@ -177,7 +180,7 @@ private:
             parsedTimes_.clear();
         int ms = -1;
         for (const QString& pattern : regional_.TimeReadPatterns()) {
-            ms = ParseTimeOfDay(text, regional_.Locale(), pattern);
+            ms = platform::ParseTimeOfDay(text, regional_.Locale(), pattern);
             if (ms >= 0)
                 break;
         }
@@ -245,7 +248,7 @@ struct DataLineWriter::State {
     State(int code, const Regional& regional)
         : unitCode(code), texts(regional),
           perSecond(!regional.LongTimePattern().contains(QLatin1Char('z'))),
-          unit(FindDisplayUnit(unitCode)) {
+          unit(device::FindDisplayUnit(unitCode)) {
         if (perSecond)
             seconds.resize(86400);
     }
@@ -262,7 +265,7 @@ struct DataLineWriter::State {
     }
 
     void Split(double x) {
-        const DayAndMs split = SplitDateTime(x);
+        const platform::DayAndMs split = platform::SplitDateTime(x);
         ms = split.ms;
         if (!day.made || split.day != dayNumber) {
             dayNumber = split.day;
@@ -284,13 +287,13 @@ struct DataLineWriter::State {
     }
 
     QString ValueText(double y) const {
-        return TCounter::FormatValueOf(y, static_cast<std::int8_t>(unitCode));
+        return device::TCounter::FormatValueOf(y, static_cast<std::int8_t>(unitCode));
     }
 
     // The reading as "%.*f" prints it, or -1 where FormatValueOf says more
     // than digits (no unit, overrange, not finite).
     int FastValue(double y, char (&buffer)[400]) const {
-        if (!unit || y == TCounter::kOverrange || !std::isfinite(y))
+        if (!unit || y == device::TCounter::kOverrange || !std::isfinite(y))
             return -1;
         const auto r = std::to_chars(buffer, buffer + sizeof buffer, y, std::chars_format::fixed,
                                      unit->decimals);
@@ -300,7 +303,7 @@ struct DataLineWriter::State {
     const int unitCode;
     DateTimeTexts texts;
     const bool perSecond;
-    const DisplayUnit* unit;
+    const device::DisplayUnit* unit;
     bool utf8 = false;
     qint64 dayNumber = 0;
     int ms = 0;
@@ -358,9 +361,9 @@ namespace {
 // when the header and every point fit it, otherwise UTF-8 (decided before
 // the first byte goes out). False when the sink fails or progress says stop.
 template <class XAt, class YAt>
-bool ProduceDataFile(std::size_t count, XAt xAt, YAt yAt, const TCounter& counter,
+bool ProduceDataFile(std::size_t count, XAt xAt, YAt yAt, const device::TCounter& counter,
                      const DataFileHeader& header, const Regional& regional,
-                     const DataFileProgress& progress, const ContentSink& sink) {
+                     const DataFileProgress& progress, const platform::ContentSink& sink) {
     const QString headerText =
         DataFileHeaderText(counter.Info().Model, counter.UnitName(), header, regional);
     bool exact = false;
@@ -390,20 +393,20 @@ bool ProduceDataFile(std::size_t count, XAt xAt, YAt yAt, const TCounter& counte
     return sink(piece);
 }
 
-bool WriteWith(const QString& fileName, const ContentProducer& produce) {
-    ReplaceOptions options;
+bool WriteWith(const QString& fileName, const platform::ContentProducer& produce) {
+    platform::ReplaceOptions options;
     // A user may keep data files in a folder only they may not add to, such
     // as a shared one; there the file is written as it always was.
     options.writeInPlaceIfFolderIsReadOnly = true;
-    return ReplaceFileContentsWith(fileName, produce, options);
+    return platform::ReplaceFileContentsWith(fileName, produce, options);
 }
 
 } // namespace
 
 bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
-                         const TCounter& counter, const DataFileHeader& header,
+                         const device::TCounter& counter, const DataFileHeader& header,
                          const Regional& regional, const DataFileProgress& progress) {
-    return WriteWith(fileName, [&](const ContentSink& sink) {
+    return WriteWith(fileName, [&](const platform::ContentSink& sink) {
         return ProduceDataFile(points.count, points.x, points.y, counter, header, regional,
                                progress, sink);
     });
@@ -456,8 +459,8 @@ bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const 
 
 namespace {
 
-Reading PointOf(double time, double value, int unitIndex) {
-    Reading r;
+device::Reading PointOf(double time, double value, int unitIndex) {
+    device::Reading r;
     r.time = time;
     r.value = value;
     if (unitIndex >= 0)
@@ -594,4 +597,4 @@ bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
     return true;
 }
 
-} // namespace korvinet
+} // namespace korvinet::files

@@ -9,10 +9,15 @@
 #include <memory>
 #include <vector>
 
-namespace korvinet {
-
-class Regional;
+namespace korvinet::device {
 class TCounter;
+} // namespace korvinet::device
+
+namespace korvinet::platform {
+class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::files {
 
 // Told now and then how much of a long save or open is done (0 to 1); false
 // stops it.
@@ -48,7 +53,7 @@ struct DataFileHeader {
 // The header block and the column titles (`model` is the counter's model
 // text, `unitName` the display unit's name), each line ending in CR LF.
 QString DataFileHeaderText(const QString& model, const QString& unitName,
-                           const DataFileHeader& header, const Regional& regional);
+                           const DataFileHeader& header, const platform::Regional& regional);
 
 // The data lines "date-time text, reading text\r\n", for every writer of
 // data files alike. Each day's date and each second's time of day is
@@ -58,7 +63,7 @@ QString DataFileHeaderText(const QString& model, const QString& unitName,
 class DataLineWriter {
 public:
     // `regional` outlives the writer.
-    DataLineWriter(int unitCode, const Regional& regional);
+    DataLineWriter(int unitCode, const platform::Regional& regional);
     ~DataLineWriter();
     DataLineWriter(const DataLineWriter&) = delete;
     DataLineWriter& operator=(const DataLineWriter&) = delete;
@@ -83,8 +88,8 @@ struct DataFilePoints {
 // The same for points read as the file is written, a megabyte at a time;
 // false as well when progress says stop (the old file then stays as it was).
 bool WriteDataFilePoints(const QString& fileName, const DataFilePoints& points,
-                         const TCounter& counter, const DataFileHeader& header,
-                         const Regional& regional, const DataFileProgress& progress = {});
+                         const device::TCounter& counter, const DataFileHeader& header,
+                         const platform::Regional& regional, const DataFileProgress& progress = {});
 
 // What a data file holds, as far as it was read.
 struct DataFileContents {
@@ -95,7 +100,7 @@ struct DataFileContents {
     int unitIndex = -1; // index of leftAxisTitle in the unit names, -1 if none
     // Strictly ascending time; each in the file's unit (unitIndex) when it
     // names one.
-    std::vector<Reading> points;
+    std::vector<device::Reading> points;
     int corruptLines = 0;
     bool cancelled = false; // progress said stop: nothing read counts
 };
@@ -106,7 +111,7 @@ struct DataFileContents {
 // and ".".
 class DataFileReader {
 public:
-    explicit DataFileReader(const Regional& regional) : regional_(regional) {}
+    explicit DataFileReader(const platform::Regional& regional) : regional_(regional) {}
 
     // False when the file cannot be opened for reading.
     bool Open(const QString& fileName);
@@ -122,18 +127,18 @@ public:
               const DataFileProgress& progress);
 
 private:
-    const Regional& regional_;
+    const platform::Regional& regional_;
     QFile file_;
 };
 
 // What DataFileReader::Read does with the bytes of a file it has read.
-bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames, const Regional& regional,
-                   DataFileContents* contents);
+bool ParseDataFile(const QByteArray& bytes, const QStringList& unitNames,
+                   const platform::Regional& regional, DataFileContents* contents);
 bool ParseDataFileBytes(QByteArrayView bytes, const QStringList& unitNames,
-                        const Regional& regional, DataFileContents* contents,
+                        const platform::Regional& regional, DataFileContents* contents,
                         const DataPointSink& add, const DataFileProgress& progress);
 
 // Blanks and control characters dropped at both ends.
 QString TrimDataField(QStringView text);
 
-} // namespace korvinet
+} // namespace korvinet::files

@@ -3,7 +3,7 @@
 #include "files/chart_export.h"
 #include "files/data_file.h"
 
-namespace korvinet {
+namespace korvinet::files {
 
 void SaveAsCsvCommand(const ChooseFile& chooseFile, const ChartSaver& saver,
                       const ShowMessage& message) {
@@ -30,7 +30,7 @@ void CopyToClipboardCommand(const QImage& chart,
     message(kGraphCopied);
 }
 
-void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& regional) {
+void OpenDataFileCommand(const OpenDataFileHooks& window, const platform::Regional& regional) {
     if (window.graphHasPoints() && !window.confirm(kOpenDataFileQuestion))
         return;
     const std::optional<ChosenFile> chosen = window.chooseFile();
@@ -78,4 +78,4 @@ void ShowOpenedData(const OpenDataFileHooks& window, const QString& path,
         window.message(CorruptLinesNote(contents.corruptLines));
 }
 
-} // namespace korvinet
+} // namespace korvinet::files

@@ -10,10 +10,13 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::platform {
+class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::files {
 
 class ChartSaver;
-class Regional;
 
 // The command side of data files and export: each function runs one menu
 // command from start to end and reaches the window only through the hooks it
@@ -64,7 +67,7 @@ struct OpenDataFileHooks {
     // no question, no clearing, the stored settings untouched.
     std::function<void(int unitIndex)> selectUnit;
     // Appends the points to Series1, refreshes the average and repaints.
-    std::function<void(const std::vector<Reading>& points)> showPoints;
+    std::function<void(const std::vector<device::Reading>& points)> showPoints;
     // Instead of showPoints, when set: each point is handed over as it is
     // read (the window keeps it aside), and showReadPoints puts them all
     // into Series1 where showPoints would.
@@ -79,7 +82,7 @@ struct OpenDataFileHooks {
 // "Open Data File". A running measurement is closed only once the chosen file
 // has been read; a "No", a cancelled dialog, an unopenable file or a
 // cancelled reading changes nothing.
-void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& regional);
+void OpenDataFileCommand(const OpenDataFileHooks& window, const platform::Regional& regional);
 // Its second half, for every open alike: the data read (`ok` false for a
 // failure outside a single line) takes the graph's place as an opened data
 // file's does, with `path` as the open data file (empty: none). Cancelled
@@ -87,4 +90,4 @@ void OpenDataFileCommand(const OpenDataFileHooks& window, const Regional& region
 void ShowOpenedData(const OpenDataFileHooks& window, const QString& path,
                     const DataFileContents& contents, bool ok);
 
-} // namespace korvinet
+} // namespace korvinet::files

@@ -2,14 +2,14 @@
 
 #include "platform/file_replace.h"
 
-namespace korvinet {
+namespace korvinet::files {
 
 bool WriteWholeFile(const QString& fileName, const QByteArray& bytes) {
-    ReplaceOptions options;
+    platform::ReplaceOptions options;
     // A user may keep data files in a folder only they may not add to, such
     // as a shared one; there the file is written as it always was.
     options.writeInPlaceIfFolderIsReadOnly = true;
-    return ReplaceFileContents(fileName, bytes, options);
+    return platform::ReplaceFileContents(fileName, bytes, options);
 }
 
-} // namespace korvinet
+} // namespace korvinet::files

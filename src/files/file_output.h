@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::files {
 
 // Creates or replaces the named file with the bytes. Returns true only when
 // every write, the flush to disk and the close succeeded, so a full disk or a
@@ -14,4 +14,4 @@ namespace korvinet {
 // was but a crash half way can leave part of it.
 bool WriteWholeFile(const QString& fileName, const QByteArray& bytes);
 
-} // namespace korvinet
+} // namespace korvinet::files

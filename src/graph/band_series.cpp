@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::graph {
 
 TBandSeries::Extent TBandSeries::Range(std::size_t begin, std::size_t end) const {
     return points_.Query(begin, end);
@@ -87,4 +87,4 @@ void DrawBand(QPainter& painter, const ChartLayout& layout, const TBandSeries& b
     painter.restore();
 }
 
-} // namespace korvinet
+} // namespace korvinet::graph

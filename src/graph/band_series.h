@@ -12,7 +12,7 @@
 
 class QPainter;
 
-namespace korvinet {
+namespace korvinet::graph {
 
 struct ChartLayout;
 
@@ -87,4 +87,4 @@ private:
 // surface it draws on.
 void DrawBand(QPainter& painter, const ChartLayout& layout, const TBandSeries& band);
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -7,7 +7,7 @@
 #include <deque>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::graph {
 
 // Points kept in ascending x (time) order with a hierarchy of block
 // summaries (16 points, 16 blocks, ...) that answers for any stretch of
@@ -230,4 +230,4 @@ std::size_t ColumnEnd(const Column& column, std::size_t i, std::size_t end,
     return hi;
 }
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::graph {
 
 namespace {
 
@@ -406,7 +406,7 @@ void TChart::DrawBottomLabels(QPainter& painter, const ChartLayout& layout) cons
     const int count = std::max(1, static_cast<int>(plot.width() / (needed * 3)));
     for (int i = 0; i <= count; ++i) {
         const double px = plot.left() + plot.width() * i / count;
-        const QDateTime dt = QtFromDateTime(layout.XToData(px));
+        const QDateTime dt = platform::QtFromDateTime(layout.XToData(px));
         drawLabel(px, dt.toString(QStringLiteral("hh:mm:ss AP")));
     }
 }
@@ -600,4 +600,4 @@ void TChart::mouseReleaseEvent(QMouseEvent* event) {
     update();
 }
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -15,7 +15,7 @@
 class QPainter;
 class QVariantAnimation;
 
-namespace korvinet {
+namespace korvinet::graph {
 
 class TBandSeries;
 class TLineSeries;
@@ -174,4 +174,4 @@ inline constexpr int kChartMarginBottom = 2;
 void ClearGraphSeries(TChart& chart, TLineSeries& live, TLineSeries& average,
                       const QString& unitName);
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace korvinet {
+namespace korvinet::graph {
 
 // Colours as the program stores them: 0x00BBGGRR.
 using TColor = std::uint32_t;
@@ -20,4 +20,4 @@ struct GraphPoint {
     TColor color = kDefaultPointColor;
 };
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -4,9 +4,9 @@
 #include "platform/regional.h"
 #include "platform/text_format.h"
 
-namespace korvinet {
+namespace korvinet::graph {
 
-bool ParseRoundedPositive(const QString& text, int decimals, const Regional& regional,
+bool ParseRoundedPositive(const QString& text, int decimals, const platform::Regional& regional,
                           double* value) {
     double rounded = 0.0;
     if (!regional.ParseRounded(text, decimals, &rounded) || !(rounded > 0.0))
@@ -17,7 +17,7 @@ bool ParseRoundedPositive(const QString& text, int decimals, const Regional& reg
 
 GraphSettingsOutcome ComputeGraphSettings(const GraphSettingsEntries& entries,
                                           const GraphSettingsValues& previous,
-                                          const Regional& regional) {
+                                          const platform::Regional& regional) {
     GraphSettingsOutcome out;
     out.values = previous;
     out.values.GraphTitle = entries.title;
@@ -43,7 +43,7 @@ GraphSettingsOutcome ComputeGraphSettings(const GraphSettingsEntries& entries,
         out.values.MaxSpan = span;
     else
         out.messages << kSpanMessagePrefix + entries.maxSpanText;
-    out.maxSpanEditText = FormatC("%.2f", out.values.MaxSpan);
+    out.maxSpanEditText = platform::FormatC("%.2f", out.values.MaxSpan);
     out.maxSpanEditText.replace(QLatin1Char('.'), regional.DecimalSeparator());
     return out;
 }
@@ -55,4 +55,4 @@ void ApplyGraphSettingsToChart(const GraphSettingsOutcome& outcome, TChart& char
         chart.SetLeftAxisMaximum(*outcome.axisMaximum);
 }
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -4,9 +4,12 @@
 #include <QStringList>
 #include <optional>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::graph {
+
 class TChart;
 
 // What the "Graph Settings" controls hold when the user leaves one of them.
@@ -47,15 +50,15 @@ inline const QString kSpanMessagePrefix = QStringLiteral("Total Span is not a va
 
 // The entry check of numeric edit boxes: the entry rounded to the shown
 // decimals (Regional::ParseRounded), valid when greater than 0.
-bool ParseRoundedPositive(const QString& text, int decimals, const Regional& regional,
+bool ParseRoundedPositive(const QString& text, int decimals, const platform::Regional& regional,
                           double* value);
 
 GraphSettingsOutcome ComputeGraphSettings(const GraphSettingsEntries& entries,
                                           const GraphSettingsValues& previous,
-                                          const Regional& regional);
+                                          const platform::Regional& regional);
 
 // Title, automatic-maximum switch and, when one was entered, the fixed
 // maximum onto the chart.
 void ApplyGraphSettingsToChart(const GraphSettingsOutcome& outcome, TChart& chart);
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -8,7 +8,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
-namespace korvinet {
+namespace korvinet::graph {
 
 namespace {
 
@@ -16,7 +16,7 @@ bool IsBlankOrControl(QChar c) {
     return c.isSpace() || c.category() == QChar::Other_Control;
 }
 
-QString ValueLine(const char* label, double value, const TCounter& counter) {
+QString ValueLine(const char* label, double value, const device::TCounter& counter) {
     return QString::fromLatin1(label) + counter.FormatValue(value) + QLatin1Char(' ') +
            counter.UnitName();
 }
@@ -44,7 +44,7 @@ QString DataFileDisplayName(const QString& path) {
 }
 
 QStringList StatisticsLines(const TLineSeries& live, const TLineSeries& average,
-                            const TCounter& counter, const Regional& regional,
+                            const device::TCounter& counter, const platform::Regional& regional,
                             const QString& dataFilePath, const QStringList& headerLines) {
     QStringList lines;
     if (!HasOverlays(live, average))
@@ -61,7 +61,7 @@ QStringList StatisticsLines(const TLineSeries& live, const TLineSeries& average,
     lines << ValueLine("Average:   ", average.LastY(), counter);
     lines << ValueLine("Min:       ", live.MinY(), counter);
     lines << ValueLine("Max:       ", live.MaxY(), counter);
-    lines << QStringLiteral("ET: ") + TCounter::ElapsedText(live.LastX() - live.FirstX());
+    lines << QStringLiteral("ET: ") + device::TCounter::ElapsedText(live.LastX() - live.FirstX());
     return lines;
 }
 
@@ -75,7 +75,7 @@ QString StatisticsClipboardText(const QString& memoText) {
     return StatisticsClipboardText(text.split(QLatin1Char('\n')));
 }
 
-QString DateSpanText(const TLineSeries& live, const Regional& regional) {
+QString DateSpanText(const TLineSeries& live, const platform::Regional& regional) {
     return QStringLiteral("Date Span: ") + regional.DateText(live.FirstX()) +
            QStringLiteral(" to ") + regional.DateText(live.LastX());
 }
@@ -84,7 +84,8 @@ QString SummaryLine(const OverlayContext& c) {
     QString line = QStringLiteral("Latest: ") + c.counter.FormatValue(c.live.LastY());
     line += QStringLiteral("   Average: ") + c.counter.FormatValue(c.average.LastY());
     line += QStringLiteral("   Max: ") + c.counter.FormatValue(c.live.MaxY());
-    line += QStringLiteral("   ET: ") + TCounter::ElapsedText(c.live.LastX() - c.live.FirstX());
+    line +=
+        QStringLiteral("   ET: ") + device::TCounter::ElapsedText(c.live.LastX() - c.live.FirstX());
     if (c.counter.IsOpen())
         line += QStringLiteral("   Averaging Time: ") + c.averagingTimeText;
     return line;
@@ -116,4 +117,4 @@ void DrawChartOverlays(QPainter& painter, int chartHeight, const OverlayContext&
     DrawTextAt(painter, kOverlayLeft, chartHeight - kSummaryFromBottom, SummaryLine(c));
 }
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -5,10 +5,16 @@
 
 class QPainter;
 
-namespace korvinet {
-
+namespace korvinet::device {
 class TCounter;
+} // namespace korvinet::device
+
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::graph {
+
 class TLineSeries;
 
 // The file name shown for an opened data file: what follows the last "\" or
@@ -22,7 +28,7 @@ QString DataFileDisplayName(const QString& path);
 // Latest/Average/Min/Max with unit, and the elapsed span. Empty when either
 // series is empty (the memo is then left as it is).
 QStringList StatisticsLines(const TLineSeries& live, const TLineSeries& average,
-                            const TCounter& counter, const Regional& regional,
+                            const device::TCounter& counter, const platform::Regional& regional,
                             const QString& dataFilePath, const QStringList& headerLines);
 
 // The memo's lines as clipboard text, CR LF between lines.
@@ -33,14 +39,14 @@ QString StatisticsClipboardText(const QString& memoText);
 struct OverlayContext {
     const TLineSeries& live;
     const TLineSeries& average;
-    const TCounter& counter;
-    const Regional& regional;
+    const device::TCounter& counter;
+    const platform::Regional& regional;
     QString notes;             // GraphNotes
     QString averagingTimeText; // the selected averaging-time entry, empty if none
 };
 
 // "Date Span: <first date> to <last date>" of the live series.
-QString DateSpanText(const TLineSeries& live, const Regional& regional);
+QString DateSpanText(const TLineSeries& live, const platform::Regional& regional);
 // "Latest: ...   Average: ...   Max: ...   ET: ..." plus the averaging time
 // while a device is open.
 QString SummaryLine(const OverlayContext& context);
@@ -62,4 +68,4 @@ bool HasOverlays(const TLineSeries& live, const TLineSeries& average);
 // catches and reports.
 void DrawChartOverlays(QPainter& painter, int chartHeight, const OverlayContext& context);
 
-} // namespace korvinet
+} // namespace korvinet::graph

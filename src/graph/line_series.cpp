@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-namespace korvinet {
+namespace korvinet::graph {
 
 namespace {
 
@@ -43,12 +43,13 @@ void TLineSeries::IndexTraits::Add(SeriesSummary& acc, const Stored& p, std::uin
     acc.color = MergeSegmentColor(acc.color, p.color);
 }
 
-TimeLabelFormat TimeLabelFormat::LongTime(const Regional& regional) {
+TimeLabelFormat TimeLabelFormat::LongTime(const platform::Regional& regional) {
     return {regional.Locale(), regional.LongTimePattern()};
 }
 
 QString TimeLabelFormat::Text(double dateTime) const {
-    return locale.toString(QTime::fromMSecsSinceStartOfDay(SplitDateTime(dateTime).ms), pattern);
+    return locale.toString(QTime::fromMSecsSinceStartOfDay(platform::SplitDateTime(dateTime).ms),
+                           pattern);
 }
 
 SeriesSummary TLineSeries::Summary(std::size_t begin, std::size_t end) const {
@@ -339,4 +340,4 @@ std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t
     return kept;
 }
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -10,9 +10,11 @@
 #include <functional>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::graph {
 
 // The colour a segment is drawn in when several segments are merged into one:
 // any alarm colour wins over the series colour, red over others. Merging is
@@ -34,7 +36,7 @@ struct TimeLabelFormat {
     QString pattern;
 
     // The long time format of the user's regional settings.
-    static TimeLabelFormat LongTime(const Regional& regional);
+    static TimeLabelFormat LongTime(const platform::Regional& regional);
     QString Text(double dateTime) const;
 };
 
@@ -167,4 +169,4 @@ struct KeptVertex {
 std::vector<KeptVertex> DecimateToColumns(const TLineSeries& series, std::size_t begin,
                                           std::size_t end, double xMin, double scale);
 
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -5,8 +5,9 @@
 namespace korvinet::maps {
 
 ReadSamples JournalSamples(const QString& folder) {
-    return [reader = JournalReader(folder)](qint64 from, qint64 to, const SampleVisitor& visit) {
-        reader.Visit(from, to, [&visit](const TimedReading& s) {
+    return [reader = recording::JournalReader(folder)](qint64 from, qint64 to,
+                                                       const SampleVisitor& visit) {
+        reader.Visit(from, to, [&visit](const device::TimedReading& s) {
             return visit({s.utcMs, s.reading.counts, s.reading.intervalMs});
         });
     };

@@ -251,7 +251,7 @@ void CurlHttpClient::Send(const HttpRequest& request, const HttpOptions& options
 }
 
 QByteArray OwnUserAgent() {
-    return "Korvinet/" + OwnVersionText().toLatin1();
+    return "Korvinet/" + platform::OwnVersionText().toLatin1();
 }
 
 } // namespace korvinet::maps

@@ -14,6 +14,8 @@
 
 namespace korvinet::maps {
 
+using platform::FormatC;
+
 namespace {
 
 constexpr std::int8_t kMicroSievertPerHour = 4; // display unit code of µSv/hr
@@ -126,8 +128,8 @@ std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, 
     return intervals;
 }
 
-double DoseRateUsvh(const RateConversion& conversion, double rawCpm) {
-    RateConversion usvh = conversion;
+double DoseRateUsvh(const measure::RateConversion& conversion, double rawCpm) {
+    measure::RateConversion usvh = conversion;
     usvh.unitCode = kMicroSievertPerHour;
     return usvh.FromRawCpm(rawCpm).value;
 }
@@ -227,7 +229,7 @@ HttpRequest BuildMapRequest(const MapDestination& d, std::span<const IntervalMea
                          {QStringLiteral("apparatusSensorType"), QStringLiteral("geiger")},
                          {QStringLiteral("manualReporting"), false},
                          {QStringLiteral("organisationReporting"),
-                          QStringLiteral("Korvinet ") + OwnVersionText()},
+                          QStringLiteral("Korvinet ") + platform::OwnVersionText()},
                          {QStringLiteral("reportContext"), QStringLiteral("routine")}};
         if (!d.measurementEnvironment.isEmpty())
             data.insert(QStringLiteral("measurementEnvironment"), d.measurementEnvironment);

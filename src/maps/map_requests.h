@@ -39,12 +39,12 @@ std::vector<IntervalMean> NextIntervals(const ReadSamples& read, qint64 fromMs, 
 
 // What goes with the intervals besides their counts.
 struct UploadExtras {
-    std::optional<RateConversion> dose; // the counter's conversion to µSv/h
-    double averageCpm = 0.0;            // GMCmap's ACPM: the mean since the station started
+    std::optional<measure::RateConversion> dose; // the counter's conversion to µSv/h
+    double averageCpm = 0.0; // GMCmap's ACPM: the mean since the station started
 };
 
 // The dose rate of a mean count rate through the counter's own conversion.
-double DoseRateUsvh(const RateConversion& conversion, double rawCpm);
+double DoseRateUsvh(const measure::RateConversion& conversion, double rawCpm);
 
 // The request that carries `intervals` (one, or a batch where the service
 // takes several) to the destination, as the service documents it.

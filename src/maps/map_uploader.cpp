@@ -43,7 +43,8 @@ std::optional<qint64> UploadCursor::Load(QString* problem) const {
 }
 
 bool UploadCursor::Save(qint64 utcMs, QString* error) const {
-    if (!QDir().mkpath(folder_) || !ReplaceFileContents(path_, QByteArray::number(utcMs) + '\n')) {
+    if (!QDir().mkpath(folder_) ||
+        !platform::ReplaceFileContents(path_, QByteArray::number(utcMs) + '\n')) {
         *error = QStringLiteral("cannot write %1").arg(path_);
         return false;
     }
@@ -99,7 +100,7 @@ void MapUploader::Start() {
     Poll();
 }
 
-void MapUploader::SetConversion(const RateConversion& conversion) {
+void MapUploader::SetConversion(const measure::RateConversion& conversion) {
     conversion_ = conversion;
     Poll();
 }
@@ -316,16 +317,16 @@ void MapUploads::Start() {
         u->Start();
 }
 
-void MapUploads::SetConversion(const RateConversion& conversion) {
+void MapUploads::SetConversion(const measure::RateConversion& conversion) {
     for (auto& u : uploaders_)
         u->SetConversion(conversion);
 }
 
-void MapUploads::OnCounter(const CounterEvent& event) {
-    if (event.kind == CounterEvent::Kind::Backfilled)
+void MapUploads::OnCounter(const measure::CounterEvent& event) {
+    if (event.kind == measure::CounterEvent::Kind::Backfilled)
         for (auto& u : uploaders_)
             u->Refill(event.afterUtcMs);
-    if (event.kind == CounterEvent::Kind::Connected && counterConversion_)
+    if (event.kind == measure::CounterEvent::Kind::Connected && counterConversion_)
         SetConversion(counterConversion_());
 }
 

@@ -41,7 +41,7 @@ struct UploadContext {
     std::function<qint64()> nowUtcMs;
     std::function<void(const QString& line)> log;
     // The connected counter's conversion, asked when a counter is found.
-    std::function<RateConversion()> counterConversion;
+    std::function<measure::RateConversion()> counterConversion;
 };
 
 // Feeds one map from the journal. At the end of each interval it sends the
@@ -61,7 +61,7 @@ public:
 
     void Start();
     // The counter's conversion, for the services that take a dose rate.
-    void SetConversion(const RateConversion& conversion);
+    void SetConversion(const measure::RateConversion& conversion);
     // Does whatever is due now: sends the next interval or batch, or waits.
     void Poll();
     // The journal has been given readings after afterUtcMs that it lacked
@@ -87,7 +87,7 @@ private:
     UploadContext context_;
     UploadCursor cursorStore_;
     QTimer timer_;
-    std::optional<RateConversion> conversion_;
+    std::optional<measure::RateConversion> conversion_;
     qint64 cursor_ = 0;
     std::optional<qint64> refill_; // the cursor goes back here once nothing is in flight
     std::vector<IntervalMean> inFlight_;
@@ -109,7 +109,7 @@ private:
 // Every destination of an upload file, with the one HTTP client they share,
 // as a sink of the recorder: what they send they read from the journal, so
 // of the readings themselves they need only the counter's conversion.
-class MapUploads final : public ReadingSink {
+class MapUploads final : public measure::ReadingSink {
 public:
     MapUploads(const UploadConfig& config, UploadContext context);
     ~MapUploads() override;
@@ -117,16 +117,16 @@ public:
     MapUploads& operator=(const MapUploads&) = delete;
 
     void Start();
-    void SetConversion(const RateConversion& conversion);
+    void SetConversion(const measure::RateConversion& conversion);
 
-    void OnReading(const SessionReading&) override {}
-    void OnCounter(const CounterEvent& event) override;
+    void OnReading(const measure::SessionReading&) override {}
+    void OnCounter(const measure::CounterEvent& event) override;
     // Requests under way are dropped: what a map has not confirmed goes
     // after the next start.
     void Stop(const std::function<void()>& done) override;
 
 private:
-    std::function<RateConversion()> counterConversion_;
+    std::function<measure::RateConversion()> counterConversion_;
     std::unique_ptr<CurlHttpClient> http_;
     std::vector<std::unique_ptr<MapUploader>> uploaders_;
 };

@@ -2,15 +2,15 @@
 
 #include "device/counter.h"
 
-namespace korvinet {
+namespace korvinet::measure {
 
-QStringList AccumulatedCountsLines(const TCounter& counter) {
+QStringList AccumulatedCountsLines(const device::TCounter& counter) {
     // Before the first sample (a graph restored at the start is drawn then)
     // nothing has been accumulated for any time.
     const double elapsed =
         counter.HasReading() ? counter.LatestReadingTime() - counter.AccumulationStart() : 0.0;
     return {QStringLiteral("Total Counts: %1").arg(counter.AccumulatedTotal()),
-            QStringLiteral("ET: ") + TCounter::ElapsedText(elapsed)};
+            QStringLiteral("ET: ") + device::TCounter::ElapsedText(elapsed)};
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

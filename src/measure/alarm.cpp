@@ -1,6 +1,6 @@
 #include "measure/alarm.h"
 
-namespace korvinet {
+namespace korvinet::measure {
 
 AlarmRule::Outcome AlarmRule::Evaluate(bool enabled, double reading, double level, bool buzzer) {
     Outcome out;
@@ -17,4 +17,4 @@ AlarmRule::Outcome AlarmRule::Evaluate(bool enabled, double reading, double leve
     return out;
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // The alarm decision of one sampling tick. A reading strictly above the level
 // while the alarm is enabled is an alarm (the window shows it red): a buzz if
@@ -26,4 +26,4 @@ private:
     bool warningShown_ = false;
 };
 
-} // namespace korvinet
+} // namespace korvinet::measure

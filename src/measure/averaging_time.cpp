@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 const QStringList& CountTimeEntries() {
     static const QStringList entries = {
@@ -52,4 +52,4 @@ int AveragingWindowFor(const QString& entryText, int intervalMs) {
                                                std::numeric_limits<int>::max()));
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

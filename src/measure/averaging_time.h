@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // The sampling interval never changes; the averaging time only says how many
 // of the newest 3-second samples make up the count rate.
@@ -18,4 +18,4 @@ const QStringList& CountTimeEntries();
 // the text names minutes, divided by the sample interval in seconds.
 int AveragingWindowFor(const QString& entryText, int intervalMs = kSampleIntervalMs);
 
-} // namespace korvinet
+} // namespace korvinet::measure

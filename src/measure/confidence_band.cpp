@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 namespace {
 
@@ -51,12 +51,12 @@ CountWindow CountWindow::FromHistories(const std::uint32_t* counts, const std::u
     return w;
 }
 
-CountWindow CountWindow::Of(const TCounter& counter) {
+CountWindow CountWindow::Of(const device::TCounter& counter) {
     return FromHistories(counter.CountHistory().data(), counter.ElapsedHistory().data(),
-                         TCounter::kHistorySize, counter.AveragingWindow());
+                         device::TCounter::kHistorySize, counter.AveragingWindow());
 }
 
-RateConversion RateConversion::Of(const TCounter& counter) {
+RateConversion RateConversion::Of(const device::TCounter& counter) {
     return {counter.DeadTime(), counter.Sensitivity(),
             static_cast<std::int8_t>(counter.UnitCode())};
 }
@@ -106,17 +106,17 @@ CountInterval PoissonInterval(std::uint64_t counts, double confidence) {
     return interval;
 }
 
-std::optional<RateBand> ConfidenceBand(const CountWindow& window,
-                                       const RateConversion& conversion) {
+std::optional<device::RateBand> ConfidenceBand(const CountWindow& window,
+                                               const RateConversion& conversion) {
     if (window.liveMs == 0)
         return std::nullopt;
     const CountInterval counts = PoissonInterval(window.counts);
     const double perMinute = 60000.0 / static_cast<double>(window.liveMs);
-    return RateBand{conversion.FromRawCpm(counts.low * perMinute),
-                    conversion.FromRawCpm(counts.high * perMinute)};
+    return device::RateBand{conversion.FromRawCpm(counts.low * perMinute),
+                            conversion.FromRawCpm(counts.high * perMinute)};
 }
 
-QString ConfidenceBandLine(const RateBand& band, const TCounter& counter) {
+QString ConfidenceBandLine(const device::RateBand& band, const device::TCounter& counter) {
     auto bound = [&](const RateConversion::Value& v) {
         return (v.capped ? QStringLiteral("\u2265") : QString()) + counter.FormatValue(v.value);
     };
@@ -124,4 +124,4 @@ QString ConfidenceBandLine(const RateBand& band, const TCounter& counter) {
            bound(band.high) + QLatin1Char(' ') + counter.UnitName();
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

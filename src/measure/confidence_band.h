@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvinet {
-
+namespace korvinet::device {
 class TCounter;
+} // namespace korvinet::device
+
+namespace korvinet::measure {
 
 // The raw counts of the averaging window and the time they took: the newest
 // entries of the counter's sample histories, as many as the averaging window
@@ -28,7 +30,7 @@ struct CountWindow {
     static CountWindow FromHistories(const std::uint32_t* counts, const std::uint32_t* elapsedMs,
                                      int historySize, int length);
     // The counter's window after its latest ReadCounts.
-    static CountWindow Of(const TCounter& counter);
+    static CountWindow Of(const device::TCounter& counter);
 };
 
 // How a raw count rate becomes a value in a display unit, the same steps as
@@ -45,11 +47,11 @@ struct RateConversion {
     std::int8_t unitCode = 1; // as TCounter::UnitCode
 
     // capped: the dead-time factor reached its cap, the true value is higher.
-    using Value = BoundedValue;
+    using Value = device::BoundedValue;
 
     // The connected counter's; a closed counter has no sensitivity, and the
     // dose-rate units then have no conversion.
-    static RateConversion Of(const TCounter& counter);
+    static RateConversion Of(const device::TCounter& counter);
 
     // Dead-time factor for a raw rate in CPM, capped.
     Value DeadTimeFactor(double rawCpm) const;
@@ -73,10 +75,11 @@ CountInterval PoissonInterval(std::uint64_t counts, double confidence = 0.95);
 
 // The 95 % band of the window's rate in the display unit of conversion;
 // none while the window holds no time yet.
-std::optional<RateBand> ConfidenceBand(const CountWindow& window, const RateConversion& conversion);
+std::optional<device::RateBand> ConfidenceBand(const CountWindow& window,
+                                               const RateConversion& conversion);
 
 // The statistics line "95 %: low – high unit", the values formatted like the
 // counter's readings and a capped bound prefixed with "≥".
-QString ConfidenceBandLine(const RateBand& band, const TCounter& counter);
+QString ConfidenceBandLine(const device::RateBand& band, const device::TCounter& counter);
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 bool IsFault(CountsHealth health) {
     return health == CountsHealth::Bursts || health == CountsHealth::TooRegular;
@@ -140,4 +140,4 @@ QString CountsHealthWarningText(CountsHealth health) {
     return {};
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

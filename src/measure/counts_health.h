@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // What the counts of the last few minutes look like.
 enum class CountsHealth {
@@ -116,4 +116,4 @@ bool IsFault(CountsHealth health);
 // What the one warning of a fault episode says; empty for ok and undecided.
 QString CountsHealthWarningText(CountsHealth health);
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 CountsStoppedDetector::Outcome CountsStoppedDetector::AddSample(std::uint32_t counts,
                                                                 std::uint32_t elapsedMs,
@@ -83,4 +83,4 @@ QString CountsStoppedText(double silentSeconds) {
     return NoCountsText(silentSeconds) + QStringLiteral(": check the counter's tube and cable.");
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <deque>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // Notices a counter that has stopped counting (a dead tube, a loose cable),
 // which otherwise just reads 0. A silence counts as a stop once it is longer
@@ -65,4 +65,4 @@ QString NoCountsText(double silentSeconds);
 // The warning: "No counts for N seconds: check the counter's tube and cable."
 QString CountsStoppedText(double silentSeconds);
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -3,13 +3,13 @@
 #include "device/counter.h"
 #include "platform/clock.h"
 
-namespace korvinet {
+namespace korvinet::measure {
 
 QString HealthText(const SessionReading& reading) {
     return reading.countsStopped ? QStringLiteral("stopped") : CountsHealthText(reading.health);
 }
 
-MeasurementSession::MeasurementSession(TCounter& counter, const Clock& clock)
+MeasurementSession::MeasurementSession(device::TCounter& counter, const platform::Clock& clock)
     : counter_(counter), clock_(clock) {}
 
 MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& settings) {
@@ -18,7 +18,7 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
     const bool taken = counter_.ReadCounts();
     // An overrange sample was taken (and leaves the counter open); any other
     // failure took none and has closed the counter.
-    const bool overrange = !taken && counter_.CountRate() == TCounter::kOverrange;
+    const bool overrange = !taken && counter_.CountRate() == device::TCounter::kOverrange;
     r.overrange = overrange;
     r.status = taken       ? SessionReading::Status::Ok
                : overrange ? SessionReading::Status::Overrange
@@ -29,7 +29,7 @@ MeasurementSession::TickOutcome MeasurementSession::Tick(const AlarmSettings& se
         r.time = counter_.LatestReadingTime();
         r.utcOffsetSeconds = counter_.LatestReadingUtcOffset();
     } else {
-        const Clock::Moment now = clock_.NowWithOffset();
+        const platform::Clock::Moment now = clock_.NowWithOffset();
         r.time = now.local;
         r.utcOffsetSeconds = now.utcOffsetSeconds;
     }
@@ -101,4 +101,4 @@ void MeasurementSession::CounterConnected() {
     stoppedWarned_ = false;
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -10,10 +10,15 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvinet {
-
-class Clock;
+namespace korvinet::device {
 class TCounter;
+} // namespace korvinet::device
+
+namespace korvinet::platform {
+class Clock;
+} // namespace korvinet::platform
+
+namespace korvinet::measure {
 
 // One tick of the sampling cycle as it is handed on: to the window's display,
 // to a journal, to a publisher. The reading itself (time, value, unit, count
@@ -24,7 +29,7 @@ class TCounter;
 //  - value, cpm: the overrange marker when overrange, 0 when failed.
 //  - band: for a reading that was taken (Ok) only. Derived from the counts,
 //    so publishers may show it but data files do not keep it.
-struct SessionReading : Reading {
+struct SessionReading : device::Reading {
     enum class Status {
         Ok,        // a sample was taken and read
         Overrange, // a sample was taken; its rate is beyond the counter's range
@@ -91,7 +96,7 @@ public:
     };
 
     // Both outlive the session.
-    MeasurementSession(TCounter& counter, const Clock& clock);
+    MeasurementSession(device::TCounter& counter, const platform::Clock& clock);
     MeasurementSession(const MeasurementSession&) = delete;
     MeasurementSession& operator=(const MeasurementSession&) = delete;
 
@@ -106,8 +111,8 @@ public:
     void CounterConnected();
 
 private:
-    TCounter& counter_;
-    const Clock& clock_;
+    device::TCounter& counter_;
+    const platform::Clock& clock_;
     AlarmRule alarm_;
     SignificanceAlarm significance_;
     CountsStoppedDetector stopped_;
@@ -115,4 +120,4 @@ private:
     bool stoppedWarned_ = false; // this silence has had its warning
 };
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 namespace {
 
@@ -192,4 +192,4 @@ double InverseRegularizedGammaP(double a, double p) {
     return x;
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

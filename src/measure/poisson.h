@@ -1,6 +1,6 @@
 #pragma once
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // The regularised incomplete gamma functions and the inverse of the lower
 // one. They are what exact Poisson statistics on counts need: for a count X of
@@ -15,4 +15,4 @@ double RegularizedGammaQ(double a, double x);
 // The x >= 0 with P(a, x) = p, for a > 0 and 0 <= p < 1 (p = 0 gives 0).
 double InverseRegularizedGammaP(double a, double p);
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // The counter as a sink hears of it: found and opened, or lost; or the
 // journal has been given what its own memory kept while nobody read it.
@@ -46,4 +46,4 @@ public:
     virtual void Stop(const std::function<void()>& done) = 0;
 };
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::measure {
 
 namespace {
 
@@ -64,4 +64,4 @@ bool LevelBelowDetectionLimit(double level, double backgroundCpm, double windowS
     return conversion.RawCpmAt(level) < DetectableLevelCpm(backgroundCpm, windowSeconds);
 }
 
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -3,7 +3,7 @@
 #include "measure/alarm.h"
 #include "measure/confidence_band.h"
 
-namespace korvinet {
+namespace korvinet::measure {
 
 // An alarm that waits until the counts show the level is exceeded, instead
 // of reacting to every reading above it. A reading is a Poisson count: at
@@ -52,4 +52,4 @@ double DetectableLevelCpm(double backgroundCpm, double windowSeconds);
 bool LevelBelowDetectionLimit(double level, double backgroundCpm, double windowSeconds,
                               const RateConversion& conversion);
 
-} // namespace korvinet
+} // namespace korvinet::measure

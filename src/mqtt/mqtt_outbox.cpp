@@ -38,7 +38,7 @@ QString DiskOutbox::SegmentPath(std::uint64_t first) const {
 QByteArray DiskOutbox::Encode(const MqttReading& r) {
     QJsonObject o;
     o.insert(QStringLiteral("seq"), QString::number(r.seq));
-    o.insert(QStringLiteral("time"), IsoLocalTimeText(r.time, true));
+    o.insert(QStringLiteral("time"), platform::IsoLocalTimeText(r.time, true));
     o.insert(QStringLiteral("value"), r.value);
     o.insert(QStringLiteral("unit"), r.unitCode);
     o.insert(QStringLiteral("cpm"), r.cpm);
@@ -117,7 +117,7 @@ bool DiskOutbox::Open(QString* error) {
         return false;
     }
     // The journal folder's lock keeps every other station out of here.
-    RemoveLeftoverReplacements(folder_ + QLatin1Char('/') + kStateFile);
+    platform::RemoveLeftoverReplacements(folder_ + QLatin1Char('/') + kStateFile);
     QFile state(folder_ + QLatin1Char('/') + kStateFile);
     if (state.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(state.readAll()).trimmed();
@@ -246,7 +246,7 @@ void DiskOutbox::DropAcknowledgedSegments() {
         dropped = true;
     }
     if (dropped)
-        SyncFolder(folder_);
+        platform::SyncFolder(folder_);
 }
 
 void DiskOutbox::Acknowledge(std::uint64_t seq) {
@@ -275,7 +275,8 @@ bool DiskOutbox::WriteState(QString* error) {
     if (ackedSeq_ == writtenAckedSeq_)
         return true;
     const QString path = folder_ + QLatin1Char('/') + kStateFile;
-    if (!ReplaceFileContents(path, QStringLiteral("acked %1\n").arg(ackedSeq_).toUtf8())) {
+    if (!platform::ReplaceFileContents(path,
+                                       QStringLiteral("acked %1\n").arg(ackedSeq_).toUtf8())) {
         *error = QStringLiteral("cannot write %1").arg(path);
         return false;
     }

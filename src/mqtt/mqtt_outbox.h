@@ -119,7 +119,7 @@ private:
     std::vector<Segment> segments_;   // oldest first; the last one is appended to
     std::vector<MqttReading> active_; // the readings of the last segment
     std::deque<MqttReading> held_;    // after them, not written yet
-    LineFile activeFile_;
+    platform::LineFile activeFile_;
     // The older segment read last, for a publisher working through a backlog.
     std::uint64_t cachedFirst_ = 0;
     std::vector<MqttReading> cached_;

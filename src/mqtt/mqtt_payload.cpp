@@ -37,7 +37,7 @@ QByteArray JsonString(const QString& text) {
             break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
-                out += FormatC("\\u%04x", static_cast<unsigned>(c)).toLatin1();
+                out += platform::FormatC("\\u%04x", static_cast<unsigned>(c)).toLatin1();
             } else {
                 out += c;
             }
@@ -52,14 +52,14 @@ QByteArray JsonNumber(double value, std::uint8_t unitCode) {
     if (!std::isfinite(value)) {
         return "null";
     }
-    const QString text = TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode));
+    const QString text = device::TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode));
     bool ok = false;
     text.toDouble(&ok);
     return ok ? text.toLatin1() : QByteArray("null");
 }
 
 QByteArray JsonTime(const QDateTime& time) {
-    return time.isValid() ? JsonString(IsoLocalTimeText(time)) : QByteArray("null");
+    return time.isValid() ? JsonString(platform::IsoLocalTimeText(time)) : QByteArray("null");
 }
 
 bool LevelCharacterAllowed(QChar c) {
@@ -102,14 +102,14 @@ constexpr UnitEntity kUnitEntities[] = {
     {"dose_rate_ur_h", "Dose rate (uR/h)"},
     {"dose_rate_usv_h", "Dose rate (uSv/h)"},
 };
-static_assert(std::size(kUnitEntities) == kDisplayUnits.size());
+static_assert(std::size(kUnitEntities) == device::kDisplayUnits.size());
 constexpr int kUncompensatedCpm = 0;
 
 } // namespace
 
-MqttReading MqttReadingOf(const Reading& reading) {
+MqttReading MqttReadingOf(const device::Reading& reading) {
     MqttReading r;
-    r.time = MomentOf(reading);
+    r.time = device::MomentOf(reading);
     r.value = reading.value;
     r.unitCode = reading.unitCode;
     r.cpm = reading.cpm;
@@ -124,11 +124,12 @@ MqttReading MqttReadingOf(const Reading& reading) {
 }
 
 QByteArray ReadingPayload(const MqttReading& r, bool replayed) {
-    const bool overrange = r.value == TCounter::kOverrange;
+    const bool overrange = r.value == device::TCounter::kOverrange;
     QByteArray json = "{\"seq\": " + QByteArray::number(static_cast<qulonglong>(r.seq));
     json += ", \"time\": " + JsonTime(r.time);
     json += ", \"value\": " + (overrange ? QByteArray("null") : JsonNumber(r.value, r.unitCode));
-    json += ", \"unit\": " + JsonString(TCounter::UnitNameOf(static_cast<std::int8_t>(r.unitCode)));
+    json += ", \"unit\": " +
+            JsonString(device::TCounter::UnitNameOf(static_cast<std::int8_t>(r.unitCode)));
     json += ", \"cpm\": " + JsonNumber(r.cpm, 1);
     json += ", \"counts\": " + QByteArray::number(r.counts);
     json += ", \"interval_ms\": " + QByteArray::number(r.intervalMs);
@@ -292,7 +293,7 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics,
         QJsonObject o{{QStringLiteral("p"), QStringLiteral("sensor")}};
         if (code == device.unitCode) {
             o = measured(e.id, QLatin1String(e.name), HomeAssistantUnit(device.unitCode), "value",
-                         kDisplayUnits[code].decimals);
+                         device::kDisplayUnits[code].decimals);
             o.insert(QStringLiteral("icon"), QStringLiteral("mdi:radioactive"));
             o.insert(QStringLiteral("json_attributes_topic"), topics.state);
         }

@@ -35,7 +35,7 @@ struct MqttReading {
 
 // What a reading itself carries, with no seq yet (the time with its
 // offset, the band as ci_low and ci_high).
-MqttReading MqttReadingOf(const Reading& reading);
+MqttReading MqttReadingOf(const device::Reading& reading);
 
 // The reading as JSON, keys in a fixed order:
 // {"seq": 12, "time": "2026-12-09T01:23:45+01:00", "value": 0.012, "unit": "mR/hr",

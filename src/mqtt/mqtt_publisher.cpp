@@ -59,9 +59,9 @@ QString RefusalText(int code) {
 } // namespace
 
 MqttPublisher::MqttPublisher(MqttPublisherOptions options, PendingSource& source,
-                             Callbacks callbacks, std::unique_ptr<HostResolver> resolver)
+                             Callbacks callbacks, std::unique_ptr<platform::HostResolver> resolver)
     : options_(std::move(options)), source_(source), callbacks_(std::move(callbacks)),
-      resolver_(resolver ? std::move(resolver) : std::make_unique<SystemHostResolver>()) {
+      resolver_(resolver ? std::move(resolver) : std::make_unique<platform::SystemHostResolver>()) {
     InitLibrary();
     miscTimer_.setInterval(kMiscIntervalMs);
     QObject::connect(&miscTimer_, &QTimer::timeout, &miscTimer_, [this] {

@@ -106,7 +106,7 @@ public:
     // source must outlive the publisher. Do not destroy the publisher from
     // inside one of its callbacks.
     MqttPublisher(MqttPublisherOptions options, PendingSource& source, Callbacks callbacks,
-                  std::unique_ptr<HostResolver> resolver = nullptr);
+                  std::unique_ptr<platform::HostResolver> resolver = nullptr);
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
     // Drops the connection without a word: the broker publishes the last will.
@@ -185,8 +185,8 @@ private:
     MqttPublisherOptions options_;
     PendingSource& source_;
     Callbacks callbacks_;
-    std::unique_ptr<HostResolver> resolver_;
-    std::unique_ptr<HostLookup> lookup_;
+    std::unique_ptr<platform::HostResolver> resolver_;
+    std::unique_ptr<platform::HostLookup> lookup_;
 
     State state_ = State::Idle;
     mosquitto* mosq_ = nullptr;

@@ -61,7 +61,7 @@ bool MqttSink::Start(QString* error) {
     QString remembered;
     // The counter published last: its entities say at once that it is
     // absent, and its waiting readings go out, before it is back.
-    RemoveLeftoverReplacements(options_.outboxRoot + kMemoryFile);
+    platform::RemoveLeftoverReplacements(options_.outboxRoot + kMemoryFile);
     QFile memory(options_.outboxRoot + kMemoryFile);
     if (memory.open(QIODevice::ReadOnly)) {
         const QStringList lines = QString::fromUtf8(memory.readAll()).split(QLatin1Char('\n'));
@@ -174,8 +174,8 @@ std::uint64_t MqttSink::Queue(DiskOutbox& outbox, const QDateTime& after, std::u
                               std::optional<qint64> upToUtcMs) {
     std::uint64_t queued = 0;
     QString why;
-    options_.journal(after, [&](const Reading& reading) {
-        if (upToUtcMs && MomentOf(reading).toMSecsSinceEpoch() > *upToUtcMs)
+    options_.journal(after, [&](const device::Reading& reading) {
+        if (upToUtcMs && device::MomentOf(reading).toMSecsSinceEpoch() > *upToUtcMs)
             return;
         MqttReading r = MqttReadingOf(reading);
         r.seq = seq + 1;
@@ -195,7 +195,7 @@ std::uint64_t MqttSink::Queue(DiskOutbox& outbox, const QDateTime& after, std::u
 // backlog once, in time order, after whatever the outbox has, and like the
 // journal's catch-up they never touch the retained state, which stays the
 // latest live reading's.
-void MqttSink::Backfilled(const CounterEvent& event) {
+void MqttSink::Backfilled(const measure::CounterEvent& event) {
     if (!channel_ || !channel_->outbox || channel_->serial != event.serial || !options_.journal)
         return;
     DiskOutbox& outbox = *channel_->outbox;
@@ -217,7 +217,7 @@ std::vector<MqttMessage> MqttSink::Announcements(const Channel& channel) const {
     DiscoveryDevice device;
     device.serial = channel.serial;
     device.model = channel.model;
-    device.softwareVersion = OwnVersionText();
+    device.softwareVersion = platform::OwnVersionText();
     device.unitCode = options_.unitCode;
     device.prefix = options_.topicPrefix;
     device.expireAfterSeconds =
@@ -265,18 +265,18 @@ void MqttSink::Remember(const QString& serial, const QString& model) {
     QFile old(path);
     if (old.open(QIODevice::ReadOnly) && old.readAll() == memory)
         return;
-    if (!ReplaceFileContents(path, memory))
+    if (!platform::ReplaceFileContents(path, memory))
         log_(QStringLiteral("outbox: cannot write %1").arg(path));
 }
 
-void MqttSink::OnCounter(const CounterEvent& event) {
+void MqttSink::OnCounter(const measure::CounterEvent& event) {
     if (stopping_)
         return;
-    if (event.kind == CounterEvent::Kind::Backfilled) {
+    if (event.kind == measure::CounterEvent::Kind::Backfilled) {
         Backfilled(event);
         return;
     }
-    if (event.kind == CounterEvent::Kind::Lost) {
+    if (event.kind == measure::CounterEvent::Kind::Lost) {
         SetCounterState(kCounterAbsent);
         return;
     }
@@ -296,15 +296,15 @@ void MqttSink::OnCounter(const CounterEvent& event) {
     SetCounterState(kCounterConnected);
 }
 
-void MqttSink::OnReading(const SessionReading& reading) {
-    if (!channel_ || !channel_->outbox || reading.status == SessionReading::Status::Failed)
+void MqttSink::OnReading(const measure::SessionReading& reading) {
+    if (!channel_ || !channel_->outbox || reading.status == measure::SessionReading::Status::Failed)
         return;
     Channel& channel = *channel_;
     MqttReading r = MqttReadingOf(reading);
     r.seq = channel.outbox->LastSeq() + 1;
     if (reading.countsStopped)
-        r.fault = NoCountsText(reading.silentSeconds).toLower();
-    r.health = HealthText(reading);
+        r.fault = measure::NoCountsText(reading.silentSeconds).toLower();
+    r.health = measure::HealthText(reading);
     r.healthStatistic = reading.healthStatistic;
 
     channel.totalCounts += reading.counts;
@@ -325,7 +325,7 @@ void MqttSink::OnReading(const SessionReading& reading) {
         log_(QStringLiteral("outbox: gave up %1 readings up to %2 that the broker has not had for "
                             "%3 days; the journal keeps them")
                  .arg(dropped.count)
-                 .arg(IsoLocalTimeText(dropped.newest))
+                 .arg(platform::IsoLocalTimeText(dropped.newest))
                  .arg(options_.outboxDays));
     channel.publisher->ReadingAdded(r.seq);
 }

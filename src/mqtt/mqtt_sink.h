@@ -39,8 +39,8 @@ struct MqttSinkOptions {
     // first. At the start the ones the outbox of the counter published last
     // does not have (a kill between the two writes, a full disk) go out from
     // there. Unset: not looked for.
-    using JournalReadings = std::function<void(const QDateTime& after,
-                                               const std::function<void(const Reading&)>& take)>;
+    using JournalReadings = std::function<void(
+        const QDateTime& after, const std::function<void(const device::Reading&)>& take)>;
     JournalReadings journal;
 };
 
@@ -57,7 +57,7 @@ struct MqttSinkOptions {
 // station's own level until a counter is found, whose topics are then
 // cleared from the broker. A different counter found later takes over: the
 // one before is left "offline", its waiting readings kept for its return.
-class MqttSink final : public ReadingSink {
+class MqttSink final : public measure::ReadingSink {
 public:
     enum class Failure {
         Refused, // the broker refused the login at the first attempt: a mistake to fix
@@ -74,8 +74,8 @@ public:
     // be kept or the options cannot work.
     [[nodiscard]] bool Start(QString* error);
 
-    void OnReading(const SessionReading& reading) override;
-    void OnCounter(const CounterEvent& event) override;
+    void OnReading(const measure::SessionReading& reading) override;
+    void OnCounter(const measure::CounterEvent& event) override;
     // Tells the broker "offline", waiting a little for it, and writes the
     // outbox's position. The counter's topic keeps what it said last.
     void Stop(const std::function<void()>& done) override;
@@ -93,7 +93,7 @@ private:
     // moment given) with the seqs after `seq`; says how many.
     std::uint64_t Queue(DiskOutbox& outbox, const QDateTime& after, std::uint64_t seq,
                         std::optional<qint64> upToUtcMs);
-    void Backfilled(const CounterEvent& event);
+    void Backfilled(const measure::CounterEvent& event);
     void Retire();
     void ChannelStopped(Channel* channel);
     bool Running(const Channel* channel) const;

@@ -62,7 +62,7 @@ int FormatCode(std::int32_t fileType) {
 
 } // namespace
 
-FtpUploader::FtpUploader(const Clock& clock, const Regional& regional,
+FtpUploader::FtpUploader(const platform::Clock& clock, const platform::Regional& regional,
                          SaveChartAsFunction saveChartAs, TempFolderFunction tempFolder)
     : clock_(clock), regional_(regional), saveChartAs_(std::move(saveChartAs)),
       tempFolder_(std::move(tempFolder)) {

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <functional>
 
-namespace korvinet {
+namespace korvinet::platform {
 class Clock;
 class Regional;
-} // namespace korvinet
+} // namespace korvinet::platform
+
+namespace korvinet::net {} // namespace korvinet::net
 
 namespace korvinet::net {
 
@@ -40,15 +42,15 @@ public:
     using TempFolderFunction = std::function<QString()>;
 
     // The temporary folder defaults to the user's (QDir::tempPath()).
-    FtpUploader(const Clock& clock, const Regional& regional, SaveChartAsFunction saveChartAs,
-                TempFolderFunction tempFolder = {});
+    FtpUploader(const platform::Clock& clock, const platform::Regional& regional,
+                SaveChartAsFunction saveChartAs, TempFolderFunction tempFolder = {});
 
     // Runs one attempt and returns the last status text.
     QString SendNow(const FtpUploadSettings& settings, const StatusFunction& status = {});
 
 private:
-    const Clock& clock_;
-    const Regional& regional_;
+    const platform::Clock& clock_;
+    const platform::Regional& regional_;
     SaveChartAsFunction saveChartAs_;
     TempFolderFunction tempFolder_;
     QString tempFileName_;

@@ -44,10 +44,11 @@ bool WouldBlock(int errnoValue) {
 
 } // namespace
 
-HttpClient::HttpClient(const Clock& clock, std::unique_ptr<HostResolver> resolver)
+HttpClient::HttpClient(const platform::Clock& clock,
+                       std::unique_ptr<platform::HostResolver> resolver)
     : clock_(clock), resolver_(std::move(resolver)), buffer_(kReceivePiece) {
     if (!resolver_) {
-        resolver_ = std::make_unique<SystemHostResolver>();
+        resolver_ = std::make_unique<platform::SystemHostResolver>();
     }
     if (!MakeSocket()) {
         Fail(kSocketsFailed);
@@ -154,7 +155,7 @@ void HttpClient::Connect() {
     const QByteArray hostName = target_.host.toLatin1();
     in_addr address{};
     if (::inet_aton(hostName.constData(), &address) == 0) {
-        const std::unique_ptr<HostLookup> lookup = resolver_->Start(hostName);
+        const std::unique_ptr<platform::HostLookup> lookup = resolver_->Start(hostName);
         const std::uint32_t start = clock_.TickCount();
         while (!lookup->Finished()) {
             if (cancelled_) {

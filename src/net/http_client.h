@@ -9,9 +9,11 @@
 #include <memory>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::platform {
 class Clock;
-}
+} // namespace korvinet::platform
+
+namespace korvinet::net {} // namespace korvinet::net
 
 namespace korvinet::net {
 
@@ -34,7 +36,8 @@ public:
     // Lookups go through the resolver given, or through the system's.
     // Throws HttpError("Initializaton of windows sockets failed") when no
     // socket can be made.
-    explicit HttpClient(const Clock& clock, std::unique_ptr<HostResolver> resolver = nullptr);
+    explicit HttpClient(const platform::Clock& clock,
+                        std::unique_ptr<platform::HostResolver> resolver = nullptr);
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
     ~HttpClient();
@@ -69,8 +72,8 @@ private:
     // plain 2 ms sleep without a socket), then pending events.
     void WaitRound(short events);
 
-    const Clock& clock_;
-    std::unique_ptr<HostResolver> resolver_;
+    const platform::Clock& clock_;
+    std::unique_ptr<platform::HostResolver> resolver_;
     std::uint32_t timeoutMs_ = kDefaultTimeoutMs;
     int socket_ = -1;
     bool busy_ = false;

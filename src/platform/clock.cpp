@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <chrono>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 std::uint32_t SystemClock::TickCount() const {
     // Milliseconds of a monotonic clock, cut to 32 bits: the same wrapping
@@ -29,4 +29,4 @@ Clock::Moment ManualClock::NowWithOffset() const {
     return {now_, offset_ ? *offset_ : QtFromDateTime(now_).offsetFromUtc()};
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

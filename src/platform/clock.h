@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // The two sources of "now" that the program reads: the millisecond tick count
 // (unsigned 32-bit, wraps after about 49.7 days) and the local date-time as a
@@ -57,4 +57,4 @@ private:
     std::optional<int> offset_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 namespace {
 const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
@@ -74,4 +74,4 @@ QString UtcOffsetText(int utcOffsetSeconds) {
     return FormatC("%c%02d:%02d", utcOffsetSeconds < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

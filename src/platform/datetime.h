@@ -7,7 +7,7 @@ class QByteArray;
 class QDate;
 class QDateTime;
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // Date-time doubles count days since 30 December 1899 (day 0); the fraction is
 // the time of day. They carry local wall-clock time, no time zone: 2012-03-14
@@ -49,4 +49,4 @@ QByteArray IsoMomentText(qint64 utcMs, int utcOffsetSeconds);
 // An offset from UTC as those texts end: "+01:00", "-05:30", "+00:00".
 QString UtcOffsetText(int utcOffsetSeconds);
 
-} // namespace korvinet
+} // namespace korvinet::platform

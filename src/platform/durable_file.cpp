@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace korvinet {
+namespace korvinet::platform {
 
 namespace {
 
@@ -199,4 +199,4 @@ void LineFile::Close() {
     fd_ = -1;
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -4,7 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // Writing that survives a crash or a power cut, for every file the programs
 // keep: the journal, the MQTT outbox and files replaced whole
@@ -58,4 +58,4 @@ private:
     QString error_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -19,7 +19,7 @@
 #include <QSaveFile>
 #endif
 
-namespace korvinet {
+namespace korvinet::platform {
 
 #ifdef Q_OS_UNIX
 
@@ -308,4 +308,4 @@ bool ReplaceFileContents(const QString& fileName, const QByteArray& bytes,
         fileName, [&bytes](const ContentSink& sink) { return sink(bytes); }, options);
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -5,7 +5,7 @@
 #include <QString>
 #include <functional>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 struct ReplaceOptions {
     // The file is readable and writable by its owner only, whatever the file
@@ -50,4 +50,4 @@ using ContentProducer = std::function<bool(const ContentSink& sink)>;
 // folder's lock). Returns how many went.
 int RemoveLeftoverReplacements(const QString& fileName);
 
-} // namespace korvinet
+} // namespace korvinet::platform

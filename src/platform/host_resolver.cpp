@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 struct SystemHostResolver::Request {
     QByteArray name;
@@ -92,4 +92,4 @@ void SystemHostResolver::FreeAnswered() {
     std::erase_if(abandoned_, [](const std::unique_ptr<Request>& r) { return r->Answered(); });
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // One host-name lookup under way. The HTTP client polls Finished() between
 // dispatches of pending events, so a slow name server never freezes the window.
@@ -51,4 +51,4 @@ private:
     std::vector<std::unique_ptr<Request>> abandoned_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::platform

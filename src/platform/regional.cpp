@@ -8,7 +8,7 @@
 #include <QRegularExpression>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 namespace {
 
@@ -179,4 +179,4 @@ QString Regional::GeneralFloatText(double value) const {
     return text;
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -6,7 +6,7 @@
 #include <QStringView>
 #include <QVarLengthArray>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // The user's regional conventions for date-times and numbers, as the program
 // shows and reads them: short date, a blank, long time (the time left out at
@@ -65,4 +65,4 @@ private:
     QChar decimal_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace korvinet {
+namespace korvinet::platform {
 
 #ifdef _WIN32
 
@@ -104,4 +104,4 @@ bool StopSignalRoute::Route(std::initializer_list<int> which, Handler onSignal, 
 
 #endif
 
-} // namespace korvinet
+} // namespace korvinet::platform

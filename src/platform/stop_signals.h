@@ -7,7 +7,7 @@
 
 class QSocketNotifier;
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // The signals that ask a program to end (SIGTERM from a desktop session's
 // logout or systemd, SIGINT from Ctrl+C, SIGHUP from a closed terminal),
@@ -40,4 +40,4 @@ private:
     Handler onSignal_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -5,7 +5,7 @@
 #include <locale.h>
 #include <string>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 namespace {
 
@@ -57,4 +57,4 @@ QString FormatC(const char* format, ...) {
     return text;
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // The C library's printf, rounding included, with "." as the decimal point
 // whatever the user's locale: readings, alarm levels and data files must
@@ -13,4 +13,4 @@ QString FormatC(const char* format, ...)
 #endif
     ;
 
-} // namespace korvinet
+} // namespace korvinet::platform

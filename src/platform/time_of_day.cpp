@@ -2,7 +2,7 @@
 
 #include <QTime>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 namespace {
 
@@ -127,4 +127,4 @@ int ParseTimeOfDay(QStringView text, const QLocale& locale, const QString& patte
     return time.isValid() ? time.msecsSinceStartOfDay() : -1;
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringView>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // Time-of-day text read with a long-time pattern, giving what QLocale::toTime
 // gives (milliseconds since midnight, or -1 when the text is no time).
@@ -20,4 +20,4 @@ int ParseTimeOfDay(QStringView text, const QLocale& locale, const QString& patte
 // pattern, and QLocale has to decide.
 int ParseTimeOfDayFast(QStringView text, const QLocale& locale, QStringView pattern);
 
-} // namespace korvinet
+} // namespace korvinet::platform

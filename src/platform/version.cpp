@@ -2,10 +2,10 @@
 
 #include "platform/build_version.h"
 
-namespace korvinet {
+namespace korvinet::platform {
 
 QString OwnVersionText() {
     return QString::fromLatin1(build::kVersionText);
 }
 
-} // namespace korvinet
+} // namespace korvinet::platform

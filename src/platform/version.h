@@ -2,10 +2,10 @@
 
 #include <QString>
 
-namespace korvinet {
+namespace korvinet::platform {
 
 // The program's own version, "1.0.3.0", from the project version of the
 // build; empty when the build carries none.
 QString OwnVersionText();
 
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -6,7 +6,7 @@
 #include <bit>
 #include <sqlite3.h>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 namespace {
 
@@ -336,4 +336,4 @@ bool HistoryDatabase::RemoveFrom(Table table, qint64 utcMs) {
     return code == SQLITE_DONE || Failed(code);
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

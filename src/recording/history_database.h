@@ -9,7 +9,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace korvinet {
+namespace korvinet::recording {
 
 // The history's database file beside the journal, "history.sqlite" (SQLite,
 // write-ahead log): a table of minute summaries, one of hour summaries, and
@@ -87,4 +87,4 @@ private:
     sqlite3_stmt* statements_[kStatements] = {};
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

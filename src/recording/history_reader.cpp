@@ -6,7 +6,9 @@
 
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::recording {
+
+using device::TimedReading;
 
 namespace {
 
@@ -143,4 +145,4 @@ std::optional<TimedReading> HistoryReader::First() const {
     return first ? first : OldestReading();
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

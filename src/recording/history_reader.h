@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 class HistoryDatabase;
 class HistoryLive;
@@ -37,7 +37,7 @@ public:
     // returns false to stop. The raw readings are the journal's: they go
     // back as far as its files are kept.
     void Readings(qint64 fromUtcMs, qint64 toUtcMs,
-                  const std::function<bool(const TimedReading&)>& visit) const;
+                  const std::function<bool(const device::TimedReading&)>& visit) const;
     // Whether Readings() from that moment on is answered from memory.
     bool InMemory(qint64 fromUtcMs) const;
 
@@ -56,7 +56,7 @@ public:
 
     // The oldest reading's moment the history can answer for (its offset
     // from UTC with it); none when it holds nothing.
-    std::optional<TimedReading> First() const;
+    std::optional<device::TimedReading> First() const;
     // How far back a resolution reaches: the oldest reading the journal
     // still keeps, or the oldest reading in a minute or hour summary (where
     // no summaries are kept, steps are made of the journal's readings and
@@ -69,11 +69,11 @@ private:
     // there is none to read.
     HistoryDatabase* Db() const;
     // The oldest reading the journal's files keep.
-    std::optional<TimedReading> OldestReading() const;
+    std::optional<device::TimedReading> OldestReading() const;
 
     QString folder_;
     std::shared_ptr<const HistoryLive> live_;
     mutable std::unique_ptr<HistoryDatabase> db_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::recording {
+
+using device::TimedReading;
 
 namespace {
 
@@ -141,7 +143,7 @@ void HistoryStore::UpdateFirst() {
     live_->first_ = first;
 }
 
-void HistoryStore::Recorded(const Reading& reading, bool kept) {
+void HistoryStore::Recorded(const device::Reading& reading, bool kept) {
     if (reading.overrange)
         return;
     const TimedReading t = AsJournalled(reading);
@@ -316,4 +318,4 @@ void HistoryStore::Fail(const QString& why) {
     minute_ = -1;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

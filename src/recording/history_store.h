@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 // The recent readings a recording program holds in memory, for readers on
 // any thread: the page's live poll and the last hour are answered from here
@@ -20,20 +20,20 @@ class HistoryLive {
 public:
     // Copies the readings with fromUtcMs <= utcMs < toUtcMs, in time order;
     // false (nothing copied) when not every reading from fromUtcMs on is held.
-    bool Copy(qint64 fromUtcMs, qint64 toUtcMs, std::vector<TimedReading>* readings) const;
+    bool Copy(qint64 fromUtcMs, qint64 toUtcMs, std::vector<device::TimedReading>* readings) const;
     bool Covers(qint64 fromUtcMs) const;
     // The oldest moment the history holds (with the offset then in force);
     // none while it holds nothing.
-    std::optional<TimedReading> First() const;
+    std::optional<device::TimedReading> First() const;
 
 private:
     friend class HistoryStore;
 
     mutable std::mutex mutex_;
-    std::deque<TimedReading> recent_; // in time order
+    std::deque<device::TimedReading> recent_; // in time order
     // Every reading from this moment on is held; none is before any is.
     qint64 coversFrom_ = std::numeric_limits<qint64>::max();
-    std::optional<TimedReading> first_;
+    std::optional<device::TimedReading> first_;
 };
 
 // The history beside a recording journal: summaries of every minute and every
@@ -76,7 +76,7 @@ public:
     // A reading the journal has just been asked to keep; `kept` says whether
     // it did. After a failed write the summaries leave the live readings
     // aside and catch up from the journal once it writes again.
-    void Recorded(const Reading& reading, bool kept);
+    void Recorded(const device::Reading& reading, bool kept);
     // Readings are about to reach the journal for a time the summaries may
     // have passed already (a counter's own memory filling a gap): the
     // summaries from the hour of fromUtcMs on are removed, together with
@@ -99,12 +99,12 @@ public:
 private:
     bool OpenDatabase(QString* error);
     bool CatchUp(qint64 nowUtcMs);
-    void Fold(const TimedReading& reading);
+    void Fold(const device::TimedReading& reading);
     bool Flush();
     bool WriteHour();
     bool Commit(qint64 mark);
     static void Join(std::vector<HistorySummary>* summaries, const HistorySummary& s);
-    void Remember(const TimedReading& reading);
+    void Remember(const device::TimedReading& reading);
     void Fail(const QString& why);
     void UpdateFirst();
 
@@ -130,4 +130,4 @@ private:
     QString problem_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 double LocalDateTime(qint64 utcMs, int utcOffsetSeconds) {
     constexpr double kUnixEpoch = 25569.0; // 1970-01-01 in date-time days
-    return kUnixEpoch + static_cast<double>(utcMs + qint64(utcOffsetSeconds) * 1000) / kMsPerDay;
+    return kUnixEpoch +
+           static_cast<double>(utcMs + qint64(utcOffsetSeconds) * 1000) / platform::kMsPerDay;
 }
 
-void HistorySummary::Add(const TimedReading& t) {
-    const Reading& r = t.reading;
+void HistorySummary::Add(const device::TimedReading& t) {
+    const device::Reading& r = t.reading;
     if (r.overrange)
         return;
     if (n == 0 || t.utcMs < firstUtcMs) {
@@ -83,7 +84,7 @@ HistorySummary* StepFolder::Into(qint64 utcMs, std::uint8_t unitCode) {
     return &s;
 }
 
-bool StepFolder::Add(const TimedReading& reading) {
+bool StepFolder::Add(const device::TimedReading& reading) {
     if (reading.reading.overrange)
         return !stopped_;
     if (HistorySummary* s = Into(reading.utcMs, reading.reading.unitCode))
@@ -115,4 +116,4 @@ bool StepFolder::Finish() {
     return !stopped_;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 // The readings of one stretch of time in one unit, summed so that stretches
 // join exactly: a minute's summary is the sum of its readings, an hour's the
@@ -33,7 +33,7 @@ struct HistorySummary {
 
     // Folds in one reading of the journal (an overrange marker holds no
     // value and is left out, as the journal leaves it out).
-    void Add(const TimedReading& reading);
+    void Add(const device::TimedReading& reading);
     // Folds in another summary of the same unit.
     void Merge(const HistorySummary& other);
 
@@ -69,7 +69,7 @@ public:
     StepFolder(qint64 gridStartUtcMs, qint64 stepMs, Step step);
 
     // False once `step` has asked to stop.
-    bool Add(const TimedReading& reading);
+    bool Add(const device::TimedReading& reading);
     bool Add(const HistorySummary& part);
     // Hands on the step under way.
     bool Finish();
@@ -85,4 +85,4 @@ private:
     bool stopped_ = false;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

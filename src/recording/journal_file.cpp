@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 namespace {
 
@@ -25,21 +25,22 @@ constexpr qsizetype kHeaderLines = std::size(kHeaderLabels);
 
 // The text before and after the last comma of a line, trimmed.
 QString BeforeLastComma(const QString& line) {
-    return TrimDataField(QStringView(line).left(std::max<qsizetype>(line.lastIndexOf(','), 0)));
+    return files::TrimDataField(
+        QStringView(line).left(std::max<qsizetype>(line.lastIndexOf(','), 0)));
 }
 QString AfterLastComma(const QString& line) {
-    return TrimDataField(QStringView(line).mid(line.lastIndexOf(',') + 1));
+    return files::TrimDataField(QStringView(line).mid(line.lastIndexOf(',') + 1));
 }
 
 // The time of the first point that reads among the whole lines of `piece`;
 // false when none does.
-bool FirstTime(const QByteArray& header, QByteArrayView piece, const Regional& regional,
+bool FirstTime(const QByteArray& header, QByteArrayView piece, const platform::Regional& regional,
                double* time) {
     const qsizetype end = piece.first(std::min(piece.size(), kProbeBytes)).lastIndexOf('\n');
     if (end < 0)
         return false;
-    DataFileContents probe;
-    if (!ParseDataFile(header + piece.first(end + 1).toByteArray(), {}, regional, &probe) ||
+    files::DataFileContents probe;
+    if (!files::ParseDataFile(header + piece.first(end + 1).toByteArray(), {}, regional, &probe) ||
         probe.points.empty())
         return false;
     *time = probe.points.front().time;
@@ -82,9 +83,9 @@ JournalFileFront ReadJournalFileFront(const QString& path) {
             if (!line.startsWith(label))
                 return front;
             if (i == 1)
-                units = TrimDataField(QStringView(line).mid(label.size()));
+                units = files::TrimDataField(QStringView(line).mid(label.size()));
             if (i == kHeaderLines - 1)
-                saved = TrimDataField(QStringView(line).mid(label.size()));
+                saved = files::TrimDataField(QStringView(line).mid(label.size()));
         } else if (i == kHeaderLines) {
             if (line.startsWith(QLatin1Char('#')) || AfterLastComma(line) != units)
                 return front;
@@ -104,7 +105,7 @@ JournalFileFront ReadJournalFileFront(const QString& path) {
 }
 
 std::optional<double> LastDataFileTime(const QString& path, const JournalFileFront& front,
-                                       const Regional& regional) {
+                                       const platform::Regional& regional) {
     QFile file(path);
     if (front.origin != JournalFileOrigin::Own || !file.open(QIODevice::ReadOnly) ||
         !file.seek(std::max<qint64>(0, file.size() - kProbeBytes)))
@@ -112,10 +113,10 @@ std::optional<double> LastDataFileTime(const QString& path, const JournalFileFro
     const QByteArray tail = file.read(kProbeBytes);
     const qsizetype end = tail.lastIndexOf('\n');
     const qsizetype start = tail.lastIndexOf('\n', end - 1);
-    DataFileContents line;
+    files::DataFileContents line;
     if (start < 0 ||
-        !ParseDataFile(front.columns.toUtf8() + tail.sliced(start, end - start + 1), {}, regional,
-                       &line) ||
+        !files::ParseDataFile(front.columns.toUtf8() + tail.sliced(start, end - start + 1), {},
+                              regional, &line) ||
         line.points.size() != 1)
         return std::nullopt;
     return line.points.front().time;
@@ -145,9 +146,9 @@ bool AlarmListBelongs(const QString& path, const QString& columns) {
     return !columns.isEmpty() && file.read(line.size()) == line;
 }
 
-bool ReadDataFileFrom(const QString& path, double from, const Regional& regional,
-                      DataFileContents* contents) {
-    *contents = DataFileContents{};
+bool ReadDataFileFrom(const QString& path, double from, const platform::Regional& regional,
+                      files::DataFileContents* contents) {
+    *contents = files::DataFileContents{};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -199,20 +200,20 @@ bool ReadDataFileFrom(const QString& path, double from, const Regional& regional
 
     // Only the points from `from` on, and the damaged lines among them.
     int corruptBefore = 0;
-    const bool read = ParseDataFileBytes(bytes, {}, regional, contents,
-                                         [&](double x, double y) {
-                                             if (x < from) {
-                                                 corruptBefore = contents->corruptLines;
-                                                 return;
-                                             }
-                                             Reading point;
-                                             point.time = x;
-                                             point.value = y;
-                                             contents->points.push_back(point);
-                                         },
-                                         {});
+    const bool read = files::ParseDataFileBytes(bytes, {}, regional, contents,
+                                                [&](double x, double y) {
+                                                    if (x < from) {
+                                                        corruptBefore = contents->corruptLines;
+                                                        return;
+                                                    }
+                                                    device::Reading point;
+                                                    point.time = x;
+                                                    point.value = y;
+                                                    contents->points.push_back(point);
+                                                },
+                                                {});
     contents->corruptLines -= corruptBefore;
     return read;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -5,9 +5,11 @@
 #include <QString>
 #include <optional>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::recording {
 
 // Journal files looked at without reading them whole: a start must not wait
 // for a day's file grown huge, nor hold it in memory.
@@ -39,7 +41,7 @@ JournalFileFront ReadJournalFileFront(const QString& path);
 // When the last whole line of an own file with this front was taken, read
 // from the file's last few KiB; none when that line does not read.
 std::optional<double> LastDataFileTime(const QString& path, const JournalFileFront& front,
-                                       const Regional& regional);
+                                       const platform::Regional& regional);
 
 // The same for a day's samples (journal_reader.h): the journal's own begin
 // with their column line, an unfinished one is empty or cut short within it.
@@ -59,7 +61,7 @@ bool AlarmListBelongs(const QString& path, const QString& columns);
 // corruptLines counts the damaged lines after the last point before `from`.
 // False when the file cannot be read or its first 64 KiB hold no column
 // titles.
-bool ReadDataFileFrom(const QString& path, double from, const Regional& regional,
-                      DataFileContents* contents);
+bool ReadDataFileFrom(const QString& path, double from, const platform::Regional& regional,
+                      files::DataFileContents* contents);
 
-} // namespace korvinet
+} // namespace korvinet::recording

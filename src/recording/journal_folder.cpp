@@ -19,7 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 namespace {
 
@@ -120,7 +120,7 @@ std::vector<JournalFile> ListJournalSamples(const QString& folder, bool memory) 
 }
 
 QDate JournalDay(double dateTime) {
-    return SplitDateTime(dateTime).Date();
+    return platform::SplitDateTime(dateTime).Date();
 }
 
 int RemoveExpiredJournalFiles(const QString& folder, QDate today, int keepDays) {
@@ -184,7 +184,7 @@ bool WriteJournalSessionState(const QString& folder, const JournalSessionState& 
                               QString* error) {
     const QString text = (state.running ? QStringLiteral("running ") : QStringLiteral("clean ")) +
                          QString::number(state.start, 'g', 17) + QLatin1Char('\n');
-    if (ReplaceFileContents(QDir(folder).filePath(kStateFile), text.toLatin1()))
+    if (platform::ReplaceFileContents(QDir(folder).filePath(kStateFile), text.toLatin1()))
         return true;
     *error = qt_error_string(errno);
     return false;
@@ -281,7 +281,7 @@ bool JournalFolderLock::TryLock(QString* error) {
     }
     if (locked) {
         // Ours alone now: a state half replaced when a process was killed goes.
-        RemoveLeftoverReplacements(QDir(folder_).filePath(kStateFile));
+        platform::RemoveLeftoverReplacements(QDir(folder_).filePath(kStateFile));
         return true;
     }
     qint64 pid = 0;
@@ -298,4 +298,4 @@ bool JournalFolderLock::TryLock(QString* error) {
     return false;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 // The folder the recording journal lives in: "Korvinet/recordings" in the
 // user's data folder ($XDG_DATA_HOME, by default ~/.local/share; the
@@ -89,4 +89,4 @@ private:
     QLockFile lock_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -13,7 +13,9 @@
 #include <cmath>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::recording {
+
+using device::TimedReading;
 
 namespace {
 
@@ -26,7 +28,7 @@ constexpr int kCpmUnit = 1;
 // A number as a sample line writes it: to the decimals of the display unit
 // with this code ("OVERRANGE" for the overrange marker).
 QByteArray NumberText(double value, int unitCode) {
-    return TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode)).toLatin1();
+    return device::TCounter::FormatValueOf(value, static_cast<std::int8_t>(unitCode)).toLatin1();
 }
 
 void AddValue(QByteArray* line, double value, int unitCode) {
@@ -87,7 +89,7 @@ bool ParseTime(QByteArrayView text, double* local, qint64* utcMs, int* offsetSec
     if (!date.isValid())
         return false;
     const int msOfDay = ((hour * 60 + minute) * 60 + second) * 1000 + ms;
-    *local = DayAndMs{date.toJulianDay() - kEpochJulianDay, msOfDay}.DateTime();
+    *local = platform::DayAndMs{date.toJulianDay() - kEpochJulianDay, msOfDay}.DateTime();
     *utcMs = UtcMsOf(date, msOfDay, offsetMinutes);
     *offsetSeconds = offsetMinutes * 60;
     return true;
@@ -138,8 +140,8 @@ std::vector<std::vector<QString>> SampleFilesFor(const QString& folder, qint64 f
 
 } // namespace
 
-QByteArray JournalSampleLine(const Reading& r) {
-    QByteArray line = IsoLocalTimeText(MomentOf(r), true).toLatin1();
+QByteArray JournalSampleLine(const device::Reading& r) {
+    QByteArray line = platform::IsoLocalTimeText(device::MomentOf(r), true).toLatin1();
     AddValue(&line, r.value, r.unitCode);
     line += ',' + QByteArray::number(r.unitCode);
     AddValue(&line, r.cpm, kCpmUnit);
@@ -154,15 +156,15 @@ QByteArray JournalSampleLine(const Reading& r) {
     return line + '\n';
 }
 
-TimedReading AsJournalled(const Reading& reading) {
+TimedReading AsJournalled(const device::Reading& reading) {
     // The moment as the line's time names it: the local time to the
     // millisecond, the offset from UTC in whole minutes.
-    const QDateTime moment = MomentOf(reading);
+    const QDateTime moment = device::MomentOf(reading);
     const int offsetMinutes = moment.offsetFromUtc() / 60;
     TimedReading kept{reading,
                       UtcMsOf(moment.date(), moment.time().msecsSinceStartOfDay(), offsetMinutes)};
-    Reading& r = kept.reading;
-    r.time = DateTimeFromQt(moment);
+    device::Reading& r = kept.reading;
+    r.time = platform::DateTimeFromQt(moment);
     r.utcOffsetSeconds = offsetMinutes * 60;
     r.value = Rounded(r.value, r.unitCode);
     r.cpm = Rounded(r.cpm, kCpmUnit);
@@ -187,19 +189,20 @@ bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample) {
             start = i + 1;
         }
     }
-    Reading& r = sample->reading;
-    r = Reading{};
+    device::Reading& r = sample->reading;
+    r = device::Reading{};
     int unit = 0, alarm = 0, offset = 0;
     if (n != 9 || !ParseTime(fields[0], &r.time, &sample->utcMs, &offset) ||
-        !Number(fields[1], &r.value) || !Number(fields[2], &unit) || !FindDisplayUnit(unit) ||
-        !Number(fields[3], &r.cpm) || !Number(fields[4], &r.counts) ||
-        !Number(fields[5], &r.intervalMs) || !Number(fields[6], &alarm) || alarm < 0 || alarm > 1)
+        !Number(fields[1], &r.value) || !Number(fields[2], &unit) ||
+        !device::FindDisplayUnit(unit) || !Number(fields[3], &r.cpm) ||
+        !Number(fields[4], &r.counts) || !Number(fields[5], &r.intervalMs) ||
+        !Number(fields[6], &alarm) || alarm < 0 || alarm > 1)
         return false;
     r.unitCode = static_cast<std::uint8_t>(unit);
     r.utcOffsetSeconds = offset;
     r.alarm = alarm == 1;
     if (!fields[7].isEmpty() || !fields[8].isEmpty()) {
-        RateBand band;
+        device::RateBand band;
         if (!Number(fields[7], &band.low.value) || !Number(fields[8], &band.high.value))
             return false;
         r.band = band;
@@ -281,4 +284,4 @@ int JournalReader::Visit(qint64 fromUtcMs, qint64 toUtcMs,
     return corrupt;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 // The journal keeps, beside each day's data file, "<day>.samples": one line a
 // reading, written and synced with the data file's line. Unlike the data
@@ -23,18 +23,18 @@ namespace korvinet {
 // unit is the display unit's code; band_low and band_high are empty when the
 // reading had no band. Lines starting with "#" and an unfinished last line
 // are skipped; so is a line that does not read (counted as corrupt).
-QByteArray JournalSampleLine(const Reading& reading);
+QByteArray JournalSampleLine(const device::Reading& reading);
 inline constexpr char kJournalSamplesHeader[] =
     "# time,value,unit,cpm,counts,interval_ms,alarm,band_low,band_high\n";
 // A sample line (without its line end) read back; false when it does not read.
-bool ParseJournalSampleLine(QByteArrayView line, TimedReading* sample);
+bool ParseJournalSampleLine(QByteArrayView line, device::TimedReading* sample);
 // A reading with its numbers as its sample line keeps them: the time to
 // the millisecond, the offset from UTC in whole minutes, value, count rate
 // and band limits to the decimals of their units; with the moment in UTC
 // the line names. The line of a reading that is no overrange reads back
 // with exactly these numbers, so the station's latest reading, shown this
 // way, agrees with the history to the digit.
-TimedReading AsJournalled(const Reading& reading);
+device::TimedReading AsJournalled(const device::Reading& reading);
 
 // Reads what the journal recorded, by time, without changing anything in the
 // folder (a recording program may be appending meanwhile).
@@ -47,7 +47,7 @@ public:
     // files read were corrupt. A day's samples parts are read together, and
     // only those the journal began (journal_folder.h).
     int Visit(qint64 fromUtcMs, qint64 toUtcMs,
-              const std::function<bool(const TimedReading&)>& visit) const;
+              const std::function<bool(const device::TimedReading&)>& visit) const;
 
     // The moment of the latest sample of the latest day that has any, read
     // from the ends of that day's files (the lines of each ascend in time);
@@ -60,4 +60,4 @@ private:
     QString folder_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -8,7 +8,7 @@
 #include <QDir>
 #include <cmath>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 namespace {
 
@@ -19,7 +19,8 @@ bool SameUnit(const QString& a, const QString& b) {
 } // namespace
 
 RestoredSession RestoreLastSession(const QString& folder, const QString& displayUnitName,
-                                   double spanHours, double now, const Regional& regional) {
+                                   double spanHours, double now,
+                                   const platform::Regional& regional) {
     RestoredSession restored;
     const JournalSessionState state = ReadJournalSessionState(folder);
     if (!state.running)
@@ -28,10 +29,10 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
     restored.sessionStart = state.start;
 
     // Half a millisecond of slack against rounding in the last bit.
-    constexpr double kSlack = 0.5 / kMsPerDay;
-    const double from =
-        std::max(SplitDateTime(state.start).WholeSecond().DateTime(), now - spanHours / 24.0) -
-        kSlack;
+    constexpr double kSlack = 0.5 / platform::kMsPerDay;
+    const double from = std::max(platform::SplitDateTime(state.start).WholeSecond().DateTime(),
+                                 now - spanHours / 24.0) -
+                        kSlack;
     const QDate firstDay = JournalDay(from);
     const QDir dir(folder);
     QString runUnit;
@@ -41,14 +42,14 @@ RestoredSession RestoreLastSession(const QString& folder, const QString& display
         // Only what the journal wrote itself, and of that only the lines from
         // the session's start on: a day's file may be huge.
         const QString path = dir.filePath(file.Name());
-        DataFileContents contents;
+        files::DataFileContents contents;
         if (ReadJournalFileFront(path).origin != JournalFileOrigin::Own ||
             !ReadDataFileFrom(path, from, regional, &contents))
             continue;
-        DataFileContents alarms;
+        files::DataFileContents alarms;
         ReadDataFileFrom(dir.filePath(file.AlarmsName()), from - kSlack, regional, &alarms);
         std::size_t alarm = 0;
-        for (Reading& point : contents.points) {
+        for (device::Reading& point : contents.points) {
             if (!(point.time >= from) ||
                 (!restored.points.empty() && point.time <= restored.points.back().time))
                 continue;
@@ -82,4 +83,4 @@ QString RestoredReadingsText(int count, int skippedLines) {
     return text;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

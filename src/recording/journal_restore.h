@@ -5,15 +5,17 @@
 #include <QString>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::recording {
 
 // What the journal gives back of a session that did not end cleanly.
 struct RestoredSession {
-    bool endedCleanly = true;    // the last session closed (or there was none): nothing to do
-    double sessionStart = 0.0;   // where the last session's readings begin
-    std::vector<Reading> points; // ascending time, alarm points marked
+    bool endedCleanly = true;  // the last session closed (or there was none): nothing to do
+    double sessionStart = 0.0; // where the last session's readings begin
+    std::vector<device::Reading> points; // ascending time, alarm points marked
     // The session's last readings were taken in another unit than the display
     // unit; they stay in the journal and nothing is restored.
     bool otherUnit = false;
@@ -28,10 +30,11 @@ struct RestoredSession {
 // and only the lines from the session's start on are read; nothing in the
 // folder is changed.
 RestoredSession RestoreLastSession(const QString& folder, const QString& displayUnitName,
-                                   double spanHours, double now, const Regional& regional);
+                                   double spanHours, double now,
+                                   const platform::Regional& regional);
 
 // "Restored 120 readings from the last session", and " (3 damaged lines
 // skipped)" when there were some.
 QString RestoredReadingsText(int count, int skippedLines = 0);
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -4,14 +4,14 @@
 
 #include <utility>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 JournalSink::JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange,
                          HistoryStore* history)
     : journal_(journal), header_(std::move(header)), onChange_(std::move(onChange)),
       history_(history) {}
 
-void JournalSink::OnReading(const SessionReading& reading) {
+void JournalSink::OnReading(const measure::SessionReading& reading) {
     if (!reading.Ok())
         return;
     if (header_)
@@ -23,4 +23,4 @@ void JournalSink::OnReading(const SessionReading& reading) {
         onChange_(status);
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 class HistoryStore;
 
@@ -17,7 +17,7 @@ class HistoryStore;
 // A journal failure never reaches the session: it is handed to `onChange`
 // once, when the journal's status changes (failing, failing differently,
 // working again), and the next reading tries again.
-class JournalSink final : public ReadingSink {
+class JournalSink final : public measure::ReadingSink {
 public:
     // What the header block of a file started now says (device, averaging
     // time, title, notes); asked before every reading, since the journal alone
@@ -30,8 +30,8 @@ public:
     JournalSink(RecordingJournal& journal, HeaderSource header, StatusHandler onChange,
                 HistoryStore* history = nullptr);
 
-    void OnReading(const SessionReading& reading) override;
-    void OnCounter(const CounterEvent&) override {}
+    void OnReading(const measure::SessionReading& reading) override;
+    void OnCounter(const measure::CounterEvent&) override {}
     void Stop(const std::function<void()>& done) override { done(); }
 
 private:
@@ -41,4 +41,4 @@ private:
     HistoryStore* history_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -6,14 +6,14 @@
 
 #include <QDateTime>
 
-namespace korvinet {
+namespace korvinet::recording {
 
-std::vector<MemoryRecord> GapRecords(const std::vector<MemoryRecord>& records,
-                                     std::int64_t clockOffsetMs, qint64 afterUtcMs,
-                                     qint64 nowUtcMs) {
-    std::vector<MemoryRecord> kept;
+std::vector<device::MemoryRecord> GapRecords(const std::vector<device::MemoryRecord>& records,
+                                             std::int64_t clockOffsetMs, qint64 afterUtcMs,
+                                             qint64 nowUtcMs) {
+    std::vector<device::MemoryRecord> kept;
     qint64 end = afterUtcMs; // nothing kept may begin before this
-    for (MemoryRecord record : records) {
+    for (device::MemoryRecord record : records) {
         record.endMs -= clockOffsetMs;
         const qint64 start = record.endMs - record.ms;
         if (record.ms == 0 || start < end || record.endMs > nowUtcMs)
@@ -24,27 +24,28 @@ std::vector<MemoryRecord> GapRecords(const std::vector<MemoryRecord>& records,
     return kept;
 }
 
-std::optional<Reading> MemoryReading(const MemoryRecord& record, const TCounter& counter) {
+std::optional<device::Reading> MemoryReading(const device::MemoryRecord& record,
+                                             const device::TCounter& counter) {
     const double cpm = static_cast<double>(record.counts) * 60000.0 / record.ms;
     if (counter.IsOverrange(cpm))
         return std::nullopt;
-    Reading r;
+    device::Reading r;
     const QDateTime moment = QDateTime::fromMSecsSinceEpoch(record.endMs);
-    r.time = DateTimeFromQt(moment);
+    r.time = platform::DateTimeFromQt(moment);
     r.utcOffsetSeconds = moment.offsetFromUtc();
     r.unitCode = counter.UnitCode();
     r.value = counter.ConvertRate(cpm, static_cast<std::int8_t>(r.unitCode));
     r.cpm = cpm;
     r.counts = record.counts;
     r.intervalMs = record.ms;
-    CountWindow window;
+    measure::CountWindow window;
     window.counts = record.counts;
     window.liveMs = record.ms;
     window.samples = window.length = 1;
     window.newestCounts = record.counts;
     window.newestMs = record.ms;
-    r.band = ConfidenceBand(window, RateConversion::Of(counter));
+    r.band = measure::ConfidenceBand(window, measure::RateConversion::Of(counter));
     return r;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -9,10 +9,14 @@
 #include "recording/journal_sink.h"
 #include "recording/memory_backfill.h"
 
-namespace korvinet {
+namespace korvinet::recording {
 
-Recorder::Recorder(D2xxDriver& driver, const Clock& clock, const Regional& regional,
-                   Options options, CounterFinder* otherKinds)
+using measure::CounterEvent;
+using measure::ReadingSink;
+
+Recorder::Recorder(device::D2xxDriver& driver, const platform::Clock& clock,
+                   const platform::Regional& regional, Options options,
+                   device::CounterFinder* otherKinds)
     : counter_(driver, clock, otherKinds), session_(counter_, clock), clock_(clock),
       regional_(regional), options_(std::move(options)) {}
 
@@ -73,10 +77,11 @@ void Recorder::TryToRecord(bool restore, const QString& displayUnitName, double 
     const JournalStatus started = journal_->Start(now, sessionStart);
     // The history is brought up to the journal before the first reading.
     history_ = std::make_unique<HistoryStore>(options_.journalFolder);
-    const Clock::Moment moment = clock_.NowWithOffset();
+    const platform::Clock::Moment moment = clock_.NowWithOffset();
     QString historyProblem; // kept by the store for whoever asks
-    (void)history_->Open(QtFromDateTime(moment.local, moment.utcOffsetSeconds).toMSecsSinceEpoch(),
-                         &historyProblem);
+    (void)history_->Open(
+        platform::QtFromDateTime(moment.local, moment.utcOffsetSeconds).toMSecsSinceEpoch(),
+        &historyProblem);
     journalSink_ = std::make_unique<JournalSink>(
         *journal_, [this] { return header_ ? header_() : JournalFileHeader{}; },
         [this](const JournalStatus& status) { Report(status.text); }, history_.get());
@@ -116,7 +121,7 @@ void Recorder::AddSink(std::unique_ptr<ReadingSink> sink) {
     owned_.push_back(std::move(sink));
 }
 
-void Recorder::Dispatch(const SessionReading& reading) {
+void Recorder::Dispatch(const measure::SessionReading& reading) {
     // The journal first: what is on disk is never behind what was shown or
     // sent.
     if (journalSink_)
@@ -161,8 +166,8 @@ Recorder::Connection Recorder::Connect(int listIndex, const CounterSettings& set
 }
 
 qint64 Recorder::NowUtcMs() const {
-    const Clock::Moment now = clock_.NowWithOffset();
-    return QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
+    const platform::Clock::Moment now = clock_.NowWithOffset();
+    return platform::QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
 }
 
 // Asked between the counter's set-up and its first sample, so that the
@@ -181,12 +186,12 @@ bool Recorder::ReadMemory(Fill* fill) {
         JournalReader(options_.journalFolder)
             .LastUtcMs()
             .value_or(options_.keepDays > 0 ? now - options_.keepDays * kDayMs : 0);
-    std::vector<MemoryRecord> records;
+    std::vector<device::MemoryRecord> records;
     if (!counter_.ReadMemory(after + *offset, &records))
         return false;
     fill->afterUtcMs = after;
-    for (const MemoryRecord& record : GapRecords(records, *offset, after, now))
-        if (const std::optional<Reading> reading = MemoryReading(record, counter_))
+    for (const device::MemoryRecord& record : GapRecords(records, *offset, after, now))
+        if (const std::optional<device::Reading> reading = MemoryReading(record, counter_))
             fill->readings.push_back(*reading);
     return true;
 }
@@ -259,14 +264,15 @@ void Recorder::SetAveraging(const QString& averagingTime) {
     if (averagingTime.isEmpty())
         return;
     averagingTime_ = averagingTime;
-    counter_.SetAveragingWindow(AveragingWindowFor(averagingTime));
+    counter_.SetAveragingWindow(measure::AveragingWindowFor(averagingTime));
 }
 
 void Recorder::RestartAccumulation() {
     counter_.RestartAccumulation();
 }
 
-MeasurementSession::TickOutcome Recorder::Tick(const MeasurementSession::AlarmSettings& alarm) {
+measure::MeasurementSession::TickOutcome
+Recorder::Tick(const measure::MeasurementSession::AlarmSettings& alarm) {
     if (!journal_)
         TryToRecord(false, QString(), 0, nullptr);
     // A counter connected before recording began (the window connects one
@@ -276,7 +282,7 @@ MeasurementSession::TickOutcome Recorder::Tick(const MeasurementSession::AlarmSe
     Fill fill;
     if (memoryDue_ && journal_ && counter_.IsOpen() && ReadMemory(&fill))
         Backfill(fill);
-    const MeasurementSession::TickOutcome out = session_.Tick(alarm);
+    const measure::MeasurementSession::TickOutcome out = session_.Tick(alarm);
     Dispatch(out.reading);
     if (!counter_.IsOpen()) {
         CounterEvent event;
@@ -331,4 +337,4 @@ void Recorder::Finish() {
         done_();
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -11,16 +11,22 @@
 #include <memory>
 #include <vector>
 
-namespace korvinet {
-
-class Clock;
+namespace korvinet::device {
 class CounterFinder;
 class D2xxDriver;
+} // namespace korvinet::device
+
+namespace korvinet::platform {
+class Clock;
+class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::recording {
+
 class HistoryLive;
 class HistoryStore;
 class JournalFolderLock;
 class JournalSink;
-class Regional;
 
 // The measuring engine every front end drives: it owns the counter
 // connection, the measurement session, the journal folder's lock, the
@@ -51,8 +57,9 @@ public:
 
     // otherKinds, when given, finds the counters of the other kinds (on
     // serial ports); it outlives the recorder.
-    Recorder(D2xxDriver& driver, const Clock& clock, const Regional& regional, Options options,
-             CounterFinder* otherKinds = nullptr);
+    Recorder(device::D2xxDriver& driver, const platform::Clock& clock,
+             const platform::Regional& regional, Options options,
+             device::CounterFinder* otherKinds = nullptr);
     // Ends as Close() does when that has not been done, without waiting for
     // the sinks.
     ~Recorder();
@@ -82,7 +89,7 @@ public:
 
     // The counter as front ends see it: its identity, the list of attached
     // counters, its unit and what it has counted.
-    const TCounter& Counter() const { return counter_; }
+    const device::TCounter& Counter() const { return counter_; }
 
     void SetFileHeader(HeaderSource header) { header_ = std::move(header); }
     void SetStatusHandler(StatusHandler handler) { onStatus_ = std::move(handler); }
@@ -108,8 +115,8 @@ public:
 
     // Sinks hear everything in the order added. One added by reference must
     // outlive the recorder's Close().
-    void AddSink(ReadingSink& sink);
-    void AddSink(std::unique_ptr<ReadingSink> sink);
+    void AddSink(measure::ReadingSink& sink);
+    void AddSink(std::unique_ptr<measure::ReadingSink> sink);
 
     // Looks for attached counters; Counter() lists them. Returns how many.
     int ListCounters();
@@ -149,7 +156,8 @@ public:
     // One sample: recording is started if it could not be before, the
     // reading is journalled and handed to the sinks. A failed sample leaves
     // the counter closed, and the sinks hear that it was lost.
-    MeasurementSession::TickOutcome Tick(const MeasurementSession::AlarmSettings& alarm);
+    measure::MeasurementSession::TickOutcome
+    Tick(const measure::MeasurementSession::AlarmSettings& alarm);
 
     // Ends the run: the counter closed, the journal marked as ended cleanly
     // (the next start restores nothing), every sink stopped and the folder
@@ -161,22 +169,22 @@ private:
     void TryToRecord(bool restore, const QString& displayUnitName, double spanHours,
                      RestoredSession* restored);
     void Report(const QString& text);
-    void Dispatch(const SessionReading& reading);
-    void Announce(const CounterEvent& event);
-    CounterEvent Connected() const;
+    void Dispatch(const measure::SessionReading& reading);
+    void Announce(const measure::CounterEvent& event);
+    measure::CounterEvent Connected() const;
     void Finish();
     qint64 NowUtcMs() const;
     struct Fill {
         qint64 afterUtcMs = 0;
-        std::vector<Reading> readings;
+        std::vector<device::Reading> readings;
     };
     bool ReadMemory(Fill* fill);
     void Backfill(const Fill& fill);
 
-    TCounter counter_;
-    MeasurementSession session_;
-    const Clock& clock_;
-    const Regional& regional_;
+    device::TCounter counter_;
+    measure::MeasurementSession session_;
+    const platform::Clock& clock_;
+    const platform::Regional& regional_;
     Options options_;
     HeaderSource header_;
     StatusHandler onStatus_;
@@ -188,8 +196,8 @@ private:
     bool memoryDue_ = false;                          // its memory is still to be read
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<JournalSink> journalSink_;
-    std::vector<ReadingSink*> sinks_;
-    std::vector<std::unique_ptr<ReadingSink>> owned_;
+    std::vector<measure::ReadingSink*> sinks_;
+    std::vector<std::unique_ptr<measure::ReadingSink>> owned_;
     QString averagingTime_; // the averaging entry in force
 
     bool closing_ = false;
@@ -197,4 +205,4 @@ private:
     std::function<void()> done_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -2,21 +2,23 @@
 
 #include "recording/recorder.h"
 
-namespace korvinet {
+namespace korvinet::recording {
 
-MeasurementSession::AlarmSettings AlarmSettingsOf(const SettingsRecord& settings) {
-    MeasurementSession::AlarmSettings alarm;
+measure::MeasurementSession::AlarmSettings
+AlarmSettingsOf(const settings::SettingsRecord& settings) {
+    measure::MeasurementSession::AlarmSettings alarm;
     alarm.enabled = settings.AlarmEnabled;
     alarm.level = settings.AlarmLevel;
     alarm.buzzer = settings.AlarmBuzzer;
-    alarm.rule = settings.AlarmRuleIndex == 1 ? MeasurementSession::Rule::Significance
-                                              : MeasurementSession::Rule::Level;
+    alarm.rule = settings.AlarmRuleIndex == 1 ? measure::MeasurementSession::Rule::Significance
+                                              : measure::MeasurementSession::Rule::Level;
     alarm.countsStoppedWarning = settings.WarnCountsStopped;
     alarm.healthWarning = settings.WarnCountsHealth;
     return alarm;
 }
 
-JournalFileHeader JournalHeaderOf(const SettingsRecord& settings, const Recorder& recorder) {
+JournalFileHeader JournalHeaderOf(const settings::SettingsRecord& settings,
+                                  const Recorder& recorder) {
     JournalFileHeader header;
     header.device = recorder.Counter().Info().Model;
     header.averagingTime = recorder.AveragingTime();
@@ -25,4 +27,4 @@ JournalFileHeader JournalHeaderOf(const SettingsRecord& settings, const Recorder
     return header;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -4,7 +4,7 @@
 #include "recording/recording_journal.h"
 #include "settings/settings_record.h"
 
-namespace korvinet {
+namespace korvinet::recording {
 
 class Recorder;
 
@@ -12,11 +12,13 @@ class Recorder;
 // that records with them.
 
 // The alarms a tick raises.
-MeasurementSession::AlarmSettings AlarmSettingsOf(const SettingsRecord& settings);
+measure::MeasurementSession::AlarmSettings
+AlarmSettingsOf(const settings::SettingsRecord& settings);
 
 // The header block of a journal file started now: the counter's model, the
 // averaging time the readings are taken over, and the settings' title and
 // notes.
-JournalFileHeader JournalHeaderOf(const SettingsRecord& settings, const Recorder& recorder);
+JournalFileHeader JournalHeaderOf(const settings::SettingsRecord& settings,
+                                  const Recorder& recorder);
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <utility>
 
-namespace korvinet {
+namespace korvinet::recording {
 
-RecordingJournal::RecordingJournal(QString folder, const Regional& regional, bool memory)
+using device::Reading;
+
+RecordingJournal::RecordingJournal(QString folder, const platform::Regional& regional, bool memory)
     : folder_(std::move(folder)), regional_(regional), memory_(memory), stateWritten_(memory) {}
 
 JournalStatus RecordingJournal::Start(double now, double sessionStart) {
@@ -77,7 +79,7 @@ JournalStatus RecordingJournal::AppendMany(const std::vector<Reading>& readings,
 // synced once for all of them.
 JournalStatus RecordingJournal::AppendRun(std::span<const Reading> readings) {
     const Reading& first = readings.front();
-    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(first.unitCode));
+    const QString unitName = device::TCounter::UnitNameOf(static_cast<std::int8_t>(first.unitCode));
     const QDate day = JournalDay(first.time);
     if (lastDay_.isValid() && day > lastDay_)
         RemoveExpiredJournalFiles(folder_, day, keepDays_);
@@ -115,14 +117,14 @@ JournalStatus RecordingJournal::AppendRun(std::span<const Reading> readings) {
     }
     QByteArray text;
     if (needsHeader_) {
-        DataFileHeader header;
+        files::DataFileHeader header;
         header.averagingTime = header_.averagingTime;
         header.title = header_.title;
         header.notes = header_.notes;
         header.dateSaved = first.time;
         header.bottomAxisTitle = header_.bottomAxisTitle;
         header.leftAxisTitle = unitName;
-        text = DataFileHeaderText(header_.device, unitName, header, regional_).toUtf8();
+        text = files::DataFileHeaderText(header_.device, unitName, header, regional_).toUtf8();
     }
     for (const Reading& reading : readings)
         text += Line(reading);
@@ -201,7 +203,7 @@ void RecordingJournal::TakeBackUnrecordedSample(QDate day) {
         return;
     const QByteArrayView line =
         QByteArrayView(tail).chopped(1).sliced(tail.lastIndexOf('\n', tail.size() - 2) + 1);
-    TimedReading sample;
+    device::TimedReading sample;
     if (!ParseJournalSampleLine(line, &sample))
         return;
 
@@ -215,7 +217,7 @@ void RecordingJournal::TakeBackUnrecordedSample(QDate day) {
         if (front.origin != JournalFileOrigin::Own)
             continue;
         if (front.unit.compare(
-                TCounter::UnitNameOf(static_cast<std::int8_t>(sample.reading.unitCode)),
+                device::TCounter::UnitNameOf(static_cast<std::int8_t>(sample.reading.unitCode)),
                 Qt::CaseInsensitive) == 0) {
             const std::optional<double> last = LastDataFileTime(path, front, regional_);
             if (!last || *last > sample.reading.time - 1.0 / 86400.0)
@@ -296,7 +298,7 @@ bool RecordingJournal::OpenFileFor(QDate day, const QString& unitName, double ti
 
 QByteArray RecordingJournal::Line(const Reading& reading) {
     if (!lines_ || lineUnit_ != reading.unitCode) {
-        lines_ = std::make_unique<DataLineWriter>(reading.unitCode, regional_);
+        lines_ = std::make_unique<files::DataLineWriter>(reading.unitCode, regional_);
         lines_->SetUtf8(true); // journal files are always UTF-8
         lineUnit_ = reading.unitCode;
     }
@@ -342,4 +344,4 @@ JournalStatus RecordingJournal::Report(bool ok) {
     return status;
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

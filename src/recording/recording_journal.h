@@ -11,9 +11,11 @@
 #include <span>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::recording {
 
 // What the header block of a new journal file tells besides the unit.
 struct JournalFileHeader {
@@ -54,7 +56,7 @@ public:
     // MarkGraphCleared() and Close() are not for it. Each of its files
     // keeps ascending times: a reading not after the last one of the day's
     // last part starts the next.
-    RecordingJournal(QString folder, const Regional& regional, bool memory = false);
+    RecordingJournal(QString folder, const platform::Regional& regional, bool memory = false);
     RecordingJournal(const RecordingJournal&) = delete;
     RecordingJournal& operator=(const RecordingJournal&) = delete;
     // Closes the file without marking a clean end.
@@ -74,11 +76,11 @@ public:
     // Appends the reading to the file of its day and unit, and to the day's
     // samples: one write each, synced before returning. A new day or unit
     // starts a new file.
-    [[nodiscard]] JournalStatus Append(const Reading& reading);
+    [[nodiscard]] JournalStatus Append(const device::Reading& reading);
     // The same for many readings in time order (a counter's memory), each
     // file written and synced once a day and unit. *written says how many
     // of them, from the first, were kept.
-    [[nodiscard]] JournalStatus AppendMany(const std::vector<Reading>& readings,
+    [[nodiscard]] JournalStatus AppendMany(const std::vector<device::Reading>& readings,
                                            std::size_t* written);
     // The graph was cleared: a restore gives back only the readings from
     // `now` on.
@@ -88,11 +90,11 @@ public:
 
 private:
     bool OpenFileFor(QDate day, const QString& unitName, double time);
-    bool AppendAlarm(const Reading& reading);
-    QByteArray Line(const Reading& reading);
-    JournalStatus AppendRun(std::span<const Reading> readings);
+    bool AppendAlarm(const device::Reading& reading);
+    QByteArray Line(const device::Reading& reading);
+    JournalStatus AppendRun(std::span<const device::Reading> readings);
     // False with the reason in samples_.Error().
-    bool AppendSamples(QDate day, std::span<const Reading> readings, qint64* sizeBefore);
+    bool AppendSamples(QDate day, std::span<const device::Reading> readings, qint64* sizeBefore);
     bool OpenSamplesFor(QDate day);
     void TakeBackUnrecordedSample(QDate day);
     bool WriteState(bool running);
@@ -100,17 +102,17 @@ private:
     bool Failed(const QString& path, const QString& why);
 
     QString folder_;
-    const Regional& regional_;
+    const platform::Regional& regional_;
     bool memory_ = false;
     int keepDays_ = kDefaultKeepDays;
     JournalFileHeader header_;
     double sessionStart_ = 0.0;
     QDate lastDay_; // day of the latest reading or start, for expiring files
-    LineFile file_;
-    LineFile alarms_;  // the alarm list of the file last given an alarm
-    LineFile samples_; // the samples of samplesDay_
+    platform::LineFile file_;
+    platform::LineFile alarms_;  // the alarm list of the file last given an alarm
+    platform::LineFile samples_; // the samples of samplesDay_
     QDate samplesDay_;
-    std::unique_ptr<DataLineWriter> lines_; // for the unit of lineUnit_
+    std::unique_ptr<files::DataLineWriter> lines_; // for the unit of lineUnit_
     int lineUnit_ = -1;
     JournalFile current_;
     QString currentUnit_;
@@ -122,4 +124,4 @@ private:
     QString lastText_;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

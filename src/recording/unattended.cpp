@@ -4,7 +4,7 @@
 
 #include <QDateTime>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 Unattended::Unattended(Recorder& recorder) : recorder_(recorder) {
     sampleTimer_.setTimerType(Qt::PreciseTimer);
@@ -28,7 +28,8 @@ void Unattended::Search() {
     if (stopped_)
         return;
     const int found = recorder_.ListCounters();
-    const QList<TCounter::DeviceIdentity>& attached = recorder_.Counter().DeviceIdentities();
+    const QList<device::TCounter::DeviceIdentity>& attached =
+        recorder_.Counter().DeviceIdentities();
     int chosen = -1;
     const QString wanted = !serial_.isEmpty() ? serial_ : plan_.wanted;
     if (!wanted.isEmpty()) {
@@ -83,24 +84,24 @@ bool Unattended::Connect(int listIndex) {
     return false;
 }
 
-void Unattended::OnCounter(const CounterEvent& event) {
-    if (event.kind == CounterEvent::Kind::Backfilled && !stopped_) {
+void Unattended::OnCounter(const measure::CounterEvent& event) {
+    if (event.kind == measure::CounterEvent::Kind::Backfilled && !stopped_) {
         Log(QStringLiteral("counter %1: %2 readings from its memory fill the journal from %3 to "
                            "%4")
                 .arg(event.serial)
                 .arg(event.readings)
-                .arg(IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.firstUtcMs)),
-                     IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.lastUtcMs))));
+                .arg(platform::IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.firstUtcMs)),
+                     platform::IsoLocalTimeText(QDateTime::fromMSecsSinceEpoch(event.lastUtcMs))));
         return;
     }
-    if (event.kind != CounterEvent::Kind::Connected || stopped_)
+    if (event.kind != measure::CounterEvent::Kind::Connected || stopped_)
         return;
     const bool first = serial_.isEmpty();
     serial_ = event.serial;
     Log(QStringLiteral("%1 counter %2 (%3), %4, averaging %5")
             .arg(first ? QStringLiteral("logging") : QStringLiteral("back:"), serial_, event.model,
                  recorder_.Counter().UnitName(), recorder_.AveragingTime()));
-    const TCounter& counter = recorder_.Counter();
+    const device::TCounter& counter = recorder_.Counter();
     if (counter.CpmOnly())
         Log(QStringLiteral("counter %1 carries no calibration and none was chosen: readings in "
                            "CPM only%2")
@@ -117,9 +118,9 @@ void Unattended::OnCounter(const CounterEvent& event) {
 void Unattended::Sample() {
     if (stopped_)
         return;
-    const MeasurementSession::TickOutcome out =
-        recorder_.Tick(plan_.alarm ? plan_.alarm() : MeasurementSession::AlarmSettings{});
-    if (out.reading.status == SessionReading::Status::Failed) {
+    const measure::MeasurementSession::TickOutcome out =
+        recorder_.Tick(plan_.alarm ? plan_.alarm() : measure::MeasurementSession::AlarmSettings{});
+    if (out.reading.status == measure::SessionReading::Status::Failed) {
         Lost(out.reading.error);
         return;
     }
@@ -147,4 +148,4 @@ void Unattended::Stop(const std::function<void()>& done) {
         done();
 }
 
-} // namespace korvinet
+} // namespace korvinet::recording

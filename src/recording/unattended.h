@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <functional>
 
-namespace korvinet {
+namespace korvinet::recording {
 
 // Recording with nobody at the controls: looks for the counter, connects it,
 // samples it every sampleMs and, while no counter is there (none at the
@@ -19,7 +19,7 @@ namespace korvinet {
 // It is the recorder's first sink: the line saying that the counter was found
 // comes before anything the other sinks make of it, and closing the recorder
 // ends the sampling and the looking.
-class Unattended final : public ReadingSink {
+class Unattended final : public measure::ReadingSink {
 public:
     struct Plan {
         // A counter's serial number or port path; empty: the only one attached.
@@ -27,9 +27,9 @@ public:
         Recorder::CounterSettings settings;
         int sampleMs = 3000;
         int searchMs = 5000;
-        std::function<MeasurementSession::AlarmSettings()> alarm;
+        std::function<measure::MeasurementSession::AlarmSettings()> alarm;
         // Every sample taken (not the failed ones).
-        std::function<void(const MeasurementSession::TickOutcome&)> ticked;
+        std::function<void(const measure::MeasurementSession::TickOutcome&)> ticked;
         // A line for the operator: found, lost, looking again.
         std::function<void(const QString& line)> log;
         // Several counters and none chosen: the serials attached.
@@ -47,8 +47,8 @@ public:
     // Starts with a look for the counter, at once.
     void Run(Plan plan);
 
-    void OnReading(const SessionReading&) override {}
-    void OnCounter(const CounterEvent& event) override;
+    void OnReading(const measure::SessionReading&) override {}
+    void OnCounter(const measure::CounterEvent& event) override;
     // No more samples nor looks, also when the recorder is closed from one of
     // the callbacks.
     void Stop(const std::function<void()>& done) override;
@@ -69,4 +69,4 @@ private:
     bool stopped_ = false;
 };
 
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -9,7 +9,7 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
-namespace korvinet {
+namespace korvinet::settings {
 
 namespace {
 
@@ -548,10 +548,10 @@ bool RegFileSettingsStore::KeepDamagedCopy() {
                file.rename(DamagedCopyPath());
     } else if (file.open(QIODevice::ReadOnly)) {
         const QByteArray bytes = file.readAll();
-        ReplaceOptions options;
+        platform::ReplaceOptions options;
         options.ownerOnly = true;
         kept = file.error() == QFileDevice::NoError &&
-               ReplaceFileContents(DamagedCopyPath(), bytes, options);
+               platform::ReplaceFileContents(DamagedCopyPath(), bytes, options);
     }
     keepFailed_ = keepFailed_ || !kept;
     return kept;
@@ -570,10 +570,10 @@ Document RegFileSettingsStore::Load() const {
 bool RegFileSettingsStore::Save(const Document& document) const {
     if (keepFailed_)
         return false;
-    ReplaceOptions options;
+    platform::ReplaceOptions options;
     options.ownerOnly = true;
     options.refuseReadOnlyFile = true;
-    return ReplaceFileContents(path_, Format(document), options);
+    return platform::ReplaceFileContents(path_, Format(document), options);
 }
 
-} // namespace korvinet
+} // namespace korvinet::settings

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::settings {
 
 // The settings store as one human-readable text file in the registry export
 // format, so that a user can read, edit, back up or move it:
@@ -102,4 +102,4 @@ private:
     bool keepFailed_ = false; // a damaged file could not be kept aside
 };
 
-} // namespace korvinet
+} // namespace korvinet::settings

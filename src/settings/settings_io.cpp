@@ -5,7 +5,7 @@
 #include <limits>
 #include <variant>
 
-namespace korvinet {
+namespace korvinet::settings {
 
 namespace {
 
@@ -226,4 +226,4 @@ bool WriteSettings(SettingsStore& store, const SettingsRecord& r) {
     return ok && closed;
 }
 
-} // namespace korvinet
+} // namespace korvinet::settings

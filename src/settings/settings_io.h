@@ -3,7 +3,7 @@
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 
-namespace korvinet {
+namespace korvinet::settings {
 
 // Reads every field of the record from the store, in the store's fixed order,
 // each field as soon as it is read. False when the key cannot be opened or a
@@ -19,4 +19,4 @@ bool ReadSettings(SettingsStore& store, SettingsRecord* record);
 // be written and returns false; values written before it stay.
 bool WriteSettings(SettingsStore& store, const SettingsRecord& record);
 
-} // namespace korvinet
+} // namespace korvinet::settings

@@ -3,7 +3,7 @@
 #include <QString>
 #include <cstdint>
 
-namespace korvinet {
+namespace korvinet::settings {
 
 // The live copy of every option the user can set. The field names are the
 // value names in the settings store; the initialisers are the defaults a new
@@ -44,4 +44,4 @@ struct SettingsRecord {
     bool operator==(const SettingsRecord&) const = default;
 };
 
-} // namespace korvinet
+} // namespace korvinet::settings

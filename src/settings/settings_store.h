@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-namespace korvinet {
+namespace korvinet::settings {
 
 // Value types of the per-user key-value store, numbered as the Windows
 // registry numbers them so that any backend keeps the same meaning.
@@ -47,4 +47,4 @@ public:
     virtual bool KeepDamagedCopy() { return true; }
 };
 
-} // namespace korvinet
+} // namespace korvinet::settings

@@ -24,24 +24,27 @@ using korvinet::station::ParsedCommandLine;
 
 // The window program's settings, read without ever writing to its store (a
 // damaged store is the window's to set aside, not the station's).
-class ReadOnlyStore final : public korvinet::SettingsStore {
+class ReadOnlyStore final : public korvinet::settings::SettingsStore {
 public:
-    explicit ReadOnlyStore(korvinet::SettingsStore& store) : store_(store) {}
-    std::unique_ptr<korvinet::SettingsKey> OpenRead() override { return store_.OpenRead(); }
-    std::unique_ptr<korvinet::SettingsKey> OpenWrite() override { return nullptr; }
+    explicit ReadOnlyStore(korvinet::settings::SettingsStore& store) : store_(store) {}
+    std::unique_ptr<korvinet::settings::SettingsKey> OpenRead() override {
+        return store_.OpenRead();
+    }
+    std::unique_ptr<korvinet::settings::SettingsKey> OpenWrite() override { return nullptr; }
     bool KeepDamagedCopy() override { return true; }
 
 private:
-    korvinet::SettingsStore& store_;
+    korvinet::settings::SettingsStore& store_;
 };
 
-korvinet::SettingsRecord StoredSettings() {
-    korvinet::RegFileSettingsStore file(korvinet::RegFileSettingsStore::DefaultPath());
+korvinet::settings::SettingsRecord StoredSettings() {
+    korvinet::settings::RegFileSettingsStore file(
+        korvinet::settings::RegFileSettingsStore::DefaultPath());
     ReadOnlyStore store(file);
-    korvinet::SettingsRecord record;
-    if (!korvinet::ReadSettings(store, &record))
+    korvinet::settings::SettingsRecord record;
+    if (!korvinet::settings::ReadSettings(store, &record))
         record = {};
-    const korvinet::SettingsRecord defaults;
+    const korvinet::settings::SettingsRecord defaults;
     if (record.UnitsIndex < 0 || record.UnitsIndex > 4)
         record.UnitsIndex = defaults.UnitsIndex;
     if (record.AveragingTimeIndex < 0 || record.AveragingTimeIndex > 6)
@@ -66,7 +69,7 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(korvinet::station::UsageText()), stdout);
         return 0;
     case ParsedCommandLine::Action::Version:
-        std::printf("korvinet-station %s\n", qPrintable(korvinet::OwnVersionText()));
+        std::printf("korvinet-station %s\n", qPrintable(korvinet::platform::OwnVersionText()));
         return 0;
     case ParsedCommandLine::Action::Error:
         std::fprintf(stderr, "korvinet-station: %s (see --help)\n", qPrintable(parsed.error));
@@ -77,13 +80,13 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Korvinet"));
-    QCoreApplication::setApplicationVersion(korvinet::OwnVersionText());
+    QCoreApplication::setApplicationVersion(korvinet::platform::OwnVersionText());
 
     korvinet::station::StationConfig config;
     config.options = parsed.options;
     config.stored = StoredSettings();
     config.journalFolder = config.options.journal.isEmpty()
-                               ? korvinet::Recorder::DefaultJournalFolder()
+                               ? korvinet::recording::Recorder::DefaultJournalFolder()
                                : config.options.journal;
     // Under systemd the password comes as a credential: a copy only the
     // service may read, with no path to give.
@@ -144,17 +147,17 @@ int main(int argc, char* argv[]) {
     if (ok && sampleMs >= 10)
         config.sampleMs = sampleMs;
 
-    korvinet::SystemClock clock;
-    korvinet::Regional regional;
-    const korvinet::CounterDrivers drivers =
-        korvinet::CreateCounterDrivers(korvinet::ReadDriverChoice(), clock);
+    korvinet::platform::SystemClock clock;
+    korvinet::platform::Regional regional;
+    const korvinet::device::CounterDrivers drivers =
+        korvinet::device::CreateCounterDrivers(korvinet::device::ReadDriverChoice(), clock);
     korvinet::station::Station station(
         config, *drivers.ftdi, clock, regional, [](int code) { QCoreApplication::exit(code); },
         drivers.serial.get());
 
     // A service stopped, Ctrl+C, or the terminal or ssh session gone
     // (SIGHUP): each ends the run cleanly, the lock released.
-    korvinet::StopSignalRoute stopSignals;
+    korvinet::platform::StopSignalRoute stopSignals;
     QString routing;
     if (!stopSignals.Route(
             {SIGTERM, SIGINT, SIGHUP}, [&station](int) { station.Stop(0); }, &routing))

@@ -1,6 +1,5 @@
 #include "station/station.h"
 
-#include "recording/journal_reader.h"
 #include "device/serial_finder.h"
 #include "device/serial_kinds.h"
 #include "maps/map_uploader.h"
@@ -8,6 +7,7 @@
 #include "mqtt/mqtt_sink.h"
 #include "platform/datetime.h"
 #include "platform/version.h"
+#include "recording/journal_reader.h"
 #include "recording/recorder_settings.h"
 #include "recording/unattended.h"
 #include "web/web_sink.h"
@@ -27,8 +27,8 @@ constexpr std::int8_t kCpmUnit = 1;
 // alarm is the command line's alone, by the level rule and without a buzzer
 // (no one to hear it); nobody is shown a box, so a fault of the counts is
 // always told, as one log line.
-SettingsRecord InForce(const StationConfig& config) {
-    SettingsRecord settings = config.stored;
+settings::SettingsRecord InForce(const StationConfig& config) {
+    settings::SettingsRecord settings = config.stored;
     const StationOptions& options = config.options;
     if (options.unitCode)
         settings.UnitsIndex = *options.unitCode;
@@ -44,18 +44,19 @@ SettingsRecord InForce(const StationConfig& config) {
 
 } // namespace
 
-CounterChoices ChoicesInForce(const StationConfig& config) {
-    CounterChoices choices = ParseCounterChoices(config.stored.CounterChoices);
+device::CounterChoices ChoicesInForce(const StationConfig& config) {
+    device::CounterChoices choices = device::ParseCounterChoices(config.stored.CounterChoices);
     const StationOptions& o = config.options;
     if (o.kind.isEmpty() && o.tube.isEmpty() && !o.sensitivity) {
         // A port named without a kind: only a counter that says what it is
         // when asked can be found there.
-        if (o.device.startsWith(QLatin1Char('/')) && !FindChoice(choices, o.device, o.device))
+        if (o.device.startsWith(QLatin1Char('/')) &&
+            !device::FindChoice(choices, o.device, o.device))
             choices.push_back({o.device, {}, 0, {}, 0, 0});
         return choices;
     }
-    const QString counter = o.device.isEmpty() ? kAnyCounter : o.device;
-    CounterChoice chosen;
+    const QString counter = o.device.isEmpty() ? device::kAnyCounter : o.device;
+    device::CounterChoice chosen;
     chosen.counter = counter;
     for (auto it = choices.begin(); it != choices.end(); ++it) {
         if (it->counter == counter) {
@@ -78,18 +79,20 @@ CounterChoices ChoicesInForce(const StationConfig& config) {
     return choices;
 }
 
-QString ReadingLine(const SessionReading& reading) {
-    const bool overrange = reading.status == SessionReading::Status::Overrange;
-    QStringList fields = {IsoLocalTimeText(MomentOf(reading)), reading.text, reading.unitName,
-                          overrange ? reading.text : TCounter::FormatValueOf(reading.cpm, kCpmUnit),
-                          QString::number(reading.counts)};
+QString ReadingLine(const measure::SessionReading& reading) {
+    const bool overrange = reading.status == measure::SessionReading::Status::Overrange;
+    QStringList fields = {
+        platform::IsoLocalTimeText(device::MomentOf(reading)), reading.text, reading.unitName,
+        overrange ? reading.text : device::TCounter::FormatValueOf(reading.cpm, kCpmUnit),
+        QString::number(reading.counts)};
     if (reading.alarm)
         fields << QStringLiteral("ALARM");
     return fields.join(QLatin1Char('\t'));
 }
 
-Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
-                 const Regional& regional, Finished finished, SerialFinder* serial)
+Station::Station(StationConfig config, device::D2xxDriver& driver, const platform::Clock& clock,
+                 const platform::Regional& regional, Finished finished,
+                 device::SerialFinder* serial)
     : config_(std::move(config)), settings_(InForce(config_)), clock_(clock), regional_(regional),
       finished_(std::move(finished)),
       recorder_(driver, clock, regional, {config_.journalFolder, settings_.RecordingKeepDays},
@@ -97,10 +100,10 @@ Station::Station(StationConfig config, D2xxDriver& driver, const Clock& clock,
       serial_(serial) {
     if (serial_)
         serial_->SetChoices(ChoicesInForce(config_));
-    auto unattended = std::make_unique<Unattended>(recorder_);
+    auto unattended = std::make_unique<recording::Unattended>(recorder_);
     unattended_ = unattended.get();
     recorder_.AddSink(std::move(unattended));
-    recorder_.SetFileHeader([this] { return JournalHeaderOf(settings_, recorder_); });
+    recorder_.SetFileHeader([this] { return recording::JournalHeaderOf(settings_, recorder_); });
     recorder_.SetStatusHandler([this](const QString& text) {
         Log(text.isEmpty() ? QStringLiteral("journal: recording again")
                            : QStringLiteral("journal: ") + text);
@@ -145,9 +148,10 @@ bool Station::Start(QString* error) {
         mqtt.sampleMs = config_.sampleMs;
         mqtt.replayRate = config_.options.replayRate;
         mqtt.outboxDays = config_.options.outboxDays;
-        mqtt.journal = [reader = JournalReader(folder)](const QDateTime& after, const auto& take) {
+        mqtt.journal = [reader = recording::JournalReader(folder)](const QDateTime& after,
+                                                                   const auto& take) {
             reader.Visit(after.toMSecsSinceEpoch() + 1, std::numeric_limits<qint64>::max(),
-                         [&take](const TimedReading& sample) {
+                         [&take](const device::TimedReading& sample) {
                              take(sample.reading);
                              return true;
                          });
@@ -175,20 +179,22 @@ bool Station::Start(QString* error) {
         context.cursorFolder = folder + QStringLiteral("/uploads");
         context.timeScale = config_.sampleMs / 3000.0;
         context.log = [this](const QString& line) { Log(line); };
-        context.counterConversion = [this] { return RateConversion::Of(recorder_.Counter()); };
+        context.counterConversion = [this] {
+            return measure::RateConversion::Of(recorder_.Counter());
+        };
         auto uploads = std::make_unique<maps::MapUploads>(*config_.uploads, context);
         uploads->Start();
         recorder_.AddSink(std::move(uploads));
     }
 
-    Unattended::Plan plan;
+    recording::Unattended::Plan plan;
     plan.wanted = config_.options.device;
-    plan.settings = {unitCode, CountTimeEntries().value(settings_.AveragingTimeIndex),
+    plan.settings = {unitCode, measure::CountTimeEntries().value(settings_.AveragingTimeIndex),
                      settings_.BeepEnabled};
     plan.sampleMs = config_.sampleMs;
     plan.searchMs = config_.searchMs;
-    plan.alarm = [this] { return AlarmSettingsOf(settings_); };
-    plan.ticked = [this](const MeasurementSession::TickOutcome& tick) { Ticked(tick); };
+    plan.alarm = [this] { return recording::AlarmSettingsOf(settings_); };
+    plan.ticked = [this](const measure::MeasurementSession::TickOutcome& tick) { Ticked(tick); };
     plan.log = [this](const QString& line) { Log(line); };
     plan.uncalibratedHint = QStringLiteral(" (give --tube NAME or --sensitivity CPM)");
     plan.ambiguous = [this](const QStringList& serials) {
@@ -197,10 +203,11 @@ bool Station::Start(QString* error) {
                 .arg(serials.join(QStringLiteral(", "))));
         Stop(kUsageExitCode);
     };
-    const CounterChoice* named = FindChoice(ChoicesInForce(config_), config_.options.device);
+    const device::CounterChoice* named =
+        device::FindChoice(ChoicesInForce(config_), config_.options.device);
     if (config_.options.device.startsWith(QLatin1Char('/')) && named && named->kind.isEmpty())
         Log(QStringLiteral("%1: no kind of counter named for this port; give --kind %2")
-                .arg(config_.options.device, SerialKindIds()));
+                .arg(config_.options.device, device::SerialKindIds()));
     unattended_->Run(std::move(plan));
     return true;
 }
@@ -219,19 +226,19 @@ bool Station::StartWeb(QString* error) {
 }
 
 void Station::AddFacts(web::StationStatus& s) const {
-    s.version = OwnVersionText();
+    s.version = platform::OwnVersionText();
     s.unitCode = static_cast<std::uint8_t>(settings_.UnitsIndex);
-    s.averagingTime = CountTimeEntries().value(settings_.AveragingTimeIndex);
+    s.averagingTime = measure::CountTimeEntries().value(settings_.AveragingTimeIndex);
     s.title = settings_.GraphTitle;
     s.notes = settings_.GraphNotes;
     s.sampleMs = config_.sampleMs;
-    if (const auto alarm = AlarmSettingsOf(settings_); alarm.enabled)
+    if (const auto alarm = recording::AlarmSettingsOf(settings_); alarm.enabled)
         s.alarmLevel = alarm.level;
     // Whatever the kind, the calibration its readings are converted with:
     // the counter's own, or the tube or factor chosen for it.
-    const TCounter& counter = recorder_.Counter();
+    const device::TCounter& counter = recorder_.Counter();
     if (counter.Sensitivity() > 0 && !counter.CpmOnly()) {
-        s.conversion = RateConversion::Of(counter);
+        s.conversion = measure::RateConversion::Of(counter);
         s.calibration = web::StationStatus::Calibration{
             counter.Sensitivity() / 10, counter.DeadTime(), counter.CalibrationSource()};
     }
@@ -245,7 +252,7 @@ void Station::AddFacts(web::StationStatus& s) const {
     s.mqtt.waiting = static_cast<long long>(mqtt_->Waiting());
 }
 
-void Station::Ticked(const MeasurementSession::TickOutcome& tick) {
+void Station::Ticked(const measure::MeasurementSession::TickOutcome& tick) {
     std::fprintf(stdout, "%s\n", ReadingLine(tick.reading).toUtf8().constData());
     std::fflush(stdout);
     if (tick.alarm.showWarning)

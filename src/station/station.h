@@ -12,40 +12,46 @@
 #include <functional>
 #include <optional>
 
-namespace korvinet {
-
-class Clock;
+namespace korvinet::device {
 class D2xxDriver;
-class Regional;
 class SerialFinder;
-class Unattended;
+} // namespace korvinet::device
 
-namespace mqtt {
+namespace korvinet::mqtt {
 class MqttSink;
-}
+} // namespace korvinet::mqtt
 
-namespace station {
+namespace korvinet::platform {
+class Clock;
+class Regional;
+} // namespace korvinet::platform
+
+namespace korvinet::recording {
+class Unattended;
+} // namespace korvinet::recording
+
+namespace korvinet::station {
 
 // Everything the station runs with, settled before it starts.
 struct StationConfig {
     StationOptions options;
-    QString journalFolder; // options.journal, or the default folder
-    QString password;      // for options.mqtt, read from the password file
-    SettingsRecord stored; // the window program's settings: units, averaging, header
-    int sampleMs = 3000;   // the sampling period
-    int searchMs = 5000;   // between looks for a counter that is not there
+    QString journalFolder;           // options.journal, or the default folder
+    QString password;                // for options.mqtt, read from the password file
+    settings::SettingsRecord stored; // the window program's settings: units, averaging, header
+    int sampleMs = 3000;             // the sampling period
+    int searchMs = 5000;             // between looks for a counter that is not there
     std::optional<maps::UploadConfig> uploads; // maps to feed from the journal
 };
 
 // The choices for counters the station works with: the window program's,
 // with the command line's for its --device (or, without --device, its tube
 // or sensitivity for any counter that carries no calibration).
-CounterChoices ChoicesInForce(const StationConfig& config);
+device::CounterChoices ChoicesInForce(const StationConfig& config);
 
 // One line of standard output for a reading: local time with its UTC offset,
 // the value as the window shows it, the unit, counts per minute, the counts
 // of the sample and "ALARM" when the alarm is on, separated by tabs.
-QString ReadingLine(const SessionReading& reading);
+QString ReadingLine(const measure::SessionReading& reading);
 
 // The headless station: a recorder left to run unattended, which finds the
 // counter, samples it, keeps every reading in the journal and hands it to
@@ -60,8 +66,9 @@ public:
 
     // serial, when given, finds the counters on serial ports; it outlives
     // the station.
-    Station(StationConfig config, D2xxDriver& driver, const Clock& clock, const Regional& regional,
-            Finished finished, SerialFinder* serial = nullptr);
+    Station(StationConfig config, device::D2xxDriver& driver, const platform::Clock& clock,
+            const platform::Regional& regional, Finished finished,
+            device::SerialFinder* serial = nullptr);
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
@@ -74,7 +81,7 @@ public:
     void Stop(int exitCode = 0);
 
 private:
-    void Ticked(const MeasurementSession::TickOutcome& tick);
+    void Ticked(const measure::MeasurementSession::TickOutcome& tick);
     bool StartWeb(QString* error);
     void AddFacts(web::StationStatus& status) const;
     void LogSkippedLines();
@@ -83,19 +90,18 @@ private:
     StationConfig config_;
     // The window program's settings with the command line's in their place
     // and the station's own alarm.
-    SettingsRecord settings_;
-    const Clock& clock_;
-    const Regional& regional_;
+    settings::SettingsRecord settings_;
+    const platform::Clock& clock_;
+    const platform::Regional& regional_;
     Finished finished_;
-    Recorder recorder_;
-    Unattended* unattended_ = nullptr;     // owned by the recorder
-    const mqtt::MqttSink* mqtt_ = nullptr; // owned by the recorder
-    SerialFinder* serial_;
+    recording::Recorder recorder_;
+    recording::Unattended* unattended_ = nullptr; // owned by the recorder
+    const mqtt::MqttSink* mqtt_ = nullptr;        // owned by the recorder
+    device::SerialFinder* serial_;
     std::uint64_t skippedLogged_ = 0;
     long long readings_ = 0;
     bool stopping_ = false;
     int exitCode_ = 0;
 };
 
-} // namespace station
-} // namespace korvinet
+} // namespace korvinet::station

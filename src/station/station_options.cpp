@@ -18,8 +18,8 @@ constexpr int kAveragingSeconds[] = {15, 30, 45, 60, 180, 300, 600};
 // The unit names as the window lists them, plus spellings a terminal types
 // easily ("uR/hr" for the micro sign).
 std::optional<int> UnitCodeFor(const QString& name) {
-    for (int code = 0; code < static_cast<int>(kDisplayUnits.size()); ++code) {
-        const QString listed = kDisplayUnits[code].name.toString();
+    for (int code = 0; code < static_cast<int>(device::kDisplayUnits.size()); ++code) {
+        const QString listed = device::kDisplayUnits[code].name.toString();
         QString typed = listed;
         typed.replace(QChar(0x00B5), QLatin1Char('u'));
         if (name.compare(listed, Qt::CaseInsensitive) == 0 ||
@@ -31,7 +31,7 @@ std::optional<int> UnitCodeFor(const QString& name) {
 
 QString UnitList() {
     QStringList names;
-    for (const DisplayUnit& unit : kDisplayUnits)
+    for (const device::DisplayUnit& unit : device::kDisplayUnits)
         names << QLatin1Char('"') + unit.name.toString() + QLatin1Char('"');
     return names.join(QStringLiteral(", "));
 }
@@ -104,10 +104,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                 return Fail(QStringLiteral("--device needs a serial number or a port path"));
             o.device = v;
         } else if (name == QLatin1String("--kind")) {
-            if (!FindSerialKind(v))
-                return Fail(
-                    QStringLiteral("--kind must be %1, not \"%2\"")
-                        .arg(SerialKindIds().replace(QLatin1Char('|'), QStringLiteral(" or ")), v));
+            if (!device::FindSerialKind(v))
+                return Fail(QStringLiteral("--kind must be %1, not \"%2\"")
+                                .arg(device::SerialKindIds().replace(QLatin1Char('|'),
+                                                                     QStringLiteral(" or ")),
+                                     v));
             o.kind = v;
         } else if (name == QLatin1String("--baud")) {
             bool ok = false;
@@ -116,10 +117,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                 return Fail(
                     QStringLiteral("--baud needs a rate from 300 to 4000000, not \"%1\"").arg(v));
         } else if (name == QLatin1String("--tube")) {
-            if (!FindTube(v))
-                return Fail(
-                    QStringLiteral("unknown tube \"%1\"; use one of %2").arg(v, TubeNames()));
-            o.tube = FindTube(v)->name.toString();
+            if (!device::FindTube(v))
+                return Fail(QStringLiteral("unknown tube \"%1\"; use one of %2")
+                                .arg(v, device::TubeNames()));
+            o.tube = device::FindTube(v)->name.toString();
         } else if (name == QLatin1String("--sensitivity")) {
             bool ok = false;
             const double cpm = v.toDouble(&ok);

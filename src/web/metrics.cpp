@@ -100,7 +100,7 @@ QByteArray MetricsText(const StationStatus& s) {
 
     // The latest reading in fixed units, whatever unit the station shows: a
     // change of --units must not start other series.
-    const Reading* r = s.latest ? &s.latest->reading : nullptr;
+    const device::Reading* r = s.latest ? &s.latest->reading : nullptr;
     const bool valued = r && !r->overrange;
     m.Gauge("korvinet_overrange", "1 when the latest reading was beyond the counter's range.",
             Flag(r && r->overrange));
@@ -115,14 +115,14 @@ QByteArray MetricsText(const StationStatus& s) {
 
     // Sieverts per hour through the counter's sensitivity and dead time, the
     // way the readings are converted; the band back from the display unit.
-    const std::optional<RateConversion> dose = DoseRateConversion(s);
+    const std::optional<measure::RateConversion> dose = DoseRateConversion(s);
     const auto sievertsPerHour = [&](double rawCpm) {
         return dose ? dose->FromRawCpm(rawCpm).value * 1e-6 : kUnknown;
     };
     const auto bandLimit = [&](double displayValue) {
         if (!dose)
             return kUnknown;
-        RateConversion shown = *s.conversion;
+        measure::RateConversion shown = *s.conversion;
         shown.unitCode = static_cast<std::int8_t>(r->unitCode);
         return sievertsPerHour(shown.RawCpmAt(displayValue));
     };

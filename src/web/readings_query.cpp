@@ -95,15 +95,15 @@ std::optional<qint64> TimeArgument(const HttpRequest& request, const char* name,
     return ms;
 }
 
-ReadingsRow RowOf(const HistorySummary& s) {
+ReadingsRow RowOf(const recording::HistorySummary& s) {
     ReadingsRow row;
     row.n = s.n;
     row.min = s.valueMin;
     row.max = s.valueMax;
     row.alarmCount = s.alarms;
     row.r.utcMs = s.startUtcMs;
-    Reading& r = row.r.reading;
-    r.time = LocalDateTime(s.startUtcMs, s.utcOffsetSeconds);
+    device::Reading& r = row.r.reading;
+    r.time = recording::LocalDateTime(s.startUtcMs, s.utcOffsetSeconds);
     r.utcOffsetSeconds = s.utcOffsetSeconds;
     r.unitCode = s.unitCode;
     r.value = s.Mean();
@@ -112,8 +112,8 @@ ReadingsRow RowOf(const HistorySummary& s) {
     r.intervalMs = static_cast<std::uint32_t>(std::min<qint64>(s.intervalMs, UINT32_MAX));
     r.alarm = s.alarms > 0;
     if (s.banded > 0)
-        r.band = RateBand{{s.lowSum / static_cast<double>(s.banded), false},
-                          {s.highSum / static_cast<double>(s.banded), false}};
+        r.band = device::RateBand{{s.lowSum / static_cast<double>(s.banded), false},
+                                  {s.highSum / static_cast<double>(s.banded), false}};
     return row;
 }
 
@@ -124,11 +124,11 @@ public:
     Pager(ReadingsPage& page, std::size_t limit, bool csv, int stepSeconds)
         : page_(page), limit_(limit), csv_(csv), stepMs_(stepSeconds * qint64(1000)) {}
 
-    bool Add(const TimedReading& t) {
+    bool Add(const device::TimedReading& t) {
         return Add({t, 1, t.reading.value, t.reading.value, t.reading.alarm ? 1 : 0}, t.utcMs,
                    t.utcMs, t.reading.intervalMs);
     }
-    bool Add(const HistorySummary& s) {
+    bool Add(const recording::HistorySummary& s) {
         return Add(RowOf(s), s.firstUtcMs, s.lastUtcMs, s.SampleMs());
     }
 
@@ -146,7 +146,7 @@ private:
             gap->gap = true;
             gap->r.utcMs = stepMs_ > 0 ? lastAt_ + stepMs_ : lastReading_ + lastPeriod_;
             gap->r.reading.utcOffsetSeconds = lastOffset_;
-            gap->r.reading.time = LocalDateTime(gap->r.utcMs, lastOffset_);
+            gap->r.reading.time = recording::LocalDateTime(gap->r.utcMs, lastOffset_);
         }
         const std::uint8_t unit = row.r.reading.unitCode;
         if (csv_ && taken_ > 0 && unit != unit_) {
@@ -198,8 +198,8 @@ private:
 // The level in another unit of the same kind (a dose rate in another unit,
 // a count rate); none where it would take the counter's calibration.
 std::optional<double> LevelIn(const AlarmLevel& alarm, std::uint8_t unitCode) {
-    const DisplayUnit* from = FindDisplayUnit(alarm.unitCode);
-    const DisplayUnit* to = FindDisplayUnit(unitCode);
+    const device::DisplayUnit* from = device::FindDisplayUnit(alarm.unitCode);
+    const device::DisplayUnit* to = device::FindDisplayUnit(unitCode);
     if (!from || !to || from->compensated != to->compensated ||
         from->perSensitivity != to->perSensitivity)
         return std::nullopt;
@@ -261,7 +261,8 @@ std::optional<ReadingsQuery> ParseReadingsQuery(const HttpRequest& request, qint
         for (const int seconds : {60, 3600, 86400, 7 * 86400}) {
             q.stepSeconds = seconds;
             const qint64 steps =
-                (q.toUtcMs - HistoryReader::GridStart(q.fromUtcMs, seconds)) / (seconds * 1000LL);
+                (q.toUtcMs - recording::HistoryReader::GridStart(q.fromUtcMs, seconds)) /
+                (seconds * 1000LL);
             if (steps < static_cast<qint64>(rowLimit))
                 break;
         }
@@ -269,16 +270,16 @@ std::optional<ReadingsQuery> ParseReadingsQuery(const HttpRequest& request, qint
     return q;
 }
 
-ReadingsPage ReadReadings(const HistoryReader& history, const ReadingsQuery& query,
+ReadingsPage ReadReadings(const recording::HistoryReader& history, const ReadingsQuery& query,
                           std::size_t rowLimit) {
     ReadingsPage page;
     Pager pager(page, rowLimit, query.format == ReadingsQuery::Format::Csv, query.stepSeconds);
     if (query.stepSeconds == 0)
         history.Readings(query.fromUtcMs, query.toUtcMs,
-                         [&](const TimedReading& t) { return pager.Add(t); });
+                         [&](const device::TimedReading& t) { return pager.Add(t); });
     else
         history.Steps(query.fromUtcMs, query.toUtcMs, query.stepSeconds,
-                      [&](const HistorySummary& s) { return pager.Add(s); });
+                      [&](const recording::HistorySummary& s) { return pager.Add(s); });
     return page;
 }
 
@@ -288,18 +289,19 @@ QByteArray ReadingsJson(const ReadingsPage& page, int stepSeconds,
     // up to 10,000 rows, and the page polls every few seconds.
     QByteArray out = "[";
     out.reserve(static_cast<qsizetype>(page.rows.size()) * 240 + 2);
-    QByteArray unitNames[kDisplayUnits.size()];
+    QByteArray unitNames[device::kDisplayUnits.size()];
     const auto number = [&](double value) {
         out += std::isfinite(value) ? QByteArray::number(value, 'g', QLocale::FloatingPointShortest)
                                     : QByteArray("null");
     };
     for (const ReadingsRow& row : page.rows) {
-        const Reading& r = row.r.reading;
+        const device::Reading& r = row.r.reading;
         if (out.size() > 1)
             out += ',';
         out += "{\"time\":\"";
-        out += r.utcOffsetSeconds ? IsoMomentText(row.r.utcMs, *r.utcOffsetSeconds)
-                                  : IsoLocalTimeText(MomentOf(r), true).toLatin1();
+        out += r.utcOffsetSeconds
+                   ? platform::IsoMomentText(row.r.utcMs, *r.utcOffsetSeconds)
+                   : platform::IsoLocalTimeText(device::MomentOf(r), true).toLatin1();
         out += '"';
         if (row.gap) {
             out += ",\"gap\":true}";
@@ -308,9 +310,10 @@ QByteArray ReadingsJson(const ReadingsPage& page, int stepSeconds,
         out += ",\"value\":";
         r.overrange ? void(out += "null") : number(r.value);
         // The units' names hold nothing JSON escapes.
-        QByteArray& unit = unitNames[std::min<std::size_t>(r.unitCode, kDisplayUnits.size() - 1)];
+        QByteArray& unit =
+            unitNames[std::min<std::size_t>(r.unitCode, device::kDisplayUnits.size() - 1)];
         if (unit.isEmpty())
-            unit = TCounter::UnitNameOf(static_cast<std::int8_t>(r.unitCode)).toUtf8();
+            unit = device::TCounter::UnitNameOf(static_cast<std::int8_t>(r.unitCode)).toUtf8();
         out += ",\"unit\":\"" + unit + "\",\"cpm\":";
         r.overrange ? void(out += "null") : number(r.cpm);
         out += ",\"counts\":" + QByteArray::number(r.counts) +
@@ -342,23 +345,23 @@ QByteArray ReadingsJson(const ReadingsPage& page, int stepSeconds,
 }
 
 QByteArray ReadingsCsv(const ReadingsPage& page, const StationStatus& status,
-                       const Regional& regional, double savedAt) {
+                       const platform::Regional& regional, double savedAt) {
     const std::uint8_t unit = page.rows.empty() ? status.unitCode : page.rows[0].r.reading.unitCode;
-    DataFileHeader header;
+    files::DataFileHeader header;
     header.averagingTime = status.averagingTime;
     header.title = status.title;
     header.notes = status.notes;
     header.dateSaved = savedAt;
     header.bottomAxisTitle = QStringLiteral("Time");
-    const QString unitName = TCounter::UnitNameOf(static_cast<std::int8_t>(unit));
+    const QString unitName = device::TCounter::UnitNameOf(static_cast<std::int8_t>(unit));
     header.leftAxisTitle = unitName;
-    QByteArray text = DataFileHeaderText(status.model, unitName, header, regional).toUtf8();
-    DataLineWriter lines(unit, regional);
+    QByteArray text = files::DataFileHeaderText(status.model, unitName, header, regional).toUtf8();
+    files::DataLineWriter lines(unit, regional);
     lines.SetUtf8(true); // as the journal's files
     for (const ReadingsRow& row : page.rows) {
-        const Reading& r = row.r.reading;
+        const device::Reading& r = row.r.reading;
         if (!row.gap)
-            lines.Append(r.time, r.overrange ? TCounter::kOverrange : r.value, text);
+            lines.Append(r.time, r.overrange ? device::TCounter::kOverrange : r.value, text);
     }
     return text;
 }

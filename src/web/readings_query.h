@@ -9,11 +9,11 @@
 #include <optional>
 #include <vector>
 
-namespace korvinet {
-
+namespace korvinet::recording {
 class HistoryReader;
+} // namespace korvinet::recording
 
-namespace web {
+namespace korvinet::web {
 
 // What /api/readings is asked for.
 struct ReadingsQuery {
@@ -40,7 +40,7 @@ std::optional<ReadingsQuery> ParseReadingsQuery(const HttpRequest& request, qint
 // count rate and band limits their means, counts and interval their sums; or
 // a gap: no readings for longer than two sample periods from its time on.
 struct ReadingsRow {
-    TimedReading r;
+    device::TimedReading r;
     std::int64_t n = 1; // readings in the row
     double min = 0.0;
     double max = 0.0;
@@ -58,7 +58,7 @@ struct ReadingsPage {
 // rowLimit rows besides the gaps. A CSV page holds no gaps and ends where the
 // unit changes, as a data file holds one unit (a step in which the unit
 // changed goes to the next page, in the unit it ends with).
-ReadingsPage ReadReadings(const HistoryReader& history, const ReadingsQuery& query,
+ReadingsPage ReadReadings(const recording::HistoryReader& history, const ReadingsQuery& query,
                           std::size_t rowLimit);
 
 // The alarm level in force and the unit it is in.
@@ -76,7 +76,6 @@ QByteArray ReadingsJson(const ReadingsPage& page, int stepSeconds, std::optional
 // The data file the window opens: its header lines (model, averaging time,
 // title and notes from the status), the column titles, one line a row.
 QByteArray ReadingsCsv(const ReadingsPage& page, const StationStatus& status,
-                       const Regional& regional, double savedAt);
+                       const platform::Regional& regional, double savedAt);
 
-} // namespace web
-} // namespace korvinet
+} // namespace korvinet::web

@@ -15,9 +15,9 @@ namespace korvinet::web {
 
 namespace {
 
-qint64 NowUtcMs(const Clock& clock) {
-    const Clock::Moment now = clock.NowWithOffset();
-    return QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
+qint64 NowUtcMs(const platform::Clock& clock) {
+    const platform::Clock::Moment now = clock.NowWithOffset();
+    return platform::QtFromDateTime(now.local, now.utcOffsetSeconds).toMSecsSinceEpoch();
 }
 
 QString UtcText(qint64 utcMs) {
@@ -112,9 +112,9 @@ HttpResponse JsonResponse(const QByteArray& body) {
 }
 
 // The answer to a query from one page of the history.
-HttpResponse ReadingsResponse(const HistoryReader& history, const ReadingsQuery& query,
-                              const StationStatus& status, const Regional& regional, double savedAt,
-                              std::size_t limit) {
+HttpResponse ReadingsResponse(const recording::HistoryReader& history, const ReadingsQuery& query,
+                              const StationStatus& status, const platform::Regional& regional,
+                              double savedAt, std::size_t limit) {
     const ReadingsPage page = ReadReadings(history, query, limit);
     const bool csv = query.format == ReadingsQuery::Format::Csv;
     HttpResponse response;
@@ -147,8 +147,9 @@ HttpResponse ReadingsResponse(const HistoryReader& history, const ReadingsQuery&
 } // namespace
 
 StationRoutes::StationRoutes(const StatusSource& source, QString journalFolder,
-                             std::shared_ptr<const HistoryLive> history, const Clock& clock,
-                             const Regional& regional, WebLimits limits)
+                             std::shared_ptr<const recording::HistoryLive> history,
+                             const platform::Clock& clock, const platform::Regional& regional,
+                             WebLimits limits)
     : source_(source), journalFolder_(std::move(journalFolder)), history_(std::move(history)),
       clock_(clock), regional_(regional), limits_(limits) {
     struct File {
@@ -225,7 +226,7 @@ HttpAnswer StationRoutes::Route(const HttpRequest& request) const {
 }
 
 HttpAnswer StationRoutes::Readings(const HttpRequest& request) const {
-    const HistoryReader history(journalFolder_, history_);
+    const recording::HistoryReader history(journalFolder_, history_);
     const auto first = history.First();
     QString why;
     const auto query = ParseReadingsQuery(request, NowUtcMs(clock_),
@@ -245,8 +246,8 @@ HttpAnswer StationRoutes::Readings(const HttpRequest& request) const {
     return {{},
             [query = *query, folder = journalFolder_, live = history_, status = source_.Status(),
              regional = regional_, savedAt = clock_.Now(), limit = limits_.rowLimit] {
-                return ReadingsResponse(HistoryReader(folder, live), query, status, regional,
-                                        savedAt, limit);
+                return ReadingsResponse(recording::HistoryReader(folder, live), query, status,
+                                        regional, savedAt, limit);
             }};
 }
 

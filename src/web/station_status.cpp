@@ -13,11 +13,11 @@ namespace korvinet::web {
 namespace {
 
 QString UnitName(std::uint8_t code) {
-    return TCounter::UnitNameOf(static_cast<std::int8_t>(code));
+    return device::TCounter::UnitNameOf(static_cast<std::int8_t>(code));
 }
 
 int Decimals(std::uint8_t code) {
-    const DisplayUnit* unit = FindDisplayUnit(code);
+    const device::DisplayUnit* unit = device::FindDisplayUnit(code);
     return unit ? unit->decimals : 0;
 }
 
@@ -35,11 +35,11 @@ const char* CounterStateName(CounterState state) {
 
 } // namespace
 
-std::optional<RateConversion> DoseRateConversion(const StationStatus& status) {
+std::optional<measure::RateConversion> DoseRateConversion(const StationStatus& status) {
     if (!status.conversion || !(status.conversion->sensitivity > 0))
         return std::nullopt;
-    RateConversion dose = *status.conversion;
-    dose.unitCode = kMicroSievertPerHour;
+    measure::RateConversion dose = *status.conversion;
+    dose.unitCode = device::kMicroSievertPerHour;
     return dose;
 }
 
@@ -47,10 +47,10 @@ QJsonValue JsonNumber(double value) {
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
 }
 
-QJsonObject ReadingJson(const TimedReading& t) {
-    const Reading& r = t.reading;
+QJsonObject ReadingJson(const device::TimedReading& t) {
+    const device::Reading& r = t.reading;
     QJsonObject o;
-    o.insert(QStringLiteral("time"), IsoLocalTimeText(MomentOf(r), true));
+    o.insert(QStringLiteral("time"), platform::IsoLocalTimeText(device::MomentOf(r), true));
     o.insert(QStringLiteral("value"), r.overrange ? QJsonValue() : JsonNumber(r.value));
     o.insert(QStringLiteral("unit"), UnitName(r.unitCode));
     o.insert(QStringLiteral("cpm"), r.overrange ? QJsonValue() : JsonNumber(r.cpm));
@@ -76,24 +76,25 @@ QByteArray StatusJson(const StationStatus& s) {
     o.insert(QStringLiteral("decimals"), Decimals(s.unitCode));
     o.insert(QStringLiteral("averaging"), s.averagingTime);
     o.insert(QStringLiteral("sample_ms"), s.sampleMs);
-    o.insert(QStringLiteral("utc_offset"), UtcOffsetText(s.utcOffsetSeconds));
+    o.insert(QStringLiteral("utc_offset"), platform::UtcOffsetText(s.utcOffsetSeconds));
     o.insert(QStringLiteral("first_reading"),
-             s.firstReading ? QJsonValue(IsoLocalTimeText(MomentOf(s.firstReading->reading), true))
+             s.firstReading ? QJsonValue(platform::IsoLocalTimeText(
+                                  device::MomentOf(s.firstReading->reading), true))
                             : QJsonValue());
     // What the page needs to turn counts into a dose: µSv/h per compensated
     // count per minute, and the dead time the compensation takes.
-    const std::optional<RateConversion> dose = DoseRateConversion(s);
+    const std::optional<measure::RateConversion> dose = DoseRateConversion(s);
     o.insert(QStringLiteral("usvh_per_cpm"), dose ? JsonNumber(dose->UnitsPerCpm()) : QJsonValue());
     o.insert(QStringLiteral("dead_time_s"), dose ? JsonNumber(dose->deadTime) : QJsonValue());
     o.insert(QStringLiteral("counter"), QString::fromLatin1(CounterStateName(s.counter)));
     QJsonObject latest;
     if (s.latest) {
         latest = ReadingJson(*s.latest);
-        latest.insert(
-            QStringLiteral("text"),
-            TCounter::FormatValueOf(s.latest->reading.overrange ? TCounter::kOverrange
-                                                                : s.latest->reading.value,
-                                    static_cast<std::int8_t>(s.latest->reading.unitCode)));
+        latest.insert(QStringLiteral("text"),
+                      device::TCounter::FormatValueOf(
+                          s.latest->reading.overrange ? device::TCounter::kOverrange
+                                                      : s.latest->reading.value,
+                          static_cast<std::int8_t>(s.latest->reading.unitCode)));
     }
     o.insert(QStringLiteral("latest"), s.latest ? QJsonValue(latest) : QJsonValue());
     o.insert(QStringLiteral("alarm"), s.latest && s.latest->reading.alarm);

@@ -35,12 +35,12 @@ struct StationStatus {
     // The alarm level in force, in unitCode; none while the alarm is off.
     std::optional<double> alarmLevel;
     // The oldest moment the history answers for; none while it is empty.
-    std::optional<TimedReading> firstReading;
+    std::optional<device::TimedReading> firstReading;
     // How the counter's counts become a dose rate; none until a counter with
     // a sensitivity was read.
-    std::optional<RateConversion> conversion;
+    std::optional<measure::RateConversion> conversion;
     CounterState counter = CounterState::Looking;
-    std::optional<TimedReading> latest; // none before the first reading
+    std::optional<device::TimedReading> latest; // none before the first reading
     // Whether the latest counts look like radiation: "ok", "bursts", "too
     // regular", "stopped"; empty while undecided. With the statistic judged.
     QString health;
@@ -71,9 +71,9 @@ QByteArray StatusJson(const StationStatus& status);
 // A reading as /api/status shows the latest and /api/readings each row:
 // {"time", "value", "unit", "cpm", "counts", "interval_ms", "alarm"
 // [, "overrange"][, "band_low", "band_high"]}.
-QJsonObject ReadingJson(const TimedReading& reading);
+QJsonObject ReadingJson(const device::TimedReading& reading);
 // The counter's conversion into µSv/h; none while it is not known.
-std::optional<RateConversion> DoseRateConversion(const StationStatus& status);
+std::optional<measure::RateConversion> DoseRateConversion(const StationStatus& status);
 // A number in JSON; null for one that is not finite, which JSON cannot hold.
 QJsonValue JsonNumber(double value);
 

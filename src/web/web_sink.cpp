@@ -10,8 +10,8 @@
 
 namespace korvinet::web {
 
-WebSink::WebSink(QString journalFolder, std::shared_ptr<const HistoryLive> history,
-                 const Clock& clock, const Regional& regional, Facts facts)
+WebSink::WebSink(QString journalFolder, std::shared_ptr<const recording::HistoryLive> history,
+                 const platform::Clock& clock, const platform::Regional& regional, Facts facts)
     : clock_(clock), facts_(std::move(facts)), history_(history), startedAt_(clock.Now()),
       routes_(std::make_unique<StationRoutes>(*this, std::move(journalFolder), std::move(history),
                                               clock, regional)) {
@@ -30,28 +30,28 @@ int WebSink::Port() const {
     return server_ ? server_->Port() : 0;
 }
 
-void WebSink::OnReading(const SessionReading& s) {
-    if (s.status == SessionReading::Status::Failed)
+void WebSink::OnReading(const measure::SessionReading& s) {
+    if (s.status == measure::SessionReading::Status::Failed)
         return;
     // As the journal keeps it (values to the unit's decimals, the moment in
     // UTC), so the latest reading and the history agree to the digit.
-    if (s.status == SessionReading::Status::Ok) {
-        heard_.latest = AsJournalled(s);
+    if (s.status == measure::SessionReading::Status::Ok) {
+        heard_.latest = recording::AsJournalled(s);
     } else {
-        heard_.latest = TimedReading{s, MomentOf(s).toMSecsSinceEpoch()};
-        heard_.latest->reading.overrange = s.status == SessionReading::Status::Overrange;
+        heard_.latest = device::TimedReading{s, device::MomentOf(s).toMSecsSinceEpoch()};
+        heard_.latest->reading.overrange = s.status == measure::SessionReading::Status::Overrange;
     }
     ++heard_.readingsTaken;
     heard_.countsTotal += s.counts;
     heard_.counter = s.countsStopped ? CounterState::CountsStopped : CounterState::Connected;
-    heard_.health = HealthText(s);
+    heard_.health = measure::HealthText(s);
     heard_.healthStatistic = s.healthStatistic;
 }
 
-void WebSink::OnCounter(const CounterEvent& event) {
-    if (event.kind == CounterEvent::Kind::Backfilled)
+void WebSink::OnCounter(const measure::CounterEvent& event) {
+    if (event.kind == measure::CounterEvent::Kind::Backfilled)
         return; // the history has them; the status is the live counter's
-    if (event.kind == CounterEvent::Kind::Lost) {
+    if (event.kind == measure::CounterEvent::Kind::Lost) {
         heard_.counter = CounterState::Looking;
         return;
     }
@@ -73,7 +73,7 @@ StationStatus WebSink::Status() const {
         facts_(s);
     if (!heard_.serial.isEmpty())
         s.unitCode = heard_.unitCode; // the counter's, once there is one
-    s.startUtcSeconds = QtFromDateTime(startedAt_).toMSecsSinceEpoch() / 1000.0;
+    s.startUtcSeconds = platform::QtFromDateTime(startedAt_).toMSecsSinceEpoch() / 1000.0;
     s.uptimeSeconds = running_.elapsed() / 1000.0;
     s.utcOffsetSeconds = clock_.NowWithOffset().utcOffsetSeconds;
     if (history_)

@@ -8,13 +8,16 @@
 #include <functional>
 #include <memory>
 
-namespace korvinet {
-
+namespace korvinet::platform {
 class Clock;
-class HistoryLive;
 class Regional;
+} // namespace korvinet::platform
 
-namespace web {
+namespace korvinet::recording {
+class HistoryLive;
+} // namespace korvinet::recording
+
+namespace korvinet::web {
 
 class StationRoutes;
 
@@ -24,31 +27,31 @@ class StationRoutes;
 // the page, the status, the journal's history and the metrics from that.
 // What the readings do not tell (the version, the settings, the MQTT link)
 // the program adds to each status through `facts`.
-class WebSink final : public ReadingSink, public StatusSource {
+class WebSink final : public measure::ReadingSink, public StatusSource {
 public:
     using Facts = std::function<void(StationStatus& status)>;
 
     // The journal folder it reads the history from, with the recent readings
     // the recorder keeps there; clock and regional outlive it.
-    WebSink(QString journalFolder, std::shared_ptr<const HistoryLive> history, const Clock& clock,
-            const Regional& regional, Facts facts);
+    WebSink(QString journalFolder, std::shared_ptr<const recording::HistoryLive> history,
+            const platform::Clock& clock, const platform::Regional& regional, Facts facts);
     ~WebSink() override;
 
     // False with a one-line reason when the address cannot be served.
     [[nodiscard]] bool Listen(const HttpAddress& address, QString* error);
     int Port() const;
 
-    void OnReading(const SessionReading& reading) override;
-    void OnCounter(const CounterEvent& event) override;
+    void OnReading(const measure::SessionReading& reading) override;
+    void OnCounter(const measure::CounterEvent& event) override;
     // Stops serving (waiting for a history read under way).
     void Stop(const std::function<void()>& done) override;
 
     StationStatus Status() const override;
 
 private:
-    const Clock& clock_;
+    const platform::Clock& clock_;
     Facts facts_;
-    std::shared_ptr<const HistoryLive> history_;
+    std::shared_ptr<const recording::HistoryLive> history_;
     StationStatus heard_; // what the readings and the counter said
     double startedAt_ = 0.0;
     QElapsedTimer running_;
@@ -56,5 +59,4 @@ private:
     std::unique_ptr<HttpServer> server_;
 };
 
-} // namespace web
-} // namespace korvinet
+} // namespace korvinet::web

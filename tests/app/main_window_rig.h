@@ -63,21 +63,21 @@ struct MainWindowRig {
         int openBoxes = 0;
     };
 
-    ManualClock clock{123456, 40982.375};
-    SimulatedDriver driver{clock, 7};
+    platform::ManualClock clock{123456, 40982.375};
+    device::SimulatedDriver driver{clock, 7};
     ScriptedUiServices ui;
-    UiServices* services = &ui; // point elsewhere to use other UI services
+    app::UiServices* services = &ui; // point elsewhere to use other UI services
     QTemporaryDir dir;
-    RegFileSettingsStore fileStore{dir.filePath(QStringLiteral("Tickplot.reg"))};
-    SettingsStore* store = &fileStore; // point elsewhere to wrap or replace the store
-    Regional regional{QLocale::c()};
+    settings::RegFileSettingsStore fileStore{dir.filePath(QStringLiteral("Tickplot.reg"))};
+    settings::SettingsStore* store = &fileStore; // point elsewhere to wrap or replace the store
+    platform::Regional regional{QLocale::c()};
     QString recordingsFolder = dir.filePath(QStringLiteral("recordings"));
-    SerialFinder* serial = nullptr; // point at a finder for counters on serial ports
-    std::unique_ptr<TFormMain> window;
+    device::SerialFinder* serial = nullptr; // point at a finder for counters on serial ports
+    std::unique_ptr<app::TFormMain> window;
 
     // Answers File > "Options...": sets the dialog's controls and says
     // whether OK was pressed. Without it the dialog is cancelled.
-    std::function<bool(TFormOptions&)> options;
+    std::function<bool(app::TFormOptions&)> options;
     int optionsShown = 0;
 
     std::deque<Sample> planned;
@@ -86,10 +86,10 @@ struct MainWindowRig {
     std::vector<TickSeen> seen;
 
     // `testPace` false keeps the program's own timer intervals.
-    TFormMain& Open(bool testPace = true) {
-        window = std::make_unique<TFormMain>(
-            MainWindowDeps{driver, clock, *services, *store, regional, recordingsFolder, serial});
-        window->RunOptionsDialog = [this](TFormOptions& dialog) {
+    app::TFormMain& Open(bool testPace = true) {
+        window = std::make_unique<app::TFormMain>(app::MainWindowDeps{
+            driver, clock, *services, *store, regional, recordingsFolder, serial});
+        window->RunOptionsDialog = [this](app::TFormOptions& dialog) {
             ++optionsShown;
             return options && options(dialog);
         };
@@ -111,7 +111,7 @@ struct MainWindowRig {
     void Close() { window.reset(); }
 
     int AddCounter(int number = 0, double cpm = 30.0) {
-        return driver.AddDevice(SimulatedDriver::DemoDevice(number, cpm));
+        return driver.AddDevice(device::SimulatedDriver::DemoDevice(number, cpm));
     }
 
     void Plan(std::uint32_t counts, std::uint32_t ms = 3000, int times = 1) {

@@ -48,18 +48,19 @@ qint64 WallMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-class FastClock final : public Clock {
+class FastClock final : public platform::Clock {
 public:
     explicit FastClock(qint64 epochMs) : epochMs_(epochMs) {}
     std::uint32_t TickCount() const override {
         return static_cast<std::uint32_t>((WallMs() - epochMs_) * kPace);
     }
     double Now() const override {
-        return kEpochDateTime + static_cast<double>((WallMs() - epochMs_) * kPace) / kMsPerDay;
+        return kEpochDateTime +
+               static_cast<double>((WallMs() - epochMs_) * kPace) / platform::kMsPerDay;
     }
     Moment NowWithOffset() const override {
         const double now = Now();
-        return {now, QtFromDateTime(now).offsetFromUtc()};
+        return {now, platform::QtFromDateTime(now).offsetFromUtc()};
     }
 
 private:
@@ -73,7 +74,7 @@ private:
 // the last tick: a stall inside a tick must not shorten the gap.
 class PaceGate final : public QObject {
 public:
-    explicit PaceGate(const Clock& clock) : clock_(clock) {}
+    explicit PaceGate(const platform::Clock& clock) : clock_(clock) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Timer && clock_.Now() - last_ < 2.0 / 86400.0)
             return true;
@@ -82,27 +83,27 @@ public:
     void Ticked() { last_ = clock_.Now(); }
 
 private:
-    const Clock& clock_;
+    const platform::Clock& clock_;
     double last_ = 0.0;
 };
 
 // Every box is answered at once, as cautiously as possible.
-class SilentUi final : public UiServices {
+class SilentUi final : public app::UiServices {
 public:
     void Message(const QString&) override {}
     bool Confirm(const QString&) override { return false; }
-    FileChoice OpenFile(const FileDialogRequest&) override { return {}; }
-    RecordingSpanChoice ChooseRecordingSpan(const QStringList&,
-                                            const RecordingSpanChoice&) override {
+    app::FileChoice OpenFile(const app::FileDialogRequest&) override { return {}; }
+    app::RecordingSpanChoice ChooseRecordingSpan(const QStringList&,
+                                                 const app::RecordingSpanChoice&) override {
         return {};
     }
-    FileChoice SaveFile(const FileDialogRequest&) override { return {}; }
+    app::FileChoice SaveFile(const app::FileDialogRequest&) override { return {}; }
     void SetClipboardText(const QString&) override {}
     void SetClipboardImage(const QImage&) override {}
     void ShellOpen(const QString&) override {}
     void Beep(int, int) override {}
     void ErrorBox(const QString&) override {}
-    std::unique_ptr<ProgressReport> StartProgress(const QString&) override { return nullptr; }
+    std::unique_ptr<app::ProgressReport> StartProgress(const QString&) override { return nullptr; }
 };
 
 void Say(const QString& line) {
@@ -111,13 +112,13 @@ void Say(const QString& line) {
         std::_Exit(3);
 }
 
-QString PointText(const TFormMain& w, const GraphPoint& p) {
+QString PointText(const app::TFormMain& w, const graph::GraphPoint& p) {
     // Whole seconds, as the data file's date-time text keeps them.
-    const double ms = std::round(p.x * kMsPerDay);
+    const double ms = std::round(p.x * platform::kMsPerDay);
     return QStringLiteral("%1 %2 %3")
         .arg(static_cast<qint64>(std::floor(ms / 1000.0)))
         .arg(w.Counter.FormatValue(p.y))
-        .arg(p.color == kColorRed ? 1 : 0);
+        .arg(p.color == graph::kColorRed ? 1 : 0);
 }
 
 } // namespace
@@ -132,15 +133,15 @@ int main(int argc, char* argv[]) {
     const int exitAfter = QByteArray(argv[4]).toInt();
 
     FastClock clock(epochMs);
-    SimulatedDriver driver(clock, static_cast<std::uint64_t>(WallMs()));
+    device::SimulatedDriver driver(clock, static_cast<std::uint64_t>(WallMs()));
     // About a third of the readings lie above the alarm level.
-    driver.AddDevice(SimulatedDriver::DemoDevice(0, 30.0));
+    driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 30.0));
     SilentUi ui;
-    RegFileSettingsStore store(settings);
-    Regional regional{QLocale::c()};
+    settings::RegFileSettingsStore store(settings);
+    platform::Regional regional{QLocale::c()};
 
-    TFormMain w(MainWindowDeps{driver, clock, ui, store, regional, folder});
-    for (const GraphPoint& p : testing::PointsOf(w.Series1))
+    app::TFormMain w(app::MainWindowDeps{driver, clock, ui, store, regional, folder});
+    for (const graph::GraphPoint& p : testing::PointsOf(w.Series1))
         Say(QStringLiteral("point ") + PointText(w, p));
     Say(QStringLiteral("ready ") + w.RecordingStatusLbl->text());
 

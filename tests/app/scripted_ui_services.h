@@ -29,7 +29,7 @@ struct BoxHold {
 // that was not scripted, or whose text differs, fails the running test and
 // is answered in the most cautious way (No, Cancel). Nothing is ever
 // answered OK by default.
-class ScriptedUiServices final : public UiServices {
+class ScriptedUiServices final : public app::UiServices {
 public:
     struct Call {
         QString kind; // "Message", "Confirm", "OpenFile", "SaveFile", "ErrorBox",
@@ -60,7 +60,7 @@ public:
     }
     // The span dialog, answered with `choice` (not accepted: cancelled); its
     // call's text is the spans offered, joined by "|".
-    void AnswerRecordingSpan(const QStringList& spans, const RecordingSpanChoice& choice) {
+    void AnswerRecordingSpan(const QStringList& spans, const app::RecordingSpanChoice& choice) {
         script_.push_back({"RecordingSpan", spans.join('|'), false, {}, {}, choice});
     }
 
@@ -85,9 +85,9 @@ public:
                 texts.append(call.text);
         return texts;
     }
-    const QList<FileDialogRequest>& Dialogs() const { return dialogs_; }
+    const QList<app::FileDialogRequest>& Dialogs() const { return dialogs_; }
     // The choice the span dialog last opened with.
-    const RecordingSpanChoice& SpanInitial() const { return spanInitial_; }
+    const app::RecordingSpanChoice& SpanInitial() const { return spanInitial_; }
     const QImage& ClipboardImage() const { return clipboardImage_; }
     QString ClipboardText() const { return clipboardText_; }
     const QList<QPair<int, int>>& Beeps() const { return beeps_; }
@@ -102,21 +102,21 @@ public:
         const Step* step = Box("Confirm", question);
         return step && step->yes;
     }
-    FileChoice OpenFile(const FileDialogRequest& dialog) override {
+    app::FileChoice OpenFile(const app::FileDialogRequest& dialog) override {
         dialogs_.append(dialog);
         const Step* step = Box("OpenFile", dialog.title);
-        return step ? step->file : FileChoice{};
+        return step ? step->file : app::FileChoice{};
     }
-    FileChoice SaveFile(const FileDialogRequest& dialog) override {
+    app::FileChoice SaveFile(const app::FileDialogRequest& dialog) override {
         dialogs_.append(dialog);
         const Step* step = Box("SaveFile", dialog.title);
-        return step ? step->file : FileChoice{};
+        return step ? step->file : app::FileChoice{};
     }
-    RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
-                                            const RecordingSpanChoice& initial) override {
+    app::RecordingSpanChoice ChooseRecordingSpan(const QStringList& spans,
+                                                 const app::RecordingSpanChoice& initial) override {
         spanInitial_ = initial;
         const Step* step = Box("RecordingSpan", spans.join('|'));
-        return step ? step->span : RecordingSpanChoice{};
+        return step ? step->span : app::RecordingSpanChoice{};
     }
     void SetClipboardText(const QString& text) override {
         clipboardText_ = text;
@@ -132,9 +132,9 @@ public:
         beeps_.append({frequencyHz, durationMs});
         calls_.append({"Beep", QStringLiteral("%1 Hz %2 ms").arg(frequencyHz).arg(durationMs)});
     }
-    std::unique_ptr<ProgressReport> StartProgress(const QString& label) override {
+    std::unique_ptr<app::ProgressReport> StartProgress(const QString& label) override {
         calls_.append({"Progress", label});
-        struct Report final : ProgressReport {
+        struct Report final : app::ProgressReport {
             double cancelAt;
             explicit Report(double at) : cancelAt(at) {}
             bool Update(double done) override { return cancelAt < 0 || done < cancelAt; }
@@ -149,9 +149,9 @@ private:
         QString kind;
         QString text;
         bool yes = false;
-        FileChoice file;
+        app::FileChoice file;
         Hold hold;
-        RecordingSpanChoice span = {};
+        app::RecordingSpanChoice span = {};
     };
 
     const Step* Box(const char* kind, const QString& text) {
@@ -211,8 +211,8 @@ private:
     Step answered_;
     QList<Call> calls_;
     QStringList failures_;
-    QList<FileDialogRequest> dialogs_;
-    RecordingSpanChoice spanInitial_;
+    QList<app::FileDialogRequest> dialogs_;
+    app::RecordingSpanChoice spanInitial_;
     QString clipboardText_;
     QImage clipboardImage_;
     QList<QPair<int, int>> beeps_;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 TEST(AboutLinksTest, LinksHangOffTheUpdateHost) {
@@ -21,4 +21,4 @@ TEST(AboutLinksTest, LinksHangOffTheUpdateHost) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

@@ -11,9 +11,9 @@
 #include <QSet>
 #include <QTest>
 
-using korvinet::TFormAbout;
-using korvinet::TFormMain;
-using korvinet::testing::MainWindowRig;
+namespace korvinet::app {
+
+using testing::MainWindowRig;
 
 class AboutWindowTest : public QObject {
     Q_OBJECT
@@ -195,5 +195,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(AboutWindowTest)
+} // namespace korvinet::app
+
+QTEST_MAIN(korvinet::app::AboutWindowTest)
 #include "test_about_window.moc"

@@ -11,7 +11,7 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 template <class T> T Le(const QByteArray& bytes, int at) {
@@ -127,4 +127,4 @@ TEST_F(TonePlayerTest, FailingPlayerIsDropped) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

@@ -37,7 +37,9 @@
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared first.
 
-namespace korvinet {
+namespace korvinet::app {
+
+using files::kOpenDataFileQuestion;
 
 using testing::DecodedJpeg;
 using testing::DecodeJpeg;
@@ -59,10 +61,11 @@ constexpr double kSecond = 1.0 / 86400.0;
 void AddReadings(TFormMain& w, std::initializer_list<double> ys) {
     int i = 1;
     for (double y : ys) {
-        w.Series1.Add(kStart + 3 * i * kSecond, y, i == 3 ? kColorRed : kDefaultPointColor);
+        w.Series1.Add(kStart + 3 * i * kSecond, y,
+                      i == 3 ? graph::kColorRed : graph::kDefaultPointColor);
         ++i;
     }
-    RefreshAverage(w.Series1, w.Series2);
+    graph::RefreshAverage(w.Series1, w.Series2);
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -115,7 +118,8 @@ private slots:
         QCOMPARE(w.SaveGraphDialog.title, kSaveImageTitle);
         QCOMPARE(w.SaveGraphDialog.defaultExt, QStringLiteral("jpg"));
         // The export takes the format from the filter's position.
-        QCOMPARE(w.SaveGraphDialog.filters, QStringList({kJpegImageFilter, kBitmapImageFilter}));
+        QCOMPARE(w.SaveGraphDialog.filters,
+                 QStringList({files::kJpegImageFilter, files::kBitmapImageFilter}));
         QVERIFY(w.SaveGraphDialog.overwritePrompt);
         const QStringList dataFilters = {QStringLiteral("CSV Data (*.csv)"),
                                          QStringLiteral("Text (*.txt)"),
@@ -178,7 +182,7 @@ private slots:
         w.EditChartNotes->setText(QStringLiteral("Shelf 2"));
         w.ApplyGraphSettings();
         AddReadings(w, {0.012, 0.015, 0.5, 1.25});
-        const std::vector<GraphPoint> saved = testing::PointsOf(w.Series1);
+        const std::vector<graph::GraphPoint> saved = testing::PointsOf(w.Series1);
         const QString path = rig.dir.filePath(QStringLiteral("run1.csv"));
 
         rig.ui.AnswerSaveFile(kSaveCsvTitle, path, 1);
@@ -209,7 +213,7 @@ private slots:
                      qRound64(saved[i].x / kSecond));
             QCOMPARE(testing::PointsOf(w.Series1)[i].y, saved[i].y);
             // Colours are not in the file: the alarm point comes back plain.
-            QCOMPARE(testing::PointsOf(w.Series1)[i].color, kDefaultPointColor);
+            QCOMPARE(testing::PointsOf(w.Series1)[i].color, graph::kDefaultPointColor);
         }
         QCOMPARE(w.Series2.Count(), std::size_t{2});
         QCOMPARE(w.Series2.LastY(), (0.012 + 0.015 + 0.5 + 1.25) / 4);
@@ -237,7 +241,7 @@ private slots:
         for (int i = 0; i < 2000; ++i) // crosses midnight on the second day
             w.Series1.Add(kStart + 0.6 + 3 * i * kSecond, (i % 97) / 1000.0);
         w.Chart1->SetAutoRepaint(true);
-        const std::vector<GraphPoint> saved = testing::PointsOf(w.Series1);
+        const std::vector<graph::GraphPoint> saved = testing::PointsOf(w.Series1);
         const QString path = rig.dir.filePath(QStringLiteral("long.csv"));
         QVERIFY(w.SaveChartAs(path, 3));
 
@@ -266,13 +270,13 @@ private slots:
     void savedUnderRegionalSettingsOpensAgain() {
         QFETCH(QLocale, locale);
         MainWindowRig rig;
-        rig.regional = Regional(locale);
+        rig.regional = platform::Regional(locale);
         TFormMain& w = rig.Open();
         const double beforeMidnight = kStart + 0.625 - 30 * kSecond; // 23:59:30
         for (int i = 0; i < 20; ++i)
             w.Series1.Add(beforeMidnight + 3 * i * kSecond, 0.01 * i);
-        RefreshAverage(w.Series1, w.Series2);
-        const std::vector<GraphPoint> saved = testing::PointsOf(w.Series1);
+        graph::RefreshAverage(w.Series1, w.Series2);
+        const std::vector<graph::GraphPoint> saved = testing::PointsOf(w.Series1);
         const QString path = rig.dir.filePath(QStringLiteral("regional.csv"));
         rig.ui.AnswerSaveFile(kSaveCsvTitle, path, 1);
         w.SaveAsCSV->trigger();
@@ -481,7 +485,7 @@ private slots:
         TFormMain& w = rig.Open();
         AddReadings(w, {0.012, 0.015});
         rig.ui.AnswerSaveFile(kSaveCsvTitle, QStringLiteral("/dev/full"), 1);
-        rig.ui.ExpectMessage(kDataFileNotSaved);
+        rig.ui.ExpectMessage(files::kDataFileNotSaved);
         w.SaveAsCSVClick();
         rig.ui.AnswerSaveFile(kSaveImageTitle, QStringLiteral("/dev/full"), 2);
         rig.ui.ExpectMessage(kImageFailed);
@@ -570,8 +574,8 @@ private slots:
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             QByteArray bytes = "Time, mR/hr\r\n";
-            const Regional regional(QLocale::c());
-            DataLineWriter lines(2, regional);
+            const platform::Regional regional(QLocale::c());
+            files::DataLineWriter lines(2, regional);
             for (int i = 0; i < 3000000; ++i) {
                 lines.Append(kStart + i * kSecond, 0.012, bytes);
                 if (bytes.size() > (1 << 20)) {
@@ -679,7 +683,7 @@ private slots:
         QVERIFY(rig.RunPlanned());
         const auto values = [&w] {
             std::vector<std::pair<double, double>> xy;
-            for (const GraphPoint& p : testing::PointsOf(w.Series1))
+            for (const graph::GraphPoint& p : testing::PointsOf(w.Series1))
                 // To the millisecond, and as the journal keeps a reading: as shown.
                 xy.emplace_back(std::round(p.x * 86400e3), std::round(p.y * 1000));
             return xy;
@@ -732,9 +736,9 @@ private slots:
     // Disconnected, values are formatted in the unit the list shows.
     void theStoredUnitIsInForceWithoutACounter() {
         MainWindowRig rig;
-        SettingsRecord stored;
+        settings::SettingsRecord stored;
         stored.UnitsIndex = 3;
-        QVERIFY(WriteSettings(rig.fileStore, stored));
+        QVERIFY(settings::WriteSettings(rig.fileStore, stored));
         TFormMain& w = rig.Open();
         QCOMPARE(w.ValUnits->currentIndex(), 3);
         QCOMPARE(w.Counter.UnitName(), QString::fromUtf8("\u00B5R/hr"));
@@ -742,7 +746,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::FilesWindowTest)
+QTEST_MAIN(korvinet::app::FilesWindowTest)
 #include "test_files_window.moc"

@@ -17,10 +17,11 @@
 #include <QTest>
 #include <QTimer>
 
-using korvinet::TFormMain;
-using korvinet::testing::FtpServer;
-using korvinet::testing::MainWindowRig;
-using korvinet::testing::UnusedPort;
+namespace korvinet::app {
+
+using testing::FtpServer;
+using testing::MainWindowRig;
+using testing::UnusedPort;
 
 namespace {
 
@@ -329,5 +330,7 @@ private:
     QByteArray savedTmpDir;
 };
 
-QTEST_MAIN(FtpWindowTest)
+} // namespace korvinet::app
+
+QTEST_MAIN(korvinet::app::FtpWindowTest)
 #include "test_ftp_window.moc"

@@ -16,7 +16,7 @@
 #include <QScrollBar>
 #include <QtTest>
 
-namespace korvinet {
+namespace korvinet::app {
 
 using testing::MainWindowRig;
 
@@ -34,7 +34,7 @@ class GraphWindowTest : public QObject {
         const double ys[] = {1, 2, 3, 6};
         for (int i = 0; i < 4; ++i)
             w.Series1.Add(start + i * 3 / 86400.0, ys[i]);
-        RefreshAverage(w.Series1, w.Series2);
+        graph::RefreshAverage(w.Series1, w.Series2);
     }
 
 private slots:
@@ -153,12 +153,12 @@ private slots:
         file.write("Time, mR/hr\r\n3/15/2012 8:00:00 AM, 5\r\n3/15/2012 9:00:00 AM, 7\r\n");
         file.close();
         zoomIn();
-        rig.ui.AnswerConfirm(kOpenDataFileQuestion, true);
+        rig.ui.AnswerConfirm(files::kOpenDataFileQuestion, true);
         rig.ui.AnswerOpenFile(QStringLiteral("Open CSV File"), path);
         w.OpenDataFileClick();
         QVERIFY(rig.ui.ScriptDone());
         QVERIFY(!w.Chart1->IsZoomed());
-        const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
+        const graph::ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
         QCOMPARE(layout.xMin, w.Series1.FirstX());
         QCOMPARE(layout.xMax, w.Series1.LastX());
     }
@@ -181,7 +181,7 @@ private slots:
 
         bar->setValue(2);
         w.Series1.Add(w.Series1.LastX() + 3 / 86400.0, 7);
-        RefreshAverage(w.Series1, w.Series2);
+        graph::RefreshAverage(w.Series1, w.Series2);
         w.Chart1->RenderImage();
         QVERIFY(w.Statistics->toPlainText().contains(QStringLiteral("Latest:    7.000")));
         QCOMPARE(bar->value(), 2);
@@ -205,21 +205,21 @@ private slots:
         QImage overlays(w.Chart1->size(), QImage::Format_RGB32);
         overlays.fill(Qt::white);
         const QString averaging = w.CountTime->currentText();
-        const OverlayContext context{
+        const graph::OverlayContext context{
             w.Series1, w.Series2, w.Counter, rig.regional, w.Options.GraphNotes, averaging};
         {
             QPainter painter(&overlays);
-            DrawChartOverlays(painter, height, context);
+            graph::DrawChartOverlays(painter, height, context);
         }
         QFont bold(QStringLiteral("Arial"));
         bold.setPixelSize(12);
         bold.setBold(true);
         const QFontMetrics metrics(bold);
         const QRect lines[] = {
-            QRect(kOverlayLeft, height - kNotesFromBottom,
+            QRect(graph::kOverlayLeft, height - graph::kNotesFromBottom,
                   metrics.horizontalAdvance(w.Options.GraphNotes), metrics.height()),
-            QRect(kOverlayLeft, height - kSummaryFromBottom,
-                  metrics.horizontalAdvance(SummaryLine(context)), metrics.height())};
+            QRect(graph::kOverlayLeft, height - graph::kSummaryFromBottom,
+                  metrics.horizontalAdvance(graph::SummaryLine(context)), metrics.height())};
 
         const QImage pictures[] = {
             w.Chart1->RenderImage(w.Chart1->size()),
@@ -232,10 +232,10 @@ private slots:
                 QCOMPARE(picture.copy(area), overlays.copy(area));
             }
         }
-        const ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
+        const graph::ChartLayout layout = w.Chart1->Layout(w.Chart1->rect());
         for (const QRect& line : lines)
             QVERIFY(!layout.legend.intersects(line));
-        QVERIFY(layout.legend.bottom() <= height - kNotesFromBottom);
+        QVERIFY(layout.legend.bottom() <= height - graph::kNotesFromBottom);
         const QString file = QDir::current().filePath(QStringLiteral("chart_overlays.png"));
         QVERIFY(pictures[1].save(file));
         qInfo().noquote() << "chart picture:" << file;
@@ -265,7 +265,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::GraphWindowTest)
+QTEST_MAIN(korvinet::app::GraphWindowTest)
 #include "test_graph_window.moc"

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 // The document is looked for in the current folder first (where the user may
@@ -42,9 +42,9 @@ TEST(Instructions, FoundInCurrentThenProgramThenDocumentationFolder) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 // The build turns the instructions source into a real PDF beside the program.
@@ -58,4 +58,4 @@ TEST(Instructions, DocumentIsBuiltBesideTheProgram) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-namespace korvinet {
+namespace korvinet::app {
 
 using testing::MainWindowRig;
 
@@ -37,10 +37,10 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QString path = rig.dir.filePath(QStringLiteral("twenty days.csv"));
-        DataFileHeader header;
+        files::DataFileHeader header;
         header.bottomAxisTitle = QStringLiteral("Time");
         header.leftAxisTitle = w.Counter.UnitName();
-        QVERIFY(WriteDataFilePoints(
+        QVERIFY(files::WriteDataFilePoints(
             path, {kPoints, [](std::size_t i) { return kFirst + 3.0 * i * kSecond; }, ReadingAt},
             w.Counter, header, rig.regional));
 
@@ -51,13 +51,13 @@ private slots:
         QVERIFY(rig.ui.ScriptDone());
         QVERIFY(rig.ui.Texts(QStringLiteral("Message")).isEmpty());
         QCOMPARE(w.GraphPointCount(), kPoints);
-        QCOMPARE(QtFromDateTime(w.Series1.XValue(kPoints - 1)).time(), QTime(8, 59, 57));
+        QCOMPARE(platform::QtFromDateTime(w.Series1.XValue(kPoints - 1)).time(), QTime(8, 59, 57));
         QCOMPARE(w.Series1.MaxY(), 0.996);
         QVERIFY(QTest::qWaitFor([&] { return w.Statistics->toPlainText().contains("Max:"); }));
 
         // Live readings join the opened ones: the graph is carried over the
         // connection (which would clear it) and trimmed to ten days.
-        TLineSeries opened(w.Series1.Title(), w.Series1.SeriesColor());
+        graph::TLineSeries opened(w.Series1.Title(), w.Series1.SeriesColor());
         opened.TakePoints(w.Series1);
         w.OpenCloseDevice->click();
         QVERIFY(w.Counter.IsOpen());
@@ -66,7 +66,7 @@ private slots:
         rig.Plan(30, 3000, 2);
         QVERIFY(rig.RunPlanned());
         QCOMPARE(w.GraphPointCount(), kPoints + 2);
-        QCOMPARE(QtFromDateTime(w.Series1.XValue(kPoints + 1)).time(), QTime(9, 0, 6));
+        QCOMPARE(platform::QtFromDateTime(w.Series1.XValue(kPoints + 1)).time(), QTime(9, 0, 6));
         w.Options.MaxSpan = 24 * 10;
         rig.Plan(30, 3000);
         QVERIFY(rig.RunPlanned());
@@ -83,7 +83,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::LongGraphWindowTest)
+QTEST_MAIN(korvinet::app::LongGraphWindowTest)
 #include "test_long_graph_window.moc"

@@ -27,10 +27,10 @@
 #include <functional>
 #include <stdexcept>
 
-using korvinet::TFormAbout;
-using korvinet::TFormMain;
-using korvinet::testing::MainWindowRig;
-using korvinet::testing::UnusedPort;
+namespace korvinet::app {
+
+using testing::MainWindowRig;
+using testing::UnusedPort;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -300,7 +300,7 @@ private slots:
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
         // File > "Open Recording...", before anything was recorded
-        rig.ui.ExpectMessage(korvinet::NoRecordingText(rig.recordingsFolder));
+        rig.ui.ExpectMessage(app::NoRecordingText(rig.recordingsFolder));
         rig.ui.ExpectMessage(copied);         // Graph > "Copy to Clipboard"
         rig.ui.AnswerSaveFile(saveCsv, {});   // Graph > "Save as Data (CSV)"
         rig.ui.AnswerSaveFile(saveImage, {}); // Graph > "Save as Image"
@@ -465,7 +465,7 @@ private slots:
         rig.AddCounter(0);
         rig.AddCounter(1);
         TFormMain& w = rig.Open();
-        rig.driver.FailCall(korvinet::SimulatedDriver::Op::Open);
+        rig.driver.FailCall(device::SimulatedDriver::Op::Open);
         rig.ui.ExpectMessage(QStringLiteral("Error: Failed to open port. Device not open!"));
         w.OpenCloseDevice->click();
         QVERIFY(rig.ui.ScriptDone());
@@ -551,5 +551,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(MainWindowTest)
+} // namespace korvinet::app
+
+QTEST_MAIN(korvinet::app::MainWindowTest)
 #include "test_main_window.moc"

@@ -18,11 +18,11 @@
 #include <QToolButton>
 #include <QtTest>
 
-namespace korvinet {
+namespace korvinet::app {
 
 using testing::MainWindowRig;
 using testing::ScriptedUiServices;
-using Op = SimulatedDriver::Op;
+using Op = device::SimulatedDriver::Op;
 
 namespace {
 
@@ -47,8 +47,9 @@ QString Alarm(const QString& reading) {
 // A counter whose readings are easy to predict: no dead time, 600 cpm per
 // mR/hr, so n counts per minute read n / 600 mR/hr.
 int AddPlainCounter(MainWindowRig& rig, bool speaker = true) {
-    SimulatedDeviceProfile profile = SimulatedDriver::DemoDevice(0, 0.0);
-    profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, speaker ? 0x86 : 0x06, 15);
+    device::SimulatedDeviceProfile profile = device::SimulatedDriver::DemoDevice(0, 0.0);
+    profile.userArea =
+        device::SimulatedDriver::MakeConfig(1000, 1000, 0, speaker ? 0x86 : 0x06, 15);
     return rig.driver.AddDevice(profile);
 }
 
@@ -81,11 +82,11 @@ private slots:
     // in force from the start, on an empty graph titled in that unit.
     void startConnectedWithTheStoredOptions() {
         MainWindowRig rig;
-        SettingsRecord stored;
+        settings::SettingsRecord stored;
         stored.UnitsIndex = 4;
         stored.AveragingTimeIndex = 3; // "1 minute"
         stored.BeepEnabled = false;
-        QVERIFY(WriteSettings(*rig.store, stored));
+        QVERIFY(settings::WriteSettings(*rig.store, stored));
         rig.AddCounter(0, 0.0);
         TFormMain& w = rig.Open();
         QVERIFY(rig.ui.Calls().isEmpty());
@@ -113,7 +114,7 @@ private slots:
         QCOMPARE(w.GraphPointCount(), 13); // 12 periods of 3 s span 36 s
         const auto& points = testing::PointsOf(w.Series1);
         QCOMPARE(points.back().x, rig.clock.Now());
-        QCOMPARE(points.back().color, kDefaultPointColor);
+        QCOMPARE(points.back().color, graph::kDefaultPointColor);
         QCOMPARE(w.Series2.Count(), std::size_t(2));
         QCOMPARE(w.Series2.LastY(), w.Series1.TotalY() / 13);
         QVERIFY(qAbs(w.Series1.LastX() - w.Series1.FirstX() - 36 / 86400.0) < 1e-9);
@@ -275,7 +276,7 @@ private slots:
         QCOMPARE(w.Options.UnitsIndex, expected);
         QCOMPARE(w.GraphPointCount(), changed ? 0 : 2);
         QCOMPARE(w.Statistics->toPlainText().isEmpty(), changed);
-        QCOMPARE(w.Chart1->LeftAxisTitle(), TCounter::UnitNameOf(std::int8_t(expected)));
+        QCOMPARE(w.Chart1->LeftAxisTitle(), device::TCounter::UnitNameOf(std::int8_t(expected)));
         QCOMPARE(w.Accumulator->toPlainText(), accumulated);
         QCOMPARE(w.Counter.AccumulatedTotal(), 22u);
     }
@@ -313,8 +314,10 @@ private slots:
         QVERIFY(rig.ui.ScriptDone());
         QCOMPARE(w.ValReading->text(), QStringLiteral("1.300 mR/hr"));
         QStringList colours;
-        for (const GraphPoint& p : testing::PointsOf(w.Series1))
-            colours << (p.color == kColorRed ? "red" : p.color == kDefaultPointColor ? "-" : "?");
+        for (const graph::GraphPoint& p : testing::PointsOf(w.Series1))
+            colours << (p.color == graph::kColorRed            ? "red"
+                        : p.color == graph::kDefaultPointColor ? "-"
+                                                               : "?");
         QCOMPARE(colours, QStringList({"-", "-", "red", "red", "-", "red"}));
         QCOMPARE(rig.ui.Beeps(),
                  (QList<QPair<int, int>>{{1000, 1000}, {1000, 1000}, {1000, 1000}}));
@@ -397,7 +400,7 @@ private slots:
         const auto& points = testing::PointsOf(w.Series1);
         for (std::size_t i = 0; i < points.size(); ++i) {
             QCOMPARE(points[i].y, 2.0);
-            QCOMPARE(points[i].color, kColorRed);
+            QCOMPARE(points[i].color, graph::kColorRed);
             QCOMPARE(points[i].x, 40982.375 + (i + 1) * 3000 / 86400000.0);
         }
         QCOMPARE(w.ValReading->text(), QStringLiteral("2.000 mR/hr"));
@@ -419,7 +422,7 @@ private slots:
                              {MainWindowRig::kWaitMs,
                               [&] { return rig.ui.Texts(QStringLiteral("Message")).size() == 2; }});
         rig.ui.ExpectMessage(lost);
-        rig.driver.FailCall(Op::GetQueueStatus, FT_IO_ERROR, 2); // the second sample fails
+        rig.driver.FailCall(Op::GetQueueStatus, device::FT_IO_ERROR, 2); // the second sample fails
         rig.Plan(60, 3000, 3);
         QVERIFY(QTest::qWaitFor([&] { return rig.ticks == 2 && rig.ui.OpenBoxes() == 0; },
                                 MainWindowRig::kWaitMs));
@@ -510,7 +513,7 @@ private slots:
         QFETCH(QString, message);
         MainWindowRig rig;
         rig.AddCounter(0, 0.0);
-        rig.driver.FailCall(Op(op), FT_IO_ERROR, nth);
+        rig.driver.FailCall(Op(op), device::FT_IO_ERROR, nth);
         rig.ui.ExpectMessage(message);
         TFormMain& w = rig.Open();
         QVERIFY(rig.ui.ScriptDone());
@@ -578,7 +581,7 @@ private slots:
     void optionsRoundTripThroughTheStore() {
         MainWindowRig rig;
         TFormMain* w = &rig.Open();
-        SettingsRecord shown;
+        settings::SettingsRecord shown;
         bool warningHidden = false;
         rig.options = [&](TFormOptions& d) {
             d.ApplyTo(&shown);
@@ -591,12 +594,12 @@ private slots:
         };
         w->FileOptions->trigger();
         QCOMPARE(rig.optionsShown, 1);
-        QCOMPARE(shown, SettingsRecord{}); // the defaults
-        QVERIFY(warningHidden);            // no counter
+        QCOMPARE(shown, settings::SettingsRecord{}); // the defaults
+        QVERIFY(warningHidden);                      // no counter
         QVERIFY(w->Options.ShowConfidenceBand && !w->Options.WarnCountsStopped);
         QCOMPARE(w->Options.AlarmRuleIndex, 1);
         QCOMPARE(w->Options.RecordingKeepDays, 0);
-        QCOMPARE(w->TickSettings().rule, MeasurementSession::Rule::Significance);
+        QCOMPARE(w->TickSettings().rule, measure::MeasurementSession::Rule::Significance);
 
         rig.Close();
         w = &rig.Open();
@@ -749,7 +752,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::MeasureWindowTest)
+QTEST_MAIN(korvinet::app::MeasureWindowTest)
 #include "test_measure_window.moc"

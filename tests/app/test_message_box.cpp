@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 // Where the text after the last tab of each line starts, as the box's label
@@ -52,4 +52,4 @@ TEST(MessageBox, DeviceInformationValuesLineUpAndTheTextStaysAsBuilt) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
+
+using device::Reading;
+
 namespace {
 
 constexpr qint64 kH = 3600 * 1000;
@@ -52,13 +55,13 @@ TEST(OpenRecordingTest, TheStepKeepsTheGraphSmallAndTheSpanWhole) {
                         : std::optional<qint64>(kNow - static_cast<qint64>(days * kD));
     };
     for (const auto& c : cases) {
-        const HistoryReach reach = [&](HistoryReader::Resolution r) {
+        const HistoryReach reach = [&](recording::HistoryReader::Resolution r) {
             switch (r) {
-            case HistoryReader::Resolution::Readings:
+            case recording::HistoryReader::Resolution::Readings:
                 return daysAgo(c.readings);
-            case HistoryReader::Resolution::Minutes:
+            case recording::HistoryReader::Resolution::Minutes:
                 return daysAgo(c.minutes);
-            case HistoryReader::Resolution::Hours:
+            case recording::HistoryReader::Resolution::Hours:
                 break;
             }
             return daysAgo(c.hours);
@@ -73,7 +76,7 @@ TEST(OpenRecordingTest, SpansEndNowAndARangeIsLocalTime) {
     const RecordingSpan year = RecordingSpanOf({true, 3, 0, 0}, now);
     EXPECT_EQ(year.toUtcMs, now + 1);
     EXPECT_EQ(year.fromUtcMs, now - 365 * kD);
-    const double from = DateTimeFromQt(QDateTime(QDate(2012, 3, 10), QTime(6, 30)));
+    const double from = platform::DateTimeFromQt(QDateTime(QDate(2012, 3, 10), QTime(6, 30)));
     const RecordingSpan range = RecordingSpanOf({true, 4, from, from + 2.5}, now);
     EXPECT_EQ(range.fromUtcMs, QDateTime(QDate(2012, 3, 10), QTime(6, 30)).toMSecsSinceEpoch());
     EXPECT_EQ(range.toUtcMs, QDateTime(QDate(2012, 3, 12), QTime(18, 30)).toMSecsSinceEpoch());
@@ -108,7 +111,7 @@ protected:
     }
     void Record() {
         auto journal = Begin(At(12, 0, 0, 0));
-        HistoryStore store(folder);
+        recording::HistoryStore store(folder);
         QString why;
         ASSERT_TRUE(store.Open(Utc(At(12, 0, 0, 0)), &why)) << why.toStdString();
         for (const Reading& r : Readings())
@@ -151,9 +154,9 @@ TEST_F(RecordingTest, ASpanReadsAsADataFileInTheUnitItEndsIn) {
         {"in one unit alone", At(14, 22, 0, 0), At(14, 23, 0, 0), "# Every reading", false},
     };
     for (const auto& c : cases) {
-        DataFileContents contents;
-        ReadRecording(HistoryReader(folder), {Utc(c.from), Utc(c.to)}, units, regional, {},
-                      &contents);
+        files::DataFileContents contents;
+        ReadRecording(recording::HistoryReader(folder), {Utc(c.from), Utc(c.to)}, units, regional,
+                      {}, &contents);
         EXPECT_TRUE(contents.hasColumnTitles) << c.what;
         EXPECT_EQ(contents.leftAxisTitle, kMicroSv) << c.what;
         EXPECT_EQ(contents.unitIndex, 2) << c.what;
@@ -206,10 +209,10 @@ TEST_F(RecordingTest, TheCommandOpensOnlyASpanWithReadings) {
                                            : dir.filePath(QStringLiteral("empty"));
         QStringList log;
         RecordingSpanChoice shownWith;
-        OpenDataFileHooks hooks;
+        files::OpenDataFileHooks hooks;
         hooks.graphHasPoints = [&] { return c.graphHasPoints; };
         hooks.confirm = [&](const QString& question) {
-            EXPECT_EQ(question, kOpenDataFileQuestion) << c.what;
+            EXPECT_EQ(question, files::kOpenDataFileQuestion) << c.what;
             log << "confirm";
             return c.yes;
         };
@@ -251,4 +254,4 @@ TEST_F(RecordingTest, TheCommandOpensOnlyASpanWithReadings) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 struct Recorded {
@@ -166,7 +166,7 @@ protected:
         EXPECT_EQ(child.status,
                   child.restored.empty()
                       ? QString()
-                      : RestoredReadingsText(static_cast<int>(child.restored.size())));
+                      : recording::RestoredReadingsText(static_cast<int>(child.restored.size())));
         recorded = child.restored;
         recorded.insert(recorded.end(), child.ticks.begin(), child.ticks.end());
         // The data file keeps whole seconds: the child's pace gives each
@@ -235,11 +235,11 @@ TEST_F(RecordingCrashTest, EveryCompletedTickSurvivesSigkill) {
               << std::endl;
 
     // The journal files, read by the data file reader, hold exactly the record.
-    const Regional regional{QLocale::c()};
-    std::vector<Reading> inFiles;
-    for (const JournalFile& file : ListJournalFiles(folder)) {
-        DataFileReader reader(regional);
-        DataFileContents contents;
+    const platform::Regional regional{QLocale::c()};
+    std::vector<device::Reading> inFiles;
+    for (const recording::JournalFile& file : recording::ListJournalFiles(folder)) {
+        files::DataFileReader reader(regional);
+        files::DataFileContents contents;
         ASSERT_TRUE(reader.Open(QDir(folder).filePath(file.Name())));
         ASSERT_TRUE(reader.Read(
             {QStringLiteral("CPM (uncomp)"), QStringLiteral("CPM"), QStringLiteral("mR/hr")},
@@ -255,4 +255,4 @@ TEST_F(RecordingCrashTest, EveryCompletedTickSurvivesSigkill) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

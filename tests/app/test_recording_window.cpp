@@ -16,7 +16,7 @@
 #include <QPlainTextEdit>
 #include <QtTest>
 
-namespace korvinet {
+namespace korvinet::app {
 
 using testing::MainWindowRig;
 
@@ -85,7 +85,7 @@ private slots:
         QLockFile station(QDir(rig.recordingsFolder).filePath(QStringLiteral("journal.lock")));
         QVERIFY(station.tryLock(0));
         const double start = rig.clock.Now() - 60 * kSecond;
-        RecordingJournal running(rig.recordingsFolder, rig.regional);
+        recording::RecordingJournal running(rig.recordingsFolder, rig.regional);
         QVERIFY(running.Start(start, start).ok);
         QVERIFY(running
                     .Append(testing::MakeReading(start + 3 * kSecond, QStringLiteral("mR/hr"),
@@ -102,7 +102,7 @@ private slots:
             QStringLiteral("Not recording: another program (process %1)")
                 .arg(QCoreApplication::applicationPid())));
         QCOMPARE(Bytes(day), before);
-        QVERIFY(ReadJournalSessionState(rig.recordingsFolder).running);
+        QVERIFY(recording::ReadJournalSessionState(rig.recordingsFolder).running);
 
         // The other program ends: the next tick records.
         QVERIFY(running.Close().ok);
@@ -120,7 +120,7 @@ private slots:
             MainWindowRig rig;
             rig.AddCounter();
             {
-                RecordingJournal crashed(rig.recordingsFolder, rig.regional);
+                recording::RecordingJournal crashed(rig.recordingsFolder, rig.regional);
                 QVERIFY(crashed.Start(start, start).ok);
                 QVERIFY(crashed
                             .Append(testing::MakeReading(start + 3 * kSecond, unit,
@@ -143,11 +143,11 @@ private slots:
                                                "damaged line skipped)")
                               : QString());
             if (!sameUnit) {
-                QCOMPARE(ListJournalFiles(rig.recordingsFolder).size(), std::size_t{1});
+                QCOMPARE(recording::ListJournalFiles(rig.recordingsFolder).size(), std::size_t{1});
                 continue;
             }
-            QCOMPARE(testing::PointsOf(w.Series1)[0].color, kDefaultPointColor);
-            QCOMPARE(testing::PointsOf(w.Series1)[1].color, kColorRed);
+            QCOMPARE(testing::PointsOf(w.Series1)[0].color, graph::kDefaultPointColor);
+            QCOMPARE(testing::PointsOf(w.Series1)[1].color, graph::kColorRed);
             // Drawn before the first sample, the statistics and the
             // accumulated counts name no time the counter has not taken.
             w.Chart1->RenderImage();
@@ -160,21 +160,22 @@ private slots:
             QVERIFY(rig.RunPlanned());
             QCOMPARE(w.GraphPointCount(), 3);
             // A restore after this would show the new tick's reading too.
-            QCOMPARE(
-                RestoreLastSession(rig.recordingsFolder, unit, 48, rig.clock.Now(), rig.regional)
-                    .points.size(),
-                std::size_t{3});
+            QCOMPARE(recording::RestoreLastSession(rig.recordingsFolder, unit, 48, rig.clock.Now(),
+                                                   rig.regional)
+                         .points.size(),
+                     std::size_t{3});
 
             rig.ui.AnswerConfirm(
                 QStringLiteral("Are you sure you want clear all data on the graph?"), true);
             w.MenuResetGraph->trigger();
             QCOMPARE(w.RecordingStatusLbl->text(), QString());
-            const JournalSessionState cleared = ReadJournalSessionState(rig.recordingsFolder);
+            const recording::JournalSessionState cleared =
+                recording::ReadJournalSessionState(rig.recordingsFolder);
             QVERIFY(cleared.running);
             QCOMPARE(cleared.start, rig.clock.Now());
 
             rig.Close();
-            QVERIFY(!ReadJournalSessionState(rig.recordingsFolder).running);
+            QVERIFY(!recording::ReadJournalSessionState(rig.recordingsFolder).running);
             rig.driver.DetachDevice(0); // the closed window still holds its port
             TFormMain& again = rig.Open();
             QCOMPARE(again.GraphPointCount(), 0);
@@ -183,7 +184,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::RecordingWindowTest)
+QTEST_MAIN(korvinet::app::RecordingWindowTest)
 #include "test_recording_window.moc"

@@ -8,7 +8,7 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 QComboBox* Combo(const TFormOptions& d, int row, int column) {
@@ -16,20 +16,20 @@ QComboBox* Combo(const TFormOptions& d, int row, int column) {
 }
 
 TEST(SerialOptions, PortsGetAKindAndATubeOrFactorAndOtherChoicesStay) {
-    SettingsRecord settings;
-    const CounterChoice detached{QStringLiteral("/dev/ttyACM7"),
-                                 QStringLiteral("text-line"),
-                                 0,
-                                 QStringLiteral("J305"),
-                                 0,
-                                 0};
-    const CounterChoice any{kAnyCounter, {}, 0, QStringLiteral("SBM-20"), 0, 0};
-    settings.CounterChoices = FormatCounterChoices(
+    settings::SettingsRecord settings;
+    const device::CounterChoice detached{QStringLiteral("/dev/ttyACM7"),
+                                         QStringLiteral("text-line"),
+                                         0,
+                                         QStringLiteral("J305"),
+                                         0,
+                                         0};
+    const device::CounterChoice any{device::kAnyCounter, {}, 0, QStringLiteral("SBM-20"), 0, 0};
+    settings.CounterChoices = device::FormatCounterChoices(
         {{QStringLiteral("A1"), QStringLiteral("pulse-byte"), 0, {}, 0, 0}, detached, any});
-    SerialPortEntry withSerial{
+    device::SerialPortEntry withSerial{
         QStringLiteral("/dev/ttyUSB0"), QStringLiteral("A1"), QStringLiteral("CP2102"), {}, {}, {}};
-    SerialPortEntry bare{QStringLiteral("/dev/ttyUSB1"), {}, {}, {}, {}, {}};
-    SerialPortEntry simulated{
+    device::SerialPortEntry bare{QStringLiteral("/dev/ttyUSB1"), {}, {}, {}, {}, {}};
+    device::SerialPortEntry simulated{
         QStringLiteral("/dev/pts/4"), QStringLiteral("KVTL100001"), {}, {}, {},
         QStringLiteral("text-line")};
     TFormOptions dialog(settings, {}, nullptr, {withSerial, bare, simulated});
@@ -56,8 +56,8 @@ TEST(SerialOptions, PortsGetAKindAndATubeOrFactorAndOtherChoicesStay) {
     simulatedTube->setCurrentIndex(simulatedTube->findData(QStringLiteral("LND-712")));
     dialog.ApplyTo(&settings);
 
-    const CounterChoices kept = ParseCounterChoices(settings.CounterChoices);
-    const CounterChoices expected = {
+    const device::CounterChoices kept = device::ParseCounterChoices(settings.CounterChoices);
+    const device::CounterChoices expected = {
         any,
         {QStringLiteral("A1"), QStringLiteral("text-line"), 19200, {}, 153.8, 100 * 1e-6},
         {QStringLiteral("KVTL100001"), {}, 0, QStringLiteral("LND-712"), 0, 0},
@@ -67,12 +67,12 @@ TEST(SerialOptions, PortsGetAKindAndATubeOrFactorAndOtherChoicesStay) {
 }
 
 TEST(SerialOptions, NoTableWithoutPortsOrChoices) {
-    TFormOptions dialog(SettingsRecord{}, {});
+    TFormOptions dialog(settings::SettingsRecord{}, {});
     EXPECT_EQ(dialog.SerialCounters, nullptr);
-    SettingsRecord settings;
+    settings::SettingsRecord settings;
     dialog.ApplyTo(&settings);
     EXPECT_TRUE(settings.CounterChoices.isEmpty());
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

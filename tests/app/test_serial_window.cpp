@@ -15,11 +15,11 @@
 #include <QTableWidget>
 #include <QTest>
 
-using korvinet::TFormMain;
-using korvinet::TFormOptions;
-using korvinet::testing::MainWindowRig;
-using korvinet::testing::SerialRig;
-using korvinet::testing::WaitUntil;
+namespace korvinet::app {
+
+using testing::MainWindowRig;
+using testing::SerialRig;
+using testing::WaitUntil;
 
 class SerialWindowTest : public QObject {
     Q_OBJECT
@@ -51,7 +51,7 @@ private slots:
         const auto sample = [&](std::uint32_t counts) {
             const auto lines = w.Counter.LinkStatus().lines + 3;
             const auto bytes = w.Counter.LinkStatus().bytes;
-            if (kind == korvinet::kTextLineKind) {
+            if (kind == device::kTextLineKind) {
                 for (int second = 0; second < 3; ++second)
                     serial.counter.Count(counts / 3);
                 return WaitUntil([&] { return w.Counter.LinkStatus().lines == lines; }, 5000);
@@ -92,9 +92,9 @@ private slots:
         QCOMPARE(w.ValReading->text(), QStringLiteral("1.003 mR/hr"));
         // The device information box says what the counter is and how it
         // is calibrated.
-        const korvinet::CounterLinkStatus link = w.Counter.LinkStatus();
+        const device::CounterLinkStatus link = w.Counter.LinkStatus();
         QString received = QStringLiteral("\nReceived:\t\t%1 bytes").arg(link.bytes);
-        if (kind == korvinet::kTextLineKind)
+        if (kind == device::kTextLineKind)
             received += QStringLiteral(", %1 lines read, 0 skipped").arg(link.lines);
         rig.ui.ExpectMessage("Model:\t\t\tTest counter\nKind:\t\t\t" + listed +
                              "\nSerial Number:\t\tKVTT000001\nPort:\t\t\t" + path +
@@ -103,7 +103,7 @@ private slots:
                              received);
         w.ButtonDeviceInfoClick();
 
-        if (kind == korvinet::kTextLineKind) {
+        if (kind == device::kTextLineKind) {
             serial.counter.Send("CPS, 4, CPM\r\n");
             QVERIFY(sample(0));
             rig.Plan(0);
@@ -164,7 +164,7 @@ private slots:
         const auto lines = w.Counter.LinkStatus().lines;
         for (int second = 0; second < 3; ++second)
             serial.counter.Count(10);
-        if (kind != korvinet::kRadProKind)
+        if (kind != device::kRadProKind)
             QVERIFY(WaitUntil([&] { return w.Counter.LinkStatus().lines == lines + 3; }, 5000));
         rig.Plan(0);
         QVERIFY(rig.RunPlanned());
@@ -173,5 +173,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(SerialWindowTest)
+} // namespace korvinet::app
+
+QTEST_MAIN(korvinet::app::SerialWindowTest)
 #include "test_serial_window.moc"

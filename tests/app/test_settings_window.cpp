@@ -9,14 +9,15 @@
 #include <QTest>
 #include <QtEndian>
 
-using korvinet::RegFileSettingsStore;
-using korvinet::SettingsKey;
-using korvinet::SettingsRecord;
-using korvinet::SettingsStore;
-using korvinet::StoredValue;
-using korvinet::TFormMain;
-using korvinet::ValueType;
-using korvinet::testing::MainWindowRig;
+namespace korvinet::app {
+
+using settings::RegFileSettingsStore;
+using settings::SettingsKey;
+using settings::SettingsRecord;
+using settings::SettingsStore;
+using settings::StoredValue;
+using settings::ValueType;
+using testing::MainWindowRig;
 
 namespace {
 
@@ -87,7 +88,7 @@ void CheckControls(const TFormMain& w, const SettingsRecord& r, const QStringLis
 SettingsRecord Stored(SettingsStore& store) {
     SettingsRecord r;
     r.GraphTitle = QStringLiteral("not read");
-    if (!korvinet::ReadSettings(store, &r))
+    if (!settings::ReadSettings(store, &r))
         r.GraphTitle = QStringLiteral("unreadable");
     return r;
 }
@@ -156,7 +157,7 @@ private slots:
         QFETCH(int, type);
         QFETCH(QByteArray, data);
         MainWindowRig rig;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
+        QVERIFY(settings::WriteSettings(rig.fileStore, Unusual()));
         if (name.isEmpty()) {
             QFile file(rig.fileStore.Path());
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -181,7 +182,7 @@ private slots:
 
     void missingTitleKeepsTheRest() {
         MainWindowRig rig;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
+        QVERIFY(settings::WriteSettings(rig.fileStore, Unusual()));
         QFile file(rig.fileStore.Path());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QByteArray text = file.readAll();
@@ -203,7 +204,7 @@ private slots:
     // must still be what the record and every control end up with.
     void loadedValuesReachRecordAndControls() {
         MainWindowRig rig;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
+        QVERIFY(settings::WriteSettings(rig.fileStore, Unusual()));
         TFormMain& w = rig.Open();
         QCOMPARE(w.Options, Unusual());
         CheckControls(w, Unusual(), kUnits, "unusual");
@@ -220,7 +221,7 @@ private slots:
         odd.UnitsIndex = 9;
         odd.AveragingTimeIndex = -1;
         odd.ftpFiletype = 5;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, odd));
+        QVERIFY(settings::WriteSettings(rig.fileStore, odd));
         // With no averaging time selected, each showing of the connected
         // state (the connection, then the start-up's own) says so.
         rig.ui.ExpectMessage(QStringLiteral(" is not a valid count time!"));
@@ -253,7 +254,7 @@ private slots:
 
     void restoreDefaultsDeclined() {
         MainWindowRig rig;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
+        QVERIFY(settings::WriteSettings(rig.fileStore, Unusual()));
         TFormMain& w = rig.Open();
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), false);
@@ -269,7 +270,7 @@ private slots:
 
     void restoreDefaultsConfirmed() {
         MainWindowRig rig;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
+        QVERIFY(settings::WriteSettings(rig.fileStore, Unusual()));
         TFormMain& w = rig.Open();
         rig.ui.AnswerConfirm(
             QStringLiteral("Are you sure you want to reset all settings to defaults?"), true);
@@ -298,7 +299,7 @@ private slots:
     void unwritableStoreComplainsOnceAtExit() {
         QFETCH(bool, readOnlyFile);
         MainWindowRig rig;
-        QVERIFY(korvinet::WriteSettings(rig.fileStore, Unusual()));
+        QVERIFY(settings::WriteSettings(rig.fileStore, Unusual()));
         ReadOnlyStore readOnly(rig.fileStore);
         if (readOnlyFile)
             QVERIFY(QFile::setPermissions(rig.fileStore.Path(), QFileDevice::ReadOwner));
@@ -343,5 +344,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(SettingsWindowTest)
+} // namespace korvinet::app
+
+QTEST_MAIN(korvinet::app::SettingsWindowTest)
 #include "test_settings_window.moc"

@@ -11,11 +11,11 @@
 #include <QPushButton>
 #include <QTest>
 
-using korvinet::TFormAbout;
-using korvinet::TFormMain;
-using korvinet::testing::MainWindowRig;
-using korvinet::testing::UnusedPort;
-using korvinet::testing::UpdateServer;
+namespace korvinet::app {
+
+using testing::MainWindowRig;
+using testing::UnusedPort;
+using testing::UpdateServer;
 
 namespace {
 
@@ -166,5 +166,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(UpdateCheckWindowTest)
+} // namespace korvinet::app
+
+QTEST_MAIN(korvinet::app::UpdateCheckWindowTest)
 #include "test_update_check_window.moc"

@@ -11,7 +11,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::app {
 namespace {
 
 // Ended as File > Exit ends it: settings saved, the journal marked clean.
@@ -31,19 +31,19 @@ TEST(WindowProcess, StopSignalsEndTheRunAsFileExitDoes) {
         ASSERT_TRUE(window.waitForStarted(5000));
         const QString folder = home.filePath(QStringLiteral("data/Korvinet/recordings"));
         // Recording has begun once the session is marked as running.
-        for (int i = 0; i < 200 && !ReadJournalSessionState(folder).running; ++i)
+        for (int i = 0; i < 200 && !recording::ReadJournalSessionState(folder).running; ++i)
             QThread::msleep(50);
-        ASSERT_TRUE(ReadJournalSessionState(folder).running)
+        ASSERT_TRUE(recording::ReadJournalSessionState(folder).running)
             << window.readAllStandardError().toStdString();
 
         ::kill(static_cast<pid_t>(window.processId()), signal);
         ASSERT_TRUE(window.waitForFinished(10000));
         EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(window.exitCode(), 0) << window.readAllStandardError().toStdString();
-        EXPECT_FALSE(ReadJournalSessionState(folder).running);
+        EXPECT_FALSE(recording::ReadJournalSessionState(folder).running);
         EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("config/Quorsa/Tickplot.reg"))));
     }
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::app

@@ -11,7 +11,7 @@
 #include <QScrollBar>
 #include <QtTest>
 
-namespace korvinet {
+namespace korvinet::app {
 
 class WindowRepaintTest : public QObject {
     Q_OBJECT
@@ -58,7 +58,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::WindowRepaintTest)
+QTEST_MAIN(korvinet::app::WindowRepaintTest)
 #include "test_window_repaint.moc"

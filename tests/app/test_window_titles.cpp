@@ -15,7 +15,7 @@
 #include <functional>
 #include <xcb/xcb.h>
 
-namespace korvinet {
+namespace korvinet::app {
 
 namespace {
 
@@ -107,7 +107,7 @@ private slots:
     }
 };
 
-} // namespace korvinet
+} // namespace korvinet::app
 
-QTEST_MAIN(korvinet::WindowTitlesTest)
+QTEST_MAIN(korvinet::app::WindowTitlesTest)
 #include "test_window_titles.moc"

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 using testing::SerialRig;
@@ -149,7 +149,7 @@ private:
 
 class AnsweringCounterTest : public ::testing::Test {
 protected:
-    SystemClock clock;
+    platform::SystemClock clock;
 };
 
 TEST_F(AnsweringCounterTest, FaultsOfTheRepliesFailTheSampleWithWhy) {
@@ -171,7 +171,7 @@ TEST_F(AnsweringCounterTest, FaultsOfTheRepliesFailTheSampleWithWhy) {
         SCOPED_TRACE(std::string(c.kind) + " " + std::to_string(int(c.fault)));
         auto owned = std::make_unique<FaultyProtocol>(MakeSimulation(QString::fromLatin1(c.kind)));
         FaultyProtocol& protocol = *owned;
-        ManualClock manual(1000, 46000.0);
+        platform::ManualClock manual(1000, 46000.0);
         SerialRig rig(std::move(owned), SimulatedSerialKind(QString::fromLatin1(c.kind)), manual);
         ASSERT_TRUE(rig.plugged);
         ASSERT_EQ(rig.finder.List().size(), 1u);
@@ -338,7 +338,7 @@ TEST(SerialFinder, AsksOnlyTheBridgesCountersUseOrPortsTheUserNamedAndOnce) {
     // Arduino's: never sent a byte until the user names it.
     auto owned = std::make_unique<Listening>(MakeSimulation(kRadProKind));
     Listening& listening = *owned;
-    SystemClock clock;
+    platform::SystemClock clock;
     SerialRig rig(std::move(owned), QString(), clock);
     rig.counter.Run(nullptr);
     EXPECT_TRUE(rig.finder.List().empty());
@@ -357,4 +357,4 @@ TEST(SerialFinder, AsksOnlyTheBridgesCountersUseOrPortsTheUserNamedAndOnce) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

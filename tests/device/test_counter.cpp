@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 using Op = SimulatedDriver::Op;
@@ -432,4 +432,4 @@ TEST_F(CounterTest, RestartWhileClosedStartsNow) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

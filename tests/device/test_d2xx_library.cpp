@@ -9,7 +9,7 @@
 
 #include <dlfcn.h>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 std::string S(const QString& s) {
@@ -169,7 +169,7 @@ TEST_F(D2xxLibraryTest, CounterListsOpensAndSamplesThroughTheLoadedLibrary) {
     fake.Add("FT232R USB UART", "A1000000", {});
     const int device =
         fake.Add("KVT-PULSE1", "KV100001", SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, 15));
-    ManualClock clock(5000, 41000.5);
+    platform::ManualClock clock(5000, 41000.5);
     TCounter counter(*driver, clock);
 
     ASSERT_EQ(counter.ListDevices(), 1);
@@ -205,7 +205,7 @@ TEST_F(D2xxLibraryTest, CounterListsOpensAndSamplesThroughTheLoadedLibrary) {
 
 TEST_F(D2xxLibraryTest, CounterReportsAnEmptyUserArea) {
     fake.Add("KVT-PULSE1", "KV100001", {});
-    ManualClock clock;
+    platform::ManualClock clock;
     TCounter counter(*driver, clock);
     ASSERT_EQ(counter.ListDevices(), 1);
     EXPECT_FALSE(counter.Open(0));
@@ -214,4 +214,4 @@ TEST_F(D2xxLibraryTest, CounterReportsAnEmptyUserArea) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

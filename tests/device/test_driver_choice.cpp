@@ -7,7 +7,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 // The simulator chosen, and one more variable set.
@@ -73,7 +73,7 @@ TEST(DriverChoice, EnvironmentPicksBackendAndSimulatedCounters) {
         EXPECT_DOUBLE_EQ(choice.simulatedCpm, c.cpm);
         EXPECT_EQ(choice.problems.join('\n'), c.problem);
 
-        ManualClock clock;
+        platform::ManualClock clock;
         const auto driver = CreateDriver(choice, clock);
         ASSERT_NE(driver, nullptr);
         std::uint32_t count = 99;
@@ -96,7 +96,7 @@ TEST(DriverChoice, SimulatedClockAndMemoryFromTheEnvironment) {
     EXPECT_EQ(choice.simulatedClockOffsetMs, -18000500);
     EXPECT_EQ(choice.simulatedPastS, 7200);
     EXPECT_EQ(choice.simulatedLogS, 60); // none is no interval
-    ManualClock clock;
+    platform::ManualClock clock;
     const CounterDrivers drivers = CreateCounterDrivers(choice, clock);
     const QList<SerialPortEntry> ports = drivers.ports->Ports();
     ASSERT_EQ(ports.size(), 1);
@@ -106,7 +106,7 @@ TEST(DriverChoice, SimulatedClockAndMemoryFromTheEnvironment) {
 // The demo counter is not a flat line: within five minutes of connecting it
 // has had a raised-rate episode well above its background.
 TEST(DriverChoice, DemoCounterHasRaisedRateEpisodes) {
-    ManualClock clock(0, 40000.0);
+    platform::ManualClock clock(0, 40000.0);
     const auto driver = CreateDriver(ReadDriverChoice([](const char* name) {
                                          return QString::fromLatin1(name) == "KORVINET_DRIVER"
                                                     ? QStringLiteral("simulator")
@@ -143,7 +143,7 @@ TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
     EXPECT_EQ(SimulatorWith("KORVINET_SIM_UNPLUG", "500").unplugAfterMs, -1);
     EXPECT_EQ(SimulatorWith("KORVINET_SIM_UNPLUG", "x:5").unplugAfterMs, -1);
 
-    ManualClock clock(1000, 40000.0);
+    platform::ManualClock clock(1000, 40000.0);
     const auto driver = CreateDriver(SimulatorWith("KORVINET_SIM_UNPLUG", " 500:1000 "), clock);
     std::uint32_t n = 0;
     ASSERT_EQ(driver->CreateDeviceInfoList(&n), FT_OK);
@@ -164,4 +164,4 @@ TEST(DriverChoice, SimulatedCounterUnplugsAndReturnsOnSchedule) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

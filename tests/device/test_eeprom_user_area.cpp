@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 std::vector<std::uint8_t> Config() {
@@ -137,4 +137,4 @@ TEST(EepromSizeOf, TellsSmallEepromsFromLargeOnes) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

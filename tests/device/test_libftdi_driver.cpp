@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 // Without a counter attached only the edges can be checked: enumeration
@@ -46,4 +46,4 @@ TEST(LibFtdiDriver, HandlesThatWereNeverOpenedAreRefused) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

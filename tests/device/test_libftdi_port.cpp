@@ -19,7 +19,7 @@
 #include <random>
 #include <thread>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 // A full-speed FT232R on a counter: every pulse is one byte on the line
@@ -166,10 +166,10 @@ template <typename F> F Next(const char* name) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device
 
-using korvinet::chip;
-using korvinet::Next;
+using korvinet::device::chip;
+using korvinet::device::Next;
 
 extern "C" {
 
@@ -227,7 +227,7 @@ void libusb_exit(libusb_context* ctx) {
 
 } // extern "C"
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 // When each read returned and how long it took, in simulated time.
@@ -345,4 +345,4 @@ TEST(LibFtdiPort, PurgeDropsWhatCameBeforeAndCountsWhatComesAfter) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

@@ -1,6 +1,6 @@
 #include "support/counter_fixture.h"
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 using testing::CounterTest;
@@ -92,7 +92,7 @@ TEST(ElapsedText, RoundsOnlyToMilliseconds) {
 }
 
 TEST(DeadTime, ZeroDeadTimeLeavesRateUncompensated) {
-    ManualClock clock;
+    platform::ManualClock clock;
     SimulatedDriver driver(clock);
     SimulatedDeviceProfile profile;
     profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 0, 0, 0);
@@ -103,4 +103,4 @@ TEST(DeadTime, ZeroDeadTimeLeavesRateUncompensated) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

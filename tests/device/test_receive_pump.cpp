@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 constexpr int kTimeout = -7;  // transient, like a USB read timeout
@@ -281,4 +281,4 @@ TEST(ReceivePump, NoByteIsLostWhileSamplingRacesTheReader) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 using testing::SerialRig;
@@ -317,7 +317,7 @@ TEST_F(SerialCounterTest, WithoutACalibrationReadingsAreInCpmAndNeverADose) {
 }
 
 TEST(SerialFinder, ListsOnlyPortsGivenAKindAndNamesThemWithKindAndPort) {
-    ManualClock clock;
+    platform::ManualClock clock;
     SimulatedSerialPorts ports;
     PtyCounter& pty = ports.Add(std::make_unique<PtyCounter>(
         MakeSimulation(kPulseByteKind), PtyCounter::Identity{QStringLiteral("A1"), {}, {}}));
@@ -349,7 +349,7 @@ TEST(SerialFinder, ListsOnlyPortsGivenAKindAndNamesThemWithKindAndPort) {
 // A port named through a link (as /dev/serial/by-id/... names one) is
 // listed, opened and found by that name.
 TEST(SerialFinder, APortNamedThroughALinkIsFoundByIt) {
-    ManualClock clock;
+    platform::ManualClock clock;
     SimulatedSerialPorts ports;
     PtyCounter& pty = ports.Add(
         std::make_unique<PtyCounter>(MakeSimulation(kPulseByteKind), PtyCounter::Identity{}));
@@ -372,4 +372,4 @@ TEST(SerialFinder, APortNamedThroughALinkIsFoundByIt) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

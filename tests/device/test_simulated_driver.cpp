@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::device {
 namespace {
 
 SimulatedDeviceProfile Rate(double cpm) {
@@ -21,7 +21,7 @@ using Op = SimulatedDriver::Op;
 
 class SimulatedDriverTest : public ::testing::Test {
 protected:
-    ManualClock clock{0, 40000.0};
+    platform::ManualClock clock{0, 40000.0};
     SimulatedDriver driver{clock, 7};
 
     FtHandle OpenFirst() {
@@ -50,7 +50,7 @@ TEST_F(SimulatedDriverTest, PoissonPulsesFollowTheRateOverTime) {
 
 TEST_F(SimulatedDriverTest, SameSeedSameCounts) {
     auto run = [](std::uint64_t seed) {
-        ManualClock c;
+        platform::ManualClock c;
         SimulatedDriver d(c, seed);
         d.AddDevice(Rate(1200));
         std::uint32_t n = 0;
@@ -209,4 +209,4 @@ TEST(SimulatedDemo, EpisodesRiseAboveTheDefaultAlarmLevelOnlyWithABackground) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::device

@@ -15,13 +15,13 @@
 namespace korvinet::testing {
 
 inline double At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    return DateTimeFromQt(QDateTime(QDate(y, mo, d), QTime(h, mi, s)));
+    return platform::DateTimeFromQt(QDateTime(QDate(y, mo, d), QTime(h, mi, s)));
 }
 
 inline QStringList UnitNames() {
     QStringList names;
     for (std::int8_t code = 0; code < 5; ++code)
-        names << TCounter::UnitNameOf(code);
+        names << device::TCounter::UnitNameOf(code);
     return names;
 }
 
@@ -30,15 +30,15 @@ inline QStringList UnitNames() {
 // the files.
 class DataFileTest : public ::testing::Test {
 protected:
-    ManualClock clock{1000, At(2012, 3, 14, 9, 0, 0)};
-    SimulatedDriver driver{clock, 7};
-    TCounter counter{driver, clock};
-    Regional regional{QLocale::c()};
+    platform::ManualClock clock{1000, At(2012, 3, 14, 9, 0, 0)};
+    device::SimulatedDriver driver{clock, 7};
+    device::TCounter counter{driver, clock};
+    platform::Regional regional{QLocale::c()};
     QTemporaryDir dir;
 
     void SetUp() override {
-        SimulatedDeviceProfile profile;
-        profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
+        device::SimulatedDeviceProfile profile;
+        profile.userArea = device::SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
         driver.AddDevice(profile);
         ASSERT_EQ(counter.ListDevices(), 1);
         ASSERT_TRUE(counter.Open(counter.DeviceIndices().front().toUInt()))
@@ -49,8 +49,8 @@ protected:
 
     QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
-    static DataFileHeader ExampleHeader() {
-        DataFileHeader h;
+    static files::DataFileHeader ExampleHeader() {
+        files::DataFileHeader h;
         h.averagingTime = QStringLiteral("45 seconds");
         h.title = QStringLiteral("Radiation vs. Time");
         h.notes = QStringLiteral("North wall, shelf 2");
@@ -75,10 +75,10 @@ protected:
     }
 
     // Opens and reads a file the way "Open Data File" does; `ok` is Read's result.
-    DataFileContents ReadBack(const QString& path, bool* ok = nullptr,
-                              const Regional* settings = nullptr) const {
-        DataFileReader reader(settings ? *settings : regional);
-        DataFileContents contents;
+    files::DataFileContents ReadBack(const QString& path, bool* ok = nullptr,
+                                     const platform::Regional* settings = nullptr) const {
+        files::DataFileReader reader(settings ? *settings : regional);
+        files::DataFileContents contents;
         EXPECT_TRUE(reader.Open(path));
         const bool result = reader.Read(UnitNames(), &contents);
         if (ok)

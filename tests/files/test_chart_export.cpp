@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::files {
 namespace {
 
 using testing::DecodedJpeg;
@@ -170,4 +170,4 @@ TEST(ChartBitmap, HasTheChartsSizeAndDrawing) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::files {
 namespace {
 
 const QSize kChartSize(800, 470);
@@ -78,4 +78,4 @@ TEST(PrintChart, PrintsOnePageToAPdfPrinter) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::files {
 namespace {
 
 TEST(Windows1252, EveryByteSurvivesDecodeAndEncode) {
@@ -61,4 +61,4 @@ TEST(Windows1252, FilesAreReadAsUtf8OnlyWhenTheyAreValidUtf8) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files

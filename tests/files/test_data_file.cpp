@@ -9,7 +9,10 @@
 #include <QDir>
 #include <QProcess>
 
-namespace korvinet {
+namespace korvinet::files {
+
+using device::Reading;
+
 namespace {
 
 using testing::At;
@@ -27,7 +30,7 @@ Reading Point(double time, double value) {
 
 std::vector<Reading> ExamplePoints() {
     return {Point(At(2012, 3, 14, 9, 0, 3), 0.012), Point(At(2012, 3, 14, 9, 0, 6), 0.015),
-            Point(At(2012, 3, 14, 9, 0, 9), TCounter::kOverrange)};
+            Point(At(2012, 3, 14, 9, 0, 9), device::TCounter::kOverrange)};
 }
 
 TEST_F(DataFileTest, WritesTheExampleFileByteForByte) {
@@ -67,7 +70,7 @@ TEST_F(DataFileTest, FullSpanGraphReadsBackIdenticallyInEveryUnit) {
         const QDateTime start(QDate(2012, 3, 14), QTime(9, 0, 3));
         const int count = unit == 2 ? 57600 : 2000;
         for (int i = 0; i < count; ++i)
-            points.push_back(Point(DateTimeFromQt(start.addSecs(3LL * i)),
+            points.push_back(Point(platform::DateTimeFromQt(start.addSecs(3LL * i)),
                                    (i * 7919 % 100000) / decimals[unit]));
         DataFileHeader header = ExampleHeader();
         header.leftAxisTitle = counter.UnitName();
@@ -282,7 +285,7 @@ TEST_F(DataFileTest, FileResavedAsUtf8KeepsItsMicroSign) {
 
 TEST_F(DataFileTest, RoundTripUnderGermanSettings) {
     // Dates in the German form; values keep "." and still read back.
-    const Regional german(QLocale(QLocale::German, QLocale::Germany));
+    const platform::Regional german(QLocale(QLocale::German, QLocale::Germany));
     const QString path = Path("de.csv");
     std::vector<Reading> points = ExamplePoints();
     points.pop_back();
@@ -304,7 +307,7 @@ TEST_F(DataFileTest, DateTimesReadBackUnderEveryAsciiDigitLocale) {
     const QString path = Path("locale.csv");
     QStringList failures;
     for (const QLocale& locale : testing::AsciiDigitLocales()) {
-        const Regional r(locale);
+        const platform::Regional r(locale);
         ASSERT_TRUE(WriteDataFile(path, points, counter, ExampleHeader(), r));
         const QStringList lines = DecodeWindows1252OrUtf8(ReadRaw(path)).split("\r\n");
         const DataFileContents c = ReadBack(path, nullptr, &r);
@@ -328,7 +331,7 @@ TEST_F(DataFileTest, DateTimesReadBackUnderEveryAsciiDigitLocale) {
 }
 
 TEST_F(DataFileTest, LinesWithTheFormerZoneBracketsStillRead) {
-    const Regional spanish(QLocale(QLocale::Spanish, QLocale::Spain));
+    const platform::Regional spanish(QLocale(QLocale::Spanish, QLocale::Spain));
     QByteArray file = kExampleFile;
     file.replace("3/14/2012 9:00:03 AM", "14/3/2012 9:00:03 ()");
     file.replace("3/14/2012 9:00:06 AM", "14/3/2012 9:00:06");
@@ -364,9 +367,9 @@ TEST_F(DataFileTest, PandasReadsTheRowsWeWrote) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files
 
-namespace korvinet {
+namespace korvinet::files {
 namespace {
 
 TEST_F(DataFileTest, ReadingsReadAsTheRegionalSettingsReadThem) {
@@ -382,7 +385,7 @@ TEST_F(DataFileTest, ReadingsReadAsTheRegionalSettingsReadThem) {
                                QLocale(QLocale::German, QLocale::Switzerland)};
     for (const QLocale& locale : locales) {
         SCOPED_TRACE(locale.name().toStdString());
-        const Regional r(locale);
+        const platform::Regional r(locale);
         QByteArray file = "Time, cpm\n";
         std::vector<double> wanted;
         for (std::size_t i = 0; i < std::size(texts); ++i) {
@@ -404,7 +407,7 @@ TEST_F(DataFileTest, ReadingsReadAsTheRegionalSettingsReadThem) {
 TEST_F(DataFileTest, LongSaveWritesEveryLineAsTheRegionalTextsAndCanBeCancelled) {
     // Three days of readings every 7.5 s (whole and half seconds), written
     // in pieces: each line is still the regional date-time and the reading.
-    const Regional german(QLocale(QLocale::German));
+    const platform::Regional german(QLocale(QLocale::German));
     const std::size_t count = 40000;
     const double start = At(2012, 3, 14, 23, 59, 58);
     const DataFilePoints points{count, [&](std::size_t i) { return start + i * 7.5 / 86400.0; },
@@ -433,4 +436,4 @@ TEST_F(DataFileTest, LongSaveWritesEveryLineAsTheRegionalTextsAndCanBeCancelled)
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files

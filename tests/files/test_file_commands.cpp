@@ -5,7 +5,7 @@
 
 #include <QPainter>
 
-namespace korvinet {
+namespace korvinet::files {
 namespace {
 
 using testing::At;
@@ -52,7 +52,7 @@ protected:
             log << "titles: " + b + " | " + l;
         };
         w.selectUnit = [this](int unit) { log << QStringLiteral("unit: %1").arg(unit); };
-        w.showPoints = [this](const std::vector<Reading>& points) {
+        w.showPoints = [this](const std::vector<device::Reading>& points) {
             log << QStringLiteral("points: %1").arg(points.size());
         };
         w.unitNames = testing::UnitNames();
@@ -191,9 +191,9 @@ TEST_F(SaveCommandsTest, CopyToClipboardSetsTheImageThenSaysSo) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files
 
-namespace korvinet {
+namespace korvinet::files {
 namespace {
 
 TEST_F(OpenDataFileTest, CancelledReadingLeavesTheWindowAsItWas) {
@@ -223,4 +223,4 @@ TEST_F(OpenDataFileTest, CancelledReadingLeavesTheWindowAsItWas) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::files

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 // Which points a summary took in: the numbers of the first and last, how
@@ -103,4 +103,4 @@ TEST(BlockIndex, QueriesMatchAScanThroughAppendsRemovalsAndRebuilds) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph

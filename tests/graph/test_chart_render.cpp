@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
@@ -48,7 +48,7 @@ protected:
     TChart chart;
     TLineSeries live{"Live Reading", kColorBlue};
     TLineSeries average{"Average", kColorGreen};
-    Regional regional{QLocale::c()};
+    platform::Regional regional{QLocale::c()};
     const QRect target{0, 0, TChart::kDesignWidth, TChart::kDesignHeight};
 
     void SetUp() override {
@@ -238,9 +238,9 @@ TEST_F(ChartRenderTest, RubberBandZoomAndBack) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 TEST_F(ChartRenderTest, PrintedPageKeepsTheProportionsOfTheScreen) {
@@ -252,8 +252,8 @@ TEST_F(ChartRenderTest, PrintedPageKeepsTheProportionsOfTheScreen) {
     QImage page(1700, 1000, QImage::Format_RGB32);
     page.fill(Qt::white);
     QPainter painter(&page);
-    PaintChartOnPage(painter, QRectF(50, 30, 1600, 940), ChartPrintSettings{}, target.size(),
-                     [&](QPainter& p) { chart.Draw(p, target); });
+    files::PaintChartOnPage(painter, QRectF(50, 30, 1600, 940), files::ChartPrintSettings{},
+                            target.size(), [&](QPainter& p) { chart.Draw(p, target); });
     painter.end();
     const ChartLayout layout = chart.Layout(target);
     const QPointF mid = (layout.Map(live.XValue(4), 100) + layout.Map(live.XValue(5), 100)) / 2;
@@ -265,7 +265,7 @@ TEST_F(ChartRenderTest, PrintedPageKeepsTheProportionsOfTheScreen) {
 
 TEST_F(ChartRenderTest, ClearGraphEmptiesAndTitlesTheAxis) {
     AddFlat(10, 100, 60 * kSecond, {}, true);
-    ClearGraphSeries(chart, live, average, TCounter::UnitNameOf(4));
+    ClearGraphSeries(chart, live, average, device::TCounter::UnitNameOf(4));
     EXPECT_TRUE(live.IsEmpty());
     EXPECT_TRUE(average.IsEmpty());
     EXPECT_EQ(chart.LeftAxisTitle(), "\u00B5Sv/hr");
@@ -285,9 +285,9 @@ TEST_F(ChartRenderTest, SurvivesDegenerateSizesAndValues) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 TEST_F(ChartRenderTest, CrossCursorOverTheReadingsLine) {
@@ -306,9 +306,9 @@ TEST_F(ChartRenderTest, CrossCursorOverTheReadingsLine) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 bool IsTint(QRgb c) {
@@ -350,4 +350,4 @@ TEST_F(ChartRenderTest, BandFillsBetweenItsBounds) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph

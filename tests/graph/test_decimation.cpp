@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 constexpr TColor D = kDefaultPointColor;
@@ -148,7 +148,7 @@ TEST(Decimation, MatchesThePerPointPassOnLongTrimmedAndInsertedSeries) {
 // The chart's drawing of a 57,600-point series, full and zoomed, against the
 // per-point pass drawn the way the chart draws vertices.
 TEST(Decimation, DrawsTheSamePixelsAsThePerPointPass) {
-    const Regional regional{QLocale::c()};
+    const platform::Regional regional{QLocale::c()};
     TLineSeries live("Live Reading", kColorBlue);
     std::mt19937 random(7);
     std::normal_distribution<double> noise(0.02, 0.004);
@@ -282,4 +282,4 @@ TEST(Decimation, BandMatchesThePerPointPass) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::graph {
+
+using platform::Regional;
+
 namespace {
 
 GraphSettingsValues Defaults() {
@@ -133,4 +136,4 @@ TEST(GraphSettings, AppliedToTheChart) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph

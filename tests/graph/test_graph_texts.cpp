@@ -6,14 +6,14 @@
 #include <QPainter>
 #include <stdexcept>
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
 
 class GraphTextsTest : public testing::CounterTest {
 protected:
-    Regional regional{QLocale::c()};
+    platform::Regional regional{QLocale::c()};
     TLineSeries live{"Live Reading", kColorBlue};
     TLineSeries average{"Average", kColorGreen};
 
@@ -118,4 +118,4 @@ TEST_F(GraphTextsTest, OverrangeShowsAsText) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph

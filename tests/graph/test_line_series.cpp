@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 constexpr double kHour = 1.0 / 24.0;
@@ -193,9 +193,9 @@ TEST(SpanTrimming, AverageFollowsTheTrimmedSeries) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 TEST(LiveTick, AppendTrimAndMeanInOrder) {
@@ -210,9 +210,9 @@ TEST(LiveTick, AppendTrimAndMeanInOrder) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph
 
-namespace korvinet {
+namespace korvinet::graph {
 namespace {
 
 // Labels are the time of day of x, as the one date-time split rounds it.
@@ -255,4 +255,4 @@ TEST(LineSeries, StatisticsFollowALongLiveSeriesExactly) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::graph

@@ -147,7 +147,7 @@ TEST(MapRequests, CarryWhatTheServiceReads) {
     d.latitude = 47.3769;
     d.longitude = 8.5417;
     UploadExtras extras;
-    extras.dose = RateConversion{0.0, 100.0, 4};
+    extras.dose = measure::RateConversion{0.0, 100.0, 4};
     // The counter ran for the middle half hour of the hour only.
     const IntervalMean half{t0, t0 + 3600000, 600, 1800000, t0 + 2700000};
     const HttpRequest openRadiation = BuildMapRequest(d, {&half, 1}, extras);

@@ -47,11 +47,11 @@ class DirectWindow {
 public:
     explicit DirectWindow(int length) : counts_(length), ms_(length) {}
 
-    CountWindow Add(std::uint32_t counts, std::uint32_t ms) {
+    measure::CountWindow Add(std::uint32_t counts, std::uint32_t ms) {
         next_ = (next_ + 1) % counts_.size();
         counts_[next_] = counts;
         ms_[next_] = ms;
-        CountWindow w;
+        measure::CountWindow w;
         w.length = static_cast<int>(counts_.size());
         for (std::size_t i = 0; i < counts_.size(); ++i) {
             w.counts += counts_[i];
@@ -72,9 +72,10 @@ private:
 // from the driver in jittered 3-s samples: runs of days that skip TCounter.
 class DriverSamples {
 public:
-    DriverSamples(std::uint64_t seed, double cpm, SimulatedFault fault, std::uint64_t faultStartMs)
+    DriverSamples(std::uint64_t seed, double cpm, device::SimulatedFault fault,
+                  std::uint64_t faultStartMs)
         : draws_(seed), driver_(clock_, seed) {
-        SimulatedDeviceProfile profile;
+        device::SimulatedDeviceProfile profile;
         profile.countsPerMinute = cpm;
         driver_.SetFault(driver_.AddDevice(profile), fault, faultStartMs);
         std::uint32_t n = 0;
@@ -96,9 +97,9 @@ public:
 
 private:
     Draws draws_;
-    ManualClock clock_{0, 40000.0};
-    SimulatedDriver driver_;
-    FtHandle handle_ = 0;
+    platform::ManualClock clock_{0, 40000.0};
+    device::SimulatedDriver driver_;
+    device::FtHandle handle_ = 0;
     double nowMs_ = 0;
 };
 
@@ -110,8 +111,8 @@ class PulseRig {
 public:
     explicit PulseRig(std::uint64_t seed, int windowSamples = 5, std::uint8_t unit = 1)
         : draws(seed) {
-        SimulatedDeviceProfile profile;
-        profile.userArea = SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
+        device::SimulatedDeviceProfile profile;
+        profile.userArea = device::SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
         device_ = driver.AddDevice(profile);
         opened_ = counter.ListDevices() == 1 && counter.Open(0);
         counter.SetAveragingWindow(windowSamples);
@@ -121,7 +122,7 @@ public:
     bool Opened() const { return opened_; }
 
     // One sample with pulses at cpm (CPM) from now on.
-    CountWindow Sample(double cpm) {
+    measure::CountWindow Sample(double cpm) {
         if (cpm != rate_) {
             rate_ = cpm;
             next_ = nowMs_ + Gap();
@@ -136,16 +137,16 @@ public:
         driver.InjectPulses(device_, n);
         clock.Advance(dt);
         readOk_ = counter.ReadCounts();
-        return CountWindow::Of(counter);
+        return measure::CountWindow::Of(counter);
     }
 
     // One sample of exactly counts pulses over ms.
-    CountWindow SampleExactly(std::uint32_t counts, std::uint32_t ms = 3000) {
+    measure::CountWindow SampleExactly(std::uint32_t counts, std::uint32_t ms = 3000) {
         nowMs_ += ms;
         driver.InjectPulses(device_, counts);
         clock.Advance(ms);
         readOk_ = counter.ReadCounts();
-        return CountWindow::Of(counter);
+        return measure::CountWindow::Of(counter);
     }
 
     bool ReadOk() const { return readOk_; }
@@ -153,9 +154,9 @@ public:
     double LastPulseMs() const { return lastPulseMs_; }
 
     Draws draws;
-    ManualClock clock{0xFFFF0000u, 40982.375}; // the tick count wraps early in every run
-    SimulatedDriver driver{clock, 7};
-    TCounter counter{driver, clock};
+    platform::ManualClock clock{0xFFFF0000u, 40982.375}; // the tick count wraps early in every run
+    device::SimulatedDriver driver{clock, 7};
+    device::TCounter counter{driver, clock};
 
 private:
     double Gap() {

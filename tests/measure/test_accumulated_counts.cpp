@@ -1,7 +1,7 @@
 #include "measure/accumulated_counts.h"
 #include "support/counter_fixture.h"
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 using testing::CounterTest;
@@ -26,7 +26,7 @@ TEST_F(CounterTest, AccumulatedCountsLinesFollowTheSamples) {
 }
 
 TEST_F(CounterTest, AccumulatedTotalShowsUnsignedAboveTwoBillion) {
-    AddCounter(SimulatedDriver::MakeConfig(65535, 65535, 0, 0, 0));
+    AddCounter(device::SimulatedDriver::MakeConfig(65535, 65535, 0, 0, 0));
     Connect();
     counter.SetAveragingWindow(1);
     ASSERT_TRUE(Sample(0, 3000000000u, 3000000000u));
@@ -34,4 +34,4 @@ TEST_F(CounterTest, AccumulatedTotalShowsUnsignedAboveTwoBillion) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 TEST(AlarmRule, OneWarningPerExcursionAndRedWhileAbove) {
@@ -41,4 +41,4 @@ TEST(AlarmRule, OverrangeMarkerNeverAlarms) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 TEST(AveragingTime, EveryEntryGivesItsWindow) {
@@ -32,4 +32,4 @@ TEST(AveragingTime, TextThatIsNoEntry) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 using testing::PulseRig;
@@ -176,4 +176,4 @@ TEST(ConfidenceBand, StatisticsLine) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <functional>
 
-namespace korvinet {
+namespace korvinet::measure {
+
+using device::SimulatedFault;
+
 namespace {
 
 using Health = CountsHealth;
@@ -178,4 +181,4 @@ TEST(CountsHealthSimulation, FixedRateSourceAt60CpmFlaggedWithin10Minutes) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 using testing::Draws;
@@ -103,4 +103,4 @@ TEST(CountsStopped, AtMostTwoFalseWarningsIn2000Hours) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

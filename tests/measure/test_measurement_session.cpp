@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 using Status = SessionReading::Status;
@@ -80,7 +80,7 @@ TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
     } cases[] = {
         {"overrange", [] {}, 40000, Status::Overrange,
          "CAUTION: READING OVERRANGE!  DATA IS INVALID!", "OVERRANGE"},
-        {"driver", [this] { driver.FailCall(SimulatedDriver::Op::GetQueueStatus); }, 5,
+        {"driver", [this] { driver.FailCall(device::SimulatedDriver::Op::GetQueueStatus); }, 5,
          Status::Failed, "Failed to get counts", ""},
         // Unplugged, it cannot be closed either: the step that failed is said.
         {"unplugged", [this] { driver.DetachDevice(0); }, 5, Status::Failed, "Failed to get counts",
@@ -103,7 +103,7 @@ TEST_F(SessionTest, FailedTicksCloseTheCounterAndAreReported) {
         EXPECT_EQ(out.reading.text, c.text);
         EXPECT_EQ(out.reading.time, clock.Now());
         const bool sampled = c.status == Status::Overrange;
-        EXPECT_EQ(out.reading.value, sampled ? TCounter::kOverrange : 0.0);
+        EXPECT_EQ(out.reading.value, sampled ? device::TCounter::kOverrange : 0.0);
         EXPECT_EQ(out.reading.counts, sampled ? c.counts : 0u);
         EXPECT_EQ(out.reading.intervalMs, sampled ? 3000u : 0u);
         EXPECT_FALSE(out.reading.alarm || out.alarm.beep || out.alarm.showWarning);
@@ -167,4 +167,4 @@ TEST_F(SessionTest, CountsStoppedOncePerSilence) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

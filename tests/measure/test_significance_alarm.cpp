@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::measure {
 namespace {
 
 using testing::DirectWindow;
@@ -195,4 +195,4 @@ TEST(SignificanceAlarm, CurrieDetectionLimit) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::measure

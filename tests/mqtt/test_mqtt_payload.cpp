@@ -131,7 +131,7 @@ TEST(MqttPayloadTest, ReadingJsonHasItsKeysInOrderAndTheWindowsDigits) {
          "{\"seq\": 18446744073709551615, \"time\": \"2027-01-02T23:00:05-03:30\", \"value\": 12, "
          "\"unit\": \"\xC2\xB5R/hr\", \"cpm\": 7.2, \"counts\": 3, \"interval_ms\": 3000, "
          "\"alarm\": true}"},
-        {"overrange", [](MqttReading& r) { r.value = TCounter::kOverrange; },
+        {"overrange", [](MqttReading& r) { r.value = device::TCounter::kOverrange; },
          R"({"seq": 41, "time": "2026-12-09T01:23:45+01:00", "value": null, "unit": "mR/hr", )"
          R"("cpm": 7.2, "counts": 3, "interval_ms": 3000, "alarm": false, "overrange": true})"},
         {"fault and confidence interval",

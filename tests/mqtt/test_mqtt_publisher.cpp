@@ -433,9 +433,9 @@ TEST(MqttSinkTest, BacklogReachesASubscriberWithASmallQueue) {
         options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
     QString error;
     ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
-    sink.OnCounter({CounterEvent::Kind::Connected, kSerial, QStringLiteral("KVT"), 2, {}});
-    SessionReading live;
-    live.time = DateTimeFromQt(QDateTime::currentDateTime());
+    sink.OnCounter({measure::CounterEvent::Kind::Connected, kSerial, QStringLiteral("KVT"), 2, {}});
+    measure::SessionReading live;
+    live.time = platform::DateTimeFromQt(QDateTime::currentDateTime());
     live.counts = 7;
     sink.OnReading(live);
 
@@ -486,8 +486,8 @@ TEST(MqttSinkTest, AFullDiskHoldsNoReadingBackWhileTheBrokerIsUp) {
         options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
     QString error;
     ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
-    SessionReading reading;
-    reading.time = DateTimeFromQt(QDateTime::currentDateTime());
+    measure::SessionReading reading;
+    reading.time = platform::DateTimeFromQt(QDateTime::currentDateTime());
     const auto add = [&](std::uint64_t seq) {
         sink.OnReading(reading);
         return WaitUntil([&] { return subscriber.MessagesOn(topics.reading).size() == seq; }, 5000);
@@ -519,15 +519,15 @@ TEST(MqttSinkTest, ACountersMemoryGoesOutOnceAsABacklog) {
     MqttSubscriber subscriber(broker.Port(), topics.reading);
     ASSERT_TRUE(subscriber.WaitSubscribed());
     QTemporaryDir dir;
-    std::vector<Reading> journal;
+    std::vector<device::Reading> journal;
     MqttSinkOptions options;
     options.url.host = QStringLiteral("127.0.0.1");
     options.url.port = broker.Port();
     options.outboxRoot = dir.filePath(QStringLiteral("mqtt"));
     options.device = kSerial;
     options.journal = [&journal](const QDateTime& after, const auto& take) {
-        for (const Reading& r : journal)
-            if (MomentOf(r) > after)
+        for (const device::Reading& r : journal)
+            if (device::MomentOf(r) > after)
                 take(r);
     };
     QStringList log;
@@ -535,11 +535,11 @@ TEST(MqttSinkTest, ACountersMemoryGoesOutOnceAsABacklog) {
         options, [&](const QString& line) { log << line; }, [](MqttSink::Failure) {});
     QString error;
     ASSERT_TRUE(sink.Start(&error)) << error.toStdString();
-    sink.OnCounter({CounterEvent::Kind::Connected, kSerial, QStringLiteral("KVT"), 2, {}});
+    sink.OnCounter({measure::CounterEvent::Kind::Connected, kSerial, QStringLiteral("KVT"), 2, {}});
     const QDateTime t0 = QDateTime::currentDateTime().addSecs(-3600);
     const auto at = [&t0](int seconds) {
-        SessionReading r;
-        r.time = DateTimeFromQt(t0.addSecs(seconds));
+        measure::SessionReading r;
+        r.time = platform::DateTimeFromQt(t0.addSecs(seconds));
         r.utcOffsetSeconds = t0.addSecs(seconds).offsetFromUtc();
         return r;
     };
@@ -555,8 +555,8 @@ TEST(MqttSinkTest, ACountersMemoryGoesOutOnceAsABacklog) {
         sink.OnReading(at(3 * i));
     }
     ASSERT_TRUE(WaitUntil([&] { return stateSeq() == 3; }, 5000)) << log.join('\n').toStdString();
-    CounterEvent filled;
-    filled.kind = CounterEvent::Kind::Backfilled;
+    measure::CounterEvent filled;
+    filled.kind = measure::CounterEvent::Kind::Backfilled;
     filled.serial = kSerial;
     filled.afterUtcMs = t0.addSecs(6).toMSecsSinceEpoch();
     filled.lastUtcMs = t0.addSecs(300).toMSecsSinceEpoch();

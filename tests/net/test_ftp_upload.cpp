@@ -95,8 +95,8 @@ protected:
                         {TestScript(QStringLiteral("net/ftp_test_server.py")), home.path(),
                          QStringLiteral("korvinet"), kPassword}};
     // 14 March 2012, 10:20:00.
-    ManualClock clock{0, 40982.0 + (10 * 3600 + 20 * 60) / 86400.0};
-    Regional regional{QLocale(QLocale::English, QLocale::UnitedStates)};
+    platform::ManualClock clock{0, 40982.0 + (10 * 3600 + 20 * 60) / 86400.0};
+    platform::Regional regional{QLocale(QLocale::English, QLocale::UnitedStates)};
     QList<int> savedCodes;
     FtpUploader uploader{clock, regional,
                          [this](const QString& f, int code) { return Save(f, code); },

@@ -33,12 +33,12 @@ template <typename F> QString ErrorOf(F&& call) {
 
 // A resolver under the test's control: fails, never answers, or answers
 // with 127.0.0.1; remembers the names it was asked for.
-class FakeResolver final : public HostResolver {
+class FakeResolver final : public platform::HostResolver {
 public:
     enum class Mode { Fail, Never, Loopback };
     FakeResolver(Mode mode, QList<QByteArray>* asked) : mode_(mode), asked_(asked) {}
 
-    std::unique_ptr<HostLookup> Start(const QByteArray& hostName) override {
+    std::unique_ptr<platform::HostLookup> Start(const QByteArray& hostName) override {
         if (asked_ != nullptr) {
             asked_->append(hostName);
         }
@@ -46,7 +46,7 @@ public:
     }
 
 private:
-    class Lookup final : public HostLookup {
+    class Lookup final : public platform::HostLookup {
     public:
         explicit Lookup(Mode mode) : mode_(mode) {}
         bool Finished() override { return mode_ != Mode::Never; }
@@ -64,8 +64,8 @@ private:
     QList<QByteArray>* asked_;
 };
 
-std::unique_ptr<HostResolver> Resolver(FakeResolver::Mode mode,
-                                       QList<QByteArray>* asked = nullptr) {
+std::unique_ptr<platform::HostResolver> Resolver(FakeResolver::Mode mode,
+                                                 QList<QByteArray>* asked = nullptr) {
     return std::make_unique<FakeResolver>(mode, asked);
 }
 
@@ -84,7 +84,7 @@ protected:
 
     ScriptServer server{QStringLiteral("python3"),
                         {TestScript(QStringLiteral("net/http_test_server.py"))}};
-    SystemClock clock;
+    platform::SystemClock clock;
     HttpClient client{clock};
 };
 
@@ -270,7 +270,7 @@ TEST(HttpClientUrlTest, UrlsThatCannotBeFetched) {
         {"http://host.example:70000/", "'70000' is not a valid integer value"},
         {"http://unknown.example/", "Null Remote Address"},
     };
-    SystemClock clock;
+    platform::SystemClock clock;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
         HttpClient client(clock, Resolver(FakeResolver::Mode::Fail));
@@ -280,7 +280,7 @@ TEST(HttpClientUrlTest, UrlsThatCannotBeFetched) {
 }
 
 TEST(HttpClientLookupTest, LookupThatNeverAnswersTimesOutAfterFiveSeconds) {
-    ManualClock clock(1000);
+    platform::ManualClock clock(1000);
     HttpClient client(clock, Resolver(FakeResolver::Mode::Never));
     // Time runs a hundred times faster than the wall clock.
     QTimer fast;
@@ -294,7 +294,7 @@ TEST(HttpClientLookupTest, LookupThatNeverAnswersTimesOutAfterFiveSeconds) {
 }
 
 TEST(HttpClientLookupTest, LookupCanBeCancelled) {
-    SystemClock clock;
+    platform::SystemClock clock;
     HttpClient client(clock, Resolver(FakeResolver::Mode::Never));
     QTimer::singleShot(20, [&] { client.Cancel(); });
     EXPECT_EQ(ErrorOf([&] { client.Get(QStringLiteral("http://slow.example/")); }),
@@ -339,7 +339,7 @@ TEST(HttpClientConnectTest, UnansweredConnectionTimesOutOrIsCancelled) {
     FullListener listener;
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(listener.Port());
     {
-        ManualClock clock(500);
+        platform::ManualClock clock(500);
         HttpClient client(clock);
         QTimer fast;
         QObject::connect(&fast, &QTimer::timeout, [&] { clock.Advance(100); });
@@ -348,7 +348,7 @@ TEST(HttpClientConnectTest, UnansweredConnectionTimesOutOrIsCancelled) {
         EXPECT_GE(clock.TickCount() - 500u, 5000u);
     }
     {
-        SystemClock clock;
+        platform::SystemClock clock;
         HttpClient client(clock);
         QTimer::singleShot(20, [&] { client.Cancel(); });
         EXPECT_EQ(ErrorOf([&] { client.Get(url); }), QStringLiteral("Connection Canceled"));

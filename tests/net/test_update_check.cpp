@@ -67,7 +67,7 @@ TEST(CompareVersionsTest, NumbersBeyondThirtyTwoBitsCannotBeRead) {
 }
 
 TEST(BuildInfoTest, OwnVersionComesFromTheBuild) {
-    EXPECT_EQ(OwnVersionText(), QStringLiteral("1.0.3.0"));
+    EXPECT_EQ(platform::OwnVersionText(), QStringLiteral("1.0.3.0"));
     EXPECT_FALSE(UpdateHost().isEmpty());
     EXPECT_EQ(
         VersionFileUrl(QStringLiteral("h.example")),
@@ -102,7 +102,7 @@ protected:
                          QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
                          QStringLiteral("--directory"), root.path()},
                         QStringLiteral("port (\\d+)")};
-    SystemClock clock;
+    platform::SystemClock clock;
     HttpClient client{clock};
 };
 

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 class FileReplaceTest : public ::testing::Test {
@@ -165,4 +165,4 @@ TEST_F(FileReplaceTest, ReadOnlyFolderFallsBackToWritingInPlace) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -4,7 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 TEST(HostResolverTest, SystemResolverAnswersFromTheHostsFile) {
@@ -32,4 +32,4 @@ TEST(HostResolverTest, SystemResolverAnswersFromTheHostsFile) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -6,7 +6,7 @@
 #include <clocale>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 TEST(DateTime, KnownDatesRoundTrip) {
@@ -89,4 +89,4 @@ TEST(FormatC, ExactBinaryHalvesRoundToEvenAsPrintfDoes) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 double At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
@@ -120,9 +120,9 @@ TEST(Regional, GeneralFloatText) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 TEST(Regional, EntriesRoundTripToTheirShownDecimals) {
@@ -151,4 +151,4 @@ TEST(Regional, EntriesRoundTripToTheirShownDecimals) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform

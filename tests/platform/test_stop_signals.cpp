@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 // Signals reach the handler by number from the event loop, not from the
@@ -40,4 +40,4 @@ TEST(StopSignalRoute, HandsSignalsToTheEventLoopAndGivesThemBack) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform

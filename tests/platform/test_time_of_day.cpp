@@ -5,7 +5,7 @@
 #include <QTime>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::platform {
 namespace {
 
 int QtParse(const QString& text, const Regional& r) {
@@ -69,4 +69,4 @@ TEST(ParseTimeOfDay, NeverAcceptsWhatQLocaleRefuses) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::platform

@@ -10,7 +10,7 @@
 
 #include <map>
 
-namespace korvinet {
+namespace korvinet::recording {
 namespace {
 
 using testing::At;
@@ -57,8 +57,8 @@ protected:
         }
     }
 
-    static Reading ReadingAt(double t, int k) {
-        Reading r;
+    static device::Reading ReadingAt(double t, int k) {
+        device::Reading r;
         r.time = t;
         r.unitCode = t < At(15, 0, 30, 30) ? 2 : 4;
         r.value = (r.unitCode == 2 ? 0.010 : 0.10) + (k % 13) * 0.001;
@@ -67,7 +67,7 @@ protected:
         r.intervalMs = 30000;
         r.alarm = k % 7 == 0;
         if (k % 5 != 0)
-            r.band = RateBand{{r.value / 2, false}, {r.value * 2, false}};
+            r.band = device::RateBand{{r.value / 2, false}, {r.value * 2, false}};
         return r;
     }
 
@@ -78,8 +78,8 @@ protected:
         const qint64 stepMs = seconds * 1000LL;
         const qint64 end = grid + (Utc(to) - grid + stepMs - 1) / stepMs * stepMs;
         std::map<std::pair<qint64, int>, Step> steps;
-        for (const TimedReading& t : ReadBack(grid, end)) {
-            const Reading& r = t.reading;
+        for (const device::TimedReading& t : ReadBack(grid, end)) {
+            const device::Reading& r = t.reading;
             Step& s = steps[{(t.utcMs - grid) / stepMs, r.unitCode}];
             if (s.n++ == 0) {
                 s = {grid + (t.utcMs - grid) / stepMs * stepMs, r.unitCode, 1};
@@ -167,9 +167,9 @@ TEST_F(HistoryTest, StepsAreTheJournalsReadingsSummed) {
     // the journal.
     all("recording", HistoryReader(folder, store->Live()));
     all("another process", HistoryReader(folder));
-    std::vector<TimedReading> recent;
+    std::vector<device::TimedReading> recent;
     HistoryReader(folder, store->Live())
-        .Readings(Utc(At(15, 1, 20, 0)), Utc(At(15, 2, 0, 0)), [&](const TimedReading& t) {
+        .Readings(Utc(At(15, 1, 20, 0)), Utc(At(15, 2, 0, 0)), [&](const device::TimedReading& t) {
             recent.push_back(t);
             return true;
         });
@@ -308,4 +308,4 @@ TEST_F(HistoryTest, MinutesExpireHoursStayAndNoStoreStillAnswers) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

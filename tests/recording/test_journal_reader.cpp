@@ -3,7 +3,10 @@
 
 #include <QDateTime>
 
-namespace korvinet {
+namespace korvinet::recording {
+
+using device::TimedReading;
+
 namespace {
 
 using testing::At;
@@ -25,11 +28,12 @@ protected:
 // unit change and a restart, and a range takes exactly the moments in it.
 TEST_F(JournalReaderTest, ReadsBackEveryReadingOfARange) {
     auto journal = Begin(At(14, 23, 59, 0));
-    Reading first = testing::MakeReading(At(14, 23, 59, 57), kMr, QStringLiteral("0.012"), true);
+    device::Reading first =
+        testing::MakeReading(At(14, 23, 59, 57), kMr, QStringLiteral("0.012"), true);
     first.cpm = 7.2;
     first.counts = 3;
     first.intervalMs = 2999;
-    first.band = RateBand{{0.008, false}, {0.017, false}};
+    first.band = device::RateBand{{0.008, false}, {0.017, false}};
     ASSERT_TRUE(journal->Append(first).ok);
     ASSERT_TRUE(Add(*journal, At(15, 0, 0, 0), "0.013").ok);
     journal->Close();
@@ -39,7 +43,7 @@ TEST_F(JournalReaderTest, ReadsBackEveryReadingOfARange) {
 
     const std::vector<TimedReading> all = ReadBack(Utc(At(14, 0, 0, 0)), Utc(At(16, 0, 0, 0)));
     ASSERT_EQ(all.size(), 3u);
-    const Reading& r = all[0].reading;
+    const device::Reading& r = all[0].reading;
     EXPECT_EQ(r.time, first.time);
     EXPECT_EQ(all[0].utcMs, Utc(first.time));
     EXPECT_EQ(r.value, 0.012);
@@ -64,9 +68,9 @@ TEST_F(JournalReaderTest, ReadsBackEveryReadingOfARange) {
 // In the hour the clocks go back one local time names two moments: a line
 // keeps the one its reading was taken at, so the two read back an hour apart.
 TEST(JournalSampleLine, KeepsTheMomentWhenTheClocksGoBack) {
-    Reading summer = testing::MakeReading(At(25, 2, 30, 0), kMr, QStringLiteral("0.012"));
+    device::Reading summer = testing::MakeReading(At(25, 2, 30, 0), kMr, QStringLiteral("0.012"));
     summer.utcOffsetSeconds = 7200;
-    Reading winter = summer;
+    device::Reading winter = summer;
     winter.utcOffsetSeconds = 3600;
     const QByteArray line = JournalSampleLine(summer);
     EXPECT_TRUE(line.startsWith("2012-03-25T02:30:00.000+02:00,")) << line.constData();
@@ -96,8 +100,8 @@ TEST(AsJournalled, IsWhatTheLineReadsBackAs) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
-        Reading r;
-        r.time = At(25, 2, 30, 59) + 0.6 / kMsPerDay;
+        device::Reading r;
+        r.time = At(25, 2, 30, 59) + 0.6 / platform::kMsPerDay;
         r.utcOffsetSeconds = c.offset;
         r.unitCode = c.unit;
         r.value = c.value;
@@ -105,7 +109,7 @@ TEST(AsJournalled, IsWhatTheLineReadsBackAs) {
         r.counts = 3;
         r.intervalMs = 2999;
         if (c.band)
-            r.band = RateBand{{c.value * 0.61, false}, {c.value * 1.63, false}};
+            r.band = device::RateBand{{c.value * 0.61, false}, {c.value * 1.63, false}};
         TimedReading read;
         ASSERT_TRUE(ParseJournalSampleLine(QByteArrayView(JournalSampleLine(r)).chopped(1), &read));
         const TimedReading kept = AsJournalled(r);
@@ -164,4 +168,4 @@ TEST_F(JournalReaderTest, SkipsWhatDoesNotRead) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

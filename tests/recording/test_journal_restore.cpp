@@ -1,7 +1,7 @@
 #include "recording/journal_restore.h"
 #include "support/journal_fixture.h"
 
-namespace korvinet {
+namespace korvinet::recording {
 namespace {
 
 using testing::At;
@@ -15,7 +15,7 @@ protected:
     }
     static std::vector<double> Ys(const RestoredSession& restored) {
         std::vector<double> ys;
-        for (const Reading& p : restored.points)
+        for (const device::Reading& p : restored.points)
             ys.push_back(p.value);
         return ys;
     }
@@ -85,7 +85,7 @@ TEST_F(JournalRestoreTest, AStartReadsOnlyWhatItNeedsOfALargeDayFile) {
     Add(*journal, At(14, 0, 0, 0), "0.100");
     journal->Close();
     QByteArray morning; // a reading a second until 9:00, about 1 MB
-    DataLineWriter lines(2, regional);
+    files::DataLineWriter lines(2, regional);
     lines.SetUtf8(true);
     for (int s = 1; s < 9 * 3600; ++s)
         lines.Append(At(14, 0, 0, 0) + s / 86400.0, 0.1, morning);
@@ -164,4 +164,4 @@ TEST_F(JournalRestoreTest, OnlyTheLastUnitsReadingsAndOnlyInTheDisplayUnit) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

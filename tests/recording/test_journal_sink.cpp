@@ -2,7 +2,10 @@
 #include "support/file_size_limit.h"
 #include "support/journal_fixture.h"
 
-namespace korvinet {
+namespace korvinet::recording {
+
+using measure::SessionReading;
+
 namespace {
 
 using testing::At;
@@ -13,7 +16,8 @@ class JournalSinkTest : public testing::JournalTest {};
 
 SessionReading Taken(double time, const char* text, bool alarm = false, const QString& unit = kMr) {
     SessionReading r;
-    static_cast<Reading&>(r) = testing::MakeReading(time, unit, QString::fromLatin1(text), alarm);
+    static_cast<device::Reading&>(r) =
+        testing::MakeReading(time, unit, QString::fromLatin1(text), alarm);
     r.text = QString::fromLatin1(text);
     r.unitName = unit;
     return r;
@@ -49,15 +53,15 @@ TEST_F(JournalSinkTest, RecordsTheReadingsTakenAndReportsChangesOnce) {
     EXPECT_FALSE(heard[0].ok);
     EXPECT_TRUE(heard[1].ok);
     EXPECT_TRUE(Bytes(Path("2012-03-14.csv")).startsWith("# Device: KVT-TEST\r\n"));
-    const DataFileContents mr = Read("2012-03-14.csv");
+    const files::DataFileContents mr = Read("2012-03-14.csv");
     ASSERT_EQ(mr.points.size(), 2u);
     EXPECT_EQ(mr.points[1].value, 0.040);
     EXPECT_EQ(Bytes(Path("2012-03-14.alarms")), "Time, mR/hr\r\n3/14/2012 9:00:12 AM, 0.040\r\n");
-    const DataFileContents sv = Read("2012-03-14_02.csv");
+    const files::DataFileContents sv = Read("2012-03-14_02.csv");
     EXPECT_EQ(sv.leftAxisTitle, kMicroSv);
     ASSERT_EQ(sv.points.size(), 1u);
     EXPECT_EQ(sv.points[0].value, 0.150);
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -14,16 +14,16 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::recording {
 namespace {
 
 constexpr qint64 kMinute = 60000, kHour = 60 * kMinute;
 
-struct Backfills final : ReadingSink {
-    std::vector<CounterEvent> events;
-    void OnReading(const SessionReading&) override {}
-    void OnCounter(const CounterEvent& e) override {
-        if (e.kind == CounterEvent::Kind::Backfilled)
+struct Backfills final : measure::ReadingSink {
+    std::vector<measure::CounterEvent> events;
+    void OnReading(const measure::SessionReading&) override {}
+    void OnCounter(const measure::CounterEvent& e) override {
+        if (e.kind == measure::CounterEvent::Kind::Backfilled)
             events.push_back(e);
     }
     void Stop(const std::function<void()>& done) override { done(); }
@@ -31,9 +31,9 @@ struct Backfills final : ReadingSink {
 
 class MemoryBackfillTest : public ::testing::Test {
 protected:
-    ManualClock clock{123456, 40982.375}; // 2012-03-14 09:00 local
-    SimulatedDriver driver{clock, 7};     // no counter of its own
-    Regional regional{QLocale::c()};
+    platform::ManualClock clock{123456, 40982.375}; // 2012-03-14 09:00 local
+    device::SimulatedDriver driver{clock, 7};       // no counter of its own
+    platform::Regional regional{QLocale::c()};
     QTemporaryDir dir;
     QString folder = dir.filePath(QStringLiteral("recordings"));
     testing::FakeCounterMemory memory;
@@ -60,8 +60,8 @@ protected:
         }
         return recorder;
     }
-    std::vector<TimedReading> Journal() const {
-        std::vector<TimedReading> all;
+    std::vector<device::TimedReading> Journal() const {
+        std::vector<device::TimedReading> all;
         JournalReader(folder).Visit(0, std::numeric_limits<qint64>::max(), [&](const auto& t) {
             all.push_back(t);
             return true;
@@ -91,7 +91,7 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
         const qint64 last = Journal().back().utcMs;
 
         clock.Advance(2 * kHour);
-        const qint64 now = QtFromDateTime(clock.Now()).toMSecsSinceEpoch();
+        const qint64 now = platform::QtFromDateTime(clock.Now()).toMSecsSinceEpoch();
         std::vector<qint64> expected; // ends on the computer's clock
         const auto record = [&](qint64 end, std::uint32_t counts = 9) {
             memory.records.push_back({end + offset, 60000, counts});
@@ -113,7 +113,7 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
         recorder->Close();
 
         std::vector<qint64> filled;
-        const std::vector<TimedReading> journal = Journal();
+        const std::vector<device::TimedReading> journal = Journal();
         for (std::size_t i = 1; i < journal.size(); ++i) {
             // No reading's interval reaches back over another.
             ASSERT_GE(journal[i].utcMs - journal[i].reading.intervalMs, journal[i - 1].utcMs);
@@ -122,7 +122,7 @@ TEST_F(MemoryBackfillTest, TheGapIsFilledOnceWhateverTheCountersClock) {
         }
         EXPECT_EQ(filled, expected);
         ASSERT_EQ(heard.events.size(), 1u);
-        const CounterEvent& e = heard.events[0];
+        const measure::CounterEvent& e = heard.events[0];
         EXPECT_EQ(std::vector<qint64>({e.readings, e.afterUtcMs, e.firstUtcMs, e.lastUtcMs}),
                   std::vector<qint64>(
                       {qint64(expected.size()), last, expected.front(), expected.back()}));
@@ -156,4 +156,4 @@ TEST_F(MemoryBackfillTest, AMemoryThatDoesNotAnswerClosesTheCounter) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

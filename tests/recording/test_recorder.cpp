@@ -13,18 +13,18 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::recording {
 namespace {
 
 // Hears everything a sink hears, as one line each.
-struct Heard final : ReadingSink {
+struct Heard final : measure::ReadingSink {
     QStringList events;
-    void OnReading(const SessionReading& r) override {
+    void OnReading(const measure::SessionReading& r) override {
         events << (r.Ok() ? QStringLiteral("reading ") + r.text : QStringLiteral("failed"));
     }
-    void OnCounter(const CounterEvent& e) override {
-        events << (e.kind == CounterEvent::Kind::Connected ? QStringLiteral("connected ")
-                                                           : QStringLiteral("lost ")) +
+    void OnCounter(const measure::CounterEvent& e) override {
+        events << (e.kind == measure::CounterEvent::Kind::Connected ? QStringLiteral("connected ")
+                                                                    : QStringLiteral("lost ")) +
                       e.serial;
     }
     void Stop(const std::function<void()>& done) override {
@@ -35,9 +35,9 @@ struct Heard final : ReadingSink {
 
 class RecorderTest : public ::testing::Test {
 protected:
-    ManualClock clock{123456, 40982.375};
-    SimulatedDriver driver{clock, 7};
-    Regional regional{QLocale::c()};
+    platform::ManualClock clock{123456, 40982.375};
+    device::SimulatedDriver driver{clock, 7};
+    platform::Regional regional{QLocale::c()};
     QTemporaryDir dir;
     QString folder = dir.filePath(QStringLiteral("recordings"));
     Heard heard;
@@ -77,7 +77,7 @@ TEST_F(RecorderTest, RecordingStartsWithinOneTickOfTheCauseGoingAway) {
              return std::function<void()>([full]() mutable { full.reset(); });
          }},
     };
-    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 600));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QDir(folder).removeRecursively();
@@ -108,7 +108,7 @@ TEST_F(RecorderTest, RecordingStartsWithinOneTickOfTheCauseGoingAway) {
 // The sinks hear the counter come and go, every reading in order after the
 // journal, and the end.
 TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
-    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 600));
     Recorder recorder(driver, clock, regional, {folder});
     recorder.AddSink(heard);
     recorder.StartRecording();
@@ -118,7 +118,7 @@ TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
     clock.Advance(3000);
     driver.InjectPulses(0, 30);
     const auto taken = recorder.Tick({});
-    driver.FailCall(SimulatedDriver::Op::GetQueueStatus);
+    driver.FailCall(device::SimulatedDriver::Op::GetQueueStatus);
     clock.Advance(3000);
     recorder.Tick({});
     bool ended = false;
@@ -135,7 +135,7 @@ TEST_F(RecorderTest, SinksHearTheCounterTheReadingsAndTheEnd) {
 // In the hour the clocks go back one local time names two moments: each
 // reading is journalled with the offset from UTC in force when it was taken.
 TEST_F(RecorderTest, ReadingsKeepTheirOffsetWhenTheClocksGoBack) {
-    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 600));
     Recorder recorder(driver, clock, regional, {folder});
     recorder.StartRecording();
     ASSERT_EQ(recorder.ListCounters(), 1);
@@ -156,4 +156,4 @@ TEST_F(RecorderTest, ReadingsKeepTheirOffsetWhenTheClocksGoBack) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

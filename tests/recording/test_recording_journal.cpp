@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace korvinet {
+namespace korvinet::recording {
 namespace {
 
 using testing::At;
@@ -22,13 +22,13 @@ protected:
     // first data file does.
     std::vector<double> SampleValues() const {
         std::vector<double> values;
-        for (const TimedReading& s : ReadBack(Utc(At(13, 0, 0, 0)), Utc(At(16, 0, 0, 0))))
+        for (const device::TimedReading& s : ReadBack(Utc(At(13, 0, 0, 0)), Utc(At(16, 0, 0, 0))))
             values.push_back(s.reading.value);
         return values;
     }
     std::vector<double> DataFileValues() const {
         std::vector<double> values;
-        for (const Reading& point : Read("2012-03-14.csv").points)
+        for (const device::Reading& point : Read("2012-03-14.csv").points)
             values.push_back(point.value);
         return values;
     }
@@ -84,7 +84,7 @@ TEST_F(RecordingJournalTest, NewDayAndUnitChangeStartNewFiles) {
                     {"2012-03-15_02.csv", 2, 1},
                     {"2012-03-15_03.csv", 1, 1}};
     for (const auto& e : expected) {
-        const DataFileContents contents = Read(e.name);
+        const files::DataFileContents contents = Read(e.name);
         EXPECT_EQ(contents.unitIndex, e.unitIndex) << e.name;
         EXPECT_EQ(contents.points.size(), e.points) << e.name;
         EXPECT_EQ(contents.corruptLines, 0) << e.name;
@@ -115,7 +115,7 @@ TEST_F(RecordingJournalTest, UnfinishedLinesAreCutBeforeWritingOn) {
     journal = Begin(At(14, 9, 1, 0));
     Add(*journal, At(13, 12, 0, 0), "0.100");
     Add(*journal, At(14, 9, 1, 3), "0.016");
-    const DataFileContents contents = Read("2012-03-14.csv");
+    const files::DataFileContents contents = Read("2012-03-14.csv");
     ASSERT_EQ(contents.points.size(), 2u);
     EXPECT_EQ(contents.points[1].value, 0.016);
     EXPECT_EQ(contents.corruptLines, 0);
@@ -264,7 +264,7 @@ TEST(LineFile, OpeningCutsOnlyTheUnfinishedLastLine) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.bytes);
         file.close();
-        LineFile lineFile;
+        platform::LineFile lineFile;
         ASSERT_TRUE(lineFile.Open(path));
         EXPECT_EQ(lineFile.Size(), c.kept);
         EXPECT_EQ(QFileInfo(path).size(), c.kept);
@@ -295,7 +295,7 @@ TEST_F(RecordingJournalTest, FailuresAreReportedOnceAndRetried) {
     EXPECT_TRUE(third.ok);
     EXPECT_TRUE(third.changed);
     EXPECT_TRUE(third.text.isEmpty());
-    const DataFileContents contents = Read("2012-03-14.csv");
+    const files::DataFileContents contents = Read("2012-03-14.csv");
     EXPECT_EQ(contents.points.size(), 2u);
     EXPECT_EQ(contents.corruptLines, 0);
 
@@ -392,4 +392,4 @@ TEST_F(RecordingJournalTest, PandasReadsAJournalFile) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

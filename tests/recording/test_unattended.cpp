@@ -7,16 +7,16 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::recording {
 namespace {
 
-using Op = SimulatedDriver::Op;
+using Op = device::SimulatedDriver::Op;
 
 class UnattendedTest : public ::testing::Test {
 protected:
-    SystemClock clock;
-    SimulatedDriver driver{clock, 7};
-    Regional regional{QLocale::c()};
+    platform::SystemClock clock;
+    device::SimulatedDriver driver{clock, 7};
+    platform::Regional regional{QLocale::c()};
     QTemporaryDir dir;
     Recorder recorder{driver, clock, regional, {dir.filePath(QStringLiteral("recordings"))}};
     Unattended& unattended = Added(recorder);
@@ -43,13 +43,13 @@ TEST_F(UnattendedTest, LooksForItsCounterUntilItIsBack) {
     recorder.StartRecording();
     int readings = 0;
     Unattended::Plan plan = Plan();
-    plan.ticked = [&](const MeasurementSession::TickOutcome&) { ++readings; };
+    plan.ticked = [&](const measure::MeasurementSession::TickOutcome&) { ++readings; };
     unattended.Run(plan);
-    const int device = driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    const int device = driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 600));
     ASSERT_TRUE(QTest::qWaitFor([&] { return readings >= 2; }, 5000));
     driver.DetachDevice(device);
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() >= 3; }, 5000));
-    driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 600));
     readings = 0;
     ASSERT_TRUE(QTest::qWaitFor([&] { return readings >= 2; }, 5000));
     QStringList starts;
@@ -72,10 +72,10 @@ TEST_F(UnattendedTest, ACounterThatCannotBeSetUpIsSaidSoAndTakenLater) {
         {Op::Purge, 2, "cannot reset the counter: Failed to reset counter"},
         {Op::ClrRts, 1, "the counter closed: Failed to set beep"},
     };
-    const int device = driver.AddDevice(SimulatedDriver::DemoDevice(0, 600));
+    const int device = driver.AddDevice(device::SimulatedDriver::DemoDevice(0, 600));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line.toStdString());
-        driver.FailCall(c.op, FT_IO_ERROR, c.nth);
+        driver.FailCall(c.op, device::FT_IO_ERROR, c.nth);
         log.clear();
         Recorder other(driver, clock, regional, {});
         Added(other).Run(Plan());
@@ -88,4 +88,4 @@ TEST_F(UnattendedTest, ACounterThatCannotBeSetUpIsSaidSoAndTakenLater) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::recording

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::settings {
 namespace {
 
 QByteArray Bytes(std::initializer_list<int> values) {
@@ -333,4 +333,4 @@ TEST(RegFileStore, UncreatableFolderFailsToOpenForWriting) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::settings

@@ -8,7 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-namespace korvinet {
+namespace korvinet::settings {
 namespace {
 
 // A record in which every field differs from its default.
@@ -327,4 +327,4 @@ TEST(SettingsIo, UnwritableStoreFails) {
 }
 
 } // namespace
-} // namespace korvinet
+} // namespace korvinet::settings

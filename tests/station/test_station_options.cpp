@@ -81,7 +81,7 @@ TEST(StationOptions, ValuesLandInTheirFields) {
     const StationOptions& o = parsed.options;
     EXPECT_EQ(o.device, "KV7");
     EXPECT_EQ(o.unitCode, 1); // not "CPM (uncomp)"
-    EXPECT_EQ(CountTimeEntries().value(*o.averagingIndex), "10 minutes");
+    EXPECT_EQ(measure::CountTimeEntries().value(*o.averagingIndex), "10 minutes");
     EXPECT_EQ(o.alarmLevel, 2.5);
     EXPECT_EQ(o.journal, "/var/j");
     ASSERT_TRUE(o.mqtt);
@@ -118,11 +118,11 @@ TEST(StationOptions, ValuesLandInTheirFields) {
 // The command line's kind and calibration go with its --device (or, without
 // one, with any counter), before what the window program stored.
 TEST(StationOptions, CommandLineChoicesComeBeforeStoredOnes) {
-    const CounterChoice stored{"/dev/ttyUSB0", "text-line", 0, "J305", 0, 0};
-    const CounterChoice other{"B2", "pulse-byte", 0, {}, 0, 0};
+    const device::CounterChoice stored{"/dev/ttyUSB0", "text-line", 0, "J305", 0, 0};
+    const device::CounterChoice other{"B2", "pulse-byte", 0, {}, 0, 0};
     const struct {
         const char* args;
-        CounterChoices expected;
+        device::CounterChoices expected;
     } cases[] = {
         {"--count 1", {stored, other}},
         {"--device /dev/ttyS3", {stored, other, {"/dev/ttyS3", {}, 0, {}, 0, 0}}},
@@ -135,7 +135,7 @@ TEST(StationOptions, CommandLineChoicesComeBeforeStoredOnes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         StationConfig config;
-        config.stored.CounterChoices = FormatCounterChoices({stored, other});
+        config.stored.CounterChoices = device::FormatCounterChoices({stored, other});
         config.options = ParseCommandLine(QString::fromLatin1(c.args).split(' ')).options;
         EXPECT_EQ(ChoicesInForce(config), c.expected);
     }

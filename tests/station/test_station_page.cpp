@@ -69,7 +69,7 @@ struct Station : web::StatusSource {
     Station() {
         clock.SetUtcOffset(kOffset);
         const double first =
-            DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(start, QTimeZone(kOffset)));
+            platform::DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(start, QTimeZone(kOffset)));
         EXPECT_TRUE(journal.Start(first, first).ok);
         for (qint64 ms = start; ms <= start + Hours(15) + 5000;
              ms += ms < start + Hours(14) ? 30000 : 3000) {
@@ -88,14 +88,15 @@ struct Station : web::StatusSource {
     }
     void Take(qint64 utcMs) {
         const qint64 s = utcMs / 1000;
-        Reading r;
-        r.time = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(utcMs, QTimeZone(kOffset)));
+        device::Reading r;
+        r.time =
+            platform::DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(utcMs, QTimeZone(kOffset)));
         r.utcOffsetSeconds = kOffset;
         r.value = std::round(100 + 20 * std::sin(s / 900.0) + s % 13 - 6) / 1000;
         r.cpm = r.value * 600;
         r.counts = static_cast<std::uint32_t>(s % 7);
         r.intervalMs = utcMs < start + Hours(14) ? 30000 : 3000; // the sampling period
-        r.band = RateBand{{r.value - 0.03, false}, {r.value + 0.03, false}};
+        r.band = device::RateBand{{r.value - 0.03, false}, {r.value + 0.03, false}};
         ASSERT_TRUE(journal.Append(r).ok);
         taken.push_back({r, utcMs});
         clock.SetNow(r.time);
@@ -109,20 +110,20 @@ struct Station : web::StatusSource {
         s.latest = taken.back();
         s.readingsTaken = static_cast<long long>(taken.size());
         s.alarmLevel = 0.13;
-        s.utcOffsetSeconds = 19800; // +05:30, as its readings were taken
-        s.conversion = RateConversion{0.0, 600.0, 2}; // 1 µSv/h is 60 counts a minute
+        s.utcOffsetSeconds = 19800;                            // +05:30, as its readings were taken
+        s.conversion = measure::RateConversion{0.0, 600.0, 2}; // 1 µSv/h is 60 counts a minute
         return s;
     }
     QString Url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server->Port()); }
 
     const qint64 start =
         QDateTime(QDate(2026, 3, 10), QTime(0, 0), QTimeZone(kOffset)).toMSecsSinceEpoch();
-    std::vector<TimedReading> taken;
+    std::vector<device::TimedReading> taken;
     // In memory: the journal syncs each reading, and the disk is no subject here.
     QTemporaryDir dir{QStringLiteral("/dev/shm/korvinet-page-XXXXXX")};
-    Regional regional{QLocale::c()};
-    RecordingJournal journal{dir.filePath("journal"), regional};
-    ManualClock clock;
+    platform::Regional regional{QLocale::c()};
+    recording::RecordingJournal journal{dir.filePath("journal"), regional};
+    platform::ManualClock clock;
     web::StationRoutes routes{*this, dir.filePath("journal"), nullptr, clock, regional};
     std::unique_ptr<web::HttpServer> server = std::make_unique<web::HttpServer>(
         [this](const web::HttpRequest& r) { return routes.Answer(r); });
@@ -162,7 +163,7 @@ TEST(StationPage, FollowsAStationsDayAtItsTime) {
         page.Chart("points"), page.Eval("+document.body.dataset.firstRenderMs").toInt());
     EXPECT_EQ(page.Text("taken"), "Taken 15:00:03 UTC+05:30");
     double counts = 0;
-    for (const TimedReading& t : station.taken)
+    for (const device::TimedReading& t : station.taken)
         counts += t.reading.counts;
     EXPECT_EQ(page.Text("today"), "Dose today " + QString::number(counts / 3600, 'g', 3) +
                                       " \u00b5Sv (since 00:00 UTC+05:30)");
@@ -171,13 +172,13 @@ TEST(StationPage, FollowsAStationsDayAtItsTime) {
     page.Run({{"click", "#download"}});
     ASSERT_TRUE(
         korvinet::testing::WaitUntil([&] { return downloads.entryList({"*.csv"}).size(); }, 10000));
-    DataFileReader reader(station.regional);
-    DataFileContents file;
+    files::DataFileReader reader(station.regional);
+    files::DataFileContents file;
     ASSERT_TRUE(reader.Open(downloads.filePath(downloads.entryList({"*.csv"})[0])));
     ASSERT_TRUE(reader.Read({"CPM", "mR/hr"}, &file));
     EXPECT_EQ(static_cast<int>(file.points.size()), page.Chart("points"));
     EXPECT_EQ(file.points.back().value, station.taken.back().reading.value);
-    EXPECT_EQ(QtFromDateTime(file.points.back().time).toString("HH:mm:ss"), "15:00:03");
+    EXPECT_EQ(platform::QtFromDateTime(file.points.back().time).toString("HH:mm:ss"), "15:00:03");
 
     // Where an hour of the day is on the chart; the chart's bluish pixels
     // (line and band; the grid is grey, the alarm red) between two hours.
@@ -222,8 +223,8 @@ TEST(StationPage, FollowsAStationsDayAtItsTime) {
     const auto mean = [&](const char* minute) {
         double sum = 0;
         int n = 0;
-        for (const TimedReading& t : station.taken) {
-            const bool in = QtFromDateTime(t.reading.time).toString("HH:mm") == minute;
+        for (const device::TimedReading& t : station.taken) {
+            const bool in = platform::QtFromDateTime(t.reading.time).toString("HH:mm") == minute;
             sum += in ? t.reading.value : 0;
             n += in;
         }
@@ -241,7 +242,8 @@ TEST(StationPage, FollowsAStationsDayAtItsTime) {
     ASSERT_TRUE(page.Wait("document.getElementById('taken').textContent.includes('15:01:24')"));
     EXPECT_EQ(page.Chart("points"), points + 1);
     EXPECT_TRUE(newest().startsWith(mean("15:01"))) << newest().toStdString();
-    EXPECT_TRUE(page.Text("stats").startsWith("2026-03-10 15:01:24 UTC+05:30\n")) << page.Text("stats").toStdString();
+    EXPECT_TRUE(page.Text("stats").startsWith("2026-03-10 15:01:24 UTC+05:30\n"))
+        << page.Text("stats").toStdString();
     EXPECT_TRUE(page.Text("caption").startsWith("Means of 1 minute, mR/hr"));
 
     const QJsonArray drag = page.Eval("(() => { " + x +

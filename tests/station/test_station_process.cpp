@@ -223,7 +223,7 @@ TEST(StationProcess, AReadingTheOutboxMissedGoesOutFromTheJournal) {
     ASSERT_TRUE(segment.open(QIODevice::ReadWrite));
     const QByteArray lines = segment.readAll();
     ASSERT_TRUE(segment.resize(lines.lastIndexOf('\n', lines.size() - 2) + 1));
-    ASSERT_TRUE(ReplaceFileContents(outbox + "outbox.state", "acked 3\n"));
+    ASSERT_TRUE(platform::ReplaceFileContents(outbox + "outbox.state", "acked 3\n"));
 
     subscriber.Clear();
     StationRun second(home);
@@ -251,7 +251,7 @@ TEST(StationProcess, BadInputEndsWithOneClearLine) {
     const QString tlsUrl = QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port());
     const MosquittoBroker certificates({{}, {}, true}); // for its files alone
     const QString notPem = home.filePath("ca.txt");
-    ASSERT_TRUE(ReplaceFileContents(notPem, "no certificate\n"));
+    ASSERT_TRUE(platform::ReplaceFileContents(notPem, "no certificate\n"));
     // Another station or a window records into this journal folder.
     const QString busy = home.filePath("busy");
     QDir().mkpath(busy);
@@ -490,31 +490,36 @@ TEST(StationProcess, MeasuresFromEachKindOfSerialCounterThroughAPty) {
         const char* unit;   // of the readings
         const char* logged; // what the log says of the calibration
     } cases[] = {
-        {kTextLineKind, true, {}, "CPM", "readings in CPM only (give --tube NAME"},
-        {kPulseByteKind,
+        {device::kTextLineKind, true, {}, "CPM", "readings in CPM only (give --tube NAME"},
+        {device::kPulseByteKind,
          true,
          {"--tube", "SBM-20"},
          "mR/hr",
          "108 CPM per \u00B5Sv/hr, dead time 190"},
-        {kTextLineKind, false, {"--sensitivity", "150"}, "mR/hr", "(factor 150 CPM per"},
-        {kPulseByteKind, false, {}, "CPM", "readings in CPM only"},
+        {device::kTextLineKind, false, {"--sensitivity", "150"}, "mR/hr", "(factor 150 CPM per"},
+        {device::kPulseByteKind, false, {}, "CPM", "readings in CPM only"},
         // Counters that answer are recognised on the path named, without a
         // kind, and carry their calibration.
-        {kRadProKind, true, {}, "mR/hr", "(FS2011 (STM32F051C8), Rad Pro 3.0/en, device b5706d937087f975b5812810)"},
+        {device::kRadProKind,
+         true,
+         {},
+         "mR/hr",
+         "(FS2011 (STM32F051C8), Rad Pro 3.0/en, device b5706d937087f975b5812810)"},
         {u"gmc-300", true, {}, "mR/hr", "(GQ GMC-300, serial 00000000000000)"},
         {u"gmc-500", false, {}, "mR/hr", "KVGM100001 (GQ GMC-500+, serial 4D313030303031)"},
-        {kRadProKind, false, {}, "mR/hr", "Rad Pro 3.0/en"},
+        {device::kRadProKind, false, {}, "mR/hr", "Rad Pro 3.0/en"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind.toString().toStdString() + (c.named ? " named" : " simulated"));
-        const bool answers = FindSerialKind(SimulatedSerialKind(c.kind))->recognise != nullptr;
-        PtyCounter counter(MakeSimulation(c.kind), {QStringLiteral("T1"), {}, {}});
+        const bool answers =
+            device::FindSerialKind(device::SimulatedSerialKind(c.kind))->recognise != nullptr;
+        device::PtyCounter counter(device::MakeSimulation(c.kind), {QStringLiteral("T1"), {}, {}});
         QStringList args = {"--count", "8"};
         QStringList env = {"KORVINET_STATION_SAMPLE_MS=500"};
         if (c.named) {
             ASSERT_TRUE(counter.Plug());
             // 10 counts a second, whatever the kind's period.
-            const std::uint32_t perPeriod = c.kind == kPulseByteKind ? 1 : 10;
+            const std::uint32_t perPeriod = c.kind == device::kPulseByteKind ? 1 : 10;
             counter.Run([perPeriod] { return perPeriod; });
             args << "--device" << counter.Entry().path;
             if (!answers)

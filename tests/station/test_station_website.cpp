@@ -191,9 +191,9 @@ TEST(StationWeb, ReadingsOfARangeAreTheJournalsAcrossARestart) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(csv.body);
     file.close();
-    const Regional regional;
-    DataFileReader reader(regional);
-    DataFileContents contents;
+    const platform::Regional regional;
+    files::DataFileReader reader(regional);
+    files::DataFileContents contents;
     ASSERT_TRUE(reader.Open(file.fileName()));
     ASSERT_TRUE(reader.Read({QStringLiteral("CPM"), QStringLiteral("mR/hr")}, &contents));
     EXPECT_EQ(contents.leftAxisTitle, "mR/hr");

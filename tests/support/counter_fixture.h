@@ -14,18 +14,18 @@ class CounterTest : public ::testing::Test {
 protected:
     static constexpr double kStartDay = 40982.375;
 
-    ManualClock clock{123456, kStartDay};
-    SimulatedDriver driver{clock, 42};
-    TCounter counter{driver, clock};
+    platform::ManualClock clock{123456, kStartDay};
+    device::SimulatedDriver driver{clock, 42};
+    device::TCounter counter{driver, clock};
 
     // Range 1000 mR/hr, sensitivity 600 cpm per mR/hr, dead time 90 us,
     // beta + gamma + speaker, accuracy -5 %.
     static std::vector<std::uint8_t> GoodConfig() {
-        return SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
+        return device::SimulatedDriver::MakeConfig(1000, 1000, 90, 0x86, -5);
     }
 
     int AddCounter(std::vector<std::uint8_t> config = GoodConfig(), std::int32_t port = 4) {
-        SimulatedDeviceProfile profile;
+        device::SimulatedDeviceProfile profile;
         profile.userArea = std::move(config);
         profile.comPort = port;
         return driver.AddDevice(profile);

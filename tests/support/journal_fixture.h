@@ -17,12 +17,12 @@
 namespace korvinet::testing {
 
 inline double At(int d, int h, int mi, int s) { // March 2012
-    return DateTimeFromQt(QDateTime(QDate(2012, 3, d), QTime(h, mi, s)));
+    return platform::DateTimeFromQt(QDateTime(QDate(2012, 3, d), QTime(h, mi, s)));
 }
 
 // The moment of a local date-time, in milliseconds since 1970-01-01 UTC.
 inline qint64 Utc(double local) {
-    return QtFromDateTime(local).toMSecsSinceEpoch();
+    return platform::QtFromDateTime(local).toMSecsSinceEpoch();
 }
 
 inline const QString kMr = QStringLiteral("mR/hr");
@@ -31,26 +31,27 @@ inline const QString kMicroSv = QStringLiteral("\u00B5Sv/hr");
 // A journal in a temporary folder under the C locale (United States texts).
 class JournalTest : public ::testing::Test {
 protected:
-    Regional regional{QLocale::c()};
+    platform::Regional regional{QLocale::c()};
     QTemporaryDir dir;
     QString folder = dir.filePath(QStringLiteral("recordings"));
 
-    std::unique_ptr<RecordingJournal> Begin(double now, double sessionStart = 0.0) {
-        auto journal = std::make_unique<RecordingJournal>(folder, regional);
+    std::unique_ptr<recording::RecordingJournal> Begin(double now, double sessionStart = 0.0) {
+        auto journal = std::make_unique<recording::RecordingJournal>(folder, regional);
         journal->SetFileHeader({QStringLiteral("KVT-PULSE1"), QStringLiteral("45 seconds"),
                                 QStringLiteral("Basement"), QString()});
         EXPECT_TRUE(journal->Start(now, sessionStart > 0.0 ? sessionStart : now).ok);
         return journal;
     }
-    static JournalStatus Add(RecordingJournal& journal, double time, const char* reading,
-                             bool alarm = false, const QString& unit = kMr) {
+    static recording::JournalStatus Add(recording::RecordingJournal& journal, double time,
+                                        const char* reading, bool alarm = false,
+                                        const QString& unit = kMr) {
         return journal.Append(MakeReading(time, unit, QString::fromLatin1(reading), alarm));
     }
     // Every reading the journal's samples hold with from <= utcMs < to, in
     // time order.
-    std::vector<TimedReading> ReadBack(qint64 from, qint64 to) const {
-        std::vector<TimedReading> samples;
-        JournalReader(folder).Visit(from, to, [&](const TimedReading& s) {
+    std::vector<device::TimedReading> ReadBack(qint64 from, qint64 to) const {
+        std::vector<device::TimedReading> samples;
+        recording::JournalReader(folder).Visit(from, to, [&](const device::TimedReading& s) {
             samples.push_back(s);
             return true;
         });
@@ -61,9 +62,9 @@ protected:
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    DataFileContents Read(const char* name) const {
-        DataFileReader reader(regional);
-        DataFileContents contents;
+    files::DataFileContents Read(const char* name) const {
+        files::DataFileReader reader(regional);
+        files::DataFileContents contents;
         EXPECT_TRUE(reader.Open(Path(name))) << name;
         EXPECT_TRUE(reader.Read({QStringLiteral("CPM"), kMr, kMicroSv}, &contents));
         return contents;

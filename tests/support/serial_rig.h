@@ -13,32 +13,36 @@ namespace korvinet::testing {
 struct SerialRig {
     static constexpr const char* kSerial = "KVTT000001";
 
-    SerialRig(QStringView kind, const Clock& clock, const SimulatedMemory& memory = {})
-        : SerialRig(MakeSimulation(kind, memory), SimulatedSerialKind(kind), clock) {}
-    SerialRig(std::unique_ptr<SimulatedProtocol> protocol, const QString& kind, const Clock& clock)
-        : counter(ports.Add(std::make_unique<PtyCounter>(
-              std::move(protocol), PtyCounter::Identity{QString::fromLatin1(kSerial),
-                                                        QStringLiteral("Test counter"), kind}))),
+    SerialRig(QStringView kind, const platform::Clock& clock,
+              const device::SimulatedMemory& memory = {})
+        : SerialRig(device::MakeSimulation(kind, memory), device::SimulatedSerialKind(kind),
+                    clock) {}
+    SerialRig(std::unique_ptr<device::SimulatedProtocol> protocol, const QString& kind,
+              const platform::Clock& clock)
+        : counter(ports.Add(std::make_unique<device::PtyCounter>(
+              std::move(protocol),
+              device::PtyCounter::Identity{QString::fromLatin1(kSerial),
+                                           QStringLiteral("Test counter"), kind}))),
           finder(ports, clock) {
         plugged = counter.Plug();
         // A kind that answers questions answers on its own thread; the test
         // says what it counts.
-        if (const SerialKind* k = FindSerialKind(kind); k && k->recognise)
+        if (const device::SerialKind* k = device::FindSerialKind(kind); k && k->recognise)
             counter.Run(nullptr);
     }
 
     // Gives the counter a calibration of counts per minute for 1 µSv/hr.
     void Calibrate(double cpmPerMicrosievertHour, double deadTimeSeconds) {
-        CounterChoice choice;
+        device::CounterChoice choice;
         choice.counter = QString::fromLatin1(kSerial);
         choice.cpmPerMicrosievertHour = cpmPerMicrosievertHour;
         choice.deadTimeSeconds = deadTimeSeconds;
         finder.SetChoices({choice});
     }
 
-    SimulatedSerialPorts ports;
-    PtyCounter& counter;
-    SerialFinder finder;
+    device::SimulatedSerialPorts ports;
+    device::PtyCounter& counter;
+    device::SerialFinder finder;
     bool plugged = false;
 };
 

@@ -29,10 +29,10 @@ TEST(MetricsTest, EveryMetricFromTheStartAndPromtoolPassesThem) {
     StationStatus busy = idle;
     busy.serial = QStringLiteral("KV\"1\\0");
     busy.model = QStringLiteral("Z\u00E4hler \u00B5");
-    busy.latest = TimedReading{
+    busy.latest = device::TimedReading{
         testing::MakeReading(At(14, 9, 0, 0), testing::kMicroSv, "0.12", true), 1331715600000};
-    busy.latest->reading.band = RateBand{{0.08, false}, {0.17, false}};
-    busy.conversion = RateConversion{0.0, 100.0, 4};
+    busy.latest->reading.band = device::RateBand{{0.08, false}, {0.17, false}};
+    busy.conversion = measure::RateConversion{0.0, 100.0, 4};
     busy.readingsTaken = 12;
     busy.healthStatistic = 1.1;
     QByteArray families[2];
@@ -74,14 +74,14 @@ TEST(MetricsTest, DoseRateIsInSievertsPerHourWhateverTheDisplayUnit) {
     for (const std::int8_t unit : {0, 1, 2, 3, 4}) {
         SCOPED_TRACE(unit);
         StationStatus s;
-        const RateConversion shown{100e-6, 120.0, unit};
+        const measure::RateConversion shown{100e-6, 120.0, unit};
         s.conversion = shown;
         s.latest.emplace();
-        Reading& r = s.latest->reading;
+        device::Reading& r = s.latest->reading;
         r.unitCode = static_cast<std::uint8_t>(unit);
         r.cpm = 600;
         r.value = shown.FromRawCpm(600).value;
-        r.band = RateBand{shown.FromRawCpm(540), shown.FromRawCpm(660)};
+        r.band = device::RateBand{shown.FromRawCpm(540), shown.FromRawCpm(660)};
         const QByteArray text = MetricsText(s);
         const auto value = [&](const char* name) { return Sample(text, name).toDouble(); };
         EXPECT_NEAR(value("korvinet_dose_rate_sieverts_per_hour"), sievertsPerHour(600), 1e-15);

@@ -43,7 +43,7 @@ protected:
     std::vector<ReadingsRow> AllPages(ReadingsQuery q, std::size_t limit, int* pages) {
         std::vector<ReadingsRow> rows;
         for (*pages = 0; *pages < 100; ++*pages) {
-            const ReadingsPage page = ReadReadings(HistoryReader(folder), q, limit);
+            const ReadingsPage page = ReadReadings(recording::HistoryReader(folder), q, limit);
             rows.insert(rows.end(), page.rows.begin(), page.rows.end());
             if (!page.nextFromUtcMs)
                 break;
@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(StationWebTest, PagesChainToExactlyTheJournalsReadings) {
-    const std::vector<TimedReading> journal = ReadBack(from, to);
+    const std::vector<device::TimedReading> journal = ReadBack(from, to);
     ASSERT_EQ(journal.size(), 16u);
     for (const std::size_t limit : {std::size_t{1000}, std::size_t{5}, std::size_t{1}}) {
         SCOPED_TRACE(limit);
@@ -120,15 +120,15 @@ TEST_F(StationWebTest, CsvPagesOpenInTheWindowsReader) {
         ReadingsQuery q{from, to, ReadingsQuery::Format::Csv, c.step};
         std::size_t pages = 0;
         for (; pages < c.pages.size() + 1; ++pages) {
-            const ReadingsPage page = ReadReadings(HistoryReader(folder), q, 1000);
+            const ReadingsPage page = ReadReadings(recording::HistoryReader(folder), q, 1000);
             const QString file = dir.filePath(QStringLiteral("page.csv"));
             QFile out(file);
             ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
             out.write(ReadingsCsv(page, status, regional, At(15, 1, 0, 0)));
             out.close();
 
-            DataFileReader reader(regional);
-            DataFileContents contents;
+            files::DataFileReader reader(regional);
+            files::DataFileContents contents;
             ASSERT_TRUE(reader.Open(file));
             ASSERT_TRUE(reader.Read({QStringLiteral("CPM"), kMr, kMicroSv}, &contents));
             ASSERT_LT(pages, c.pages.size());
@@ -149,7 +149,7 @@ TEST_F(StationWebTest, AnswersNameTheNextPage) {
     struct : StatusSource {
         StationStatus Status() const override { return {}; }
     } source;
-    const ManualClock clock(0, At(15, 1, 0, 0));
+    const platform::ManualClock clock(0, At(15, 1, 0, 0));
     const StationRoutes web(source, folder, nullptr, clock, regional, {5});
     const HttpAnswer answer =
         web.Answer({"GET", "/api/readings", {{"from", "2012-03-14T23:00:00"}, {"format", "csv"}}});
@@ -256,7 +256,8 @@ protected:
             auto journal = Begin(from);
             int k = 0;
             for (double t = from; t < until - 1e-9; t += 3.0 / 86400, ++k) {
-                Reading r = testing::MakeReading(t, kMr, QStringLiteral("0.012"), k % 4 == 0);
+                device::Reading r =
+                    testing::MakeReading(t, kMr, QStringLiteral("0.012"), k % 4 == 0);
                 r.value = t < At(14, 10, 1, 0) ? 0.030 : 0.010;
                 r.intervalMs = 3000;
                 ASSERT_TRUE(journal->Append(r).ok);
@@ -268,7 +269,7 @@ protected:
                     std::optional<qint64>* next = nullptr) const {
         ReadingsQuery q{from, to};
         q.stepSeconds = step;
-        const ReadingsPage page = ReadReadings(HistoryReader(folder), q, limit);
+        const ReadingsPage page = ReadReadings(recording::HistoryReader(folder), q, limit);
         if (next)
             *next = page.nextFromUtcMs;
         return QJsonDocument::fromJson(ReadingsJson(page, step, AlarmLevel{0.02, 2})).array();
@@ -309,8 +310,8 @@ TEST_F(ReadingsGapTest, GapsAndAlarmsAreTold) {
     }
     // A data file has no gaps.
     ReadingsQuery csv{Utc(At(14, 10, 0, 0)), Utc(At(14, 10, 7, 0)), ReadingsQuery::Format::Csv, 60};
-    const QByteArray file =
-        ReadingsCsv(ReadReadings(HistoryReader(folder), csv, 1000), {}, regional, At(14, 11, 0, 0));
+    const QByteArray file = ReadingsCsv(ReadReadings(recording::HistoryReader(folder), csv, 1000),
+                                        {}, regional, At(14, 11, 0, 0));
     EXPECT_EQ(file.count('\n'), 7 + 4); // the header block, the column titles, four rows
 }
 

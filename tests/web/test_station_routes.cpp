@@ -30,7 +30,7 @@ protected:
         return answer.later ? answer.later() : answer.now;
     }
 
-    ManualClock clock{0, At(15, 1, 0, 0)};
+    platform::ManualClock clock{0, At(15, 1, 0, 0)};
     StationRoutes routes{*this, folder, nullptr, clock, regional};
 };
 
