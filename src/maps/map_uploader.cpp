@@ -7,6 +7,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace korvinet::maps {
 
@@ -21,6 +22,8 @@ constexpr qint64 kFirstRetryMs = 10000;
 constexpr qint64 kTimeoutMs = 30000;
 constexpr qint64 kConnectTimeoutMs = 15000;
 constexpr qint64 kMinTimeoutMs = 2000;
+// How long a stop waits for the answers to requests under way.
+constexpr int kStopWaitMs = 2000;
 
 } // namespace
 
@@ -219,7 +222,22 @@ void MapUploader::Advance(qint64 cursor) {
     }
 }
 
+bool MapUploader::Finish(std::function<void()> answered) {
+    stopped_ = true;
+    timer_.stop();
+    if (!sending_)
+        return false;
+    finished_ = std::move(answered);
+    return true;
+}
+
 void MapUploader::Answered(const HttpResult& result) {
+    Judge(result);
+    if (finished_)
+        std::exchange(finished_, {})();
+}
+
+void MapUploader::Judge(const HttpResult& result) {
     sending_ = false;
     const UploadVerdict verdict = ClassifyMapResponse(d_.service, result);
     const qint64 interval = IntervalMs();
@@ -305,6 +323,8 @@ MapUploads::MapUploads(const UploadConfig& config, UploadContext context)
         context.nowUtcMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     for (const MapDestination& d : config.destinations)
         uploaders_.push_back(std::make_unique<MapUploader>(d, context));
+    stopTimer_.setSingleShot(true);
+    stopTimer_.callOnTimeout([this] { Stopped(); });
 }
 
 // The uploaders go first: the client drops their requests without calling back.
@@ -331,13 +351,27 @@ void MapUploads::OnCounter(const measure::CounterEvent& event) {
 }
 
 void MapUploads::Stop(const std::function<void()>& done) {
-    // The run goes on after this (other sinks may still be stopping): the
-    // requests in flight go with the uploaders, so no answer can reach one
-    // that is gone.
+    stopDone_ = done;
+    unanswered_ = 0;
+    for (auto& u : uploaders_)
+        if (u->Finish([this] {
+                // From inside the client's callback: the uploaders go later.
+                if (--unanswered_ == 0)
+                    stopTimer_.start(0);
+            }))
+            ++unanswered_;
+    stopTimer_.start(unanswered_ == 0 ? 0 : kStopWaitMs);
+}
+
+// The run goes on after this (other sinks may still be stopping): the
+// requests still in flight go with the uploaders, so no answer can reach one
+// that is gone.
+void MapUploads::Stopped() {
+    stopTimer_.stop();
     uploaders_.clear();
     http_.reset();
-    if (done)
-        done();
+    if (stopDone_)
+        std::exchange(stopDone_, {})();
 }
 
 } // namespace korvinet::maps

@@ -70,6 +70,10 @@ public:
     // afterUtcMs, which was sent already, without what it lacked then; one
     // that takes none gets the latest interval only, as ever.
     void Refill(qint64 afterUtcMs);
+    // Sends nothing more. With a request under way, true: `answered` is
+    // called once its answer has been taken (the cursor moved where the
+    // service confirmed); with none, false and no call.
+    bool Finish(std::function<void()> answered);
 
     // The destination's intervals and delays after the time scale.
     qint64 IntervalMs() const;
@@ -78,6 +82,7 @@ public:
 private:
     void Send(std::vector<IntervalMean> batch);
     void Answered(const HttpResult& result);
+    void Judge(const HttpResult& result);
     void Advance(qint64 cursor);
     void ScheduleIn(qint64 ms);
     void Log(const QString& line) const;
@@ -91,6 +96,7 @@ private:
     qint64 cursor_ = 0;
     std::optional<qint64> refill_; // the cursor goes back here once nothing is in flight
     std::vector<IntervalMean> inFlight_;
+    std::function<void()> finished_; // Finish() waits for the answer under way
     bool sending_ = false;
     bool stopped_ = false;
     bool failing_ = false;
@@ -121,11 +127,19 @@ public:
 
     void OnReading(const measure::SessionReading&) override {}
     void OnCounter(const measure::CounterEvent& event) override;
-    // Requests under way are dropped: what a map has not confirmed goes
-    // after the next start.
+    // Requests under way are given a moment to be answered: a service that
+    // took an interval whose confirmation a stop cut off would be sent it
+    // again after the next start, and openSenseMap would keep it twice.
+    // Those still unanswered then are dropped: what a map has not confirmed
+    // goes after the next start.
     void Stop(const std::function<void()>& done) override;
 
 private:
+    void Stopped();
+
+    QTimer stopTimer_;
+    std::size_t unanswered_ = 0;
+    std::function<void()> stopDone_;
     std::function<measure::RateConversion()> counterConversion_;
     std::unique_ptr<CurlHttpClient> http_;
     std::vector<std::unique_ptr<MapUploader>> uploaders_;

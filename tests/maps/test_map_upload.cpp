@@ -273,48 +273,62 @@ TEST(CurlHttpClient, DestroyedWhileARequestRuns) {
 }
 
 // Stopped while an upload is under way, and the run goes on (other sinks
-// still stopping): the answer that comes reaches no uploader that is gone.
+// still stopping): an answer that comes soon is taken, so the interval the
+// service confirmed is not sent again after the next start; one that does
+// not is given up after a moment, and then reaches no uploader that is gone.
 TEST(MapUploads, StoppedWithAnUploadUnderWay) {
-    // A service that takes the request and answers only when told to.
-    const int service = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(service, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(service, 1), 0);
-    ::getsockname(service, reinterpret_cast<sockaddr*>(&address), &length);
-    QTemporaryDir dir;
-    MapDestination gmc;
-    gmc.service = MapService::GmcMap;
-    gmc.url = QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port));
-    gmc.account = gmc.counter = QStringLiteral("1");
-    UploadContext context;
-    context.timeScale = 0.005; // 0.3-s intervals
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 start = 1'800'000'000'000;
-    context.nowUtcMs = [&clock, start] { return start + clock.elapsed(); };
-    std::vector<CountSample> samples;
-    for (qint64 t = 0; t < 10'000; t += 15)
-        samples.push_back({start + t, 1, 15});
-    context.readSamples = FromList(std::move(samples));
-    context.cursorFolder = dir.path();
-    int logged = 0;
-    context.log = [&logged](const QString&) { ++logged; };
-    MapUploads uploads(UploadConfig{{gmc}}, context);
-    uploads.Start();
-    int request = -1;
-    ASSERT_TRUE(
-        WaitUntil([&] { return (request = ::accept(service, nullptr, nullptr)) >= 0; }, 5000));
-    bool stopped = false;
-    uploads.Stop([&stopped] { stopped = true; });
-    EXPECT_TRUE(stopped);
-    const int loggedAtStop = logged;
-    ::close(request); // the service hangs up: an answer for the uploader
-    korvinet::testing::RunEventsFor(200);
-    ::close(service);
-    EXPECT_EQ(logged, loggedAtStop);
+    for (const bool answers : {true, false}) {
+        SCOPED_TRACE(answers);
+        // A service that takes the request and answers only when told to.
+        const int service = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(::bind(service, reinterpret_cast<sockaddr*>(&address), length), 0);
+        ASSERT_EQ(::listen(service, 1), 0);
+        ::getsockname(service, reinterpret_cast<sockaddr*>(&address), &length);
+        QTemporaryDir dir;
+        MapDestination gmc;
+        gmc.service = MapService::GmcMap;
+        gmc.url = QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        gmc.account = gmc.counter = QStringLiteral("1");
+        UploadContext context;
+        context.timeScale = 0.005; // 0.3-s intervals
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 start = 1'800'000'000'000;
+        context.nowUtcMs = [&clock, start] { return start + clock.elapsed(); };
+        std::vector<CountSample> samples;
+        for (qint64 t = 0; t < 10'000; t += 15)
+            samples.push_back({start + t, 1, 15});
+        context.readSamples = FromList(std::move(samples));
+        context.cursorFolder = dir.path();
+        int logged = 0;
+        context.log = [&logged](const QString&) { ++logged; };
+        MapUploads uploads(UploadConfig{{gmc}}, context);
+        uploads.Start();
+        int request = -1;
+        ASSERT_TRUE(
+            WaitUntil([&] { return (request = ::accept(service, nullptr, nullptr)) >= 0; }, 5000));
+        const auto cursor = [&] { return UploadCursor(dir.path(), gmc).Load().value_or(0); };
+        const qint64 before = cursor();
+        bool stopped = false;
+        uploads.Stop([&stopped] { stopped = true; });
+        korvinet::testing::RunEventsFor(300);
+        EXPECT_FALSE(stopped);
+        if (answers) {
+            const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nERR0";
+            ASSERT_EQ(::write(request, reply.data(), reply.size()), reply.size());
+        }
+        EXPECT_TRUE(WaitUntil([&] { return stopped; }, 2500));
+        EXPECT_EQ(cursor() > before, answers);
+        const int loggedAtStop = logged;
+        ::close(request); // the service hangs up
+        korvinet::testing::RunEventsFor(200);
+        ::close(service);
+        EXPECT_EQ(logged, loggedAtStop);
+    }
 }
 
 // A service that takes what it is sent at once.

@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <csignal>
@@ -58,6 +59,21 @@ struct StationRun {
     QString out;
     QString err;
 };
+
+// Starts the station serving on a free port of 127.0.0.1; the port its log
+// names, 0 when it names none.
+inline int StartServing(StationRun& run, const QStringList& args) {
+    run.Start(args + QStringList{"--http", "127.0.0.1:0"});
+    static const QRegularExpression served("web page at http://127\\.0\\.0\\.1:(\\d+)/");
+    int port = 0;
+    korvinet::testing::WaitUntil(
+        [&] {
+            port = served.match(run.Errors()).captured(1).toInt();
+            return port != 0 || run.process.state() == QProcess::NotRunning;
+        },
+        10000);
+    return port;
+}
 
 inline QStringList JournalArgs(const QTemporaryDir& home) {
     return {QStringLiteral("--journal"), home.filePath(QStringLiteral("journal"))};

@@ -29,6 +29,7 @@ namespace {
 using korvinet::testing::MosquittoBroker;
 using korvinet::testing::MqttSubscriber;
 using korvinet::testing::Range;
+using korvinet::testing::RetainedOn;
 using korvinet::testing::RunEventsFor;
 using korvinet::testing::WaitUntil;
 
@@ -58,17 +59,6 @@ std::vector<std::uint64_t> ReceivedSeqs(const MqttSubscriber& subscriber) {
 std::vector<std::uint64_t> Deduplicated(std::vector<std::uint64_t> seqs) {
     seqs.erase(std::unique(seqs.begin(), seqs.end()), seqs.end());
     return seqs;
-}
-
-QByteArrayList RetainedOn(int port, const QString& topic) {
-    MqttSubscriber late(port, topic);
-    EXPECT_TRUE(late.WaitSubscribed());
-    RunEventsFor(200);
-    QByteArrayList payloads;
-    for (const auto& m : late.Messages())
-        if (m.retained)
-            payloads.append(m.payload);
-    return payloads;
 }
 
 TEST(StationProcess, PublishesEachReadingWithRetainedStatusAndDiscovery) {

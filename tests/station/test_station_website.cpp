@@ -30,21 +30,6 @@ using korvinet::testing::MqttSubscriber;
 using korvinet::testing::RunEventsFor;
 using korvinet::testing::WaitUntil;
 
-// Starts the station serving on a free port of 127.0.0.1; the port its log
-// names, 0 when it names none.
-int StartServing(StationRun& run, const QStringList& args) {
-    run.Start(args + QStringList{"--http", "127.0.0.1:0"});
-    static const QRegularExpression served("web page at http://127\\.0\\.0\\.1:(\\d+)/");
-    int port = 0;
-    WaitUntil(
-        [&] {
-            port = served.match(run.Errors()).captured(1).toInt();
-            return port != 0 || run.process.state() == QProcess::NotRunning;
-        },
-        10000);
-    return port;
-}
-
 QString Artefact(const QString& name) {
     QDir().mkpath(QStringLiteral(KORVINET_TEST_ARTEFACTS));
     return QDir(QStringLiteral(KORVINET_TEST_ARTEFACTS)).filePath(name);

@@ -264,4 +264,16 @@ void MqttSubscriber::Clear() {
     subscriptions_ = 0;
 }
 
+QByteArrayList RetainedOn(int port, const QString& topic) {
+    MqttSubscriber late(port, topic);
+    if (!late.WaitSubscribed())
+        return {};
+    RunEventsFor(200);
+    QByteArrayList payloads;
+    for (const auto& m : late.Messages())
+        if (m.retained)
+            payloads.append(m.payload);
+    return payloads;
+}
+
 } // namespace korvinet::testing

@@ -3,6 +3,7 @@
 #include "support/wait_events.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -117,5 +118,9 @@ private:
     std::vector<Message> messages_;
     int subscriptions_ = 0;
 };
+
+// What the broker holds retained on a topic (filter), as a client that
+// subscribes now receives it; empty when it cannot subscribe.
+QByteArrayList RetainedOn(int port, const QString& topic);
 
 } // namespace korvinet::testing
