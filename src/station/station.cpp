@@ -203,8 +203,9 @@ bool Station::Start(QString* error) {
                 .arg(serials.join(QStringLiteral(", "))));
         Stop(kUsageExitCode);
     };
-    const device::CounterChoice* named =
-        device::FindChoice(ChoicesInForce(config_), config_.options.device);
+    // The choices outlive the pointer into them.
+    const device::CounterChoices choices = ChoicesInForce(config_);
+    const device::CounterChoice* named = device::FindChoice(choices, config_.options.device);
     if (config_.options.device.startsWith(QLatin1Char('/')) && named && named->kind.isEmpty())
         Log(QStringLiteral("%1: no kind of counter named for this port; give --kind %2")
                 .arg(config_.options.device, device::SerialKindIds()));
