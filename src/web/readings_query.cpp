@@ -138,10 +138,13 @@ private:
         const bool sameStep = stepMs_ > 0 && taken_ > 0 && at == lastAt_;
         // No readings for longer than two sample periods: for steps, with
         // at least one step empty between. Readings that do not say how long
-        // their samples were tell no gaps.
+        // their samples were tell no gaps. A reading that covers more than
+        // the ones before it (a minute of a counter's memory after samples
+        // of 3 s) covers that much more of the time before it.
+        const qint64 reaches = first - std::max<qint64>(0, period - lastPeriod_);
         std::optional<ReadingsRow> gap;
         if (!csv_ && taken_ > 0 && !sameStep && lastPeriod_ > 0 &&
-            first - lastReading_ > 2 * lastPeriod_ && (stepMs_ == 0 || at > lastAt_ + stepMs_)) {
+            reaches - lastReading_ > 2 * lastPeriod_ && (stepMs_ == 0 || at > lastAt_ + stepMs_)) {
             gap.emplace();
             gap->gap = true;
             gap->r.utcMs = stepMs_ > 0 ? lastAt_ + stepMs_ : lastReading_ + lastPeriod_;

@@ -315,5 +315,24 @@ TEST_F(ReadingsGapTest, GapsAndAlarmsAreTold) {
     EXPECT_EQ(file.count('\n'), 7 + 4); // the header block, the column titles, four rows
 }
 
+// A counter's memory fills the gap with readings of a minute each: the
+// first meets the samples before it, and a minute missing from the memory
+// is within two of its periods, so nothing is a gap.
+TEST_F(ReadingsGapTest, ReadingsOfAMinuteFromACountersMemoryMeetTheSamplesAround) {
+    auto journal = Begin(At(14, 10, 2, 0));
+    for (const int minute : {3, 5}) { // the minute to 10:04 is missing
+        device::Reading r =
+            testing::MakeReading(At(14, 10, minute, 0), kMr, QStringLiteral("0.012"), false);
+        r.intervalMs = 60000;
+        ASSERT_TRUE(journal->Append(r).ok);
+    }
+    journal->Close();
+    QStringList rows;
+    for (const QJsonValue row : Json(Utc(At(14, 10, 1, 54)), Utc(At(14, 10, 5, 33)), 0))
+        rows << Time(row).mid(11, 8) + (row[QStringLiteral("gap")].toBool() ? "-gap" : "");
+    EXPECT_EQ(rows, QStringList({"10:01:54", "10:01:57", "10:03:00", "10:05:00", "10:05:30"}))
+        << rows.join(' ').toStdString();
+}
+
 } // namespace
 } // namespace korvinet::web
